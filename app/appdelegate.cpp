@@ -1,0 +1,26 @@
+#include "app/appdelegate.h"
+
+#include "platform/preferences.h"
+
+AppDelegate::AppDelegate(MainViewController::ViewLoader viewLoader, QString broadcastAddress)
+    : m_viewLoader(std::move(viewLoader)), m_broadcastAddress(std::move(broadcastAddress))
+{
+}
+
+void AppDelegate::applicationDidFinishLaunching()
+{
+    Preferences::standard().registerDefaults({{LastScanAddressKey, QStringLiteral("192.168.1.1/24")}});
+
+    auto controller = std::make_shared<MainViewController>(m_broadcastAddress);
+    controller->setViewLoader(m_viewLoader);
+    setRootViewController(controller);
+
+    // Loading the view starts the first discovery run.
+    QObject *view = controller->view();
+    if (!m_window)
+        return;
+    m_window->setContentView(view);
+    QRectF frame = m_window->frame();
+    frame.setWidth(windowWidth);
+    m_window->setFrame(frame, true, true);
+}

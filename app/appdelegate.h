@@ -1,0 +1,36 @@
+#pragma once
+
+#include "model/mainviewcontroller.h"
+#include "platform/window.h"
+
+#include <memory>
+
+// Brings the tool up once the application has launched: registers the preference
+// defaults, creates the one controller, puts its view into the main window and widens
+// the window. Main thread only.
+class AppDelegate final {
+public:
+    explicit AppDelegate(MainViewController::ViewLoader viewLoader = {},
+                         QString broadcastAddress = QStringLiteral("255.255.255.255"));
+
+    void applicationDidFinishLaunching();
+    // Closing the main window quits the tool.
+    static constexpr bool applicationShouldTerminateAfterLastWindowClosed() { return true; }
+
+    const std::shared_ptr<MainViewController> &rootViewController() const { return m_rootViewController; }
+    void setRootViewController(std::shared_ptr<MainViewController> controller)
+    {
+        m_rootViewController = std::move(controller);
+    }
+    // The main window; not owned. Null when there is none.
+    Window *window() const { return m_window; }
+    void setWindow(Window *window) { m_window = window; }
+
+    static constexpr double windowWidth = 1000.0;
+
+private:
+    MainViewController::ViewLoader m_viewLoader;
+    QString m_broadcastAddress;
+    std::shared_ptr<MainViewController> m_rootViewController;
+    Window *m_window = nullptr;
+};

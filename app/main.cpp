@@ -1,0 +1,69 @@
+#include "app/appdelegate.h"
+#include "app/commandline.h"
+#include "platform/log.h"
+#include "ui/mainwindow.h"
+
+#include <QApplication>
+#include <QTextStream>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+int runWindow(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    app.setApplicationDisplayName(QStringLiteral("Device Finder"));
+    app.setQuitOnLastWindowClosed(AppDelegate::applicationShouldTerminateAfterLastWindowClosed());
+
+    MainWindow window;
+    AppDelegate delegate;
+    delegate.setWindow(&window);
+    window.show();
+    QMetaObject::invokeMethod(&app, [&delegate] { delegate.applicationDidFinishLaunching(); },
+                              Qt::QueuedConnection);
+    return app.exec();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("devicefinder"));
+    QCoreApplication::setApplicationName(QStringLiteral("devicefinder"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(DF_VERSION));
+    installLogHandler();
+
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const Command command = parseCommandLine(arguments);
+
+    QTextStream out(stdout);
+    int status = 0;
+    switch (command.kind) {
+    case Command::Kind::Help:
+        out << usageText();
+        break;
+    case Command::Kind::Version:
+        out << "devicefinder " << DF_VERSION << '\n';
+        break;
+    case Command::Kind::UsageError:
+        QTextStream(stderr) << "devicefinder: " << command.message << "\n\n" << usageText();
+        status = 2;
+        break;
+    case Command::Kind::Expand:
+        status = 2; // wired up with the range expressions
+        break;
+    case Command::Kind::Window:
+        status = runWindow(argc, argv);
+        break;
+    }
+    out.flush();
+    // A run may still be blocked in a socket or a request: leave without waiting for it and
+    // without tearing down what its threads still use.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(status);
+}

@@ -1,0 +1,127 @@
+#include "model/devicelist.h"
+
+#include <QSet>
+
+#include <algorithm>
+
+namespace {
+
+bool contains(const QJsonValue &value, const QString &filter)
+{
+    return !value.isUndefined() && valueText(value).contains(filter, Qt::CaseInsensitive);
+}
+
+bool isDigit(QChar c)
+{
+    return c >= u'0' && c <= u'9';
+}
+
+} // namespace
+
+bool passesSearch(const DeviceRecord &record, const QString &filter)
+{
+    if (filter.isEmpty())
+        return true;
+    if (contains(record.value(DeviceKey::hostname), filter)
+        || contains(record.value(DeviceKey::serialNumber), filter))
+        return true;
+    const QJsonValue mac = record.value(DeviceKey::macAddress);
+    return !mac.isUndefined()
+           && valueText(mac).remove(u':').contains(filter, Qt::CaseInsensitive);
+}
+
+DeviceList searchDevices(const DeviceList &devices, const QString &filter)
+{
+    DeviceList passed;
+    std::copy_if(devices.begin(), devices.end(), std::back_inserter(passed),
+                 [&](const Device &device) { return passesSearch(*device, filter); });
+    return passed;
+}
+
+int compareNatural(QStringView a, QStringView b)
+{
+    qsizetype i = 0;
+    qsizetype j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (isDigit(a[i]) && isDigit(b[j])) {
+            // Compare the two digit runs by value: without leading zeros, the longer run
+            // is the larger number; of equal length, the first differing digit decides.
+            while (i < a.size() && a[i] == u'0')
+                ++i;
+            while (j < b.size() && b[j] == u'0')
+                ++j;
+            qsizetype endA = i;
+            qsizetype endB = j;
+            while (endA < a.size() && isDigit(a[endA]))
+                ++endA;
+            while (endB < b.size() && isDigit(b[endB]))
+                ++endB;
+            if (endA - i != endB - j)
+                return endA - i < endB - j ? -1 : 1;
+            if (const int order = a.sliced(i, endA - i).compare(b.sliced(j, endB - j)))
+                return order;
+            i = endA;
+            j = endB;
+            continue;
+        }
+        const char32_t x = a[i].toCaseFolded().unicode();
+        const char32_t y = b[j].toCaseFolded().unicode();
+        if (x != y)
+            return x < y ? -1 : 1;
+        ++i;
+        ++j;
+    }
+    if (i < a.size())
+        return 1;
+    return j < b.size() ? -1 : 0;
+}
+
+int compareValues(const QJsonValue &a, const QJsonValue &b)
+{
+    const bool aMissing = a.isUndefined() || a.isNull();
+    const bool bMissing = b.isUndefined() || b.isNull();
+    if (aMissing || bMissing)
+        return aMissing == bMissing ? 0 : (aMissing ? -1 : 1);
+    if (a.isDouble() && b.isDouble()) {
+        const double x = a.toDouble();
+        const double y = b.toDouble();
+        return x < y ? -1 : (y < x ? 1 : 0);
+    }
+    return compareNatural(valueText(a), valueText(b));
+}
+
+void sortDevices(DeviceList &devices, const QList<SortDescriptor> &descriptors)
+{
+    std::stable_sort(devices.begin(), devices.end(), [&](const Device &x, const Device &y) {
+        for (const SortDescriptor &descriptor : descriptors) {
+            const int order = compareValues(x->value(descriptor.key), y->value(descriptor.key));
+            if (order != 0)
+                return descriptor.ascending ? order < 0 : order > 0;
+        }
+        return false;
+    });
+}
+
+bool containsSameDevice(const DeviceList &devices, const DeviceRecord &record)
+{
+    return std::any_of(devices.begin(), devices.end(),
+                       [&](const Device &listed) { return isSameDevice(*listed, record); });
+}
+
+DeviceList keepFoundDevices(const DeviceList &devices, const DeviceList &foundA, const DeviceList &foundB)
+{
+    QSet<QString> found;
+    for (const DeviceList *list : {&foundA, &foundB}) {
+        for (const Device &device : *list) {
+            const QJsonValue mac = device->value(DeviceKey::macAddress);
+            if (mac.isString())
+                found.insert(mac.toString());
+        }
+    }
+    DeviceList kept;
+    std::copy_if(devices.begin(), devices.end(), std::back_inserter(kept), [&](const Device &device) {
+        const QJsonValue mac = device->value(DeviceKey::macAddress);
+        return mac.isString() && found.contains(mac.toString());
+    });
+    return kept;
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "model/devicerecord.h"
+#include "platform/controls.h"
+
+// The rules of the device list, as pure functions over lists of shared records.
+
+// A record passes when the filter is empty, or when its hostname, its serialNumber or
+// its macAddress without the ":" contains the filter text, ignoring case. A number
+// counts as its decimal text; a missing value contains nothing.
+bool passesSearch(const DeviceRecord &record, const QString &filter);
+
+// The records that pass the search, in their order.
+DeviceList searchDevices(const DeviceList &devices, const QString &filter);
+
+// Sorts by the descriptors, the first deciding and each later one breaking ties. Records
+// that compare equal keep their order.
+void sortDevices(DeviceList &devices, const QList<SortDescriptor> &descriptors);
+
+// Numbers by value; otherwise the text forms, case-insensitive, digit runs as numbers.
+// A missing value comes before any value. Negative, zero or positive, as for a < b.
+int compareValues(const QJsonValue &a, const QJsonValue &b);
+int compareNatural(QStringView a, QStringView b);
+
+// Whether the list holds the same device as the record.
+bool containsSameDevice(const DeviceList &devices, const DeviceRecord &record);
+
+// The records of the list, in order, that are the same device as a record of either
+// found list.
+DeviceList keepFoundDevices(const DeviceList &devices, const DeviceList &foundA, const DeviceList &foundB);

@@ -1,0 +1,87 @@
+#include "model/mainviewcontroller.h"
+
+#include "app/modelnames.h"
+#include "platform/mainqueue.h"
+#include "platform/preferences.h"
+
+MainViewController::MainViewController(QString broadcastAddress)
+    : m_broadcastAddress(std::move(broadcastAddress))
+{
+    buildModelNames();
+}
+
+QObject *MainViewController::view()
+{
+    if (!m_viewLoaded)
+        loadView();
+    return m_view;
+}
+
+void MainViewController::loadView()
+{
+    Q_ASSERT(isMainThread());
+    m_viewLoaded = true;
+    if (m_viewLoader)
+        m_view = m_viewLoader(*this);
+
+    m_devices.clear();
+    m_filteredDevices.clear();
+    m_xpicoDevices.clear();
+    m_vudiduDevices.clear();
+    reloadTable();
+
+    const QString lastRange = Preferences::standard().value(LastScanAddressKey).toString();
+    withControl(m_ipRangeTextBox, [&](TextField &field) {
+        if (!lastRange.isEmpty())
+            field.setStringValue(lastRange);
+        m_defaultTextColor = field.textColor();
+    });
+}
+
+void MainViewController::addDevice(const Device &device)
+{
+    Q_ASSERT(isMainThread());
+    m_devices.append(device);
+    if (passesSearch(*device, m_filter))
+        m_filteredDevices.append(device);
+}
+
+void MainViewController::search(const QString &text)
+{
+    Q_ASSERT(isMainThread());
+    m_filter = text;
+    m_filteredDevices = searchDevices(m_devices, m_filter);
+    reloadTable();
+}
+
+void MainViewController::tableViewSortDescriptorsDidChange()
+{
+    Q_ASSERT(isMainThread());
+    withControl(m_tableView, [&](TableView &table) {
+        sortDevices(m_filteredDevices, table.sortDescriptors());
+        table.reloadData();
+    });
+}
+
+bool MainViewController::addIfNew(const Device &record, FoundList foundList)
+{
+    Q_ASSERT(isMainThread());
+    const bool listed = containsSameDevice(m_devices, *record);
+    (foundList == FoundList::Vudidu ? m_vudiduDevices : m_xpicoDevices).append(record);
+    if (!listed)
+        addDevice(record);
+    return !listed;
+}
+
+void MainViewController::pruneToFoundDevices()
+{
+    Q_ASSERT(isMainThread());
+    m_filteredDevices = keepFoundDevices(m_filteredDevices, m_vudiduDevices, m_xpicoDevices);
+    m_devices = keepFoundDevices(m_devices, m_vudiduDevices, m_xpicoDevices);
+    reloadTable();
+}
+
+void MainViewController::reloadTable() const
+{
+    withControl(m_tableView, [](TableView &table) { table.reloadData(); });
+}

@@ -1,0 +1,23 @@
+#include "platform/dispatchgroup.h"
+
+#include <QtGlobal>
+
+void DispatchGroup::enter()
+{
+    const std::lock_guard lock(m_mutex);
+    ++m_unfinished;
+}
+
+void DispatchGroup::leave()
+{
+    const std::lock_guard lock(m_mutex);
+    Q_ASSERT(m_unfinished > 0);
+    if (--m_unfinished == 0)
+        m_done.notify_all();
+}
+
+void DispatchGroup::wait()
+{
+    std::unique_lock lock(m_mutex);
+    m_done.wait(lock, [this] { return m_unfinished == 0; });
+}

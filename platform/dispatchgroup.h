@@ -1,0 +1,22 @@
+#pragma once
+
+#include <condition_variable>
+#include <mutex>
+
+// A counter of unfinished work: wait() returns once every enter() has been matched by a
+// leave(). Any thread; wait() never on the main thread.
+class DispatchGroup final {
+public:
+    DispatchGroup() = default;
+    DispatchGroup(const DispatchGroup &) = delete;
+    DispatchGroup &operator=(const DispatchGroup &) = delete;
+
+    void enter();
+    void leave();
+    void wait();
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_done;
+    long m_unfinished = 0;
+};

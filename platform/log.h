@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QByteArray>
+#include <QLoggingCategory>
+#include <QString>
+
+#include <cstdint>
+#include <initializer_list>
+#include <variant>
+
+// One logging category per area; every line goes out at info level.
+Q_DECLARE_LOGGING_CATEGORY(lcApp)
+Q_DECLARE_LOGGING_CATEGORY(lcModel)
+Q_DECLARE_LOGGING_CATEGORY(lcDiscovery)
+Q_DECLARE_LOGGING_CATEGORY(lcProbes)
+Q_DECLARE_LOGGING_CATEGORY(lcScan)
+
+// One argument of a log line. Texts serve "%@" and "%s"; integers "%d", "%02d" and
+// "%lu"; doubles "%f" (six decimals).
+class LogArg final {
+public:
+    LogArg(const QString &text) : m_value(text) {}
+    LogArg(const QByteArray &bytes) : m_value(QString::fromLatin1(bytes)) {}
+    LogArg(int number) : m_value(std::int64_t{number}) {}
+    LogArg(long number) : m_value(std::int64_t{number}) {}
+    LogArg(long long number) : m_value(std::int64_t{number}) {}
+    LogArg(unsigned number) : m_value(std::uint64_t{number}) {}
+    LogArg(unsigned long number) : m_value(std::uint64_t{number}) {}
+    LogArg(unsigned long long number) : m_value(std::uint64_t{number}) {}
+    LogArg(double number) : m_value(number) {}
+
+    QString format(char conversion, int zeroPadWidth) const;
+
+private:
+    std::variant<QString, std::int64_t, std::uint64_t, double> m_value;
+};
+
+// Expands a printf-style format that uses only %@, %s, %d, %02d, %lu, %f and %%.
+// A conversion without an argument is written as it stands.
+QString formatLogLine(const char *format, std::initializer_list<LogArg> args);
+
+void writeLogLine(const QLoggingCategory &category, const QString &line);
+
+// Writes one line to the log of the given area. Safe from any thread.
+template <typename... Args>
+void logLine(const QLoggingCategory &category, const char *format, const Args &...args)
+{
+    if (category.isInfoEnabled())
+        writeLogLine(category, formatLogLine(format, {LogArg(args)...}));
+}
+
+// Routes every log line to standard error (time, program, pid:thread prefix) and to
+// syslog. Call once, from main, before any other thread starts.
+void installLogHandler();

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+#include <QVariantMap>
+
+// The user's preferences, kept across launches in the platform's settings store.
+// Registered defaults answer for keys that have no stored value; they live in memory
+// only and are never stored. Main thread only.
+class Preferences final {
+public:
+    static Preferences &standard();
+
+    void registerDefaults(const QVariantMap &defaults);
+    // The stored value, else the registered default, else an invalid QVariant.
+    QVariant value(const QString &key) const;
+    void setValue(const QString &key, const QVariant &value);
+
+private:
+    Preferences() = default;
+
+    QVariantMap m_registered;
+};
+
+// The last range the user scanned.
+inline const QString LastScanAddressKey = QStringLiteral("LastScanAddress");

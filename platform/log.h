@@ -41,12 +41,15 @@ QString formatLogLine(const char *format, std::initializer_list<LogArg> args);
 
 void writeLogLine(const QLoggingCategory &category, const QString &line);
 
+// An area's category, as Q_DECLARE_LOGGING_CATEGORY declares it: lcScan, lcProbes, ...
+using LogCategory = const QLoggingCategory &(*)();
+
 // Writes one line to the log of the given area. Safe from any thread.
 template <typename... Args>
-void logLine(const QLoggingCategory &category, const char *format, const Args &...args)
+void logLine(LogCategory category, const char *format, const Args &...args)
 {
-    if (category.isInfoEnabled())
-        writeLogLine(category, formatLogLine(format, {LogArg(args)...}));
+    if (category().isInfoEnabled())
+        writeLogLine(category(), formatLogLine(format, {LogArg(args)...}));
 }
 
 // Routes every log line to standard error (time, program, pid:thread prefix) and to

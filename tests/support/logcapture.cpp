@@ -5,11 +5,15 @@
 #include <cstring>
 
 namespace {
+// Guards `current`, so a line logged by a late background thread never reaches a capture
+// that is going away.
+std::mutex currentMutex;
 LogCapture *current = nullptr;
 } // namespace
 
 LogCapture::LogCapture()
 {
+    const std::lock_guard lock(currentMutex);
     Q_ASSERT(!current);
     current = this;
     m_previous = qInstallMessageHandler(&LogCapture::handle);
@@ -17,6 +21,7 @@ LogCapture::LogCapture()
 
 LogCapture::~LogCapture()
 {
+    const std::lock_guard lock(currentMutex);
     qInstallMessageHandler(m_previous);
     current = nullptr;
 }
@@ -35,11 +40,13 @@ void LogCapture::clear()
 
 void LogCapture::handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    if (context.category && std::strncmp(context.category, "devicefinder.", 13) == 0) {
-        const std::lock_guard lock(current->m_mutex);
-        current->m_lines.append(message);
+    const std::lock_guard lock(currentMutex);
+    if (!current)
         return;
-    }
-    if (current->m_previous)
+    if (context.category && std::strncmp(context.category, "devicefinder.", 13) == 0) {
+        const std::lock_guard linesLock(current->m_mutex);
+        current->m_lines.append(message);
+    } else if (current->m_previous) {
         current->m_previous(type, context, message);
+    }
 }

@@ -1,0 +1,176 @@
+#include "platform/backgroundpool.h"
+#include "platform/dispatchgroup.h"
+#include "platform/mainqueue.h"
+#include "platform/semaphore.h"
+
+#include <QCoreApplication>
+#include <QTest>
+#include <QTimer>
+
+#include <atomic>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+class TestDispatch final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void groupWaitReturnsAfterTheLastLeave()
+    {
+        DispatchGroup group;
+        std::atomic<int> left = 0;
+        group.enter();
+        group.enter();
+        std::thread worker([&] {
+            std::this_thread::sleep_for(20ms);
+            ++left;
+            group.leave();
+            std::this_thread::sleep_for(20ms);
+            ++left;
+            group.leave();
+        });
+        group.wait();
+        QCOMPARE(left.load(), 2);
+        worker.join();
+        group.wait(); // an idle group does not block
+    }
+
+    void semaphoreAtZeroBlocksUntilSignalled()
+    {
+        Semaphore semaphore(0);
+        std::atomic<bool> signalled = false;
+        std::thread signaller([&] {
+            std::this_thread::sleep_for(30ms);
+            signalled = true;
+            semaphore.signal();
+        });
+        semaphore.wait();
+        QVERIFY(signalled);
+        signaller.join();
+    }
+
+    void semaphoreHandsUnitsOutInOrder()
+    {
+        BackgroundPool pool(1);
+        Semaphore semaphore(1);
+        std::mutex mutex;
+        QList<int> order;
+        DispatchGroup group;
+        for (int i = 0; i < 5; ++i) {
+            group.enter();
+            semaphore.waitAsync([&, i] {
+                {
+                    const std::lock_guard lock(mutex);
+                    order.append(i);
+                }
+                semaphore.signal();
+                group.leave();
+            }, pool);
+        }
+        group.wait();
+        QCOMPARE(order, (QList<int>{0, 1, 2, 3, 4}));
+    }
+
+    // Work that waits on a limiter must not hold threads or keep a later task from
+    // running, however much of it is queued.
+    void waitingWorkDoesNotStarveLaterTasks()
+    {
+        constexpr int maxThreads = 8;
+        BackgroundPool pool(maxThreads);
+        Semaphore limiter(50);
+        DispatchGroup group;
+        std::atomic<int> started = 0;
+        for (int i = 0; i < 2000; ++i) {
+            group.enter();
+            // Each holds its unit until the later task gives units back, as a probe
+            // holds its unit until its hand-over has run.
+            limiter.waitAsync([&] {
+                ++started;
+                group.leave();
+            }, pool);
+        }
+        QTRY_COMPARE(started.load(), 50);
+
+        std::atomic<bool> laterRan = false;
+        pool.async([&] {
+            laterRan = true;
+            for (int i = 0; i < 1950; ++i)
+                limiter.signal();
+        });
+        group.wait();
+        QVERIFY(laterRan);
+        QCOMPARE(started.load(), 2000);
+        QVERIFY(pool.threadCount() <= maxThreads);
+    }
+
+    void blockingTasksRunSideBySide()
+    {
+        BackgroundPool pool(4);
+        Semaphore gate(0);
+        DispatchGroup group;
+        for (int i = 0; i < 3; ++i) {
+            group.enter();
+            pool.async([&] {
+                gate.wait();
+                group.leave();
+            });
+        }
+        group.enter();
+        pool.async([&] { // runs although three tasks block their threads
+            for (int i = 0; i < 3; ++i)
+                gate.signal();
+            group.leave();
+        });
+        group.wait();
+        QCOMPARE(pool.threadCount(), 4);
+    }
+
+    void mainSyncRunsOnTheMainThreadInOrder()
+    {
+        QList<int> order;
+        std::atomic<bool> done = false;
+        std::thread worker([&] {
+            mainAsync([&] { order.append(1); });
+            mainSync([&] {
+                QVERIFY(isMainThread());
+                order.append(2);
+            });
+            order.append(3); // mainSync returned: the task has run
+            done = true;
+        });
+        QTRY_VERIFY(done);
+        worker.join();
+        QCOMPARE(order, (QList<int>{1, 2, 3}));
+    }
+
+    void mainSyncOnTheMainThreadRunsAtOnce()
+    {
+        bool ran = false;
+        mainSync([&] { ran = true; });
+        QVERIFY(ran);
+    }
+
+    // Last: the application quits here.
+    void mainSyncAfterQuitReturnsWithoutRunning()
+    {
+        // A thread that enters mainSync as the loop stops must not hang there.
+        std::thread caught;
+        QTimer::singleShot(0, qApp, [&] {
+            caught = std::thread([] { mainSync([] {}); });
+            QCoreApplication::quit();
+        });
+        QCoreApplication::exec();
+        caught.join();
+
+        std::atomic<bool> ran = false;
+        std::thread late([&] { mainSync([&] { ran = true; }); });
+        late.join();
+        mainAsync([&] { ran = true; });
+        QCoreApplication::processEvents();
+        QVERIFY(!ran);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDispatch)
+#include "tst_dispatch.moc"

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "platform/controls.h"
+#include "platform/window.h"
+
+// Controls that remember what the controller did to them.
+
+class FakePushButton final : public PushButton {
+public:
+    void setTitle(const QString &newTitle) override { title = newTitle; }
+    void setEnabled(bool newEnabled) override { enabled = newEnabled; }
+
+    QString title;
+    bool enabled = true;
+};
+
+class FakeProgressIndicator final : public ProgressIndicator {
+public:
+    void setHidden(bool newHidden) override { hidden = newHidden; }
+    void startAnimation() override { animating = true; }
+    void stopAnimation() override { animating = false; }
+
+    bool hidden = true;
+    bool animating = false;
+};
+
+class FakeTextField final : public TextField {
+public:
+    QString stringValue() const override { return text; }
+    void setStringValue(const QString &newText) override { text = newText; }
+    Color textColor() const override { return color; }
+    void setTextColor(Color newColor) override { color = newColor; }
+
+    QString text;
+    Color color = 0xFF000000;
+};
+
+class FakeSearchField final : public SearchField {
+public:
+    QString stringValue() const override { return text; }
+
+    QString text;
+};
+
+class FakeTableView final : public TableView {
+public:
+    void reloadData() override { ++reloads; }
+    QList<SortDescriptor> sortDescriptors() const override { return descriptors; }
+
+    int reloads = 0;
+    QList<SortDescriptor> descriptors;
+};
+
+class FakeWindow final : public Window {
+public:
+    void setContentView(QObject *view) override
+    {
+        contentView = view;
+        contentSet = true;
+    }
+    QRectF frame() const override { return rect; }
+    void setFrame(const QRectF &newFrame, bool display, bool animate) override
+    {
+        rect = newFrame;
+        displayed = display;
+        animated = animate;
+    }
+
+    QObject *contentView = nullptr;
+    bool contentSet = false;
+    QRectF rect{40, 60, 640, 480};
+    bool displayed = false;
+    bool animated = false;
+};

@@ -1,5 +1,6 @@
 #include "app/appdelegate.h"
 #include "app/commandline.h"
+#include "app/expandcommand.h"
 #include "platform/log.h"
 #include "ui/mainwindow.h"
 
@@ -54,7 +55,7 @@ int main(int argc, char *argv[])
         status = 2;
         break;
     case Command::Kind::Expand:
-        status = 2; // wired up with the range expressions
+        status = runExpandCommand(command.range, stdout);
         break;
     case Command::Kind::Window:
         status = runWindow(argc, argv);

@@ -1,0 +1,146 @@
+#include "scan/rangeexpression.h"
+
+#include "platform/log.h"
+
+#include <QRegularExpression>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+namespace {
+
+// The test is only whether the text begins with a match: nothing anchors the end.
+const QString addressPattern = QStringLiteral("^\\d{1,3}\\.\\d{1,3}\\.\\d{1,3}\\.\\d{1,3}");
+
+bool beginsWith(const QRegularExpression &pattern, const QString &text)
+{
+    return pattern.match(text).hasMatch();
+}
+
+IpRange expandCidr(const QString &expression)
+{
+    const QStringList pieces = expression.split(u'/');
+    const qint64 prefix = integerValue(pieces.at(1));
+    // The pattern makes the prefix non-negative, so this cannot overflow.
+    const qint64 hostBits = 32 - prefix;
+    // Truncating 2^h keeps every prefix above 32 at no address.
+    const double count = std::exp2(double(hostBits));
+    if (count < 1 || count > double(IpRange::maxSize))
+        return {};
+    const qint64 value = combine_octets(pieces.at(0).split(u'.'));
+    const unsigned shift = unsigned(hostBits % 64);
+    const qint64 base = qint64((std::uint64_t(value) >> shift) << shift);
+    // An aligned block is exactly the product of the octet ranges between its first and
+    // its last address, in the same order.
+    const auto first = split_to_octets(base);
+    const auto last = split_to_octets(base + qint64(count) - 1);
+    std::array<OctetBounds, 4> table;
+    for (std::size_t k = 0; k < table.size(); ++k)
+        table[k] = {first[k], last[k]};
+    return IpRange(table);
+}
+
+IpRange expandDashRange(const QString &expression)
+{
+    const QStringList components = expression.split(u'.');
+    // The table has four pairs; a fifth component has nowhere to go.
+    if (components.size() != 4)
+        return {};
+    std::array<OctetBounds, 4> table;
+    for (std::size_t k = 0; k < table.size(); ++k) {
+        const QString &component = components.at(qsizetype(k));
+        if (component.contains(u'-')) {
+            const QStringList bounds = component.split(u'-');
+            table[k] = {integerValue(bounds.at(0)), integerValue(bounds.at(1))};
+        } else {
+            const qint64 value = integerValue(component);
+            table[k] = {value, value};
+        }
+    }
+    return IpRange(table);
+}
+
+IpRange expandSingleAddress(const QString &expression)
+{
+    if (expression.split(u'.').size() != 4)
+        return {};
+    return IpRange::literal(expression);
+}
+
+} // namespace
+
+qint64 integerValue(QStringView text)
+{
+    qsizetype i = 0;
+    while (i < text.size() && text.at(i).isSpace())
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text.at(i) == u'+' || text.at(i) == u'-'))
+        negative = text.at(i++) == u'-';
+    // Accumulated as a negative number, whose range reaches one further.
+    constexpr qint64 lowest = std::numeric_limits<qint64>::min();
+    qint64 value = 0;
+    bool saturated = false;
+    for (; i < text.size() && text.at(i) >= u'0' && text.at(i) <= u'9'; ++i) {
+        const int digit = text.at(i).unicode() - u'0';
+        if (value < (lowest + digit) / 10)
+            saturated = true;
+        else
+            value = value * 10 - digit;
+    }
+    if (saturated)
+        return negative ? lowest : std::numeric_limits<qint64>::max();
+    if (!negative)
+        return value == lowest ? std::numeric_limits<qint64>::max() : -value;
+    return value;
+}
+
+IpRange get_ip_range(const QString &expression)
+{
+    static const QRegularExpression cidr(addressPattern + QStringLiteral("/\\d\\d"));
+    static const QRegularExpression dashRange(addressPattern + QStringLiteral("-\\d{1,3}"));
+    static const QRegularExpression singleAddress(addressPattern);
+
+    if (beginsWith(cidr, expression)) {
+        logLine(lcScan, "IP Range in CIDR notation.");
+        return expandCidr(expression);
+    }
+    if (beginsWith(dashRange, expression)) {
+        logLine(lcScan, "IP Range in Range notation.");
+        return expandDashRange(expression);
+    }
+    if (beginsWith(singleAddress, expression)) {
+        logLine(lcScan, "IP Range in single address notation.");
+        return expandSingleAddress(expression);
+    }
+    return {};
+}
+
+std::array<qint64, 4> split_to_octets(qint64 value)
+{
+    std::array<qint64, 4> octets;
+    for (std::size_t k = octets.size(); k-- > 0;) {
+        octets[k] = value & 255;
+        value >>= 8;
+    }
+    return octets;
+}
+
+qint64 combine_octets(const QStringList &octets)
+{
+    // Unsigned while shifting, so that high bits fall off instead of overflowing.
+    std::uint64_t accumulator = 0;
+    for (const QString &octet : octets)
+        accumulator = (accumulator | std::uint64_t(integerValue(octet))) << 8;
+    return qint64(accumulator) >> 8;
+}
+
+QString octetsToString(std::span<const qint64> octets)
+{
+    QStringList texts;
+    texts.reserve(qsizetype(octets.size()));
+    for (const qint64 octet : octets)
+        texts.append(QString::number(octet));
+    return texts.join(u'.');
+}

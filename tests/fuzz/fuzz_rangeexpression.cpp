@@ -1,0 +1,67 @@
+#include "scan/rangeexpression.h"
+
+#include <QLoggingCategory>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+void require(bool condition, const char *what)
+{
+    if (condition)
+        return;
+    std::fprintf(stderr, "invariant broken: %s\n", what);
+    std::abort();
+}
+
+void checkRange(const QString &expression)
+{
+    const IpRange range = get_ip_range(expression);
+    require(range.size() >= 0 && range.size() <= IpRange::maxSize, "size within the cap");
+    require(range.isEmpty() == (range.size() == 0), "isEmpty agrees with size");
+    if (range.isEmpty()) {
+        require(range.begin() == range.end(), "an empty range has nothing to walk");
+        return;
+    }
+    require(!range.at(range.size() - 1).isEmpty(), "the last element is a text");
+    // A walk of a large range costs the fuzzer its speed; its beginning is enough.
+    constexpr qint64 walked = 4096;
+    qint64 i = 0;
+    for (auto it = range.begin(); it != range.end() && i < walked; ++it, ++i)
+        require(*it == range.at(i), "the walk yields element i at step i");
+    require(i == std::min(range.size(), walked), "the walk has as many steps as the size");
+}
+
+// The integer value of a text is the C library's conversion, saturation included.
+void checkIntegerValue(const std::uint8_t *data, std::size_t size)
+{
+    std::string text(reinterpret_cast<const char *>(data), size);
+    for (const char c : text) {
+        if (c == '\0' || static_cast<unsigned char>(c) >= 0x80)
+            return;
+    }
+    const long long expected = std::strtoll(text.c_str(), nullptr, 10);
+    require(integerValue(QString::fromLatin1(text)) == expected, "integerValue agrees with strtoll");
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    static const bool quiet = [] {
+        QLoggingCategory::setFilterRules(QStringLiteral("devicefinder.*=false"));
+        return true;
+    }();
+    (void)quiet;
+
+    const auto *bytes = reinterpret_cast<const char *>(data);
+    checkRange(QString::fromUtf8(bytes, qsizetype(size)));
+    // Raw UTF-16 reaches what UTF-8 decoding never yields, such as lone surrogates.
+    checkRange(QString::fromUtf16(reinterpret_cast<const char16_t *>(bytes), qsizetype(size / 2)));
+    checkIntegerValue(data, size);
+    return 0;
+}

@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 class TestApp final : public QObject {
     Q_OBJECT
 
@@ -15,8 +17,8 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_config.isValid());
-        QCoreApplication::setOrganizationName(u"devicefinder-tests"_qs);
-        QCoreApplication::setApplicationName(u"tst_app"_qs);
+        QCoreApplication::setOrganizationName(u"devicefinder-tests"_s);
+        QCoreApplication::setApplicationName(u"tst_app"_s);
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_config.path());
     }
 
@@ -26,12 +28,12 @@ private slots:
     {
         QTest::addColumn<QString>("code");
         QTest::addColumn<QString>("name"); // null: no entry
-        QTest::newRow("1060") << u"1060"_qs << u"HB-5E"_qs;
-        QTest::newRow("1111") << u"1111"_qs << u"KQ-1"_qs;
-        QTest::newRow("1149") << u"1149"_qs << u"HB-6"_qs;
-        QTest::newRow("unknown") << u"1234"_qs << QString();
-        QTest::newRow("first three digits") << u"106"_qs << QString();
-        QTest::newRow("digit appended") << u"10600"_qs << QString();
+        QTest::newRow("1060") << u"1060"_s << u"HB-5E"_s;
+        QTest::newRow("1111") << u"1111"_s << u"KQ-1"_s;
+        QTest::newRow("1149") << u"1149"_s << u"HB-6"_s;
+        QTest::newRow("unknown") << u"1234"_s << QString();
+        QTest::newRow("first three digits") << u"106"_s << QString();
+        QTest::newRow("digit appended") << u"10600"_s << QString();
         QTest::newRow("empty") << QString() << QString();
     }
 
@@ -58,23 +60,23 @@ private slots:
     void preferencesPreferStoredValues()
     {
         Preferences &preferences = Preferences::standard();
-        QVERIFY(!preferences.value(u"Unregistered"_qs).isValid());
-        preferences.registerDefaults({{u"Colour"_qs, u"blue"_qs}});
-        QCOMPARE(preferences.value(u"Colour"_qs).toString(), u"blue"_qs);
-        QVERIFY(!QSettings().contains(u"Colour"_qs)); // a default is never stored
+        QVERIFY(!preferences.value(u"Unregistered"_s).isValid());
+        preferences.registerDefaults({{u"Colour"_s, u"blue"_s}});
+        QCOMPARE(preferences.value(u"Colour"_s).toString(), u"blue"_s);
+        QVERIFY(!QSettings().contains(u"Colour"_s)); // a default is never stored
 
-        preferences.setValue(u"Colour"_qs, u"green"_qs);
-        QCOMPARE(preferences.value(u"Colour"_qs).toString(), u"green"_qs);
-        QCOMPARE(QSettings().value(u"Colour"_qs).toString(), u"green"_qs);
+        preferences.setValue(u"Colour"_s, u"green"_s);
+        QCOMPARE(preferences.value(u"Colour"_s).toString(), u"green"_s);
+        QCOMPARE(QSettings().value(u"Colour"_s).toString(), u"green"_s);
     }
 
     void startUpFillsTheRangeBoxAndWidensTheWindow_data()
     {
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("first launch") << QString() << u"192.168.1.1/24"_qs;
-        QTest::newRow("after a scan") << u"10.0.0.1-20 "_qs << u"10.0.0.1-20 "_qs;
-        QTest::newRow("stored empty") << u""_qs << u"as the view made it"_qs;
+        QTest::newRow("first launch") << QString() << u"192.168.1.1/24"_s;
+        QTest::newRow("after a scan") << u"10.0.0.1-20 "_s << u"10.0.0.1-20 "_s;
+        QTest::newRow("stored empty") << u""_s << u"as the view made it"_s;
     }
 
     void startUpFillsTheRangeBoxAndWidensTheWindow()
@@ -85,7 +87,7 @@ private slots:
             Preferences::standard().setValue(LastScanAddressKey, stored);
 
         auto textBox = std::make_shared<FakeTextField>();
-        textBox->text = u"as the view made it"_qs;
+        textBox->text = u"as the view made it"_s;
         textBox->color = 0xFF123456;
         auto table = std::make_shared<FakeTableView>();
         QObject view;
@@ -124,15 +126,15 @@ private slots:
         QTest::addColumn<QString>("range");
         using K = Command::Kind;
         QTest::newRow("window") << QStringList{} << int(K::Window) << QString();
-        QTest::newRow("help") << QStringList{u"--help"_qs} << int(K::Help) << QString();
-        QTest::newRow("version") << QStringList{u"--version"_qs} << int(K::Version) << QString();
-        QTest::newRow("expand") << QStringList{u"expand"_qs, u"10.0.0.0/30"_qs} << int(K::Expand)
-                                << u"10.0.0.0/30"_qs;
-        QTest::newRow("expand, no range") << QStringList{u"expand"_qs} << int(K::UsageError) << QString();
+        QTest::newRow("help") << QStringList{u"--help"_s} << int(K::Help) << QString();
+        QTest::newRow("version") << QStringList{u"--version"_s} << int(K::Version) << QString();
+        QTest::newRow("expand") << QStringList{u"expand"_s, u"10.0.0.0/30"_s} << int(K::Expand)
+                                << u"10.0.0.0/30"_s;
+        QTest::newRow("expand, no range") << QStringList{u"expand"_s} << int(K::UsageError) << QString();
         QTest::newRow("expand, two ranges")
-            << QStringList{u"expand"_qs, u"a"_qs, u"b"_qs} << int(K::UsageError) << QString();
-        QTest::newRow("unknown") << QStringList{u"frobnicate"_qs} << int(K::UsageError) << QString();
-        QTest::newRow("help with more") << QStringList{u"--help"_qs, u"x"_qs} << int(K::UsageError) << QString();
+            << QStringList{u"expand"_s, u"a"_s, u"b"_s} << int(K::UsageError) << QString();
+        QTest::newRow("unknown") << QStringList{u"frobnicate"_s} << int(K::UsageError) << QString();
+        QTest::newRow("help with more") << QStringList{u"--help"_s, u"x"_s} << int(K::UsageError) << QString();
     }
 
     void commandLine()

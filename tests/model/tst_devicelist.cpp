@@ -4,6 +4,8 @@
 #include <QJsonArray>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 Device device(const QJsonObject &object)
@@ -82,66 +84,66 @@ private slots:
         QCOMPARE(m_controller->numberOfRowsInTableView(), 0);
         for (const char *name : {"c", "a", "b"})
             m_controller->addDevice(device(QString::fromLatin1(name), QString::fromLatin1(name)));
-        QCOMPARE(hostnames(m_controller->filteredDevices()), (QStringList{u"c"_qs, u"a"_qs, u"b"_qs}));
+        QCOMPARE(hostnames(m_controller->filteredDevices()), (QStringList{u"c"_s, u"a"_s, u"b"_s}));
         QCOMPARE(m_controller->numberOfRowsInTableView(), 3);
         QCOMPARE(m_table->reloads, 0); // adding leaves reloading to the run
     }
 
     void addWhileFilteredThenClearFilter()
     {
-        m_controller->addDevice(device(u"kitchen"_qs, u"01"_qs));
-        m_controller->search(u"KIT"_qs);
-        m_controller->addDevice(device(u"garage"_qs, u"02"_qs));
-        m_controller->addDevice(device(u"kitchen-2"_qs, u"03"_qs));
-        QCOMPARE(hostnames(m_controller->filteredDevices()), (QStringList{u"kitchen"_qs, u"kitchen-2"_qs}));
+        m_controller->addDevice(device(u"kitchen"_s, u"01"_s));
+        m_controller->search(u"KIT"_s);
+        m_controller->addDevice(device(u"garage"_s, u"02"_s));
+        m_controller->addDevice(device(u"kitchen-2"_s, u"03"_s));
+        QCOMPARE(hostnames(m_controller->filteredDevices()), (QStringList{u"kitchen"_s, u"kitchen-2"_s}));
         QCOMPARE(m_controller->devices().size(), 3);
 
-        m_controller->search(u"zzz"_qs);
+        m_controller->search(u"zzz"_s);
         QCOMPARE(m_controller->numberOfRowsInTableView(), 0);
 
         m_controller->search(QString());
         QCOMPARE(hostnames(m_controller->filteredDevices()),
-                 (QStringList{u"kitchen"_qs, u"garage"_qs, u"kitchen-2"_qs}));
+                 (QStringList{u"kitchen"_s, u"garage"_s, u"kitchen-2"_s}));
         QCOMPARE(m_table->reloads, 3);
     }
 
     void sortThenSearchThenAdd()
     {
-        m_controller->addDevice(device(QJsonObject{{u"hostname"_qs, u"b"_qs}, {u"ipAddress"_qs, u"10.0.0.10"_qs}}));
-        m_controller->addDevice(device(QJsonObject{{u"hostname"_qs, u"a"_qs}, {u"ipAddress"_qs, u"10.0.0.9"_qs}}));
-        m_controller->addDevice(device(QJsonObject{{u"hostname"_qs, u"c"_qs}}));
-        m_table->descriptors = {{u"ipAddress"_qs, true}};
+        m_controller->addDevice(device(QJsonObject{{u"hostname"_s, u"b"_s}, {u"ipAddress"_s, u"10.0.0.10"_s}}));
+        m_controller->addDevice(device(QJsonObject{{u"hostname"_s, u"a"_s}, {u"ipAddress"_s, u"10.0.0.9"_s}}));
+        m_controller->addDevice(device(QJsonObject{{u"hostname"_s, u"c"_s}}));
+        m_table->descriptors = {{u"ipAddress"_s, true}};
         m_controller->tableViewSortDescriptorsDidChange();
         // A missing value first, then the addresses by value.
-        QCOMPARE(hostnames(m_controller->filteredDevices()), (QStringList{u"c"_qs, u"a"_qs, u"b"_qs}));
-        QCOMPARE(hostnames(m_controller->devices()), (QStringList{u"b"_qs, u"a"_qs, u"c"_qs}));
+        QCOMPARE(hostnames(m_controller->filteredDevices()), (QStringList{u"c"_s, u"a"_s, u"b"_s}));
+        QCOMPARE(hostnames(m_controller->devices()), (QStringList{u"b"_s, u"a"_s, u"c"_s}));
 
-        m_controller->addDevice(device(u"0-new"_qs, u"x"_qs));
-        QCOMPARE(m_controller->filteredDevices().last()->text(DeviceKey::hostname), u"0-new"_qs);
+        m_controller->addDevice(device(u"0-new"_s, u"x"_s));
+        QCOMPARE(m_controller->filteredDevices().last()->text(DeviceKey::hostname), u"0-new"_s);
 
         // A search forgets the sort; a new click sorts again.
         m_controller->search(QString());
-        QCOMPARE(hostnames(m_controller->filteredDevices()), (QStringList{u"b"_qs, u"a"_qs, u"c"_qs, u"0-new"_qs}));
-        m_table->descriptors = {{u"ipAddress"_qs, false}};
+        QCOMPARE(hostnames(m_controller->filteredDevices()), (QStringList{u"b"_s, u"a"_s, u"c"_s, u"0-new"_s}));
+        m_table->descriptors = {{u"ipAddress"_s, false}};
         m_controller->tableViewSortDescriptorsDidChange();
-        QCOMPARE(hostnames(m_controller->filteredDevices()), (QStringList{u"b"_qs, u"a"_qs, u"c"_qs, u"0-new"_qs}));
+        QCOMPARE(hostnames(m_controller->filteredDevices()), (QStringList{u"b"_s, u"a"_s, u"c"_s, u"0-new"_s}));
         QCOMPARE(m_table->reloads, 3);
     }
 
     void sortBySeveralKeys()
     {
         const auto row = [](const char *type, QJsonValue uptime, const char *name) {
-            return device(QJsonObject{{u"deviceType"_qs, QString::fromLatin1(type)},
-                                      {u"uptime"_qs, uptime},
-                                      {u"hostname"_qs, QString::fromLatin1(name)}});
+            return device(QJsonObject{{u"deviceType"_s, QString::fromLatin1(type)},
+                                      {u"uptime"_s, uptime},
+                                      {u"hostname"_s, QString::fromLatin1(name)}});
         };
         m_controller->addDevice(row("rt-41", 90, "1"));
         m_controller->addDevice(row("HB-6", 5, "2"));
         m_controller->addDevice(row("RT-41", 100, "3"));
         m_controller->addDevice(row("hb-6", 40, "4"));
-        m_table->descriptors = {{u"deviceType"_qs, true}, {u"uptime"_qs, false}};
+        m_table->descriptors = {{u"deviceType"_s, true}, {u"uptime"_s, false}};
         m_controller->tableViewSortDescriptorsDidChange();
-        QCOMPARE(hostnames(m_controller->filteredDevices()), (QStringList{u"4"_qs, u"2"_qs, u"3"_qs, u"1"_qs}));
+        QCOMPARE(hostnames(m_controller->filteredDevices()), (QStringList{u"4"_s, u"2"_s, u"3"_s, u"1"_s}));
     }
 
     void naturalComparison_data()
@@ -149,12 +151,12 @@ private slots:
         QTest::addColumn<QString>("a");
         QTest::addColumn<QString>("b");
         QTest::addColumn<int>("order");
-        QTest::newRow("digit runs by value") << u"10.0.0.9"_qs << u"10.0.0.10"_qs << -1;
-        QTest::newRow("case ignored") << u"Lobby"_qs << u"lobby"_qs << 0;
-        QTest::newRow("letters") << u"alpha"_qs << u"Beta"_qs << -1;
-        QTest::newRow("leading zeros") << u"dev007"_qs << u"dev7"_qs << 0;
-        QTest::newRow("prefix first") << u"dev"_qs << u"dev1"_qs << -1;
-        QTest::newRow("long numbers") << u"99999999999999999999"_qs << u"100000000000000000000"_qs << -1;
+        QTest::newRow("digit runs by value") << u"10.0.0.9"_s << u"10.0.0.10"_s << -1;
+        QTest::newRow("case ignored") << u"Lobby"_s << u"lobby"_s << 0;
+        QTest::newRow("letters") << u"alpha"_s << u"Beta"_s << -1;
+        QTest::newRow("leading zeros") << u"dev007"_s << u"dev7"_s << 0;
+        QTest::newRow("prefix first") << u"dev"_s << u"dev1"_s << -1;
+        QTest::newRow("long numbers") << u"99999999999999999999"_s << u"100000000000000000000"_s << -1;
     }
 
     void naturalComparison()
@@ -170,16 +172,16 @@ private slots:
     {
         QVERIFY(compareValues(QJsonValue(9), QJsonValue(10)) < 0);
         QVERIFY(compareValues(QJsonValue(2.5), QJsonValue(-3)) > 0);
-        QVERIFY(compareValues(QJsonValue(QJsonValue::Undefined), QJsonValue(u""_qs)) < 0);
+        QVERIFY(compareValues(QJsonValue(QJsonValue::Undefined), QJsonValue(u""_s)) < 0);
         QCOMPARE(compareValues(QJsonValue(QJsonValue::Undefined), QJsonValue(QJsonValue::Null)), 0);
     }
 
     void addIfNew()
     {
-        const Device first = device(QJsonObject{{u"macAddress"_qs, u"AA:01"_qs}, {u"uptime"_qs, u"0d 00:00:05"_qs}});
-        const Device again = device(QJsonObject{{u"macAddress"_qs, u"AA:01"_qs}, {u"uptime"_qs, u"0d 00:09:00"_qs}});
-        const Device otherCase = device(QJsonObject{{u"macAddress"_qs, u"aa:01"_qs}});
-        const Device noMac = device(QJsonObject{{u"hostname"_qs, u"anonymous"_qs}});
+        const Device first = device(QJsonObject{{u"macAddress"_s, u"AA:01"_s}, {u"uptime"_s, u"0d 00:00:05"_s}});
+        const Device again = device(QJsonObject{{u"macAddress"_s, u"AA:01"_s}, {u"uptime"_s, u"0d 00:09:00"_s}});
+        const Device otherCase = device(QJsonObject{{u"macAddress"_s, u"aa:01"_s}});
+        const Device noMac = device(QJsonObject{{u"hostname"_s, u"anonymous"_s}});
 
         QVERIFY(m_controller->addIfNew(first, MainViewController::FoundList::Vudidu));
         QVERIFY(!m_controller->addIfNew(again, MainViewController::FoundList::Xpico));
@@ -190,29 +192,29 @@ private slots:
         QCOMPARE(m_controller->devices(), (DeviceList{first, otherCase, noMac, noMac}));
         QCOMPARE(m_controller->vudiduDevices(), (DeviceList{first, otherCase, noMac, noMac}));
         QCOMPARE(m_controller->xpicoDevices(), DeviceList{again});
-        QCOMPARE(m_controller->devices().first()->text(DeviceKey::uptime), u"0d 00:00:05"_qs);
+        QCOMPARE(m_controller->devices().first()->text(DeviceKey::uptime), u"0d 00:00:05"_s);
         // One record, shared by the lists rather than copied.
         QCOMPARE(m_controller->filteredDevices().first().get(), m_controller->vudiduDevices().first().get());
     }
 
     void pruneKeepsFoundDevicesInOrder()
     {
-        const Device a = device(u"a"_qs, u"01"_qs);
-        const Device b = device(u"b"_qs, u"02"_qs);
-        const Device c = device(u"c"_qs, u"03"_qs);
-        const Device d = device(u"d"_qs, u"04"_qs);
-        const Device anonymous = device(u"e"_qs, QString());
+        const Device a = device(u"a"_s, u"01"_s);
+        const Device b = device(u"b"_s, u"02"_s);
+        const Device c = device(u"c"_s, u"03"_s);
+        const Device d = device(u"d"_s, u"04"_s);
+        const Device anonymous = device(u"e"_s, QString());
         for (const Device &x : {a, b, c, d, anonymous})
             m_controller->addDevice(x);
-        m_controller->search(u"[abd]"_qs); // matches nothing: every row hidden
+        m_controller->search(u"[abd]"_s); // matches nothing: every row hidden
         m_controller->search(QString());
-        m_table->descriptors = {{u"hostname"_qs, false}};
+        m_table->descriptors = {{u"hostname"_s, false}};
         m_controller->tableViewSortDescriptorsDidChange();
-        m_controller->search(u"b"_qs);
+        m_controller->search(u"b"_s);
 
         // This run found c (twice), a, and a record with b's name but no address.
-        m_controller->setVudiduDevices({c, device(u"c again"_qs, u"03"_qs), device(u"b"_qs, QString())});
-        m_controller->setXpicoDevices({device(u"a"_qs, u"01"_qs), anonymous});
+        m_controller->setVudiduDevices({c, device(u"c again"_s, u"03"_s), device(u"b"_s, QString())});
+        m_controller->setXpicoDevices({device(u"a"_s, u"01"_s), anonymous});
         m_table->reloads = 0;
         m_controller->pruneToFoundDevices();
 
@@ -225,7 +227,7 @@ private slots:
 
     void pruneWithNothingFoundEmptiesTheList()
     {
-        m_controller->addDevice(device(u"a"_qs, u"01"_qs));
+        m_controller->addDevice(device(u"a"_s, u"01"_s));
         m_controller->pruneToFoundDevices();
         QCOMPARE(m_controller->numberOfRowsInTableView(), 0);
         QVERIFY(m_controller->devices().isEmpty());
@@ -233,8 +235,8 @@ private slots:
 
     void goneTableMakesReloadsDoNothing()
     {
-        m_controller->addDevice(device(u"b"_qs, u"02"_qs));
-        m_controller->addDevice(device(u"a"_qs, u"01"_qs));
+        m_controller->addDevice(device(u"b"_s, u"02"_s));
+        m_controller->addDevice(device(u"a"_s, u"01"_s));
         m_table.reset();
         m_controller->search(QString());
         m_controller->tableViewSortDescriptorsDidChange();
@@ -244,17 +246,17 @@ private slots:
 
     void recordKeepsNestedValues()
     {
-        QJsonObject reply{{u"hostname"_qs, u"x"_qs},
-                          {u"network"_qs, QJsonObject{{u"dhcp"_qs, true}}},
-                          {u"ports"_qs, QJsonArray{80, 443}}};
+        QJsonObject reply{{u"hostname"_s, u"x"_s},
+                          {u"network"_s, QJsonObject{{u"dhcp"_s, true}}},
+                          {u"ports"_s, QJsonArray{80, 443}}};
         DeviceRecord record(reply);
-        record.setValue(DeviceKey::uptime, u"0d 00:00:01"_qs);
+        record.setValue(DeviceKey::uptime, u"0d 00:00:01"_s);
         record.setValue(DeviceKey::hostname, QJsonValue(QJsonValue::Undefined));
-        QVERIFY(!record.object().contains(u"hostname"_qs));
-        QCOMPARE(record.value(u"network").toObject().value(u"dhcp"_qs), QJsonValue(true));
-        QCOMPARE(record.text(u"ports"), u"[80,443]"_qs);
-        QCOMPARE(valueText(QJsonValue(93784)), u"93784"_qs);
-        QCOMPARE(valueText(QJsonValue(1.5)), u"1.5"_qs);
+        QVERIFY(!record.object().contains(u"hostname"_s));
+        QCOMPARE(record.value(u"network").toObject().value(u"dhcp"_s), QJsonValue(true));
+        QCOMPARE(record.text(u"ports"), u"[80,443]"_s);
+        QCOMPARE(valueText(QJsonValue(93784)), u"93784"_s);
+        QCOMPARE(valueText(QJsonValue(1.5)), u"1.5"_s);
     }
 
 private:

@@ -5,6 +5,8 @@
 
 #include <thread>
 
+using namespace Qt::StringLiterals;
+
 class TestLog final : public QObject {
     Q_OBJECT
 
@@ -13,20 +15,20 @@ private slots:
     {
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("%@") << formatLogLine("GET %@", {u"http://10.0.0.1/info"_qs}) << u"GET http://10.0.0.1/info"_qs;
+        QTest::newRow("%@") << formatLogLine("GET %@", {u"http://10.0.0.1/info"_s}) << u"GET http://10.0.0.1/info"_s;
         QTest::newRow("%lu") << formatLogLine("IP range expanded into %lu addresses.", {size_t(4)})
-                             << u"IP range expanded into 4 addresses."_qs;
+                             << u"IP range expanded into 4 addresses."_s;
         QTest::newRow("%f six decimals") << formatLogLine("finished after %fs", {3.0045123})
-                                         << u"finished after 3.004512s"_qs;
-        QTest::newRow("%d and %02d") << formatLogLine("%dd %02d:%02d:%02d", {1, 2, 3, 4}) << u"1d 02:03:04"_qs;
+                                         << u"finished after 3.004512s"_s;
+        QTest::newRow("%d and %02d") << formatLogLine("%dd %02d:%02d:%02d", {1, 2, 3, 4}) << u"1d 02:03:04"_s;
         QTest::newRow("%02d negative") << formatLogLine("%dd %02d:%02d:%02d", {0, 0, -1, -1})
-                                       << u"0d 00:-1:-1"_qs;
-        QTest::newRow("%02d wide") << formatLogLine("%02d", {123}) << u"123"_qs;
-        QTest::newRow("%s bytes") << formatLogLine("Bad UDP packet: '%s' from %@", {QByteArray("Zeph"), u"10.0.0.7"_qs})
-                                  << u"Bad UDP packet: 'Zeph' from 10.0.0.7"_qs;
-        QTest::newRow("percent") << formatLogLine("100%%", {}) << u"100%"_qs;
-        QTest::newRow("missing argument") << formatLogLine("a %@ b %d", {u"x"_qs}) << u"a x b %d"_qs;
-        QTest::newRow("trailing percent") << formatLogLine("50%", {}) << u"50%"_qs;
+                                       << u"0d 00:-1:-1"_s;
+        QTest::newRow("%02d wide") << formatLogLine("%02d", {123}) << u"123"_s;
+        QTest::newRow("%s bytes") << formatLogLine("Bad UDP packet: '%s' from %@", {QByteArray("Zeph"), u"10.0.0.7"_s})
+                                  << u"Bad UDP packet: 'Zeph' from 10.0.0.7"_s;
+        QTest::newRow("percent") << formatLogLine("100%%", {}) << u"100%"_s;
+        QTest::newRow("missing argument") << formatLogLine("a %@ b %d", {u"x"_s}) << u"a x b %d"_s;
+        QTest::newRow("trailing percent") << formatLogLine("50%", {}) << u"50%"_s;
     }
 
     void formats()
@@ -49,7 +51,7 @@ private slots:
             thread.join();
         const QStringList lines = capture.lines();
         QCOMPARE(lines.size(), 400);
-        QVERIFY(lines.contains(u"probe 3 line 99"_qs));
+        QVERIFY(lines.contains(u"probe 3 line 99"_s));
     }
 };
 

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QJsonObject>
+#include <QString>
+
+// One simulated device as the configuration file describes it.
+struct DeviceProfile final {
+    enum class Kind {
+        Info,         // answers "Zeph" on the info port and GET /info
+        Gateway,      // answers 00 01 00 F6 on the gateway port and GET /getdata.json
+        InfoNotFound, // answers "Zeph", but /info with 404 and /getdata.json like a gateway
+    };
+
+    // What the device sends back to a discovery request.
+    enum class Udp {
+        Reply,     // one well-formed reply
+        None,      // no reply at all
+        Twice,     // the well-formed reply, two times
+        WrongCode, // wrong reply code or marker
+        Short,     // a reply one byte too short to be checked
+        OtherCase, // the marker in other letter case (info devices only)
+        Echo,      // the request sent back
+        Nul,       // a bad reply with a NUL byte inside
+        Oversize,  // the well-formed reply padded past 512 bytes
+    };
+
+    enum class Http {
+        Normal,
+        Silent,    // accepts, never answers
+        Slow,      // answers after `httpSeconds`
+        Trickle,   // headers, then one body byte every 2 s, forever
+        NotJson,   // 200 with a body that is not JSON
+        NotObject, // 200 with a JSON array
+        Status500, // 500 with the usual JSON object
+        Large,     // 200 with a JSON object of `bodyMiB` MiB
+    };
+
+    QString name;
+    QHostAddress address;
+    Kind kind = Kind::Info;
+    quint16 httpPort = 80; // 0: any free port
+    // The /info members of an info device, the /getdata.json object otherwise.
+    QJsonObject document;
+    Udp udp = Udp::Reply;
+    Http http = Http::Normal;
+    int httpSeconds = 0;
+    int bodyMiB = 0;
+
+    bool answersInfoRequest() const { return kind != Kind::Gateway; }
+};

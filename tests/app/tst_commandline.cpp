@@ -1,0 +1,73 @@
+#include "app/commandline.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+class TestCommandLine final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void run_data();
+    void run();
+};
+
+void TestCommandLine::run_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("out");
+    QTest::addColumn<QStringList>("logged");
+
+    QTest::newRow("version") << QStringList{u"--version"_s} << 0 << QByteArray("devicefinder " DF_VERSION "\n")
+                             << QStringList{};
+    QTest::newRow("help") << QStringList{u"--help"_s} << 0 << usageText().toUtf8() << QStringList{};
+    QTest::newRow("unknown command") << QStringList{u"frobnicate"_s} << 2 << QByteArray() << QStringList{};
+
+    const QString unable = u"Unable to expand IP Range: '%1'"_s;
+    QTest::newRow("block") << QStringList{u"expand"_s, u"10.0.0.0/30"_s} << 0 << QByteArray("10.0.0.0\n10.0.0.1\n10.0.0.2\n10.0.0.3\n")
+                           << QStringList{u"IP Range in CIDR notation."_s};
+    QTest::newRow("dash range") << QStringList{u"expand"_s, u"10.0.0.9-11"_s} << 0 << QByteArray("10.0.0.9\n10.0.0.10\n10.0.0.11\n")
+                                << QStringList{u"IP Range in Range notation."_s};
+    QByteArray block;
+    for (int i = 0; i < 65536; ++i)
+        block += "10.1." + QByteArray::number(i >> 8) + '.' + QByteArray::number(i & 255) + '\n';
+    QTest::newRow("many writes") << QStringList{u"expand"_s, u"10.1.2.3/16"_s} << 0 << block
+                                 << QStringList{u"IP Range in CIDR notation."_s};
+    QTest::newRow("text kept as typed") << QStringList{u"expand"_s, u"10.0.0.1\u00e9"_s} << 0 << QByteArray("10.0.0.1\xc3\xa9\n")
+                                        << QStringList{u"IP Range in single address notation."_s};
+    QTest::newRow("no notation") << QStringList{u"expand"_s, u" 10.0.0.1"_s} << 2 << QByteArray()
+                                 << QStringList{unable.arg(u" 10.0.0.1"_s)};
+    QTest::newRow("covers nothing") << QStringList{u"expand"_s, u"10.0.0.0/33"_s} << 2 << QByteArray()
+                                    << QStringList{u"IP Range in CIDR notation."_s, unable.arg(u"10.0.0.0/33"_s)};
+}
+
+void TestCommandLine::run()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QByteArray, out);
+    QFETCH(QStringList, logged);
+
+    QProcess process;
+    process.start(QStringLiteral(DF_BINARY), arguments);
+    QVERIFY(process.waitForFinished(30'000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), status);
+    QCOMPARE(process.readAllStandardOutput(), out);
+
+    // Log lines carry the time, the program and pid:thread before the message itself.
+    static const QRegularExpression logLine(
+        uR"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} devicefinder\[\d+:\d+\] (.*)$)"_s);
+    QStringList messages;
+    for (const QString &line : QString::fromUtf8(process.readAllStandardError()).split(u'\n')) {
+        if (const QRegularExpressionMatch match = logLine.match(line); match.hasMatch())
+            messages.append(match.captured(1));
+    }
+    QCOMPARE(messages, logged);
+}
+
+QTEST_GUILESS_MAIN(TestCommandLine)
+#include "tst_commandline.moc"

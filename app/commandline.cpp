@@ -30,7 +30,7 @@ QString usageText()
 {
     return QStringLiteral(
         "Usage:\n"
-        "  devicefinder                  the window (a discovery run starts when it opens)\n"
+        "  devicefinder                  the window\n"
         "  devicefinder expand RANGE     prints the addresses a range covers, one a line\n"
         "  devicefinder --help | --version\n"
         "\n"

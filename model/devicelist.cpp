@@ -113,15 +113,14 @@ DeviceList keepFoundDevices(const DeviceList &devices, const DeviceList &foundA,
     QSet<QString> found;
     for (const DeviceList *list : {&foundA, &foundB}) {
         for (const Device &device : *list) {
-            const QJsonValue mac = device->value(DeviceKey::macAddress);
-            if (mac.isString())
-                found.insert(mac.toString());
+            if (const std::optional<QString> identity = deviceIdentity(*device))
+                found.insert(*identity);
         }
     }
     DeviceList kept;
     std::copy_if(devices.begin(), devices.end(), std::back_inserter(kept), [&](const Device &device) {
-        const QJsonValue mac = device->value(DeviceKey::macAddress);
-        return mac.isString() && found.contains(mac.toString());
+        const std::optional<QString> identity = deviceIdentity(*device);
+        return identity && found.contains(*identity);
     });
     return kept;
 }

@@ -43,8 +43,16 @@ QString DeviceRecord::description() const
     return valueText(m_object);
 }
 
+std::optional<QString> deviceIdentity(const DeviceRecord &record)
+{
+    const QJsonValue mac = record.value(DeviceKey::macAddress);
+    if (!mac.isString())
+        return std::nullopt;
+    return mac.toString();
+}
+
 bool isSameDevice(const DeviceRecord &a, const DeviceRecord &b)
 {
-    const QJsonValue mac = a.value(DeviceKey::macAddress);
-    return mac.isString() && mac == b.value(DeviceKey::macAddress);
+    const std::optional<QString> identity = deviceIdentity(a);
+    return identity && identity == deviceIdentity(b);
 }

@@ -7,6 +7,7 @@
 #include <QStringView>
 
 #include <memory>
+#include <optional>
 
 // The record keys that the tool reads or writes.
 namespace DeviceKey {
@@ -50,6 +51,9 @@ using DeviceList = QList<Device>;
 // The text form of a JSON value: a text as it is, a number in decimal ("93784", "1.5"),
 // true or false, a null as the empty text, an object or array as compact JSON.
 QString valueText(const QJsonValue &value);
+
+// What identifies a device: its macAddress, when that is a text.
+std::optional<QString> deviceIdentity(const DeviceRecord &record);
 
 // Two records denote the same device when both carry a macAddress text and the two texts
 // are equal, character for character. A record without one is the same as no record.

@@ -1,6 +1,7 @@
 #include "app/appdelegate.h"
 #include "app/commandline.h"
 #include "app/expandcommand.h"
+#include "app/quitsignals.h"
 #include "platform/log.h"
 #include "ui/mainwindow.h"
 
@@ -12,9 +13,20 @@
 
 namespace {
 
-int runWindow(int argc, char *argv[])
+// A run may still be blocked in a socket or a request: the process leaves without waiting
+// for it and without tearing down what its threads still use.
+[[noreturn]] void leave(int status)
 {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(status);
+}
+
+[[noreturn]] void runWindow(int argc, char *argv[])
+{
+    blockQuitSignals();
     QApplication app(argc, argv);
+    quitOnBlockedSignals();
     app.setApplicationDisplayName(QStringLiteral("Device Finder"));
     app.setQuitOnLastWindowClosed(AppDelegate::applicationShouldTerminateAfterLastWindowClosed());
 
@@ -24,7 +36,9 @@ int runWindow(int argc, char *argv[])
     window.show();
     QMetaObject::invokeMethod(&app, [&delegate] { delegate.applicationDidFinishLaunching(); },
                               Qt::QueuedConnection);
-    return app.exec();
+    // Leaves from here, so that the application, the window and the controller outlive
+    // every thread that may still use them.
+    leave(app.exec());
 }
 
 } // namespace
@@ -58,13 +72,8 @@ int main(int argc, char *argv[])
         status = runExpandCommand(command.range, stdout);
         break;
     case Command::Kind::Window:
-        status = runWindow(argc, argv);
-        break;
+        runWindow(argc, argv);
     }
     out.flush();
-    // A run may still be blocked in a socket or a request: leave without waiting for it and
-    // without tearing down what its threads still use.
-    std::fflush(stdout);
-    std::fflush(stderr);
-    std::_Exit(status);
+    leave(status);
 }

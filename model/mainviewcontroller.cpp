@@ -19,7 +19,7 @@ QObject *MainViewController::view()
 
 void MainViewController::loadView()
 {
-    Q_ASSERT(isMainThread());
+    requireMainThread("MainViewController::loadView");
     m_viewLoaded = true;
     if (m_viewLoader)
         m_view = m_viewLoader(*this);
@@ -40,7 +40,7 @@ void MainViewController::loadView()
 
 void MainViewController::addDevice(const Device &device)
 {
-    Q_ASSERT(isMainThread());
+    requireMainThread("MainViewController::addDevice");
     m_devices.append(device);
     if (passesSearch(*device, m_filter))
         m_filteredDevices.append(device);
@@ -48,7 +48,7 @@ void MainViewController::addDevice(const Device &device)
 
 void MainViewController::search(const QString &text)
 {
-    Q_ASSERT(isMainThread());
+    requireMainThread("MainViewController::search");
     m_filter = text;
     m_filteredDevices = searchDevices(m_devices, m_filter);
     reloadTable();
@@ -56,7 +56,7 @@ void MainViewController::search(const QString &text)
 
 void MainViewController::tableViewSortDescriptorsDidChange()
 {
-    Q_ASSERT(isMainThread());
+    requireMainThread("MainViewController::tableViewSortDescriptorsDidChange");
     withControl(m_tableView, [&](TableView &table) {
         sortDevices(m_filteredDevices, table.sortDescriptors());
         table.reloadData();
@@ -65,7 +65,7 @@ void MainViewController::tableViewSortDescriptorsDidChange()
 
 bool MainViewController::addIfNew(const Device &record, FoundList foundList)
 {
-    Q_ASSERT(isMainThread());
+    requireMainThread("MainViewController::addIfNew");
     const bool listed = containsSameDevice(m_devices, *record);
     (foundList == FoundList::Vudidu ? m_vudiduDevices : m_xpicoDevices).append(record);
     if (!listed)
@@ -75,7 +75,7 @@ bool MainViewController::addIfNew(const Device &record, FoundList foundList)
 
 void MainViewController::pruneToFoundDevices()
 {
-    Q_ASSERT(isMainThread());
+    requireMainThread("MainViewController::pruneToFoundDevices");
     m_filteredDevices = keepFoundDevices(m_filteredDevices, m_vudiduDevices, m_xpicoDevices);
     m_devices = keepFoundDevices(m_devices, m_vudiduDevices, m_xpicoDevices);
     reloadTable();

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 // The one controller of the tool. It owns every list of devices, the discovering flag and
 // the weak references to the window's controls, and every operation of the tool is one of
@@ -85,8 +86,9 @@ public:
     const QString &filter() const { return m_filter; }
     void setFilter(const QString &filter) { m_filter = filter; }
 
-    // The range text box's colour as the view made it, saved when the view loads.
-    Color defaultTextColor() const { return m_defaultTextColor; }
+    // The range text box's colour as the view made it, saved when the view loads; nothing
+    // before that.
+    std::optional<Color> defaultTextColor() const { return m_defaultTextColor; }
     const QString &broadcastAddress() const { return m_broadcastAddress; }
 
 private:
@@ -110,5 +112,5 @@ private:
     std::weak_ptr<TableView> m_tableView;
     std::weak_ptr<ProgressIndicator> m_progressIndicator;
     QString m_filter;
-    Color m_defaultTextColor = 0;
+    std::optional<Color> m_defaultTextColor;
 };

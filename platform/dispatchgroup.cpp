@@ -11,7 +11,9 @@ void DispatchGroup::enter()
 void DispatchGroup::leave()
 {
     const std::lock_guard lock(m_mutex);
-    Q_ASSERT(m_unfinished > 0);
+    // A count below zero would let a later wait return before the work has ended.
+    if (m_unfinished == 0)
+        qFatal("DispatchGroup::leave() without a matching enter()");
     if (--m_unfinished == 0)
         m_done.notify_all();
 }

@@ -4,7 +4,8 @@
 #include <mutex>
 
 // A counter of unfinished work: wait() returns once every enter() has been matched by a
-// leave(). Any thread; wait() never on the main thread.
+// leave(). A leave() without its enter() stops the program. Any thread; wait() never on
+// the main thread.
 class DispatchGroup final {
 public:
     DispatchGroup() = default;

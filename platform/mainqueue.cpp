@@ -21,14 +21,41 @@ public:
         return *queue;
     }
 
+    // Called as each application object is made, so that its quit is seen even when no
+    // task was queued before it.
+    void attach()
+    {
+        const std::lock_guard lock(m_mutex);
+        attachLocked();
+    }
+
     // Returns false, dropping the task, when there is no running application.
-    bool async(std::function<void()> task)
+    bool async(std::function<void()> task) { return enqueue({std::move(task), nullptr}); }
+
+    void sync(std::function<void()> task)
+    {
+        // The waiter's own outcome: set once, when the task has run or has been dropped,
+        // and never cleared, whatever happens to the application afterwards.
+        auto finished = std::make_shared<bool>(false);
+        if (!enqueue({std::move(task), finished}))
+            return;
+        std::unique_lock lock(m_mutex);
+        m_finished.wait(lock, [&] { return *finished; });
+    }
+
+private:
+    struct Entry {
+        std::function<void()> task;
+        std::shared_ptr<bool> finished; // set for a waiting caller; guarded by m_mutex
+    };
+
+    bool enqueue(Entry entry)
     {
         const std::lock_guard lock(m_mutex);
         QCoreApplication *app = attachLocked();
         if (!app)
             return false;
-        m_tasks.push_back(std::move(task));
+        m_tasks.push_back(std::move(entry));
         if (!m_drainPosted) {
             m_drainPosted = true;
             QMetaObject::invokeMethod(app, [this] { drain(); }, Qt::QueuedConnection);
@@ -36,48 +63,44 @@ public:
         return true;
     }
 
-    void sync(std::function<void()> task)
-    {
-        auto ran = std::make_shared<bool>(false);
-        const bool queued = async([this, task = std::move(task), ran] {
-            task();
-            const std::lock_guard lock(m_mutex);
-            *ran = true;
-            m_ran.notify_all();
-        });
-        if (!queued)
-            return;
-        std::unique_lock lock(m_mutex);
-        m_ran.wait(lock, [&] { return *ran || m_quitting; });
-    }
-
-private:
-    // Follows the current application object; called with m_mutex held. Returns null
-    // when there is none or it is quitting.
+    // Follows the current application object; called with m_mutex held. Returns null when
+    // there is none or it has quit: an application that has quit never takes a task again.
     QCoreApplication *attachLocked()
     {
         QCoreApplication *app = QCoreApplication::instance();
+        if (!app)
+            return nullptr;
         if (app != m_app) {
             m_app = app;
-            m_quitting = false;
+            m_quit = false;
             m_drainPosted = false;
-            if (app) {
-                QObject::connect(app, &QCoreApplication::aboutToQuit, app, [this] { quit(); });
-                QObject::connect(app, &QObject::destroyed, app, [this] { quit(); });
-            }
+            QObject::connect(app, &QCoreApplication::aboutToQuit, app, [this] { quit(); });
+            QObject::connect(app, &QObject::destroyed, app, [this] {
+                quit();
+                // A later application object may be made at the same address.
+                const std::lock_guard lock(m_mutex);
+                m_app = nullptr;
+            });
         }
-        return app && !m_quitting ? app : nullptr;
+        return m_quit ? nullptr : app;
     }
 
+    // Main thread, so no task is running: every queued task is dropped and its waiter, if
+    // any, is released.
     void quit()
     {
-        std::deque<std::function<void()>> dropped;
+        std::deque<Entry> dropped;
         {
             const std::lock_guard lock(m_mutex);
-            m_quitting = true;
+            m_quit = true;
             dropped.swap(m_tasks);
-            m_ran.notify_all();
+            for (const Entry &entry : dropped) {
+                if (entry.finished)
+                    *entry.finished = true;
+            }
+            m_finished.notify_all();
         }
+        // The tasks are destroyed here, outside the lock: what they hold may log or queue.
     }
 
     void drain()
@@ -91,32 +114,52 @@ private:
             count = m_tasks.size();
         }
         while (count-- > 0) {
-            std::function<void()> task;
+            Entry entry;
             {
                 const std::lock_guard lock(m_mutex);
                 if (m_tasks.empty())
                     return;
-                task = std::move(m_tasks.front());
+                entry = std::move(m_tasks.front());
                 m_tasks.pop_front();
             }
-            task();
+            entry.task();
+            entry.task = nullptr;
+            if (entry.finished) {
+                const std::lock_guard lock(m_mutex);
+                *entry.finished = true;
+                m_finished.notify_all();
+            }
         }
     }
 
     std::mutex m_mutex;
-    std::condition_variable m_ran;
-    std::deque<std::function<void()>> m_tasks;
+    std::condition_variable m_finished;
+    std::deque<Entry> m_tasks;
+    // Only compared, never dereferenced; cleared when the object goes.
     QCoreApplication *m_app = nullptr;
     bool m_drainPosted = false;
-    bool m_quitting = false;
+    bool m_quit = false;
 };
 
+void attachToApplication()
+{
+    MainQueue::instance().attach();
+}
+
 } // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(attachToApplication)
 
 bool isMainThread()
 {
     const QCoreApplication *app = QCoreApplication::instance();
     return app && QThread::currentThread() == app->thread();
+}
+
+void requireMainThread(const char *operation)
+{
+    if (!isMainThread())
+        qFatal("%s called off the main thread", operation);
 }
 
 void mainAsync(std::function<void()> task)

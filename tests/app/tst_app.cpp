@@ -102,7 +102,7 @@ private slots:
 
         QVERIFY(delegate.rootViewController());
         QCOMPARE(textBox->text, shown);
-        QCOMPARE(delegate.rootViewController()->defaultTextColor(), Color(0xFF123456));
+        QCOMPARE(delegate.rootViewController()->defaultTextColor().value_or(0), Color(0xFF123456));
         QCOMPARE(delegate.rootViewController()->numberOfRowsInTableView(), 0);
         QVERIFY(table->reloads >= 1);
         QCOMPARE(window.contentView, &view);
@@ -112,6 +112,8 @@ private slots:
 
     void startUpWithoutWindowStillMakesTheController()
     {
+        // Before the view has loaded no colour is saved, not even transparent black.
+        QVERIFY(!MainViewController().defaultTextColor());
         AppDelegate delegate;
         delegate.applicationDidFinishLaunching();
         QVERIFY(delegate.rootViewController());

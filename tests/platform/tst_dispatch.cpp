@@ -3,9 +3,14 @@
 #include "platform/mainqueue.h"
 #include "platform/semaphore.h"
 
+#include "model/mainviewcontroller.h"
+
 #include <QCoreApplication>
+#include <QProcess>
 #include <QTest>
 #include <QTimer>
+
+#include <cstring>
 
 #include <atomic>
 #include <thread>
@@ -126,6 +131,30 @@ private slots:
         QCOMPARE(pool.threadCount(), 4);
     }
 
+    // Each runs in a child process (see main below), which must stop with the message.
+    void programmingErrorsStopTheProgram_data()
+    {
+        QTest::addColumn<QString>("mistake");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("unbalanced leave") << QStringLiteral("unbalanced-leave")
+                                          << QStringLiteral("DispatchGroup::leave() without a matching enter()");
+        QTest::newRow("controller off the main thread")
+            << QStringLiteral("controller-off-main")
+            << QStringLiteral("MainViewController::addDevice called off the main thread");
+    }
+
+    void programmingErrorsStopTheProgram()
+    {
+        QFETCH(QString, mistake);
+        QFETCH(QString, message);
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--make-mistake"), mistake});
+        QVERIFY(child.waitForFinished(30'000));
+        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+        const QString errors = QString::fromLocal8Bit(child.readAllStandardError());
+        QVERIFY2(errors.contains(message), qPrintable(errors));
+    }
+
     void mainSyncRunsOnTheMainThreadInOrder()
     {
         QList<int> order;
@@ -172,5 +201,31 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestDispatch)
+namespace {
+
+// The child of programmingErrorsStopTheProgram: makes one mistake, which must not return.
+int makeMistake(int argc, char *argv[], const char *mistake)
+{
+    QCoreApplication app(argc, argv);
+    if (std::strcmp(mistake, "unbalanced-leave") == 0) {
+        DispatchGroup group;
+        group.leave();
+    } else if (std::strcmp(mistake, "controller-off-main") == 0) {
+        MainViewController controller;
+        std::thread([&] { controller.addDevice(std::make_shared<const DeviceRecord>()); }).join();
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc == 3 && std::strcmp(argv[1], "--make-mistake") == 0)
+        return makeMistake(1, argv, argv[2]);
+    QCoreApplication app(argc, argv);
+    TestDispatch test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_dispatch.moc"

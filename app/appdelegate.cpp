@@ -2,8 +2,10 @@
 
 #include "platform/preferences.h"
 
-AppDelegate::AppDelegate(MainViewController::ViewLoader viewLoader, QString broadcastAddress)
-    : m_viewLoader(std::move(viewLoader)), m_broadcastAddress(std::move(broadcastAddress))
+AppDelegate::AppDelegate(MainViewController::ViewLoader viewLoader, QString broadcastAddress,
+                         std::shared_ptr<Resolver> resolver)
+    : m_viewLoader(std::move(viewLoader)), m_broadcastAddress(std::move(broadcastAddress)),
+      m_resolver(std::move(resolver))
 {
 }
 
@@ -11,7 +13,7 @@ void AppDelegate::applicationDidFinishLaunching()
 {
     Preferences::standard().registerDefaults({{LastScanAddressKey, QStringLiteral("192.168.1.1/24")}});
 
-    auto controller = std::make_shared<MainViewController>(m_broadcastAddress);
+    auto controller = std::make_shared<MainViewController>(m_broadcastAddress, m_resolver);
     controller->setViewLoader(m_viewLoader);
     setRootViewController(controller);
 

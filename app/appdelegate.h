@@ -7,11 +7,11 @@
 
 // Brings the tool up once the application has launched: registers the preference
 // defaults, creates the one controller, puts its view into the main window and widens
-// the window. Main thread only.
+// the window. Loading the view starts the first discovery run, whose broadcasts go to
+// broadcastAddress. Main thread only.
 class AppDelegate final {
 public:
-    explicit AppDelegate(MainViewController::ViewLoader viewLoader = {},
-                         QString broadcastAddress = QStringLiteral("255.255.255.255"));
+    AppDelegate(MainViewController::ViewLoader viewLoader, QString broadcastAddress, std::shared_ptr<Resolver> resolver);
 
     void applicationDidFinishLaunching();
     // Closing the main window quits the tool.
@@ -31,6 +31,7 @@ public:
 private:
     MainViewController::ViewLoader m_viewLoader;
     QString m_broadcastAddress;
+    std::shared_ptr<Resolver> m_resolver;
     std::shared_ptr<MainViewController> m_rootViewController;
     Window *m_window = nullptr;
 };

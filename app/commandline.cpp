@@ -1,10 +1,80 @@
 #include "app/commandline.h"
 
+#include <QHostAddress>
+#include <QRegularExpression>
+
 namespace {
+
+Command ofKind(Command::Kind kind)
+{
+    Command command;
+    command.kind = kind;
+    return command;
+}
 
 Command usageError(const QString &message)
 {
-    return {Command::Kind::UsageError, {}, message};
+    Command command = ofKind(Command::Kind::UsageError);
+    command.message = message;
+    return command;
+}
+
+bool isDottedQuad(const QString &text)
+{
+    QHostAddress address;
+    return address.setAddress(text) && address.protocol() == QAbstractSocket::IPv4Protocol
+           && address.toString() == text;
+}
+
+// The options after the command word: --json and --csv for every command that prints the
+// device list, --broadcast for the ones that broadcast; the rest are its operands.
+std::optional<QString> readOptions(QStringList arguments, bool broadcasts, Command &command, QStringList &operands)
+{
+    bool formatGiven = false;
+    while (!arguments.isEmpty()) {
+        const QString argument = arguments.takeFirst();
+        if (argument == u"--json" || argument == u"--csv") {
+            if (formatGiven)
+                return QStringLiteral("give one of --json and --csv");
+            formatGiven = true;
+            command.format = argument == u"--json" ? OutputFormat::Json : OutputFormat::Csv;
+        } else if (argument == u"--broadcast" && broadcasts) {
+            if (arguments.isEmpty())
+                return QStringLiteral("--broadcast takes an IPv4 address");
+            command.broadcastAddress = arguments.takeFirst();
+            if (!isDottedQuad(command.broadcastAddress))
+                return QStringLiteral("--broadcast takes an IPv4 address such as 192.168.1.255, not '%1'")
+                    .arg(command.broadcastAddress);
+        } else if (argument.startsWith(u"--")) {
+            return QStringLiteral("unknown option '%1'").arg(argument);
+        } else {
+            operands.append(argument);
+        }
+    }
+    return std::nullopt;
+}
+
+Command withOperands(Command::Kind kind, const QStringList &arguments)
+{
+    Command command = ofKind(kind);
+    const QString name = arguments.first();
+    QStringList operands;
+    if (const std::optional<QString> problem = readOptions(arguments.mid(1), kind == Command::Kind::Discover, command, operands))
+        return usageError(QStringLiteral("%1: %2").arg(name, *problem));
+    const qsizetype wanted = kind == Command::Kind::Discover ? 0 : 1;
+    if (operands.size() != wanted) {
+        if (kind == Command::Kind::Discover)
+            return usageError(QStringLiteral("discover takes no range or address"));
+        return usageError(kind == Command::Kind::Probe ? QStringLiteral("probe takes one address")
+                                                       : QStringLiteral("scan takes one range"));
+    }
+    if (wanted == 1)
+        command.argument = operands.first();
+    if (kind == Command::Kind::Probe && !isProbeAddress(command.argument))
+        return usageError(QStringLiteral("probe takes an IPv4 address (four numbers of 0 to 255 without leading "
+                                         "zeros) or a host name, each with an optional :PORT; not '%1'")
+                              .arg(command.argument));
+    return command;
 }
 
 } // namespace
@@ -15,25 +85,71 @@ Command parseCommandLine(const QStringList &arguments)
         return {};
     const QString &first = arguments.first();
     if (arguments.size() == 1 && (first == u"--help" || first == u"-h"))
-        return {Command::Kind::Help, {}, {}};
+        return ofKind(Command::Kind::Help);
     if (arguments.size() == 1 && first == u"--version")
-        return {Command::Kind::Version, {}, {}};
+        return ofKind(Command::Kind::Version);
+    if (first == u"--broadcast") {
+        if (arguments.size() != 2 || !isDottedQuad(arguments.at(1)))
+            return usageError(QStringLiteral("--broadcast takes one IPv4 address such as 192.168.1.255"));
+        Command command;
+        command.broadcastAddress = arguments.at(1);
+        return command;
+    }
     if (first == u"expand") {
         if (arguments.size() != 2)
             return usageError(QStringLiteral("expand takes one range"));
-        return {Command::Kind::Expand, arguments.at(1), {}};
+        Command command = ofKind(Command::Kind::Expand);
+        command.argument = arguments.at(1);
+        return command;
     }
+    if (first == u"discover")
+        return withOperands(Command::Kind::Discover, arguments);
+    if (first == u"scan")
+        return withOperands(Command::Kind::Scan, arguments);
+    if (first == u"probe")
+        return withOperands(Command::Kind::Probe, arguments);
     return usageError(QStringLiteral("unknown command '%1'").arg(first));
+}
+
+bool isProbeAddress(const QString &text)
+{
+    static const QRegularExpression form(QStringLiteral("^([^:]+)(?::(\\d{1,5}))?$"));
+    static const QRegularExpression hostName(
+        QStringLiteral("^(?=.{1,253}$)[A-Za-z0-9](?:[A-Za-z0-9-]{0,61}[A-Za-z0-9])?"
+                       "(?:\\.[A-Za-z0-9](?:[A-Za-z0-9-]{0,61}[A-Za-z0-9])?)*$"));
+    static const QRegularExpression digitsAndDots(QStringLiteral("^[0-9.]+$"));
+    const QRegularExpressionMatch match = form.match(text);
+    if (!match.hasMatch())
+        return false;
+    const QString port = match.captured(2);
+    if (!port.isEmpty() && (port.toInt() < 1 || port.toInt() > 65535 || port.startsWith(u'0')))
+        return false;
+    const QString host = match.captured(1);
+    if (digitsAndDots.match(host).hasMatch())
+        return isDottedQuad(host);
+    return hostName.match(host).hasMatch();
 }
 
 QString usageText()
 {
     return QStringLiteral(
         "Usage:\n"
-        "  devicefinder                  the window\n"
-        "  devicefinder expand RANGE     prints the addresses a range covers, one a line\n"
+        "  devicefinder [--broadcast ADDR]    the window (a discovery run starts when it opens)\n"
+        "  devicefinder discover [--json | --csv] [--broadcast ADDR]\n"
+        "                                     one discovery run; prints the devices found\n"
+        "  devicefinder scan RANGE [--json | --csv]\n"
+        "                                     one scan of the range; prints the devices found\n"
+        "  devicefinder probe ADDRESS [--json | --csv]\n"
+        "                                     asks one address for its details; prints the device\n"
+        "  devicefinder expand RANGE          prints the addresses a range covers, one a line\n"
         "  devicefinder --help | --version\n"
         "\n"
         "RANGE is a CIDR block (192.168.1.1/24), a dash range on the last octet\n"
-        "(192.168.1.10-20) or a single address (192.168.1.7).\n");
+        "(192.168.1.10-20) or a single address (192.168.1.7). ADDRESS is an IPv4 address or a\n"
+        "host name, with an optional :PORT. Discovery broadcasts go to 255.255.255.255, or to\n"
+        "the ADDR of --broadcast (such as 192.168.1.255).\n"
+        "\n"
+        "The device list goes to standard output, as a table, as JSON (--json) or as CSV\n"
+        "(--csv); log lines go to standard error. Exit status: 0 on success; 1 when probe\n"
+        "finds no device; 2 for a usage error or a range that cannot be expanded.\n");
 }

@@ -3,11 +3,16 @@
 #include <QString>
 #include <QStringList>
 
+// How a headless command prints the device list.
+enum class OutputFormat { Text, Json, Csv };
+
 // What the command line asks for.
 struct Command {
-    enum class Kind { Window, Expand, Help, Version, UsageError };
+    enum class Kind { Window, Discover, Scan, Expand, Probe, Help, Version, UsageError };
     Kind kind = Kind::Window;
-    QString range;   // Expand
+    QString argument; // Scan, Expand: the range; Probe: the address
+    QString broadcastAddress = QStringLiteral("255.255.255.255"); // Window, Discover
+    OutputFormat format = OutputFormat::Text;
     QString message; // UsageError: what was wrong
 };
 
@@ -15,3 +20,9 @@ struct Command {
 Command parseCommandLine(const QStringList &arguments);
 
 QString usageText();
+
+// Whether `probe` takes the text: a dotted-quad IPv4 address written the one plain way
+// (four numbers of 0 to 255, no leading zeros), or a host name, either with an optional
+// ":PORT". Texts such as "010.0.0.1" or "192.168.1.260" are refused: a URL would read them
+// as another address or as a name to look up.
+bool isProbeAddress(const QString &text);

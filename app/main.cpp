@@ -1,6 +1,7 @@
 #include "app/appdelegate.h"
 #include "app/commandline.h"
 #include "app/expandcommand.h"
+#include "app/headlesscommands.h"
 #include "app/quitsignals.h"
 #include "platform/log.h"
 #include "ui/mainwindow.h"
@@ -22,7 +23,7 @@ namespace {
     std::_Exit(status);
 }
 
-[[noreturn]] void runWindow(int argc, char *argv[])
+[[noreturn]] void runWindow(int argc, char *argv[], const QString &broadcastAddress)
 {
     blockQuitSignals();
     QApplication app(argc, argv);
@@ -31,7 +32,7 @@ namespace {
     app.setQuitOnLastWindowClosed(AppDelegate::applicationShouldTerminateAfterLastWindowClosed());
 
     MainWindow window;
-    AppDelegate delegate;
+    AppDelegate delegate({}, broadcastAddress, systemResolver());
     delegate.setWindow(&window);
     window.show();
     QMetaObject::invokeMethod(&app, [&delegate] { delegate.applicationDidFinishLaunching(); },
@@ -69,10 +70,19 @@ int main(int argc, char *argv[])
         status = 2;
         break;
     case Command::Kind::Expand:
-        status = runExpandCommand(command.range, stdout);
+        status = runExpandCommand(command.argument, stdout);
+        break;
+    case Command::Kind::Discover:
+        status = runDiscoverCommand(argc, argv, command);
+        break;
+    case Command::Kind::Scan:
+        status = runScanCommand(argc, argv, command);
+        break;
+    case Command::Kind::Probe:
+        status = runProbeCommand(argc, argv, command);
         break;
     case Command::Kind::Window:
-        runWindow(argc, argv);
+        runWindow(argc, argv, command.broadcastAddress);
     }
     out.flush();
     leave(status);

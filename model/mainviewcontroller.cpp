@@ -1,11 +1,11 @@
 #include "model/mainviewcontroller.h"
 
-#include "app/modelnames.h"
+#include "model/modelnames.h"
 #include "platform/mainqueue.h"
 #include "platform/preferences.h"
 
-MainViewController::MainViewController(QString broadcastAddress)
-    : m_broadcastAddress(std::move(broadcastAddress))
+MainViewController::MainViewController(QString broadcastAddress, std::shared_ptr<Resolver> resolver)
+    : m_broadcastAddress(std::move(broadcastAddress)), m_resolver(std::move(resolver))
 {
     buildModelNames();
 }
@@ -36,6 +36,8 @@ void MainViewController::loadView()
             field.setStringValue(lastRange);
         m_defaultTextColor = field.textColor();
     });
+
+    startDiscovery();
 }
 
 void MainViewController::addDevice(const Device &device)
@@ -84,4 +86,21 @@ void MainViewController::pruneToFoundDevices()
 void MainViewController::reloadTable() const
 {
     withControl(m_tableView, [](TableView &table) { table.reloadData(); });
+}
+
+void MainViewController::showProgress(bool shown) const
+{
+    withControl(m_progressIndicator, [&](ProgressIndicator &indicator) {
+        indicator.setHidden(!shown);
+        if (shown)
+            indicator.startAnimation();
+        else
+            indicator.stopAnimation();
+    });
+}
+
+void MainViewController::runFinished() const
+{
+    if (m_runFinished)
+        m_runFinished();
 }

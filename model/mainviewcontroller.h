@@ -1,7 +1,11 @@
 #pragma once
 
 #include "model/devicelist.h"
+#include "model/responderentry.h"
 #include "platform/controls.h"
+#include "platform/dispatchgroup.h"
+#include "platform/resolver.h"
+#include "platform/semaphore.h"
 
 #include <QObject>
 #include <QPointer>
@@ -11,15 +15,20 @@
 #include <memory>
 #include <optional>
 
+class IpRange;
+
 // The one controller of the tool. It owns every list of devices, the discovering flag and
 // the weak references to the window's controls, and every operation of the tool is one of
-// its operations. Unless an operation says otherwise, it runs on the main thread, which is
-// the only thread that reads or changes the lists, the flag and the controls.
+// its operations; each area's operations are defined in that area's folder. Unless an
+// operation says otherwise, it runs on the main thread, which is the only thread that reads
+// or changes the lists, the flag and the controls. Made and held by std::shared_ptr: a run
+// holds the controller until it ends.
 class MainViewController final : public std::enable_shared_from_this<MainViewController> {
 public:
-    // Builds the model-name table. Discovery broadcasts go to broadcastAddress; tests and
-    // sandboxes pass a loopback or namespace-local address.
-    explicit MainViewController(QString broadcastAddress = QStringLiteral("255.255.255.255"));
+    // Builds the model-name table. Discovery broadcasts go to broadcastAddress
+    // ("255.255.255.255" for the tool; tests and sandboxes pass a loopback or
+    // namespace-local address). Name look-ups go through the resolver.
+    explicit MainViewController(QString broadcastAddress, std::shared_ptr<Resolver> resolver = systemResolver());
     MainViewController(const MainViewController &) = delete;
     MainViewController &operator=(const MainViewController &) = delete;
 
@@ -28,11 +37,11 @@ public:
     // runs headless.
     using ViewLoader = std::function<QObject *(MainViewController &)>;
     void setViewLoader(ViewLoader loader) { m_viewLoader = std::move(loader); }
-    // The view, loaded on the first request.
+    // The view, loaded on the first request; loading it starts the first discovery run.
     QObject *view();
     bool isViewLoaded() const { return m_viewLoaded; }
 
-    // --- The device list -----------------------------------------------------------------
+    // --- The device list (model/) -----------------------------------------------------------
 
     // Appends a record to devices and, when it passes the search, to filteredDevices. No
     // duplicate check and no table reload.
@@ -52,7 +61,62 @@ public:
     // devices that a found list holds, then reloads the table.
     void pruneToFoundDevices();
 
-    // --- State ---------------------------------------------------------------------------
+    // --- The HTTP probes (probes/) ----------------------------------------------------------
+    // The device name is not used. The caller has taken a unit of processLimiter and entered
+    // dispatchGroup (which may be null) for the probe; the probe gives the unit back and
+    // then leaves the group exactly once, after its merge, on every path (a hand-over to
+    // the gateway data probe included). The asynchronous forms return at once, from any
+    // thread. The synchronous forms return once the probe has ended and its record has been
+    // merged; they wait for the main thread, so they never run on it.
+
+    // GET "/info"; a 404 hands the address over to the gateway data probe.
+    void getDeviceInfoAsync(const std::optional<QString> &deviceName, const QString &ipAddress,
+                            const std::optional<QString> &redirectAddress, std::shared_ptr<Semaphore> processLimiter,
+                            std::shared_ptr<DispatchGroup> dispatchGroup);
+    void getDeviceInfo(const std::optional<QString> &deviceName, const QString &ipAddress,
+                       const std::optional<QString> &redirectAddress);
+    // GET "/getdata.json".
+    void getXpicoInfoAsync(const std::optional<QString> &deviceName, const QString &ipAddress,
+                           const std::optional<QString> &redirectAddress, std::shared_ptr<Semaphore> processLimiter,
+                           std::shared_ptr<DispatchGroup> dispatchGroup);
+    void getXpicoInfo(const std::optional<QString> &deviceName, const QString &ipAddress,
+                      const std::optional<QString> &redirectAddress);
+
+    // --- Discovery (discovery/) -------------------------------------------------------------
+
+    // Starts a discovery run unless a run is in progress: both broadcasts, each followed by
+    // probing its responders one by one, then the pruning.
+    void startDiscovery();
+    // The two broadcasts: block for their receive window; nothing when the socket could not
+    // be set up or the request not sent. Background thread.
+    std::optional<QList<ResponderEntry>> discoveryBrio();
+    std::optional<QList<ResponderEntry>> discoverTram();
+    // Probe each responder with the device info probe / the gateway data probe, reloading
+    // the table after each. Background thread.
+    void queryTram(const std::optional<QList<ResponderEntry>> &responders);
+    void queryBrio(const std::optional<QList<ResponderEntry>> &responders);
+    void discoveryStopped();
+
+    // --- The range scan (scan/) -------------------------------------------------------------
+
+    // Scans the range typed in the range text box unless a run is in progress; marks the
+    // text orange when it cannot be expanded.
+    void startIPRangeScan();
+    // Probes every address of the range, at most 50 at a time, and returns once every probe
+    // has ended. Background thread.
+    void scanDevices(const IpRange &addresses);
+    void scanStopped();
+
+    // --- The view's actions -------------------------------------------------------------------
+
+    void didClickDiscoverButton() { startDiscovery(); }
+    void didClickIPRangeScanButton() { startIPRangeScan(); }
+
+    // Called on the main thread at the very end of every run, after the pruning: the
+    // command line waits for it. Not part of any run's own steps.
+    void setRunFinishedHandler(std::function<void()> handler) { m_runFinished = std::move(handler); }
+
+    // --- State ------------------------------------------------------------------------------
 
     bool discovering() const { return m_discovering; }
     void setDiscovering(bool discovering) { m_discovering = discovering; }
@@ -90,15 +154,21 @@ public:
     // before that.
     std::optional<Color> defaultTextColor() const { return m_defaultTextColor; }
     const QString &broadcastAddress() const { return m_broadcastAddress; }
+    const std::shared_ptr<Resolver> &resolver() const { return m_resolver; }
 
 private:
     void loadView();
     void reloadTable() const;
+    // Shows or hides the busy indicator, animating it while shown.
+    void showProgress(bool shown) const;
+    void runFinished() const;
 
     const QString m_broadcastAddress;
+    const std::shared_ptr<Resolver> m_resolver;
     ViewLoader m_viewLoader;
     QPointer<QObject> m_view;
     bool m_viewLoaded = false;
+    std::function<void()> m_runFinished;
 
     bool m_discovering = false;
     std::weak_ptr<PushButton> m_discoverButton;

@@ -1,12 +1,13 @@
 #include "platform/mainqueue.h"
 
 #include <QCoreApplication>
-#include <QThread>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 namespace {
 
@@ -21,13 +22,17 @@ public:
         return *queue;
     }
 
-    // Called as each application object is made, so that its quit is seen even when no
-    // task was queued before it.
+    // Called as each application object is made, on its thread, so that its quit is seen
+    // even when no task was queued before it.
     void attach()
     {
         const std::lock_guard lock(m_mutex);
         attachLocked();
+        m_mainThread = std::this_thread::get_id();
     }
+
+    // Asks no application object, which another thread may be destroying.
+    bool isMainThread() const { return m_mainThread.load() == std::this_thread::get_id(); }
 
     // Returns false, dropping the task, when there is no running application.
     bool async(std::function<void()> task) { return enqueue({std::move(task), nullptr}); }
@@ -80,6 +85,7 @@ private:
                 // A later application object may be made at the same address.
                 const std::lock_guard lock(m_mutex);
                 m_app = nullptr;
+                m_mainThread = std::thread::id();
             });
         }
         return m_quit ? nullptr : app;
@@ -137,6 +143,7 @@ private:
     std::deque<Entry> m_tasks;
     // Only compared, never dereferenced; cleared when the object goes.
     QCoreApplication *m_app = nullptr;
+    std::atomic<std::thread::id> m_mainThread;
     bool m_drainPosted = false;
     bool m_quit = false;
 };
@@ -152,14 +159,19 @@ Q_COREAPP_STARTUP_FUNCTION(attachToApplication)
 
 bool isMainThread()
 {
-    const QCoreApplication *app = QCoreApplication::instance();
-    return app && QThread::currentThread() == app->thread();
+    return MainQueue::instance().isMainThread();
 }
 
 void requireMainThread(const char *operation)
 {
     if (!isMainThread())
         qFatal("%s called off the main thread", operation);
+}
+
+void requireBackgroundThread(const char *operation)
+{
+    if (isMainThread())
+        qFatal("%s called on the main thread, which it would wait for", operation);
 }
 
 void mainAsync(std::function<void()> task)

@@ -11,6 +11,8 @@ bool isMainThread();
 // Stops the program with a clear message when called off the main thread: the lists and
 // controls have no lock, so such a call is a programming error. Kept in every build.
 void requireMainThread(const char *operation);
+// The same for operations that wait for the main thread and so must never run on it.
+void requireBackgroundThread(const char *operation);
 
 // Queues a task for the main thread and returns at once. Any thread.
 void mainAsync(std::function<void()> task);

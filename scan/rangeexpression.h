@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/integervalue.h"
 #include "scan/iprange.h"
 
 #include <QString>
@@ -12,11 +13,6 @@
 
 // The range expression the user types, and the conversions between an address value,
 // its octets and its dotted text. Pure functions, safe from any thread.
-
-// The integer value of a text: leading white space skipped, an optional sign, then the
-// decimal digits up to the first other character; 0 without digits. A value beyond 64
-// bits saturates.
-qint64 integerValue(QStringView text);
 
 // The addresses of a CIDR block ("192.168.1.1/24", exactly two digits after the slash),
 // a dash range ("192.168.1.10-20") or a single address, recognised in that order by how

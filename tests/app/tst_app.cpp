@@ -1,8 +1,9 @@
 #include "app/appdelegate.h"
 #include "app/commandline.h"
-#include "app/modelnames.h"
+#include "model/modelnames.h"
 #include "platform/preferences.h"
 #include "support/fakecontrols.h"
+#include "support/tableresolver.h"
 
 #include <QSettings>
 #include <QTemporaryDir>
@@ -41,16 +42,16 @@ private slots:
     {
         QFETCH(QString, code);
         QFETCH(QString, name);
-        MainViewController controller;
+        const MainViewController controller(loopbackBroadcast);
         QCOMPARE(modelName(code).value_or(QString()), name);
         QCOMPARE(modelName(code).has_value(), !name.isNull());
     }
 
     void secondControllerRebuildsTheSameTable()
     {
-        MainViewController first;
+        const MainViewController first(loopbackBroadcast);
         const auto before = MODEL_NAMES();
-        MainViewController second;
+        const MainViewController second(loopbackBroadcast);
         const auto after = MODEL_NAMES();
         QVERIFY(before != after);
         QCOMPARE(after->size(), 11);
@@ -90,17 +91,24 @@ private slots:
         textBox->text = u"as the view made it"_s;
         textBox->color = 0xFF123456;
         auto table = std::make_shared<FakeTableView>();
+        auto discoverButton = std::make_shared<FakePushButton>();
         QObject view;
-        AppDelegate delegate([&](MainViewController &controller) -> QObject * {
-            controller.setIpRangeTextBox(textBox);
-            controller.setTableView(table);
-            return &view;
-        });
+        AppDelegate delegate(
+            [&](MainViewController &controller) -> QObject * {
+                controller.setIpRangeTextBox(textBox);
+                controller.setTableView(table);
+                controller.setDiscoverButton(discoverButton);
+                return &view;
+            },
+            loopbackBroadcast, std::make_shared<TableResolver>());
         FakeWindow window;
         delegate.setWindow(&window);
         delegate.applicationDidFinishLaunching();
 
         QVERIFY(delegate.rootViewController());
+        // Loading the view started the first discovery run.
+        QVERIFY(delegate.rootViewController()->discovering());
+        QCOMPARE(discoverButton->title, u"Discovering..."_s);
         QCOMPARE(textBox->text, shown);
         QCOMPARE(delegate.rootViewController()->defaultTextColor().value_or(0), Color(0xFF123456));
         QCOMPARE(delegate.rootViewController()->numberOfRowsInTableView(), 0);
@@ -108,49 +116,91 @@ private slots:
         QCOMPARE(window.contentView, &view);
         QCOMPARE(window.rect, QRectF(40, 60, 1000, 480));
         QVERIFY(window.displayed);
+        waitForTheRun(*delegate.rootViewController());
     }
 
     void startUpWithoutWindowStillMakesTheController()
     {
         // Before the view has loaded no colour is saved, not even transparent black.
-        QVERIFY(!MainViewController().defaultTextColor());
-        AppDelegate delegate;
+        QVERIFY(!MainViewController(loopbackBroadcast).defaultTextColor());
+        AppDelegate delegate({}, loopbackBroadcast, std::make_shared<TableResolver>());
         delegate.applicationDidFinishLaunching();
         QVERIFY(delegate.rootViewController());
         QVERIFY(delegate.rootViewController()->isViewLoaded());
         QVERIFY(!delegate.rootViewController()->view());
+        QVERIFY(delegate.rootViewController()->discovering());
+        waitForTheRun(*delegate.rootViewController());
     }
 
     void commandLine_data()
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("kind");
-        QTest::addColumn<QString>("range");
+        QTest::addColumn<QString>("argument");
+        QTest::addColumn<QString>("broadcast");
+        QTest::addColumn<int>("format");
         using K = Command::Kind;
-        QTest::newRow("window") << QStringList{} << int(K::Window) << QString();
-        QTest::newRow("help") << QStringList{u"--help"_s} << int(K::Help) << QString();
-        QTest::newRow("version") << QStringList{u"--version"_s} << int(K::Version) << QString();
-        QTest::newRow("expand") << QStringList{u"expand"_s, u"10.0.0.0/30"_s} << int(K::Expand)
-                                << u"10.0.0.0/30"_s;
-        QTest::newRow("expand, no range") << QStringList{u"expand"_s} << int(K::UsageError) << QString();
-        QTest::newRow("expand, two ranges")
-            << QStringList{u"expand"_s, u"a"_s, u"b"_s} << int(K::UsageError) << QString();
-        QTest::newRow("unknown") << QStringList{u"frobnicate"_s} << int(K::UsageError) << QString();
-        QTest::newRow("help with more") << QStringList{u"--help"_s, u"x"_s} << int(K::UsageError) << QString();
+        using F = OutputFormat;
+        const QString everyone = u"255.255.255.255"_s;
+        const auto row = [](const char *name, const QStringList &arguments, K kind, const QString &argument = {},
+                            const QString &broadcast = u"255.255.255.255"_s, F format = F::Text) {
+            QTest::newRow(name) << arguments << int(kind) << argument << broadcast << int(format);
+        };
+        row("window", {}, K::Window);
+        row("window, broadcast", {u"--broadcast"_s, u"192.168.1.255"_s}, K::Window, {}, u"192.168.1.255"_s);
+        row("window, bad broadcast", {u"--broadcast"_s, u"192.168.1"_s}, K::UsageError);
+        row("help", {u"--help"_s}, K::Help);
+        row("version", {u"--version"_s}, K::Version);
+        row("expand", {u"expand"_s, u"10.0.0.0/30"_s}, K::Expand, u"10.0.0.0/30"_s);
+        row("expand, no range", {u"expand"_s}, K::UsageError);
+        row("expand, two ranges", {u"expand"_s, u"a"_s, u"b"_s}, K::UsageError);
+        row("discover", {u"discover"_s}, K::Discover);
+        row("discover, json, broadcast", {u"discover"_s, u"--broadcast"_s, u"10.1.255.255"_s, u"--json"_s},
+            K::Discover, {}, u"10.1.255.255"_s, F::Json);
+        row("discover, operand", {u"discover"_s, u"10.0.0.1"_s}, K::UsageError);
+        row("discover, json and csv", {u"discover"_s, u"--json"_s, u"--csv"_s}, K::UsageError);
+        row("scan", {u"scan"_s, u"10.0.0.0/30"_s, u"--csv"_s}, K::Scan, u"10.0.0.0/30"_s, everyone, F::Csv);
+        row("scan, no broadcast", {u"scan"_s, u"10.0.0.0/30"_s, u"--broadcast"_s, u"10.0.0.255"_s}, K::UsageError);
+        row("scan, no range", {u"scan"_s, u"--json"_s}, K::UsageError);
+        row("probe", {u"probe"_s, u"10.0.0.7"_s, u"--json"_s}, K::Probe, u"10.0.0.7"_s, everyone, F::Json);
+        row("probe, port", {u"probe"_s, u"127.0.0.5:8080"_s}, K::Probe, u"127.0.0.5:8080"_s);
+        row("probe, host name", {u"probe"_s, u"corva-hall.lan"_s}, K::Probe, u"corva-hall.lan"_s);
+        row("probe, leading zero", {u"probe"_s, u"010.0.0.1"_s}, K::UsageError);
+        row("probe, octet above 255", {u"probe"_s, u"192.168.1.260"_s}, K::UsageError);
+        row("probe, three octets", {u"probe"_s, u"10.0.1"_s}, K::UsageError);
+        row("probe, port 0", {u"probe"_s, u"10.0.0.1:0"_s}, K::UsageError);
+        row("probe, port too big", {u"probe"_s, u"10.0.0.1:65536"_s}, K::UsageError);
+        row("probe, blank", {u"probe"_s, u"10.0.0.1 "_s}, K::UsageError);
+        row("probe, path", {u"probe"_s, u"10.0.0.1/x"_s}, K::UsageError);
+        row("unknown", {u"frobnicate"_s}, K::UsageError);
+        row("unknown option", {u"discover"_s, u"--fast"_s}, K::UsageError);
+        row("help with more", {u"--help"_s, u"x"_s}, K::UsageError);
     }
 
     void commandLine()
     {
         QFETCH(QStringList, arguments);
         QFETCH(int, kind);
-        QFETCH(QString, range);
+        QFETCH(QString, argument);
+        QFETCH(QString, broadcast);
+        QFETCH(int, format);
         const Command command = parseCommandLine(arguments);
         QCOMPARE(int(command.kind), kind);
-        QCOMPARE(command.range, range);
         QCOMPARE(command.message.isEmpty(), command.kind != Command::Kind::UsageError);
+        if (command.kind == Command::Kind::UsageError)
+            return;
+        QCOMPARE(command.argument, argument);
+        QCOMPARE(command.broadcastAddress, broadcast);
+        QCOMPARE(int(command.format), format);
     }
 
 private:
+    // Two receive windows of nothing on loopback: about 5 s.
+    static void waitForTheRun(const MainViewController &controller)
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(!controller.discovering(), 20'000);
+    }
+
     QTemporaryDir m_config;
 };
 

@@ -1,5 +1,6 @@
 #include "model/mainviewcontroller.h"
 #include "support/fakecontrols.h"
+#include "support/tableresolver.h"
 
 #include <QJsonArray>
 #include <QTest>
@@ -39,11 +40,10 @@ class TestDeviceList final : public QObject {
 private slots:
     void init()
     {
-        m_controller = std::make_shared<MainViewController>();
+        // The view is never loaded, so no discovery run starts.
+        m_controller = std::make_shared<MainViewController>(loopbackBroadcast, std::make_shared<TableResolver>());
         m_table = std::make_shared<FakeTableView>();
         m_controller->setTableView(m_table);
-        m_controller->view();
-        m_table->reloads = 0;
     }
 
     void searchRule_data()

@@ -211,7 +211,7 @@ int makeMistake(int argc, char *argv[], const char *mistake)
         DispatchGroup group;
         group.leave();
     } else if (std::strcmp(mistake, "controller-off-main") == 0) {
-        MainViewController controller;
+        MainViewController controller(QStringLiteral("127.255.255.255"));
         std::thread([&] { controller.addDevice(std::make_shared<const DeviceRecord>()); }).join();
     }
     return 0;

@@ -1,4 +1,4 @@
-#include "app/modelnames.h"
+#include "model/modelnames.h"
 
 #include <atomic>
 

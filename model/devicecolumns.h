@@ -1,0 +1,37 @@
+#pragma once
+
+#include "model/devicerecord.h"
+
+#include <QString>
+#include <QStringView>
+
+#include <array>
+
+// The seven text columns of the device table, in their order, as the window, the command
+// line and the exports show them. The table's eighth column is the "Open" button, which
+// leads to "http://" followed by the record's redirectAddress.
+struct DeviceColumn final {
+    QStringView key;   // the record key the column shows
+    QStringView title; // what a user reads in the header
+};
+
+inline constexpr std::array<DeviceColumn, 7> deviceColumns{{
+    {DeviceKey::hostname, u"Host name"},
+    {DeviceKey::serialNumber, u"Serial number"},
+    {DeviceKey::ipAddress, u"IP address"},
+    {DeviceKey::macAddress, u"MAC address"},
+    {DeviceKey::tag, u"Firmware"},
+    {DeviceKey::deviceType, u"Model"},
+    {DeviceKey::uptime, u"Uptime"},
+}};
+
+inline constexpr int openColumn = int(deviceColumns.size());
+
+// What a cell of a text column shows: the value's text form (a number in decimal, a
+// missing value as the empty text); in the firmware column, a tag of "[none]" gives way
+// to the first 7 characters of sha (all of a shorter one).
+QString columnText(const DeviceRecord &record, int column);
+
+// The address the row's "Open" button opens; nothing when the record has no
+// redirectAddress.
+std::optional<QString> openAddress(const DeviceRecord &record);

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+// What a broadcast discovery returns for each valid reply: the sender's address, the name
+// getnameinfo gave it (when that look-up succeeded), and where the row's "Open" button
+// will lead.
+struct ResponderEntry final {
+    QString ipAddress;
+    std::optional<QString> hostname;
+    QString redirectAddress;
+
+    bool operator==(const ResponderEntry &) const = default;
+};

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QUrl>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+
+// The HTTP client of the probes: one QNetworkAccessManager on one network thread of its
+// own, started on first use and never destroyed (at exit a request may still be blocked,
+// and nothing waits for it). Requests go straight to the device, never through a proxy.
+
+namespace HttpLimits {
+// A request fails when it makes no progress for this long...
+inline constexpr std::chrono::milliseconds idleTimeout{3000};
+// ...and in any case after this long, so that a device that trickles a byte at a time
+// cannot hold a run forever.
+inline constexpr std::chrono::milliseconds totalTimeout{30'000};
+// A larger body is not read: the reply counts as one without a usable body.
+inline constexpr qint64 maxBodyBytes = 1 << 20;
+} // namespace HttpLimits
+
+// How one GET ended.
+struct HttpResult final {
+    // False for a failure that left no HTTP response: refused, unreachable, timed out,
+    // reset, cancelled, a redirect elsewhere, or an address that makes no valid URL. Such
+    // a result has no status and no body, whatever bytes arrived before the failure.
+    bool responded = false;
+    int status = 0;
+    // Absent when there was no body, or when it was larger than maxBodyBytes.
+    std::optional<QByteArray> body;
+};
+
+// What a request does when it ends. finished() runs exactly once, on the network thread;
+// the handler is destroyed there right after it.
+class HttpHandler {
+public:
+    virtual ~HttpHandler() = default;
+    virtual void finished(HttpResult result) = 0;
+};
+
+// Starts `GET urlText` with the headers Accept and Content-Type both "application/json"
+// and returns at once. Any thread; on the network thread (a completion handing over to a
+// next request) the request starts there and then, so no busy pool can delay it.
+void httpGet(const QString &urlText, std::unique_ptr<HttpHandler> handler);
+
+// The URL that `text` names, when it is a valid http URL whose own text is `text` itself:
+// nothing for a text that QUrl would have to change (percent-encode a blank, rewrite
+// "010.0.0.1" as 8.0.0.1), since the probe would then ask another address.
+std::optional<QUrl> exactHttpUrl(const QString &text);

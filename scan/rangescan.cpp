@@ -1,0 +1,91 @@
+// The range scan run: the controller's operations that expand the typed range and probe
+// every address of it.
+
+#include "model/mainviewcontroller.h"
+#include "platform/backgroundpool.h"
+#include "platform/log.h"
+#include "platform/mainqueue.h"
+#include "platform/preferences.h"
+#include "scan/rangeexpression.h"
+#include "scan/reverselookahead.h"
+
+namespace {
+
+constexpr int probesInFlight = 50;
+
+} // namespace
+
+void MainViewController::startIPRangeScan()
+{
+    requireMainThread("MainViewController::startIPRangeScan");
+    if (m_discovering)
+        return;
+    QString expression;
+    withControl(m_ipRangeTextBox, [&](TextField &field) { expression = field.stringValue(); });
+    // Expanded here and now, before anything else changes; the range computes its
+    // addresses as the scan walks it.
+    IpRange addresses = get_ip_range(expression);
+    if (addresses.isEmpty()) {
+        logLine(lcScan, "Unable to expand IP Range: '%@'", expression);
+        withControl(m_ipRangeTextBox, [](TextField &field) { field.setTextColor(systemOrangeColor); });
+        return;
+    }
+
+    if (m_defaultTextColor) {
+        withControl(m_ipRangeTextBox, [&](TextField &field) { field.setTextColor(*m_defaultTextColor); });
+    }
+    Preferences::standard().setValue(LastScanAddressKey, expression);
+    logLine(lcScan, "IP range expanded into %lu addresses.", std::size_t(addresses.size()));
+    m_discovering = true;
+    showProgress(true);
+    withControl(m_ipRangeButton, [](PushButton &button) {
+        button.setTitle(QStringLiteral("Scanning..."));
+        button.setEnabled(false);
+    });
+    withControl(m_discoverButton, [](PushButton &button) { button.setEnabled(false); });
+    m_vudiduDevices.clear();
+    m_xpicoDevices.clear();
+    reloadTable();
+
+    BackgroundPool::global().async([self = shared_from_this(), addresses = std::move(addresses)] {
+        self->scanDevices(addresses);
+        mainSync([&] { self->reloadTable(); });
+        mainSync([&] {
+            self->scanStopped();
+            self->pruneToFoundDevices();
+            self->runFinished();
+        });
+    });
+}
+
+void MainViewController::scanDevices(const IpRange &addresses)
+{
+    requireBackgroundThread("MainViewController::scanDevices");
+    const auto processLimiter = std::make_shared<Semaphore>(probesInFlight);
+    const auto dispatchGroup = std::make_shared<DispatchGroup>();
+    // This thread walks the range and waits for each limiter unit itself, so nothing is
+    // queued for an address whose probe has not started: threads and memory stay bounded
+    // however large the range.
+    ReverseLookAhead lookups(addresses, m_resolver, probesInFlight);
+    ReverseLookAhead::Address address;
+    while (lookups.next(address)) {
+        dispatchGroup->enter();
+        processLimiter->wait();
+        getDeviceInfoAsync(address.ipAddress, address.ipAddress, address.redirectAddress, processLimiter,
+                           dispatchGroup);
+    }
+    dispatchGroup->wait();
+    logLine(lcScan, "SCAN COMPLETE");
+}
+
+void MainViewController::scanStopped()
+{
+    requireMainThread("MainViewController::scanStopped");
+    m_discovering = false;
+    withControl(m_ipRangeButton, [](PushButton &button) {
+        button.setEnabled(true);
+        button.setTitle(QStringLiteral("IP Range Scan"));
+    });
+    withControl(m_discoverButton, [](PushButton &button) { button.setEnabled(true); });
+    showProgress(false);
+}

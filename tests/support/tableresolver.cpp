@@ -1,0 +1,35 @@
+#include "support/tableresolver.h"
+
+#include <QHostAddress>
+
+#include <thread>
+
+TableResolver::TableResolver(QHash<QString, QString> names, QSet<QString> failing,
+                             QHash<QString, std::chrono::milliseconds> delays)
+    : m_names(std::move(names)), m_failing(std::move(failing)), m_delays(std::move(delays))
+{
+}
+
+std::optional<QByteArray> TableResolver::nameInfo(quint32 address)
+{
+    const QString text = QHostAddress(address).toString();
+    delay(text);
+    if (m_failing.contains(text))
+        return std::nullopt;
+    return m_names.value(text, text).toUtf8();
+}
+
+std::optional<QString> TableResolver::hostName(const QString &address)
+{
+    delay(address);
+    const auto found = m_names.constFind(address);
+    if (found == m_names.cend())
+        return std::nullopt;
+    return *found;
+}
+
+void TableResolver::delay(const QString &address) const
+{
+    if (const auto found = m_delays.constFind(address); found != m_delays.cend())
+        std::this_thread::sleep_for(*found);
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "platform/resolver.h"
+
+#include <QHash>
+#include <QSet>
+
+#include <chrono>
+
+// A resolver from a table, so that no test asks the machine's resolver. nameInfo answers
+// like getnameinfo with flags 0: the name, else the address text; it fails for the
+// addresses listed as failing. hostName answers the name or nothing. A delay per address
+// lets a test make look-ups end out of order. Any thread.
+class TableResolver final : public Resolver {
+public:
+    explicit TableResolver(QHash<QString, QString> names = {}, QSet<QString> failing = {},
+                           QHash<QString, std::chrono::milliseconds> delays = {});
+
+    std::optional<QByteArray> nameInfo(quint32 address) override;
+    std::optional<QString> hostName(const QString &address) override;
+
+private:
+    void delay(const QString &address) const;
+
+    const QHash<QString, QString> m_names;
+    const QSet<QString> m_failing;
+    const QHash<QString, std::chrono::milliseconds> m_delays;
+};
+
+// Where in-process tests send discovery broadcasts: loopback, never a real network.
+inline const QString loopbackBroadcast = QStringLiteral("127.255.255.255");

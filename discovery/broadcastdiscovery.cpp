@@ -155,9 +155,11 @@ std::optional<QList<ResponderEntry>> runBroadcastDiscovery(const BroadcastProtoc
             continue;
         }
         ResponderEntry entry{address, std::nullopt, address};
-        const std::optional<QByteArray> name = resolver.nameInfo(ntohl(from.sin_addr.s_addr));
+        QByteArray failure;
+        const std::optional<QByteArray> name = resolver.nameInfo(ntohl(from.sin_addr.s_addr), &failure);
         if (!name) {
-            std::perror("getnameinfo failed");
+            // As perror writes it, with getnameinfo's own description: it does not set errno.
+            std::fprintf(stderr, "getnameinfo failed: %s\n", failure.constData());
         } else {
             entry.hostname = hostnameOf(*name, address);
             entry.redirectAddress = resolver.hostName(address).value_or(address);

@@ -1,5 +1,6 @@
 #include "model/mainviewcontroller.h"
 
+#include "model/devicecolumns.h"
 #include "model/modelnames.h"
 #include "platform/mainqueue.h"
 #include "platform/preferences.h"
@@ -28,7 +29,17 @@ void MainViewController::loadView()
     m_filteredDevices.clear();
     m_xpicoDevices.clear();
     m_vudiduDevices.clear();
-    reloadTable();
+    withControl(m_tableView, [this](TableView &table) {
+        table.setDataSource(weak_from_this());
+        table.setDelegate(weak_from_this());
+        table.reloadData();
+    });
+    withControl(m_search, [this](SearchField &field) {
+        field.setAction([weak = weak_from_this()](const QString &text) {
+            if (const auto controller = weak.lock())
+                controller->search(text);
+        });
+    });
 
     const QString lastRange = Preferences::standard().value(LastScanAddressKey).toString();
     withControl(m_ipRangeTextBox, [&](TextField &field) {
@@ -86,6 +97,32 @@ void MainViewController::pruneToFoundDevices()
 void MainViewController::reloadTable() const
 {
     withControl(m_tableView, [](TableView &table) { table.reloadData(); });
+}
+
+TableCell MainViewController::tableViewCell(int column, int row) const
+{
+    requireMainThread("MainViewController::tableViewCell");
+    if (column == openColumn)
+        return {TableCell::Kind::Button, QStringLiteral("Open"), row};
+    if (column > openColumn)
+        return {TableCell::Kind::Text, QStringLiteral("test"), 0};
+    if (row < 0 || row >= m_filteredDevices.size())
+        return {};
+    return {TableCell::Kind::Text, columnText(*m_filteredDevices.at(row), column), 0};
+}
+
+void MainViewController::connectToDevice(int row)
+{
+    requireMainThread("MainViewController::connectToDevice");
+    if (row < 0 || row >= m_filteredDevices.size() || !m_workspace)
+        return;
+    const std::optional<QString> address = openAddress(*m_filteredDevices.at(row));
+    if (!address)
+        return;
+    // Nothing is reported when the text makes no URL or nothing opens it.
+    const QUrl url(*address, QUrl::StrictMode);
+    if (url.isValid())
+        m_workspace->openURL(url);
 }
 
 void MainViewController::showProgress(bool shown) const

@@ -23,7 +23,9 @@ class IpRange;
 // operation says otherwise, it runs on the main thread, which is the only thread that reads
 // or changes the lists, the flag and the controls. Made and held by std::shared_ptr: a run
 // holds the controller until it ends.
-class MainViewController final : public std::enable_shared_from_this<MainViewController> {
+class MainViewController final : public std::enable_shared_from_this<MainViewController>,
+                                 public TableViewDataSource,
+                                 public TableViewDelegate {
 public:
     // Builds the model-name table. Discovery broadcasts go to broadcastAddress
     // ("255.255.255.255" for the tool; tests and sandboxes pass a loopback or
@@ -50,8 +52,8 @@ public:
     // in the order of adding, and the table reloads.
     void search(const QString &text);
     // Sorts the rows by the table's present sort descriptors and reloads the table.
-    void tableViewSortDescriptorsDidChange();
-    qsizetype numberOfRowsInTableView() const { return m_filteredDevices.size(); }
+    void tableViewSortDescriptorsDidChange() override;
+    qsizetype numberOfRowsInTableView() const override { return m_filteredDevices.size(); }
 
     enum class FoundList { Vudidu, Xpico };
     // A probe's merge step: notes the record in the found list and, unless the same device
@@ -107,10 +109,21 @@ public:
     void scanDevices(const IpRange &addresses);
     void scanStopped();
 
-    // --- The view's actions -------------------------------------------------------------------
+    // --- The window's table and actions (model/) ----------------------------------------------
 
+    // A cell of the row's record: the text of columns 0 to 6, the "Open" button of column 7
+    // with the row as its tag.
+    TableCell tableViewCell(int column, int row) const override;
+    // No row can be selected.
+    bool selectionShouldChangeInTableView() const override { return false; }
+    void tableViewButtonPressed(int tag) override { connectToDevice(tag); }
+    // Opens "http://" followed by the row's redirectAddress in the web browser. A row that
+    // no longer exists, or a record without redirectAddress, opens nothing.
+    void connectToDevice(int row);
     void didClickDiscoverButton() { startDiscovery(); }
     void didClickIPRangeScanButton() { startIPRangeScan(); }
+    // What opens URLs: the desktop's default handlers in the window.
+    void setWorkspace(std::shared_ptr<Workspace> workspace) { m_workspace = std::move(workspace); }
 
     // Called on the main thread at the very end of every run, after the pruning: the
     // command line waits for it. Not part of any run's own steps.
@@ -153,6 +166,7 @@ public:
     // The range text box's colour as the view made it, saved when the view loads; nothing
     // before that.
     std::optional<Color> defaultTextColor() const { return m_defaultTextColor; }
+    void setDefaultTextColor(std::optional<Color> color) { m_defaultTextColor = color; }
     const QString &broadcastAddress() const { return m_broadcastAddress; }
     const std::shared_ptr<Resolver> &resolver() const { return m_resolver; }
 
@@ -166,6 +180,7 @@ private:
     const QString m_broadcastAddress;
     const std::shared_ptr<Resolver> m_resolver;
     ViewLoader m_viewLoader;
+    std::shared_ptr<Workspace> m_workspace;
     QPointer<QObject> m_view;
     bool m_viewLoaded = false;
     std::function<void()> m_runFinished;

@@ -2,8 +2,10 @@
 
 #include <QList>
 #include <QString>
+#include <QUrl>
 #include <QtGlobal>
 
+#include <functional>
 #include <memory>
 
 // What the controller drives of the window's controls. The window implements these with
@@ -42,6 +44,8 @@ class SearchField {
 public:
     virtual ~SearchField() = default;
     virtual QString stringValue() const = 0;
+    // What the field does as its text changes: it hands the action its text.
+    virtual void setAction(std::function<void(const QString &text)> action) = 0;
 };
 
 // How a column sorts its values: numbers by value, texts by a case-insensitive comparison
@@ -52,13 +56,52 @@ struct SortDescriptor {
     enum class Comparison { Natural } comparison = Comparison::Natural;
 };
 
+// What a cell of the table holds: a text, or a push button that carries a tag (its row)
+// and calls its action with it when pressed.
+struct TableCell {
+    enum class Kind { Text, Button } kind = Kind::Text;
+    QString text; // the text, or the button's title
+    int tag = 0;
+};
+
+// What the table asks of its data source: how many rows, and word that the user changed
+// the sort order.
+class TableViewDataSource {
+public:
+    virtual ~TableViewDataSource() = default;
+    virtual qsizetype numberOfRowsInTableView() const = 0;
+    virtual void tableViewSortDescriptorsDidChange() = 0;
+};
+
+// What the table asks of its delegate: what each cell shows, whether a row may be selected,
+// and what a cell's button does.
+class TableViewDelegate {
+public:
+    virtual ~TableViewDelegate() = default;
+    // The cell at a column's position in the table's present order and a row.
+    virtual TableCell tableViewCell(int column, int row) const = 0;
+    virtual bool selectionShouldChangeInTableView() const = 0;
+    // A cell button's action, given the button's tag.
+    virtual void tableViewButtonPressed(int tag) = 0;
+};
+
 class TableView {
 public:
     virtual ~TableView() = default;
+    // Held weakly: a table outliving them shows nothing and does nothing.
+    virtual void setDataSource(std::weak_ptr<TableViewDataSource> dataSource) = 0;
+    virtual void setDelegate(std::weak_ptr<TableViewDelegate> delegate) = 0;
     // Asks the data source for the row count and every visible cell anew.
     virtual void reloadData() = 0;
     // The sort order the user chose by clicking column headers, most significant first.
     virtual QList<SortDescriptor> sortDescriptors() const = 0;
+};
+
+// Opens a URL with the user's default handler for its scheme: the web browser for http.
+class Workspace {
+public:
+    virtual ~Workspace() = default;
+    virtual void openURL(const QUrl &url) = 0;
 };
 
 // Runs use(control) when the control still exists.

@@ -5,26 +5,35 @@
 #include <netinet/in.h>
 
 #include <array>
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
-std::optional<QByteArray> lookUp(quint32 address, int flags)
+std::optional<QByteArray> lookUp(quint32 address, int flags, QByteArray *failure = nullptr)
 {
     sockaddr_in socketAddress{};
     socketAddress.sin_family = AF_INET;
     socketAddress.sin_addr.s_addr = htonl(address);
     std::array<char, 1024> host{};
     std::array<char, 20> service{};
-    if (getnameinfo(reinterpret_cast<const sockaddr *>(&socketAddress), sizeof socketAddress, host.data(),
-                    socklen_t(host.size()), service.data(), socklen_t(service.size()), flags)
-        != 0)
+    const int result = getnameinfo(reinterpret_cast<const sockaddr *>(&socketAddress), sizeof socketAddress,
+                                   host.data(), socklen_t(host.size()), service.data(), socklen_t(service.size()), flags);
+    if (result != 0) {
+        // The error is the result itself, not errno, unless it says to look there.
+        if (failure)
+            *failure = result == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(result);
         return std::nullopt;
+    }
     return QByteArray(host.data());
 }
 
 class SystemResolver final : public Resolver {
 public:
-    std::optional<QByteArray> nameInfo(quint32 address) override { return lookUp(address, 0); }
+    std::optional<QByteArray> nameInfo(quint32 address, QByteArray *failure) override
+    {
+        return lookUp(address, 0, failure);
+    }
 
     std::optional<QString> hostName(const QString &address) override
     {

@@ -15,8 +15,8 @@ public:
     virtual ~Resolver() = default;
     // getnameinfo of an IPv4 address (in host byte order) with flags 0: the host buffer's
     // bytes up to its NUL (the numeric text where no name is found), or nothing when the
-    // look-up fails.
-    virtual std::optional<QByteArray> nameInfo(quint32 address) = 0;
+    // look-up fails, with the system's description of the failure in `failure`.
+    virtual std::optional<QByteArray> nameInfo(quint32 address, QByteArray *failure) = 0;
     // A host name for an address text, or nothing: no name, or not a dotted-quad address.
     virtual std::optional<QString> hostName(const QString &address) = 0;
 };

@@ -14,6 +14,15 @@ void Semaphore::wait()
     m_granted.wait(lock, [&] { return granted; });
 }
 
+bool Semaphore::tryWait()
+{
+    const std::lock_guard lock(m_mutex);
+    if (m_count == 0)
+        return false;
+    --m_count;
+    return true;
+}
+
 void Semaphore::waitAsync(std::function<void()> task, BackgroundPool &pool)
 {
     {

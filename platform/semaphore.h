@@ -17,6 +17,8 @@ public:
 
     // Takes a unit, blocking the calling thread until one is free. Never on the main thread.
     void wait();
+    // Takes a unit when one is free and nobody waits for one; never blocks. Any thread.
+    bool tryWait();
     // Takes a unit without holding a thread while none is free; once it has the unit,
     // queues the task on the pool. Returns at once. Any thread.
     void waitAsync(std::function<void()> task, BackgroundPool &pool = BackgroundPool::global());

@@ -3,6 +3,8 @@
 #include "platform/controls.h"
 #include "platform/window.h"
 
+#include <QStringList>
+
 // Controls that remember what the controller did to them.
 
 class FakePushButton final : public PushButton {
@@ -38,17 +40,50 @@ public:
 class FakeSearchField final : public SearchField {
 public:
     QString stringValue() const override { return text; }
+    void setAction(std::function<void(const QString &)> newAction) override { action = std::move(newAction); }
+    // What the user's typing does.
+    void type(const QString &newText)
+    {
+        text = newText;
+        if (action)
+            action(text);
+    }
 
     QString text;
+    std::function<void(const QString &)> action;
 };
 
 class FakeTableView final : public TableView {
 public:
-    void reloadData() override { ++reloads; }
+    void setDataSource(std::weak_ptr<TableViewDataSource> newDataSource) override
+    {
+        dataSource = std::move(newDataSource);
+        wiring.append(QStringLiteral("data source"));
+    }
+    void setDelegate(std::weak_ptr<TableViewDelegate> newDelegate) override
+    {
+        delegate = std::move(newDelegate);
+        wiring.append(QStringLiteral("delegate"));
+    }
+    void reloadData() override
+    {
+        ++reloads;
+        wiring.append(QStringLiteral("reload"));
+    }
     QList<SortDescriptor> sortDescriptors() const override { return descriptors; }
 
     int reloads = 0;
+    QStringList wiring; // what was set up, in order
     QList<SortDescriptor> descriptors;
+    std::weak_ptr<TableViewDataSource> dataSource;
+    std::weak_ptr<TableViewDelegate> delegate;
+};
+
+class FakeWorkspace final : public Workspace {
+public:
+    void openURL(const QUrl &url) override { opened.append(url); }
+
+    QList<QUrl> opened;
 };
 
 class FakeWindow final : public Window {

@@ -10,12 +10,14 @@ TableResolver::TableResolver(QHash<QString, QString> names, QSet<QString> failin
 {
 }
 
-std::optional<QByteArray> TableResolver::nameInfo(quint32 address)
+std::optional<QByteArray> TableResolver::nameInfo(quint32 address, QByteArray *failure)
 {
     const QString text = QHostAddress(address).toString();
     delay(text);
-    if (m_failing.contains(text))
+    if (m_failing.contains(text)) {
+        *failure = "Name or service not known";
         return std::nullopt;
+    }
     return m_names.value(text, text).toUtf8();
 }
 

@@ -16,7 +16,7 @@ public:
     explicit TableResolver(QHash<QString, QString> names = {}, QSet<QString> failing = {},
                            QHash<QString, std::chrono::milliseconds> delays = {});
 
-    std::optional<QByteArray> nameInfo(quint32 address) override;
+    std::optional<QByteArray> nameInfo(quint32 address, QByteArray *failure) override;
     std::optional<QString> hostName(const QString &address) override;
 
 private:

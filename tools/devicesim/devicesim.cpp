@@ -24,11 +24,12 @@ struct Opening {
     QList<quint16> httpPorts;
 };
 
-void serve(const QList<DeviceProfile> &devices, const SimOptions &options, int stopFd, Opening &opening)
+void serve(const QList<DeviceProfile> &devices, const SimOptions &options, ConnectionCounts &counts, int stopFd,
+           Opening &opening)
 {
     // The loop comes first: it gives this thread the event dispatcher the sockets need.
     QEventLoop loop;
-    SimNetwork network(devices, options);
+    SimNetwork network(devices, options, counts);
     // Stopping by a descriptor rather than a posted quit: one written before the loop runs is
     // not lost.
     QSocketNotifier stopper(stopFd, QSocketNotifier::Read);
@@ -73,7 +74,7 @@ bool DeviceSim::start(QString *error)
         return false;
     }
     Opening opening;
-    m_thread = std::thread(serve, m_devices, m_options, m_stopFd, std::ref(opening));
+    m_thread = std::thread(serve, m_devices, m_options, std::ref(m_counts), m_stopFd, std::ref(opening));
     std::unique_lock lock(opening.mutex);
     opening.changed.wait(lock, [&] { return opening.done; });
     if (!opening.problem.isEmpty()) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tools/devicesim/connectioncounts.h"
 #include "tools/devicesim/deviceprofile.h"
 #include "tools/devicesim/simoptions.h"
 
@@ -35,11 +36,17 @@ public:
     quint16 gatewayPort() const { return m_gatewayPort; }
     quint16 httpPort(qsizetype device) const { return m_httpPorts.value(device); }
 
+    // HTTP connections over every device, readable from any thread while it runs.
+    int openConnections() const { return m_counts.open(); }
+    int peakOpenConnections() const { return m_counts.peak(); }
+    qint64 acceptedConnections() const { return m_counts.accepted(); }
+
 private:
     QList<DeviceProfile> m_devices;
     SimOptions m_options;
     std::thread m_thread;
     int m_stopFd = -1;
+    ConnectionCounts m_counts;
     quint16 m_infoPort = 0;
     quint16 m_gatewayPort = 0;
     QList<quint16> m_httpPorts;

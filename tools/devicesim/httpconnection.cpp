@@ -1,5 +1,7 @@
 #include "tools/devicesim/httpconnection.h"
 
+#include "tools/devicesim/connectioncounts.h"
+
 #include <QJsonDocument>
 #include <QTcpSocket>
 
@@ -14,14 +16,27 @@ constexpr qint64 mebibyte = 1024 * 1024;
 } // namespace
 
 HttpConnection::HttpConnection(QTcpSocket *socket, const DeviceProfile &device, const QElapsedTimer &clock,
-                               QObject *parent)
-    : QObject(parent), m_socket(socket), m_device(device), m_clock(clock)
+                               ConnectionCounts &counts, QObject *parent)
+    : QObject(parent), m_socket(socket), m_counts(counts), m_device(device), m_clock(clock)
 {
+    m_counts.opened();
     m_socket->setParent(this);
     connect(m_socket, &QTcpSocket::readyRead, this, &HttpConnection::readRequest);
     connect(m_socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
     connect(m_socket, &QTcpSocket::bytesWritten, this, &HttpConnection::writeLargeBody);
     readRequest();
+}
+
+HttpConnection::~HttpConnection()
+{
+    stopCounting();
+}
+
+void HttpConnection::stopCounting()
+{
+    if (m_counted)
+        m_counts.closed();
+    m_counted = false;
 }
 
 void HttpConnection::readRequest()
@@ -114,5 +129,6 @@ void HttpConnection::trickleOneByte()
 void HttpConnection::finish(const QByteArray &response)
 {
     m_socket->write(response);
+    stopCounting();
     m_socket->disconnectFromHost();
 }

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QTimer>
 
+class ConnectionCounts;
 class QTcpSocket;
 
 // One accepted HTTP connection of a simulated device: reads one request and answers it the
@@ -16,7 +17,9 @@ class HttpConnection final : public QObject {
     Q_OBJECT
 
 public:
-    HttpConnection(QTcpSocket *socket, const DeviceProfile &device, const QElapsedTimer &clock, QObject *parent);
+    HttpConnection(QTcpSocket *socket, const DeviceProfile &device, const QElapsedTimer &clock,
+                   ConnectionCounts &counts, QObject *parent);
+    ~HttpConnection() override;
 
 private:
     void readRequest();
@@ -25,8 +28,11 @@ private:
     void trickleOneByte();
     void writeLargeBody();
     void finish(const QByteArray &response);
+    void stopCounting();
 
     QTcpSocket *m_socket;
+    ConnectionCounts &m_counts;
+    bool m_counted = true;
     DeviceProfile m_device;
     QElapsedTimer m_clock;
     QByteArray m_head;

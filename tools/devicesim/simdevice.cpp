@@ -5,7 +5,8 @@
 
 #include <QNetworkProxy>
 
-SimDevice::SimDevice(const DeviceProfile &profile, QObject *parent) : QObject(parent), m_profile(profile)
+SimDevice::SimDevice(const DeviceProfile &profile, ConnectionCounts &counts, QObject *parent)
+    : QObject(parent), m_profile(profile), m_counts(counts)
 {
     // A device answers directly; asking for the system's proxy settings would also start a thread.
     m_http.setProxy(QNetworkProxy::NoProxy);
@@ -37,5 +38,5 @@ void SimDevice::answerDiscovery(const QHostAddress &to, quint16 port)
 void SimDevice::acceptConnections()
 {
     while (QTcpSocket *socket = m_http.nextPendingConnection())
-        new HttpConnection(socket, m_profile, m_clock, this);
+        new HttpConnection(socket, m_profile, m_clock, m_counts, this);
 }

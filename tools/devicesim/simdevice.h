@@ -7,6 +7,8 @@
 #include <QTcpServer>
 #include <QUdpSocket>
 
+class ConnectionCounts;
+
 // One simulated device: its HTTP server and the socket its discovery replies leave from,
 // both bound to the device's own address so that clients see that address as the sender.
 // Lives on the simulator's thread.
@@ -14,7 +16,7 @@ class SimDevice final : public QObject {
     Q_OBJECT
 
 public:
-    SimDevice(const DeviceProfile &profile, QObject *parent);
+    SimDevice(const DeviceProfile &profile, ConnectionCounts &counts, QObject *parent);
 
     bool open(QString *error);
     const DeviceProfile &profile() const { return m_profile; }
@@ -27,6 +29,7 @@ private:
     void acceptConnections();
 
     DeviceProfile m_profile;
+    ConnectionCounts &m_counts;
     QElapsedTimer m_clock;
     QTcpServer m_http;
     QUdpSocket m_udp;

@@ -16,15 +16,15 @@ constexpr qint64 maxDatagramBytes = 2048;
 
 } // namespace
 
-SimNetwork::SimNetwork(const QList<DeviceProfile> &devices, const SimOptions &options)
-    : m_profiles(devices), m_options(options)
+SimNetwork::SimNetwork(const QList<DeviceProfile> &devices, const SimOptions &options, ConnectionCounts &counts)
+    : m_profiles(devices), m_options(options), m_counts(counts)
 {
 }
 
 bool SimNetwork::open(QString *error)
 {
     for (const DeviceProfile &profile : std::as_const(m_profiles)) {
-        auto *device = new SimDevice(profile, this);
+        auto *device = new SimDevice(profile, m_counts, this);
         if (!device->open(error))
             return false;
         m_devices.append(device);

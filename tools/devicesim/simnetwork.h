@@ -7,6 +7,7 @@
 #include <QList>
 #include <QObject>
 
+class ConnectionCounts;
 class QUdpSocket;
 class SimDevice;
 
@@ -16,7 +17,7 @@ class SimNetwork final : public QObject {
     Q_OBJECT
 
 public:
-    SimNetwork(const QList<DeviceProfile> &devices, const SimOptions &options);
+    SimNetwork(const QList<DeviceProfile> &devices, const SimOptions &options, ConnectionCounts &counts);
 
     // Binds every socket; on the first failure returns false with the reason.
     bool open(QString *error);
@@ -30,6 +31,7 @@ private:
 
     QList<DeviceProfile> m_profiles;
     SimOptions m_options;
+    ConnectionCounts &m_counts;
     QList<SimDevice *> m_devices;
     QHash<quint32, QList<SimDevice *>> m_byAddress;
     QUdpSocket *m_infoListener = nullptr;

@@ -1,0 +1,297 @@
+#include "model/mainviewcontroller.h"
+#include "support/fakecontrols.h"
+#include "support/logcapture.h"
+#include "support/simprofiles.h"
+#include "support/tableresolver.h"
+#include "tools/devicesim/devicesim.h"
+
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QTemporaryFile>
+#include <QTest>
+
+#include <sched.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+using Kind = DeviceProfile::Kind;
+using Udp = DeviceProfile::Udp;
+
+namespace {
+
+QJsonObject info(const QString &mac, const QString &hostname)
+{
+    return {{u"hostname"_s, hostname}, {u"macAddress"_s, mac}, {u"serialNumber"_s, u"10391234567"_s},
+            {u"tag"_s, u"2.4.1"_s}, {u"sha"_s, u"9f3c2e1"_s}};
+}
+
+QJsonObject gatewayData(const QString &mac, const QString &name)
+{
+    return {{u"devtype"_s, 12}, {u"name"_s, name}, {u"uptime"_s, 300}, {u"macaddr"_s, mac},
+            {u"mgt"_s, QJsonObject{{u"serialNo"_s, 1200456}, {u"gatewayVer"_s, u"1.7.0"_s}}}};
+}
+
+Device record(const QString &hostname, const QString &mac)
+{
+    return std::make_shared<const DeviceRecord>(QJsonObject{{u"hostname"_s, hostname}, {u"macAddress"_s, mac}});
+}
+
+QStringList hostnames(const DeviceList &devices)
+{
+    QStringList names;
+    for (const Device &device : devices)
+        names.append(device->text(DeviceKey::hostname));
+    return names;
+}
+
+// Whether `lines` holds `expected` in this order, other lines between them allowed.
+bool inOrder(const QStringList &lines, const QStringList &expected)
+{
+    qsizetype at = 0;
+    for (const QString &line : lines) {
+        if (at < expected.size() && line.startsWith(expected.at(at)))
+            ++at;
+    }
+    return at == expected.size();
+}
+
+// Runs `work` on a thread in a network namespace of its own, empty, with no link up: a
+// send from there reaches no network at all. Returns what standard error received.
+template <typename Work>
+QByteArray inEmptyNetworkNamespace(Work work)
+{
+    QTemporaryFile errors;
+    if (!errors.open())
+        qFatal("no temporary file");
+    std::fflush(stderr);
+    const int saved = dup(STDERR_FILENO);
+    dup2(errors.handle(), STDERR_FILENO);
+    std::thread isolated([&] {
+        if (unshare(CLONE_NEWNET) != 0)
+            qFatal("unshare(CLONE_NEWNET) failed");
+        work();
+    });
+    isolated.join();
+    std::fflush(stderr);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    errors.seek(0);
+    return errors.readAll();
+}
+
+} // namespace
+
+// Broadcast discovery and the discovery run on loopback: the broadcasts go to
+// 127.255.255.255, where simulated devices listen on the protocols' fixed ports (so this
+// test holds the lock on them), and answer from addresses of their own.
+class TestDiscovery final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        const QHash<QString, QString> names{{u"127.0.8.11"_s, u"corva-a"_s}, {u"127.0.8.21"_s, u"gw-roof"_s},
+                                            {u"127.0.8.14"_s, u"ab"_s}};
+        m_controller = std::make_shared<MainViewController>(
+            loopbackBroadcast, std::make_shared<TableResolver>(names, QSet<QString>{u"127.0.8.13"_s}));
+        m_log = std::make_unique<LogCapture>();
+    }
+
+    void cleanup()
+    {
+        m_log.reset();
+        m_sim.reset();
+    }
+
+    void setUpFailureGivesNothing()
+    {
+        if (geteuid() != 0)
+            QSKIP("a network namespace of the test's own needs root");
+        std::optional<QList<ResponderEntry>> corva{QList<ResponderEntry>{}};
+        std::optional<QList<ResponderEntry>> xpico{QList<ResponderEntry>{}};
+        const QByteArray errors = inEmptyNetworkNamespace([&] {
+            corva = m_controller->discoverTram();
+            xpico = m_controller->discoveryBrio();
+        });
+        QVERIFY(!corva);
+        QVERIFY(!xpico);
+        QCOMPARE(m_log->lines(), (QStringList{u"Starting Corva discovery..."_s, u"Starting XPico discovery..."_s}));
+        QVERIFY2(errors.contains("sendto failed: ") && errors.contains("sendto() failed: "), errors.constData());
+    }
+
+    // Replies in the order they come, without de-duplication; names from the resolver;
+    // bad datagrams logged and dropped.
+    void responderEntries()
+    {
+        start({withUdp(simDevice(Kind::Info, u"corva-a"_s, u"127.0.8.11"_s), Udp::Twice),
+               withUdp(simDevice(Kind::Info, u"corva-nul"_s, u"127.0.8.12"_s), Udp::Nul),
+               simDevice(Kind::Info, u"corva-nameless"_s, u"127.0.8.13"_s),
+               simDevice(Kind::Info, u"corva-short"_s, u"127.0.8.14"_s),
+               simDevice(Kind::Gateway, u"gw"_s, u"127.0.8.21"_s),
+               withUdp(simDevice(Kind::Gateway, u"gw-echo"_s, u"127.0.8.22"_s), Udp::Echo)});
+        std::optional<QList<ResponderEntry>> corva;
+        std::optional<QList<ResponderEntry>> xpico;
+        std::thread caller([&] {
+            corva = m_controller->discoverTram();
+            xpico = m_controller->discoveryBrio();
+        });
+        caller.join();
+
+        QVERIFY(corva);
+        QList<ResponderEntry> entries = *corva;
+        std::sort(entries.begin(), entries.end(),
+                  [](const ResponderEntry &a, const ResponderEntry &b) { return a.ipAddress < b.ipAddress; });
+        const ResponderEntry corvaA{u"127.0.8.11"_s, u"corva-a"_s, u"corva-a"_s};
+        const QList<ResponderEntry> expected{corvaA, corvaA,
+                                             {u"127.0.8.13"_s, std::nullopt, u"127.0.8.13"_s}, // getnameinfo failed
+                                             {u"127.0.8.14"_s, u"127.0.8.14"_s, u"ab"_s}};     // 2-character name
+        QCOMPARE(entries, expected);
+        QVERIFY(xpico);
+        QCOMPARE(*xpico, (QList<ResponderEntry>{{u"127.0.8.21"_s, u"gw-roof"_s, u"gw-roof"_s}}));
+
+        const QStringList lines = m_log->lines();
+        QVERIFY(lines.contains(u"Bad UDP packet: 'Ser' from 127.0.8.12"_s));
+        QVERIFY(lines.contains(u"Bad UDP packet: '' from 127.0.8.22"_s));
+        QCOMPARE(lines.filter(u"Corva disco response from "_s).size(), 5);
+        QCOMPARE(lines.filter(u"XPico disco response from "_s).size(), 2);
+        QVERIFY(inOrder(lines, {u"Starting Corva discovery..."_s, u"Broadcast sent"_s, u"Corva disco response from "_s,
+                                u"Corva Disco finished after "_s, u"Starting XPico discovery..."_s,
+                                u"XPico Broadcast sent"_s, u"XPico disco response from "_s,
+                                u"XPico Discovery finished after "_s}));
+    }
+
+    // Nothing answers: the receive window closes 2 to 3 s after the send, after two or
+    // three receive time-outs, and the list is empty, not missing.
+    void receiveWindow()
+    {
+        std::optional<QList<ResponderEntry>> xpico;
+        QElapsedTimer clock;
+        std::thread caller([&] {
+            clock.start();
+            xpico = m_controller->discoveryBrio();
+        });
+        caller.join();
+        const qint64 elapsed = clock.elapsed();
+        QVERIFY(xpico && xpico->isEmpty());
+        QVERIFY2(elapsed >= 1900 && elapsed < 5000, qPrintable(QString::number(elapsed)));
+        const QStringList lines = m_log->lines();
+        const qsizetype waits = lines.count(u"Waiting for discovery responses..."_s);
+        QVERIFY2(waits == 2 || waits == 3, qPrintable(lines.join(u" | ")));
+        static const QRegularExpression summary(uR"(^XPico Discovery finished after (\d+\.\d{6})s$)"_s);
+        const QRegularExpressionMatch match = summary.match(lines.last());
+        QVERIFY2(match.hasMatch(), qPrintable(lines.last()));
+        QVERIFY(std::abs(match.captured(1).toDouble() * 1000 - double(elapsed)) < 500);
+    }
+
+    // A whole run against devices that serve HTTP on port 80 of their own addresses.
+    void discoveryRun()
+    {
+        if (geteuid() != 0)
+            QSKIP("the run probes port 80, which only root may serve");
+        start({simDevice(Kind::Info, u"corva-a"_s, u"127.0.8.11"_s, info(u"02:00:00:00:08:11"_s, u"corva-a"_s), 80),
+               simDevice(Kind::Info, u"corva-nameless"_s, u"127.0.8.13"_s,
+                         info(u"02:00:00:00:08:13"_s, u"corva-nameless"_s), 80),
+               simDevice(Kind::InfoNotFound, u"corva-legacy"_s, u"127.0.8.15"_s,
+                         gatewayData(u"02:00:00:00:08:15"_s, u"corva-legacy"_s), 80),
+               simDevice(Kind::Gateway, u"gw"_s, u"127.0.8.21"_s, gatewayData(u"02:00:00:00:08:21"_s, u"gw"_s), 80)});
+        const auto discoverButton = std::make_shared<FakePushButton>();
+        const auto rangeButton = std::make_shared<FakePushButton>();
+        const auto progress = std::make_shared<FakeProgressIndicator>();
+        const auto table = std::make_shared<FakeTableView>();
+        m_controller->setDiscoverButton(discoverButton);
+        m_controller->setIpRangeButton(rangeButton);
+        m_controller->setProgressIndicator(progress);
+        m_controller->setTableView(table);
+        rangeButton->title = u"IP Range Scan"_s;
+
+        // Listed by an earlier run: one device answers again, one is gone. A search is set.
+        m_controller->addDevice(record(u"gone"_s, u"02:00:00:00:08:99"_s));
+        m_controller->addDevice(record(u"corva-a, first listing"_s, u"02:00:00:00:08:11"_s));
+        m_controller->search(u"corva"_s);
+        table->reloads = 0;
+
+        m_controller->startDiscovery();
+        QVERIFY(m_controller->discovering());
+        QCOMPARE(discoverButton->title, u"Discovering..."_s);
+        QVERIFY(!discoverButton->enabled);
+        QVERIFY(!progress->hidden && progress->animating);
+        QVERIFY(m_controller->vudiduDevices().isEmpty() && m_controller->xpicoDevices().isEmpty());
+        QCOMPARE(hostnames(m_controller->devices()), (QStringList{u"gone"_s, u"corva-a, first listing"_s}));
+        // The range scan button is untouched, and neither a scan nor a second press starts anything.
+        QCOMPARE(rangeButton->title, u"IP Range Scan"_s);
+        QVERIFY(rangeButton->enabled);
+        m_controller->startDiscovery();
+        m_controller->startIPRangeScan();
+
+        QTRY_VERIFY_WITH_TIMEOUT(!m_controller->discovering(), 30'000);
+        QCOMPARE(discoverButton->title, u"Discover (Local Network)"_s);
+        QVERIFY(discoverButton->enabled);
+        QVERIFY(progress->hidden && !progress->animating);
+
+        // The answering device keeps its first record and place; the gone one is dropped.
+        QCOMPARE(hostnames(m_controller->devices()),
+                 (QStringList{u"corva-a, first listing"_s, u"corva-nameless"_s, u"corva-legacy"_s, u"gw"_s}));
+        QCOMPARE(m_controller->filteredDevices(), searchDevices(m_controller->devices(), u"corva"_s));
+        QCOMPARE(hostnames(m_controller->vudiduDevices()), (QStringList{u"corva-a"_s, u"corva-nameless"_s}));
+        // The 404 responder came through the hand-over, and survives the prune.
+        QCOMPARE(hostnames(m_controller->xpicoDevices()), (QStringList{u"corva-legacy"_s, u"gw"_s}));
+        // After each of three Corva probes, after the Corva half, after the gateway probe,
+        // and after the prune.
+        QCOMPARE(table->reloads, 6);
+
+        const QStringList lines = m_log->lines();
+        QCOMPARE(lines.count(u"Starting Corva discovery..."_s), 1);
+        QVERIFY2(inOrder(lines, {u"Starting Corva discovery..."_s, u"Corva Disco finished after "_s,
+                                 u"Querying 3 Corva Devices..."_s, u"GET http://127.0.8."_s,
+                                 u"Corva/TRAM6 device found: "_s, u"Attempting to query 127.0.8.15 as XPico device..."_s,
+                                 u"XPico device found: "_s, u"Starting XPico discovery..."_s,
+                                 u"XPico Discovery finished after "_s, u"Querying 1 XPico Devices..."_s,
+                                 u"GET http://127.0.8.21/getdata.json"_s, u"XPico device found: "_s,
+                                 u"Discovery Stopped"_s}),
+                 qPrintable(lines.join(u'\n')));
+        QCOMPARE(lines.last(), u"Discovery Stopped"_s);
+    }
+
+    // A broadcast that could not be set up leaves its query nothing to do: the Corva query
+    // logs nothing, the gateway query a count of 0.
+    void missingListsAreNothingToQuery()
+    {
+        std::thread caller([&] {
+            m_controller->queryTram(std::nullopt);
+            m_controller->queryBrio(std::nullopt);
+            m_controller->queryBrio(QList<ResponderEntry>{});
+        });
+        caller.join();
+        QCOMPARE(m_log->lines(), (QStringList{u"Querying 0 XPico Devices..."_s, u"Querying 0 XPico Devices..."_s}));
+    }
+
+    // Neither broadcast finds anyone: both counts are 0 and the lists end up empty.
+    void runWithoutResponders()
+    {
+        m_controller->addDevice(record(u"gone"_s, u"02:00:00:00:08:99"_s));
+        m_controller->startDiscovery();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_controller->discovering(), 30'000);
+        QVERIFY(m_controller->devices().isEmpty());
+        QVERIFY(m_controller->filteredDevices().isEmpty());
+        const QStringList lines = m_log->lines();
+        QVERIFY(lines.contains(u"Querying 0 Corva Devices..."_s));
+        QVERIFY(lines.contains(u"Querying 0 XPico Devices..."_s));
+    }
+
+private:
+    void start(const QList<DeviceProfile> &devices)
+    {
+        m_sim = std::make_unique<DeviceSim>(devices);
+        QString error;
+        if (!m_sim->start(&error))
+            qFatal("devices did not start: %s", qPrintable(error));
+    }
+
+    std::shared_ptr<MainViewController> m_controller;
+    std::unique_ptr<LogCapture> m_log;
+    std::unique_ptr<DeviceSim> m_sim;
+};
+
+QTEST_GUILESS_MAIN(TestDiscovery)
+#include "tst_discovery.moc"

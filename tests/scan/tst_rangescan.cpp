@@ -1,0 +1,340 @@
+#include "model/mainviewcontroller.h"
+#include "platform/preferences.h"
+#include "support/fakecontrols.h"
+#include "support/logcapture.h"
+#include "support/simprofiles.h"
+#include "support/tableresolver.h"
+#include "tools/devicesim/devicesim.h"
+
+#include <QEventLoop>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <atomic>
+#include <thread>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
+using Kind = DeviceProfile::Kind;
+using Http = DeviceProfile::Http;
+
+namespace {
+
+QJsonObject info(int i)
+{
+    return {{u"macAddress"_s, u"02:00:00:00:09:%1"_s.arg(i, 2, 16, QLatin1Char('0'))},
+            {u"serialNumber"_s, u"10391234567"_s}};
+}
+
+Device record(const QString &hostname, const QString &mac)
+{
+    return std::make_shared<const DeviceRecord>(QJsonObject{{u"hostname"_s, hostname}, {u"macAddress"_s, mac}});
+}
+
+QStringList hostnames(const DeviceList &devices)
+{
+    QStringList names;
+    for (const Device &device : devices)
+        names.append(device->text(DeviceKey::hostname));
+    return names;
+}
+
+SimOptions noDiscovery()
+{
+    SimOptions options;
+    options.infoPort = 0;
+    options.gatewayPort = 0;
+    return options;
+}
+
+} // namespace
+
+// The range scan against simulated devices on loopback addresses, which a scan probes on
+// port 80: these tests need root to serve it, and say so when they skip.
+class TestRangeScan final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_config.isValid());
+        QCoreApplication::setOrganizationName(u"devicefinder-tests"_s);
+        QCoreApplication::setApplicationName(u"tst_rangescan"_s);
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_config.path());
+    }
+
+    void init()
+    {
+        QSettings().clear();
+        makeController(std::make_shared<TableResolver>());
+        m_log = std::make_unique<LogCapture>();
+    }
+
+    void cleanup()
+    {
+        m_log.reset();
+        m_sim.reset();
+    }
+
+    void scanRunsItsSequence()
+    {
+        needPort80();
+        start({simDevice(Kind::Info, u"corva-a"_s, u"127.0.9.1"_s, info(1), 80),
+               simDevice(Kind::InfoNotFound, u"legacy"_s, u"127.0.9.2"_s,
+                         {{u"devtype"_s, 12}, {u"name"_s, u"legacy"_s}, {u"macaddr"_s, u"02:00:00:00:09:02"_s}}, 80)});
+        // An earlier run listed one device that answers now and one that does not.
+        m_controller->addDevice(record(u"gone"_s, u"02:00:00:00:09:99"_s));
+        m_controller->addDevice(record(u"corva-a, first listing"_s, u"02:00:00:00:09:01"_s));
+        m_textBox->color = systemOrangeColor; // left by an earlier expression that failed
+        m_textBox->text = u"127.0.9.0/30 "_s; // trailing blank and all
+
+        m_controller->startIPRangeScan();
+        // Before any probe: the expression is stored as typed and the controls show the scan.
+        QCOMPARE(Preferences::standard().value(LastScanAddressKey).toString(), u"127.0.9.0/30 "_s);
+        QCOMPARE(m_textBox->color, m_defaultColor);
+        QVERIFY(m_controller->discovering());
+        QCOMPARE(m_rangeButton->title, u"Scanning..."_s);
+        QVERIFY(!m_rangeButton->enabled && !m_discoverButton->enabled);
+        QVERIFY(!m_progress->hidden && m_progress->animating);
+        QCOMPARE(m_table->reloads, 1);
+        QCOMPARE(hostnames(m_controller->devices()), (QStringList{u"gone"_s, u"corva-a, first listing"_s}));
+
+        waitForTheScan();
+        QCOMPARE(m_rangeButton->title, u"IP Range Scan"_s);
+        QVERIFY(m_rangeButton->enabled && m_discoverButton->enabled);
+        QVERIFY(m_progress->hidden && !m_progress->animating);
+        QCOMPARE(m_table->reloads, 3);
+        QCOMPARE(hostnames(m_controller->devices()), (QStringList{u"corva-a, first listing"_s, u"legacy"_s}));
+        QCOMPARE(m_controller->filteredDevices(), m_controller->devices());
+
+        const QStringList lines = m_log->lines();
+        QCOMPARE(lines.mid(0, 2), (QStringList{u"IP Range in CIDR notation."_s, u"IP range expanded into 4 addresses."_s}));
+        QCOMPARE(lines.filter(u"/info"_s),
+                 (QStringList{u"GET http://127.0.9.0/info"_s, u"GET http://127.0.9.1/info"_s,
+                              u"GET http://127.0.9.2/info"_s, u"GET http://127.0.9.3/info"_s}));
+        QVERIFY(lines.contains(u"Attempting to query 127.0.9.2 as XPico device..."_s));
+        QCOMPARE(lines.last(), u"SCAN COMPLETE"_s);
+    }
+
+    void singleAddress()
+    {
+        needPort80();
+        start({simDevice(Kind::Info, u"corva-a"_s, u"127.0.9.1"_s, info(1), 80)});
+        m_textBox->text = u"127.0.9.1"_s;
+        m_controller->startIPRangeScan();
+        QVERIFY(m_controller->discovering());
+        waitForTheScan();
+        QCOMPARE(hostnames(m_controller->devices()), QStringList{u"corva-a"_s});
+        QCOMPARE(m_log->lines(), (QStringList{u"IP Range in single address notation."_s,
+                                              u"IP range expanded into 1 addresses."_s, u"GET http://127.0.9.1/info"_s,
+                                              m_log->lines().value(3), u"SCAN COMPLETE"_s}));
+        QVERIFY(m_log->lines().value(3).startsWith(u"Corva/TRAM6 device found: "_s));
+    }
+
+    void nothingAnswersEmptiesTheList()
+    {
+        needPort80();
+        m_controller->addDevice(record(u"gone"_s, u"02:00:00:00:09:99"_s));
+        m_controller->addDevice(std::make_shared<const DeviceRecord>(QJsonObject{{u"hostname"_s, u"no MAC"_s}}));
+        m_textBox->text = u"127.0.9.248-251"_s;
+        m_controller->startIPRangeScan();
+        waitForTheScan();
+        QVERIFY(m_controller->devices().isEmpty());
+        QVERIFY(m_controller->filteredDevices().isEmpty());
+    }
+
+    void unexpandableExpressionOnlyTurnsOrange_data()
+    {
+        QTest::addColumn<QString>("expression");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("prefix above 32") << u"10.0.0.0/33"_s
+                                         << QStringList{u"IP Range in CIDR notation."_s,
+                                                        u"Unable to expand IP Range: '10.0.0.0/33'"_s};
+        QTest::newRow("dash range backwards") << u"10.0.0.20-10"_s
+                                              << QStringList{u"IP Range in Range notation."_s,
+                                                             u"Unable to expand IP Range: '10.0.0.20-10'"_s};
+        QTest::newRow("no notation") << u"router"_s << QStringList{u"Unable to expand IP Range: 'router'"_s};
+    }
+
+    void unexpandableExpressionOnlyTurnsOrange()
+    {
+        QFETCH(QString, expression);
+        QFETCH(QStringList, lines);
+        Preferences::standard().setValue(LastScanAddressKey, u"10.9.9.0/24"_s);
+        m_textBox->text = expression;
+        m_controller->startIPRangeScan();
+        QCOMPARE(m_log->lines(), lines);
+        QCOMPARE(m_textBox->color, systemOrangeColor);
+        QVERIFY(!m_controller->discovering());
+        QCOMPARE(Preferences::standard().value(LastScanAddressKey).toString(), u"10.9.9.0/24"_s);
+        QCOMPARE(m_rangeButton->title, u"IP Range Scan"_s);
+        QVERIFY(m_rangeButton->enabled && m_progress->hidden);
+        QCOMPARE(m_table->reloads, 0);
+    }
+
+    // With no colour saved (the view never loaded), an accepted range leaves the colour be.
+    void acceptedRangeWithoutSavedColour()
+    {
+        m_controller->setDefaultTextColor(std::nullopt);
+        m_textBox->color = systemOrangeColor;
+        m_textBox->text = u"127.0.9.250"_s; // nothing there: refused at once
+        m_controller->startIPRangeScan();
+        QVERIFY(m_controller->discovering());
+        QCOMPARE(m_textBox->color, systemOrangeColor);
+        waitForTheScan();
+    }
+
+    void scanWhileDiscoveringDoesNothing()
+    {
+        m_controller->setDiscovering(true);
+        m_textBox->text = u"10.0.0.0/33"_s;
+        m_controller->startIPRangeScan();
+        QVERIFY(m_log->lines().isEmpty());
+        QCOMPARE(m_textBox->color, m_defaultColor);
+        QVERIFY(!Preferences::standard().value(LastScanAddressKey).isValid());
+        QCOMPARE(m_rangeButton->title, u"IP Range Scan"_s);
+        m_controller->setDiscovering(false);
+    }
+
+    // Look-ups that end out of order still give each probe its own address's name, and the
+    // probes start in address order.
+    void lookAheadKeepsEachAddressItsOwnName()
+    {
+        needPort80();
+        QList<DeviceProfile> devices;
+        QHash<QString, QString> names;
+        QHash<QString, std::chrono::milliseconds> delays;
+        for (int i = 0; i < 8; ++i) {
+            const QString address = u"127.0.9.%1"_s.arg(16 + i);
+            devices.append(simDevice(Kind::Info, u"d%1"_s.arg(i), address, info(16 + i), 80));
+            if (i % 3 != 2)
+                names.insert(address, u"name-%1"_s.arg(i));
+            delays.insert(address, std::chrono::milliseconds(40 * (8 - i))); // the later, the sooner
+        }
+        makeController(std::make_shared<TableResolver>(names, QSet<QString>{}, delays));
+        start(devices);
+        m_textBox->text = u"127.0.9.16/29"_s;
+        m_controller->startIPRangeScan();
+        waitForTheScan();
+
+        QCOMPARE(m_controller->devices().size(), 8);
+        for (const Device &device : m_controller->devices()) {
+            const QString address = device->text(DeviceKey::ipAddress);
+            QCOMPARE(device->text(DeviceKey::redirectAddress), names.value(address, address));
+        }
+        QStringList expected;
+        for (int i = 0; i < 8; ++i)
+            expected.append(u"GET http://127.0.9.%1/info"_s.arg(16 + i));
+        QCOMPARE(m_log->lines().filter(u"GET "_s), expected);
+    }
+
+    // A few hundred addresses that answer slowly: the devices never see more than 50 probes
+    // at once, and while addresses are still waiting, close to 50 all the time.
+    void fiftyProbesInFlight()
+    {
+        needPort80();
+        QList<DeviceProfile> devices;
+        for (int i = 0; i < 256; ++i) {
+            DeviceProfile device = withHttp(simDevice(Kind::Info, u"s%1"_s.arg(i), u"127.0.10.%1"_s.arg(i)), Http::Slow);
+            device.httpPort = 80;
+            // Staggered, not in waves, and well inside the probes' 3 s idle limit.
+            device.httpSeconds = 1 + i % 2;
+            devices.append(device);
+        }
+        start(devices);
+        m_textBox->text = u"127.0.10.0/24"_s;
+
+        std::atomic<bool> sampling = true;
+        QList<int> sliceHighs; // the highest count of each 100 ms while addresses still wait
+        std::thread sampler([&] {
+            while (sampling) {
+                int high = 0;
+                for (int i = 0; i < 10; ++i) {
+                    high = std::max(high, m_sim->openConnections());
+                    std::this_thread::sleep_for(10ms);
+                }
+                const qint64 accepted = m_sim->acceptedConnections();
+                if (accepted >= 50 && accepted < 256)
+                    sliceHighs.append(high);
+            }
+        });
+        m_controller->startIPRangeScan();
+        waitForTheScan();
+        sampling = false;
+        sampler.join();
+
+        QCOMPARE(m_sim->acceptedConnections(), qint64(256));
+        // The devices end each connection themselves, before the probe learns its answer, so
+        // their count is exact.
+        QVERIFY2(m_sim->peakOpenConnections() <= 50, qPrintable(QString::number(m_sim->peakOpenConnections())));
+        QVERIFY(!sliceHighs.isEmpty());
+        const int low = *std::min_element(sliceHighs.cbegin(), sliceHighs.cend());
+        QVERIFY2(low >= 45, qPrintable(QString::number(low)));
+    }
+
+private:
+    void makeController(std::shared_ptr<Resolver> resolver)
+    {
+        m_controller = std::make_shared<MainViewController>(loopbackBroadcast, std::move(resolver));
+        m_textBox = std::make_shared<FakeTextField>();
+        m_textBox->color = m_defaultColor;
+        m_rangeButton = std::make_shared<FakePushButton>();
+        m_rangeButton->title = u"IP Range Scan"_s;
+        m_discoverButton = std::make_shared<FakePushButton>();
+        m_progress = std::make_shared<FakeProgressIndicator>();
+        m_table = std::make_shared<FakeTableView>();
+        m_controller->setIpRangeTextBox(m_textBox);
+        m_controller->setIpRangeButton(m_rangeButton);
+        m_controller->setDiscoverButton(m_discoverButton);
+        m_controller->setProgressIndicator(m_progress);
+        m_controller->setTableView(m_table);
+        m_controller->setDefaultTextColor(m_defaultColor);
+    }
+
+    static void needPort80()
+    {
+        if (geteuid() != 0)
+            QSKIP("a scan probes port 80, which only root may serve");
+    }
+
+    void start(const QList<DeviceProfile> &devices)
+    {
+        m_sim = std::make_unique<DeviceSim>(devices, noDiscovery());
+        QString error;
+        if (!m_sim->start(&error))
+            qFatal("devices did not start: %s", qPrintable(error));
+    }
+
+    // In an event loop rather than QTRY's sleeps, so that the probes' merges on this thread
+    // run at once, as they do in the tool.
+    void waitForTheScan() const
+    {
+        QEventLoop loop;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+            if (!m_controller->discovering())
+                loop.quit();
+        });
+        poll.start(20);
+        QTimer::singleShot(60'000, &loop, &QEventLoop::quit);
+        loop.exec();
+        QVERIFY(!m_controller->discovering());
+    }
+
+    const Color m_defaultColor = 0xFF202020;
+    QTemporaryDir m_config;
+    std::shared_ptr<MainViewController> m_controller;
+    std::shared_ptr<FakeTextField> m_textBox;
+    std::shared_ptr<FakePushButton> m_rangeButton;
+    std::shared_ptr<FakePushButton> m_discoverButton;
+    std::shared_ptr<FakeProgressIndicator> m_progress;
+    std::shared_ptr<FakeTableView> m_table;
+    std::unique_ptr<LogCapture> m_log;
+    std::unique_ptr<DeviceSim> m_sim;
+};
+
+QTEST_GUILESS_MAIN(TestRangeScan)
+#include "tst_rangescan.moc"

@@ -3,13 +3,17 @@
 #include "app/plaintextfield.h"
 #include "model/deviceexport.h"
 #include "model/mainviewcontroller.h"
+#include "model/scanprogresstext.h"
 #include "platform/backgroundpool.h"
+#include "platform/log.h"
 #include "platform/mainqueue.h"
 #include "platform/preferences.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -37,6 +41,28 @@ void print(const DeviceList &devices, OutputFormat format, bool oneDevice)
     std::fwrite(out.constData(), 1, std::size_t(out.size()), stdout);
 }
 
+// The scan's count on a terminal's standard error, one line rewritten in place; each text
+// is shown once, so the final count appears exactly once.
+class ScanProgressLine final {
+public:
+    explicit ScanProgressLine(const MainViewController &controller) : m_controller(controller) {}
+
+    void update()
+    {
+        const auto progress = m_controller.scanProgress();
+        if (!progress)
+            return;
+        const QString text = scanProgressText(progress->probed, progress->total);
+        if (text != m_shown)
+            setLogStatusLine(text);
+        m_shown = text;
+    }
+
+private:
+    const MainViewController &m_controller;
+    QString m_shown;
+};
+
 } // namespace
 
 int runDiscoverCommand(int argc, char *argv[], const Command &command)
@@ -60,7 +86,18 @@ int runScanCommand(int argc, char *argv[], const Command &command)
     controller->startIPRangeScan();
     if (!controller->discovering())
         return 2; // the range could not be expanded, as the log line said
+    // Only a person at a terminal sees the count; scripts and log files get none of it.
+    ScanProgressLine progressLine(*controller);
+    QTimer progressTimer;
+    if (isatty(STDERR_FILENO)) {
+        QObject::connect(&progressTimer, &QTimer::timeout, &progressTimer, [&] { progressLine.update(); });
+        progressTimer.start(200);
+    }
     QCoreApplication::exec();
+    if (progressTimer.isActive()) {
+        progressLine.update();
+        finishLogStatusLine();
+    }
     print(controller->devices(), command.format, false);
     return 0;
 }

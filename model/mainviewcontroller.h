@@ -109,6 +109,15 @@ public:
     void scanDevices(const IpRange &addresses);
     void scanStopped();
 
+    // How far the latest range scan has come: probes ended, of the addresses in its range.
+    // Nothing before the first scan; kept once the scan has finished, until the next.
+    struct ScanProgress {
+        quint64 probed = 0;
+        quint64 total = 0;
+        bool finished = false;
+    };
+    std::optional<ScanProgress> scanProgress() const;
+
     // --- The window's table and actions (model/) ----------------------------------------------
 
     // A cell of the row's record: the text of columns 0 to 6, the "Open" button of column 7
@@ -198,4 +207,9 @@ private:
     std::weak_ptr<ProgressIndicator> m_progressIndicator;
     QString m_filter;
     std::optional<Color> m_defaultTextColor;
+
+    // The latest scan's group, whose leaves count its ended probes, and its size.
+    std::shared_ptr<const DispatchGroup> m_scanGroup;
+    quint64 m_scanTotal = 0;
+    bool m_scanFinished = false;
 };

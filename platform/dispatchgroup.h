@@ -15,9 +15,12 @@ public:
     void enter();
     void leave();
     void wait();
+    // How many leave() calls there have been so far.
+    long left() const;
 
 private:
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
     std::condition_variable m_done;
     long m_unfinished = 0;
+    long m_left = 0;
 };

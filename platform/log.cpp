@@ -4,6 +4,7 @@
 #include <QDateTime>
 
 #include <cstdio>
+#include <mutex>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -70,6 +71,18 @@ void writeLogLine(const QLoggingCategory &category, const QString &line)
 
 namespace {
 
+// Back to the start of the line, and the line cleared.
+constexpr char clearLine[] = "\r\x1b[K";
+
+std::mutex statusMutex;
+QByteArray statusLine; // guarded by statusMutex
+
+void writeStandardError(const QByteArray &bytes)
+{
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
 void handleMessage(QtMsgType type, const QMessageLogContext &, const QString &message)
 {
     const QByteArray text = message.toUtf8();
@@ -77,11 +90,15 @@ void handleMessage(QtMsgType type, const QMessageLogContext &, const QString &me
                                  .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"))
                                  .toLatin1();
     // One write per line so that lines from several threads never interleave.
-    const QByteArray whole = stamp + ' ' + QCoreApplication::applicationName().toUtf8() + '['
-                             + QByteArray::number(getpid()) + ':' + QByteArray::number(gettid())
-                             + "] " + text + '\n';
-    std::fwrite(whole.constData(), 1, size_t(whole.size()), stderr);
-    std::fflush(stderr);
+    QByteArray whole = stamp + ' ' + QCoreApplication::applicationName().toUtf8() + '['
+                       + QByteArray::number(getpid()) + ':' + QByteArray::number(gettid()) + "] " + text
+                       + '\n';
+    {
+        const std::lock_guard lock(statusMutex);
+        if (!statusLine.isEmpty())
+            whole = clearLine + whole + statusLine;
+        writeStandardError(whole);
+    }
 
     const int priority = type == QtDebugMsg      ? LOG_DEBUG
                          : type == QtInfoMsg     ? LOG_INFO
@@ -93,6 +110,22 @@ void handleMessage(QtMsgType type, const QMessageLogContext &, const QString &me
 }
 
 } // namespace
+
+void setLogStatusLine(const QString &text)
+{
+    const std::lock_guard lock(statusMutex);
+    statusLine = text.toUtf8();
+    writeStandardError(clearLine + statusLine);
+}
+
+void finishLogStatusLine()
+{
+    const std::lock_guard lock(statusMutex);
+    if (statusLine.isEmpty())
+        return;
+    statusLine.clear();
+    writeStandardError(QByteArrayLiteral("\n"));
+}
 
 void installLogHandler()
 {

@@ -52,6 +52,13 @@ void logLine(LogCategory category, const char *format, const Args &...args)
         writeLogLine(category(), formatLogLine(format, {LogArg(args)...}));
 }
 
+// A line that stays below the log lines on a terminal's standard error and is rewritten in
+// place, such as a count of work done: each log line is written above it. Setting another
+// text replaces it; finishing leaves it standing as an ordinary line and ends it. Only for
+// a standard error that is a terminal, and only with the handler below. Any thread.
+void setLogStatusLine(const QString &text);
+void finishLogStatusLine();
+
 // Routes every log line to standard error (time, program, pid:thread prefix) and to
 // syslog. Call once, from main, before any other thread starts.
 void installLogHandler();

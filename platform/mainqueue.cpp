@@ -63,7 +63,8 @@ private:
         m_tasks.push_back(std::move(entry));
         if (!m_drainPosted) {
             m_drainPosted = true;
-            QMetaObject::invokeMethod(app, [this] { drain(); }, Qt::QueuedConnection);
+            // Captures nothing: the posted call must not carry data across threads.
+            QMetaObject::invokeMethod(app, [] { instance().drain(); }, Qt::QueuedConnection);
         }
         return true;
     }

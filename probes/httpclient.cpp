@@ -34,7 +34,8 @@ public:
         m_pending.push_back({url, std::move(handler)});
         if (!m_wakePosted) {
             m_wakePosted = true;
-            QMetaObject::invokeMethod(&m_context, [this] { startPending(); }, Qt::QueuedConnection);
+            // Captures nothing: the posted call must not carry data across threads.
+            QMetaObject::invokeMethod(&m_context, [] { instance().startPending(); }, Qt::QueuedConnection);
         }
     }
 

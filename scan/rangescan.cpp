@@ -46,6 +46,9 @@ void MainViewController::startIPRangeScan()
     m_vudiduDevices.clear();
     m_xpicoDevices.clear();
     reloadTable();
+    m_scanGroup.reset();
+    m_scanTotal = quint64(addresses.size());
+    m_scanFinished = false;
 
     BackgroundPool::global().async([self = shared_from_this(), addresses = std::move(addresses)] {
         self->scanDevices(addresses);
@@ -63,6 +66,8 @@ void MainViewController::scanDevices(const IpRange &addresses)
     requireBackgroundThread("MainViewController::scanDevices");
     const auto processLimiter = std::make_shared<Semaphore>(probesInFlight);
     const auto dispatchGroup = std::make_shared<DispatchGroup>();
+    // Its count of ended probes is the run's progress.
+    mainAsync([self = shared_from_this(), dispatchGroup] { self->m_scanGroup = dispatchGroup; });
     // This thread walks the range and waits for each limiter unit itself, so nothing is
     // queued for an address whose probe has not started: threads and memory stay bounded
     // however large the range.
@@ -88,4 +93,14 @@ void MainViewController::scanStopped()
     });
     withControl(m_discoverButton, [](PushButton &button) { button.setEnabled(true); });
     showProgress(false);
+    m_scanFinished = true;
+}
+
+std::optional<MainViewController::ScanProgress> MainViewController::scanProgress() const
+{
+    requireMainThread("MainViewController::scanProgress");
+    if (m_scanTotal == 0)
+        return std::nullopt;
+    const quint64 probed = m_scanGroup ? quint64(m_scanGroup->left()) : 0;
+    return ScanProgress{probed, m_scanTotal, m_scanFinished};
 }

@@ -6,9 +6,11 @@
 #include "model/mainviewcontroller.h"
 
 #include <QCoreApplication>
-#include <QProcess>
 #include <QTest>
 #include <QTimer>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 
@@ -16,6 +18,56 @@
 #include <thread>
 
 using namespace std::chrono_literals;
+
+namespace {
+
+struct ChildEnd {
+    bool signalled = false;
+    QByteArray errors;
+};
+
+// Runs this program again with `arguments` and collects its standard error. A plain fork
+// and exec: QProcess starts children in a way the thread sanitizer takes for a fork that
+// goes on running, and it then stops the test.
+ChildEnd runChild(const QStringList &arguments)
+{
+    QList<QByteArray> texts{QCoreApplication::applicationFilePath().toLocal8Bit()};
+    for (const QString &argument : arguments)
+        texts.append(argument.toLocal8Bit());
+    std::vector<char *> argv;
+    for (QByteArray &text : texts)
+        argv.push_back(text.data());
+    argv.push_back(nullptr);
+
+    int errors[2];
+    if (pipe(errors) != 0)
+        return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(errors[1], STDERR_FILENO);
+        close(errors[0]);
+        close(errors[1]);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(errors[1]);
+    ChildEnd end;
+    char buffer[4096];
+    for (ssize_t n; (n = read(errors[0], buffer, sizeof buffer)) != 0;) {
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            break;
+        end.errors.append(buffer, n);
+    }
+    close(errors[0]);
+    int status = 0;
+    if (pid > 0 && waitpid(pid, &status, 0) == pid)
+        end.signalled = WIFSIGNALED(status);
+    return end;
+}
+
+} // namespace
 
 class TestDispatch final : public QObject {
     Q_OBJECT
@@ -147,11 +199,9 @@ private slots:
     {
         QFETCH(QString, mistake);
         QFETCH(QString, message);
-        QProcess child;
-        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--make-mistake"), mistake});
-        QVERIFY(child.waitForFinished(30'000));
-        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
-        const QString errors = QString::fromLocal8Bit(child.readAllStandardError());
+        const ChildEnd child = runChild({QStringLiteral("--make-mistake"), mistake});
+        const QString errors = QString::fromLocal8Bit(child.errors);
+        QVERIFY2(child.signalled, qPrintable(errors));
         QVERIFY2(errors.contains(message), qPrintable(errors));
     }
 

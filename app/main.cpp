@@ -4,6 +4,7 @@
 #include "app/headlesscommands.h"
 #include "app/quitsignals.h"
 #include "platform/log.h"
+#include "ui/mainview.h"
 #include "ui/mainwindow.h"
 
 #include <QApplication>
@@ -32,8 +33,13 @@ namespace {
     app.setQuitOnLastWindowClosed(AppDelegate::applicationShouldTerminateAfterLastWindowClosed());
 
     MainWindow window;
-    AppDelegate delegate({}, broadcastAddress, systemResolver());
+    AppDelegate delegate([](MainViewController &controller) { return new MainView(controller); }, broadcastAddress,
+                         systemResolver());
     delegate.setWindow(&window);
+    window.setExportRows([&delegate] {
+        const auto &controller = delegate.rootViewController();
+        return controller ? controller->filteredDevices() : DeviceList();
+    });
     window.show();
     QMetaObject::invokeMethod(&app, [&delegate] { delegate.applicationDidFinishLaunching(); },
                               Qt::QueuedConnection);

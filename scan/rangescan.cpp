@@ -37,6 +37,10 @@ void MainViewController::startIPRangeScan()
     Preferences::standard().setValue(LastScanAddressKey, expression);
     logLine(lcScan, "IP range expanded into %lu addresses.", std::size_t(addresses.size()));
     m_discovering = true;
+    // How far the scan is, for the window beside the busy indicator, from its first sight.
+    m_scanGroup.reset();
+    m_scanTotal = quint64(addresses.size());
+    m_scanFinished = false;
     showProgress(true);
     withControl(m_ipRangeButton, [](PushButton &button) {
         button.setTitle(QStringLiteral("Scanning..."));
@@ -46,9 +50,6 @@ void MainViewController::startIPRangeScan()
     m_vudiduDevices.clear();
     m_xpicoDevices.clear();
     reloadTable();
-    m_scanGroup.reset();
-    m_scanTotal = quint64(addresses.size());
-    m_scanFinished = false;
 
     BackgroundPool::global().async([self = shared_from_this(), addresses = std::move(addresses)] {
         self->scanDevices(addresses);

@@ -1,15 +1,38 @@
 #include "ui/mainwindow.h"
 
+#include "ui/exportfile.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QMenuBar>
+#include <QMessageBox>
+
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 {
     setWindowTitle(QStringLiteral("Device Finder"));
-    resize(800, 480);
+
+    QMenu *file = menuBar()->addMenu(tr("&File"));
+    QAction *exportAction = file->addAction(tr("&Export..."), this, &MainWindow::exportRows);
+    exportAction->setShortcut(QKeySequence(tr("Ctrl+E")));
+    file->addSeparator();
+    QAction *quit = file->addAction(tr("&Quit"), qApp, &QCoreApplication::quit);
+    quit->setShortcut(QKeySequence::Quit);
+    quit->setMenuRole(QAction::QuitRole);
+
+    QMenu *help = menuBar()->addMenu(tr("&Help"));
+    help->addAction(tr("&About Device Finder"), this, &MainWindow::showAbout)->setMenuRole(QAction::AboutRole);
 }
 
 void MainWindow::setContentView(QObject *view)
 {
-    if (auto *widget = qobject_cast<QWidget *>(view))
-        setCentralWidget(widget);
+    auto *widget = qobject_cast<QWidget *>(view);
+    if (!widget)
+        return;
+    // The window takes the size the view's form gives it, below the menu bar.
+    const QSize formSize = widget->size();
+    setCentralWidget(widget);
+    resize(formSize.width(), formSize.height() + menuBar()->sizeHint().height());
 }
 
 QRectF MainWindow::frame() const
@@ -22,4 +45,33 @@ void MainWindow::setFrame(const QRectF &frame, bool display, bool /*animate*/)
     setGeometry(frame.toAlignedRect());
     if (display)
         update();
+}
+
+void MainWindow::exportRows()
+{
+    const QString csv = tr("CSV (*.csv)");
+    const QString json = tr("JSON (*.json)");
+    QString filter = csv;
+    QString path = QFileDialog::getSaveFileName(this, tr("Export Devices"), QDir::home().filePath(QStringLiteral("devices.csv")),
+                                                csv + QStringLiteral(";;") + json, &filter);
+    if (path.isEmpty())
+        return;
+    // A name without a type takes the one of the chosen filter.
+    if (QFileInfo(path).suffix().isEmpty())
+        path += filter == json ? QStringLiteral(".json") : QStringLiteral(".csv");
+    const DeviceList rows = m_exportRows ? m_exportRows() : DeviceList();
+    if (const std::optional<QString> error = writeExportFile(path, rows))
+        QMessageBox::warning(this, tr("Export Devices"),
+                             tr("The devices could not be saved to %1: %2").arg(QDir::toNativeSeparators(path), *error));
+}
+
+void MainWindow::showAbout()
+{
+    QMessageBox box(this);
+    box.setWindowTitle(tr("About Device Finder"));
+    box.setIconPixmap(windowIcon().pixmap(64, 64));
+    box.setText(QStringLiteral("<b>Device Finder</b> %1").arg(QCoreApplication::applicationVersion()));
+    box.setInformativeText(tr("Finds networked devices on the local network, lists their details and opens their "
+                              "web pages."));
+    box.exec();
 }

@@ -1,17 +1,32 @@
 #pragma once
 
+#include "model/devicelist.h"
 #include "platform/window.h"
 
 #include <QMainWindow>
 
-// The tool's one window.
+#include <functional>
+
+// The tool's one window: the controller's view as its content, and the menus. File >
+// Export... saves the rows as the table shows them, File > Quit ends the tool, Help >
+// About tells what it is. Main thread.
 class MainWindow final : public QMainWindow, public Window {
     Q_OBJECT
 
 public:
     explicit MainWindow(QWidget *parent = nullptr);
 
+    // Where File > Export... takes its rows from: the table's, in their present filter
+    // and order.
+    void setExportRows(std::function<DeviceList()> rows) { m_exportRows = std::move(rows); }
+
     void setContentView(QObject *view) override;
     QRectF frame() const override;
     void setFrame(const QRectF &frame, bool display, bool animate) override;
+
+private:
+    void exportRows();
+    void showAbout();
+
+    std::function<DeviceList()> m_exportRows;
 };

@@ -1,0 +1,80 @@
+#include "ui/devicetablemodel.h"
+
+#include "model/devicecolumns.h"
+
+DeviceTableModel::DeviceTableModel(QObject *parent) : QAbstractTableModel(parent) {}
+
+void DeviceTableModel::setDataSource(std::weak_ptr<TableViewDataSource> dataSource)
+{
+    beginResetModel();
+    m_dataSource = std::move(dataSource);
+    endResetModel();
+}
+
+void DeviceTableModel::setDelegate(std::weak_ptr<TableViewDelegate> delegate)
+{
+    beginResetModel();
+    m_delegate = std::move(delegate);
+    endResetModel();
+}
+
+void DeviceTableModel::reload()
+{
+    beginResetModel();
+    endResetModel();
+}
+
+int DeviceTableModel::rowCount(const QModelIndex &parent) const
+{
+    const auto dataSource = m_dataSource.lock();
+    return parent.isValid() || !dataSource ? 0 : int(dataSource->numberOfRowsInTableView());
+}
+
+int DeviceTableModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : openColumn + 1;
+}
+
+QVariant DeviceTableModel::data(const QModelIndex &index, int role) const
+{
+    // A view asks for many roles per cell as it paints; only these few build the cell.
+    if (role != Qt::DisplayRole && role != Qt::ToolTipRole && role != CellKindRole && role != TagRole)
+        return {};
+    const auto delegate = m_delegate.lock();
+    if (!delegate || !index.isValid())
+        return {};
+    const TableCell cell = delegate->tableViewCell(index.column(), index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+        return cell.text;
+    case Qt::ToolTipRole: // the whole text, where a narrow column cuts it short
+        return cell.kind == TableCell::Kind::Text && !cell.text.isEmpty() ? QVariant(cell.text) : QVariant();
+    case CellKindRole:
+        return int(cell.kind);
+    default:
+        return cell.tag;
+    }
+}
+
+QVariant DeviceTableModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || section < 0 || section > openColumn)
+        return {};
+    if (role == Qt::DisplayRole)
+        return section < openColumn ? deviceColumns.at(std::size_t(section)).title.toString() : QString();
+    if (role == Qt::InitialSortOrderRole)
+        return int(Qt::AscendingOrder);
+    return {};
+}
+
+Qt::ItemFlags DeviceTableModel::flags(const QModelIndex &index) const
+{
+    // Enabled, never selectable: the delegate says no row may be selected.
+    const auto delegate = m_delegate.lock();
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    Qt::ItemFlags flags = Qt::ItemIsEnabled;
+    if (delegate && delegate->selectionShouldChangeInTableView())
+        flags |= Qt::ItemIsSelectable;
+    return flags;
+}

@@ -1,0 +1,20 @@
+#include "ui/exportfile.h"
+
+#include "model/deviceexport.h"
+
+#include <QSaveFile>
+
+ExportFormat exportFormatFor(const QString &path)
+{
+    return path.endsWith(u".json", Qt::CaseInsensitive) ? ExportFormat::Json : ExportFormat::Csv;
+}
+
+std::optional<QString> writeExportFile(const QString &path, const DeviceList &devices)
+{
+    const QByteArray bytes =
+        exportFormatFor(path) == ExportFormat::Json ? devicesAsJson(devices) : devicesAsCsv(devices);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        return file.errorString();
+    return std::nullopt;
+}

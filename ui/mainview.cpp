@@ -1,0 +1,83 @@
+#include "ui/mainview.h"
+
+#include "model/mainviewcontroller.h"
+#include "model/scanprogresstext.h"
+#include "ui/busyindicatoradapter.h"
+#include "ui/desktopworkspace.h"
+#include "ui/pushbuttonadapter.h"
+#include "ui/searchfieldadapter.h"
+#include "ui/tableviewadapter.h"
+#include "ui/textfieldadapter.h"
+#include "ui_mainviewcontroller.h"
+
+namespace {
+
+// A few times a second: enough to see a scan move, cheap for the main thread.
+constexpr int progressIntervalMs = 250;
+
+} // namespace
+
+MainView::MainView(MainViewController &controller, QWidget *parent)
+    : QWidget(parent), m_controller(controller.weak_from_this()), m_form(std::make_unique<Ui::MainViewController>())
+{
+    m_form->setupUi(this);
+    // No run is in progress until the controller starts one.
+    m_form->progressIndicator->hide();
+    m_form->progressLabel->hide();
+
+    m_discoverButton = std::make_shared<PushButtonAdapter>(m_form->discoverButton);
+    m_ipRangeButton = std::make_shared<PushButtonAdapter>(m_form->ipRangeButton);
+    m_ipRangeTextBox = std::make_shared<TextFieldAdapter>(m_form->ipRangeTextBox);
+    m_search = std::make_shared<SearchFieldAdapter>(m_form->search);
+    m_tableView = std::make_shared<TableViewAdapter>(m_form->tableView);
+    m_progressIndicator = std::make_shared<BusyIndicatorAdapter>(
+        m_form->progressIndicator, [this](bool animating) { busyIndicatorAnimating(animating); });
+    controller.setDiscoverButton(m_discoverButton);
+    controller.setIpRangeButton(m_ipRangeButton);
+    controller.setIpRangeTextBox(m_ipRangeTextBox);
+    controller.setSearch(m_search);
+    controller.setTableView(m_tableView);
+    controller.setProgressIndicator(m_progressIndicator);
+    controller.setWorkspace(std::make_shared<DesktopWorkspace>());
+
+    const auto act = [this](void (MainViewController::*action)()) {
+        return [this, action] {
+            if (const auto controller = m_controller.lock())
+                (controller.get()->*action)();
+        };
+    };
+    connect(m_form->discoverButton, &QPushButton::clicked, this, act(&MainViewController::didClickDiscoverButton));
+    connect(m_form->ipRangeButton, &QPushButton::clicked, this, act(&MainViewController::didClickIPRangeScanButton));
+    // Return in the range box does what the button next to it does, while it may.
+    connect(m_form->ipRangeTextBox, &QLineEdit::returnPressed, this, [this] {
+        if (m_form->ipRangeButton->isEnabled())
+            m_form->ipRangeButton->click();
+    });
+    connect(&m_progressTimer, &QTimer::timeout, this, &MainView::showScanProgress);
+}
+
+MainView::~MainView() = default;
+
+void MainView::busyIndicatorAnimating(bool animating)
+{
+    if (animating) {
+        m_progressTimer.start(progressIntervalMs);
+        showScanProgress();
+        return;
+    }
+    m_progressTimer.stop();
+    m_form->progressLabel->hide();
+}
+
+void MainView::showScanProgress()
+{
+    const auto controller = m_controller.lock();
+    const auto progress = controller ? controller->scanProgress() : std::nullopt;
+    // A discovery run shows the busy indicator alone.
+    if (!progress || progress->finished) {
+        m_form->progressLabel->hide();
+        return;
+    }
+    m_form->progressLabel->setText(scanProgressText(progress->probed, progress->total));
+    m_form->progressLabel->show();
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QTimer>
+#include <QWidget>
+
+#include <memory>
+
+class BusyIndicatorAdapter;
+class MainViewController;
+class PushButtonAdapter;
+class SearchFieldAdapter;
+class TableViewAdapter;
+class TextFieldAdapter;
+namespace Ui {
+class MainViewController;
+}
+
+// The controller's view: the controls of the Designer form, each behind the adapter through
+// which the controller drives it, and the buttons' actions. The view owns the adapters, so
+// the controller's weak references to them empty themselves when the window goes. Beside
+// the busy indicator, a range scan shows how far it has come. Main thread.
+class MainView final : public QWidget {
+    Q_OBJECT
+
+public:
+    // Connects the controls to the controller's control references.
+    explicit MainView(MainViewController &controller, QWidget *parent = nullptr);
+    ~MainView() override;
+
+private:
+    void busyIndicatorAnimating(bool animating);
+    void showScanProgress();
+
+    std::weak_ptr<MainViewController> m_controller;
+    std::unique_ptr<Ui::MainViewController> m_form;
+    std::shared_ptr<PushButtonAdapter> m_discoverButton;
+    std::shared_ptr<PushButtonAdapter> m_ipRangeButton;
+    std::shared_ptr<TextFieldAdapter> m_ipRangeTextBox;
+    std::shared_ptr<SearchFieldAdapter> m_search;
+    std::shared_ptr<TableViewAdapter> m_tableView;
+    std::shared_ptr<BusyIndicatorAdapter> m_progressIndicator;
+    QTimer m_progressTimer;
+};

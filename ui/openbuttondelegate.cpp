@@ -1,0 +1,95 @@
+#include "ui/openbuttondelegate.h"
+
+#include "ui/devicetablemodel.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyleOptionButton>
+
+bool OpenButtonDelegate::isButton(const QModelIndex &index)
+{
+    return index.data(DeviceTableModel::CellKindRole).toInt() == int(TableCell::Kind::Button);
+}
+
+QRect OpenButtonDelegate::buttonRect(const QRect &cell)
+{
+    return cell.adjusted(4, 2, -4, -2);
+}
+
+void OpenButtonDelegate::press(const QModelIndex &index)
+{
+    const auto *model = qobject_cast<const DeviceTableModel *>(index.model());
+    if (!model)
+        return;
+    if (const auto delegate = model->delegate().lock())
+        delegate->tableViewButtonPressed(index.data(DeviceTableModel::TagRole).toInt());
+}
+
+void OpenButtonDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
+{
+    if (!isButton(index)) {
+        QStyledItemDelegate::paint(painter, option, index);
+        return;
+    }
+    QStyleOptionButton button;
+    button.rect = buttonRect(option.rect);
+    button.text = index.data(Qt::DisplayRole).toString();
+    button.state = QStyle::State_Enabled | QStyle::State_Raised;
+    if (option.state & QStyle::State_MouseOver)
+        button.state |= QStyle::State_MouseOver;
+    if (m_pressed == index)
+        button.state |= QStyle::State_Sunken;
+    if (option.state & QStyle::State_HasFocus)
+        button.state |= QStyle::State_HasFocus;
+    const QWidget *widget = option.widget;
+    QStyle *style = widget ? widget->style() : QApplication::style();
+    style->drawControl(QStyle::CE_PushButton, &button, painter, widget);
+}
+
+QSize OpenButtonDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const
+{
+    if (!isButton(index))
+        return QStyledItemDelegate::sizeHint(option, index);
+    QStyleOptionButton button;
+    button.text = index.data(Qt::DisplayRole).toString();
+    const QSize text = option.fontMetrics.size(Qt::TextShowMnemonic, button.text);
+    const QWidget *widget = option.widget;
+    QStyle *style = widget ? widget->style() : QApplication::style();
+    return style->sizeFromContents(QStyle::CT_PushButton, &button, text, widget) + QSize(8, 4);
+}
+
+bool OpenButtonDelegate::editorEvent(QEvent *event, QAbstractItemModel *model, const QStyleOptionViewItem &option,
+                                     const QModelIndex &index)
+{
+    if (!isButton(index))
+        return QStyledItemDelegate::editorEvent(event, model, option, index);
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick: {
+        const auto *mouse = static_cast<QMouseEvent *>(event);
+        if (mouse->button() != Qt::LeftButton || !buttonRect(option.rect).contains(mouse->position().toPoint()))
+            return false;
+        m_pressed = index;
+        return true;
+    }
+    case QEvent::MouseButtonRelease: {
+        const auto *mouse = static_cast<QMouseEvent *>(event);
+        const bool wasPressed = m_pressed == index;
+        m_pressed = QPersistentModelIndex();
+        if (mouse->button() == Qt::LeftButton && wasPressed && buttonRect(option.rect).contains(mouse->position().toPoint()))
+            press(index);
+        return wasPressed;
+    }
+    case QEvent::KeyPress: {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key != Qt::Key_Space && key != Qt::Key_Return && key != Qt::Key_Enter)
+            return false;
+        press(index);
+        return true;
+    }
+    default:
+        return false;
+    }
+}

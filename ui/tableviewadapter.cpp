@@ -1,0 +1,92 @@
+#include "ui/tableviewadapter.h"
+
+#include "model/devicecolumns.h"
+#include "ui/devicetablemodel.h"
+#include "ui/openbuttondelegate.h"
+
+#include <QHeaderView>
+
+#include <array>
+
+namespace {
+
+// Widths that fit what a column usually holds, measured in the table's own font; the
+// user may drag them wider. Uniform row heights keep scrolling cheap however many rows.
+void sizeColumns(QTableView &table)
+{
+    const QFontMetrics metrics = table.fontMetrics();
+    static const std::array<QString, openColumn + 1> typical{
+        QStringLiteral("corva-conference-room"), QStringLiteral("10391234567"), QStringLiteral("255.255.255.255"),
+        QStringLiteral("00:00:00:00:00:00"),     QStringLiteral("2.10.1-beta"), QStringLiteral("RT-42C"),
+        QStringLiteral("9999d 23:59:59"),        QStringLiteral("Open")};
+    QHeaderView *header = table.horizontalHeader();
+    for (int column = 0; column <= openColumn; ++column) {
+        const QString title = table.model()->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+        const int text = std::max(metrics.horizontalAdvance(typical.at(std::size_t(column))),
+                                  metrics.horizontalAdvance(title) + 24); // room for the sort arrow
+        header->resizeSection(column, text + 24);
+    }
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    header->setSectionResizeMode(0, QHeaderView::Stretch);
+    header->setSectionResizeMode(openColumn, QHeaderView::Fixed);
+    header->setMinimumSectionSize(metrics.horizontalAdvance(QStringLiteral("MMMM")));
+    table.verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table.verticalHeader()->setDefaultSectionSize(metrics.height() + 12);
+}
+
+} // namespace
+
+TableViewAdapter::TableViewAdapter(QTableView *table) : m_table(table), m_model(new DeviceTableModel(table))
+{
+    table->setModel(m_model);
+    table->setItemDelegate(new OpenButtonDelegate(table));
+    table->setMouseTracking(true); // the buttons light up under the pointer
+    table->setSelectionMode(QAbstractItemView::NoSelection);
+    QHeaderView *header = table->horizontalHeader();
+    header->setSectionsMovable(false); // cells follow their column's place
+    header->setSectionsClickable(true);
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(-1, Qt::AscendingOrder);
+    sizeColumns(*table);
+    QObject::connect(header, &QHeaderView::sortIndicatorChanged, table,
+                     [this](int column, Qt::SortOrder order) { sortIndicatorChanged(column, order); });
+}
+
+void TableViewAdapter::setDataSource(std::weak_ptr<TableViewDataSource> dataSource)
+{
+    m_dataSource = dataSource;
+    if (m_model)
+        m_model->setDataSource(std::move(dataSource));
+}
+
+void TableViewAdapter::setDelegate(std::weak_ptr<TableViewDelegate> delegate)
+{
+    if (m_model)
+        m_model->setDelegate(std::move(delegate));
+}
+
+void TableViewAdapter::reloadData()
+{
+    if (m_model)
+        m_model->reload();
+}
+
+void TableViewAdapter::sortIndicatorChanged(int column, Qt::SortOrder order)
+{
+    if (!m_table)
+        return;
+    if (column < 0 || column >= openColumn) {
+        // The buttons do not sort: the header keeps showing the order in force.
+        const QSignalBlocker blocker(m_table->horizontalHeader());
+        m_table->horizontalHeader()->setSortIndicator(m_sortColumn, m_sortOrder);
+        return;
+    }
+    m_sortColumn = column;
+    m_sortOrder = order;
+    const QString key = deviceColumns.at(std::size_t(column)).key.toString();
+    m_sortDescriptors.removeIf([&](const SortDescriptor &descriptor) { return descriptor.key == key; });
+    m_sortDescriptors.prepend({key, order == Qt::AscendingOrder});
+    if (const auto dataSource = m_dataSource.lock())
+        dataSource->tableViewSortDescriptorsDidChange();
+}

@@ -12,6 +12,7 @@ class TestCommandLine final : public QObject {
 private slots:
     void run_data();
     void run();
+    void scanProgressOnlyAtATerminal();
 };
 
 void TestCommandLine::run_data()
@@ -71,3 +72,26 @@ void TestCommandLine::run()
 
 QTEST_GUILESS_MAIN(TestCommandLine)
 #include "tst_commandline.moc"
+
+// A scan of four loopback addresses where nothing listens: at a terminal the count is
+// rewritten in place and reaches four of four exactly once; into a pipe it never shows.
+void TestCommandLine::scanProgressOnlyAtATerminal()
+{
+    const QString scan = QStringLiteral(DF_BINARY) + u" scan 127.0.11.0/30"_s;
+    QProcess terminal;
+    terminal.start(u"script"_s, {u"-qefc"_s, scan, u"/dev/null"_s});
+    QVERIFY(terminal.waitForFinished(60'000));
+    QCOMPARE(terminal.exitCode(), 0);
+    const QByteArray shown = terminal.readAllStandardOutput();
+    QCOMPARE(shown.count("Probed 4 of 4 addresses"), 1);
+    QVERIFY(shown.contains("SCAN COMPLETE"));
+
+    QProcess pipe;
+    pipe.start(QStringLiteral(DF_BINARY), {u"scan"_s, u"127.0.11.0/30"_s});
+    QVERIFY(pipe.waitForFinished(60'000));
+    QCOMPARE(pipe.exitCode(), 0);
+    const QByteArray logged = pipe.readAllStandardError();
+    QVERIFY(logged.contains("SCAN COMPLETE"));
+    QVERIFY(!logged.contains("Probed "));
+    QVERIFY(!logged.contains('\r'));
+}

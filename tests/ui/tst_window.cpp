@@ -112,15 +112,7 @@ private slots:
         QFETCH(QString, shown);
         if (!stored.isEmpty())
             Preferences::standard().setValue(LastScanAddressKey, stored);
-        m_window = std::make_unique<MainWindow>();
-        m_window->move(40, 30);
-        m_delegate = std::make_unique<AppDelegate>(
-            [](MainViewController &controller) { return new MainView(controller); }, loopbackBroadcast,
-            std::make_shared<TableResolver>());
-        m_delegate->setWindow(m_window.get());
-        m_window->show();
-        m_delegate->applicationDidFinishLaunching();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        launch();
 
         QCOMPARE(table()->model()->rowCount(), 0);
         QCOMPARE(widget<QLineEdit>("ipRangeTextBox")->text(), shown);
@@ -296,10 +288,11 @@ private slots:
     }
 
 private:
-    // Opens the window as the tool does; its first discovery run starts.
+    // Opens the window at (40, 30) as the tool does; its first discovery run starts.
     void launch()
     {
         m_window = std::make_unique<MainWindow>();
+        m_window->move(40, 30);
         m_delegate = std::make_unique<AppDelegate>(
             [](MainViewController &controller) { return new MainView(controller); }, loopbackBroadcast,
             std::make_shared<TableResolver>());

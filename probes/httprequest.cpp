@@ -31,6 +31,9 @@ HttpRequest::HttpRequest(QNetworkAccessManager &manager, const QUrl &url, std::u
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
     request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
     request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
+    // A scan asks each address once: a connection kept for later (Qt keeps one per host for
+    // two minutes, with its sockets) only piles up, some 10 KB an address over a /16.
+    request.setAttribute(QNetworkRequest::ConnectionCacheExpiryTimeoutSecondsAttribute, 0);
 
     m_reply = manager.get(request);
     m_reply->setParent(this);

@@ -14,6 +14,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <memory>
+#include <vector>
+
 using namespace Qt::StringLiterals;
 
 // The client side uses blocking calls on the test's own thread throughout: the devices
@@ -33,6 +36,7 @@ private slots:
     void slowDeviceAnswersLate();
     void trickleDeviceSendsOneByteAtATime();
     void failedStartReleasesEverything();
+    void rangesAreSilentOrRefuse();
 };
 
 namespace {
@@ -384,6 +388,76 @@ void TestDeviceSim::failedStartReleasesEverything()
     squatter.close();
     QVERIFY2(sim.start(&error), qPrintable(error));
     QCOMPARE(get(sim, 1, blocked, "/info").status, 200);
+}
+
+void TestDeviceSim::rangesAreSilentOrRefuse()
+{
+    const auto range = [](const char *first, const char *last, RangeProfile::Behaviour behaviour, quint16 port) {
+        RangeProfile profile;
+        profile.text = QString::fromLatin1(first);
+        profile.first = QHostAddress(QString::fromLatin1(first)).toIPv4Address();
+        profile.last = QHostAddress(QString::fromLatin1(last)).toIPv4Address();
+        profile.behaviour = behaviour;
+        profile.httpPort = port;
+        return profile;
+    };
+    // A port free on the device's address, shared by the device and the range around it.
+    quint16 port = 0;
+    {
+        QTcpServer probe;
+        probe.setProxy(QNetworkProxy::NoProxy);
+        QVERIFY(probe.listen(QHostAddress(u"127.0.5.3"_s)));
+        port = probe.serverPort();
+    }
+    DeviceProfile inside = device(u"inside"_s, u"127.0.5.3"_s, DeviceProfile::Kind::Info);
+    inside.httpPort = port;
+    using B = RangeProfile::Behaviour;
+    DeviceSim sim({inside},
+                  {range("127.0.5.0", "127.0.5.7", B::Silent, port), range("127.0.5.16", "127.0.5.23", B::Refuse, 80),
+                   range("127.0.5.32", "127.0.5.33", B::Silent, 0)},
+                  anyPorts());
+    QString error;
+    QVERIFY2(sim.start(&error), qPrintable(error));
+    QCOMPARE(sim.rangePort(0), port);
+    QCOMPARE(sim.rangePort(1), quint16(0));
+    QVERIFY(sim.rangePort(2) != 0);
+
+    // Every address of the silent ranges but the device's accepts and keeps quiet; the
+    // device answers as itself.
+    QList<std::pair<QString, quint16>> silent;
+    for (int host = 0; host < 8; ++host) {
+        if (host != 3)
+            silent.append({u"127.0.5.%1"_s.arg(host), port});
+    }
+    silent.append({u"127.0.5.32"_s, sim.rangePort(2)});
+    silent.append({u"127.0.5.33"_s, sim.rangePort(2)});
+    std::vector<std::unique_ptr<QTcpSocket>> sockets;
+    for (const auto &[address, silentPort] : silent) {
+        auto &socket = *sockets.emplace_back(std::make_unique<QTcpSocket>());
+        socket.setProxy(QNetworkProxy::NoProxy);
+        socket.connectToHost(QHostAddress(address), silentPort);
+        QVERIFY2(socket.waitForConnected(2000), qPrintable(address));
+        socket.write("GET /info HTTP/1.1\r\nHost: x\r\n\r\n");
+        QVERIFY(socket.waitForBytesWritten(1000));
+    }
+    QCOMPARE(get(sim, 0, inside, "/info").status, 200);
+    QTest::qSleep(1000);
+    for (qsizetype i = 0; i < silent.size(); ++i) {
+        QTcpSocket &socket = *sockets[std::size_t(i)];
+        QVERIFY2(!socket.waitForReadyRead(0) && socket.bytesAvailable() == 0, qPrintable(silent[i].first));
+        QCOMPARE(socket.state(), QAbstractSocket::ConnectedState);
+    }
+    QCOMPARE(sim.openConnections(), int(silent.size()));
+
+    // Refusing addresses, and one just past a silent range, refuse at once (on a port that
+    // was free for a whole address, so no wildcard listener holds it).
+    for (const char *address : {"127.0.5.16", "127.0.5.23", "127.0.5.8"}) {
+        QTcpSocket socket;
+        socket.setProxy(QNetworkProxy::NoProxy);
+        socket.connectToHost(QHostAddress(QString::fromLatin1(address)), port);
+        QVERIFY2(!socket.waitForConnected(2000), address);
+        QCOMPARE(socket.error(), QAbstractSocket::ConnectionRefusedError);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestDeviceSim)

@@ -162,9 +162,90 @@ QString readDevice(const QJsonObject &entry, DeviceProfile &device)
     return {};
 }
 
+const QList<std::pair<QString, RangeProfile::Behaviour>> behaviourNames = {
+    {QStringLiteral("silent"), RangeProfile::Behaviour::Silent},
+    {QStringLiteral("refuse"), RangeProfile::Behaviour::Refuse},
+};
+
+const QStringList rangeMembers = {
+    QStringLiteral("range"), QStringLiteral("behaviour"), QStringLiteral("httpPort"), QStringLiteral("comment"),
+};
+
+// A /16 at most: enough for load runs, and a silent range takes a descriptor per address.
+constexpr qint64 maxRangeSize = 65536;
+
+std::optional<quint32> dottedQuad(const QString &text)
+{
+    QHostAddress address;
+    if (!address.setAddress(text) || address.protocol() != QAbstractSocket::IPv4Protocol || address.toString() != text)
+        return std::nullopt;
+    return address.toIPv4Address();
+}
+
+// Fills `range` from one entry; returns an error text, empty when the entry is good.
+QString readRange(const QJsonObject &entry, RangeProfile &range)
+{
+    for (auto it = entry.begin(); it != entry.end(); ++it) {
+        if (!rangeMembers.contains(it.key()))
+            return QStringLiteral("unknown member \"%1\"").arg(it.key());
+    }
+    range.text = entry.value(u"range").toString();
+    const auto bounds = parseAddressRange(range.text);
+    if (!bounds)
+        return QStringLiteral("\"range\" must be A.B.C.D/N (N from 16 to 32) or A.B.C.D-E");
+    range.first = bounds->first;
+    range.last = bounds->second;
+    if (range.size() > maxRangeSize)
+        return QStringLiteral("\"range\" covers more than %1 addresses").arg(maxRangeSize);
+    for (const quint32 end : {range.first, range.last}) {
+        if (!isDeviceAddress(QHostAddress(end)))
+            return QStringLiteral("\"range\" must not take in 0.0.0.0, 255.255.255.255 or multicast addresses");
+    }
+
+    const auto behaviour = lookUp(behaviourNames, entry.value(u"behaviour").toString());
+    if (!behaviour)
+        return QStringLiteral("\"behaviour\" must be one of: %1").arg(choices(behaviourNames));
+    range.behaviour = *behaviour;
+
+    if (entry.contains(u"httpPort")) {
+        if (range.behaviour != RangeProfile::Behaviour::Silent)
+            return QStringLiteral("\"httpPort\" goes with \"behaviour\": \"silent\" only");
+        const auto port = wholeNumber(entry.value(u"httpPort"), 0, 65535);
+        if (!port)
+            return QStringLiteral("\"httpPort\" must be a whole number from 0 to 65535");
+        range.httpPort = static_cast<quint16>(*port);
+    }
+    return {};
+}
+
 } // namespace
 
-std::optional<QList<DeviceProfile>> parseDeviceFile(const QByteArray &json, QString *error)
+std::optional<std::pair<quint32, quint32>> parseAddressRange(const QString &text)
+{
+    static const QRegularExpression form(QStringLiteral("^([0-9.]+)(?:/([0-9]{1,2})|-([0-9]{1,3}))?$"));
+    const QRegularExpressionMatch match = form.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const auto base = dottedQuad(match.captured(1));
+    if (!base)
+        return std::nullopt;
+    if (match.hasCaptured(2)) {
+        const int prefix = match.captured(2).toInt();
+        if (prefix < 16 || prefix > 32)
+            return std::nullopt;
+        const quint32 mask = prefix == 32 ? 0xFFFFFFFFu : ~(0xFFFFFFFFu >> prefix);
+        return std::pair{*base & mask, *base | ~mask};
+    }
+    if (match.hasCaptured(3)) {
+        const uint lastOctet = match.captured(3).toUInt();
+        if (lastOctet > 255 || lastOctet < (*base & 0xFF))
+            return std::nullopt;
+        return std::pair{*base, (*base & 0xFFFFFF00u) | lastOctet};
+    }
+    return std::pair{*base, *base};
+}
+
+std::optional<DeviceFile> parseDeviceFile(const QByteArray &json, QString *error)
 {
     const auto fail = [error](const QString &message) {
         if (error)
@@ -177,17 +258,38 @@ std::optional<QList<DeviceProfile>> parseDeviceFile(const QByteArray &json, QStr
     if (parseError.error != QJsonParseError::NoError)
         return fail(QStringLiteral("not JSON at offset %1: %2").arg(parseError.offset).arg(parseError.errorString()));
     const QJsonObject top = document.object();
-    if (!document.isObject() || !top.value(u"devices").isArray())
+    const bool hasRanges = top.contains(u"ranges");
+    if (!document.isObject() || !(top.value(u"devices").isArray() || (hasRanges && !top.contains(u"devices"))))
         return fail(QStringLiteral("the file must be a JSON object with a \"devices\" array"));
     for (auto it = top.begin(); it != top.end(); ++it) {
-        if (it.key() != u"devices" && it.key() != u"comment")
+        if (it.key() != u"devices" && it.key() != u"ranges" && it.key() != u"comment")
             return fail(QStringLiteral("unknown member \"%1\" at the top").arg(it.key()));
+    }
+    if (hasRanges && (!top.value(u"ranges").isArray() || top.value(u"ranges").toArray().isEmpty()))
+        return fail(QStringLiteral("\"ranges\" must be a non-empty array"));
+
+    DeviceFile file;
+    const QJsonArray rangeEntries = top.value(u"ranges").toArray();
+    for (qsizetype i = 0; i < rangeEntries.size(); ++i) {
+        const QJsonObject entry = rangeEntries.at(i).toObject();
+        const QString where = QStringLiteral("range %1 (%2)").arg(i + 1).arg(entry.value(u"range").toString());
+        if (!rangeEntries.at(i).isObject())
+            return fail(QStringLiteral("range %1: must be a JSON object").arg(i + 1));
+        RangeProfile range;
+        const QString problem = readRange(entry, range);
+        if (!problem.isEmpty())
+            return fail(where + QStringLiteral(": ") + problem);
+        for (const RangeProfile &other : std::as_const(file.ranges)) {
+            if (range.first <= other.last && other.first <= range.last)
+                return fail(where + QStringLiteral(": overlaps range %1").arg(other.text));
+        }
+        file.ranges.append(range);
     }
 
     const QJsonArray entries = top.value(u"devices").toArray();
-    if (entries.isEmpty())
+    if (entries.isEmpty() && file.ranges.isEmpty())
         return fail(QStringLiteral("\"devices\" is empty"));
-    QList<DeviceProfile> devices;
+    QList<DeviceProfile> &devices = file.devices;
     QSet<QString> endpoints;
     for (qsizetype i = 0; i < entries.size(); ++i) {
         const QJsonObject entry = entries.at(i).toObject();
@@ -204,10 +306,10 @@ std::optional<QList<DeviceProfile>> parseDeviceFile(const QByteArray &json, QStr
         endpoints.insert(endpoint);
         devices.append(device);
     }
-    return devices;
+    return file;
 }
 
-std::optional<QList<DeviceProfile>> loadDeviceFile(const QString &path, QString *error)
+std::optional<DeviceFile> loadDeviceFile(const QString &path, QString *error)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -216,8 +318,8 @@ std::optional<QList<DeviceProfile>> loadDeviceFile(const QString &path, QString 
         return std::nullopt;
     }
     QString problem;
-    auto devices = parseDeviceFile(file.readAll(), &problem);
-    if (!devices && error)
+    auto parsed = parseDeviceFile(file.readAll(), &problem);
+    if (!parsed && error)
         *error = QStringLiteral("%1: %2").arg(path, problem);
-    return devices;
+    return parsed;
 }

@@ -49,3 +49,22 @@ struct DeviceProfile final {
 
     bool answersInfoRequest() const { return kind != Kind::Gateway; }
 };
+
+// A block of addresses that all behave alike, without a device entry each. Every address
+// from `first` to `last` (both included) is a host on the LAN; a device of the file on
+// one of them is served as that device instead.
+struct RangeProfile final {
+    enum class Behaviour {
+        Silent, // accepts connections to its HTTP port, never answers
+        Refuse, // nothing listens: a connection is refused at once
+    };
+
+    QString text; // as the file wrote it
+    quint32 first = 0;
+    quint32 last = 0;
+    Behaviour behaviour = Behaviour::Refuse;
+    quint16 httpPort = 80; // silent only; 0: one free port for the whole range
+
+    qint64 size() const { return qint64(last) - qint64(first) + 1; }
+    bool contains(quint32 address) const { return address >= first && address <= last; }
+};

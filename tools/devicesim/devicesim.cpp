@@ -22,14 +22,15 @@ struct Opening {
     quint16 infoPort = 0;
     quint16 gatewayPort = 0;
     QList<quint16> httpPorts;
+    QList<quint16> rangePorts;
 };
 
-void serve(const QList<DeviceProfile> &devices, const SimOptions &options, ConnectionCounts &counts, int stopFd,
+void serve(const QList<DeviceProfile> &devices, const QList<RangeProfile> &ranges, const SimOptions &options, ConnectionCounts &counts, int stopFd,
            Opening &opening)
 {
     // The loop comes first: it gives this thread the event dispatcher the sockets need.
     QEventLoop loop;
-    SimNetwork network(devices, options, counts);
+    SimNetwork network(devices, ranges, options, counts);
     // Stopping by a descriptor rather than a posted quit: one written before the loop runs is
     // not lost.
     QSocketNotifier stopper(stopFd, QSocketNotifier::Read);
@@ -44,6 +45,7 @@ void serve(const QList<DeviceProfile> &devices, const SimOptions &options, Conne
             opening.infoPort = network.infoPort();
             opening.gatewayPort = network.gatewayPort();
             opening.httpPorts = network.httpPorts();
+            opening.rangePorts = network.rangePorts();
         }
         opening.changed.notify_one();
     }
@@ -54,7 +56,12 @@ void serve(const QList<DeviceProfile> &devices, const SimOptions &options, Conne
 } // namespace
 
 DeviceSim::DeviceSim(QList<DeviceProfile> devices, SimOptions options)
-    : m_devices(std::move(devices)), m_options(std::move(options))
+    : DeviceSim(std::move(devices), {}, std::move(options))
+{
+}
+
+DeviceSim::DeviceSim(QList<DeviceProfile> devices, QList<RangeProfile> ranges, SimOptions options)
+    : m_devices(std::move(devices)), m_ranges(std::move(ranges)), m_options(std::move(options))
 {
 }
 
@@ -74,7 +81,7 @@ bool DeviceSim::start(QString *error)
         return false;
     }
     Opening opening;
-    m_thread = std::thread(serve, m_devices, m_options, std::ref(m_counts), m_stopFd, std::ref(opening));
+    m_thread = std::thread(serve, m_devices, m_ranges, m_options, std::ref(m_counts), m_stopFd, std::ref(opening));
     std::unique_lock lock(opening.mutex);
     opening.changed.wait(lock, [&] { return opening.done; });
     if (!opening.problem.isEmpty()) {
@@ -89,6 +96,7 @@ bool DeviceSim::start(QString *error)
     m_infoPort = opening.infoPort;
     m_gatewayPort = opening.gatewayPort;
     m_httpPorts = opening.httpPorts;
+    m_rangePorts = opening.rangePorts;
     return true;
 }
 

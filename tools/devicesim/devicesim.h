@@ -22,6 +22,7 @@
 class DeviceSim final {
 public:
     explicit DeviceSim(QList<DeviceProfile> devices, SimOptions options = {});
+    DeviceSim(QList<DeviceProfile> devices, QList<RangeProfile> ranges, SimOptions options = {});
     ~DeviceSim();
     DeviceSim(const DeviceSim &) = delete;
     DeviceSim &operator=(const DeviceSim &) = delete;
@@ -35,6 +36,8 @@ public:
     quint16 infoPort() const { return m_infoPort; }
     quint16 gatewayPort() const { return m_gatewayPort; }
     quint16 httpPort(qsizetype device) const { return m_httpPorts.value(device); }
+    // The HTTP port every address of a silent range listens on; 0 for a refusing range.
+    quint16 rangePort(qsizetype range) const { return m_rangePorts.value(range); }
 
     // HTTP connections over every device, readable from any thread while it runs.
     int openConnections() const { return m_counts.open(); }
@@ -43,6 +46,7 @@ public:
 
 private:
     QList<DeviceProfile> m_devices;
+    QList<RangeProfile> m_ranges;
     SimOptions m_options;
     std::thread m_thread;
     int m_stopFd = -1;
@@ -50,4 +54,5 @@ private:
     quint16 m_infoPort = 0;
     quint16 m_gatewayPort = 0;
     QList<quint16> m_httpPorts;
+    QList<quint16> m_rangePorts;
 };

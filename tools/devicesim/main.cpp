@@ -20,6 +20,8 @@ const char usage[] =
     "Usage:\n"
     "  devicesim [--listen ADDRESS] [--info-port N] [--gateway-port N] [--ready-file PATH] DEVICES.json\n"
     "  devicesim --list DEVICES.json     prints \"ADDRESS NAME\" for each device\n"
+    "  devicesim --list-ranges DEVICES.json\n"
+    "                                   prints \"FIRST LAST BEHAVIOUR\" for each range\n"
     "  devicesim --check DEVICES.json    checks the file and says what is wrong\n"
     "\n"
     "Serves the devices until SIGINT or SIGTERM. Discovery requests are heard on ADDRESS\n"
@@ -69,7 +71,7 @@ int main(int argc, char *argv[])
     QString mode;
     while (arguments.size() > 1) {
         const QString option = arguments.takeFirst();
-        if (option == u"--list" || option == u"--check") {
+        if (option == u"--list" || option == u"--list-ranges" || option == u"--check") {
             mode = option;
             continue;
         }
@@ -94,14 +96,23 @@ int main(int argc, char *argv[])
         return fail(QString::fromLatin1(usage), 2);
 
     QString error;
-    const auto devices = loadDeviceFile(arguments.first(), &error);
-    if (!devices)
+    const auto file = loadDeviceFile(arguments.first(), &error);
+    if (!file)
         return fail(error);
+    const QList<DeviceProfile> *devices = &file->devices;
     if (mode == u"--check")
         return 0;
     if (mode == u"--list") {
         for (const DeviceProfile &device : *devices)
             std::printf("%s %s\n", qPrintable(device.address.toString()), qPrintable(device.name));
+        return 0;
+    }
+    if (mode == u"--list-ranges") {
+        for (const RangeProfile &range : file->ranges) {
+            std::printf("%s %s %s\n", qPrintable(QHostAddress(range.first).toString()),
+                        qPrintable(QHostAddress(range.last).toString()),
+                        range.behaviour == RangeProfile::Behaviour::Silent ? "silent" : "refuse");
+        }
         return 0;
     }
 
@@ -114,10 +125,16 @@ int main(int argc, char *argv[])
                 return fail(QStringLiteral("refusing to serve %1 outside a network namespace made with ip netns")
                                 .arg(device.address.toString()));
         }
+        for (const RangeProfile &range : file->ranges) {
+            // A range is contiguous: both ends in 127.0.0.0/8 keep all of it there.
+            if (!QHostAddress(range.first).isLoopback() || !QHostAddress(range.last).isLoopback())
+                return fail(QStringLiteral("refusing to serve %1 outside a network namespace made with ip netns")
+                                .arg(range.text));
+        }
     }
 
     raiseDescriptorLimit();
-    DeviceSim sim(*devices, options);
+    DeviceSim sim(*devices, file->ranges, options);
     if (!sim.start(&error))
         return fail(error);
 
@@ -127,8 +144,8 @@ int main(int argc, char *argv[])
     QSocketNotifier stopNotifier(signalFd, QSocketNotifier::Read);
     QObject::connect(&stopNotifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
 
-    std::fprintf(stderr, "devicesim: %lld devices ready, discovery requests heard on %s ports %u and %u\n",
-                 static_cast<long long>(devices->size()), qPrintable(options.listenAddress.toString()),
+    std::fprintf(stderr, "devicesim: %lld devices and %lld ranges ready, discovery requests heard on %s ports %u and %u\n",
+                 static_cast<long long>(devices->size()), static_cast<long long>(file->ranges.size()), qPrintable(options.listenAddress.toString()),
                  sim.infoPort(), sim.gatewayPort());
     if (!readyFile.isEmpty()) {
         QSaveFile ready(readyFile);

@@ -1,0 +1,109 @@
+// An HTTP reply body, as a device on the network chooses it, into both record builders: the
+// device info probe's and the gateway data probe's.
+#include "model/modelnames.h"
+#include "probes/deviceinforecord.h"
+#include "probes/xpicorecord.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+
+#include <cstdint>
+#include <optional>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+void require(bool condition, const char *what)
+{
+    if (condition)
+        return;
+    std::fprintf(stderr, "invariant broken: %s\n", what);
+    std::abort();
+}
+
+const QString address = QStringLiteral("198.18.0.7");
+
+bool isUptimeText(const QJsonValue &value)
+{
+    static const QRegularExpression form(QStringLiteral("^-?\\d+d -?\\d{1,2}:-?\\d{1,2}:-?\\d{1,2}$"));
+    return value.isString() && form.match(value.toString()).hasMatch();
+}
+
+void checkDeviceInfo(const QByteArray &body, const QJsonDocument &document, const std::optional<QString> &redirect)
+{
+    const std::optional<DeviceRecord> record = deviceInfoRecord(body, address, redirect);
+    require(record.has_value() == document.isObject(), "a record exactly for a JSON object");
+    if (!record)
+        return;
+    const QJsonObject &object = record->object();
+    require(object.value(u"ipAddress") == address, "ipAddress is the probe's");
+    require(redirect ? object.value(u"redirectAddress") == *redirect : !object.contains(u"redirectAddress"),
+            "redirectAddress is the probe's, or absent");
+    require(isUptimeText(object.value(u"uptime")), "uptime is a duration text");
+    const QJsonValue type = object.value(u"deviceType");
+    require(type.isUndefined() || type.isString() || type == document.object().value(u"deviceType"),
+            "deviceType is a model name or the device's own");
+    // Every other member is the device's, unchanged.
+    const QJsonObject reply = document.object();
+    for (auto it = reply.begin(); it != reply.end(); ++it) {
+        if (it.key() != u"ipAddress" && it.key() != u"redirectAddress" && it.key() != u"uptime"
+            && it.key() != u"deviceType")
+            require(object.value(it.key()) == it.value(), "the reply's members are kept");
+    }
+    (void)record->description();
+    (void)deviceIdentity(*record);
+}
+
+void checkGatewayData(const QByteArray &body, const QJsonDocument &document, const std::optional<QString> &redirect)
+{
+    const std::optional<DeviceRecord> record = xpicoRecord(body, address, redirect);
+    require(record.has_value() == document.isObject(), "a record exactly for a JSON object");
+    if (!record)
+        return;
+    static const QStringList keys = {
+        QStringLiteral("ipAddress"), QStringLiteral("redirectAddress"), QStringLiteral("hostname"),
+        QStringLiteral("serialNumber"), QStringLiteral("uptime"), QStringLiteral("tag"),
+        QStringLiteral("macAddress"), QStringLiteral("deviceType"),
+    };
+    const QJsonObject &object = record->object();
+    require(object.size() <= keys.size(), "at most eight keys");
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        require(keys.contains(it.key()), "only the record's own keys");
+        require(!it.value().isUndefined(), "no undefined entry");
+        (void)valueText(it.value());
+    }
+    require(object.value(u"ipAddress") == address, "ipAddress is the probe's");
+    require(redirect ? object.value(u"redirectAddress") == *redirect : !object.contains(u"redirectAddress"),
+            "redirectAddress is the probe's, or absent");
+    const QString type = object.value(u"deviceType").toString();
+    require(type == u"HB-5" || type == u"HB-1", "a gateway is one of the two models");
+    (void)record->description();
+    (void)deviceIdentity(*record);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    static const bool ready = [] {
+        buildModelNames();
+        return true;
+    }();
+    (void)ready;
+
+    const QByteArray body(reinterpret_cast<const char *>(data), qsizetype(size));
+    const QJsonDocument document = QJsonDocument::fromJson(body);
+    for (const std::optional<QString> &redirect : {std::optional<QString>(), std::optional<QString>(QStringLiteral("corva.lan"))}) {
+        checkDeviceInfo(body, document, redirect);
+        checkGatewayData(body, document, redirect);
+    }
+    // The uptime of any member, whatever its type.
+    if (document.isObject()) {
+        const QJsonObject reply = document.object();
+        for (auto it = reply.begin(); it != reply.end(); ++it)
+            require(isUptimeText(uptimeText(it.value())), "uptimeText of any value is a duration text");
+    }
+    return 0;
+}

@@ -4,6 +4,7 @@
 #include "app/headlesscommands.h"
 #include "app/quitsignals.h"
 #include "platform/log.h"
+#include "ui/applicationicon.h"
 #include "ui/mainview.h"
 #include "ui/mainwindow.h"
 
@@ -30,6 +31,8 @@ namespace {
     QApplication app(argc, argv);
     quitOnBlockedSignals();
     app.setApplicationDisplayName(QStringLiteral("Device Finder"));
+    app.setDesktopFileName(QStringLiteral("org.devicefinder.DeviceFinder"));
+    app.setWindowIcon(applicationIcon());
     app.setQuitOnLastWindowClosed(AppDelegate::applicationShouldTerminateAfterLastWindowClosed());
 
     MainWindow window;

@@ -3,6 +3,7 @@
 #include "support/simprofiles.h"
 #include "support/tableresolver.h"
 #include "tools/devicesim/devicesim.h"
+#include "ui/applicationicon.h"
 #include "ui/exportfile.h"
 #include "ui/mainview.h"
 #include "ui/mainwindow.h"
@@ -123,6 +124,7 @@ private slots:
         QCOMPARE(m_window->pos(), QPoint(40, 30));
         QCOMPARE(m_window->centralWidget()->height(), 520); // as the form has it
         QCOMPARE(table()->horizontalHeader()->count(), 8);
+        QCOMPARE(applicationIcon().availableSizes().size(), 7); // the built-in icon is there
         QCOMPARE(table()->model()->headerData(0, Qt::Horizontal).toString(), u"Host name"_s);
         QCOMPARE(table()->model()->headerData(6, Qt::Horizontal).toString(), u"Uptime"_s);
     }

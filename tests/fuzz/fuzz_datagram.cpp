@@ -1,6 +1,7 @@
 // A datagram that reached a discovery socket, as any sender on the network chooses it, into
 // the reply checks and the text a rejected one is logged as.
 #include "discovery/datagram.h"
+#include "tests/fuzz/require.h"
 
 #include <QByteArray>
 
@@ -11,14 +12,6 @@
 #include <cstdlib>
 
 namespace {
-
-void require(bool condition, const char *what)
-{
-    if (condition)
-        return;
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-}
 
 int hexDigit(QChar c)
 {

@@ -1,4 +1,5 @@
 #include "scan/rangeexpression.h"
+#include "tests/fuzz/require.h"
 
 #include <QLoggingCategory>
 
@@ -9,14 +10,6 @@
 #include <string>
 
 namespace {
-
-void require(bool condition, const char *what)
-{
-    if (condition)
-        return;
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-}
 
 void checkRange(const QString &expression)
 {

@@ -1,6 +1,7 @@
 // An HTTP reply body, as a device on the network chooses it, into both record builders: the
 // device info probe's and the gateway data probe's.
 #include "model/modelnames.h"
+#include "tests/fuzz/require.h"
 #include "probes/deviceinforecord.h"
 #include "probes/xpicorecord.h"
 
@@ -14,14 +15,6 @@
 #include <cstdlib>
 
 namespace {
-
-void require(bool condition, const char *what)
-{
-    if (condition)
-        return;
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-}
 
 const QString address = QStringLiteral("198.18.0.7");
 

@@ -20,14 +20,22 @@ void MainViewController::startDiscovery()
     });
     m_vudiduDevices.clear();
     m_xpicoDevices.clear();
+    const std::shared_ptr<StopToken> stop = beginRun(RunKind::Discovery);
 
     // One background task, strictly in this order; it reaches the main thread only to wait
-    // for a reload and for the final step.
-    BackgroundPool::global().async([self = shared_from_this()] {
+    // for a reload and for the final step. Once stopped, the stop has ended the run, and
+    // the task only winds down.
+    BackgroundPool::global().async([self = shared_from_this(), stop] {
         self->queryTram(self->discoverTram());
-        mainSync([&] { self->reloadTable(); });
+        mainSync([&] {
+            if (!stop->isStopped())
+                self->reloadTable();
+        });
         self->queryBrio(self->discoveryBrio());
         mainSync([&] {
+            if (stop->isStopped())
+                return;
+            self->endRun();
             self->discoveryStopped();
             self->pruneToFoundDevices();
             self->showProgress(false);

@@ -2,6 +2,8 @@
 
 #include "model/devicecolumns.h"
 #include "model/modelnames.h"
+#include "model/scanprogresstext.h"
+#include "platform/log.h"
 #include "platform/mainqueue.h"
 #include "platform/preferences.h"
 
@@ -140,4 +142,34 @@ void MainViewController::runFinished() const
 {
     if (m_runFinished)
         m_runFinished();
+}
+
+std::shared_ptr<StopToken> MainViewController::beginRun(RunKind kind)
+{
+    requireMainThread("MainViewController::beginRun");
+    m_runKind = kind;
+    m_runStop = std::make_shared<StopToken>();
+    return m_runStop;
+}
+
+void MainViewController::stopRun()
+{
+    requireMainThread("MainViewController::stopRun");
+    if (!m_runStop)
+        return;
+    const std::shared_ptr<StopToken> stop = std::move(m_runStop);
+    stop->stop();
+    if (m_runKind == RunKind::Scan) {
+        const std::optional<ScanProgress> progress = scanProgress();
+        logLine(lcScan, "Scan stopped after %@ of %@ addresses", groupedNumber(progress ? progress->probed : 0),
+                groupedNumber(progress ? progress->total : 0));
+        scanStopped();
+    } else {
+        logLine(lcDiscovery, "Discovery stopped after %lu answers",
+                std::size_t(m_vudiduDevices.size() + m_xpicoDevices.size()));
+        discoveryStopped();
+    }
+    reloadTable();
+    showProgress(false);
+    runFinished();
 }

@@ -6,6 +6,7 @@
 #include "platform/dispatchgroup.h"
 #include "platform/resolver.h"
 #include "platform/semaphore.h"
+#include "platform/stoptoken.h"
 
 #include <QObject>
 #include <QPointer>
@@ -134,6 +135,14 @@ public:
     // What opens URLs: the desktop's default handlers in the window.
     void setWorkspace(std::shared_ptr<Workspace> workspace) { m_workspace = std::move(workspace); }
 
+    // Stops the run in progress, if any: its token stops, so nothing new starts and what
+    // is in flight is cancelled, and the run ends here and now as a stopped run: one log
+    // line says how far it got, the controls go back to idle, the table reloads and the
+    // busy indicator hides. Nothing is pruned: a stopped run did not ask every device.
+    // The run's background work winds down on its own and reaches nothing any more.
+    void stopRun();
+    bool isRunning() const { return m_runStop != nullptr; }
+
     // Called on the main thread at the very end of every run, after the pruning: the
     // command line waits for it. Not part of any run's own steps.
     void setRunFinishedHandler(std::function<void()> handler) { m_runFinished = std::move(handler); }
@@ -180,6 +189,13 @@ public:
     const std::shared_ptr<Resolver> &resolver() const { return m_resolver; }
 
 private:
+    enum class RunKind { Discovery, Scan };
+    // A new run's token, which the run's background work holds; the controller keeps it
+    // until the run ends or is stopped. Main thread.
+    std::shared_ptr<StopToken> beginRun(RunKind kind);
+    // The end of a run that was not stopped. Main thread.
+    void endRun() { m_runStop.reset(); }
+
     void loadView();
     void reloadTable() const;
     // Shows or hides the busy indicator, animating it while shown.
@@ -195,6 +211,8 @@ private:
     std::function<void()> m_runFinished;
 
     bool m_discovering = false;
+    std::shared_ptr<StopToken> m_runStop; // the run in progress; null when idle
+    RunKind m_runKind = RunKind::Discovery;
     std::weak_ptr<PushButton> m_discoverButton;
     std::weak_ptr<PushButton> m_ipRangeButton;
     std::weak_ptr<TextField> m_ipRangeTextBox;

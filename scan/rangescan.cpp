@@ -50,11 +50,19 @@ void MainViewController::startIPRangeScan()
     m_vudiduDevices.clear();
     m_xpicoDevices.clear();
     reloadTable();
+    const std::shared_ptr<StopToken> stop = beginRun(RunKind::Scan);
 
-    BackgroundPool::global().async([self = shared_from_this(), addresses = std::move(addresses)] {
+    // Once stopped, the stop has ended the run, and the task only winds down.
+    BackgroundPool::global().async([self = shared_from_this(), addresses = std::move(addresses), stop] {
         self->scanDevices(addresses);
-        mainSync([&] { self->reloadTable(); });
         mainSync([&] {
+            if (!stop->isStopped())
+                self->reloadTable();
+        });
+        mainSync([&] {
+            if (stop->isStopped())
+                return;
+            self->endRun();
             self->scanStopped();
             self->pruneToFoundDevices();
             self->runFinished();

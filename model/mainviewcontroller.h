@@ -70,20 +70,21 @@ public:
     // then leaves the group exactly once, after its merge, on every path (a hand-over to
     // the gateway data probe included). The asynchronous forms return at once, from any
     // thread. The synchronous forms return once the probe has ended and its record has been
-    // merged; they wait for the main thread, so they never run on it.
+    // merged; they wait for the main thread, so they never run on it. Once `stop` (null:
+    // never stopped) is stopped, the probe ends promptly and merges nothing.
 
     // GET "/info"; a 404 hands the address over to the gateway data probe.
     void getDeviceInfoAsync(const std::optional<QString> &deviceName, const QString &ipAddress,
                             const std::optional<QString> &redirectAddress, std::shared_ptr<Semaphore> processLimiter,
-                            std::shared_ptr<DispatchGroup> dispatchGroup);
+                            std::shared_ptr<DispatchGroup> dispatchGroup, std::shared_ptr<StopToken> stop = nullptr);
     void getDeviceInfo(const std::optional<QString> &deviceName, const QString &ipAddress,
-                       const std::optional<QString> &redirectAddress);
+                       const std::optional<QString> &redirectAddress, std::shared_ptr<StopToken> stop = nullptr);
     // GET "/getdata.json".
     void getXpicoInfoAsync(const std::optional<QString> &deviceName, const QString &ipAddress,
                            const std::optional<QString> &redirectAddress, std::shared_ptr<Semaphore> processLimiter,
-                           std::shared_ptr<DispatchGroup> dispatchGroup);
+                           std::shared_ptr<DispatchGroup> dispatchGroup, std::shared_ptr<StopToken> stop = nullptr);
     void getXpicoInfo(const std::optional<QString> &deviceName, const QString &ipAddress,
-                      const std::optional<QString> &redirectAddress);
+                      const std::optional<QString> &redirectAddress, std::shared_ptr<StopToken> stop = nullptr);
 
     // --- Discovery (discovery/) -------------------------------------------------------------
 
@@ -106,8 +107,9 @@ public:
     // text orange when it cannot be expanded.
     void startIPRangeScan();
     // Probes every address of the range, at most 50 at a time, and returns once every probe
-    // has ended. Background thread.
-    void scanDevices(const IpRange &addresses);
+    // has ended; after a stop, it starts no further probe. An address is looked up by name
+    // only once its probe has found a device. Background thread.
+    void scanDevices(const IpRange &addresses, const std::shared_ptr<StopToken> &stop = nullptr);
     void scanStopped();
 
     // How far the latest range scan has come: probes ended, of the addresses in its range.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/stoptoken.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QUrl>
@@ -8,9 +10,9 @@
 #include <memory>
 #include <optional>
 
-// The HTTP client of the probes: one QNetworkAccessManager on one network thread of its
-// own, started on first use and never destroyed (at exit a request may still be blocked,
-// and nothing waits for it). Requests go straight to the device, never through a proxy.
+// The HTTP client of the probes: libcurl's multi interface on one network thread of its
+// own (probes/networkloop.h), made for many transfers at once. Requests go straight to the
+// device, never through a proxy, with no cookies and no connection kept.
 
 namespace HttpLimits {
 // A request fails when it makes no progress for this long...
@@ -24,9 +26,10 @@ inline constexpr qint64 maxBodyBytes = 1 << 20;
 
 // How one GET ended.
 struct HttpResult final {
-    // False for a failure that left no HTTP response: refused, unreachable, timed out,
-    // reset, cancelled, a redirect elsewhere, or an address that makes no valid URL. Such
-    // a result has no status and no body, whatever bytes arrived before the failure.
+    // True when a whole HTTP response arrived, whatever its status. False for a failure
+    // that left none: refused, unreachable, timed out, reset, stopped, a redirect
+    // elsewhere, or an address that makes no valid URL. Such a result has no status and no
+    // body, whatever bytes arrived before the failure.
     bool responded = false;
     int status = 0;
     // Absent when there was no body, or when it was larger than maxBodyBytes.
@@ -43,10 +46,17 @@ public:
 
 // Starts `GET urlText` with the headers Accept and Content-Type both "application/json"
 // and returns at once. Any thread; on the network thread (a completion handing over to a
-// next request) the request starts there and then, so no busy pool can delay it.
-void httpGet(const QString &urlText, std::unique_ptr<HttpHandler> handler);
+// next request) the request starts at the loop's next pass, so no busy pool can delay it.
+// Once `stop` (may be null) is stopped, the request ends promptly as a failure, its
+// socket closed.
+void httpGet(const QString &urlText, std::unique_ptr<HttpHandler> handler, std::shared_ptr<StopToken> stop = nullptr);
 
 // The URL that `text` names, when it is a valid http URL whose own text is `text` itself:
 // nothing for a text that QUrl would have to change (percent-encode a blank, rewrite
 // "010.0.0.1" as 8.0.0.1), since the probe would then ask another address.
 std::optional<QUrl> exactHttpUrl(const QString &text);
+
+// The URL of `path` on the host that `address` names, with its ":port" if any; nothing
+// when the joined text would name anything else (user information, another host, a path
+// before `path`).
+std::optional<QUrl> probeUrl(const QString &address, const QString &path);

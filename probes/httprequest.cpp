@@ -1,104 +1,144 @@
 #include "probes/httprequest.h"
 
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
+#include "probes/networkloop.h"
+
+#include <curl/curl.h>
+#include <sys/socket.h>
 
 namespace {
 
-// Qt reports HTTP statuses such as 404 or 500 as errors of these two ranges; the response
-// is there all the same. Every other error left no usable response.
-bool isHttpStatusError(QNetworkReply::NetworkError error)
-{
-    return error == QNetworkReply::NoError
-           || (error >= QNetworkReply::ContentAccessDenied && error <= QNetworkReply::UnknownContentError)
-           || (error >= QNetworkReply::InternalServerError && error <= QNetworkReply::UnknownServerError);
-}
+// Qt and browsers follow this many; a device never needs more.
+constexpr int maxRedirects = 50;
 
 int port(const QUrl &url)
 {
     return url.port(80);
 }
 
+bool isRedirect(long status)
+{
+    return status == 301 || status == 302 || status == 303 || status == 305 || status == 307 || status == 308;
+}
+
+// Sockets that a child started by "Open" would otherwise inherit.
+curl_socket_t openSocket(void *, curlsocktype, curl_sockaddr *address)
+{
+    return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+}
+
+curl_slist *jsonHeaders()
+{
+    static curl_slist *const headers = [] {
+        curl_slist *list = curl_slist_append(nullptr, "Accept: application/json");
+        return curl_slist_append(list, "Content-Type: application/json");
+    }();
+    return headers;
+}
+
 } // namespace
 
-HttpRequest::HttpRequest(QNetworkAccessManager &manager, const QUrl &url, std::unique_ptr<HttpHandler> handler)
-    : QObject(&manager), m_url(url), m_handler(std::move(handler))
+HttpRequest::HttpRequest(const QUrl &url, std::unique_ptr<HttpHandler> handler, std::shared_ptr<StopToken> stop)
+    : m_url(url), m_handler(std::move(handler)), m_stop(std::move(stop))
 {
-    QNetworkRequest request(url);
-    request.setRawHeader("Accept", "application/json");
-    request.setRawHeader("Content-Type", "application/json");
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
-    request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
-    request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
-    // A scan asks each address once: a connection kept for later (Qt keeps one per host for
-    // two minutes, with its sockets) only piles up, some 10 KB an address over a /16.
-    request.setAttribute(QNetworkRequest::ConnectionCacheExpiryTimeoutSecondsAttribute, 0);
-
-    m_reply = manager.get(request);
-    m_reply->setParent(this);
-    // Read as it comes, so Qt's own buffer stays small too.
-    m_reply->setReadBufferSize(64 * 1024);
-    connect(m_reply, &QNetworkReply::readyRead, this, &HttpRequest::readBody);
-    connect(m_reply, &QNetworkReply::redirected, this, &HttpRequest::redirected);
-    connect(m_reply, &QNetworkReply::finished, this, &HttpRequest::finish);
-
-    m_deadline.setSingleShot(true);
-    connect(&m_deadline, &QTimer::timeout, this, &HttpRequest::giveUp);
-    m_deadline.start(HttpLimits::totalTimeout);
+    if (m_stop)
+        m_wakeOnStop = m_stop->onStop([] { NetworkLoop::instance().wake(); });
 }
 
-void HttpRequest::readBody()
+HttpRequest::~HttpRequest()
 {
-    if (m_tooLarge || m_givenUp)
-        return;
-    m_status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const qint64 room = HttpLimits::maxBodyBytes - m_body.size();
-    if (m_reply->bytesAvailable() > room) {
-        m_tooLarge = true;
-        m_body.clear();
-        m_body.squeeze();
-        m_reply->abort(); // finishes the reply
-        return;
+    if (m_handle)
+        curl_easy_cleanup(m_handle);
+}
+
+bool HttpRequest::prepare()
+{
+    if (!m_url.isValid())
+        return false;
+    if (!m_handle)
+        m_handle = curl_easy_init();
+    if (!m_handle)
+        return false;
+    m_body.clear();
+    const QByteArray url = m_url.toString(QUrl::FullyEncoded).toLatin1();
+    curl_easy_setopt(m_handle, CURLOPT_URL, url.constData()); // curl copies it
+    curl_easy_setopt(m_handle, CURLOPT_PRIVATE, this);
+    curl_easy_setopt(m_handle, CURLOPT_PROTOCOLS_STR, "http");
+    curl_easy_setopt(m_handle, CURLOPT_HTTPHEADER, jsonHeaders());
+    // Straight to the device: an empty proxy overrides the environment's.
+    curl_easy_setopt(m_handle, CURLOPT_PROXY, "");
+    // A scan asks each address once: no connection is kept for later.
+    curl_easy_setopt(m_handle, CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_setopt(m_handle, CURLOPT_FRESH_CONNECT, 1L);
+    curl_easy_setopt(m_handle, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(m_handle, CURLOPT_OPENSOCKETFUNCTION, openSocket);
+    curl_easy_setopt(m_handle, CURLOPT_WRITEFUNCTION, onBody);
+    curl_easy_setopt(m_handle, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(m_handle, CURLOPT_HEADERFUNCTION, onHeader);
+    curl_easy_setopt(m_handle, CURLOPT_HEADERDATA, this);
+    return true;
+}
+
+size_t HttpRequest::onHeader(char *, size_t size, size_t count, void *request)
+{
+    static_cast<HttpRequest *>(request)->m_lastProgress = Clock::now();
+    return size * count;
+}
+
+size_t HttpRequest::onBody(char *data, size_t size, size_t count, void *opaque)
+{
+    auto *request = static_cast<HttpRequest *>(opaque);
+    request->m_lastProgress = Clock::now();
+    const size_t bytes = size * count;
+    if (qint64(request->m_body.size()) + qint64(bytes) > HttpLimits::maxBodyBytes) {
+        // A larger body is not read: the reply counts as one without a usable body.
+        request->m_tooLarge = true;
+        request->m_body.clear();
+        request->m_body.squeeze();
+        return 0; // ends the transfer
     }
-    m_body += m_reply->readAll();
+    request->m_body.append(data, qsizetype(bytes));
+    return bytes;
 }
 
-void HttpRequest::redirected(const QUrl &target)
+bool HttpRequest::completed(int code)
 {
-    // A device may move its document on itself, never send the tool to another host.
-    if (target.scheme() == m_url.scheme() && target.host().compare(m_url.host(), Qt::CaseInsensitive) == 0
-        && port(target) == port(m_url)) {
-        emit m_reply->redirectAllowed();
-        return;
+    long status = 0;
+    curl_easy_getinfo(m_handle, CURLINFO_RESPONSE_CODE, &status);
+    if (m_tooLarge) {
+        m_result.responded = true;
+        m_result.status = int(status);
+        return false;
     }
-    giveUp();
+    if (code != CURLE_OK || status <= 0)
+        return false;
+    const char *location = nullptr;
+    curl_easy_getinfo(m_handle, CURLINFO_REDIRECT_URL, &location);
+    if (isRedirect(status) && location) {
+        // A device may move its document on itself, never send the tool to another host.
+        const QUrl target(QString::fromLatin1(location));
+        if (target.scheme() != m_url.scheme() || target.host().compare(m_url.host(), Qt::CaseInsensitive) != 0
+            || port(target) != port(m_url) || ++m_redirects > maxRedirects)
+            return false;
+        m_url = target;
+        return prepare();
+    }
+    m_result.responded = true;
+    m_result.status = int(status);
+    m_result.body = m_body;
+    return false;
 }
 
-void HttpRequest::giveUp()
+bool HttpRequest::isOver(Clock::time_point now) const
 {
-    m_givenUp = true;
-    m_reply->abort();
+    return (m_stop && m_stop->isStopped()) || now - m_lastProgress >= HttpLimits::idleTimeout
+           || now - m_started >= HttpLimits::totalTimeout;
 }
 
-void HttpRequest::finish()
+void HttpRequest::finish(bool failed)
 {
     if (!m_handler)
         return;
-    HttpResult result;
-    const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (m_tooLarge) {
-        result.responded = true;
-        result.status = m_status;
-    } else if (!m_givenUp && status > 0 && isHttpStatusError(m_reply->error())) {
-        result.responded = true;
-        result.status = status;
-        const QByteArray rest = m_reply->readAll();
-        if (m_body.size() + rest.size() <= HttpLimits::maxBodyBytes)
-            result.body = m_body + rest;
-    }
-    m_deadline.stop();
+    m_wakeOnStop.reset();
     const std::unique_ptr<HttpHandler> handler = std::move(m_handler);
-    deleteLater();
-    handler->finished(std::move(result));
+    handler->finished(failed ? HttpResult() : std::move(m_result));
 }

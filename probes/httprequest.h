@@ -1,32 +1,52 @@
 #pragma once
 
+#include "platform/stoptoken.h"
 #include "probes/httpclient.h"
 
-#include <QObject>
-#include <QTimer>
+#include <QUrl>
 
-class QNetworkAccessManager;
-class QNetworkReply;
+#include <chrono>
 
-// One GET in flight: reads the body up to its limit, follows a redirect only to the same
-// address and port, gives up at the total time-out, and hands the result to its handler.
-// Lives on the network thread and deletes itself when it has finished.
-class HttpRequest final : public QObject {
+typedef void CURL;
+
+// One GET in flight on the network thread's transfer loop: one easy handle that reads the
+// body up to its limit and notes when bytes last arrived. The loop follows a redirect
+// only to the same address and port, and ends the request at its time-outs or its run's
+// stop. Made on the caller's thread, then owned and ended by the network thread.
+class HttpRequest final {
 public:
-    HttpRequest(QNetworkAccessManager &manager, const QUrl &url, std::unique_ptr<HttpHandler> handler);
+    using Clock = std::chrono::steady_clock;
+
+    HttpRequest(const QUrl &url, std::unique_ptr<HttpHandler> handler, std::shared_ptr<StopToken> stop);
+    ~HttpRequest();
+    HttpRequest(const HttpRequest &) = delete;
+    HttpRequest &operator=(const HttpRequest &) = delete;
+
+    // Sets the easy handle up for the present URL; false when the URL is no valid http URL.
+    bool prepare();
+    CURL *handle() const { return m_handle; }
+
+    // The transfer ended with curl's result `code`. True when it was a redirect the request
+    // follows: prepare() has been called for the new URL. Else the result is ready.
+    bool completed(int code);
+    // The run was stopped, or no byte arrived for the idle time, or the total time is up.
+    bool isOver(Clock::time_point now) const;
+    // Hands the result (or a transport failure) to the handler, once.
+    void finish(bool failed);
 
 private:
-    void readBody();
-    void redirected(const QUrl &target);
-    void giveUp();
-    void finish();
+    static size_t onBody(char *data, size_t size, size_t count, void *request);
+    static size_t onHeader(char *data, size_t size, size_t count, void *request);
 
     QUrl m_url;
     std::unique_ptr<HttpHandler> m_handler;
-    QNetworkReply *m_reply = nullptr;
-    QTimer m_deadline;
+    std::shared_ptr<StopToken> m_stop;
+    StopRegistration m_wakeOnStop;
+    CURL *m_handle = nullptr;
+    const Clock::time_point m_started = Clock::now();
+    Clock::time_point m_lastProgress = m_started;
     QByteArray m_body;
-    int m_status = 0;
+    HttpResult m_result;
+    int m_redirects = 0;
     bool m_tooLarge = false;
-    bool m_givenUp = false;
 };

@@ -7,7 +7,7 @@
 #include "platform/mainqueue.h"
 #include "platform/preferences.h"
 #include "scan/rangeexpression.h"
-#include "scan/reverselookahead.h"
+#include "probes/deviceprobe.h"
 
 namespace {
 
@@ -54,7 +54,7 @@ void MainViewController::startIPRangeScan()
 
     // Once stopped, the stop has ended the run, and the task only winds down.
     BackgroundPool::global().async([self = shared_from_this(), addresses = std::move(addresses), stop] {
-        self->scanDevices(addresses);
+        self->scanDevices(addresses, stop);
         mainSync([&] {
             if (!stop->isStopped())
                 self->reloadTable();
@@ -70,26 +70,36 @@ void MainViewController::startIPRangeScan()
     });
 }
 
-void MainViewController::scanDevices(const IpRange &addresses)
+void MainViewController::scanDevices(const IpRange &addresses, const std::shared_ptr<StopToken> &stop)
 {
     requireBackgroundThread("MainViewController::scanDevices");
     const auto processLimiter = std::make_shared<Semaphore>(probesInFlight);
     const auto dispatchGroup = std::make_shared<DispatchGroup>();
     // Its count of ended probes is the run's progress.
     mainAsync([self = shared_from_this(), dispatchGroup] { self->m_scanGroup = dispatchGroup; });
+    // A stop frees this thread from its wait for a unit: the unit it adds is never given
+    // to a probe, since the walk ends.
+    StopRegistration releaseWalk;
+    if (stop)
+        releaseWalk = stop->onStop([processLimiter] { processLimiter->signal(); });
     // This thread walks the range and waits for each limiter unit itself, so nothing is
     // queued for an address whose probe has not started: threads and memory stay bounded
-    // however large the range.
-    ReverseLookAhead lookups(addresses, m_resolver, probesInFlight);
-    ReverseLookAhead::Address address;
-    while (lookups.next(address)) {
-        dispatchGroup->enter();
+    // however large the range. Each address is looked up by name only once its probe has
+    // found a device, and the probe keeps its unit until then.
+    for (const QString &address : addresses) {
+        if (stop && stop->isStopped())
+            break;
         processLimiter->wait();
-        getDeviceInfoAsync(address.ipAddress, address.ipAddress, address.redirectAddress, processLimiter,
-                           dispatchGroup);
+        if (stop && stop->isStopped())
+            break;
+        dispatchGroup->enter();
+        DeviceProbe::start(DeviceProbe::Kind::DeviceInfo, shared_from_this(), address, address,
+                           ProbeTicket(processLimiter, dispatchGroup), stop, m_resolver);
     }
+    releaseWalk.reset();
     dispatchGroup->wait();
-    logLine(lcScan, "SCAN COMPLETE");
+    if (!stop || !stop->isStopped())
+        logLine(lcScan, "SCAN COMPLETE");
 }
 
 void MainViewController::scanStopped()

@@ -1,0 +1,141 @@
+#include "probes/networkloop.h"
+
+#include <curl/curl.h>
+#include <fcntl.h>
+
+#include <QDir>
+
+#include <set>
+
+namespace {
+
+// How often the loop looks at time-outs while requests are in flight.
+constexpr int tickMs = 100;
+
+std::set<int> openDescriptors()
+{
+    std::set<int> descriptors;
+    const QStringList names = QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System);
+    for (const QString &name : names)
+        descriptors.insert(name.toInt());
+    return descriptors;
+}
+
+} // namespace
+
+NetworkLoop &NetworkLoop::instance()
+{
+    static NetworkLoop *const loop = new NetworkLoop; // never destroyed
+    return *loop;
+}
+
+NetworkLoop::NetworkLoop()
+{
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    // The multi handle opens a socket pair for its wake-up without close-on-exec; it is
+    // marked here, so that no child inherits it.
+    const std::set<int> before = openDescriptors();
+    m_multi = curl_multi_init();
+    for (const int descriptor : openDescriptors()) {
+        if (!before.contains(descriptor))
+            fcntl(descriptor, F_SETFD, fcntl(descriptor, F_GETFD) | FD_CLOEXEC);
+    }
+    std::thread thread([this] { run(); });
+    m_threadId = thread.get_id();
+    pthread_setname_np(thread.native_handle(), "network");
+    thread.detach();
+}
+
+void NetworkLoop::start(std::unique_ptr<HttpRequest> request)
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_queued.push_back(std::move(request));
+    }
+    if (std::this_thread::get_id() != m_threadId)
+        wake();
+}
+
+void NetworkLoop::wake()
+{
+    curl_multi_wakeup(m_multi);
+}
+
+void NetworkLoop::run()
+{
+    for (;;) {
+        startQueued();
+        int running = 0;
+        curl_multi_perform(m_multi, &running);
+        readCompletions();
+        endOverdue();
+        // A completion may have queued a hand-over: start it before sleeping.
+        {
+            const std::lock_guard lock(m_mutex);
+            if (!m_queued.empty())
+                continue;
+        }
+        long timeoutMs = -1;
+        curl_multi_timeout(m_multi, &timeoutMs);
+        if (!m_active.empty() && (timeoutMs < 0 || timeoutMs > tickMs))
+            timeoutMs = tickMs;
+        if (m_active.empty())
+            timeoutMs = 60'000;
+        curl_multi_poll(m_multi, nullptr, 0, int(timeoutMs), nullptr);
+    }
+}
+
+void NetworkLoop::startQueued()
+{
+    std::deque<std::unique_ptr<HttpRequest>> queued;
+    {
+        const std::lock_guard lock(m_mutex);
+        queued.swap(m_queued);
+    }
+    for (std::unique_ptr<HttpRequest> &request : queued) {
+        if (!request->prepare() || curl_multi_add_handle(m_multi, request->handle()) != CURLM_OK) {
+            request->finish(true);
+            continue;
+        }
+        CURL *const handle = request->handle();
+        m_active.emplace(handle, std::move(request));
+    }
+}
+
+void NetworkLoop::readCompletions()
+{
+    int left = 0;
+    while (CURLMsg *message = curl_multi_info_read(m_multi, &left)) {
+        if (message->msg != CURLMSG_DONE)
+            continue;
+        CURL *const handle = message->easy_handle;
+        const CURLcode code = message->data.result;
+        HttpRequest &request = *m_active.at(handle);
+        curl_multi_remove_handle(m_multi, handle);
+        if (request.completed(code) && curl_multi_add_handle(m_multi, handle) == CURLM_OK)
+            continue; // following a redirect
+        end(handle, false);
+    }
+}
+
+void NetworkLoop::endOverdue()
+{
+    const HttpRequest::Clock::time_point now = HttpRequest::Clock::now();
+    std::vector<CURL *> over;
+    for (const auto &[handle, request] : m_active) {
+        if (request->isOver(now))
+            over.push_back(handle);
+    }
+    for (CURL *handle : over) {
+        curl_multi_remove_handle(m_multi, handle); // closes its socket
+        end(handle, true);
+    }
+}
+
+void NetworkLoop::end(CURL *handle, bool failed)
+{
+    const auto found = m_active.find(handle);
+    std::unique_ptr<HttpRequest> request = std::move(found->second);
+    m_active.erase(found);
+    request->finish(failed);
+}

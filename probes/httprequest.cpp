@@ -70,6 +70,8 @@ bool HttpRequest::prepare()
     curl_easy_setopt(m_handle, CURLOPT_FORBID_REUSE, 1L);
     curl_easy_setopt(m_handle, CURLOPT_FRESH_CONNECT, 1L);
     curl_easy_setopt(m_handle, CURLOPT_NOSIGNAL, 1L);
+    // Nor is an address kept: the cache, pruned by a walk over all of it, grows with a scan.
+    curl_easy_setopt(m_handle, CURLOPT_DNS_CACHE_TIMEOUT, 0L);
     curl_easy_setopt(m_handle, CURLOPT_OPENSOCKETFUNCTION, openSocket);
     curl_easy_setopt(m_handle, CURLOPT_WRITEFUNCTION, onBody);
     curl_easy_setopt(m_handle, CURLOPT_WRITEDATA, this);

@@ -6,12 +6,14 @@
 #include "support/tableresolver.h"
 #include "tools/devicesim/devicesim.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QTest>
 
 #include <atomic>
 #include <thread>
+#include <fcntl.h>
 
 using namespace Qt::StringLiterals;
 using Kind = DeviceProfile::Kind;
@@ -154,30 +156,47 @@ private slots:
         QVERIFY(lines.value(3).startsWith(u"XPico device found: {"_s));
     }
 
+    // A reply counts as a response when an HTTP status arrived, whatever its class: then
+    // only a 404 of "/info" hands over, and any other status with an object is a record.
     void replies_data()
     {
         QTest::addColumn<Kind>("kind");
         QTest::addColumn<Http>("http");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("status");
         QTest::addColumn<bool>("listed");
-        QTest::newRow("500 with an object") << Kind::Info << Http::Status500 << true;
-        QTest::newRow("not JSON") << Kind::Info << Http::NotJson << false;
-        QTest::newRow("not an object") << Kind::Info << Http::NotObject << false;
-        QTest::newRow("body over 1 MiB") << Kind::Info << Http::Large << false;
-        QTest::newRow("gateway 500 with an object") << Kind::InfoNotFound << Http::Status500 << true;
-        QTest::newRow("gateway not JSON") << Kind::InfoNotFound << Http::NotJson << false;
-        QTest::newRow("gateway body over 1 MiB") << Kind::InfoNotFound << Http::Large << false;
+        QTest::newRow("500 with an object") << Kind::Info << Http::Status500 << QString() << 0 << true;
+        QTest::newRow("not JSON") << Kind::Info << Http::NotJson << QString() << 0 << false;
+        QTest::newRow("not an object") << Kind::Info << Http::NotObject << QString() << 0 << false;
+        QTest::newRow("body over 1 MiB") << Kind::Info << Http::Large << QString() << 0 << false;
+        QTest::newRow("gateway 500 with an object") << Kind::InfoNotFound << Http::Status500 << QString() << 0 << true;
+        QTest::newRow("gateway not JSON") << Kind::InfoNotFound << Http::NotJson << QString() << 0 << false;
+        QTest::newRow("gateway body over 1 MiB") << Kind::InfoNotFound << Http::Large << QString() << 0 << false;
+        for (const int status : {203, 300, 400, 403, 407, 418, 503}) {
+            QTest::addRow("%d with an object", status) << Kind::Info << Http::Normal << u"/info"_s << status << true;
+            QTest::addRow("gateway %d with an object", status)
+                << Kind::InfoNotFound << Http::Normal << u"/getdata.json"_s << status << true;
+        }
+        // Listed as a gateway, so handed over: read as a record, it would be an info device.
+        QTest::newRow("/info 404 with an object") << Kind::InfoNotFound << Http::Normal << u"/info"_s << 404 << true;
+        QTest::newRow("gateway 404 with an object")
+            << Kind::InfoNotFound << Http::Normal << u"/getdata.json"_s << 404 << true;
     }
 
     void replies()
     {
         QFETCH(Kind, kind);
         QFETCH(Http, http);
+        QFETCH(QString, path);
+        QFETCH(int, status);
         QFETCH(bool, listed);
         DeviceProfile device = withHttp(
             simDevice(kind, u"d"_s, u"127.0.6.21"_s,
                       kind == Kind::Info ? info(u"02:00:00:00:06:21"_s) : gatewayData(u"02:00:00:00:06:21"_s)),
             http);
         device.bodyMiB = 2;
+        if (status != 0)
+            device.statuses.insert(path.toUtf8(), status);
         const QStringList at = start({device});
         const KitProbe probe(*m_controller, at[0]);
         QTRY_VERIFY(probe.ended());
@@ -363,7 +382,89 @@ private slots:
         QVERIFY(limiter->tryWait()); // the probe's unit, passed along by the queued tasks
     }
 
+    // A stop at any point of a run of probes started as the scan starts them: every probe
+    // ends within about a second, each unit comes back once, the group empties once, no
+    // merge happens after the stop, and every descriptor the probes opened, each of them
+    // close-on-exec, is closed again.
+    void stopEndsEveryProbeAtOnce_data()
+    {
+        QTest::addColumn<int>("stopAfterMs");
+        QTest::newRow("at once") << 0;
+        QTest::newRow("while connecting") << 20;
+        QTest::newRow("while 50 probes wait for silent hosts") << 700;
+        QTest::newRow("after slow answers and hand-overs") << 1600;
+    }
+
+    void stopEndsEveryProbeAtOnce()
+    {
+        QFETCH(int, stopAfterMs);
+        QList<DeviceProfile> devices;
+        const QList<std::pair<Kind, Http>> kinds{{Kind::Info, Http::Silent}, {Kind::Info, Http::Slow},
+                                                 {Kind::InfoNotFound, Http::Slow}, {Kind::Info, Http::Normal}};
+        for (int i = 0; i < 40; ++i) {
+            const auto [kind, http] = kinds.at(i % kinds.size());
+            const QString mac = u"02:00:00:00:08:%1"_s.arg(i, 2, 16, QLatin1Char('0'));
+            DeviceProfile device = withHttp(
+                simDevice(kind, u"d%1"_s.arg(i), u"127.0.8.%1"_s.arg(i + 1), kind == Kind::Info ? info(mac) : gatewayData(mac)),
+                http);
+            device.httpSeconds = 1;
+            devices.append(device);
+        }
+        const QStringList addresses = start(devices);
+        const qsizetype descriptorsBefore = openDescriptors().size();
+
+        const auto stop = std::make_shared<StopToken>();
+        const auto limiter = std::make_shared<Semaphore>(50);
+        const auto group = std::make_shared<DispatchGroup>();
+        std::atomic<bool> done = false;
+        std::thread caller([&] {
+            for (int round = 0; round < 4 && !stop->isStopped(); ++round) {
+                for (const QString &address : addresses) {
+                    limiter->wait();
+                    if (stop->isStopped()) {
+                        limiter->signal();
+                        break;
+                    }
+                    group->enter();
+                    m_controller->getDeviceInfoAsync(address, address, address, limiter, group, stop);
+                }
+            }
+            group->wait();
+            done = true;
+        });
+        QTest::qWait(stopAfterMs);
+        if (stopAfterMs >= 700) {
+            for (const int descriptor : openDescriptors())
+                QVERIFY2(fcntl(descriptor, F_GETFD) & FD_CLOEXEC, qPrintable(QString::number(descriptor)));
+        }
+        const qsizetype foundAtStop = m_log->lines().filter(u"device found"_s).size();
+        QElapsedTimer sinceStop;
+        sinceStop.start();
+        stop->stop();
+        QTRY_VERIFY_WITH_TIMEOUT(done, 5000);
+        QVERIFY2(sinceStop.elapsed() < 2000, qPrintable(QString::number(sinceStop.elapsed())));
+        caller.join();
+        int units = 0;
+        while (limiter->tryWait())
+            ++units;
+        QCOMPARE(units, 50);
+        QTest::qWait(100);
+        QCOMPARE(m_log->lines().filter(u"device found"_s).size(), foundAtStop);
+        QTRY_COMPARE(openDescriptors().size(), descriptorsBefore);
+    }
+
 private:
+    // The descriptors above standard input, output and error.
+    static QList<int> openDescriptors()
+    {
+        QList<int> descriptors;
+        for (const QString &name : QDir(u"/proc/self/fd"_s).entryList(QDir::Files | QDir::System)) {
+            if (name.toInt() > 2)
+                descriptors.append(name.toInt());
+        }
+        return descriptors;
+    }
+
     QStringList start(const QList<DeviceProfile> &devices)
     {
         m_sim = std::make_unique<DeviceSim>(devices, noDiscovery());

@@ -6,6 +6,7 @@
 #include "support/tableresolver.h"
 #include "tools/devicesim/devicesim.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -13,6 +14,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <mutex>
 #include <thread>
 #include <unistd.h>
 
@@ -49,6 +51,37 @@ SimOptions noDiscovery()
     options.gatewayPort = 0;
     return options;
 }
+
+// Counts the look-ups it answers from its table.
+class CountingResolver final : public Resolver {
+public:
+    explicit CountingResolver(std::shared_ptr<Resolver> table) : m_table(std::move(table)) {}
+
+    std::optional<QByteArray> nameInfo(quint32 address, QByteArray *failure) override
+    {
+        return m_table->nameInfo(address, failure);
+    }
+
+    std::optional<QString> hostName(const QString &address) override
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_asked.append(address);
+        }
+        return m_table->hostName(address);
+    }
+
+    QStringList asked()
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_asked;
+    }
+
+private:
+    const std::shared_ptr<Resolver> m_table;
+    std::mutex m_mutex;
+    QStringList m_asked;
+};
 
 } // namespace
 
@@ -229,6 +262,74 @@ private slots:
         for (int i = 0; i < 8; ++i)
             expected.append(u"GET http://127.0.9.%1/info"_s.arg(16 + i));
         QCOMPARE(m_log->lines().filter(u"GET "_s), expected);
+    }
+
+    // Only an address whose probe found a device is looked up, and a record handed over
+    // to the gateway data probe keeps its address.
+    void lookUpsOnlyForDevicesThatAnswer()
+    {
+        needPort80();
+        QHash<QString, QString> names;
+        for (int i = 32; i < 40; ++i)
+            names.insert(u"127.0.9.%1"_s.arg(i), u"name-%1"_s.arg(i));
+        const auto resolver = std::make_shared<CountingResolver>(std::make_shared<TableResolver>(names));
+        makeController(resolver);
+        start({simDevice(Kind::Info, u"corva"_s, u"127.0.9.33"_s, info(33), 80),
+               simDevice(Kind::InfoNotFound, u"legacy"_s, u"127.0.9.34"_s, {{u"devtype"_s, 12}, {u"name"_s, u"gw"_s}}, 80),
+               withHttp(simDevice(Kind::Info, u"mute"_s, u"127.0.9.35"_s, info(35), 80), Http::NotJson)});
+        m_textBox->text = u"127.0.9.32/29"_s;
+        m_controller->startIPRangeScan();
+        waitForTheScan();
+        QCOMPARE(resolver->asked(), QStringList{u"127.0.9.33"_s});
+        QCOMPARE(m_controller->devices().size(), 2);
+        for (const Device &device : m_controller->devices()) {
+            const QString address = device->text(DeviceKey::ipAddress);
+            QCOMPARE(device->text(DeviceKey::redirectAddress), address == u"127.0.9.33"_s ? u"name-33"_s : address);
+        }
+    }
+
+    // A stop while the walk waits for a unit, or while a probe waits for its look-up: the
+    // walk starts no further probe, the probes end within about a second, the earlier
+    // devices stay listed, a late look-up merges nothing, and the scan never completes.
+    void stopEndsTheScan_data()
+    {
+        QTest::addColumn<int>("stopAfterMs");
+        QTest::addColumn<int>("lookUpMs");
+        QTest::newRow("at once") << 0 << 0;
+        QTest::newRow("walk waiting for a unit") << 800 << 0;
+        QTest::newRow("probe waiting for its look-up") << 800 << 20'000;
+    }
+
+    void stopEndsTheScan()
+    {
+        QFETCH(int, stopAfterMs);
+        QFETCH(int, lookUpMs);
+        needPort80();
+        QList<DeviceProfile> devices{simDevice(Kind::Info, u"corva"_s, u"127.0.11.0"_s, info(0), 80)};
+        for (int i = 1; i <= 60; ++i)
+            devices.append(withHttp(simDevice(Kind::Info, u"s%1"_s.arg(i), u"127.0.11.%1"_s.arg(i), {}, 80), Http::Silent));
+        makeController(std::make_shared<TableResolver>(QHash<QString, QString>{}, QSet<QString>{},
+                                                       QHash<QString, std::chrono::milliseconds>{
+                                                           {u"127.0.11.0"_s, std::chrono::milliseconds(lookUpMs)}}));
+        start(devices);
+        m_controller->addDevice(record(u"earlier"_s, u"02:00:00:00:09:99"_s));
+        m_textBox->text = u"127.0.11.0/26"_s;
+        m_controller->startIPRangeScan();
+        QTest::qWait(stopAfterMs);
+        m_controller->stopRun();
+        // 50 in flight, and one more when the device's unit came back before the stop.
+        const qsizetype started = m_log->lines().filter(u"GET "_s).size();
+        QVERIFY(started <= 51);
+        QElapsedTimer sinceStop;
+        sinceStop.start();
+        QTRY_COMPARE_WITH_TIMEOUT(qsizetype(m_controller->scanProgress()->probed), started, 5000);
+        QVERIFY2(sinceStop.elapsed() < 2000, qPrintable(QString::number(sinceStop.elapsed())));
+        QTest::qWait(200);
+        QCOMPARE(m_log->lines().filter(u"GET "_s).size(), started);
+        QVERIFY(!m_log->lines().contains(u"SCAN COMPLETE"_s));
+        QCOMPARE(m_controller->devices().value(0)->text(DeviceKey::hostname), u"earlier"_s);
+        if (lookUpMs > 0)
+            QCOMPARE(m_controller->devices().size(), 1);
     }
 
     // A few hundred addresses that answer slowly: the devices never see more than 50 probes

@@ -45,7 +45,7 @@ const QStringList deviceMembers = {
     QStringLiteral("name"), QStringLiteral("address"), QStringLiteral("kind"),
     QStringLiteral("httpPort"), QStringLiteral("info"), QStringLiteral("data"),
     QStringLiteral("udp"), QStringLiteral("http"), QStringLiteral("httpSeconds"),
-    QStringLiteral("bodyMiB"), QStringLiteral("comment"),
+    QStringLiteral("bodyMiB"), QStringLiteral("statuses"), QStringLiteral("comment"),
 };
 
 template<typename Enum>
@@ -158,6 +158,15 @@ QString readDevice(const QJsonObject &entry, DeviceProfile &device)
         if (!size)
             return QStringLiteral("\"bodyMiB\" must be a whole number from 1 to %1").arg(maxBodyMiB);
         device.bodyMiB = *size;
+    }
+    const QJsonValue statuses = entry.value(u"statuses");
+    if (!statuses.isUndefined() && !statuses.isObject())
+        return QStringLiteral("\"statuses\" must be an object of paths and statuses");
+    for (auto it = statuses.toObject().constBegin(); it != statuses.toObject().constEnd(); ++it) {
+        const auto status = wholeNumber(it.value(), 100, 599);
+        if (!it.key().startsWith(u'/') || !status)
+            return QStringLiteral("\"statuses\" maps paths (\"/info\") to statuses from 100 to 599");
+        device.statuses.insert(it.key().toUtf8(), int(*status));
     }
     return {};
 }

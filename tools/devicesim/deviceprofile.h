@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QHostAddress>
 #include <QJsonObject>
 #include <QString>
@@ -46,6 +47,9 @@ struct DeviceProfile final {
     Http http = Http::Normal;
     int httpSeconds = 0;
     int bodyMiB = 0;
+    // Paths answered with this status and the device's document as a JSON object, before
+    // anything else (a 404 with an object on "/info", a 418 with the usual object).
+    QHash<QByteArray, int> statuses;
 
     bool answersInfoRequest() const { return kind != Kind::Gateway; }
 };

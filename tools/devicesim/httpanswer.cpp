@@ -61,6 +61,8 @@ HttpAnswer answerFor(const DeviceProfile &device, const QByteArray &method, cons
     if (method != "GET")
         return plain(405);
     const QByteArray resource = path.split('?').first();
+    if (const auto status = device.statuses.constFind(resource); status != device.statuses.cend())
+        return {*status, jsonType, QJsonDocument(servedDocument(device, secondsUp)).toJson(QJsonDocument::Compact)};
     if (device.kind == DeviceProfile::Kind::InfoNotFound && resource == "/info")
         return plain(404);
     const QByteArray served = device.kind == DeviceProfile::Kind::Info ? QByteArrayLiteral("/info")

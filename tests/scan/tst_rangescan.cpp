@@ -275,13 +275,14 @@ private slots:
         const auto resolver = std::make_shared<CountingResolver>(std::make_shared<TableResolver>(names));
         makeController(resolver);
         start({simDevice(Kind::Info, u"corva"_s, u"127.0.9.33"_s, info(33), 80),
-               simDevice(Kind::InfoNotFound, u"legacy"_s, u"127.0.9.34"_s, {{u"devtype"_s, 12}, {u"name"_s, u"gw"_s}}, 80),
+               simDevice(Kind::InfoNotFound, u"legacy"_s, u"127.0.9.34"_s,
+                         {{u"devtype"_s, 12}, {u"name"_s, u"gw"_s}, {u"macaddr"_s, u"02:00:00:00:09:34"_s}}, 80),
                withHttp(simDevice(Kind::Info, u"mute"_s, u"127.0.9.35"_s, info(35), 80), Http::NotJson)});
         m_textBox->text = u"127.0.9.32/29"_s;
         m_controller->startIPRangeScan();
         waitForTheScan();
         QCOMPARE(resolver->asked(), QStringList{u"127.0.9.33"_s});
-        QCOMPARE(m_controller->devices().size(), 2);
+        QCOMPARE(hostnames(m_controller->devices()), (QStringList{u"corva"_s, u"gw"_s}));
         for (const Device &device : m_controller->devices()) {
             const QString address = device->text(DeviceKey::ipAddress);
             QCOMPARE(device->text(DeviceKey::redirectAddress), address == u"127.0.9.33"_s ? u"name-33"_s : address);

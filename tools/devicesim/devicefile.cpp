@@ -162,7 +162,8 @@ QString readDevice(const QJsonObject &entry, DeviceProfile &device)
     const QJsonValue statuses = entry.value(u"statuses");
     if (!statuses.isUndefined() && !statuses.isObject())
         return QStringLiteral("\"statuses\" must be an object of paths and statuses");
-    for (auto it = statuses.toObject().constBegin(); it != statuses.toObject().constEnd(); ++it) {
+    const QJsonObject statusOf = statuses.toObject();
+    for (auto it = statusOf.constBegin(); it != statusOf.constEnd(); ++it) {
         const auto status = wholeNumber(it.value(), 100, 599);
         if (!it.key().startsWith(u'/') || !status)
             return QStringLiteral("\"statuses\" maps paths (\"/info\") to statuses from 100 to 599");

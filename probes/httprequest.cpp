@@ -136,6 +136,11 @@ bool HttpRequest::isOver(Clock::time_point now) const
            || now - m_started >= HttpLimits::totalTimeout;
 }
 
+HttpRequest::Clock::time_point HttpRequest::deadline() const
+{
+    return std::min(m_lastProgress + HttpLimits::idleTimeout, m_started + HttpLimits::totalTimeout);
+}
+
 void HttpRequest::finish(bool failed)
 {
     if (!m_handler)

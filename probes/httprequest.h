@@ -31,6 +31,8 @@ public:
     bool completed(int code);
     // The run was stopped, or no byte arrived for the idle time, or the total time is up.
     bool isOver(Clock::time_point now) const;
+    // When it will be over unless bytes arrive.
+    Clock::time_point deadline() const;
     // Hands the result (or a transport failure) to the handler, once.
     void finish(bool failed);
 

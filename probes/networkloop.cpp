@@ -5,12 +5,13 @@
 
 #include <QDir>
 
+#include <algorithm>
 #include <set>
 
 namespace {
 
-// How often the loop looks at time-outs while requests are in flight.
-constexpr int tickMs = 100;
+// How long the loop sleeps with nothing in flight; a new request wakes it.
+constexpr long idleSleepMs = 60'000;
 
 std::set<int> openDescriptors()
 {
@@ -77,10 +78,14 @@ void NetworkLoop::run()
         }
         long timeoutMs = -1;
         curl_multi_timeout(m_multi, &timeoutMs);
-        if (!m_active.empty() && (timeoutMs < 0 || timeoutMs > tickMs))
-            timeoutMs = tickMs;
-        if (m_active.empty())
-            timeoutMs = 60'000;
+        if (timeoutMs < 0)
+            timeoutMs = idleSleepMs;
+        // Wake for the first request's time-out too.
+        const HttpRequest::Clock::time_point now = HttpRequest::Clock::now();
+        for (const auto &[handle, request] : m_active) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(request->deadline() - now).count();
+            timeoutMs = std::clamp<long>(left, 0, timeoutMs);
+        }
         curl_multi_poll(m_multi, nullptr, 0, int(timeoutMs), nullptr);
     }
 }

@@ -439,7 +439,8 @@ private slots:
         // Every socket; files and pipes may be the test runner's.
         for (const int descriptor : openDescriptors()) {
             char target[256] = {};
-            QVERIFY(readlink(qPrintable(u"/proc/self/fd/%1"_s.arg(descriptor)), target, sizeof target - 1) > 0);
+            if (readlink(qPrintable(u"/proc/self/fd/%1"_s.arg(descriptor)), target, sizeof target - 1) <= 0)
+                continue; // closed since the listing
             QVERIFY2(!QByteArray(target).startsWith("socket:") || (fcntl(descriptor, F_GETFD) & FD_CLOEXEC), target);
         }
         const qsizetype foundAtStop = m_log->lines().filter(u"device found"_s).size();

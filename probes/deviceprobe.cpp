@@ -27,9 +27,11 @@ void MainViewController::getXpicoInfoAsync(const std::optional<QString> & /*devi
 }
 
 void MainViewController::getDeviceInfo(const std::optional<QString> &deviceName, const QString &ipAddress,
-                                       const std::optional<QString> &redirectAddress)
+                                       const std::optional<QString> &redirectAddress, std::shared_ptr<StopToken> stop)
 {
     requireBackgroundThread("MainViewController::getDeviceInfo");
+    if (stop && stop->isStopped())
+        return;
     // The probe's one give-back, after its merge and any hand-over, ends this wait.
     const auto ended = std::make_shared<Semaphore>(0);
     getDeviceInfoAsync(deviceName, ipAddress, redirectAddress, ended, nullptr);
@@ -37,9 +39,11 @@ void MainViewController::getDeviceInfo(const std::optional<QString> &deviceName,
 }
 
 void MainViewController::getXpicoInfo(const std::optional<QString> &deviceName, const QString &ipAddress,
-                                      const std::optional<QString> &redirectAddress)
+                                      const std::optional<QString> &redirectAddress, std::shared_ptr<StopToken> stop)
 {
     requireBackgroundThread("MainViewController::getXpicoInfo");
+    if (stop && stop->isStopped())
+        return;
     const auto ended = std::make_shared<Semaphore>(0);
     getXpicoInfoAsync(deviceName, ipAddress, redirectAddress, ended, nullptr);
     ended->wait();

@@ -14,6 +14,7 @@
 
 #include <net/if.h>
 #include <netinet/in.h>
+#include <fcntl.h>
 #include <sched.h>
 #include <sys/socket.h>
 #include <thread>
@@ -90,6 +91,27 @@ QByteArray inEmptyNetworkNamespace(Work work)
             qFatal("unshare(CLONE_NEWNET) failed");
         work();
     });
+}
+
+// How many wildcard-bound UDP sockets the process holds (the discovery sockets: the
+// simulated devices bind their own addresses), and whether each is close-on-exec.
+std::pair<int, bool> discoverySockets()
+{
+    int found = 0;
+    bool closeOnExec = true;
+    for (int fd = 0; fd < 1024; ++fd) {
+        int type = 0;
+        socklen_t typeLength = sizeof type;
+        sockaddr_in local{};
+        socklen_t localLength = sizeof local;
+        if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &typeLength) != 0 || type != SOCK_DGRAM
+            || getsockname(fd, reinterpret_cast<sockaddr *>(&local), &localLength) != 0 || local.sin_family != AF_INET
+            || local.sin_addr.s_addr != htonl(INADDR_ANY))
+            continue;
+        ++found;
+        closeOnExec = closeOnExec && (fcntl(fd, F_GETFD) & FD_CLOEXEC);
+    }
+    return {found, closeOnExec};
 }
 
 } // namespace
@@ -180,7 +202,8 @@ private slots:
     }
 
     // A name server that does not answer holds no reply back: every datagram of the window
-    // is read and logged at once; the entries wait for their names.
+    // is read and logged at once; the entries wait for their names. The socket is
+    // close-on-exec.
     void slowNameServer()
     {
         start({simDevice(Kind::Info, u"corva-a"_s, u"127.0.8.11"_s),
@@ -191,6 +214,8 @@ private slots:
         std::thread caller([&] { corva = m_controller->discoverTram(); });
         QTRY_COMPARE_WITH_TIMEOUT(m_log->lines().filter(u"Corva disco response from "_s).size(), 3, 2'000);
         QVERIFY(m_log->lines().contains(u"Bad UDP packet: 'Ser' from 127.0.8.12"_s));
+        // A browser that "Open" starts meanwhile must not inherit the socket.
+        QCOMPARE(discoverySockets(), std::pair(1, true));
         m_resolver->setAnswering(true);
         caller.join();
         QVERIFY(corva);

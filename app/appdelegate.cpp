@@ -15,6 +15,7 @@ void AppDelegate::applicationDidFinishLaunching()
 
     auto controller = std::make_shared<MainViewController>(m_broadcastAddress, m_resolver);
     controller->setViewLoader(m_viewLoader);
+    controller->setReplyPort(m_replyPort);
     setRootViewController(controller);
 
     // Loading the view starts the first discovery run.

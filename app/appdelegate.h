@@ -13,6 +13,8 @@ class AppDelegate final {
 public:
     AppDelegate(MainViewController::ViewLoader viewLoader, QString broadcastAddress, std::shared_ptr<Resolver> resolver);
 
+    // The local port of the discovery sockets (0: one the system picks).
+    void setReplyPort(quint16 port) { m_replyPort = port; }
     void applicationDidFinishLaunching();
     // Closing the main window quits the tool.
     static constexpr bool applicationShouldTerminateAfterLastWindowClosed() { return true; }
@@ -31,6 +33,7 @@ public:
 private:
     MainViewController::ViewLoader m_viewLoader;
     QString m_broadcastAddress;
+    quint16 m_replyPort = 0;
     std::shared_ptr<Resolver> m_resolver;
     std::shared_ptr<MainViewController> m_rootViewController;
     Window *m_window = nullptr;

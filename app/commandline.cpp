@@ -26,8 +26,29 @@ bool isDottedQuad(const QString &text)
            && address.toString() == text;
 }
 
+// A local UDP port: 1 to 65535, in plain decimal.
+std::optional<quint16> portNumber(const QString &text)
+{
+    bool ok = false;
+    const uint port = text.toUInt(&ok);
+    if (!ok || port < 1 || port > 65535 || text.startsWith(u'0') || text.startsWith(u'+'))
+        return std::nullopt;
+    return quint16(port);
+}
+
+// --reply-port and its value, taken from the front of `arguments`.
+std::optional<QString> readReplyPort(QStringList &arguments, Command &command)
+{
+    const std::optional<quint16> port = arguments.isEmpty() ? std::nullopt : portNumber(arguments.takeFirst());
+    if (!port)
+        return QStringLiteral("--reply-port takes a UDP port number from 1 to 65535");
+    command.replyPort = *port;
+    return std::nullopt;
+}
+
 // The options after the command word: --json and --csv for every command that prints the
-// device list, --broadcast for the ones that broadcast; the rest are its operands.
+// device list, --broadcast and --reply-port for the ones that broadcast; the rest are its
+// operands.
 std::optional<QString> readOptions(QStringList arguments, bool broadcasts, Command &command, QStringList &operands)
 {
     bool formatGiven = false;
@@ -45,6 +66,9 @@ std::optional<QString> readOptions(QStringList arguments, bool broadcasts, Comma
             if (!isDottedQuad(command.broadcastAddress))
                 return QStringLiteral("--broadcast takes an IPv4 address such as 192.168.1.255, not '%1'")
                     .arg(command.broadcastAddress);
+        } else if (argument == u"--reply-port" && broadcasts) {
+            if (const std::optional<QString> problem = readReplyPort(arguments, command))
+                return problem;
         } else if (argument.startsWith(u"--")) {
             return QStringLiteral("unknown option '%1'").arg(argument);
         } else {
@@ -88,11 +112,20 @@ Command parseCommandLine(const QStringList &arguments)
         return ofKind(Command::Kind::Help);
     if (arguments.size() == 1 && first == u"--version")
         return ofKind(Command::Kind::Version);
-    if (first == u"--broadcast") {
-        if (arguments.size() != 2 || !isDottedQuad(arguments.at(1)))
-            return usageError(QStringLiteral("--broadcast takes one IPv4 address such as 192.168.1.255"));
+    if (first == u"--broadcast" || first == u"--reply-port") {
         Command command;
-        command.broadcastAddress = arguments.at(1);
+        QStringList rest = arguments;
+        while (!rest.isEmpty()) {
+            const QString option = rest.takeFirst();
+            if (option == u"--reply-port") {
+                if (const std::optional<QString> problem = readReplyPort(rest, command))
+                    return usageError(*problem);
+            } else if (option == u"--broadcast" && !rest.isEmpty() && isDottedQuad(rest.first())) {
+                command.broadcastAddress = rest.takeFirst();
+            } else {
+                return usageError(QStringLiteral("--broadcast takes one IPv4 address such as 192.168.1.255"));
+            }
+        }
         return command;
     }
     if (first == u"expand") {
@@ -134,8 +167,9 @@ QString usageText()
 {
     return QStringLiteral(
         "Usage:\n"
-        "  devicefinder [--broadcast ADDR]    the window (a discovery run starts when it opens)\n"
-        "  devicefinder discover [--json | --csv] [--broadcast ADDR]\n"
+        "  devicefinder [--broadcast ADDR] [--reply-port PORT]\n"
+        "                                     the window (a discovery run starts when it opens)\n"
+        "  devicefinder discover [--json | --csv] [--broadcast ADDR] [--reply-port PORT]\n"
         "                                     one discovery run; prints the devices found\n"
         "  devicefinder scan RANGE [--json | --csv]\n"
         "                                     one scan of the range; prints the devices found\n"
@@ -146,8 +180,10 @@ QString usageText()
         "\n"
         "RANGE is a CIDR block (192.168.1.1/24), a dash range on the last octet\n"
         "(192.168.1.10-20) or a single address (192.168.1.7). ADDRESS is an IPv4 address or a\n"
-        "host name, with an optional :PORT. Discovery broadcasts go to 255.255.255.255, or to\n"
-        "the ADDR of --broadcast (such as 192.168.1.255).\n"
+        "host name, with an optional :PORT. Discovery broadcasts go to 255.255.255.255 out of\n"
+        "every network interface, or once to the ADDR of --broadcast (such as 192.168.1.255).\n"
+        "The devices answer to a UDP port the system picks, or to PORT (1 to 65535) with\n"
+        "--reply-port: let UDP to that port in through a firewall, and the replies arrive.\n"
         "\n"
         "The device list goes to standard output, as a table, as JSON (--json) or as CSV\n"
         "(--csv); log lines go to standard error. Exit status: 0 on success; 1 when probe\n"

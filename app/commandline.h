@@ -11,7 +11,8 @@ struct Command {
     enum class Kind { Window, Discover, Scan, Expand, Probe, Help, Version, UsageError };
     Kind kind = Kind::Window;
     QString argument; // Scan, Expand: the range; Probe: the address
-    QString broadcastAddress = QStringLiteral("255.255.255.255"); // Window, Discover
+    QString broadcastAddress; // Window, Discover: empty for every interface
+    quint16 replyPort = 0;    // Window, Discover: 0 for one the system picks
     OutputFormat format = OutputFormat::Text;
     QString message; // UsageError: what was wrong
 };

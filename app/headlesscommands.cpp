@@ -69,6 +69,7 @@ int runDiscoverCommand(int argc, char *argv[], const Command &command)
 {
     QCoreApplication app(argc, argv);
     const auto controller = headlessController(command.broadcastAddress);
+    controller->setReplyPort(command.replyPort);
     controller->startDiscovery();
     QCoreApplication::exec();
     print(controller->devices(), command.format, false);
@@ -108,7 +109,7 @@ int runProbeCommand(int argc, char *argv[], const Command &command)
     const auto controller = headlessController(command.broadcastAddress);
     // The synchronous probe waits for the main thread's merge, so it runs on the pool.
     BackgroundPool::global().async([controller, address = command.argument] {
-        controller->getDeviceInfo(address, address, address);
+        controller->getDeviceInfo(address, address, address, nullptr);
         mainAsync([] { QCoreApplication::quit(); });
     });
     QCoreApplication::exec();

@@ -25,7 +25,7 @@ namespace {
     std::_Exit(status);
 }
 
-[[noreturn]] void runWindow(int argc, char *argv[], const QString &broadcastAddress)
+[[noreturn]] void runWindow(int argc, char *argv[], const QString &broadcastAddress, quint16 replyPort)
 {
     blockQuitSignals();
     QApplication app(argc, argv);
@@ -38,6 +38,7 @@ namespace {
     MainWindow window;
     AppDelegate delegate([](MainViewController &controller) { return new MainView(controller); }, broadcastAddress,
                          systemResolver());
+    delegate.setReplyPort(replyPort);
     delegate.setWindow(&window);
     window.setExportRows([&delegate] {
         const auto &controller = delegate.rootViewController();
@@ -91,7 +92,7 @@ int main(int argc, char *argv[])
         status = runProbeCommand(argc, argv, command);
         break;
     case Command::Kind::Window:
-        runWindow(argc, argv, command.broadcastAddress);
+        runWindow(argc, argv, command.broadcastAddress, command.replyPort);
     }
     out.flush();
     leave(status);

@@ -1,6 +1,8 @@
 #include "discovery/broadcastdiscovery.h"
 
 #include "discovery/datagram.h"
+#include "discovery/networkinterfaces.h"
+#include "discovery/replylookups.h"
 #include "platform/log.h"
 
 #include <arpa/inet.h>
@@ -53,16 +55,6 @@ QString addressText(const in_addr &address)
     return QString::fromLatin1(text.data());
 }
 
-// The getnameinfo name when it reads as ASCII text of more than 2 characters, otherwise the
-// address text.
-QString hostnameOf(const QByteArray &name, const QString &address)
-{
-    const bool ascii = std::all_of(name.cbegin(), name.cend(), [](char c) { return (static_cast<unsigned char>(c)) < 0x80; });
-    if (!ascii || name.size() <= 2)
-        return address;
-    return QString::fromLatin1(name);
-}
-
 } // namespace
 
 const BroadcastProtocol &xpicoProtocol()
@@ -75,6 +67,7 @@ const BroadcastProtocol &xpicoProtocol()
         "setsockopt() SO_BROADCAST failed",
         "setsockopt() timeout failed",
         "sendto() failed",
+        "bind() failed",
         "XPico Broadcast sent",
         "XPico disco response from %@",
         "XPico Discovery finished after %fs",
@@ -92,6 +85,7 @@ const BroadcastProtocol &corvaProtocol()
         "setsockopt SO_BROADCAST failed",
         "setsockopt SO_RCVTIMEO failed",
         "sendto failed",
+        "bind failed",
         "Broadcast sent",
         "Corva disco response from %@",
         "Corva Disco finished after %fs",
@@ -99,15 +93,25 @@ const BroadcastProtocol &corvaProtocol()
     return protocol;
 }
 
+QList<BroadcastTarget> everyInterface(const QList<unsigned> &interfaceIndexes)
+{
+    QList<BroadcastTarget> targets;
+    for (const unsigned index : interfaceIndexes)
+        targets.append({QStringLiteral("255.255.255.255"), index});
+    return targets;
+}
+
 std::optional<QList<ResponderEntry>> runBroadcastDiscovery(const BroadcastProtocol &protocol,
-                                                           const QString &destination, Resolver &resolver)
+                                                           const QList<BroadcastTarget> &targets, quint16 replyPort,
+                                                           const std::shared_ptr<Resolver> &resolver,
+                                                           const std::shared_ptr<StopToken> &stop)
 {
     const SteadyClock::time_point started = SteadyClock::now();
-    QList<ResponderEntry> responders;
     logLine(lcDiscovery, protocol.starting);
 
-    // A socket that could not be made shows as the failure of the first option.
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    // A socket that could not be made shows as the failure of the first option. Children
+    // (the browser that "Open" starts) must not inherit it.
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     const SocketCloser closer(fd);
     const int on = 1;
     if (setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
@@ -119,30 +123,52 @@ std::optional<QList<ResponderEntry>> runBroadcastDiscovery(const BroadcastProtoc
         std::perror(protocol.timeoutFailure);
         return std::nullopt;
     }
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(protocol.port);
-    const bool addressed = inet_aton(destination.toLatin1().constData(), &to.sin_addr) != 0;
-    if (!addressed)
-        errno = EINVAL;
-    if (!addressed
-        || sendto(fd, protocol.request.constData(), std::size_t(protocol.request.size()), 0,
-                  reinterpret_cast<const sockaddr *>(&to), sizeof to)
-               < 0) {
-        std::perror(protocol.sendFailure);
+    if (replyPort != 0) {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_port = htons(replyPort);
+        local.sin_addr.s_addr = htonl(INADDR_ANY);
+        if (bind(fd, reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0) {
+            std::perror(protocol.bindFailure);
+            return std::nullopt;
+        }
+    }
+    // With no target (no interface that can broadcast) nothing can be sent.
+    errno = ENETUNREACH;
+    int sent = 0;
+    for (const BroadcastTarget &target : targets) {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(protocol.port);
+        const bool addressed = inet_aton(target.address.toLatin1().constData(), &to.sin_addr) != 0;
+        if (!addressed)
+            errno = EINVAL;
+        if (addressed && sendThroughInterface(fd, protocol.request, to, target.interfaceIndex))
+            ++sent;
+        else if (targets.size() > 1)
+            std::perror(protocol.sendFailure);
+    }
+    if (sent == 0) {
+        if (targets.size() <= 1)
+            std::perror(protocol.sendFailure);
         return std::nullopt;
     }
     logLine(lcDiscovery, protocol.sent);
 
-    // Tested only between receives: a receive already waiting, and the look-ups of a reply
-    // that has come, run to their end.
+    // A stop wakes a receive that is waiting. Ends before the socket closes.
+    const StopRegistration wake = stop ? stop->onStop([fd] { shutdown(fd, SHUT_RDWR); }) : StopRegistration();
+    ReplyLookups lookups(resolver, stop);
+    // Tested only between receives: a receive already waiting runs to its end. The name
+    // look-ups run beside the loop, so every reply that comes in the window is read.
     const SteadyClock::time_point close = windowClose();
-    while (SteadyClock::now() < close) {
+    while (SteadyClock::now() < close && !(stop && stop->isStopped())) {
         std::array<char, receiveBufferBytes> buffer;
         sockaddr_in from{};
         socklen_t fromLength = sizeof from;
         const ssize_t received =
             recvfrom(fd, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr *>(&from), &fromLength);
+        if (stop && stop->isStopped())
+            break;
         if (received < 0) {
             logLine(lcDiscovery, "Waiting for discovery responses...");
             continue;
@@ -154,18 +180,9 @@ std::optional<QList<ResponderEntry>> runBroadcastDiscovery(const BroadcastProtoc
             logLine(lcDiscovery, "Bad UDP packet: '%s' from %@", badPacketText(datagram), address);
             continue;
         }
-        ResponderEntry entry{address, std::nullopt, address};
-        QByteArray failure;
-        const std::optional<QByteArray> name = resolver.nameInfo(ntohl(from.sin_addr.s_addr), &failure);
-        if (!name) {
-            // As perror writes it, with getnameinfo's own description: it does not set errno.
-            std::fprintf(stderr, "getnameinfo failed: %s\n", failure.constData());
-        } else {
-            entry.hostname = hostnameOf(*name, address);
-            entry.redirectAddress = resolver.hostName(address).value_or(address);
-        }
-        responders.append(entry);
+        lookups.add(ntohl(from.sin_addr.s_addr));
     }
+    const QList<ResponderEntry> responders = lookups.entries();
 
     logLine(lcDiscovery, protocol.finished, std::chrono::duration<double>(SteadyClock::now() - started).count());
     return responders;

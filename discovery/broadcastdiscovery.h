@@ -2,12 +2,14 @@
 
 #include "model/responderentry.h"
 #include "platform/resolver.h"
+#include "platform/stoptoken.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 // What tells the two broadcast protocols apart: the request, the port, the reply check and
@@ -20,6 +22,7 @@ struct BroadcastProtocol final {
     const char *broadcastFailure;  // perror texts of the three set-up steps
     const char *timeoutFailure;
     const char *sendFailure;
+    const char *bindFailure;       // perror text when the reply port cannot be bound
     const char *sent;              // logged once the request is out
     const char *response;          // logged for every datagram, with the sender
     const char *finished;          // the summary, with the seconds taken
@@ -29,10 +32,25 @@ struct BroadcastProtocol final {
 const BroadcastProtocol &xpicoProtocol();
 const BroadcastProtocol &corvaProtocol();
 
-// One broadcast discovery: sends the protocol's request to `destination`, collects an entry
-// for every valid reply during the receive window (3 s from the whole second in which it
-// opens, tested between receives of at most 1 s each), in the order they arrive and without
-// de-duplication, and returns them. Nothing (not an empty list) when the socket could not be
-// set up or the request not sent. Blocks the calling thread; shares nothing with others.
+// Where one discovery sends its request: to `address`, out of the interface with this
+// index (0: where the routing table says).
+struct BroadcastTarget final {
+    QString address;
+    unsigned interfaceIndex = 0;
+};
+
+// The limited broadcast out of every interface that can carry it.
+QList<BroadcastTarget> everyInterface(const QList<unsigned> &interfaceIndexes);
+
+// One broadcast discovery: sends the protocol's request once to each target, collects an
+// entry for every valid reply during the receive window (3 s from the whole second in which
+// it opens, tested between receives of at most 1 s each), in the order they arrive and
+// without de-duplication, and returns them. A send that fails is reported and the others go
+// on; nothing (not an empty list) when the socket could not be set up, the reply port
+// (0: one the system picks) not be bound, or no request be sent. The replies' name
+// look-ups run beside the receive loop. A stop ends the window at once and the wait for
+// the look-ups. Blocks the calling thread.
 std::optional<QList<ResponderEntry>> runBroadcastDiscovery(const BroadcastProtocol &protocol,
-                                                           const QString &destination, Resolver &resolver);
+                                                           const QList<BroadcastTarget> &targets, quint16 replyPort,
+                                                           const std::shared_ptr<Resolver> &resolver,
+                                                           const std::shared_ptr<StopToken> &stop);

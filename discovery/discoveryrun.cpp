@@ -2,10 +2,13 @@
 // their responders.
 
 #include "discovery/broadcastdiscovery.h"
+#include "discovery/networkinterfaces.h"
 #include "model/mainviewcontroller.h"
 #include "platform/backgroundpool.h"
 #include "platform/log.h"
 #include "platform/mainqueue.h"
+
+#include <QSet>
 
 void MainViewController::startDiscovery()
 {
@@ -26,12 +29,24 @@ void MainViewController::startDiscovery()
     // for a reload and for the final step. Once stopped, the stop has ended the run, and
     // the task only winds down.
     BackgroundPool::global().async([self = shared_from_this(), stop] {
-        self->queryTram(self->discoverTram());
+        const std::optional<QList<ResponderEntry>> corva = self->discoverTram(stop);
+        if (stop->isStopped())
+            return;
+        self->queryTram(corva, stop);
         mainSync([&] {
             if (!stop->isStopped())
                 self->reloadTable();
         });
-        self->queryBrio(self->discoveryBrio());
+        if (stop->isStopped())
+            return;
+        const std::optional<QList<ResponderEntry>> xpico = self->discoveryBrio(stop);
+        if (stop->isStopped())
+            return;
+        if ((!corva || corva->isEmpty()) && (!xpico || xpico->isEmpty()))
+            logLine(lcDiscovery, "No device answered the discovery broadcasts: either none is on the networks this "
+                                 "computer is attached to, or a firewall drops their replies. Give --reply-port "
+                                 "PORT and let UDP to that port in, or use the IP range scan");
+        self->queryBrio(xpico, stop);
         mainSync([&] {
             if (stop->isStopped())
                 return;
@@ -44,40 +59,75 @@ void MainViewController::startDiscovery()
     });
 }
 
-std::optional<QList<ResponderEntry>> MainViewController::discoveryBrio()
+QList<BroadcastTarget> MainViewController::broadcastTargets() const
 {
-    return runBroadcastDiscovery(xpicoProtocol(), m_broadcastAddress, *m_resolver);
+    // A destination given is used alone: the machine's interfaces are not even listed.
+    if (!m_broadcastAddress.isEmpty())
+        return {{m_broadcastAddress, 0}};
+    return everyInterface(broadcastInterfaces(ipv4Interfaces()));
 }
 
-std::optional<QList<ResponderEntry>> MainViewController::discoverTram()
+std::optional<QList<ResponderEntry>> MainViewController::discoveryBrio(const std::shared_ptr<StopToken> &stop)
 {
-    return runBroadcastDiscovery(corvaProtocol(), m_broadcastAddress, *m_resolver);
+    return runBroadcastDiscovery(xpicoProtocol(), broadcastTargets(), m_replyPort, m_resolver, stop);
 }
 
-void MainViewController::queryTram(const std::optional<QList<ResponderEntry>> &responders)
+std::optional<QList<ResponderEntry>> MainViewController::discoverTram(const std::shared_ptr<StopToken> &stop)
+{
+    return runBroadcastDiscovery(corvaProtocol(), broadcastTargets(), m_replyPort, m_resolver, stop);
+}
+
+// One probe at a time, so the devices appear one by one. A host that answers a thousand
+// times, or forges a thousand sources, must not hold the run for hours: each address is
+// probed once, and only so many of them.
+template <typename Probe>
+void MainViewController::probeResponders(const QList<ResponderEntry> &responders, const char *kind,
+                                         const std::shared_ptr<StopToken> &stop, Probe probe)
+{
+    QSet<QString> probed;
+    qsizetype skipped = 0;
+    for (qsizetype i = 0; i < responders.size(); ++i) {
+        if (stop && stop->isStopped())
+            return;
+        const ResponderEntry &entry = responders.at(i);
+        if (probed.contains(entry.ipAddress) || probed.size() >= maxProbedResponders) {
+            ++skipped;
+            continue;
+        }
+        probed.insert(entry.ipAddress);
+        probe(entry);
+        mainSync([this, &stop] {
+            if (!stop || !stop->isStopped())
+                reloadTable();
+        });
+    }
+    if (skipped > 0)
+        logLine(lcDiscovery, "%lu %@ replies were not probed: repeats of an address already probed, or beyond the "
+                             "first 1,024 responders",
+                std::size_t(skipped), QString::fromLatin1(kind));
+}
+
+void MainViewController::queryTram(const std::optional<QList<ResponderEntry>> &responders,
+                                   const std::shared_ptr<StopToken> &stop)
 {
     if (!responders)
         return;
     logLine(lcDiscovery, "Querying %lu Corva Devices...", std::size_t(responders->size()));
-    // One probe at a time, so the devices appear one by one.
-    for (qsizetype i = 0; i < responders->size(); ++i) {
-        const ResponderEntry &entry = responders->at(i);
-        getDeviceInfo(entry.hostname, entry.ipAddress, entry.redirectAddress);
-        mainSync([this] { reloadTable(); });
-    }
+    probeResponders(*responders, "Corva", stop, [&](const ResponderEntry &entry) {
+        getDeviceInfo(entry.hostname, entry.ipAddress, entry.redirectAddress, stop);
+    });
 }
 
-void MainViewController::queryBrio(const std::optional<QList<ResponderEntry>> &responders)
+void MainViewController::queryBrio(const std::optional<QList<ResponderEntry>> &responders,
+                                   const std::shared_ptr<StopToken> &stop)
 {
     // Unlike the Corva query, a missing list is logged, as a count of 0.
     logLine(lcDiscovery, "Querying %lu XPico Devices...", std::size_t(responders ? responders->size() : 0));
     if (!responders)
         return;
-    for (qsizetype i = 0; i < responders->size(); ++i) {
-        const ResponderEntry &entry = responders->at(i);
-        getXpicoInfo(entry.hostname, entry.ipAddress, entry.redirectAddress);
-        mainSync([this] { reloadTable(); });
-    }
+    probeResponders(*responders, "XPico", stop, [&](const ResponderEntry &entry) {
+        getXpicoInfo(entry.hostname, entry.ipAddress, entry.redirectAddress, stop);
+    });
 }
 
 void MainViewController::discoveryStopped()

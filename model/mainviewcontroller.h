@@ -17,6 +17,7 @@
 #include <optional>
 
 class IpRange;
+struct BroadcastTarget;
 
 // The one controller of the tool. It owns every list of devices, the discovering flag and
 // the weak references to the window's controls, and every operation of the tool is one of
@@ -28,9 +29,10 @@ class MainViewController final : public std::enable_shared_from_this<MainViewCon
                                  public TableViewDataSource,
                                  public TableViewDelegate {
 public:
-    // Builds the model-name table. Discovery broadcasts go to broadcastAddress
-    // ("255.255.255.255" for the tool; tests and sandboxes pass a loopback or
-    // namespace-local address). Name look-ups go through the resolver.
+    // Builds the model-name table. Each discovery broadcast goes once to broadcastAddress
+    // (tests pass a loopback address, the user one with --broadcast); when it is empty, to
+    // 255.255.255.255 out of every interface that can broadcast, as the tool does. Name
+    // look-ups go through the resolver.
     explicit MainViewController(QString broadcastAddress, std::shared_ptr<Resolver> resolver = systemResolver());
     MainViewController(const MainViewController &) = delete;
     MainViewController &operator=(const MainViewController &) = delete;
@@ -92,13 +94,21 @@ public:
     // probing its responders one by one, then the pruning.
     void startDiscovery();
     // The two broadcasts: block for their receive window; nothing when the socket could not
-    // be set up or the request not sent. Background thread.
-    std::optional<QList<ResponderEntry>> discoveryBrio();
-    std::optional<QList<ResponderEntry>> discoverTram();
-    // Probe each responder with the device info probe / the gateway data probe, reloading
-    // the table after each. Background thread.
-    void queryTram(const std::optional<QList<ResponderEntry>> &responders);
-    void queryBrio(const std::optional<QList<ResponderEntry>> &responders);
+    // be set up or no request be sent. A stop of the token ends them at once. Background
+    // thread.
+    std::optional<QList<ResponderEntry>> discoveryBrio(const std::shared_ptr<StopToken> &stop = nullptr);
+    std::optional<QList<ResponderEntry>> discoverTram(const std::shared_ptr<StopToken> &stop = nullptr);
+    // Probe the responders with the device info probe / the gateway data probe, reloading
+    // the table after each: each address once, at most maxProbedResponders of them, none
+    // once the token is stopped. Background thread.
+    static constexpr qsizetype maxProbedResponders = 1024;
+    void queryTram(const std::optional<QList<ResponderEntry>> &responders,
+                   const std::shared_ptr<StopToken> &stop = nullptr);
+    void queryBrio(const std::optional<QList<ResponderEntry>> &responders,
+                   const std::shared_ptr<StopToken> &stop = nullptr);
+    // The local UDP port both discovery sockets are bound to (0: one the system picks), so
+    // that a firewall can let the replies in. Set before the first run.
+    void setReplyPort(quint16 port) { m_replyPort = port; }
     void discoveryStopped();
 
     // --- The range scan (scan/) -------------------------------------------------------------
@@ -204,7 +214,14 @@ private:
     void showProgress(bool shown) const;
     void runFinished() const;
 
+    // The targets of each discovery broadcast.
+    QList<BroadcastTarget> broadcastTargets() const;
+    template <typename Probe>
+    void probeResponders(const QList<ResponderEntry> &responders, const char *kind,
+                         const std::shared_ptr<StopToken> &stop, Probe probe);
+
     const QString m_broadcastAddress;
+    quint16 m_replyPort = 0;
     const std::shared_ptr<Resolver> m_resolver;
     ViewLoader m_viewLoader;
     std::shared_ptr<Workspace> m_workspace;

@@ -33,6 +33,8 @@ void MainViewController::getDeviceInfo(const std::optional<QString> &deviceName,
                                        const std::optional<QString> &redirectAddress, std::shared_ptr<StopToken> stop)
 {
     requireBackgroundThread("MainViewController::getDeviceInfo");
+    if (stop && stop->isStopped())
+        return;
     // The probe's one give-back, after its merge and any hand-over, ends this wait.
     const auto ended = std::make_shared<Semaphore>(0);
     getDeviceInfoAsync(deviceName, ipAddress, redirectAddress, ended, nullptr, std::move(stop));
@@ -43,6 +45,8 @@ void MainViewController::getXpicoInfo(const std::optional<QString> &deviceName, 
                                       const std::optional<QString> &redirectAddress, std::shared_ptr<StopToken> stop)
 {
     requireBackgroundThread("MainViewController::getXpicoInfo");
+    if (stop && stop->isStopped())
+        return;
     const auto ended = std::make_shared<Semaphore>(0);
     getXpicoInfoAsync(deviceName, ipAddress, redirectAddress, ended, nullptr, std::move(stop));
     ended->wait();

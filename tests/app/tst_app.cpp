@@ -139,16 +139,25 @@ private slots:
         QTest::addColumn<QString>("argument");
         QTest::addColumn<QString>("broadcast");
         QTest::addColumn<int>("format");
+        QTest::addColumn<int>("replyPort");
         using K = Command::Kind;
         using F = OutputFormat;
-        const QString everyone = u"255.255.255.255"_s;
+        const QString everyone;
         const auto row = [](const char *name, const QStringList &arguments, K kind, const QString &argument = {},
-                            const QString &broadcast = u"255.255.255.255"_s, F format = F::Text) {
-            QTest::newRow(name) << arguments << int(kind) << argument << broadcast << int(format);
+                            const QString &broadcast = {}, F format = F::Text, int replyPort = 0) {
+            QTest::newRow(name) << arguments << int(kind) << argument << broadcast << int(format) << replyPort;
         };
         row("window", {}, K::Window);
         row("window, broadcast", {u"--broadcast"_s, u"192.168.1.255"_s}, K::Window, {}, u"192.168.1.255"_s);
         row("window, bad broadcast", {u"--broadcast"_s, u"192.168.1"_s}, K::UsageError);
+        row("window, reply port", {u"--reply-port"_s, u"40000"_s, u"--broadcast"_s, u"10.0.0.255"_s}, K::Window, {},
+            u"10.0.0.255"_s, F::Text, 40000);
+        row("window, reply port 0", {u"--reply-port"_s, u"0"_s}, K::UsageError);
+        row("discover, reply port", {u"discover"_s, u"--reply-port"_s, u"65535"_s}, K::Discover, {}, {}, F::Text, 65535);
+        row("discover, reply port too big", {u"discover"_s, u"--reply-port"_s, u"65536"_s}, K::UsageError);
+        row("discover, reply port missing", {u"discover"_s, u"--reply-port"_s}, K::UsageError);
+        row("discover, reply port not a number", {u"discover"_s, u"--reply-port"_s, u"-1"_s}, K::UsageError);
+        row("scan, no reply port", {u"scan"_s, u"10.0.0.0/30"_s, u"--reply-port"_s, u"40000"_s}, K::UsageError);
         row("help", {u"--help"_s}, K::Help);
         row("version", {u"--version"_s}, K::Version);
         row("expand", {u"expand"_s, u"10.0.0.0/30"_s}, K::Expand, u"10.0.0.0/30"_s);
@@ -184,6 +193,7 @@ private slots:
         QFETCH(QString, argument);
         QFETCH(QString, broadcast);
         QFETCH(int, format);
+        QFETCH(int, replyPort);
         const Command command = parseCommandLine(arguments);
         QCOMPARE(int(command.kind), kind);
         QCOMPARE(command.message.isEmpty(), command.kind != Command::Kind::UsageError);
@@ -192,6 +202,7 @@ private slots:
         QCOMPARE(command.argument, argument);
         QCOMPARE(command.broadcastAddress, broadcast);
         QCOMPARE(int(command.format), format);
+        QCOMPARE(int(command.replyPort), replyPort);
     }
 
 private:

@@ -1,3 +1,5 @@
+#include "discovery/broadcastdiscovery.h"
+#include "discovery/networkinterfaces.h"
 #include "model/mainviewcontroller.h"
 #include "support/fakecontrols.h"
 #include "support/logcapture.h"
@@ -10,7 +12,11 @@
 #include <QTemporaryFile>
 #include <QTest>
 
+#include <net/if.h>
+#include <netinet/in.h>
+#include <fcntl.h>
 #include <sched.h>
+#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
@@ -56,10 +62,9 @@ bool inOrder(const QStringList &lines, const QStringList &expected)
     return at == expected.size();
 }
 
-// Runs `work` on a thread in a network namespace of its own, empty, with no link up: a
-// send from there reaches no network at all. Returns what standard error received.
+// Runs `work` on a thread of its own and returns what standard error received meanwhile.
 template <typename Work>
-QByteArray inEmptyNetworkNamespace(Work work)
+QByteArray standardError(Work work)
 {
     QTemporaryFile errors;
     if (!errors.open())
@@ -67,17 +72,46 @@ QByteArray inEmptyNetworkNamespace(Work work)
     std::fflush(stderr);
     const int saved = dup(STDERR_FILENO);
     dup2(errors.handle(), STDERR_FILENO);
-    std::thread isolated([&] {
-        if (unshare(CLONE_NEWNET) != 0)
-            qFatal("unshare(CLONE_NEWNET) failed");
-        work();
-    });
-    isolated.join();
+    std::thread worker(work);
+    worker.join();
     std::fflush(stderr);
     dup2(saved, STDERR_FILENO);
     close(saved);
     errors.seek(0);
     return errors.readAll();
+}
+
+// The same in a network namespace of its own, empty, with no link up: a send from there
+// reaches no network at all.
+template <typename Work>
+QByteArray inEmptyNetworkNamespace(Work work)
+{
+    return standardError([&] {
+        if (unshare(CLONE_NEWNET) != 0)
+            qFatal("unshare(CLONE_NEWNET) failed");
+        work();
+    });
+}
+
+// How many wildcard-bound UDP sockets the process holds (the discovery sockets: the
+// simulated devices bind their own addresses), and whether each is close-on-exec.
+std::pair<int, bool> discoverySockets()
+{
+    int found = 0;
+    bool closeOnExec = true;
+    for (int fd = 0; fd < 1024; ++fd) {
+        int type = 0;
+        socklen_t typeLength = sizeof type;
+        sockaddr_in local{};
+        socklen_t localLength = sizeof local;
+        if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &typeLength) != 0 || type != SOCK_DGRAM
+            || getsockname(fd, reinterpret_cast<sockaddr *>(&local), &localLength) != 0 || local.sin_family != AF_INET
+            || local.sin_addr.s_addr != htonl(INADDR_ANY))
+            continue;
+        ++found;
+        closeOnExec = closeOnExec && (fcntl(fd, F_GETFD) & FD_CLOEXEC);
+    }
+    return {found, closeOnExec};
 }
 
 } // namespace
@@ -93,13 +127,14 @@ private slots:
     {
         const QHash<QString, QString> names{{u"127.0.8.11"_s, u"corva-a"_s}, {u"127.0.8.21"_s, u"gw-roof"_s},
                                             {u"127.0.8.14"_s, u"ab"_s}};
-        m_controller = std::make_shared<MainViewController>(
-            loopbackBroadcast, std::make_shared<TableResolver>(names, QSet<QString>{u"127.0.8.13"_s}));
+        m_resolver = std::make_shared<TableResolver>(names, QSet<QString>{u"127.0.8.13"_s});
+        m_controller = std::make_shared<MainViewController>(loopbackBroadcast, m_resolver);
         m_log = std::make_unique<LogCapture>();
     }
 
     void cleanup()
     {
+        m_resolver->setAnswering(true);
         m_log.reset();
         m_sim.reset();
     }
@@ -118,6 +153,112 @@ private slots:
         QVERIFY(!xpico);
         QCOMPARE(m_log->lines(), (QStringList{u"Starting Corva discovery..."_s, u"Starting XPico discovery..."_s}));
         QVERIFY2(errors.contains("sendto failed: ") && errors.contains("sendto() failed: "), errors.constData());
+    }
+
+    // Loopback, interfaces that are down and those that cannot broadcast get no request;
+    // an interface with two addresses gets one.
+    void interfaceChoice()
+    {
+        const unsigned up = IFF_UP | IFF_RUNNING;
+        const QList<NetworkInterface> interfaces{{u"lo"_s, 1, up | IFF_LOOPBACK},
+                                                 {u"eth0"_s, 2, up | IFF_BROADCAST | IFF_MULTICAST},
+                                                 {u"eth0"_s, 2, up | IFF_BROADCAST | IFF_MULTICAST},
+                                                 {u"wlan0"_s, 3, IFF_BROADCAST},
+                                                 {u"tun0"_s, 4, up | IFF_POINTOPOINT},
+                                                 {u"eth1"_s, 5, up | IFF_BROADCAST}};
+        QCOMPARE(broadcastInterfaces(interfaces), (QList<unsigned>{2, 5}));
+        const QList<BroadcastTarget> targets = everyInterface({2, 5});
+        QCOMPARE(targets.size(), 2);
+        QCOMPARE(targets.at(1).address, u"255.255.255.255"_s);
+        QCOMPARE(targets.at(1).interfaceIndex, 5u);
+        // No interface that can broadcast: nothing could be sent.
+        std::optional<QList<ResponderEntry>> none{QList<ResponderEntry>{}};
+        const QByteArray errors = standardError([&] { none = runBroadcastDiscovery(corvaProtocol(), {}, 0, m_resolver, nullptr); });
+        QVERIFY(!none);
+        QVERIFY2(errors.startsWith("sendto failed: "), errors.constData());
+    }
+
+    // A send that fails on one interface is reported, and the others go on; the replies come
+    // to the reply port. A reply port that cannot be bound is a set-up failure.
+    void failedSendAndReplyPort()
+    {
+        start({simDevice(Kind::Info, u"corva-a"_s, u"127.0.8.11"_s)});
+        const QList<BroadcastTarget> targets{{loopbackBroadcast, 999'999}, {loopbackBroadcast, 0}};
+        std::optional<QList<ResponderEntry>> found;
+        QByteArray errors = standardError([&] { found = runBroadcastDiscovery(corvaProtocol(), targets, 47'811, m_resolver, nullptr); });
+        QCOMPARE(errors, QByteArray("sendto failed: No such device\n"));
+        QCOMPARE(found, (QList<ResponderEntry>{{u"127.0.8.11"_s, u"corva-a"_s, u"corva-a"_s}}));
+        QCOMPARE(m_log->lines().count(u"Broadcast sent"_s), 1);
+
+        const int holder = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_port = htons(47'811);
+        QCOMPARE(bind(holder, reinterpret_cast<const sockaddr *>(&local), sizeof local), 0);
+        errors = standardError([&] { found = runBroadcastDiscovery(xpicoProtocol(), targets, 47'811, m_resolver, nullptr); });
+        close(holder);
+        QVERIFY(!found);
+        QCOMPARE(errors, QByteArray("bind() failed: Address already in use\n"));
+    }
+
+    // A name server that does not answer holds no reply back: every datagram of the window
+    // is read and logged at once; the entries wait for their names. The socket is
+    // close-on-exec.
+    void slowNameServer()
+    {
+        start({simDevice(Kind::Info, u"corva-a"_s, u"127.0.8.11"_s),
+               withUdp(simDevice(Kind::Info, u"corva-nul"_s, u"127.0.8.12"_s), Udp::Nul),
+               simDevice(Kind::Info, u"corva-short"_s, u"127.0.8.14"_s)});
+        m_resolver->setAnswering(false);
+        std::optional<QList<ResponderEntry>> corva;
+        std::thread caller([&] { corva = m_controller->discoverTram(); });
+        QTRY_COMPARE_WITH_TIMEOUT(m_log->lines().filter(u"Corva disco response from "_s).size(), 3, 2'000);
+        QVERIFY(m_log->lines().contains(u"Bad UDP packet: 'Ser' from 127.0.8.12"_s));
+        // A browser that "Open" starts meanwhile must not inherit the socket.
+        QCOMPARE(discoverySockets(), std::pair(1, true));
+        m_resolver->setAnswering(true);
+        caller.join();
+        QVERIFY(corva);
+        QCOMPARE(corva->size(), 2);
+        QVERIFY(corva->contains(ResponderEntry{u"127.0.8.11"_s, u"corva-a"_s, u"corva-a"_s}));
+        QVERIFY(corva->contains(ResponderEntry{u"127.0.8.14"_s, u"127.0.8.14"_s, u"ab"_s}));
+    }
+
+    // Each address is probed once per query step, and at most 1,024 of them.
+    void floodOfReplies()
+    {
+        QList<ResponderEntry> responders;
+        for (int i = 0; i < 1'026; ++i) {
+            const QString address = u"127.1.%1.%2"_s.arg(i / 250).arg(i % 250 + 1);
+            responders.append({address, std::nullopt, address});
+        }
+        responders.insert(1, responders.first());
+        std::thread caller([&] { m_controller->queryTram(responders); });
+        QTRY_VERIFY_WITH_TIMEOUT(m_log->lines().filter(u"replies were not probed"_s).size() == 1, 120'000);
+        caller.join();
+        const QStringList lines = m_log->lines();
+        QCOMPARE(lines.filter(u"GET http://"_s).size(), 1'024);
+        QCOMPARE(lines.filter(u"GET http://127.1.0.1/"_s).size(), 1);
+        QVERIFY(lines.contains(u"3 Corva replies were not probed: repeats of an address already probed, or beyond "
+                               "the first 1,024 responders"_s));
+    }
+
+    // A stop in the receive window ends the run's background work within about a second,
+    // and the responders are not probed.
+    void stopInTheWindow()
+    {
+        start({simDevice(Kind::Info, u"corva-a"_s, u"127.0.8.11"_s)});
+        m_controller->startDiscovery();
+        QTRY_VERIFY(m_log->lines().contains(u"Corva disco response from 127.0.8.11"_s));
+        QElapsedTimer clock;
+        clock.start();
+        m_controller->stopRun();
+        // The background task holds the controller until it ends.
+        QTRY_VERIFY_WITH_TIMEOUT(m_controller.use_count() == 1, 3'000);
+        QVERIFY2(clock.elapsed() < 1'500, qPrintable(QString::number(clock.elapsed())));
+        const QStringList lines = m_log->lines();
+        QVERIFY(lines.filter(u"GET "_s).isEmpty());
+        QVERIFY(!lines.contains(u"Starting XPico discovery..."_s));
     }
 
     // Replies in the order they come, without de-duplication; names from the resolver;
@@ -277,6 +418,7 @@ private slots:
         const QStringList lines = m_log->lines();
         QVERIFY(lines.contains(u"Querying 0 Corva Devices..."_s));
         QVERIFY(lines.contains(u"Querying 0 XPico Devices..."_s));
+        QCOMPARE(lines.filter(u"No device answered the discovery broadcasts: either none is on the networks"_s).size(), 1);
     }
 
 private:
@@ -288,6 +430,7 @@ private:
             qFatal("devices did not start: %s", qPrintable(error));
     }
 
+    std::shared_ptr<TableResolver> m_resolver;
     std::shared_ptr<MainViewController> m_controller;
     std::unique_ptr<LogCapture> m_log;
     std::unique_ptr<DeviceSim> m_sim;

@@ -275,7 +275,7 @@ private slots:
         std::atomic<bool> returned = false;
         std::atomic<qsizetype> listedOnReturn = -1;
         std::thread caller([&] {
-            m_controller->getDeviceInfo(std::nullopt, at[0], std::nullopt);
+            m_controller->getDeviceInfo(std::nullopt, at[0], std::nullopt, nullptr);
             mainSync([&] { listedOnReturn = m_controller->xpicoDevices().size(); });
             returned = true;
         });

@@ -30,8 +30,19 @@ std::optional<QString> TableResolver::hostName(const QString &address)
     return *found;
 }
 
-void TableResolver::delay(const QString &address) const
+void TableResolver::setAnswering(bool answering)
 {
+    const std::lock_guard lock(m_mutex);
+    m_answering = answering;
+    m_switched.notify_all();
+}
+
+void TableResolver::delay(const QString &address)
+{
+    {
+        std::unique_lock lock(m_mutex);
+        m_switched.wait(lock, [this] { return m_answering; });
+    }
     if (const auto found = m_delays.constFind(address); found != m_delays.cend())
         std::this_thread::sleep_for(*found);
 }

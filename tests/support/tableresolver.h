@@ -6,11 +6,14 @@
 #include <QSet>
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 // A resolver from a table, so that no test asks the machine's resolver. nameInfo answers
 // like getnameinfo with flags 0: the name, else the address text; it fails for the
 // addresses listed as failing. hostName answers the name or nothing. A delay per address
-// lets a test make look-ups end out of order. Any thread.
+// lets a test make look-ups end out of order. Switched off, it stands for a name server
+// that does not answer: every look-up waits until it is switched on again. Any thread.
 class TableResolver final : public Resolver {
 public:
     explicit TableResolver(QHash<QString, QString> names = {}, QSet<QString> failing = {},
@@ -18,13 +21,17 @@ public:
 
     std::optional<QByteArray> nameInfo(quint32 address, QByteArray *failure) override;
     std::optional<QString> hostName(const QString &address) override;
+    void setAnswering(bool answering);
 
 private:
-    void delay(const QString &address) const;
+    void delay(const QString &address);
 
     const QHash<QString, QString> m_names;
     const QSet<QString> m_failing;
     const QHash<QString, std::chrono::milliseconds> m_delays;
+    std::mutex m_mutex;
+    std::condition_variable m_switched;
+    bool m_answering = true;
 };
 
 // Where in-process tests send discovery broadcasts: loopback, never a real network.

@@ -11,6 +11,7 @@
 namespace {
 
 constexpr int maxBodyMiB = 1024;
+constexpr int maxUdpCount = 4096;
 
 const QList<std::pair<QString, DeviceProfile::Kind>> kindNames = {
     {QStringLiteral("info"), DeviceProfile::Kind::Info},
@@ -44,7 +45,8 @@ const QList<std::pair<QString, DeviceProfile::Http>> httpNames = {
 const QStringList deviceMembers = {
     QStringLiteral("name"), QStringLiteral("address"), QStringLiteral("kind"),
     QStringLiteral("httpPort"), QStringLiteral("info"), QStringLiteral("data"),
-    QStringLiteral("udp"), QStringLiteral("http"), QStringLiteral("httpSeconds"),
+    QStringLiteral("udp"), QStringLiteral("udpRepeat"), QStringLiteral("udpSources"),
+    QStringLiteral("http"), QStringLiteral("httpSeconds"),
     QStringLiteral("bodyMiB"), QStringLiteral("statuses"), QStringLiteral("comment"),
 };
 
@@ -135,6 +137,16 @@ QString readDevice(const QJsonObject &entry, DeviceProfile &device)
     device.udp = *udp;
     if (device.udp == DeviceProfile::Udp::OtherCase && !device.answersInfoRequest())
         return QStringLiteral("\"udp\": \"other-case\" needs a text marker: info devices only");
+
+    for (const auto &[key, field] : {std::pair{QStringLiteral("udpRepeat"), &device.udpRepeat},
+                                     std::pair{QStringLiteral("udpSources"), &device.udpSources}}) {
+        if (!entry.contains(key))
+            continue;
+        const auto count = wholeNumber(entry.value(key), 1, maxUdpCount);
+        if (!count)
+            return QStringLiteral("\"%1\" must be a whole number from 1 to %2").arg(key).arg(maxUdpCount);
+        *field = *count;
+    }
 
     const auto http = lookUp(httpNames, entry.value(u"http").toString(QStringLiteral("normal")));
     if (!http)

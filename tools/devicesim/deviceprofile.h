@@ -44,6 +44,8 @@ struct DeviceProfile final {
     // The /info members of an info device, the /getdata.json object otherwise.
     QJsonObject document;
     Udp udp = Udp::Reply;
+    int udpRepeat = 1;  // the replies are sent this many times per request
+    int udpSources = 1; // and from this many addresses, the device's own and those after it
     Http http = Http::Normal;
     int httpSeconds = 0;
     int bodyMiB = 0;

@@ -67,6 +67,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QStringList arguments = app.arguments().mid(1);
     SimOptions options;
+    options.logRequests = true;
     QString readyFile;
     QString mode;
     while (arguments.size() > 1) {

@@ -5,8 +5,14 @@
 
 #include <QNetworkProxy>
 
-SimDevice::SimDevice(const DeviceProfile &profile, ConnectionCounts &counts, QObject *parent)
-    : QObject(parent), m_profile(profile), m_counts(counts)
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+SimDevice::SimDevice(const DeviceProfile &profile, ConnectionCounts &counts, bool logRequests, QObject *parent)
+    : QObject(parent), m_profile(profile), m_counts(counts), m_logRequests(logRequests)
 {
     // A device answers directly; asking for the system's proxy settings would also start a thread.
     m_http.setProxy(QNetworkProxy::NoProxy);
@@ -31,8 +37,42 @@ bool SimDevice::open(QString *error)
 
 void SimDevice::answerDiscovery(const QHostAddress &to, quint16 port)
 {
-    for (const QByteArray &datagram : discoveryReplies(m_profile))
-        m_udp.writeDatagram(datagram, to, port);
+    // Scripts count these lines: every device gets each broadcast once per network.
+    if (m_logRequests)
+        std::fprintf(stderr, "devicesim: discovery request to %s\n", qPrintable(m_profile.name));
+    const QList<QByteArray> replies = discoveryReplies(m_profile);
+    for (int source = 0; source < m_profile.udpSources; ++source) {
+        for (int repeat = 0; repeat < m_profile.udpRepeat; ++repeat) {
+            for (const QByteArray &datagram : replies) {
+                if (source == 0)
+                    m_udp.writeDatagram(datagram, to, port);
+                else
+                    sendFrom(m_profile.address.toIPv4Address() + quint32(source), datagram, to, port);
+            }
+        }
+    }
+}
+
+// A reply from another address of the device's network (loopback, or one the sandbox has
+// made local), as a host that forges its source would send it.
+void SimDevice::sendFrom(quint32 from, const QByteArray &datagram, const QHostAddress &to, quint16 port)
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return;
+    const int on = 1;
+    setsockopt(fd, IPPROTO_IP, IP_FREEBIND, &on, sizeof on);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(from);
+    sockaddr_in remote{};
+    remote.sin_family = AF_INET;
+    remote.sin_port = htons(port);
+    remote.sin_addr.s_addr = htonl(to.toIPv4Address());
+    if (bind(fd, reinterpret_cast<const sockaddr *>(&local), sizeof local) == 0)
+        sendto(fd, datagram.constData(), std::size_t(datagram.size()), 0, reinterpret_cast<const sockaddr *>(&remote),
+               sizeof remote);
+    close(fd);
 }
 
 void SimDevice::acceptConnections()

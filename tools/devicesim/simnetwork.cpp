@@ -5,6 +5,7 @@
 #include "tools/devicesim/simdevice.h"
 
 #include <QNetworkDatagram>
+#include <QNetworkInterface>
 #include <QNetworkProxy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -36,7 +37,7 @@ SimNetwork::SimNetwork(const QList<DeviceProfile> &devices, const QList<RangePro
 bool SimNetwork::open(QString *error)
 {
     for (const DeviceProfile &profile : std::as_const(m_profiles)) {
-        auto *device = new SimDevice(profile, m_counts, this);
+        auto *device = new SimDevice(profile, m_counts, m_options.logRequests, this);
         if (!device->open(error))
             return false;
         m_devices.append(device);
@@ -151,8 +152,17 @@ void SimNetwork::receive(QUdpSocket *listener, bool infoPort)
         // A request sent to one device's own address is that device's alone; a broadcast is everyone's.
         const auto addressed = m_byAddress.constFind(datagram.destinationAddress().toIPv4Address());
         const QList<SimDevice *> &candidates = addressed != m_byAddress.cend() ? *addressed : m_devices;
+        // A broadcast reaches only the devices of the network it came in on.
+        const QList<QNetworkAddressEntry> network =
+            QNetworkInterface::interfaceFromIndex(datagram.interfaceIndex()).addressEntries();
+        const auto onNetwork = [&network](const QHostAddress &address) {
+            return network.isEmpty() || std::any_of(network.cbegin(), network.cend(), [&](const QNetworkAddressEntry &entry) {
+                       return address.isInSubnet(entry.ip(), entry.prefixLength());
+                   });
+        };
         for (SimDevice *device : candidates) {
-            if (device->profile().answersInfoRequest() == infoPort && isRequestFor(device->profile(), datagram.data()))
+            if (device->profile().answersInfoRequest() == infoPort && isRequestFor(device->profile(), datagram.data())
+                && onNetwork(device->profile().address))
                 device->answerDiscovery(datagram.senderAddress(), static_cast<quint16>(datagram.senderPort()));
         }
     }

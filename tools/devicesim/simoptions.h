@@ -9,4 +9,5 @@ struct SimOptions final {
     QHostAddress listenAddress{QStringLiteral("127.255.255.255")};
     quint16 infoPort = 23109;    // 0: any free port, see DeviceSim::infoPort()
     quint16 gatewayPort = 30718; // 0: any free port, see DeviceSim::gatewayPort()
+    bool logRequests = false;    // a line on standard error for each discovery request a device gets
 };

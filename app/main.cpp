@@ -28,8 +28,10 @@ namespace {
     const bool flushed = std::fflush(stdout) == 0;
     const int flushError = errno;
     if (!flushed || writeFailed || std::ferror(stdout)) {
-        std::fprintf(stderr, "devicefinder: the output could not be written: %s\n",
-                     std::strerror(flushed ? EIO : flushError));
+        if (flushed)
+            std::fputs("devicefinder: the output could not be written\n", stderr);
+        else
+            std::fprintf(stderr, "devicefinder: the output could not be written: %s\n", std::strerror(flushError));
         if (status == 0)
             status = 1;
     }

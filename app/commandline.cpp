@@ -186,6 +186,13 @@ QString usageText()
         "--reply-port: let UDP to that port in through a firewall, and the replies arrive.\n"
         "\n"
         "The device list goes to standard output, as a table, as JSON (--json) or as CSV\n"
-        "(--csv); log lines go to standard error. Exit status: 0 on success; 1 when probe\n"
-        "finds no device; 2 for a usage error or a range that cannot be expanded.\n");
+        "(--csv); log lines go to standard error.\n"
+        "\n"
+        "Ctrl+C (SIGINT) or SIGTERM stops a discover or scan run: the devices found so far are\n"
+        "printed as usual, and a second Ctrl+C quits at once. In the window, Stop, Escape or\n"
+        "Run > Stop stops the run and keeps its devices.\n"
+        "\n"
+        "Exit status: 0 on success; 1 when probe finds no device or the output cannot be\n"
+        "written; 2 for a usage error or a range that cannot be expanded; 130 after Ctrl+C\n"
+        "(SIGINT) and 143 after SIGTERM.\n");
 }

@@ -22,7 +22,9 @@ int runExpandCommand(const QString &range, std::FILE *out)
     for (const QString &address : addresses) {
         const auto needed = std::size_t(encoder.requiredSpace(address.size())) + 1;
         if (buffer.size() + needed > buffer.capacity()) {
-            std::fwrite(buffer.data(), 1, buffer.size(), out);
+            // Output that cannot be written ends the command; the caller reports it.
+            if (std::fwrite(buffer.data(), 1, buffer.size(), out) != buffer.size())
+                return 1;
             buffer.clear();
             buffer.reserve(needed);
         }

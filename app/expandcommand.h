@@ -5,5 +5,6 @@
 #include <cstdio>
 
 // `devicefinder expand RANGE`: writes every address of the range to `out`, one a line,
-// and returns the exit status: 0, or 2 when the range cannot be expanded.
+// and returns the exit status: 0, 1 when the output cannot be written (the caller says so),
+// or 2 when the range cannot be expanded.
 int runExpandCommand(const QString &range, std::FILE *out);

@@ -1,6 +1,7 @@
 #include "app/headlesscommands.h"
 
 #include "app/plaintextfield.h"
+#include "app/quitsignals.h"
 #include "model/deviceexport.h"
 #include "model/mainviewcontroller.h"
 #include "model/scanprogresstext.h"
@@ -13,6 +14,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
 #include <unistd.h>
 
 namespace {
@@ -52,7 +54,7 @@ public:
         const auto progress = m_controller.scanProgress();
         if (!progress)
             return;
-        const QString text = scanProgressText(progress->probed, progress->total);
+        const QString text = scanProgressText(progress->probed, progress->total, m_controller.foundCount());
         if (text != m_shown)
             setLogStatusLine(text);
         m_shown = text;
@@ -63,23 +65,46 @@ private:
     QString m_shown;
 };
 
+// SIGINT or SIGTERM stops the run as the window's Stop button does: the devices found so
+// far are printed as usual, and the status is 128 plus the signal's number, as a shell
+// reports a command that a signal ended. A second signal leaves at once. Call
+// blockQuitSignals() before making the application object.
+void stopOnQuitSignals(const std::shared_ptr<MainViewController> &controller, int &status)
+{
+    handleBlockedSignals([weak = std::weak_ptr(controller), &status](int signal) {
+        if (status != 0)
+            std::_Exit(128 + signal);
+        const auto running = weak.lock();
+        if (!running || !running->isRunning())
+            return; // the run has ended already and its list is on its way out
+        status = 128 + signal;
+        running->stopRun();
+    });
+}
+
 } // namespace
 
 int runDiscoverCommand(int argc, char *argv[], const Command &command)
 {
+    blockQuitSignals();
     QCoreApplication app(argc, argv);
     const auto controller = headlessController(command.broadcastAddress);
     controller->setReplyPort(command.replyPort);
+    int status = 0;
+    stopOnQuitSignals(controller, status);
     controller->startDiscovery();
     QCoreApplication::exec();
     print(controller->devices(), command.format, false);
-    return 0;
+    return status;
 }
 
 int runScanCommand(int argc, char *argv[], const Command &command)
 {
+    blockQuitSignals();
     QCoreApplication app(argc, argv);
     const auto controller = headlessController(command.broadcastAddress);
+    int status = 0;
+    stopOnQuitSignals(controller, status);
     // The range goes where the window's range text box would hold it; the scan remembers it
     // in LastScanAddress as the window's does.
     const auto rangeField = std::make_shared<PlainTextField>(command.argument);
@@ -100,7 +125,7 @@ int runScanCommand(int argc, char *argv[], const Command &command)
         finishLogStatusLine();
     }
     print(controller->devices(), command.format, false);
-    return 0;
+    return status;
 }
 
 int runProbeCommand(int argc, char *argv[], const Command &command)

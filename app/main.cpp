@@ -11,16 +11,30 @@
 #include <QApplication>
 #include <QTextStream>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
 // A run may still be blocked in a socket or a request: the process leaves without waiting
 // for it and without tearing down what its threads still use.
-[[noreturn]] void leave(int status)
+// Output that could not be written (a full disk, a closed pipe) fails the command, whatever
+// it did, with one line saying so.
+[[noreturn]] void leave(int status, bool writeFailed = false)
 {
-    std::fflush(stdout);
+    const bool flushed = std::fflush(stdout) == 0;
+    const int flushError = errno;
+    if (!flushed || writeFailed || std::ferror(stdout)) {
+        if (flushed)
+            std::fputs("devicefinder: the output could not be written\n", stderr);
+        else
+            std::fprintf(stderr, "devicefinder: the output could not be written: %s\n", std::strerror(flushError));
+        if (status == 0)
+            status = 1;
+    }
     std::fflush(stderr);
     std::_Exit(status);
 }
@@ -60,6 +74,8 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("devicefinder"));
     QCoreApplication::setApplicationVersion(QStringLiteral(DF_VERSION));
     installLogHandler();
+    // A closed pipe shows as a write error (EPIPE), which leave() reports, not as a signal.
+    std::signal(SIGPIPE, SIG_IGN);
 
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
@@ -95,5 +111,5 @@ int main(int argc, char *argv[])
         runWindow(argc, argv, command.broadcastAddress, command.replyPort);
     }
     out.flush();
-    leave(status);
+    leave(status, out.status() == QTextStream::WriteFailed);
 }

@@ -28,6 +28,11 @@ void blockQuitSignals()
 
 void quitOnBlockedSignals()
 {
+    handleBlockedSignals([](int) { QCoreApplication::quit(); });
+}
+
+void handleBlockedSignals(std::function<void(int signal)> handler)
+{
     const sigset_t quitSet = quitSignals();
     const int fd = signalfd(-1, &quitSet, SFD_CLOEXEC | SFD_NONBLOCK);
     if (fd < 0) {
@@ -36,10 +41,9 @@ void quitOnBlockedSignals()
     }
     // Lives as long as the application; the process leaves without tearing it down.
     auto *notifier = new QSocketNotifier(fd, QSocketNotifier::Read, QCoreApplication::instance());
-    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [fd] {
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [fd, handler = std::move(handler)] {
         signalfd_siginfo info;
-        while (read(fd, &info, sizeof info) == sizeof info) {
-        }
-        QCoreApplication::quit();
+        while (read(fd, &info, sizeof info) == sizeof info)
+            handler(int(info.ssi_signo));
     });
 }

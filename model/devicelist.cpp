@@ -3,6 +3,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -78,16 +79,28 @@ int compareNatural(QStringView a, QStringView b)
 
 int compareValues(const QJsonValue &a, const QJsonValue &b)
 {
-    const bool aMissing = a.isUndefined() || a.isNull();
-    const bool bMissing = b.isUndefined() || b.isNull();
-    if (aMissing || bMissing)
-        return aMissing == bMissing ? 0 : (aMissing ? -1 : 1);
-    if (a.isDouble() && b.isDouble()) {
+    // Each kind keeps to its own band, so that numbers by value and texts by natural order
+    // make one order: a number and a text never meet in a comparison that could contradict
+    // another (1.25 < 1.5 by value, but "1.5" < "1.10" < "1.25" as texts).
+    const auto band = [](const QJsonValue &value) {
+        if (value.isUndefined() || value.isNull())
+            return 0;
+        if (value.isDouble())
+            return std::isnan(value.toDouble()) ? 2 : 1;
+        return 3;
+    };
+    const int bandA = band(a);
+    const int bandB = band(b);
+    if (bandA != bandB)
+        return bandA < bandB ? -1 : 1;
+    if (bandA == 1) {
         const double x = a.toDouble();
         const double y = b.toDouble();
         return x < y ? -1 : (y < x ? 1 : 0);
     }
-    return compareNatural(valueText(a), valueText(b));
+    if (bandA == 3)
+        return compareNatural(valueText(a), valueText(b));
+    return 0;
 }
 
 void sortDevices(DeviceList &devices, const QList<SortDescriptor> &descriptors)

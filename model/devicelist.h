@@ -17,8 +17,9 @@ DeviceList searchDevices(const DeviceList &devices, const QString &filter);
 // that compare equal keep their order.
 void sortDevices(DeviceList &devices, const QList<SortDescriptor> &descriptors);
 
-// Numbers by value; otherwise the text forms, case-insensitive, digit runs as numbers.
-// A missing value comes before any value. Negative, zero or positive, as for a < b.
+// A strict weak order for any mix of values: missing values first, then numbers by value,
+// then every other value (text, boolean, object, array) by its text form, case-insensitive,
+// digit runs as numbers. Negative, zero or positive, as for a < b.
 int compareValues(const QJsonValue &a, const QJsonValue &b);
 int compareNatural(QStringView a, QStringView b);
 

@@ -136,12 +136,22 @@ void MainViewController::showProgress(bool shown) const
         else
             indicator.stopAnimation();
     });
+    withControl(m_stopButton, [&](RunControl &stop) { stop.setAvailable(shown); });
 }
 
 void MainViewController::runFinished() const
 {
     if (m_runFinished)
         m_runFinished();
+}
+
+quint64 MainViewController::foundCount() const
+{
+    // A run that is being set up shows its progress before it clears the found lists of
+    // the run before; until it holds its token, it has found nothing.
+    if (m_discovering && !m_runStop)
+        return 0;
+    return quint64(m_vudiduDevices.size() + m_xpicoDevices.size());
 }
 
 std::shared_ptr<StopToken> MainViewController::beginRun(RunKind kind)

@@ -130,6 +130,9 @@ public:
         bool finished = false;
     };
     std::optional<ScanProgress> scanProgress() const;
+    // The records that the present run (or the latest one) has found so far, for the
+    // progress text.
+    quint64 foundCount() const;
 
     // --- The window's table and actions (model/) ----------------------------------------------
 
@@ -174,6 +177,9 @@ public:
     void setSearch(std::weak_ptr<SearchField> field) { m_search = std::move(field); }
     std::weak_ptr<TableView> tableView() const { return m_tableView; }
     void setTableView(std::weak_ptr<TableView> table) { m_tableView = std::move(table); }
+    // The Stop button: available exactly while a run is in progress.
+    std::weak_ptr<RunControl> stopButton() const { return m_stopButton; }
+    void setStopButton(std::weak_ptr<RunControl> button) { m_stopButton = std::move(button); }
     std::weak_ptr<ProgressIndicator> progressIndicator() const { return m_progressIndicator; }
     void setProgressIndicator(std::weak_ptr<ProgressIndicator> indicator)
     {
@@ -210,7 +216,8 @@ private:
 
     void loadView();
     void reloadTable() const;
-    // Shows or hides the busy indicator, animating it while shown.
+    // Shows or hides the busy indicator, animating it while shown, and the Stop button
+    // with it: every run shows it at its start and hides it at its end or stop.
     void showProgress(bool shown) const;
     void runFinished() const;
 
@@ -242,6 +249,7 @@ private:
     DeviceList m_filteredDevices;
     std::weak_ptr<TableView> m_tableView;
     std::weak_ptr<ProgressIndicator> m_progressIndicator;
+    std::weak_ptr<RunControl> m_stopButton;
     QString m_filter;
     std::optional<Color> m_defaultTextColor;
 

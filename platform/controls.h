@@ -31,6 +31,14 @@ public:
     virtual void stopAnimation() = 0;
 };
 
+// A control that is there only while a run is in progress, such as the window's Stop
+// button: shown and usable while available, hidden otherwise.
+class RunControl {
+public:
+    virtual ~RunControl() = default;
+    virtual void setAvailable(bool available) = 0;
+};
+
 class TextField {
 public:
     virtual ~TextField() = default;
@@ -48,12 +56,12 @@ public:
     virtual void setAction(std::function<void(const QString &text)> action) = 0;
 };
 
-// How a column sorts its values: numbers by value, texts by a case-insensitive comparison
-// that reads digit runs as numbers ("10.0.0.9" before "10.0.0.10"), a missing value first.
+// How a column sorts its values: missing values first, then numbers by value, then texts by
+// a case-insensitive comparison that reads digit runs as numbers ("10.0.0.9" before
+// "10.0.0.10").
 struct SortDescriptor {
     QString key;
     bool ascending = true;
-    enum class Comparison { Natural } comparison = Comparison::Natural;
 };
 
 // What a cell of the table holds: a text, or a push button that carries a tag (its row)

@@ -2,6 +2,17 @@
 
 #include "model/devicecolumns.h"
 
+namespace {
+
+// A tooltip renders a text that looks like markup as markup; device texts come from the
+// network, so they go in escaped, inside markup that keeps their spaces and line breaks.
+QString plainToolTip(const QString &text)
+{
+    return QStringLiteral("<p style='white-space:pre-wrap'>") + text.toHtmlEscaped() + QStringLiteral("</p>");
+}
+
+} // namespace
+
 DeviceTableModel::DeviceTableModel(QObject *parent) : QAbstractTableModel(parent) {}
 
 void DeviceTableModel::setDataSource(std::weak_ptr<TableViewDataSource> dataSource)
@@ -48,7 +59,7 @@ QVariant DeviceTableModel::data(const QModelIndex &index, int role) const
     case Qt::DisplayRole:
         return cell.text;
     case Qt::ToolTipRole: // the whole text, where a narrow column cuts it short
-        return cell.kind == TableCell::Kind::Text && !cell.text.isEmpty() ? QVariant(cell.text) : QVariant();
+        return cell.kind == TableCell::Kind::Text && !cell.text.isEmpty() ? QVariant(plainToolTip(cell.text)) : QVariant();
     case CellKindRole:
         return int(cell.kind);
     default:

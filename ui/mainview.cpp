@@ -5,6 +5,7 @@
 #include "ui/busyindicatoradapter.h"
 #include "ui/desktopworkspace.h"
 #include "ui/pushbuttonadapter.h"
+#include "ui/runcontroladapter.h"
 #include "ui/searchfieldadapter.h"
 #include "ui/tableviewadapter.h"
 #include "ui/textfieldadapter.h"
@@ -24,12 +25,21 @@ MainView::MainView(MainViewController &controller, QWidget *parent)
     // No run is in progress until the controller starts one.
     m_form->progressIndicator->hide();
     m_form->progressLabel->hide();
+    // Escape and the window's menu do what the Stop button does; the window puts the
+    // view's actions in its menu.
+    m_stopAction = new QAction(tr("&Stop"), this);
+    m_stopAction->setObjectName(QStringLiteral("stopAction"));
+    m_stopAction->setShortcut(QKeySequence(Qt::Key_Escape));
+    m_stopAction->setShortcutContext(Qt::WindowShortcut);
+    addAction(m_stopAction);
 
     m_discoverButton = std::make_shared<PushButtonAdapter>(m_form->discoverButton);
     m_ipRangeButton = std::make_shared<PushButtonAdapter>(m_form->ipRangeButton);
     m_ipRangeTextBox = std::make_shared<TextFieldAdapter>(m_form->ipRangeTextBox);
     m_search = std::make_shared<SearchFieldAdapter>(m_form->search);
     m_tableView = std::make_shared<TableViewAdapter>(m_form->tableView);
+    m_stopButton = std::make_shared<RunControlAdapter>(m_form->stopButton, m_stopAction);
+    m_stopButton->setAvailable(false);
     m_progressIndicator = std::make_shared<BusyIndicatorAdapter>(
         m_form->progressIndicator, [this](bool animating) { busyIndicatorAnimating(animating); });
     controller.setDiscoverButton(m_discoverButton);
@@ -38,6 +48,7 @@ MainView::MainView(MainViewController &controller, QWidget *parent)
     controller.setSearch(m_search);
     controller.setTableView(m_tableView);
     controller.setProgressIndicator(m_progressIndicator);
+    controller.setStopButton(m_stopButton);
     controller.setWorkspace(std::make_shared<DesktopWorkspace>());
 
     const auto act = [this](void (MainViewController::*action)()) {
@@ -48,6 +59,8 @@ MainView::MainView(MainViewController &controller, QWidget *parent)
     };
     connect(m_form->discoverButton, &QPushButton::clicked, this, act(&MainViewController::didClickDiscoverButton));
     connect(m_form->ipRangeButton, &QPushButton::clicked, this, act(&MainViewController::didClickIPRangeScanButton));
+    connect(m_form->stopButton, &QPushButton::clicked, this, act(&MainViewController::stopRun));
+    connect(m_stopAction, &QAction::triggered, this, act(&MainViewController::stopRun));
     // Return in the range box does what the button next to it does, while it may.
     connect(m_form->ipRangeTextBox, &QLineEdit::returnPressed, this, [this] {
         if (m_form->ipRangeButton->isEnabled())
@@ -78,6 +91,6 @@ void MainView::showScanProgress()
         m_form->progressLabel->hide();
         return;
     }
-    m_form->progressLabel->setText(scanProgressText(progress->probed, progress->total));
+    m_form->progressLabel->setText(scanProgressText(progress->probed, progress->total, controller->foundCount()));
     m_form->progressLabel->show();
 }

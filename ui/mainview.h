@@ -8,6 +8,8 @@
 class BusyIndicatorAdapter;
 class MainViewController;
 class PushButtonAdapter;
+class QAction;
+class RunControlAdapter;
 class SearchFieldAdapter;
 class TableViewAdapter;
 class TextFieldAdapter;
@@ -18,7 +20,8 @@ class MainViewController;
 // The controller's view: the controls of the Designer form, each behind the adapter through
 // which the controller drives it, and the buttons' actions. The view owns the adapters, so
 // the controller's weak references to them empty themselves when the window goes. Beside
-// the busy indicator, a range scan shows how far it has come. Main thread.
+// the busy indicator, a range scan shows how far it has come, and a Stop button (also Escape
+// and the view's Stop action) stops the run in progress. Main thread.
 class MainView final : public QWidget {
     Q_OBJECT
 
@@ -39,5 +42,7 @@ private:
     std::shared_ptr<SearchFieldAdapter> m_search;
     std::shared_ptr<TableViewAdapter> m_tableView;
     std::shared_ptr<BusyIndicatorAdapter> m_progressIndicator;
+    QAction *m_stopAction = nullptr; // a child of this view
+    std::shared_ptr<RunControlAdapter> m_stopButton;
     QTimer m_progressTimer;
 };

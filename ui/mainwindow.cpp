@@ -22,6 +22,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     quit->setMenuRole(QAction::QuitRole);
 
     QMenu *help = menuBar()->addMenu(tr("&Help"));
+    m_helpMenu = help->menuAction();
     help->addAction(tr("&About Device Finder"), this, &MainWindow::showAbout)->setMenuRole(QAction::AboutRole);
 }
 
@@ -33,6 +34,12 @@ void MainWindow::setContentView(QObject *view)
     // The window takes the size the view's form gives it, below the menu bar.
     const QSize formSize = widget->size();
     setCentralWidget(widget);
+    // What the view can do besides its buttons (Stop) goes in a menu of its own.
+    if (!widget->actions().isEmpty()) {
+        QMenu *run = new QMenu(tr("&Run"), this);
+        run->addActions(widget->actions());
+        menuBar()->insertMenu(m_helpMenu, run);
+    }
     resize(formSize.width(), formSize.height() + menuBar()->sizeHint().height());
 }
 

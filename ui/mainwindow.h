@@ -8,8 +8,8 @@
 #include <functional>
 
 // The tool's one window: the controller's view as its content, and the menus. File >
-// Export... saves the rows as the table shows them, File > Quit ends the tool, Help >
-// About tells what it is. Main thread.
+// Export... saves the rows as the table shows them, File > Quit ends the tool, Run > Stop
+// stops the run in progress, Help > About tells what it is. Main thread.
 class MainWindow final : public QMainWindow, public Window {
     Q_OBJECT
 
@@ -29,4 +29,5 @@ private:
     void showAbout();
 
     std::function<DeviceList()> m_exportRows;
+    QAction *m_helpMenu = nullptr; // the Help menu's entry in the menu bar
 };

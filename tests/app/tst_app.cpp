@@ -3,6 +3,7 @@
 #include "model/modelnames.h"
 #include "platform/preferences.h"
 #include "support/fakecontrols.h"
+#include "support/logcapture.h"
 #include "support/tableresolver.h"
 
 #include <QSettings>
@@ -130,6 +131,57 @@ private slots:
         QVERIFY(!delegate.rootViewController()->view());
         QVERIFY(delegate.rootViewController()->discovering());
         waitForTheRun(*delegate.rootViewController());
+    }
+
+    // A stop ends a run here and now as a stopped run: the controls idle, one line saying
+    // how far it got, the devices listed before it kept (a run that ends with no answers
+    // would drop them), and a new run may start at once. The discovery run waits in its
+    // receive window on loopback, where nothing answers; the stop comes before the scan of
+    // addresses where nothing listens can end.
+    void stopEndsARunAtOnce()
+    {
+        LogCapture log;
+        auto controller = std::make_shared<MainViewController>(loopbackBroadcast, std::make_shared<TableResolver>());
+        const auto discover = std::make_shared<FakePushButton>();
+        const auto scan = std::make_shared<FakePushButton>();
+        const auto stop = std::make_shared<FakeRunControl>();
+        const auto busy = std::make_shared<FakeProgressIndicator>();
+        const auto range = std::make_shared<FakeTextField>();
+        controller->setDiscoverButton(discover);
+        controller->setIpRangeButton(scan);
+        controller->setStopButton(stop);
+        controller->setProgressIndicator(busy);
+        controller->setIpRangeTextBox(range);
+        int finished = 0;
+        controller->setRunFinishedHandler([&] { ++finished; });
+        const Device kept = std::make_shared<const DeviceRecord>(QJsonObject{{u"macAddress"_s, u"02:00:00:00:00:01"_s}});
+        controller->addDevice(kept);
+
+        controller->startDiscovery();
+        QVERIFY(stop->available && !busy->hidden);
+        QTRY_VERIFY(log.contains(u"Broadcast sent"_s));
+        controller->stopRun();
+        QVERIFY(!controller->isRunning() && !controller->discovering());
+        QVERIFY(!stop->available && busy->hidden && discover->enabled);
+        QCOMPARE(discover->title, u"Discover (Local Network)"_s);
+        QVERIFY(log.contains(u"Discovery stopped after 0 answers"_s));
+        QVERIFY(log.contains(u"Discovery Stopped"_s));
+        QCOMPARE(finished, 1);
+
+        range->text = u"127.0.15.0/24"_s;
+        controller->startIPRangeScan();
+        QVERIFY(controller->discovering() && stop->available);
+        controller->stopRun();
+        QVERIFY(!controller->discovering() && !stop->available && busy->hidden && scan->enabled && discover->enabled);
+        QCOMPARE(scan->title, u"IP Range Scan"_s);
+        QVERIFY(log.contains(u"Scan stopped after 0 of 256 addresses"_s));
+        QCOMPARE(finished, 2);
+
+        // Both runs wind down on their own, and nothing of them reaches the controller.
+        QTRY_VERIFY_WITH_TIMEOUT(controller.use_count() == 1, 20'000);
+        QCOMPARE(controller->devices(), DeviceList{kept});
+        QCOMPARE(finished, 2);
+        QVERIFY(!controller->discovering());
     }
 
     void commandLine_data()

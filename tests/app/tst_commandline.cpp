@@ -21,28 +21,36 @@ void TestCommandLine::run_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QByteArray>("out");
     QTest::addColumn<QStringList>("logged");
+    QTest::addColumn<QString>("outputFile"); // standard output goes there instead of a pipe
 
     QTest::newRow("version") << QStringList{u"--version"_s} << 0 << QByteArray("devicefinder " DF_VERSION "\n")
-                             << QStringList{};
-    QTest::newRow("help") << QStringList{u"--help"_s} << 0 << usageText().toUtf8() << QStringList{};
-    QTest::newRow("unknown command") << QStringList{u"frobnicate"_s} << 2 << QByteArray() << QStringList{};
+                             << QStringList{} << QString();
+    QTest::newRow("help") << QStringList{u"--help"_s} << 0 << usageText().toUtf8() << QStringList{} << QString();
+    QTest::newRow("unknown command") << QStringList{u"frobnicate"_s} << 2 << QByteArray() << QStringList{} << QString();
 
     const QString unable = u"Unable to expand IP Range: '%1'"_s;
     QTest::newRow("block") << QStringList{u"expand"_s, u"10.0.0.0/30"_s} << 0 << QByteArray("10.0.0.0\n10.0.0.1\n10.0.0.2\n10.0.0.3\n")
-                           << QStringList{u"IP Range in CIDR notation."_s};
+                           << QStringList{u"IP Range in CIDR notation."_s} << QString();
     QTest::newRow("dash range") << QStringList{u"expand"_s, u"10.0.0.9-11"_s} << 0 << QByteArray("10.0.0.9\n10.0.0.10\n10.0.0.11\n")
-                                << QStringList{u"IP Range in Range notation."_s};
+                                << QStringList{u"IP Range in Range notation."_s} << QString();
     QByteArray block;
     for (int i = 0; i < 65536; ++i)
         block += "10.1." + QByteArray::number(i >> 8) + '.' + QByteArray::number(i & 255) + '\n';
     QTest::newRow("many writes") << QStringList{u"expand"_s, u"10.1.2.3/16"_s} << 0 << block
-                                 << QStringList{u"IP Range in CIDR notation."_s};
+                                 << QStringList{u"IP Range in CIDR notation."_s} << QString();
     QTest::newRow("text kept as typed") << QStringList{u"expand"_s, u"10.0.0.1\u00e9"_s} << 0 << QByteArray("10.0.0.1\xc3\xa9\n")
-                                        << QStringList{u"IP Range in single address notation."_s};
+                                        << QStringList{u"IP Range in single address notation."_s} << QString();
     QTest::newRow("no notation") << QStringList{u"expand"_s, u" 10.0.0.1"_s} << 2 << QByteArray()
-                                 << QStringList{unable.arg(u" 10.0.0.1"_s)};
+                                 << QStringList{unable.arg(u" 10.0.0.1"_s)} << QString();
     QTest::newRow("covers nothing") << QStringList{u"expand"_s, u"10.0.0.0/33"_s} << 2 << QByteArray()
-                                    << QStringList{u"IP Range in CIDR notation."_s, unable.arg(u"10.0.0.0/33"_s)};
+                                    << QStringList{u"IP Range in CIDR notation."_s, unable.arg(u"10.0.0.0/33"_s)} << QString();
+    // Output that cannot be written fails the command, with one line saying so.
+    const QString full = u"/dev/full"_s;
+    QTest::newRow("full disk") << QStringList{u"expand"_s, u"10.0.0.0/30"_s} << 1 << QByteArray()
+                               << QStringList{u"IP Range in CIDR notation."_s} << full;
+    QTest::newRow("full disk, many writes") << QStringList{u"expand"_s, u"10.1.2.3/16"_s} << 1 << QByteArray()
+                                            << QStringList{u"IP Range in CIDR notation."_s} << full;
+    QTest::newRow("full disk, help") << QStringList{u"--help"_s} << 1 << QByteArray() << QStringList{} << full;
 }
 
 void TestCommandLine::run()
@@ -51,8 +59,11 @@ void TestCommandLine::run()
     QFETCH(int, status);
     QFETCH(QByteArray, out);
     QFETCH(QStringList, logged);
+    QFETCH(QString, outputFile);
 
     QProcess process;
+    if (!outputFile.isEmpty())
+        process.setStandardOutputFile(outputFile);
     process.start(QStringLiteral(DF_BINARY), arguments);
     QVERIFY(process.waitForFinished(30'000));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
@@ -63,11 +74,14 @@ void TestCommandLine::run()
     static const QRegularExpression logLine(
         uR"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} devicefinder\[\d+:\d+\] (.*)$)"_s);
     QStringList messages;
+    int unwritten = 0;
     for (const QString &line : QString::fromUtf8(process.readAllStandardError()).split(u'\n')) {
         if (const QRegularExpressionMatch match = logLine.match(line); match.hasMatch())
             messages.append(match.captured(1));
+        unwritten += line.startsWith(u"devicefinder: the output could not be written"_s) ? 1 : 0;
     }
     QCOMPARE(messages, logged);
+    QCOMPARE(unwritten, outputFile.isEmpty() ? 0 : 1);
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

@@ -1,10 +1,12 @@
 // An HTTP reply body, as a device on the network chooses it, into both record builders: the
 // device info probe's and the gateway data probe's.
+#include "model/devicelist.h"
 #include "model/modelnames.h"
 #include "tests/fuzz/require.h"
 #include "probes/deviceinforecord.h"
 #include "probes/xpicorecord.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -76,6 +78,45 @@ void checkGatewayData(const QByteArray &body, const QJsonDocument &document, con
     (void)deviceIdentity(*record);
 }
 
+// Every value of the document, nested ones too, up to a few: the values a column may hold.
+void gatherValues(const QJsonValue &value, QList<QJsonValue> &values)
+{
+    constexpr qsizetype enough = 12;
+    if (values.size() >= enough)
+        return;
+    values.append(value);
+    if (value.isObject()) {
+        const QJsonObject object = value.toObject();
+        for (auto it = object.begin(); it != object.end(); ++it)
+            gatherValues(it.value(), values);
+    } else if (value.isArray()) {
+        for (const QJsonValue &element : value.toArray())
+            gatherValues(element, values);
+    }
+}
+
+// The sort's comparison is a strict weak order on whatever values devices send, or the
+// table's sort would be undefined behaviour.
+void checkOrder(const QJsonDocument &document)
+{
+    QList<QJsonValue> values{QJsonValue(QJsonValue::Undefined)};
+    gatherValues(document.isObject() ? QJsonValue(document.object()) : QJsonValue(document.array()), values);
+    const auto less = [](const QJsonValue &a, const QJsonValue &b) { return compareValues(a, b) < 0; };
+    const auto same = [&](const QJsonValue &a, const QJsonValue &b) { return !less(a, b) && !less(b, a); };
+    for (const QJsonValue &a : values) {
+        require(!less(a, a), "the order is irreflexive");
+        for (const QJsonValue &b : values) {
+            require((compareValues(a, b) < 0) == (compareValues(b, a) > 0), "the order is antisymmetric");
+            for (const QJsonValue &c : values) {
+                if (less(a, b) && less(b, c))
+                    require(less(a, c), "the order is transitive");
+                if (same(a, b) && same(b, c))
+                    require(same(a, c), "equivalence is transitive");
+            }
+        }
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
@@ -92,6 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         checkDeviceInfo(body, document, redirect);
         checkGatewayData(body, document, redirect);
     }
+    checkOrder(document);
     // The uptime of any member, whatever its type.
     if (document.isObject()) {
         const QJsonObject reply = document.object();

@@ -174,6 +174,9 @@ private slots:
         QVERIFY(compareValues(QJsonValue(2.5), QJsonValue(-3)) > 0);
         QVERIFY(compareValues(QJsonValue(QJsonValue::Undefined), QJsonValue(u""_s)) < 0);
         QCOMPARE(compareValues(QJsonValue(QJsonValue::Undefined), QJsonValue(QJsonValue::Null)), 0);
+        // Numbers before texts, so that 1.25 < 1.5 < "1.10" < "1.25" leaves no cycle.
+        QVERIFY(compareValues(QJsonValue(1.5), QJsonValue(u"1.10"_s)) < 0);
+        QVERIFY(compareValues(QJsonValue(u"1.10"_s), QJsonValue(1.25)) > 0);
     }
 
     void addIfNew()

@@ -26,6 +26,13 @@ public:
     bool animating = false;
 };
 
+class FakeRunControl final : public RunControl {
+public:
+    void setAvailable(bool newAvailable) override { available = newAvailable; }
+
+    bool available = false;
+};
+
 class FakeTextField final : public TextField {
 public:
     QString stringValue() const override { return text; }

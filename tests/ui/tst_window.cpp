@@ -8,6 +8,7 @@
 #include "ui/mainview.h"
 #include "ui/mainwindow.h"
 
+#include <QAction>
 #include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -22,6 +23,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocument>
 #include <QTimer>
 
 #include <csignal>
@@ -139,12 +141,25 @@ private slots:
         controller()->addDevice(record({{u"hostname"_s, u"gw"_s}, {u"uptime"_s, 7200}, {u"tag"_s, u"[none]"_s},
                                         {u"sha"_s, u"abc"_s}}));
         controller()->addDevice(record({{u"hostname"_s, u"bare"_s}}));
+        controller()->addDevice(record({{u"hostname"_s, u"<b>x</b>"_s}, {u"tag"_s, u"<img src=x.png>"_s}}));
         controller()->search({}); // lists them all and reloads
 
         QCOMPARE(rowTexts(0), (QStringList{u"corva-a"_s, u"10391234567"_s, {}, {}, u"c0ffee4"_s, {}, u"1d 02:03:04"_s,
                                           u"Open"_s}));
         QCOMPARE(rowTexts(1), (QStringList{u"gw"_s, {}, {}, {}, u"abc"_s, {}, u"7200"_s, u"Open"_s}));
         QCOMPARE(rowTexts(2), (QStringList{u"bare"_s, {}, {}, {}, {}, {}, {}, u"Open"_s}));
+        // Device texts are never markup, in a cell or in its tooltip.
+        for (int column : {0, 4}) {
+            const QString shown = cell(3, column).data().toString();
+            const QString tip = cell(3, column).data(Qt::ToolTipRole).toString();
+            QTextDocument rendered;
+            if (Qt::mightBeRichText(tip))
+                rendered.setHtml(tip);
+            else
+                rendered.setPlainText(tip);
+            QCOMPARE(rendered.toPlainText(), shown);
+        }
+        QCOMPARE(cell(3, 4).data().toString(), u"<img src=x.png>"_s);
 
         QTest::mouseClick(table()->viewport(), Qt::LeftButton, {}, table()->visualRect(cell(1, 0)).center());
         QTest::keyClick(table(), Qt::Key_Down, Qt::ShiftModifier);
@@ -252,7 +267,7 @@ private slots:
         QCOMPARE(range->palette().color(QPalette::Text), normal);
         QCOMPARE(scan->text(), u"Scanning..."_s);
         QVERIFY(!scan->isEnabled() && !discover->isEnabled());
-        QCOMPARE(widget<QLabel>("progressLabel")->text(), u"Probed 0 of 4 addresses"_s);
+        QCOMPARE(widget<QLabel>("progressLabel")->text(), u"Probed 0 of 4 addresses, 0 devices found"_s);
         QVERIFY(widget<QLabel>("progressLabel")->isVisible());
 
         QVERIFY(waitUntil([&] { return scan->isEnabled(); }));
@@ -260,6 +275,40 @@ private slots:
         QVERIFY(discover->isEnabled());
         QVERIFY(!widget<QLabel>("progressLabel")->isVisible());
         QCOMPARE(column(0), (QStringList{u"corva-w"_s, u"gw-w"_s}));
+    }
+
+    // The Stop button is there only during a run; it and Escape end the run at once, the
+    // devices listed before it kept, and a new run may start at once.
+    void stopDuringARun()
+    {
+        launch();
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        auto *stop = widget<QPushButton>("stopButton");
+        auto *stopAction = widget<QAction>("stopAction");
+        auto *discover = widget<QPushButton>("discoverButton");
+        auto *scan = widget<QPushButton>("ipRangeButton");
+        QVERIFY(stop->isVisible() && stop->isEnabled() && stopAction->isEnabled());
+        controller()->addDevice(record(device(u"kept"_s, u"1"_s, u"02:00:00:00:00:01"_s)));
+
+        QTest::keyClick(m_window.get(), Qt::Key_Escape);
+        QVERIFY(!stop->isVisible() && !stopAction->isEnabled());
+        QVERIFY(discover->isEnabled() && scan->isEnabled());
+        QCOMPARE(discover->text(), u"Discover (Local Network)"_s);
+        QVERIFY(!widget<QWidget>("progressIndicator")->isVisible());
+
+        // Nothing listens on these addresses, but the stop comes before the scan can end.
+        widget<QLineEdit>("ipRangeTextBox")->setText(u"127.0.14.0/24"_s);
+        scan->click();
+        QVERIFY(stop->isVisible());
+        QCOMPARE(scan->text(), u"Scanning..."_s);
+        stop->click();
+        QVERIFY(!stop->isVisible() && scan->isEnabled() && discover->isEnabled());
+        QCOMPARE(scan->text(), u"IP Range Scan"_s);
+        QCOMPARE(column(0), QStringList{u"kept"_s});
+        // The stopped runs wind down on their own; the next test forks, which the thread
+        // sanitizer allows only while no run's work is still blocked.
+        QTRY_VERIFY_WITH_TIMEOUT(m_delegate->rootViewController().use_count() == 1, 20'000);
     }
 
     // The tool itself: quitting while a discovery run waits for replies ends it at once,

@@ -53,7 +53,6 @@ public:
 struct SortDescriptor {
     QString key;
     bool ascending = true;
-    enum class Comparison { Natural } comparison = Comparison::Natural;
 };
 
 // What a cell of the table holds: a text, or a push button that carries a tag (its row)

@@ -33,12 +33,6 @@ void BackgroundPool::async(std::function<void()> task)
         m_wake.notify_one();
 }
 
-int BackgroundPool::threadCount() const
-{
-    const std::lock_guard lock(m_mutex);
-    return int(m_threads.size());
-}
-
 void BackgroundPool::work()
 {
     pthread_setname_np(pthread_self(), "background");

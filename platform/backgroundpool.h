@@ -8,9 +8,7 @@
 #include <vector>
 
 // A pool of background threads that runs queued tasks in order. Threads start on demand
-// up to a fixed maximum and then stay; a task may block its thread for seconds. Work that
-// must wait for a limited resource waits through Semaphore::waitAsync, which holds no
-// thread while it waits, so blocked work can never keep a later task from running.
+// up to a fixed maximum and then stay; a task may block its thread for seconds.
 class BackgroundPool final {
 public:
     explicit BackgroundPool(int maxThreads);
@@ -26,13 +24,11 @@ public:
     // Queues a task and returns at once. Any thread.
     void async(std::function<void()> task);
 
-    int threadCount() const;
-
 private:
     void work();
 
     const int m_maxThreads;
-    mutable std::mutex m_mutex;
+    std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<std::function<void()>> m_tasks;
     std::vector<std::thread> m_threads;

@@ -112,9 +112,10 @@ private slots:
         start({simDevice(Kind::Info, u"corva-a"_s, u"127.0.9.1"_s, info(1), 80),
                simDevice(Kind::InfoNotFound, u"legacy"_s, u"127.0.9.2"_s,
                          {{u"devtype"_s, 12}, {u"name"_s, u"legacy"_s}, {u"macaddr"_s, u"02:00:00:00:09:02"_s}}, 80)});
-        // An earlier run listed one device that answers now and one that does not.
+        // An earlier run listed one device that answers now, one that does not, one without a MAC.
         m_controller->addDevice(record(u"gone"_s, u"02:00:00:00:09:99"_s));
         m_controller->addDevice(record(u"corva-a, first listing"_s, u"02:00:00:00:09:01"_s));
+        m_controller->addDevice(std::make_shared<const DeviceRecord>(QJsonObject{{u"hostname"_s, u"no MAC"_s}}));
         m_textBox->color = systemOrangeColor; // left by an earlier expression that failed
         m_textBox->text = u"127.0.9.0/30 "_s; // trailing blank and all
 
@@ -127,7 +128,7 @@ private slots:
         QVERIFY(!m_rangeButton->enabled && !m_discoverButton->enabled);
         QVERIFY(!m_progress->hidden && m_progress->animating);
         QCOMPARE(m_table->reloads, 1);
-        QCOMPARE(hostnames(m_controller->devices()), (QStringList{u"gone"_s, u"corva-a, first listing"_s}));
+        QCOMPARE(hostnames(m_controller->devices()), (QStringList{u"gone"_s, u"corva-a, first listing"_s, u"no MAC"_s}));
 
         QTRY_VERIFY_WITH_TIMEOUT(!m_controller->discovering(), 60'000);
         QCOMPARE(m_rangeButton->title, u"IP Range Scan"_s);

@@ -10,10 +10,70 @@ class TestCommandLine final : public QObject {
     Q_OBJECT
 
 private slots:
+    void parse_data();
+    void parse();
     void run_data();
     void run();
-    void scanProgressOnlyAtATerminal();
+    void noScanProgressIntoAPipe();
 };
+
+void TestCommandLine::parse_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("argument");
+    QTest::addColumn<QString>("broadcast");
+    QTest::addColumn<int>("format");
+    QTest::addColumn<int>("replyPort");
+    using K = Command::Kind;
+    using F = OutputFormat;
+    const QString everyone;
+    const auto row = [](const char *name, const QStringList &arguments, K kind, const QString &argument = {},
+                        const QString &broadcast = {}, F format = F::Text, int replyPort = 0) {
+        QTest::newRow(name) << arguments << int(kind) << argument << broadcast << int(format) << replyPort;
+    };
+    row("window, bad broadcast", {u"--broadcast"_s, u"192.168.1"_s}, K::UsageError);
+    row("window, reply port", {u"--reply-port"_s, u"40000"_s, u"--broadcast"_s, u"10.0.0.255"_s}, K::Window, {},
+        u"10.0.0.255"_s, F::Text, 40000);
+    row("discover, reply port", {u"discover"_s, u"--reply-port"_s, u"65535"_s}, K::Discover, {}, {}, F::Text, 65535);
+    row("discover, reply port too big", {u"discover"_s, u"--reply-port"_s, u"65536"_s}, K::UsageError);
+    row("discover, reply port not a number", {u"discover"_s, u"--reply-port"_s, u"-1"_s}, K::UsageError);
+    row("scan, no reply port", {u"scan"_s, u"10.0.0.0/30"_s, u"--reply-port"_s, u"40000"_s}, K::UsageError);
+    row("expand, no range", {u"expand"_s}, K::UsageError);
+    row("discover, json, broadcast", {u"discover"_s, u"--broadcast"_s, u"10.1.255.255"_s, u"--json"_s},
+        K::Discover, {}, u"10.1.255.255"_s, F::Json);
+    row("discover, operand", {u"discover"_s, u"10.0.0.1"_s}, K::UsageError);
+    row("discover, json and csv", {u"discover"_s, u"--json"_s, u"--csv"_s}, K::UsageError);
+    row("scan", {u"scan"_s, u"10.0.0.0/30"_s, u"--csv"_s}, K::Scan, u"10.0.0.0/30"_s, everyone, F::Csv);
+    row("scan, no broadcast", {u"scan"_s, u"10.0.0.0/30"_s, u"--broadcast"_s, u"10.0.0.255"_s}, K::UsageError);
+    row("scan, no range", {u"scan"_s, u"--json"_s}, K::UsageError);
+    row("probe", {u"probe"_s, u"10.0.0.7"_s, u"--json"_s}, K::Probe, u"10.0.0.7"_s, everyone, F::Json);
+    row("probe, port", {u"probe"_s, u"127.0.0.5:8080"_s}, K::Probe, u"127.0.0.5:8080"_s);
+    row("probe, host name", {u"probe"_s, u"corva-hall.lan"_s}, K::Probe, u"corva-hall.lan"_s);
+    row("probe, leading zero", {u"probe"_s, u"010.0.0.1"_s}, K::UsageError);
+    row("probe, octet above 255", {u"probe"_s, u"192.168.1.260"_s}, K::UsageError);
+    row("probe, path", {u"probe"_s, u"10.0.0.1/x"_s}, K::UsageError);
+    row("help with more", {u"--help"_s, u"x"_s}, K::UsageError);
+}
+
+void TestCommandLine::parse()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, kind);
+    QFETCH(QString, argument);
+    QFETCH(QString, broadcast);
+    QFETCH(int, format);
+    QFETCH(int, replyPort);
+    const Command command = parseCommandLine(arguments);
+    QCOMPARE(int(command.kind), kind);
+    QCOMPARE(command.message.isEmpty(), command.kind != Command::Kind::UsageError);
+    if (command.kind == Command::Kind::UsageError)
+        return;
+    QCOMPARE(command.argument, argument);
+    QCOMPARE(command.broadcastAddress, broadcast);
+    QCOMPARE(int(command.format), format);
+    QCOMPARE(int(command.replyPort), replyPort);
+}
 
 void TestCommandLine::run_data()
 {
@@ -28,11 +88,8 @@ void TestCommandLine::run_data()
     QTest::newRow("help") << QStringList{u"--help"_s} << 0 << usageText().toUtf8() << QStringList{} << QString();
     QTest::newRow("unknown command") << QStringList{u"frobnicate"_s} << 2 << QByteArray() << QStringList{} << QString();
 
-    const QString unable = u"Unable to expand IP Range: '%1'"_s;
     QTest::newRow("block") << QStringList{u"expand"_s, u"10.0.0.0/30"_s} << 0 << QByteArray("10.0.0.0\n10.0.0.1\n10.0.0.2\n10.0.0.3\n")
                            << QStringList{u"IP Range in CIDR notation."_s} << QString();
-    QTest::newRow("dash range") << QStringList{u"expand"_s, u"10.0.0.9-11"_s} << 0 << QByteArray("10.0.0.9\n10.0.0.10\n10.0.0.11\n")
-                                << QStringList{u"IP Range in Range notation."_s} << QString();
     QByteArray block;
     for (int i = 0; i < 65536; ++i)
         block += "10.1." + QByteArray::number(i >> 8) + '.' + QByteArray::number(i & 255) + '\n';
@@ -40,10 +97,8 @@ void TestCommandLine::run_data()
                                  << QStringList{u"IP Range in CIDR notation."_s} << QString();
     QTest::newRow("text kept as typed") << QStringList{u"expand"_s, u"10.0.0.1\u00e9"_s} << 0 << QByteArray("10.0.0.1\xc3\xa9\n")
                                         << QStringList{u"IP Range in single address notation."_s} << QString();
-    QTest::newRow("no notation") << QStringList{u"expand"_s, u" 10.0.0.1"_s} << 2 << QByteArray()
-                                 << QStringList{unable.arg(u" 10.0.0.1"_s)} << QString();
     QTest::newRow("covers nothing") << QStringList{u"expand"_s, u"10.0.0.0/33"_s} << 2 << QByteArray()
-                                    << QStringList{u"IP Range in CIDR notation."_s, unable.arg(u"10.0.0.0/33"_s)} << QString();
+                                    << QStringList{u"IP Range in CIDR notation."_s, u"Unable to expand IP Range: '10.0.0.0/33'"_s} << QString();
     // Output that cannot be written fails the command, with one line saying so.
     const QString full = u"/dev/full"_s;
     QTest::newRow("full disk") << QStringList{u"expand"_s, u"10.0.0.0/30"_s} << 1 << QByteArray()
@@ -87,19 +142,10 @@ void TestCommandLine::run()
 QTEST_GUILESS_MAIN(TestCommandLine)
 #include "tst_commandline.moc"
 
-// A scan of four loopback addresses where nothing listens: at a terminal the count is
-// rewritten in place and reaches four of four exactly once; into a pipe it never shows.
-void TestCommandLine::scanProgressOnlyAtATerminal()
+// A scan of four loopback addresses where nothing listens, into a pipe: no progress count,
+// which a terminal rewrites in place, gets into the log.
+void TestCommandLine::noScanProgressIntoAPipe()
 {
-    const QString scan = QStringLiteral(DF_BINARY) + u" scan 127.0.11.0/30"_s;
-    QProcess terminal;
-    terminal.start(u"script"_s, {u"-qefc"_s, scan, u"/dev/null"_s});
-    QVERIFY(terminal.waitForFinished(60'000));
-    QCOMPARE(terminal.exitCode(), 0);
-    const QByteArray shown = terminal.readAllStandardOutput();
-    QCOMPARE(shown.count("Probed 4 of 4 addresses"), 1);
-    QVERIFY(shown.contains("SCAN COMPLETE"));
-
     QProcess pipe;
     pipe.start(QStringLiteral(DF_BINARY), {u"scan"_s, u"127.0.11.0/30"_s});
     QVERIFY(pipe.waitForFinished(60'000));

@@ -1,9 +1,6 @@
 #pragma once
 
 #include "platform/controls.h"
-#include "platform/window.h"
-
-#include <QStringList>
 
 // Controls that remember what the controller did to them.
 
@@ -44,73 +41,13 @@ public:
     Color color = 0xFF000000;
 };
 
-class FakeSearchField final : public SearchField {
-public:
-    QString stringValue() const override { return text; }
-    void setAction(std::function<void(const QString &)> newAction) override { action = std::move(newAction); }
-    // What the user's typing does.
-    void type(const QString &newText)
-    {
-        text = newText;
-        if (action)
-            action(text);
-    }
-
-    QString text;
-    std::function<void(const QString &)> action;
-};
-
 class FakeTableView final : public TableView {
 public:
-    void setDataSource(std::weak_ptr<TableViewDataSource> newDataSource) override
-    {
-        dataSource = std::move(newDataSource);
-        wiring.append(QStringLiteral("data source"));
-    }
-    void setDelegate(std::weak_ptr<TableViewDelegate> newDelegate) override
-    {
-        delegate = std::move(newDelegate);
-        wiring.append(QStringLiteral("delegate"));
-    }
-    void reloadData() override
-    {
-        ++reloads;
-        wiring.append(QStringLiteral("reload"));
-    }
+    void setDataSource(std::weak_ptr<TableViewDataSource>) override {}
+    void setDelegate(std::weak_ptr<TableViewDelegate>) override {}
+    void reloadData() override { ++reloads; }
     QList<SortDescriptor> sortDescriptors() const override { return descriptors; }
 
     int reloads = 0;
-    QStringList wiring; // what was set up, in order
     QList<SortDescriptor> descriptors;
-    std::weak_ptr<TableViewDataSource> dataSource;
-    std::weak_ptr<TableViewDelegate> delegate;
-};
-
-class FakeWorkspace final : public Workspace {
-public:
-    void openURL(const QUrl &url) override { opened.append(url); }
-
-    QList<QUrl> opened;
-};
-
-class FakeWindow final : public Window {
-public:
-    void setContentView(QObject *view) override
-    {
-        contentView = view;
-        contentSet = true;
-    }
-    QRectF frame() const override { return rect; }
-    void setFrame(const QRectF &newFrame, bool display, bool animate) override
-    {
-        rect = newFrame;
-        displayed = display;
-        animated = animate;
-    }
-
-    QObject *contentView = nullptr;
-    bool contentSet = false;
-    QRectF rect{40, 60, 640, 480};
-    bool displayed = false;
-    bool animated = false;
 };

@@ -151,7 +151,7 @@ private slots:
     void interfaceChoice()
     {
         const unsigned up = IFF_UP | IFF_RUNNING;
-        const QList<NetworkInterface> interfaces{{u"lo"_s, 1, up | IFF_LOOPBACK},
+        const QList<NetworkInterface> interfaces{{u"lo"_s, 1, up | IFF_LOOPBACK | IFF_BROADCAST},
                                                  {u"eth0"_s, 2, up | IFF_BROADCAST | IFF_MULTICAST},
                                                  {u"eth0"_s, 2, up | IFF_BROADCAST | IFF_MULTICAST},
                                                  {u"wlan0"_s, 3, IFF_BROADCAST},

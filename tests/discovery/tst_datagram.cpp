@@ -4,67 +4,53 @@
 
 using namespace Qt::StringLiterals;
 
-// The reply checks of both protocols and the bad-packet text: bytes in, verdict or text out.
 class TestDatagram final : public QObject {
     Q_OBJECT
 
 private slots:
-    void replyChecks_data()
+    // text: how the datagram shows in a "Bad UDP packet" line, were it rejected.
+    void datagrams_data()
     {
         QTest::addColumn<QByteArray>("datagram");
         QTest::addColumn<bool>("xpico");
         QTest::addColumn<bool>("corva");
+        QTest::addColumn<QString>("text");
         const QByteArray gateway("\x00\x01\x00\xF7", 4);
-        QTest::newRow("gateway reply") << gateway + QByteArray(26, '\0') << true << false;
-        QTest::newRow("gateway reply, 4 bytes") << gateway << true << false;
-        QTest::newRow("gateway, 3 bytes") << gateway.left(3) << false << false;
-        QTest::newRow("gateway, wrong code") << QByteArray("\x00\x01\x00\xF8", 4) << false << false;
-        QTest::newRow("gateway request echoed") << QByteArray("\x00\x01\x00\xF6", 4) << false << false;
+        QTest::newRow("gateway reply") << gateway + QByteArray(26, '\0') << true << false << QString();
+        QTest::newRow("gateway reply, 4 bytes") << gateway << true << false << QString();
+        QTest::newRow("gateway, 3 bytes") << gateway.left(3) << false << false << QString();
+        QTest::newRow("gateway, wrong code") << QByteArray("\x05\x01\x00\xF8", 4) << false << false << u"\\x05\\x01"_s;
+        QTest::newRow("gateway request echoed") << QByteArray("\x00\x01\x00\xF6", 4) << false << false << QString();
         QTest::newRow("gateway code after 512 bytes read")
-            << QByteArray(3, 'x') + char(0xF7) + QByteArray(508, '.') << true << false;
-        QTest::newRow("exactly Server") << QByteArray("Server") << false << true;
-        QTest::newRow("Server and more") << QByteArray("Server corva-hall\r\n") << false << true;
-        QTest::newRow("Server then NUL") << QByteArray("Server\0x", 8) << false << true;
-        QTest::newRow("first 5 bytes only") << QByteArray("Serve") << false << false;
-        QTest::newRow("other case") << QByteArray("SERVER hall") << false << false;
-        QTest::newRow("NUL inside the marker") << QByteArray("Ser\0ver", 7) << false << false;
-        QTest::newRow("Corva request echoed") << QByteArray("Zeph") << false << false;
-        QTest::newRow("empty") << QByteArray() << false << false;
-        QTest::newRow("both at once") << QByteArray("Ser\xF7ver", 7) << true << false;
+            << QByteArray(3, 'x') + char(0xF7) + QByteArray(508, '.') << true << false << u"xxx\\xf7"_s + QString(508, u'.');
+        QTest::newRow("exactly Server") << QByteArray("Server") << false << true << u"Server"_s;
+        QTest::newRow("Server and more") << QByteArray("Server corva-hall\r\n") << false << true
+                                         << u"Server corva-hall\\r\\n"_s;
+        QTest::newRow("Server then NUL") << QByteArray("Server\0x", 8) << false << true << u"Server"_s;
+        QTest::newRow("first 5 bytes only") << QByteArray("Serve") << false << false << u"Serve"_s;
+        QTest::newRow("other case") << QByteArray("SERVER hall") << false << false << u"SERVER hall"_s;
+        QTest::newRow("NUL inside the marker") << QByteArray("Ser\0ver", 7) << false << false << u"Ser"_s;
+        QTest::newRow("Corva request echoed") << QByteArray("Zeph") << false << false << u"Zeph"_s;
+        QTest::newRow("empty") << QByteArray() << false << false << QString();
+        QTest::newRow("starts with NUL") << QByteArray("\0Server", 7) << false << false << QString();
+        QTest::newRow("both at once") << QByteArray("Ser\xF7ver", 7) << true << false << u"Ser\\xf7ver"_s;
+        QTest::newRow("newline cannot start a line") << QByteArray("x\n2026-12-07 forged") << false << false
+                                                      << u"x\\n2026-12-07 forged"_s;
+        QTest::newRow("tab, escape, delete, high bytes") << QByteArray("a\tb\x1b[2J\x7f\xff\x80") << false << false
+                                                         << u"a\\tb\\x1b[2J\\x7f\\xff\\x80"_s;
+        QTest::newRow("backslash stays readable") << QByteArray("a\\nb") << false << false << u"a\\\\nb"_s;
     }
 
-    void replyChecks()
+    // The reply checks of both protocols and the bad-packet text: bytes in, verdict or text out.
+    void datagrams()
     {
         QFETCH(QByteArray, datagram);
         QFETCH(bool, xpico);
         QFETCH(bool, corva);
+        QFETCH(QString, text);
         QCOMPARE(isXpicoReply(datagram), xpico);
         QCOMPARE(isCorvaReply(datagram), corva);
-    }
-
-    void badPacketText_data()
-    {
-        QTest::addColumn<QByteArray>("datagram");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("empty") << QByteArray() << QString();
-        QTest::newRow("starts with NUL") << QByteArray("\0Server", 7) << QString();
-        QTest::newRow("up to the first NUL") << QByteArray("Ser\0ver", 7) << u"Ser"_s;
-        QTest::newRow("request text") << QByteArray("Zeph") << u"Zeph"_s;
-        QTest::newRow("no NUL: the bytes received only") << QByteArray("SERVER hall") << u"SERVER hall"_s;
-        QTest::newRow("newline cannot start a line") << QByteArray("x\n2026-12-07 forged")
-                                                      << u"x\\n2026-12-07 forged"_s;
-        QTest::newRow("carriage return and tab") << QByteArray("a\rb\tc") << u"a\\rb\\tc"_s;
-        QTest::newRow("escape sequence") << QByteArray("\x1b[2J") << u"\\x1b[2J"_s;
-        QTest::newRow("delete and high bytes") << QByteArray("\x7f\xff\x80") << u"\\x7f\\xff\\x80"_s;
-        QTest::newRow("backslash stays readable") << QByteArray("a\\nb") << u"a\\\\nb"_s;
-        QTest::newRow("gateway bytes") << QByteArray("\x05\x01\x00\xF8", 4) << u"\\x05\\x01"_s;
-    }
-
-    void badPacketText()
-    {
-        QFETCH(QByteArray, datagram);
-        QFETCH(QString, text);
-        QCOMPARE(::badPacketText(datagram), text);
+        QCOMPARE(badPacketText(datagram), text);
     }
 };
 

@@ -103,48 +103,42 @@ private slots:
         m_sim.reset();
     }
 
-    void uptimeText_data()
-    {
-        QTest::addColumn<QJsonValue>("uptime");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("1 day 2 h 3 min 4 s") << QJsonValue(93784) << u"1d 02:03:04"_s;
-        QTest::newRow("absent") << QJsonValue(QJsonValue::Undefined) << u"0d 00:00:00"_s;
-        QTest::newRow("negative keeps its sign") << QJsonValue(-61) << u"0d 00:-1:-1"_s;
-        QTest::newRow("fraction cut off") << QJsonValue(3599.7) << u"0d 00:59:59"_s;
-        QTest::newRow("text") << QJsonValue(u"7200"_s) << u"0d 02:00:00"_s;
-        QTest::newRow("true") << QJsonValue(true) << u"0d 00:00:01"_s;
-        QTest::newRow("huge text clamps") << QJsonValue(u"99999999999999999999999"_s) << u"24855d 03:14:07"_s;
-    }
-
-    void uptimeText()
-    {
-        QFETCH(QJsonValue, uptime);
-        QFETCH(QString, text);
-        QCOMPARE(::uptimeText(uptime), text);
-    }
-
-    void deviceType_data()
+    // The uptime as "Nd HH:MM:SS"; the model code in the serial number names the type.
+    void infoRecords_data()
     {
         QTest::addColumn<QJsonObject>("reply");
+        QTest::addColumn<QString>("uptime");
         QTest::addColumn<QJsonValue>("deviceType"); // undefined: no key
         const QJsonValue none(QJsonValue::Undefined);
-        QTest::newRow("known code") << QJsonObject{{u"serialNumber"_s, u"10601"_s}} << QJsonValue(u"HB-5E"_s);
+        const auto up = [](const QJsonValue &uptime) { return QJsonObject{{u"uptime"_s, uptime}}; };
+        QTest::newRow("1 day 2 h 3 min 4 s") << up(93784) << u"1d 02:03:04"_s << none;
+        QTest::newRow("negative keeps its sign") << up(-61) << u"0d 00:-1:-1"_s << none;
+        QTest::newRow("fraction cut off") << up(3599.7) << u"0d 00:59:59"_s << none;
+        QTest::newRow("text") << up(u"7200"_s) << u"0d 02:00:00"_s << none;
+        QTest::newRow("true") << up(true) << u"0d 00:00:01"_s << none;
+        QTest::newRow("huge text clamps") << up(u"99999999999999999999999"_s) << u"24855d 03:14:07"_s << none;
+        const QString zero = u"0d 00:00:00"_s;
+        QTest::newRow("known code") << QJsonObject{{u"serialNumber"_s, u"10601"_s}} << zero << QJsonValue(u"HB-5E"_s);
         QTest::newRow("unknown code removes the reply's")
-            << QJsonObject{{u"serialNumber"_s, u"12345678"_s}, {u"deviceType"_s, u"own"_s}} << none;
+            << QJsonObject{{u"serialNumber"_s, u"12345678"_s}, {u"deviceType"_s, u"own"_s}} << zero << none;
         QTest::newRow("four characters keep the reply's")
-            << QJsonObject{{u"serialNumber"_s, u"1039"_s}, {u"deviceType"_s, u"own"_s}} << QJsonValue(u"own"_s);
+            << QJsonObject{{u"serialNumber"_s, u"1039"_s}, {u"deviceType"_s, u"own"_s}} << zero << QJsonValue(u"own"_s);
         QTest::newRow("no serial keeps the reply's")
-            << QJsonObject{{u"deviceType"_s, u"own"_s}} << QJsonValue(u"own"_s);
-        QTest::newRow("number as decimal text") << QJsonObject{{u"serialNumber"_s, 11330042}} << QJsonValue(u"RT-42I"_s);
+            << QJsonObject{{u"deviceType"_s, u"own"_s}} << zero << QJsonValue(u"own"_s);
+        QTest::newRow("number as decimal text")
+            << QJsonObject{{u"serialNumber"_s, 11330042}} << zero << QJsonValue(u"RT-42I"_s);
         QTest::newRow("code must match whole")
-            << QJsonObject{{u"serialNumber"_s, u"106x1"_s}, {u"deviceType"_s, u"own"_s}} << none;
+            << QJsonObject{{u"serialNumber"_s, u"106x1"_s}, {u"deviceType"_s, u"own"_s}} << zero << none;
     }
 
-    void deviceType()
+    void infoRecords()
     {
         QFETCH(QJsonObject, reply);
+        QFETCH(QString, uptime);
         QFETCH(QJsonValue, deviceType);
-        QCOMPARE(deviceInfoRecord(json(reply), recordAddress, recordAddress)->value(DeviceKey::deviceType), deviceType);
+        const auto record = deviceInfoRecord(json(reply), recordAddress, recordAddress);
+        QCOMPARE(record->text(DeviceKey::uptime), uptime);
+        QCOMPARE(record->value(DeviceKey::deviceType), deviceType);
     }
 
     void gatewayRecords_data()

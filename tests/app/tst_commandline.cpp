@@ -26,11 +26,8 @@ private slots:
             QTest::newRow(name) << arguments << int(kind) << argument << broadcast << int(format) << replyPort;
         };
         row("window, bad broadcast", {u"--broadcast"_s, u"192.168.1"_s}, K::UsageError);
-        row("window, reply port", {u"--reply-port"_s, u"40000"_s, u"--broadcast"_s, u"10.0.0.255"_s}, K::Window, {},
-            u"10.0.0.255"_s, F::Text, 40000);
         row("discover, reply port", {u"discover"_s, u"--reply-port"_s, u"65535"_s}, K::Discover, {}, {}, F::Text, 65535);
         row("discover, reply port too big", {u"discover"_s, u"--reply-port"_s, u"65536"_s}, K::UsageError);
-        row("scan, no reply port", {u"scan"_s, u"10.0.0.0/30"_s, u"--reply-port"_s, u"40000"_s}, K::UsageError);
         row("discover, json, broadcast", {u"discover"_s, u"--broadcast"_s, u"10.1.255.255"_s, u"--json"_s},
             K::Discover, {}, u"10.1.255.255"_s, F::Json);
         row("discover, operand", {u"discover"_s, u"10.0.0.1"_s}, K::UsageError);

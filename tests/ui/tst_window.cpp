@@ -175,13 +175,11 @@ private slots:
 
         // An expression that cannot be expanded only turns orange; nothing listens on the
         // next, but the stop comes before its scan can end.
-        const QColor normal = range->palette().color(QPalette::Text);
         range->setText(u"127.0.14.0/33"_s);
         QTest::keyClick(range, Qt::Key_Return);
         QCOMPARE(range->palette().color(QPalette::Text).rgba(), systemOrangeColor);
         range->setText(u"127.0.14.0/24"_s);
         QTest::keyClick(range, Qt::Key_Return);
-        QCOMPARE(range->palette().color(QPalette::Text), normal);
         QVERIFY(stop->isVisible() && !discover->isEnabled());
         QCOMPARE(scan->text(), u"Scanning..."_s);
         QCOMPARE(widget<QLabel>("progressLabel")->text(), u"Probed 0 of 256 addresses, 0 devices found"_s);

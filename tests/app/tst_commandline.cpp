@@ -10,148 +10,127 @@ class TestCommandLine final : public QObject {
     Q_OBJECT
 
 private slots:
-    void parse_data();
-    void parse();
-    void run_data();
-    void run();
-    void noScanProgressIntoAPipe();
-};
-
-void TestCommandLine::parse_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<int>("kind");
-    QTest::addColumn<QString>("argument");
-    QTest::addColumn<QString>("broadcast");
-    QTest::addColumn<int>("format");
-    QTest::addColumn<int>("replyPort");
-    using K = Command::Kind;
-    using F = OutputFormat;
-    const QString everyone;
-    const auto row = [](const char *name, const QStringList &arguments, K kind, const QString &argument = {},
-                        const QString &broadcast = {}, F format = F::Text, int replyPort = 0) {
-        QTest::newRow(name) << arguments << int(kind) << argument << broadcast << int(format) << replyPort;
-    };
-    row("window, bad broadcast", {u"--broadcast"_s, u"192.168.1"_s}, K::UsageError);
-    row("window, reply port", {u"--reply-port"_s, u"40000"_s, u"--broadcast"_s, u"10.0.0.255"_s}, K::Window, {},
-        u"10.0.0.255"_s, F::Text, 40000);
-    row("discover, reply port", {u"discover"_s, u"--reply-port"_s, u"65535"_s}, K::Discover, {}, {}, F::Text, 65535);
-    row("discover, reply port too big", {u"discover"_s, u"--reply-port"_s, u"65536"_s}, K::UsageError);
-    row("discover, reply port not a number", {u"discover"_s, u"--reply-port"_s, u"-1"_s}, K::UsageError);
-    row("scan, no reply port", {u"scan"_s, u"10.0.0.0/30"_s, u"--reply-port"_s, u"40000"_s}, K::UsageError);
-    row("expand, no range", {u"expand"_s}, K::UsageError);
-    row("discover, json, broadcast", {u"discover"_s, u"--broadcast"_s, u"10.1.255.255"_s, u"--json"_s},
-        K::Discover, {}, u"10.1.255.255"_s, F::Json);
-    row("discover, operand", {u"discover"_s, u"10.0.0.1"_s}, K::UsageError);
-    row("discover, json and csv", {u"discover"_s, u"--json"_s, u"--csv"_s}, K::UsageError);
-    row("scan", {u"scan"_s, u"10.0.0.0/30"_s, u"--csv"_s}, K::Scan, u"10.0.0.0/30"_s, everyone, F::Csv);
-    row("scan, no broadcast", {u"scan"_s, u"10.0.0.0/30"_s, u"--broadcast"_s, u"10.0.0.255"_s}, K::UsageError);
-    row("scan, no range", {u"scan"_s, u"--json"_s}, K::UsageError);
-    row("probe", {u"probe"_s, u"10.0.0.7"_s, u"--json"_s}, K::Probe, u"10.0.0.7"_s, everyone, F::Json);
-    row("probe, port", {u"probe"_s, u"127.0.0.5:8080"_s}, K::Probe, u"127.0.0.5:8080"_s);
-    row("probe, host name", {u"probe"_s, u"corva-hall.lan"_s}, K::Probe, u"corva-hall.lan"_s);
-    row("probe, leading zero", {u"probe"_s, u"010.0.0.1"_s}, K::UsageError);
-    row("probe, octet above 255", {u"probe"_s, u"192.168.1.260"_s}, K::UsageError);
-    row("probe, path", {u"probe"_s, u"10.0.0.1/x"_s}, K::UsageError);
-    row("help with more", {u"--help"_s, u"x"_s}, K::UsageError);
-}
-
-void TestCommandLine::parse()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(int, kind);
-    QFETCH(QString, argument);
-    QFETCH(QString, broadcast);
-    QFETCH(int, format);
-    QFETCH(int, replyPort);
-    const Command command = parseCommandLine(arguments);
-    QCOMPARE(int(command.kind), kind);
-    QCOMPARE(command.message.isEmpty(), command.kind != Command::Kind::UsageError);
-    if (command.kind == Command::Kind::UsageError)
-        return;
-    QCOMPARE(command.argument, argument);
-    QCOMPARE(command.broadcastAddress, broadcast);
-    QCOMPARE(int(command.format), format);
-    QCOMPARE(int(command.replyPort), replyPort);
-}
-
-void TestCommandLine::run_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QByteArray>("out");
-    QTest::addColumn<QStringList>("logged");
-    QTest::addColumn<QString>("outputFile"); // standard output goes there instead of a pipe
-
-    QTest::newRow("version") << QStringList{u"--version"_s} << 0 << QByteArray("devicefinder " DF_VERSION "\n")
-                             << QStringList{} << QString();
-    QTest::newRow("help") << QStringList{u"--help"_s} << 0 << usageText().toUtf8() << QStringList{} << QString();
-    QTest::newRow("unknown command") << QStringList{u"frobnicate"_s} << 2 << QByteArray() << QStringList{} << QString();
-
-    QTest::newRow("block") << QStringList{u"expand"_s, u"10.0.0.0/30"_s} << 0 << QByteArray("10.0.0.0\n10.0.0.1\n10.0.0.2\n10.0.0.3\n")
-                           << QStringList{u"IP Range in CIDR notation."_s} << QString();
-    QByteArray block;
-    for (int i = 0; i < 65536; ++i)
-        block += "10.1." + QByteArray::number(i >> 8) + '.' + QByteArray::number(i & 255) + '\n';
-    QTest::newRow("many writes") << QStringList{u"expand"_s, u"10.1.2.3/16"_s} << 0 << block
-                                 << QStringList{u"IP Range in CIDR notation."_s} << QString();
-    QTest::newRow("text kept as typed") << QStringList{u"expand"_s, u"10.0.0.1\u00e9"_s} << 0 << QByteArray("10.0.0.1\xc3\xa9\n")
-                                        << QStringList{u"IP Range in single address notation."_s} << QString();
-    QTest::newRow("covers nothing") << QStringList{u"expand"_s, u"10.0.0.0/33"_s} << 2 << QByteArray()
-                                    << QStringList{u"IP Range in CIDR notation."_s, u"Unable to expand IP Range: '10.0.0.0/33'"_s} << QString();
-    // Output that cannot be written fails the command, with one line saying so.
-    const QString full = u"/dev/full"_s;
-    QTest::newRow("full disk") << QStringList{u"expand"_s, u"10.0.0.0/30"_s} << 1 << QByteArray()
-                               << QStringList{u"IP Range in CIDR notation."_s} << full;
-    QTest::newRow("full disk, many writes") << QStringList{u"expand"_s, u"10.1.2.3/16"_s} << 1 << QByteArray()
-                                            << QStringList{u"IP Range in CIDR notation."_s} << full;
-    QTest::newRow("full disk, help") << QStringList{u"--help"_s} << 1 << QByteArray() << QStringList{} << full;
-}
-
-void TestCommandLine::run()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(int, status);
-    QFETCH(QByteArray, out);
-    QFETCH(QStringList, logged);
-    QFETCH(QString, outputFile);
-
-    QProcess process;
-    if (!outputFile.isEmpty())
-        process.setStandardOutputFile(outputFile);
-    process.start(QStringLiteral(DF_BINARY), arguments);
-    QVERIFY(process.waitForFinished(30'000));
-    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(process.exitCode(), status);
-    QCOMPARE(process.readAllStandardOutput(), out);
-
-    // Log lines carry the time, the program and pid:thread before the message itself.
-    static const QRegularExpression logLine(
-        uR"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} devicefinder\[\d+:\d+\] (.*)$)"_s);
-    QStringList messages;
-    int unwritten = 0;
-    for (const QString &line : QString::fromUtf8(process.readAllStandardError()).split(u'\n')) {
-        if (const QRegularExpressionMatch match = logLine.match(line); match.hasMatch())
-            messages.append(match.captured(1));
-        unwritten += line.startsWith(u"devicefinder: the output could not be written"_s) ? 1 : 0;
+    void parse_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("argument");
+        QTest::addColumn<QString>("broadcast");
+        QTest::addColumn<int>("format");
+        QTest::addColumn<int>("replyPort");
+        using K = Command::Kind;
+        using F = OutputFormat;
+        const QString everyone;
+        const auto row = [](const char *name, const QStringList &arguments, K kind, const QString &argument = {},
+                            const QString &broadcast = {}, F format = F::Text, int replyPort = 0) {
+            QTest::newRow(name) << arguments << int(kind) << argument << broadcast << int(format) << replyPort;
+        };
+        row("window, bad broadcast", {u"--broadcast"_s, u"192.168.1"_s}, K::UsageError);
+        row("discover, reply port", {u"discover"_s, u"--reply-port"_s, u"65535"_s}, K::Discover, {}, {}, F::Text, 65535);
+        row("discover, reply port too big", {u"discover"_s, u"--reply-port"_s, u"65536"_s}, K::UsageError);
+        row("discover, json, broadcast", {u"discover"_s, u"--broadcast"_s, u"10.1.255.255"_s, u"--json"_s},
+            K::Discover, {}, u"10.1.255.255"_s, F::Json);
+        row("discover, operand", {u"discover"_s, u"10.0.0.1"_s}, K::UsageError);
+        row("discover, json and csv", {u"discover"_s, u"--json"_s, u"--csv"_s}, K::UsageError);
+        row("scan", {u"scan"_s, u"10.0.0.0/30"_s, u"--csv"_s}, K::Scan, u"10.0.0.0/30"_s, everyone, F::Csv);
+        row("scan, no broadcast", {u"scan"_s, u"10.0.0.0/30"_s, u"--broadcast"_s, u"10.0.0.255"_s}, K::UsageError);
+        row("probe", {u"probe"_s, u"10.0.0.7"_s, u"--json"_s}, K::Probe, u"10.0.0.7"_s, everyone, F::Json);
+        row("probe, port", {u"probe"_s, u"127.0.0.5:8080"_s}, K::Probe, u"127.0.0.5:8080"_s);
+        row("probe, leading zero", {u"probe"_s, u"010.0.0.1"_s}, K::UsageError);
+        row("probe, octet above 255", {u"probe"_s, u"192.168.1.260"_s}, K::UsageError);
+        row("help with more", {u"--help"_s, u"x"_s}, K::UsageError);
     }
-    QCOMPARE(messages, logged);
-    QCOMPARE(unwritten, outputFile.isEmpty() ? 0 : 1);
-}
+
+    void parse()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, kind);
+        QFETCH(QString, argument);
+        QFETCH(QString, broadcast);
+        QFETCH(int, format);
+        QFETCH(int, replyPort);
+        const Command command = parseCommandLine(arguments);
+        QCOMPARE(int(command.kind), kind);
+        QCOMPARE(command.message.isEmpty(), command.kind != Command::Kind::UsageError);
+        if (command.kind == Command::Kind::UsageError)
+            return;
+        QCOMPARE(command.argument, argument);
+        QCOMPARE(command.broadcastAddress, broadcast);
+        QCOMPARE(int(command.format), format);
+        QCOMPARE(int(command.replyPort), replyPort);
+    }
+
+    void run_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("out");
+        QTest::addColumn<QStringList>("logged");
+        QTest::addColumn<QString>("outputFile"); // standard output goes there instead of a pipe
+
+        QTest::newRow("version") << QStringList{u"--version"_s} << 0 << QByteArray("devicefinder " DF_VERSION "\n")
+                                 << QStringList{} << QString();
+        QTest::newRow("help") << QStringList{u"--help"_s} << 0 << usageText().toUtf8() << QStringList{} << QString();
+        QTest::newRow("unknown command") << QStringList{u"frobnicate"_s} << 2 << QByteArray() << QStringList{} << QString();
+
+        QTest::newRow("block") << QStringList{u"expand"_s, u"10.0.0.0/30"_s} << 0 << QByteArray("10.0.0.0\n10.0.0.1\n10.0.0.2\n10.0.0.3\n")
+                               << QStringList{u"IP Range in CIDR notation."_s} << QString();
+        QTest::newRow("text kept as typed") << QStringList{u"expand"_s, u"10.0.0.1\u00e9"_s} << 0 << QByteArray("10.0.0.1\xc3\xa9\n")
+                                            << QStringList{u"IP Range in single address notation."_s} << QString();
+        QTest::newRow("covers nothing") << QStringList{u"expand"_s, u"10.0.0.0/33"_s} << 2 << QByteArray()
+                                        << QStringList{u"IP Range in CIDR notation."_s, u"Unable to expand IP Range: '10.0.0.0/33'"_s} << QString();
+        const QString full = u"/dev/full"_s;
+        QTest::newRow("full disk") << QStringList{u"expand"_s, u"10.0.0.0/30"_s} << 1 << QByteArray()
+                                   << QStringList{u"IP Range in CIDR notation."_s} << full;
+        QTest::newRow("full disk, many writes") << QStringList{u"expand"_s, u"10.1.2.3/16"_s} << 1 << QByteArray()
+                                                << QStringList{u"IP Range in CIDR notation."_s} << full;
+        QTest::newRow("full disk, help") << QStringList{u"--help"_s} << 1 << QByteArray() << QStringList{} << full;
+    }
+
+    void run()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QByteArray, out);
+        QFETCH(QStringList, logged);
+        QFETCH(QString, outputFile);
+
+        QProcess process;
+        if (!outputFile.isEmpty())
+            process.setStandardOutputFile(outputFile);
+        process.start(QStringLiteral(DF_BINARY), arguments);
+        QVERIFY(process.waitForFinished(30'000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), status);
+        QCOMPARE(process.readAllStandardOutput(), out);
+
+        // Log lines carry the time, the program and pid:thread before the message itself.
+        static const QRegularExpression logLine(
+            uR"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} devicefinder\[\d+:\d+\] (.*)$)"_s);
+        QStringList messages;
+        int unwritten = 0;
+        for (const QString &line : QString::fromUtf8(process.readAllStandardError()).split(u'\n')) {
+            if (const QRegularExpressionMatch match = logLine.match(line); match.hasMatch())
+                messages.append(match.captured(1));
+            unwritten += line.startsWith(u"devicefinder: the output could not be written"_s) ? 1 : 0;
+        }
+        QCOMPARE(messages, logged);
+        QCOMPARE(unwritten, outputFile.isEmpty() ? 0 : 1);
+    }
+
+    // Into a pipe, no progress count, which a terminal rewrites in place, gets into the log.
+    void noScanProgressIntoAPipe()
+    {
+        QProcess pipe;
+        pipe.start(QStringLiteral(DF_BINARY), {u"scan"_s, u"127.0.11.0/30"_s});
+        QVERIFY(pipe.waitForFinished(60'000));
+        QCOMPARE(pipe.exitCode(), 0);
+        const QByteArray logged = pipe.readAllStandardError();
+        QVERIFY(logged.contains("SCAN COMPLETE"));
+        QVERIFY(!logged.contains("Probed "));
+        QVERIFY(!logged.contains('\r'));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestCommandLine)
 #include "tst_commandline.moc"
-
-// A scan of four loopback addresses where nothing listens, into a pipe: no progress count,
-// which a terminal rewrites in place, gets into the log.
-void TestCommandLine::noScanProgressIntoAPipe()
-{
-    QProcess pipe;
-    pipe.start(QStringLiteral(DF_BINARY), {u"scan"_s, u"127.0.11.0/30"_s});
-    QVERIFY(pipe.waitForFinished(60'000));
-    QCOMPARE(pipe.exitCode(), 0);
-    const QByteArray logged = pipe.readAllStandardError();
-    QVERIFY(logged.contains("SCAN COMPLETE"));
-    QVERIFY(!logged.contains("Probed "));
-    QVERIFY(!logged.contains('\r'));
-}

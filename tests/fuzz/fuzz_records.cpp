@@ -24,9 +24,11 @@ bool isUptimeText(const QJsonValue &value)
     return value.isString() && form.match(value.toString()).hasMatch();
 }
 
-void checkDeviceInfo(const QByteArray &body, const QJsonDocument &document, const std::optional<QString> &redirect)
+// What both builders promise: a record exactly for a JSON object, with the probe's address
+// and redirect, every value of it showable.
+void checkRecord(const std::optional<DeviceRecord> &record, const QJsonDocument &document,
+                 const std::optional<QString> &redirect)
 {
-    const std::optional<DeviceRecord> record = deviceInfoRecord(body, address, redirect);
     require(record.has_value() == document.isObject(), "a record exactly for a JSON object");
     if (!record)
         return;
@@ -34,32 +36,8 @@ void checkDeviceInfo(const QByteArray &body, const QJsonDocument &document, cons
     require(object.value(u"ipAddress") == address, "ipAddress is the probe's");
     require(redirect ? object.value(u"redirectAddress") == *redirect : !object.contains(u"redirectAddress"),
             "redirectAddress is the probe's, or absent");
-    require(isUptimeText(object.value(u"uptime")), "uptime is a duration text");
-    // Every other member is the device's, unchanged.
-    const QJsonObject reply = document.object();
-    for (auto it = reply.begin(); it != reply.end(); ++it) {
-        if (it.key() != u"ipAddress" && it.key() != u"redirectAddress" && it.key() != u"uptime"
-            && it.key() != u"deviceType")
-            require(object.value(it.key()) == it.value(), "the reply's members are kept");
-    }
-    (void)record->description();
-    (void)deviceIdentity(*record);
-}
-
-void checkGatewayData(const QByteArray &body, const QJsonDocument &document, const std::optional<QString> &redirect)
-{
-    const std::optional<DeviceRecord> record = xpicoRecord(body, address, redirect);
-    require(record.has_value() == document.isObject(), "a record exactly for a JSON object");
-    if (!record)
-        return;
-    const QJsonObject &object = record->object();
     for (auto it = object.begin(); it != object.end(); ++it)
         (void)valueText(it.value());
-    require(object.value(u"ipAddress") == address, "ipAddress is the probe's");
-    require(redirect ? object.value(u"redirectAddress") == *redirect : !object.contains(u"redirectAddress"),
-            "redirectAddress is the probe's, or absent");
-    const QString type = object.value(u"deviceType").toString();
-    require(type == u"HB-5" || type == u"HB-1", "a gateway is one of the two models");
     (void)record->description();
     (void)deviceIdentity(*record);
 }
@@ -107,24 +85,30 @@ void checkOrder(const QJsonDocument &document)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    static const bool ready = [] {
-        buildModelNames();
-        return true;
-    }();
+    static const bool ready = (buildModelNames(), true);
     (void)ready;
 
     const QByteArray body(reinterpret_cast<const char *>(data), qsizetype(size));
     const QJsonDocument document = QJsonDocument::fromJson(body);
+    const QJsonObject reply = document.object();
     for (const std::optional<QString> &redirect : {std::optional<QString>(), std::optional<QString>(QStringLiteral("corva.lan"))}) {
-        checkDeviceInfo(body, document, redirect);
-        checkGatewayData(body, document, redirect);
+        const std::optional<DeviceRecord> info = deviceInfoRecord(body, address, redirect);
+        checkRecord(info, document, redirect);
+        const std::optional<DeviceRecord> gateway = xpicoRecord(body, address, redirect);
+        checkRecord(gateway, document, redirect);
+        if (!info || !gateway)
+            continue;
+        require(isUptimeText(info->object().value(u"uptime")), "uptime is a duration text");
+        for (auto it = reply.begin(); it != reply.end(); ++it) {
+            if (it.key() != u"ipAddress" && it.key() != u"redirectAddress" && it.key() != u"uptime"
+                && it.key() != u"deviceType")
+                require(info->object().value(it.key()) == it.value(), "the reply's members are kept");
+        }
+        const QString type = gateway->object().value(u"deviceType").toString();
+        require(type == u"HB-5" || type == u"HB-1", "a gateway is one of the two models");
     }
     checkOrder(document);
-    // The uptime of any member, whatever its type.
-    if (document.isObject()) {
-        const QJsonObject reply = document.object();
-        for (auto it = reply.begin(); it != reply.end(); ++it)
-            require(isUptimeText(uptimeText(it.value())), "uptimeText of any value is a duration text");
-    }
+    for (auto it = reply.begin(); it != reply.end(); ++it)
+        require(isUptimeText(uptimeText(it.value())), "uptimeText of any value is a duration text");
     return 0;
 }

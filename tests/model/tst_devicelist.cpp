@@ -53,12 +53,10 @@ private slots:
         const QJsonObject dev{{u"hostname"_s, u"LOBBY-Display"_s},
                               {u"serialNumber"_s, u"1039A0042"_s},
                               {u"macAddress"_s, u"00:1A:2B:3C:4D:5E"_s}};
-        QTest::newRow("empty filter") << dev << QString() << true;
         QTest::newRow("hostname, other case") << dev << u"lobby"_s << true;
         QTest::newRow("serial, other case") << dev << u"a004"_s << true;
         QTest::newRow("mac parts joined, other case") << dev << u"1a2b"_s << true;
         QTest::newRow("mac parts with colon") << dev << u"1a:2b"_s << false;
-        QTest::newRow("no match") << dev << u"kitchen"_s << false;
         QTest::newRow("no wildcards") << dev << u"lob*"_s << false;
         QTest::newRow("no trimming") << dev << u" lobby"_s << false;
         QTest::newRow("colon text in hostname") << QJsonObject{{u"hostname"_s, u"rack 1a:2b"_s}} << u"1a:2b"_s << true;
@@ -74,39 +72,27 @@ private slots:
         QCOMPARE(passesSearch(DeviceRecord(record), filter), passes);
     }
 
-    // Rows in the order of adding; a search filters them, and later additions with it.
-    void addWhileFilteredThenClearFilter()
-    {
-        m_controller->addDevice(device(u"kitchen"_s, u"01"_s));
-        m_controller->search(u"KIT"_s);
-        m_controller->addDevice(device(u"garage"_s, u"02"_s));
-        m_controller->addDevice(device(u"kitchen-2"_s, u"03"_s));
-        QCOMPARE(hostnames(m_controller->filteredDevices()), (QStringList{u"kitchen"_s, u"kitchen-2"_s}));
-        QCOMPARE(m_table->reloads, 1); // adding leaves reloading to the run
-
-        m_controller->search(QString());
-        QCOMPARE(hostnames(m_controller->filteredDevices()),
-                 (QStringList{u"kitchen"_s, u"garage"_s, u"kitchen-2"_s}));
-        QCOMPARE(m_table->reloads, 2);
-    }
-
-    void sortThenSearchThenAdd()
+    // Rows in the order of adding; a sort puts a missing value first, then the addresses by
+    // value, and keeps later additions last; a search forgets the sort and filters later
+    // additions too.
+    void sortSearchAndAdd()
     {
         m_controller->addDevice(device(QJsonObject{{u"hostname"_s, u"b"_s}, {u"ipAddress"_s, u"10.0.0.10"_s}}));
         m_controller->addDevice(device(QJsonObject{{u"hostname"_s, u"a"_s}, {u"ipAddress"_s, u"10.0.0.9"_s}}));
         m_controller->addDevice(device(QJsonObject{{u"hostname"_s, u"c"_s}}));
         m_table->descriptors = {{u"ipAddress"_s, true}};
         m_controller->tableViewSortDescriptorsDidChange();
-        // A missing value first, then the addresses by value.
         QCOMPARE(hostnames(m_controller->filteredDevices()), (QStringList{u"c"_s, u"a"_s, u"b"_s}));
-
         m_controller->addDevice(device(u"0-new"_s, u"x"_s));
         QCOMPARE(m_controller->filteredDevices().last()->text(DeviceKey::hostname), u"0-new"_s);
 
-        // A search forgets the sort.
+        m_controller->search(u"A"_s);
+        m_controller->addDevice(device(u"a-2"_s, u"y"_s));
+        QCOMPARE(hostnames(m_controller->filteredDevices()), (QStringList{u"a"_s, u"a-2"_s}));
+        QCOMPARE(m_table->reloads, 2); // adding leaves reloading to the run
         m_controller->search(QString());
-        QCOMPARE(hostnames(m_controller->filteredDevices()), (QStringList{u"b"_s, u"a"_s, u"c"_s, u"0-new"_s}));
-        QCOMPARE(m_table->reloads, 2);
+        QCOMPARE(hostnames(m_controller->filteredDevices()), (QStringList{u"b"_s, u"a"_s, u"c"_s, u"0-new"_s, u"a-2"_s}));
+        QCOMPARE(m_table->reloads, 3);
     }
 
     // Texts compare naturally, numbers by value and before texts, a missing value first.
@@ -117,7 +103,6 @@ private slots:
         QTest::addColumn<int>("order");
         QTest::newRow("digit runs by value") << QJsonValue(u"10.0.0.9"_s) << QJsonValue(u"10.0.0.10"_s) << -1;
         QTest::newRow("case ignored") << QJsonValue(u"Lobby"_s) << QJsonValue(u"lobby"_s) << 0;
-        QTest::newRow("leading zeros") << QJsonValue(u"dev007"_s) << QJsonValue(u"dev7"_s) << 0;
         QTest::newRow("prefix first") << QJsonValue(u"dev"_s) << QJsonValue(u"dev1"_s) << -1;
         QTest::newRow("long numbers") << QJsonValue(u"99999999999999999999"_s) << QJsonValue(u"100000000000000000000"_s)
                                       << -1;
@@ -193,7 +178,6 @@ private slots:
     {
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("field");
-        QTest::newRow("plain") << u"corva-hall"_s << u"corva-hall"_s;
         QTest::newRow("comma") << u"hall, east"_s << u"\"hall, east\""_s;
         QTest::newRow("quote") << u"5\" rack"_s << u"\"5\"\" rack\""_s;
         QTest::newRow("line break") << u"a\nb"_s << u"\"a\nb\""_s;

@@ -1,11 +1,9 @@
 #include "discovery/broadcastdiscovery.h"
 #include "discovery/networkinterfaces.h"
-#include "model/mainviewcontroller.h"
+#include "support/descriptors.h"
 #include "support/fakecontrols.h"
 #include "support/logcapture.h"
-#include "support/simprofiles.h"
-#include "support/tableresolver.h"
-#include "tools/devicesim/devicesim.h"
+#include "support/devices.h"
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
@@ -14,7 +12,6 @@
 
 #include <net/if.h>
 #include <netinet/in.h>
-#include <fcntl.h>
 #include <sched.h>
 #include <sys/socket.h>
 #include <thread>
@@ -36,19 +33,6 @@ QJsonObject gatewayData(const QString &mac, const QString &name)
 {
     return {{u"devtype"_s, 12}, {u"name"_s, name}, {u"uptime"_s, 300}, {u"macaddr"_s, mac},
             {u"mgt"_s, QJsonObject{{u"serialNo"_s, 1200456}, {u"gatewayVer"_s, u"1.7.0"_s}}}};
-}
-
-Device record(const QString &hostname, const QString &mac)
-{
-    return std::make_shared<const DeviceRecord>(QJsonObject{{u"hostname"_s, hostname}, {u"macAddress"_s, mac}});
-}
-
-QStringList hostnames(const DeviceList &devices)
-{
-    QStringList names;
-    for (const Device &device : devices)
-        names.append(device->text(DeviceKey::hostname));
-    return names;
 }
 
 // Whether `lines` holds `expected` in this order, other lines between them allowed.
@@ -79,27 +63,6 @@ QByteArray standardError(Work work)
     close(saved);
     errors.seek(0);
     return errors.readAll();
-}
-
-// How many wildcard-bound UDP sockets the process holds (the discovery sockets: the
-// simulated devices bind their own addresses), and whether each is close-on-exec.
-std::pair<int, bool> discoverySockets()
-{
-    int found = 0;
-    bool closeOnExec = true;
-    for (int fd = 0; fd < 1024; ++fd) {
-        int type = 0;
-        socklen_t typeLength = sizeof type;
-        sockaddr_in local{};
-        socklen_t localLength = sizeof local;
-        if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &typeLength) != 0 || type != SOCK_DGRAM
-            || getsockname(fd, reinterpret_cast<sockaddr *>(&local), &localLength) != 0 || local.sin_family != AF_INET
-            || local.sin_addr.s_addr != htonl(INADDR_ANY))
-            continue;
-        ++found;
-        closeOnExec = closeOnExec && (fcntl(fd, F_GETFD) & FD_CLOEXEC);
-    }
-    return {found, closeOnExec};
 }
 
 } // namespace
@@ -246,7 +209,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(m_log->lines().filter(u"Corva disco response from "_s).size(), 5, 2'000);
         QVERIFY(m_log->lines().contains(u"Bad UDP packet: 'Ser' from 127.0.8.12"_s));
         // A browser that "Open" starts meanwhile must not inherit the socket.
-        QCOMPARE(discoverySockets(), std::pair(1, true));
+        QVERIFY(socketsCloseOnExec());
         m_resolver->setAnswering(true);
         caller.join();
 
@@ -282,10 +245,10 @@ private slots:
                simDevice(Kind::InfoNotFound, u"corva-legacy"_s, u"127.0.8.15"_s,
                          gatewayData(u"02:00:00:00:08:15"_s, u"corva-legacy"_s), 80),
                simDevice(Kind::Gateway, u"gw"_s, u"127.0.8.21"_s, gatewayData(u"02:00:00:00:08:21"_s, u"gw"_s), 80)});
-        const auto discoverButton = std::make_shared<FakePushButton>();
-        const auto table = std::make_shared<FakeTableView>();
-        m_controller->setDiscoverButton(discoverButton);
-        m_controller->setTableView(table);
+        const FakeControls ui(m_resolver);
+        const auto &discoverButton = ui.discoverButton;
+        const auto &table = ui.table;
+        m_controller = ui.controller;
 
         // Listed by an earlier run: one device answers again, one is gone. A search is set.
         m_controller->addDevice(record(u"gone"_s, u"02:00:00:00:08:99"_s));
@@ -370,13 +333,7 @@ private slots:
     }
 
 private:
-    void start(const QList<DeviceProfile> &devices)
-    {
-        m_sim = std::make_unique<DeviceSim>(devices);
-        QString error;
-        if (!m_sim->start(&error))
-            qFatal("devices did not start: %s", qPrintable(error));
-    }
+    void start(const QList<DeviceProfile> &devices) { m_sim = startDevices(devices, true); }
 
     std::shared_ptr<TableResolver> m_resolver;
     std::shared_ptr<MainViewController> m_controller;

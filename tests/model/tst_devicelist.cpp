@@ -1,36 +1,10 @@
 #include "model/deviceexport.h"
-#include "model/mainviewcontroller.h"
+#include "support/devices.h"
 #include "support/fakecontrols.h"
-#include "support/tableresolver.h"
 
 #include <QTest>
 
 using namespace Qt::StringLiterals;
-
-namespace {
-
-Device device(const QJsonObject &object)
-{
-    return std::make_shared<const DeviceRecord>(object);
-}
-
-Device device(const QString &hostname, const QString &mac)
-{
-    QJsonObject object{{u"hostname"_s, hostname}};
-    if (!mac.isNull())
-        object.insert(u"macAddress"_s, mac);
-    return device(object);
-}
-
-QStringList hostnames(const DeviceList &devices)
-{
-    QStringList names;
-    for (const Device &d : devices)
-        names.append(d->text(DeviceKey::hostname));
-    return names;
-}
-
-} // namespace
 
 class TestDeviceList final : public QObject {
     Q_OBJECT
@@ -39,9 +13,7 @@ private slots:
     void init()
     {
         // The view is never loaded, so no discovery run starts.
-        m_controller = std::make_shared<MainViewController>(loopbackBroadcast, std::make_shared<TableResolver>());
-        m_table = std::make_shared<FakeTableView>();
-        m_controller->setTableView(m_table);
+        m_ui = std::make_unique<FakeControls>();
     }
 
     void searchRule_data()
@@ -77,22 +49,22 @@ private slots:
     // additions too.
     void sortSearchAndAdd()
     {
-        m_controller->addDevice(device(QJsonObject{{u"hostname"_s, u"b"_s}, {u"ipAddress"_s, u"10.0.0.10"_s}}));
-        m_controller->addDevice(device(QJsonObject{{u"hostname"_s, u"a"_s}, {u"ipAddress"_s, u"10.0.0.9"_s}}));
-        m_controller->addDevice(device(QJsonObject{{u"hostname"_s, u"c"_s}}));
-        m_table->descriptors = {{u"ipAddress"_s, true}};
-        m_controller->tableViewSortDescriptorsDidChange();
-        QCOMPARE(hostnames(m_controller->filteredDevices()), (QStringList{u"c"_s, u"a"_s, u"b"_s}));
-        m_controller->addDevice(device(u"0-new"_s, u"x"_s));
-        QCOMPARE(m_controller->filteredDevices().last()->text(DeviceKey::hostname), u"0-new"_s);
+        m_ui->controller->addDevice(record(QJsonObject{{u"hostname"_s, u"b"_s}, {u"ipAddress"_s, u"10.0.0.10"_s}}));
+        m_ui->controller->addDevice(record(QJsonObject{{u"hostname"_s, u"a"_s}, {u"ipAddress"_s, u"10.0.0.9"_s}}));
+        m_ui->controller->addDevice(record(QJsonObject{{u"hostname"_s, u"c"_s}}));
+        m_ui->table->descriptors = {{u"ipAddress"_s, true}};
+        m_ui->controller->tableViewSortDescriptorsDidChange();
+        QCOMPARE(hostnames(m_ui->controller->filteredDevices()), (QStringList{u"c"_s, u"a"_s, u"b"_s}));
+        m_ui->controller->addDevice(record(u"0-new"_s, u"x"_s));
+        QCOMPARE(m_ui->controller->filteredDevices().last()->text(DeviceKey::hostname), u"0-new"_s);
 
-        m_controller->search(u"A"_s);
-        m_controller->addDevice(device(u"a-2"_s, u"y"_s));
-        QCOMPARE(hostnames(m_controller->filteredDevices()), (QStringList{u"a"_s, u"a-2"_s}));
-        QCOMPARE(m_table->reloads, 2); // adding leaves reloading to the run
-        m_controller->search(QString());
-        QCOMPARE(hostnames(m_controller->filteredDevices()), (QStringList{u"b"_s, u"a"_s, u"c"_s, u"0-new"_s, u"a-2"_s}));
-        QCOMPARE(m_table->reloads, 3);
+        m_ui->controller->search(u"A"_s);
+        m_ui->controller->addDevice(record(u"a-2"_s, u"y"_s));
+        QCOMPARE(hostnames(m_ui->controller->filteredDevices()), (QStringList{u"a"_s, u"a-2"_s}));
+        QCOMPARE(m_ui->table->reloads, 2); // adding leaves reloading to the run
+        m_ui->controller->search(QString());
+        QCOMPARE(hostnames(m_ui->controller->filteredDevices()), (QStringList{u"b"_s, u"a"_s, u"c"_s, u"0-new"_s, u"a-2"_s}));
+        QCOMPARE(m_ui->table->reloads, 3);
     }
 
     // Texts compare naturally, numbers by value and before texts, a missing value first.
@@ -124,53 +96,53 @@ private slots:
 
     void addIfNew()
     {
-        const Device first = device(QJsonObject{{u"macAddress"_s, u"AA:01"_s}, {u"uptime"_s, u"0d 00:00:05"_s}});
-        const Device again = device(QJsonObject{{u"macAddress"_s, u"AA:01"_s}, {u"uptime"_s, u"0d 00:09:00"_s}});
-        const Device otherCase = device(QJsonObject{{u"macAddress"_s, u"aa:01"_s}});
-        const Device noMac = device(QJsonObject{{u"hostname"_s, u"anonymous"_s}});
+        const Device first = record(QJsonObject{{u"macAddress"_s, u"AA:01"_s}, {u"uptime"_s, u"0d 00:00:05"_s}});
+        const Device again = record(QJsonObject{{u"macAddress"_s, u"AA:01"_s}, {u"uptime"_s, u"0d 00:09:00"_s}});
+        const Device otherCase = record(QJsonObject{{u"macAddress"_s, u"aa:01"_s}});
+        const Device noMac = record(QJsonObject{{u"hostname"_s, u"anonymous"_s}});
 
-        QVERIFY(m_controller->addIfNew(first, MainViewController::FoundList::Vudidu));
-        QVERIFY(!m_controller->addIfNew(again, MainViewController::FoundList::Xpico));
-        QVERIFY(m_controller->addIfNew(otherCase, MainViewController::FoundList::Vudidu));
-        QVERIFY(m_controller->addIfNew(noMac, MainViewController::FoundList::Vudidu));
-        QVERIFY(m_controller->addIfNew(noMac, MainViewController::FoundList::Vudidu));
+        QVERIFY(m_ui->controller->addIfNew(first, MainViewController::FoundList::Vudidu));
+        QVERIFY(!m_ui->controller->addIfNew(again, MainViewController::FoundList::Xpico));
+        QVERIFY(m_ui->controller->addIfNew(otherCase, MainViewController::FoundList::Vudidu));
+        QVERIFY(m_ui->controller->addIfNew(noMac, MainViewController::FoundList::Vudidu));
+        QVERIFY(m_ui->controller->addIfNew(noMac, MainViewController::FoundList::Vudidu));
 
-        QCOMPARE(m_controller->devices(), (DeviceList{first, otherCase, noMac, noMac}));
-        QCOMPARE(m_controller->vudiduDevices(), (DeviceList{first, otherCase, noMac, noMac}));
-        QCOMPARE(m_controller->xpicoDevices(), DeviceList{again});
-        QCOMPARE(m_controller->devices().first()->text(DeviceKey::uptime), u"0d 00:00:05"_s);
+        QCOMPARE(m_ui->controller->devices(), (DeviceList{first, otherCase, noMac, noMac}));
+        QCOMPARE(m_ui->controller->vudiduDevices(), (DeviceList{first, otherCase, noMac, noMac}));
+        QCOMPARE(m_ui->controller->xpicoDevices(), DeviceList{again});
+        QCOMPARE(m_ui->controller->devices().first()->text(DeviceKey::uptime), u"0d 00:00:05"_s);
     }
 
     void pruneKeepsFoundDevicesInOrder()
     {
-        const Device a = device(u"a"_s, u"01"_s);
-        const Device b = device(u"b"_s, u"02"_s);
-        const Device c = device(u"c"_s, u"03"_s);
-        const Device d = device(u"d"_s, u"04"_s);
-        const Device anonymous = device(u"e"_s, QString());
+        const Device a = record(u"a"_s, u"01"_s);
+        const Device b = record(u"b"_s, u"02"_s);
+        const Device c = record(u"c"_s, u"03"_s);
+        const Device d = record(u"d"_s, u"04"_s);
+        const Device anonymous = record(u"e"_s, QString());
         for (const Device &x : {a, b, c, d, anonymous})
-            m_controller->addDevice(x);
-        m_table->descriptors = {{u"hostname"_s, false}};
-        m_controller->tableViewSortDescriptorsDidChange();
-        m_controller->search(u"b"_s);
+            m_ui->controller->addDevice(x);
+        m_ui->table->descriptors = {{u"hostname"_s, false}};
+        m_ui->controller->tableViewSortDescriptorsDidChange();
+        m_ui->controller->search(u"b"_s);
 
         // This run found c (twice), a, and a record with b's name but no address.
-        m_controller->setVudiduDevices({c, device(u"c again"_s, u"03"_s), device(u"b"_s, QString())});
-        m_controller->setXpicoDevices({device(u"a"_s, u"01"_s), anonymous});
-        m_table->reloads = 0;
-        m_controller->pruneToFoundDevices();
+        m_ui->controller->setVudiduDevices({c, record(u"c again"_s, u"03"_s), record(u"b"_s, QString())});
+        m_ui->controller->setXpicoDevices({record(u"a"_s, u"01"_s), anonymous});
+        m_ui->table->reloads = 0;
+        m_ui->controller->pruneToFoundDevices();
 
-        QCOMPARE(m_controller->devices(), (DeviceList{a, c}));
-        QCOMPARE(m_controller->filteredDevices(), DeviceList{});
-        QCOMPARE(m_table->reloads, 1);
-        m_controller->search(QString());
-        QCOMPARE(m_controller->filteredDevices(), (DeviceList{a, c}));
+        QCOMPARE(m_ui->controller->devices(), (DeviceList{a, c}));
+        QCOMPARE(m_ui->controller->filteredDevices(), DeviceList{});
+        QCOMPARE(m_ui->table->reloads, 1);
+        m_ui->controller->search(QString());
+        QCOMPARE(m_ui->controller->filteredDevices(), (DeviceList{a, c}));
 
         // A table that is gone is no longer reloaded.
-        m_table.reset();
-        m_controller->tableViewSortDescriptorsDidChange();
-        m_controller->pruneToFoundDevices();
-        QCOMPARE(m_controller->devices(), (DeviceList{a, c}));
+        m_ui->table.reset();
+        m_ui->controller->tableViewSortDescriptorsDidChange();
+        m_ui->controller->pruneToFoundDevices();
+        QCOMPARE(m_ui->controller->devices(), (DeviceList{a, c}));
     }
 
     // Device texts go into CSV fields as a spreadsheet reads them back: whole, and as text.
@@ -192,8 +164,7 @@ private slots:
     }
 
 private:
-    std::shared_ptr<MainViewController> m_controller;
-    std::shared_ptr<FakeTableView> m_table;
+    std::unique_ptr<FakeControls> m_ui;
 };
 
 QTEST_GUILESS_MAIN(TestDeviceList)

@@ -4,12 +4,11 @@
 #include "probes/httpclient.h"
 #include "probes/networkloop.h"
 #include "probes/xpicorecord.h"
+#include "support/descriptors.h"
 #include "support/logcapture.h"
-#include "support/simprofiles.h"
+#include "support/devices.h"
 #include "support/tableresolver.h"
-#include "tools/devicesim/devicesim.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -20,8 +19,6 @@
 
 #include <atomic>
 #include <thread>
-#include <fcntl.h>
-#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using Kind = DeviceProfile::Kind;
@@ -445,12 +442,7 @@ private slots:
             done = true;
         });
         QTest::qWait(stopAfterMs);
-        for (const int descriptor : openDescriptors()) {
-            char target[256] = {};
-            if (readlink(qPrintable(u"/proc/self/fd/%1"_s.arg(descriptor)), target, sizeof target - 1) <= 0)
-                continue; // closed since the listing
-            QVERIFY2(!QByteArray(target).startsWith("socket:") || (fcntl(descriptor, F_GETFD) & FD_CLOEXEC), target);
-        }
+        QVERIFY(socketsCloseOnExec());
         const qsizetype foundAtStop = m_log->lines().filter(u"device found"_s).size();
         QElapsedTimer sinceStop;
         sinceStop.start();
@@ -468,25 +460,10 @@ private slots:
     }
 
 private:
-    static QList<int> openDescriptors()
-    {
-        QList<int> descriptors;
-        for (const QString &name : QDir(u"/proc/self/fd"_s).entryList(QDir::Files | QDir::System)) {
-            if (name.toInt() > 2)
-                descriptors.append(name.toInt());
-        }
-        return descriptors;
-    }
-
+    // Starts the devices and gives each one's "address:port" to probe.
     QStringList start(const QList<DeviceProfile> &devices)
     {
-        SimOptions options;
-        options.infoPort = 0;
-        options.gatewayPort = 0;
-        m_sim = std::make_unique<DeviceSim>(devices, options);
-        QString error;
-        if (!m_sim->start(&error))
-            qFatal("devices did not start: %s", qPrintable(error));
+        m_sim = startDevices(devices);
         QStringList addresses;
         for (qsizetype i = 0; i < devices.size(); ++i)
             addresses.append(u"%1:%2"_s.arg(devices.at(i).address.toString()).arg(m_sim->httpPort(i)));

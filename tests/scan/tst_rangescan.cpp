@@ -1,17 +1,13 @@
-#include "model/mainviewcontroller.h"
 #include "platform/preferences.h"
 #include "support/fakecontrols.h"
 #include "support/logcapture.h"
-#include "support/simprofiles.h"
-#include "support/tableresolver.h"
-#include "tools/devicesim/devicesim.h"
+#include "support/devices.h"
 
 #include <QElapsedTimer>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <mutex>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -25,48 +21,6 @@ QJsonObject info(int i)
     return {{u"macAddress"_s, u"02:00:00:00:09:%1"_s.arg(i, 2, 16, QLatin1Char('0'))},
             {u"serialNumber"_s, u"10391234567"_s}};
 }
-
-Device record(const QString &hostname, const QString &mac)
-{
-    return std::make_shared<const DeviceRecord>(QJsonObject{{u"hostname"_s, hostname}, {u"macAddress"_s, mac}});
-}
-
-QStringList hostnames(const DeviceList &devices)
-{
-    QStringList names;
-    for (const Device &device : devices)
-        names.append(device->text(DeviceKey::hostname));
-    return names;
-}
-
-class CountingResolver final : public Resolver {
-public:
-    explicit CountingResolver(std::shared_ptr<Resolver> table) : m_table(std::move(table)) {}
-
-    std::optional<QByteArray> nameInfo(quint32 address, QByteArray *failure) override
-    {
-        return m_table->nameInfo(address, failure);
-    }
-
-    std::optional<QString> hostName(const QString &address) override
-    {
-        std::unique_lock lock(m_mutex);
-        m_asked.append(address);
-        lock.unlock();
-        return m_table->hostName(address);
-    }
-
-    QStringList asked()
-    {
-        const std::lock_guard lock(m_mutex);
-        return m_asked;
-    }
-
-private:
-    const std::shared_ptr<Resolver> m_table;
-    std::mutex m_mutex;
-    QStringList m_asked;
-};
 
 } // namespace
 
@@ -86,7 +40,7 @@ private slots:
     void init()
     {
         QSettings().clear();
-        makeController(std::make_shared<TableResolver>());
+        m_ui = std::make_unique<FakeControls>();
         m_log = std::make_unique<LogCapture>();
     }
 
@@ -116,36 +70,36 @@ private slots:
         devices.append(simDevice(Kind::InfoNotFound, u"legacy"_s, u"127.0.9.21"_s,
                                  {{u"devtype"_s, 12}, {u"name"_s, u"gw"_s}, {u"macaddr"_s, u"02:00:00:00:09:21"_s}}, 80));
         devices.append(withHttp(simDevice(Kind::Info, u"mute"_s, u"127.0.9.22"_s, info(22), 80), Http::NotJson));
-        const auto resolver = std::make_shared<CountingResolver>(std::make_shared<TableResolver>(names, QSet<QString>{}, delays));
-        makeController(resolver);
-        start(devices);
-        m_controller->addDevice(record(u"gone"_s, u"02:00:00:00:09:99"_s));
-        m_controller->addDevice(record(u"d20, first listing"_s, u"02:00:00:00:09:14"_s));
-        m_controller->addDevice(std::make_shared<const DeviceRecord>(QJsonObject{{u"hostname"_s, u"no MAC"_s}}));
-        m_textBox->color = systemOrangeColor; // left by an earlier expression that failed
-        m_textBox->text = u"127.0.9.16/29 "_s;
+        const auto resolver = std::make_shared<TableResolver>(names, QSet<QString>{}, delays);
+        m_ui = std::make_unique<FakeControls>(resolver);
+        m_sim = startDevices(devices);
+        controller()->addDevice(record(u"gone"_s, u"02:00:00:00:09:99"_s));
+        controller()->addDevice(record(u"d20, first listing"_s, u"02:00:00:00:09:14"_s));
+        controller()->addDevice(record(u"no MAC"_s, QString()));
+        m_ui->textBox->color = systemOrangeColor; // left by an earlier expression that failed
+        m_ui->textBox->text = u"127.0.9.16/29 "_s;
 
-        m_controller->startIPRangeScan();
+        controller()->startIPRangeScan();
         QCOMPARE(Preferences::standard().value(LastScanAddressKey).toString(), u"127.0.9.16/29 "_s);
-        QCOMPARE(m_textBox->color, m_defaultColor);
-        QCOMPARE(m_rangeButton->title, u"Scanning..."_s);
-        QVERIFY(!m_rangeButton->enabled && !m_discoverButton->enabled);
-        QVERIFY(!m_progress->hidden && m_progress->animating);
-        QCOMPARE(m_table->reloads, 1);
-        QCOMPARE(hostnames(m_controller->devices()), (QStringList{u"gone"_s, u"d20, first listing"_s, u"no MAC"_s}));
+        QCOMPARE(m_ui->textBox->color, FakeControls::defaultColor);
+        QCOMPARE(m_ui->rangeButton->title, u"Scanning..."_s);
+        QVERIFY(!m_ui->rangeButton->enabled && !m_ui->discoverButton->enabled);
+        QVERIFY(!m_ui->progress->hidden && m_ui->progress->animating);
+        QCOMPARE(m_ui->table->reloads, 1);
+        QCOMPARE(hostnames(controller()->devices()), (QStringList{u"gone"_s, u"d20, first listing"_s, u"no MAC"_s}));
 
-        QTRY_VERIFY_WITH_TIMEOUT(!m_controller->discovering(), 60'000);
-        QCOMPARE(m_rangeButton->title, u"IP Range Scan"_s);
-        QVERIFY(m_rangeButton->enabled && m_discoverButton->enabled);
-        QVERIFY(m_progress->hidden && !m_progress->animating);
-        QCOMPARE(m_table->reloads, 3);
+        QTRY_VERIFY_WITH_TIMEOUT(!controller()->discovering(), 60'000);
+        QCOMPARE(m_ui->rangeButton->title, u"IP Range Scan"_s);
+        QVERIFY(m_ui->rangeButton->enabled && m_ui->discoverButton->enabled);
+        QVERIFY(m_ui->progress->hidden && !m_ui->progress->animating);
+        QCOMPARE(m_ui->table->reloads, 3);
         QStringList asked = resolver->asked();
         asked.sort();
         QCOMPARE(asked, (QStringList{u"127.0.9.16"_s, u"127.0.9.17"_s, u"127.0.9.19"_s, u"127.0.9.20"_s}));
-        QStringList listed = hostnames(m_controller->devices());
+        QStringList listed = hostnames(controller()->devices());
         listed.sort();
         QCOMPARE(listed, (QStringList{u"d16"_s, u"d17"_s, u"d19"_s, u"d20, first listing"_s, u"gw"_s}));
-        for (const Device &device : m_controller->devices()) {
+        for (const Device &device : controller()->devices()) {
             const QString address = device->text(DeviceKey::ipAddress);
             const QString name = address == u"127.0.9.21"_s ? address : names.value(address, address);
             QCOMPARE(device->text(DeviceKey::redirectAddress), name);
@@ -182,18 +136,18 @@ private slots:
         QFETCH(bool, discovering);
         QFETCH(QStringList, lines);
         Preferences::standard().setValue(LastScanAddressKey, u"10.9.9.0/24"_s);
-        m_controller->setDiscovering(discovering);
-        m_textBox->text = expression;
-        m_controller->startIPRangeScan();
+        controller()->setDiscovering(discovering);
+        m_ui->textBox->text = expression;
+        controller()->startIPRangeScan();
         QCOMPARE(m_log->lines(), lines);
-        QCOMPARE(m_textBox->color, discovering ? m_defaultColor : systemOrangeColor);
-        QCOMPARE(m_controller->discovering(), discovering);
+        QCOMPARE(m_ui->textBox->color, discovering ? FakeControls::defaultColor : systemOrangeColor);
+        QCOMPARE(controller()->discovering(), discovering);
         QCOMPARE(Preferences::standard().value(LastScanAddressKey).toString(), u"10.9.9.0/24"_s);
         if (!discovering) {
-            QVERIFY(m_rangeButton->enabled && m_progress->hidden);
-            QCOMPARE(m_table->reloads, 0);
+            QVERIFY(m_ui->rangeButton->enabled && m_ui->progress->hidden);
+            QCOMPARE(m_ui->table->reloads, 0);
         }
-        m_controller->setDiscovering(false);
+        controller()->setDiscovering(false);
     }
 
     // A stop, also while the walk waits for a unit or a probe for its look-up: never over 50
@@ -216,52 +170,36 @@ private slots:
         QList<DeviceProfile> devices{simDevice(Kind::Info, u"corva"_s, u"127.0.11.0"_s, info(0), 80)};
         for (int i = 1; i <= 60; ++i)
             devices.append(withHttp(simDevice(Kind::Info, u"s%1"_s.arg(i), u"127.0.11.%1"_s.arg(i), {}, 80), Http::Silent));
-        makeController(std::make_shared<TableResolver>(QHash<QString, QString>{}, QSet<QString>{},
-                                                       QHash<QString, std::chrono::milliseconds>{
-                                                           {u"127.0.11.0"_s, std::chrono::milliseconds(lookUpMs)}}));
-        start(devices);
-        m_controller->addDevice(record(u"earlier"_s, u"02:00:00:00:09:99"_s));
-        m_textBox->text = u"127.0.11.0/26"_s;
-        m_controller->startIPRangeScan();
+        m_ui = std::make_unique<FakeControls>(std::make_shared<TableResolver>(
+            QHash<QString, QString>{}, QSet<QString>{},
+            QHash<QString, std::chrono::milliseconds>{{u"127.0.11.0"_s, std::chrono::milliseconds(lookUpMs)}}));
+        m_sim = startDevices(devices);
+        controller()->addDevice(record(u"earlier"_s, u"02:00:00:00:09:99"_s));
+        m_ui->textBox->text = u"127.0.11.0/26"_s;
+        controller()->startIPRangeScan();
         QTest::qWait(stopAfterMs);
         // Silent hosts hold their connections, so the peak is exact.
         if (stopAfterMs > 0 && lookUpMs == 0)
             QTRY_COMPARE_WITH_TIMEOUT(m_sim->peakOpenConnections(), 50, 2000);
-        m_controller->stopRun();
+        controller()->stopRun();
         QElapsedTimer sinceStop;
         sinceStop.start();
         const auto started = [&] { return m_log->lines().filter(u"GET "_s).size(); };
-        QTRY_COMPARE_WITH_TIMEOUT(qsizetype(m_controller->scanProgress()->probed), started(), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(qsizetype(controller()->scanProgress()->probed), started(), 5000);
         QVERIFY2(sinceStop.elapsed() < 2000, qPrintable(QString::number(sinceStop.elapsed())));
         QTest::qWait(200);
-        QCOMPARE(qsizetype(m_controller->scanProgress()->probed), started());
+        QCOMPARE(qsizetype(controller()->scanProgress()->probed), started());
         // 50 in flight, and one more when the device's unit came back before the stop.
         QVERIFY2(started() <= 51, qPrintable(QString::number(started())));
         QVERIFY(!m_log->lines().contains(u"SCAN COMPLETE"_s));
-        QCOMPARE(m_controller->devices().value(0)->text(DeviceKey::hostname), u"earlier"_s);
+        QCOMPARE(controller()->devices().value(0)->text(DeviceKey::hostname), u"earlier"_s);
         if (lookUpMs > 0)
-            QCOMPARE(m_controller->devices().size(), 1);
+            QCOMPARE(controller()->devices().size(), 1);
         QVERIFY2(m_sim->peakOpenConnections() <= 50, qPrintable(QString::number(m_sim->peakOpenConnections())));
     }
 
 private:
-    void makeController(std::shared_ptr<Resolver> resolver)
-    {
-        m_controller = std::make_shared<MainViewController>(loopbackBroadcast, std::move(resolver));
-        m_textBox = std::make_shared<FakeTextField>();
-        m_textBox->color = m_defaultColor;
-        m_rangeButton = std::make_shared<FakePushButton>();
-        m_rangeButton->title = u"IP Range Scan"_s;
-        m_discoverButton = std::make_shared<FakePushButton>();
-        m_progress = std::make_shared<FakeProgressIndicator>();
-        m_table = std::make_shared<FakeTableView>();
-        m_controller->setIpRangeTextBox(m_textBox);
-        m_controller->setIpRangeButton(m_rangeButton);
-        m_controller->setDiscoverButton(m_discoverButton);
-        m_controller->setProgressIndicator(m_progress);
-        m_controller->setTableView(m_table);
-        m_controller->setDefaultTextColor(m_defaultColor);
-    }
+    MainViewController *controller() const { return m_ui->controller.get(); }
 
     static void needPort80()
     {
@@ -269,25 +207,8 @@ private:
             QSKIP("a scan probes port 80, which only root may serve");
     }
 
-    void start(const QList<DeviceProfile> &devices)
-    {
-        SimOptions options;
-        options.infoPort = 0;
-        options.gatewayPort = 0;
-        m_sim = std::make_unique<DeviceSim>(devices, options);
-        QString error;
-        if (!m_sim->start(&error))
-            qFatal("devices did not start: %s", qPrintable(error));
-    }
-
-    const Color m_defaultColor = 0xFF202020;
     QTemporaryDir m_config;
-    std::shared_ptr<MainViewController> m_controller;
-    std::shared_ptr<FakeTextField> m_textBox;
-    std::shared_ptr<FakePushButton> m_rangeButton;
-    std::shared_ptr<FakePushButton> m_discoverButton;
-    std::shared_ptr<FakeProgressIndicator> m_progress;
-    std::shared_ptr<FakeTableView> m_table;
+    std::unique_ptr<FakeControls> m_ui;
     std::unique_ptr<LogCapture> m_log;
     std::unique_ptr<DeviceSim> m_sim;
 };

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "model/mainviewcontroller.h"
 #include "platform/controls.h"
+#include "support/tableresolver.h"
 
 // Controls that remember what the controller did to them.
 
@@ -23,13 +25,6 @@ public:
     bool animating = false;
 };
 
-class FakeRunControl final : public RunControl {
-public:
-    void setAvailable(bool newAvailable) override { available = newAvailable; }
-
-    bool available = false;
-};
-
 class FakeTextField final : public TextField {
 public:
     QString stringValue() const override { return text; }
@@ -50,4 +45,28 @@ public:
 
     int reloads = 0;
     QList<SortDescriptor> descriptors;
+};
+
+// A headless controller, its discovery broadcasts on loopback, with every control faked.
+struct FakeControls final {
+    explicit FakeControls(std::shared_ptr<Resolver> resolver = std::make_shared<TableResolver>())
+        : controller(std::make_shared<MainViewController>(loopbackBroadcast, std::move(resolver)))
+    {
+        textBox->color = defaultColor;
+        rangeButton->title = QStringLiteral("IP Range Scan");
+        controller->setIpRangeTextBox(textBox);
+        controller->setIpRangeButton(rangeButton);
+        controller->setDiscoverButton(discoverButton);
+        controller->setProgressIndicator(progress);
+        controller->setTableView(table);
+        controller->setDefaultTextColor(defaultColor);
+    }
+
+    static constexpr Color defaultColor = 0xFF202020;
+    std::shared_ptr<MainViewController> controller;
+    std::shared_ptr<FakeTextField> textBox = std::make_shared<FakeTextField>();
+    std::shared_ptr<FakePushButton> rangeButton = std::make_shared<FakePushButton>();
+    std::shared_ptr<FakePushButton> discoverButton = std::make_shared<FakePushButton>();
+    std::shared_ptr<FakeProgressIndicator> progress = std::make_shared<FakeProgressIndicator>();
+    std::shared_ptr<FakeTableView> table = std::make_shared<FakeTableView>();
 };

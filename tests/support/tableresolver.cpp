@@ -23,6 +23,10 @@ std::optional<QByteArray> TableResolver::nameInfo(quint32 address, QByteArray *f
 
 std::optional<QString> TableResolver::hostName(const QString &address)
 {
+    {
+        const std::lock_guard lock(m_mutex);
+        m_asked.append(address);
+    }
     delay(address);
     const auto found = m_names.constFind(address);
     if (found == m_names.cend())
@@ -35,6 +39,12 @@ void TableResolver::setAnswering(bool answering)
     const std::lock_guard lock(m_mutex);
     m_answering = answering;
     m_switched.notify_all();
+}
+
+QStringList TableResolver::asked() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_asked;
 }
 
 void TableResolver::delay(const QString &address)

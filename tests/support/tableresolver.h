@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QSet>
+#include <QStringList>
 
 #include <chrono>
 #include <condition_variable>
@@ -22,6 +23,8 @@ public:
     std::optional<QByteArray> nameInfo(quint32 address, QByteArray *failure) override;
     std::optional<QString> hostName(const QString &address) override;
     void setAnswering(bool answering);
+    QStringList asked() const; // the addresses hostName was asked for
+
 
 private:
     void delay(const QString &address);
@@ -29,9 +32,10 @@ private:
     const QHash<QString, QString> m_names;
     const QSet<QString> m_failing;
     const QHash<QString, std::chrono::milliseconds> m_delays;
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
     std::condition_variable m_switched;
     bool m_answering = true;
+    QStringList m_asked;
 };
 
 // Where in-process tests send discovery broadcasts: loopback, never a real network.

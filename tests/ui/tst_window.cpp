@@ -1,5 +1,6 @@
 #include "app/appdelegate.h"
 #include "platform/preferences.h"
+#include "support/devices.h"
 #include "support/tableresolver.h"
 #include "ui/exportfile.h"
 #include "ui/mainview.h"
@@ -22,11 +23,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-Device record(const QJsonObject &object)
-{
-    return std::make_shared<const DeviceRecord>(object);
-}
 
 QJsonObject device(const QString &hostname, const QString &serial, const QString &mac)
 {

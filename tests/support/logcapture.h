@@ -14,7 +14,6 @@ public:
     LogCapture &operator=(const LogCapture &) = delete;
 
     QStringList lines() const;
-    bool contains(const QString &line) const { return lines().contains(line); }
     void clear();
 
 private:

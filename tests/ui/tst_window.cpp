@@ -174,6 +174,7 @@ private slots:
         range->setText(u"127.0.14.0/33"_s);
         QTest::keyClick(range, Qt::Key_Return);
         QCOMPARE(range->palette().color(QPalette::Text).rgba(), systemOrangeColor);
+        QCOMPARE(Preferences::standard().value(LastScanAddressKey).toString(), shown);
         range->setText(u"127.0.14.0/24"_s);
         QTest::keyClick(range, Qt::Key_Return);
         QVERIFY(stop->isVisible() && !discover->isEnabled());

@@ -16,14 +16,6 @@ const QString cidr = QStringLiteral("IP Range in CIDR notation.");
 const QString dash = QStringLiteral("IP Range in Range notation.");
 const QString single = QStringLiteral("IP Range in single address notation.");
 
-QStringList enumerate(const IpRange &range)
-{
-    QStringList texts;
-    for (const QString &text : range)
-        texts.append(text);
-    return texts;
-}
-
 } // namespace
 
 class TestRangeExpression final : public QObject {
@@ -116,7 +108,7 @@ void TestRangeExpression::getIpRange()
 
     if (size > 5000)
         return;
-    const QStringList texts = enumerate(range);
+    const QStringList texts(range.begin(), range.end());
     QCOMPARE(texts.size(), size);
     QCOMPARE(texts.first(head.size()), head);
     for (qsizetype i = 0; i < texts.size(); ++i)

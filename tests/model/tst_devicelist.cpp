@@ -94,25 +94,6 @@ private slots:
         QCOMPARE(sign(compareValues(b, a)), -order);
     }
 
-    void addIfNew()
-    {
-        const Device first = record(QJsonObject{{u"macAddress"_s, u"AA:01"_s}, {u"uptime"_s, u"0d 00:00:05"_s}});
-        const Device again = record(QJsonObject{{u"macAddress"_s, u"AA:01"_s}, {u"uptime"_s, u"0d 00:09:00"_s}});
-        const Device otherCase = record(QJsonObject{{u"macAddress"_s, u"aa:01"_s}});
-        const Device noMac = record(QJsonObject{{u"hostname"_s, u"anonymous"_s}});
-
-        QVERIFY(m_ui->controller->addIfNew(first, MainViewController::FoundList::Vudidu));
-        QVERIFY(!m_ui->controller->addIfNew(again, MainViewController::FoundList::Xpico));
-        QVERIFY(m_ui->controller->addIfNew(otherCase, MainViewController::FoundList::Vudidu));
-        QVERIFY(m_ui->controller->addIfNew(noMac, MainViewController::FoundList::Vudidu));
-        QVERIFY(m_ui->controller->addIfNew(noMac, MainViewController::FoundList::Vudidu));
-
-        QCOMPARE(m_ui->controller->devices(), (DeviceList{first, otherCase, noMac, noMac}));
-        QCOMPARE(m_ui->controller->vudiduDevices(), (DeviceList{first, otherCase, noMac, noMac}));
-        QCOMPARE(m_ui->controller->xpicoDevices(), DeviceList{again});
-        QCOMPARE(m_ui->controller->devices().first()->text(DeviceKey::uptime), u"0d 00:00:05"_s);
-    }
-
     void pruneKeepsFoundDevicesInOrder()
     {
         const Device a = record(u"a"_s, u"01"_s);

@@ -38,14 +38,9 @@ window_id() {
     [ -n "$window" ]
 }
 
-save_window() { # PNG-FILE
-    window_id && import -window "$window" "$1"
-}
-
+save_window() { window_id && import -window "$window" "$1"; } # PNG-FILE
 # Ctrl+Q in the tool's window, as the user would quit it.
-quit_window() {
-    window_id && timeout 10 xdotool windowfocus --sync "$window" key --clearmodifiers ctrl+q
-}
+quit_window() { window_id && timeout 10 xdotool windowfocus --sync "$window" key --clearmodifiers ctrl+q; }
 
 # Waits for the tool to end and prints its exit status; kills it after SECONDS (status 124).
 wait_tool() { # PID SECONDS

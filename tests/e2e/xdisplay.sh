@@ -24,8 +24,7 @@ stop_xvfb() {
     xvfb_pid=
 }
 
-# Waits until the log FILE holds TEXT, for at most SECONDS.
-wait_for_log() { # FILE TEXT SECONDS
+wait_for_log() { # FILE TEXT SECONDS: until FILE holds TEXT, for at most SECONDS
     local deadline=$((SECONDS + $3))
     until grep -qF -- "$2" "$1" 2>/dev/null; do
         [ $SECONDS -ge $deadline ] && return 1
@@ -33,35 +32,21 @@ wait_for_log() { # FILE TEXT SECONDS
     done
 }
 
-# The X window id of the tool's window, once it is mapped (nothing after 20 s).
+# Sets window to the X window id of the tool's window, once it is mapped; fails after 20 s.
 window_id() {
-    timeout 20 xdotool search --sync --onlyvisible --name '^Device Finder$' 2>/dev/null | head -n 1
+    window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Device Finder$' 2>/dev/null | head -n 1)
+    [ -n "$window" ]
 }
 
-# Saves the tool's window as a PNG.
-save_window() { # FILE
-    local id
-    id=$(window_id) && [ -n "$id" ] && import -window "$id" "$1"
-}
-
+save_window() { window_id && import -window "$window" "$1"; } # PNG-FILE
 # Ctrl+Q in the tool's window, as the user would quit it.
-quit_window() {
-    local id
-    id=$(window_id) && [ -n "$id" ] && timeout 10 xdotool windowfocus --sync "$id" key --clearmodifiers ctrl+q
-}
+quit_window() { window_id && timeout 10 xdotool windowfocus --sync "$window" key --clearmodifiers ctrl+q; }
 
 # Waits for the tool to end and prints its exit status; kills it after SECONDS (status 124).
 wait_tool() { # PID SECONDS
-    local deadline=$((SECONDS + $2))
-    while kill -0 "$1" 2>/dev/null; do
-        if [ $SECONDS -ge $deadline ]; then
-            kill -KILL "$1" 2>/dev/null
-            wait "$1" 2>/dev/null
-            echo 124
-            return
-        fi
-        sleep 0.02
-    done
-    wait "$1"
-    echo $?
+    local deadline=$((SECONDS + $2)) killed=
+    while kill -0 "$1" 2>/dev/null && [ $SECONDS -lt $deadline ]; do sleep 0.02; done
+    kill -KILL "$1" 2>/dev/null && killed=124
+    wait "$1" 2>/dev/null
+    echo "${killed:-$?}"
 }

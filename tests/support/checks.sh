@@ -8,7 +8,8 @@ check() { # DESCRIPTION COMMAND...
     if "$@"; then echo "PASS: $what"; else echo "FAIL: $what"; failures=$((failures + 1)); fi
 }
 equal() { [ "$1" = "$2" ] || { echo "  got '$1', expected '$2'"; false; }; }
-finish() {
+finish() { # FILE...: the end of each, after a failed check
+    [ "$failures" = 0 ] || [ $# = 0 ] || tail -v -n 60 "$@"
     echo "$failures failed"
     [ "$failures" = 0 ]
 }

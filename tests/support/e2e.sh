@@ -1,0 +1,21 @@
+# Sourced by the end-to-end scripts: `. e2e.sh userns|root [TOOL...]`. Without root, the
+# script runs again in a user namespace (userns), or is skipped (root: it needs what a user
+# namespace cannot give). Then checks.sh, with WORK exported for commands in the sandbox.
+here=$(cd "$(dirname "$0")" && pwd)
+: "${DEVICEFINDER:?the devicefinder program}" "${DEVICESIM:?the devicesim program}"
+export DEVICEFINDER DEVICESIM
+if [ "$(id -u)" != 0 ]; then
+    [ "$1" != userns ] || exec "$here/../support/userns" "$0"
+    echo "${0##*/}: needs root for network namespaces; skipped"
+    exit 77
+fi
+for tool in jq "${@:2}"; do
+    command -v "$tool" >/dev/null || { echo "${0##*/}: $tool is missing (scripts/setup installs it)"; exit 1; }
+done
+. "$here/../support/checks.sh"
+export WORK=$work
+# Runs devicefinder with a home of its own: "${home[@]}" "$DEVICEFINDER" ARGUMENT...
+home=(env HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config")
+# Milliseconds from the first devicefinder line of the log FILE to its last.
+stamp() { date -d "$(grep -E '^[0-9-]+ [0-9:.]+ devicefinder' "$1" | "$2" -n 1 | cut -c1-23)" +%s%3N; }
+run_ms() { echo $(( $(stamp "$1" tail) - $(stamp "$1" head) )); }

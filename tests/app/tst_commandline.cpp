@@ -117,19 +117,6 @@ private slots:
         QCOMPARE(messages, logged);
         QCOMPARE(unwritten, outputFile.isEmpty() ? 0 : 1);
     }
-
-    // Into a pipe, no progress count, which a terminal rewrites in place, gets into the log.
-    void noScanProgressIntoAPipe()
-    {
-        QProcess pipe;
-        pipe.start(QStringLiteral(DF_BINARY), {u"scan"_s, u"127.0.11.0/30"_s});
-        QVERIFY(pipe.waitForFinished(60'000));
-        QCOMPARE(pipe.exitCode(), 0);
-        const QByteArray logged = pipe.readAllStandardError();
-        QVERIFY(logged.contains("SCAN COMPLETE"));
-        QVERIFY(!logged.contains("Probed "));
-        QVERIFY(!logged.contains('\r'));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestCommandLine)

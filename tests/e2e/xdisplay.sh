@@ -45,7 +45,9 @@ quit_window() { window_id && timeout 10 xdotool windowfocus --sync "$window" key
 # Waits for the tool to end and prints its exit status; kills it after SECONDS (status 124).
 wait_tool() { # PID SECONDS
     local deadline=$((SECONDS + $2)) killed=
-    while kill -0 "$1" 2>/dev/null && [ $SECONDS -lt $deadline ]; do sleep 0.02; done
+    while kill -0 "$1" 2>/dev/null && [ $SECONDS -lt $deadline ]; do
+        sleep 0.02
+    done
     kill -KILL "$1" 2>/dev/null && killed=124
     wait "$1" 2>/dev/null
     echo "${killed:-$?}"

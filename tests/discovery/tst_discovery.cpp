@@ -1,9 +1,9 @@
 #include "discovery/broadcastdiscovery.h"
 #include "discovery/networkinterfaces.h"
 #include "support/descriptors.h"
+#include "support/devices.h"
 #include "support/fakecontrols.h"
 #include "support/logcapture.h"
-#include "support/devices.h"
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
@@ -232,20 +232,18 @@ private slots:
                          gatewayData(u"02:00:00:00:08:15"_s, u"corva-legacy"_s), 80),
                simDevice(Kind::Gateway, u"gw"_s, u"127.0.8.21"_s, gatewayData(u"02:00:00:00:08:21"_s, u"gw"_s), 80)});
         const FakeControls ui(m_resolver);
-        const auto &discoverButton = ui.discoverButton;
-        const auto &table = ui.table;
         m_controller = ui.controller;
 
         // Listed by an earlier run: one device answers again, one is gone. A search is set.
         m_controller->addDevice(record(u"gone"_s, u"02:00:00:00:08:99"_s));
         m_controller->addDevice(record(u"corva-a, first listing"_s, u"02:00:00:00:08:11"_s));
         m_controller->search(u"corva"_s);
-        table->reloads = 0;
+        ui.table->reloads = 0;
 
         m_controller->startDiscovery();
         QVERIFY(m_controller->discovering());
-        QCOMPARE(discoverButton->title, u"Discovering..."_s);
-        QVERIFY(!discoverButton->enabled);
+        QCOMPARE(ui.discoverButton->title, u"Discovering..."_s);
+        QVERIFY(!ui.discoverButton->enabled);
         QVERIFY(m_controller->vudiduDevices().isEmpty() && m_controller->xpicoDevices().isEmpty());
         QCOMPARE(hostnames(m_controller->devices()), (QStringList{u"gone"_s, u"corva-a, first listing"_s}));
         // Neither a scan nor a second press starts anything.
@@ -253,8 +251,8 @@ private slots:
         m_controller->startIPRangeScan();
 
         QTRY_VERIFY_WITH_TIMEOUT(!m_controller->discovering(), 30'000);
-        QCOMPARE(discoverButton->title, u"Discover (Local Network)"_s);
-        QVERIFY(discoverButton->enabled);
+        QCOMPARE(ui.discoverButton->title, u"Discover (Local Network)"_s);
+        QVERIFY(ui.discoverButton->enabled);
 
         // The answering device keeps its first record and place; the gone one is dropped.
         QCOMPARE(hostnames(m_controller->devices()),
@@ -265,7 +263,7 @@ private slots:
         QCOMPARE(hostnames(m_controller->xpicoDevices()), (QStringList{u"corva-legacy"_s, u"gw"_s}));
         // After each of three Corva probes, after the Corva half, after the gateway probe,
         // and after the prune.
-        QCOMPARE(table->reloads, 6);
+        QCOMPARE(ui.table->reloads, 6);
 
         const QStringList lines = m_log->lines();
         QCOMPARE(lines.count(u"Starting Corva discovery..."_s), 1);

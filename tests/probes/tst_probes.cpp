@@ -5,8 +5,8 @@
 #include "probes/networkloop.h"
 #include "probes/xpicorecord.h"
 #include "support/descriptors.h"
-#include "support/logcapture.h"
 #include "support/devices.h"
+#include "support/logcapture.h"
 #include "support/tableresolver.h"
 
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 #include "platform/preferences.h"
+#include "support/devices.h"
 #include "support/fakecontrols.h"
 #include "support/logcapture.h"
-#include "support/devices.h"
 
 #include <QElapsedTimer>
 #include <QSettings>

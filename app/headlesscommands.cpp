@@ -13,11 +13,14 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
 
 namespace {
+
+std::atomic<int> signalStatus{0};
 
 std::shared_ptr<MainViewController> headlessController(const QString &broadcastAddress)
 {
@@ -54,7 +57,7 @@ public:
         const auto progress = m_controller.scanProgress();
         if (!progress)
             return;
-        const QString text = scanProgressText(progress->probed, progress->total, m_controller.foundCount());
+        const QString text = scanProgressText(progress->probed, progress->total, progress->found);
         if (text != m_shown)
             setLogStatusLine(text);
         m_shown = text;
@@ -66,45 +69,45 @@ private:
 };
 
 // SIGINT or SIGTERM stops the run as the window's Stop button does: the devices found so
-// far are printed as usual, and the status is 128 plus the signal's number, as a shell
-// reports a command that a signal ended. A second signal leaves at once. Call
-// blockQuitSignals() before making the application object.
-void stopOnQuitSignals(const std::shared_ptr<MainViewController> &controller, int &status)
+// far are printed as usual, and the status is 128 plus the signal's number. A signal after
+// the run's end still sets the status; a second one leaves at once.
+void stopOnQuitSignals(const std::shared_ptr<MainViewController> &controller)
 {
-    handleBlockedSignals([weak = std::weak_ptr(controller), &status](int signal) {
-        if (status != 0)
+    watchQuitSignals([weak = std::weak_ptr(controller)](int signal, int count) {
+        if (count > 1)
             std::_Exit(128 + signal);
-        const auto running = weak.lock();
-        if (!running || !running->isRunning())
-            return; // the run has ended already and its list is on its way out
-        status = 128 + signal;
-        running->stopRun();
+        signalStatus = 128 + signal;
+        mainAsync([weak] {
+            if (const auto running = weak.lock(); running && running->isRunning())
+                running->stopRun();
+        });
     });
 }
 
 } // namespace
 
+int signalExitStatus()
+{
+    return signalStatus;
+}
+
 int runDiscoverCommand(int argc, char *argv[], const Command &command)
 {
-    blockQuitSignals();
     QCoreApplication app(argc, argv);
     const auto controller = headlessController(command.broadcastAddress);
     controller->setReplyPort(command.replyPort);
-    int status = 0;
-    stopOnQuitSignals(controller, status);
+    stopOnQuitSignals(controller);
     controller->startDiscovery();
     QCoreApplication::exec();
     print(controller->devices(), command.format, false);
-    return status;
+    return 0;
 }
 
 int runScanCommand(int argc, char *argv[], const Command &command)
 {
-    blockQuitSignals();
     QCoreApplication app(argc, argv);
     const auto controller = headlessController(command.broadcastAddress);
-    int status = 0;
-    stopOnQuitSignals(controller, status);
+    stopOnQuitSignals(controller);
     // The range goes where the window's range text box would hold it; the scan remembers it
     // in LastScanAddress as the window's does.
     const auto rangeField = std::make_shared<PlainTextField>(command.argument);
@@ -125,7 +128,7 @@ int runScanCommand(int argc, char *argv[], const Command &command)
         finishLogStatusLine();
     }
     print(controller->devices(), command.format, false);
-    return status;
+    return 0;
 }
 
 int runProbeCommand(int argc, char *argv[], const Command &command)
@@ -134,7 +137,7 @@ int runProbeCommand(int argc, char *argv[], const Command &command)
     const auto controller = headlessController(command.broadcastAddress);
     // The synchronous probe waits for the main thread's merge, so it runs on the pool.
     BackgroundPool::global().async([controller, address = command.argument] {
-        controller->getDeviceInfo(address, address, address, nullptr);
+        controller->getDeviceInfo(address, address, address, std::make_shared<Run>(Run::Kind::Probe));
         mainAsync([] { QCoreApplication::quit(); });
     });
     QCoreApplication::exec();

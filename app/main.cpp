@@ -4,6 +4,8 @@
 #include "app/headlesscommands.h"
 #include "app/quitsignals.h"
 #include "platform/log.h"
+#include "platform/mainqueue.h"
+#include "probes/networkloop.h"
 #include "ui/applicationicon.h"
 #include "ui/mainview.h"
 #include "ui/mainwindow.h"
@@ -27,6 +29,9 @@ namespace {
 {
     const bool flushed = std::fflush(stdout) == 0;
     const int flushError = errno;
+    // A signal outranks the command's own status, also one that came while this wrote.
+    if (const int signalled = signalExitStatus())
+        status = signalled;
     if (!flushed || writeFailed || std::ferror(stdout)) {
         if (flushed)
             std::fputs("devicefinder: the output could not be written\n", stderr);
@@ -41,9 +46,13 @@ namespace {
 
 [[noreturn]] void runWindow(int argc, char *argv[], const QString &broadcastAddress, quint16 replyPort)
 {
-    blockQuitSignals();
     QApplication app(argc, argv);
-    quitOnBlockedSignals();
+    // The window quits on a signal as it does when it is closed; a second one leaves at once.
+    watchQuitSignals([](int signal, int count) {
+        if (count > 1)
+            std::_Exit(128 + signal);
+        mainAsync([] { QCoreApplication::quit(); });
+    });
     app.setApplicationDisplayName(QStringLiteral("Device Finder"));
     app.setDesktopFileName(QStringLiteral("org.devicefinder.DeviceFinder"));
     app.setWindowIcon(applicationIcon());
@@ -81,6 +90,14 @@ int main(int argc, char *argv[])
     for (int i = 1; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
     const Command command = parseCommandLine(arguments);
+    // Before any other thread: each inherits the blocked signals, and no child can be
+    // started before the network thread's descriptors are close-on-exec.
+    const bool stopsOnSignals = command.kind == Command::Kind::Window || command.kind == Command::Kind::Discover
+                                || command.kind == Command::Kind::Scan;
+    if (stopsOnSignals)
+        blockQuitSignals();
+    if (stopsOnSignals || command.kind == Command::Kind::Probe)
+        NetworkLoop::instance();
 
     QTextStream out(stdout);
     int status = 0;

@@ -1,11 +1,12 @@
 #include "app/quitsignals.h"
 
-#include <QCoreApplication>
-#include <QSocketNotifier>
-
+#include <cerrno>
 #include <csignal>
+#include <pthread.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
+
+#include <thread>
 
 namespace {
 
@@ -26,24 +27,27 @@ void blockQuitSignals()
     pthread_sigmask(SIG_BLOCK, &quitSet, nullptr);
 }
 
-void quitOnBlockedSignals()
-{
-    handleBlockedSignals([](int) { QCoreApplication::quit(); });
-}
-
-void handleBlockedSignals(std::function<void(int signal)> handler)
+void watchQuitSignals(std::function<void(int signal, int count)> handler)
 {
     const sigset_t quitSet = quitSignals();
-    const int fd = signalfd(-1, &quitSet, SFD_CLOEXEC | SFD_NONBLOCK);
+    const int fd = signalfd(-1, &quitSet, SFD_CLOEXEC);
     if (fd < 0) {
         pthread_sigmask(SIG_UNBLOCK, &quitSet, nullptr);
         return;
     }
-    // Lives as long as the application; the process leaves without tearing it down.
-    auto *notifier = new QSocketNotifier(fd, QSocketNotifier::Read, QCoreApplication::instance());
-    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [fd, handler = std::move(handler)] {
-        signalfd_siginfo info;
-        while (read(fd, &info, sizeof info) == sizeof info)
-            handler(int(info.ssi_signo));
+    // Blocks in its read for as long as the process lives; the process leaves without
+    // joining it.
+    std::thread watcher([fd, handler = std::move(handler)] {
+        pthread_setname_np(pthread_self(), "signals");
+        int count = 0;
+        for (;;) {
+            signalfd_siginfo info;
+            const ssize_t got = read(fd, &info, sizeof info);
+            if (got == sizeof info)
+                handler(int(info.ssi_signo), ++count);
+            else if (got >= 0 || errno != EINTR)
+                return;
+        }
     });
+    watcher.detach();
 }

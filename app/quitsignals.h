@@ -2,18 +2,15 @@
 
 #include <functional>
 
-// SIGINT and SIGTERM, read on the main thread. The window quits on them the way closing it
-// does, so that a logout or a Ctrl-C in the terminal ends the tool with status 0; the
-// headless runs stop on them instead (see headlesscommands.h).
+// SIGINT and SIGTERM, read on a thread of their own for as long as the process lives, so
+// that none is lost: not while the main thread prints, nor once its event loop has ended.
+// The window quits on them the way closing it does; the headless runs stop on them (see
+// headlesscommands.h).
 
 // Blocks both signals in the calling thread and so in every thread started after it. Call
-// on the main thread before the application object starts threads of its own.
+// on the main thread before any other thread starts.
 void blockQuitSignals();
 
-// From then on a blocked quit signal quits the application. Main thread, once the
-// application object exists.
-void quitOnBlockedSignals();
-
-// From then on each blocked quit signal calls `handler` with its number, on the main
-// thread. Main thread, once the application object exists.
-void handleBlockedSignals(std::function<void(int signal)> handler);
+// From then on calls `handler` for each blocked quit signal, on the signal thread, with the
+// signal's number and how many have come so far (1 for the first). Once per process.
+void watchQuitSignals(std::function<void(int signal, int count)> handler);

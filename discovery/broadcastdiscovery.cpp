@@ -4,6 +4,7 @@
 #include "discovery/networkinterfaces.h"
 #include "discovery/replylookups.h"
 #include "platform/log.h"
+#include "platform/lookuppool.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -104,7 +105,7 @@ QList<BroadcastTarget> everyInterface(const QList<unsigned> &interfaceIndexes)
 std::optional<QList<ResponderEntry>> runBroadcastDiscovery(const BroadcastProtocol &protocol,
                                                            const QList<BroadcastTarget> &targets, quint16 replyPort,
                                                            const std::shared_ptr<Resolver> &resolver,
-                                                           const std::shared_ptr<StopToken> &stop)
+                                                           std::stop_token stop, qsizetype lookUpCap)
 {
     const SteadyClock::time_point started = SteadyClock::now();
     logLine(lcDiscovery, protocol.starting);
@@ -156,18 +157,18 @@ std::optional<QList<ResponderEntry>> runBroadcastDiscovery(const BroadcastProtoc
     logLine(lcDiscovery, protocol.sent);
 
     // A stop wakes a receive that is waiting. Ends before the socket closes.
-    const StopRegistration wake = stop ? stop->onStop([fd] { shutdown(fd, SHUT_RDWR); }) : StopRegistration();
-    ReplyLookups lookups(resolver, stop);
+    const std::stop_callback wake(stop, [fd] { shutdown(fd, SHUT_RDWR); });
+    ReplyLookups lookups(resolver, stop, lookUpCap);
     // Tested only between receives: a receive already waiting runs to its end. The name
     // look-ups run beside the loop, so every reply that comes in the window is read.
     const SteadyClock::time_point close = windowClose();
-    while (SteadyClock::now() < close && !(stop && stop->isStopped())) {
+    while (SteadyClock::now() < close && !stop.stop_requested()) {
         std::array<char, receiveBufferBytes> buffer;
         sockaddr_in from{};
         socklen_t fromLength = sizeof from;
         const ssize_t received =
             recvfrom(fd, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr *>(&from), &fromLength);
-        if (stop && stop->isStopped())
+        if (stop.stop_requested())
             break;
         if (received < 0) {
             logLine(lcDiscovery, "Waiting for discovery responses...");
@@ -182,7 +183,7 @@ std::optional<QList<ResponderEntry>> runBroadcastDiscovery(const BroadcastProtoc
         }
         lookups.add(ntohl(from.sin_addr.s_addr));
     }
-    const QList<ResponderEntry> responders = lookups.entries();
+    const QList<ResponderEntry> responders = lookups.entries(close + LookupPool::budget);
 
     logLine(lcDiscovery, protocol.finished, std::chrono::duration<double>(SteadyClock::now() - started).count());
     return responders;

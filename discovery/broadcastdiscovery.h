@@ -2,7 +2,6 @@
 
 #include "model/responderentry.h"
 #include "platform/resolver.h"
-#include "platform/stoptoken.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -11,6 +10,7 @@
 
 #include <memory>
 #include <optional>
+#include <stop_token>
 
 // What tells the two broadcast protocols apart: the request, the port, the reply check and
 // the texts of their log lines and socket errors.
@@ -48,9 +48,10 @@ QList<BroadcastTarget> everyInterface(const QList<unsigned> &interfaceIndexes);
 // without de-duplication, and returns them. A send that fails is reported and the others go
 // on; nothing (not an empty list) when the socket could not be set up, the reply port
 // (0: one the system picks) not be bound, or no request be sent. The replies' name
-// look-ups run beside the receive loop. A stop ends the window at once and the wait for
-// the look-ups. Blocks the calling thread.
+// look-ups run beside the receive loop, for the first `lookUpCap` addresses, and have
+// until the look-up budget after the window's close to answer. A stop ends the window at
+// once and the wait for the look-ups. Blocks the calling thread.
 std::optional<QList<ResponderEntry>> runBroadcastDiscovery(const BroadcastProtocol &protocol,
                                                            const QList<BroadcastTarget> &targets, quint16 replyPort,
                                                            const std::shared_ptr<Resolver> &resolver,
-                                                           const std::shared_ptr<StopToken> &stop);
+                                                           std::stop_token stop, qsizetype lookUpCap);

@@ -16,6 +16,7 @@ void MainViewController::startDiscovery()
     if (m_discovering)
         return;
     m_discovering = true;
+    const std::shared_ptr<Run> run = beginRun(Run::Kind::Discovery);
     showProgress(true);
     withControl(m_discoverButton, [](PushButton &button) {
         button.setTitle(QStringLiteral("Discovering..."));
@@ -23,39 +24,31 @@ void MainViewController::startDiscovery()
     });
     m_vudiduDevices.clear();
     m_xpicoDevices.clear();
-    const std::shared_ptr<StopToken> stop = beginRun(RunKind::Discovery);
 
     // One background task, strictly in this order; it reaches the main thread only to wait
-    // for a reload and for the final step. Once stopped, the stop has ended the run, and
-    // the task only winds down.
-    BackgroundPool::global().async([self = shared_from_this(), stop] {
+    // for a reload and for the final step. Once stopped, the run has ended, and the task
+    // only winds down.
+    BackgroundPool::global().async([self = shared_from_this(), run] {
+        const std::stop_token stop = run->stopToken();
         const std::optional<QList<ResponderEntry>> corva = self->discoverTram(stop);
-        if (stop->isStopped())
+        if (stop.stop_requested())
             return;
-        self->queryTram(corva, stop);
+        self->queryTram(corva, run);
         mainSync([&] {
-            if (!stop->isStopped())
+            if (!stop.stop_requested())
                 self->reloadTable();
         });
-        if (stop->isStopped())
+        if (stop.stop_requested())
             return;
         const std::optional<QList<ResponderEntry>> xpico = self->discoveryBrio(stop);
-        if (stop->isStopped())
+        if (stop.stop_requested())
             return;
         if ((!corva || corva->isEmpty()) && (!xpico || xpico->isEmpty()))
             logLine(lcDiscovery, "No device answered the discovery broadcasts: either none is on the networks this "
                                  "computer is attached to, or a firewall drops their replies. Give --reply-port "
                                  "PORT and let UDP to that port in, or use the IP range scan");
-        self->queryBrio(xpico, stop);
-        mainSync([&] {
-            if (stop->isStopped())
-                return;
-            self->endRun();
-            self->discoveryStopped();
-            self->pruneToFoundDevices();
-            self->showProgress(false);
-            self->runFinished();
-        });
+        self->queryBrio(xpico, run);
+        mainSync([&] { self->completeRun(run); });
     });
 }
 
@@ -67,14 +60,16 @@ QList<BroadcastTarget> MainViewController::broadcastTargets() const
     return everyInterface(broadcastInterfaces(ipv4Interfaces()));
 }
 
-std::optional<QList<ResponderEntry>> MainViewController::discoveryBrio(const std::shared_ptr<StopToken> &stop)
+std::optional<QList<ResponderEntry>> MainViewController::discoveryBrio(std::stop_token stop)
 {
-    return runBroadcastDiscovery(xpicoProtocol(), broadcastTargets(), m_replyPort, m_resolver, stop);
+    return runBroadcastDiscovery(xpicoProtocol(), broadcastTargets(), m_replyPort, m_resolver, std::move(stop),
+                                 maxProbedResponders);
 }
 
-std::optional<QList<ResponderEntry>> MainViewController::discoverTram(const std::shared_ptr<StopToken> &stop)
+std::optional<QList<ResponderEntry>> MainViewController::discoverTram(std::stop_token stop)
 {
-    return runBroadcastDiscovery(corvaProtocol(), broadcastTargets(), m_replyPort, m_resolver, stop);
+    return runBroadcastDiscovery(corvaProtocol(), broadcastTargets(), m_replyPort, m_resolver, std::move(stop),
+                                 maxProbedResponders);
 }
 
 // One probe at a time, so the devices appear one by one. A host that answers a thousand
@@ -82,12 +77,12 @@ std::optional<QList<ResponderEntry>> MainViewController::discoverTram(const std:
 // probed once, and only so many of them.
 template <typename Probe>
 void MainViewController::probeResponders(const QList<ResponderEntry> &responders, const char *kind,
-                                         const std::shared_ptr<StopToken> &stop, Probe probe)
+                                         const std::shared_ptr<Run> &run, Probe probe)
 {
     QSet<QString> probed;
     qsizetype skipped = 0;
     for (qsizetype i = 0; i < responders.size(); ++i) {
-        if (stop && stop->isStopped())
+        if (run->isStopped())
             return;
         const ResponderEntry &entry = responders.at(i);
         if (probed.contains(entry.ipAddress) || probed.size() >= maxProbedResponders) {
@@ -96,8 +91,8 @@ void MainViewController::probeResponders(const QList<ResponderEntry> &responders
         }
         probed.insert(entry.ipAddress);
         probe(entry);
-        mainSync([this, &stop] {
-            if (!stop || !stop->isStopped())
+        mainSync([this, &run] {
+            if (!run->isStopped())
                 reloadTable();
         });
     }
@@ -108,25 +103,25 @@ void MainViewController::probeResponders(const QList<ResponderEntry> &responders
 }
 
 void MainViewController::queryTram(const std::optional<QList<ResponderEntry>> &responders,
-                                   const std::shared_ptr<StopToken> &stop)
+                                   const std::shared_ptr<Run> &run)
 {
     if (!responders)
         return;
     logLine(lcDiscovery, "Querying %lu Corva Devices...", std::size_t(responders->size()));
-    probeResponders(*responders, "Corva", stop, [&](const ResponderEntry &entry) {
-        getDeviceInfo(entry.hostname, entry.ipAddress, entry.redirectAddress, stop);
+    probeResponders(*responders, "Corva", run, [&](const ResponderEntry &entry) {
+        getDeviceInfo(entry.hostname, entry.ipAddress, entry.redirectAddress, run);
     });
 }
 
 void MainViewController::queryBrio(const std::optional<QList<ResponderEntry>> &responders,
-                                   const std::shared_ptr<StopToken> &stop)
+                                   const std::shared_ptr<Run> &run)
 {
     // Unlike the Corva query, a missing list is logged, as a count of 0.
     logLine(lcDiscovery, "Querying %lu XPico Devices...", std::size_t(responders ? responders->size() : 0));
     if (!responders)
         return;
-    probeResponders(*responders, "XPico", stop, [&](const ResponderEntry &entry) {
-        getXpicoInfo(entry.hostname, entry.ipAddress, entry.redirectAddress, stop);
+    probeResponders(*responders, "XPico", run, [&](const ResponderEntry &entry) {
+        getXpicoInfo(entry.hostname, entry.ipAddress, entry.redirectAddress, run);
     });
 }
 

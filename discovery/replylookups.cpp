@@ -1,6 +1,7 @@
 #include "discovery/replylookups.h"
 
-#include "platform/backgroundpool.h"
+#include "platform/log.h"
+#include "platform/lookuppool.h"
 
 #include <QHostAddress>
 
@@ -8,14 +9,6 @@
 #include <cstdio>
 
 namespace {
-
-// Threads that may block for as long as a resolver takes, apart from the pool the runs and
-// probes use.
-BackgroundPool &lookupPool(int depth)
-{
-    static BackgroundPool *const pool = new BackgroundPool(depth); // never destroyed
-    return *pool;
-}
 
 // The getnameinfo name when it reads as ASCII text of more than 2 characters, otherwise the
 // address text.
@@ -29,9 +22,14 @@ QString hostnameOf(const QByteArray &name, const QString &address)
 
 } // namespace
 
-ReplyLookups::ReplyLookups(std::shared_ptr<Resolver> resolver, std::shared_ptr<StopToken> stop, int depth)
-    : m_resolver(std::move(resolver)), m_stop(std::move(stop)), m_depth(depth)
+ReplyLookups::ReplyLookups(std::shared_ptr<Resolver> resolver, std::stop_token run, qsizetype cap)
+    : m_resolver(std::move(resolver)), m_cap(cap), m_giveUpOnStop(std::move(run), GiveUp{&m_owner})
 {
+}
+
+ReplyLookups::~ReplyLookups()
+{
+    m_owner.request_stop();
 }
 
 void ReplyLookups::add(quint32 address)
@@ -41,13 +39,18 @@ void ReplyLookups::add(quint32 address)
         return;
     }
     auto lookup = std::make_shared<Lookup>();
-    lookup->address = address;
     lookup->text = QHostAddress(address).toString();
     m_replies.append(lookup);
+    if (m_byAddress.size() >= m_cap)
+        return; // beyond the responders a run probes: nobody needs its name
     m_byAddress.insert(address, lookup);
-    lookupPool(m_depth).async([lookup, shared = m_shared, resolver = m_resolver] {
+    {
+        const std::lock_guard lock(m_shared->mutex);
+        ++m_shared->pending;
+    }
+    LookupPool::instance().async(m_owner.get_token(), [address, lookup, shared = m_shared, resolver = m_resolver] {
         QByteArray failure;
-        std::optional<QByteArray> name = resolver->nameInfo(lookup->address, &failure);
+        std::optional<QByteArray> name = resolver->nameInfo(address, &failure);
         // The host object is asked only when getnameinfo succeeded.
         std::optional<QString> hostName = name ? resolver->hostName(lookup->text) : std::nullopt;
         const std::lock_guard lock(shared->mutex);
@@ -55,28 +58,28 @@ void ReplyLookups::add(quint32 address)
         lookup->failure = std::move(failure);
         lookup->hostName = std::move(hostName);
         lookup->done = true;
-        shared->done.notify_all();
+        --shared->pending;
+        shared->answered.notify_all();
     });
 }
 
-QList<ResponderEntry> ReplyLookups::entries()
+QList<ResponderEntry> ReplyLookups::entries(std::chrono::steady_clock::time_point deadline)
 {
-    const auto allDone = [this] {
-        return std::all_of(m_replies.cbegin(), m_replies.cend(), [](const auto &lookup) { return lookup->done; });
-    };
-    {
-        // Registered outside the lock that the waker takes.
-        const StopRegistration wake = m_stop ? m_stop->onStop([shared = m_shared] {
-            const std::lock_guard lock(shared->mutex);
-            shared->done.notify_all();
-        })
-                                             : StopRegistration();
-        std::unique_lock lock(m_shared->mutex);
-        m_shared->done.wait(lock, [&] { return allDone() || (m_stop && m_stop->isStopped()); });
-    }
+    std::unique_lock lock(m_shared->mutex);
+    m_shared->answered.wait_until(lock, m_owner.get_token(), deadline, [this] { return m_shared->pending == 0; });
+    const bool stopped = m_owner.stop_requested();
+    const qsizetype unanswered = m_shared->pending;
+    lock.unlock();
+    // What has not answered by now is given up: queued look-ups never start.
+    m_owner.request_stop();
+    if (unanswered > 0 && !stopped)
+        logLine(lcDiscovery, "%lu name look-ups gave no answer within %lus; those responders are listed by address",
+                std::size_t(unanswered), std::size_t(LookupPool::budget.count()));
+
     QList<ResponderEntry> entries;
-    const std::lock_guard lock(m_shared->mutex);
-    for (const std::shared_ptr<Lookup> &lookup : std::as_const(m_replies)) {
+    entries.reserve(m_replies.size());
+    lock.lock();
+    for (const std::shared_ptr<const Lookup> &lookup : std::as_const(m_replies)) {
         ResponderEntry entry{lookup->text, std::nullopt, lookup->text};
         if (lookup->done && !lookup->name) {
             // As perror writes it, with getnameinfo's own description: it does not set errno.

@@ -2,55 +2,62 @@
 
 #include "model/responderentry.h"
 #include "platform/resolver.h"
-#include "platform/stoptoken.h"
 
 #include <QHash>
 #include <QList>
 
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <stop_token>
 
 // The two reverse look-ups of a discovery's valid replies, made beside its receive loop on
-// a pool of look-up threads, so that a slow name server never keeps the loop from reading
-// the replies waiting in the socket. Up to `depth` look-ups run at once: a name server that
-// does not answer costs about one look-up time per `depth` addresses. An address that
-// answers again shares its first look-up.
+// the look-up pool, so that a slow name server never keeps the loop from reading the
+// replies waiting in the socket. They are the run's: at most `cap` addresses are looked
+// up (an address that answers again shares its first look-up; any further address goes
+// without), and they are given up when the run stops or once the entries are taken.
 //
 // One discovery thread adds replies and takes the entries; the look-ups run on the pool.
 class ReplyLookups final {
 public:
-    ReplyLookups(std::shared_ptr<Resolver> resolver, std::shared_ptr<StopToken> stop, int depth = 32);
+    ReplyLookups(std::shared_ptr<Resolver> resolver, std::stop_token run, qsizetype cap);
     ReplyLookups(const ReplyLookups &) = delete;
     ReplyLookups &operator=(const ReplyLookups &) = delete;
+    ~ReplyLookups();
 
     // A valid reply from this address (host byte order), in arrival order.
     void add(quint32 address);
-    // Waits for every look-up, then gives one entry per reply in arrival order, with the
-    // look-ups' names and fallbacks; a failed getnameinfo is reported here, in that order.
-    // Once the run is stopped it waits no more: look-ups still running end on their own and
-    // their entries fall back to the address text.
-    QList<ResponderEntry> entries();
+    // Waits until every look-up has answered, the run stops or `deadline` passes, then
+    // gives one entry per reply in arrival order, with the look-ups' names and fallbacks; a
+    // failed getnameinfo is reported here, in that order. A look-up without an answer by
+    // then counts as one that was not made: its entry stands under the address alone.
+    QList<ResponderEntry> entries(std::chrono::steady_clock::time_point deadline);
 
 private:
     struct Lookup {
-        quint32 address = 0;
         QString text;
+        bool done = false;
         std::optional<QByteArray> name;
         QByteArray failure;
         std::optional<QString> hostName;
-        bool done = false;
     };
     // Shared with the look-ups, which may outlive the discovery.
     struct Shared {
         std::mutex mutex;
-        std::condition_variable done;
+        std::condition_variable_any answered;
+        qsizetype pending = 0;
+    };
+    struct GiveUp {
+        std::stop_source *owner;
+        void operator()() const { owner->request_stop(); }
     };
 
     const std::shared_ptr<Resolver> m_resolver;
-    const std::shared_ptr<StopToken> m_stop;
-    const int m_depth;
+    const qsizetype m_cap;
     const std::shared_ptr<Shared> m_shared = std::make_shared<Shared>();
-    QList<std::shared_ptr<Lookup>> m_replies; // one per reply, in arrival order
+    std::stop_source m_owner; // the look-ups' owner
+    std::stop_callback<GiveUp> m_giveUpOnStop;
+    QList<std::shared_ptr<const Lookup>> m_replies; // one per reply, in arrival order
     QHash<quint32, std::shared_ptr<Lookup>> m_byAddress;
 };

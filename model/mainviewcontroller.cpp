@@ -78,11 +78,11 @@ void MainViewController::tableViewSortDescriptorsDidChange()
     });
 }
 
-bool MainViewController::addIfNew(const Device &record, FoundList foundList)
+bool MainViewController::addIfNew(const Device &record, ProbeKind kind)
 {
     requireMainThread("MainViewController::addIfNew");
     const bool listed = containsSameDevice(m_devices, *record);
-    (foundList == FoundList::Vudidu ? m_vudiduDevices : m_xpicoDevices).append(record);
+    (kind == ProbeKind::DeviceInfo ? m_vudiduDevices : m_xpicoDevices).append(record);
     if (!listed)
         addDevice(record);
     return !listed;
@@ -139,47 +139,44 @@ void MainViewController::showProgress(bool shown) const
     withControl(m_stopButton, [&](RunControl &stop) { stop.setAvailable(shown); });
 }
 
-void MainViewController::runFinished() const
-{
-    if (m_runFinished)
-        m_runFinished();
-}
-
-quint64 MainViewController::foundCount() const
-{
-    // A run that is being set up shows its progress before it clears the found lists of
-    // the run before; until it holds its token, it has found nothing.
-    if (m_discovering && !m_runStop)
-        return 0;
-    return quint64(m_vudiduDevices.size() + m_xpicoDevices.size());
-}
-
-std::shared_ptr<StopToken> MainViewController::beginRun(RunKind kind)
+std::shared_ptr<Run> MainViewController::beginRun(Run::Kind kind, quint64 addresses)
 {
     requireMainThread("MainViewController::beginRun");
-    m_runKind = kind;
-    m_runStop = std::make_shared<StopToken>();
-    return m_runStop;
+    m_run = std::make_shared<Run>(kind, addresses);
+    if (kind == Run::Kind::Scan)
+        m_latestScan = m_run;
+    return m_run;
 }
 
-void MainViewController::stopRun()
+void MainViewController::completeRun(const std::shared_ptr<Run> &run)
 {
-    requireMainThread("MainViewController::stopRun");
-    if (!m_runStop)
+    requireMainThread("MainViewController::completeRun");
+    if (m_run == run)
+        finishRun(false);
+}
+
+void MainViewController::finishRun(bool stopped)
+{
+    requireMainThread("MainViewController::finishRun");
+    if (!m_run)
         return;
-    const std::shared_ptr<StopToken> stop = std::move(m_runStop);
-    stop->stop();
-    if (m_runKind == RunKind::Scan) {
-        const std::optional<ScanProgress> progress = scanProgress();
-        logLine(lcScan, "Scan stopped after %@ of %@ addresses", groupedNumber(progress ? progress->probed : 0),
-                groupedNumber(progress ? progress->total : 0));
+    const std::shared_ptr<Run> run = std::move(m_run);
+    run->stop();
+    if (run->kind() == Run::Kind::Scan) {
+        if (stopped)
+            logLine(lcScan, "Scan stopped after %@ of %@ addresses", groupedNumber(run->probed()),
+                    groupedNumber(run->addresses()));
         scanStopped();
     } else {
-        logLine(lcDiscovery, "Discovery stopped after %lu answers",
-                std::size_t(m_vudiduDevices.size() + m_xpicoDevices.size()));
+        if (stopped)
+            logLine(lcDiscovery, "Discovery stopped after %lu answers", std::size_t(run->answers()));
         discoveryStopped();
     }
-    reloadTable();
+    if (stopped)
+        reloadTable();
+    else
+        pruneToFoundDevices();
     showProgress(false);
-    runFinished();
+    if (m_runFinished)
+        m_runFinished();
 }

@@ -2,11 +2,12 @@
 
 #include "model/devicelist.h"
 #include "model/responderentry.h"
+#include "model/run.h"
 #include "platform/controls.h"
 #include "platform/dispatchgroup.h"
 #include "platform/resolver.h"
 #include "platform/semaphore.h"
-#include "platform/stoptoken.h"
+#include "probes/probejob.h"
 
 #include <QObject>
 #include <QPointer>
@@ -15,16 +16,23 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stop_token>
 
 class IpRange;
 struct BroadcastTarget;
 
-// The one controller of the tool. It owns every list of devices, the discovering flag and
-// the weak references to the window's controls, and every operation of the tool is one of
-// its operations; each area's operations are defined in that area's folder. Unless an
-// operation says otherwise, it runs on the main thread, which is the only thread that reads
-// or changes the lists, the flag and the controls. Made and held by std::shared_ptr: a run
-// holds the controller until it ends.
+// The one controller of the tool. It owns every list of devices, the discovering flag, the
+// run in progress and the weak references to the window's controls, and every operation
+// of the tool is one of its operations. Unless an operation says otherwise, it runs on the
+// main thread, which is the only thread that reads or changes the lists, the flag and the
+// controls. Made and held by std::shared_ptr: a run holds the controller until it ends.
+// Each section below names the file that defines it.
+//
+// Some names are older than the protocols' present names, and stay:
+//   discoveryBrio, queryBrio, getXpicoInfo, xpicoDevices: the gateways' (XPico) broadcast
+//     on UDP 30718 and their "/getdata.json";
+//   discoverTram, queryTram, getDeviceInfo, vudiduDevices, "Vudidu": the Corva devices'
+//     broadcast on UDP 23109 and their "/info".
 class MainViewController final : public std::enable_shared_from_this<MainViewController>,
                                  public TableViewDataSource,
                                  public TableViewDelegate {
@@ -46,7 +54,7 @@ public:
     QObject *view();
     bool isViewLoaded() const { return m_viewLoaded; }
 
-    // --- The device list (model/) -----------------------------------------------------------
+    // --- The device list: model/mainviewcontroller.cpp -----------------------------------
 
     // Appends a record to devices and, when it passes the search, to filteredDevices. No
     // duplicate check and no table reload.
@@ -58,60 +66,77 @@ public:
     void tableViewSortDescriptorsDidChange() override;
     qsizetype numberOfRowsInTableView() const override { return m_filteredDevices.size(); }
 
-    enum class FoundList { Vudidu, Xpico };
-    // A probe's merge step: notes the record in the found list and, unless the same device
-    // is listed already, adds it. Returns whether it was added.
-    bool addIfNew(const Device &record, FoundList foundList);
+    // A probe's merge step: notes the record in the found list of its kind of probe and,
+    // unless the same device is listed already, adds it. Returns whether it was added.
+    bool addIfNew(const Device &record, ProbeKind kind);
     // The end of a run: keeps in filteredDevices and devices, in order, the records of the
     // devices that a found list holds, then reloads the table.
     void pruneToFoundDevices();
 
-    // --- The HTTP probes (probes/) ----------------------------------------------------------
-    // The device name is not used. The caller has taken a unit of processLimiter and entered
-    // dispatchGroup (which may be null) for the probe; the probe gives the unit back and
-    // then leaves the group exactly once, after its merge, on every path (a hand-over to
-    // the gateway data probe included). The asynchronous forms return at once, from any
-    // thread. The synchronous forms return once the probe has ended and its record has been
-    // merged; they wait for the main thread, so they never run on it. Once `stop` (null:
-    // never stopped) is stopped, the probe ends promptly and merges nothing.
+    // --- A run's end: model/mainviewcontroller.cpp -----------------------------------------
 
+    // Ends the run in progress, if any; the one place where every run ends, completed or
+    // stopped. The run is stopped, so whatever of it is still under way winds down and
+    // reaches nothing; the kind's own step (discoveryStopped, scanStopped) puts the
+    // controls back to idle; a completed run prunes the lists to the devices that answered
+    // in it, while a stopped one, which did not ask every device, logs how far it got and
+    // keeps them; the table reloads, the busy indicator hides, and the run-finished
+    // handler is called.
+    void finishRun(bool stopped);
+    // Stop, Escape, Run > Stop, SIGINT and SIGTERM.
+    void stopRun() { finishRun(true); }
+    bool isRunning() const { return m_run != nullptr; }
+
+    // Called on the main thread at the very end of every run: the command line waits for
+    // it. Not part of any run's own steps.
+    void setRunFinishedHandler(std::function<void()> handler) { m_runFinished = std::move(handler); }
+
+    // --- The HTTP probes: probes/deviceprobe.cpp -------------------------------------------
+
+    // Starts a probe and returns at once. Any thread. The job's ticket is ended exactly
+    // once, after its merge, on every path (a hand-over to the gateway data probe
+    // included). Once the job's run is stopped, the probe ends promptly and merges nothing.
+    void probe(ProbeJob job);
+
+    // The same as calls of their own. The device name is not used. The caller has taken a
+    // unit of processLimiter and entered dispatchGroup (which may be null) for the probe.
+    // The asynchronous forms return at once, from any thread. The synchronous forms return
+    // once the probe has ended and its record has been merged; they wait for the main
+    // thread, so they never run on it.
     // GET "/info"; a 404 hands the address over to the gateway data probe.
     void getDeviceInfoAsync(const std::optional<QString> &deviceName, const QString &ipAddress,
                             const std::optional<QString> &redirectAddress, std::shared_ptr<Semaphore> processLimiter,
-                            std::shared_ptr<DispatchGroup> dispatchGroup, std::shared_ptr<StopToken> stop = nullptr);
+                            std::shared_ptr<DispatchGroup> dispatchGroup, std::shared_ptr<Run> run);
     void getDeviceInfo(const std::optional<QString> &deviceName, const QString &ipAddress,
-                       const std::optional<QString> &redirectAddress, std::shared_ptr<StopToken> stop = nullptr);
+                       const std::optional<QString> &redirectAddress, const std::shared_ptr<Run> &run);
     // GET "/getdata.json".
     void getXpicoInfoAsync(const std::optional<QString> &deviceName, const QString &ipAddress,
                            const std::optional<QString> &redirectAddress, std::shared_ptr<Semaphore> processLimiter,
-                           std::shared_ptr<DispatchGroup> dispatchGroup, std::shared_ptr<StopToken> stop = nullptr);
+                           std::shared_ptr<DispatchGroup> dispatchGroup, std::shared_ptr<Run> run);
     void getXpicoInfo(const std::optional<QString> &deviceName, const QString &ipAddress,
-                      const std::optional<QString> &redirectAddress, std::shared_ptr<StopToken> stop = nullptr);
+                      const std::optional<QString> &redirectAddress, const std::shared_ptr<Run> &run);
 
-    // --- Discovery (discovery/) -------------------------------------------------------------
+    // --- Discovery: discovery/discoveryrun.cpp ---------------------------------------------
 
     // Starts a discovery run unless a run is in progress: both broadcasts, each followed by
-    // probing its responders one by one, then the pruning.
+    // probing its responders one by one, then the run's end.
     void startDiscovery();
     // The two broadcasts: block for their receive window; nothing when the socket could not
-    // be set up or no request be sent. A stop of the token ends them at once. Background
-    // thread.
-    std::optional<QList<ResponderEntry>> discoveryBrio(const std::shared_ptr<StopToken> &stop = nullptr);
-    std::optional<QList<ResponderEntry>> discoverTram(const std::shared_ptr<StopToken> &stop = nullptr);
+    // be set up or no request be sent. A stop ends them at once. Background thread.
+    std::optional<QList<ResponderEntry>> discoveryBrio(std::stop_token stop = {});
+    std::optional<QList<ResponderEntry>> discoverTram(std::stop_token stop = {});
     // Probe the responders with the device info probe / the gateway data probe, reloading
     // the table after each: each address once, at most maxProbedResponders of them, none
-    // once the token is stopped. Background thread.
+    // once the run is stopped. Background thread.
     static constexpr qsizetype maxProbedResponders = 1024;
-    void queryTram(const std::optional<QList<ResponderEntry>> &responders,
-                   const std::shared_ptr<StopToken> &stop = nullptr);
-    void queryBrio(const std::optional<QList<ResponderEntry>> &responders,
-                   const std::shared_ptr<StopToken> &stop = nullptr);
+    void queryTram(const std::optional<QList<ResponderEntry>> &responders, const std::shared_ptr<Run> &run);
+    void queryBrio(const std::optional<QList<ResponderEntry>> &responders, const std::shared_ptr<Run> &run);
     // The local UDP port both discovery sockets are bound to (0: one the system picks), so
     // that a firewall can let the replies in. Set before the first run.
     void setReplyPort(quint16 port) { m_replyPort = port; }
     void discoveryStopped();
 
-    // --- The range scan (scan/) -------------------------------------------------------------
+    // --- The range scan: scan/rangescan.cpp ------------------------------------------------
 
     // Scans the range typed in the range text box unless a run is in progress; marks the
     // text orange when it cannot be expanded.
@@ -119,22 +144,21 @@ public:
     // Probes every address of the range, at most 50 at a time, and returns once every probe
     // has ended; after a stop, it starts no further probe. An address is looked up by name
     // only once its probe has found a device. Background thread.
-    void scanDevices(const IpRange &addresses, const std::shared_ptr<StopToken> &stop = nullptr);
+    void scanDevices(const IpRange &addresses, const std::shared_ptr<Run> &run);
     void scanStopped();
 
-    // How far the latest range scan has come: probes ended, of the addresses in its range.
-    // Nothing before the first scan; kept once the scan has finished, until the next.
+    // How far the latest range scan has come: probes ended of the addresses in its range,
+    // and the records found. Nothing before the first scan; kept once the scan has ended,
+    // until the next.
     struct ScanProgress {
         quint64 probed = 0;
         quint64 total = 0;
+        quint64 found = 0;
         bool finished = false;
     };
     std::optional<ScanProgress> scanProgress() const;
-    // The records that the present run (or the latest one) has found so far, for the
-    // progress text.
-    quint64 foundCount() const;
 
-    // --- The window's table and actions (model/) ----------------------------------------------
+    // --- The window's table and actions: model/mainviewcontroller.cpp ----------------------
 
     // A cell of the row's record: the text of columns 0 to 6, the "Open" button of column 7
     // with the row as its tag.
@@ -149,18 +173,6 @@ public:
     void didClickIPRangeScanButton() { startIPRangeScan(); }
     // What opens URLs: the desktop's default handlers in the window.
     void setWorkspace(std::shared_ptr<Workspace> workspace) { m_workspace = std::move(workspace); }
-
-    // Stops the run in progress, if any: its token stops, so nothing new starts and what
-    // is in flight is cancelled, and the run ends here and now as a stopped run: one log
-    // line says how far it got, the controls go back to idle, the table reloads and the
-    // busy indicator hides. Nothing is pruned: a stopped run did not ask every device.
-    // The run's background work winds down on its own and reaches nothing any more.
-    void stopRun();
-    bool isRunning() const { return m_runStop != nullptr; }
-
-    // Called on the main thread at the very end of every run, after the pruning: the
-    // command line waits for it. Not part of any run's own steps.
-    void setRunFinishedHandler(std::function<void()> handler) { m_runFinished = std::move(handler); }
 
     // --- State ------------------------------------------------------------------------------
 
@@ -207,25 +219,22 @@ public:
     const std::shared_ptr<Resolver> &resolver() const { return m_resolver; }
 
 private:
-    enum class RunKind { Discovery, Scan };
-    // A new run's token, which the run's background work holds; the controller keeps it
-    // until the run ends or is stopped. Main thread.
-    std::shared_ptr<StopToken> beginRun(RunKind kind);
-    // The end of a run that was not stopped. Main thread.
-    void endRun() { m_runStop.reset(); }
+    // A new run, the run in progress until it ends; its background work holds it too.
+    std::shared_ptr<Run> beginRun(Run::Kind kind, quint64 addresses = 0);
+    // The end of a run whose work has completed: ends it, unless it has ended already.
+    void completeRun(const std::shared_ptr<Run> &run);
 
     void loadView();
     void reloadTable() const;
     // Shows or hides the busy indicator, animating it while shown, and the Stop button
     // with it: every run shows it at its start and hides it at its end or stop.
     void showProgress(bool shown) const;
-    void runFinished() const;
 
     // The targets of each discovery broadcast.
     QList<BroadcastTarget> broadcastTargets() const;
     template <typename Probe>
-    void probeResponders(const QList<ResponderEntry> &responders, const char *kind,
-                         const std::shared_ptr<StopToken> &stop, Probe probe);
+    void probeResponders(const QList<ResponderEntry> &responders, const char *kind, const std::shared_ptr<Run> &run,
+                         Probe probe);
 
     const QString m_broadcastAddress;
     quint16 m_replyPort = 0;
@@ -237,8 +246,8 @@ private:
     std::function<void()> m_runFinished;
 
     bool m_discovering = false;
-    std::shared_ptr<StopToken> m_runStop; // the run in progress; null when idle
-    RunKind m_runKind = RunKind::Discovery;
+    std::shared_ptr<Run> m_run;              // the run in progress; null when idle
+    std::shared_ptr<const Run> m_latestScan; // for the scan's progress, until the next scan
     std::weak_ptr<PushButton> m_discoverButton;
     std::weak_ptr<PushButton> m_ipRangeButton;
     std::weak_ptr<TextField> m_ipRangeTextBox;
@@ -252,9 +261,4 @@ private:
     std::weak_ptr<RunControl> m_stopButton;
     QString m_filter;
     std::optional<Color> m_defaultTextColor;
-
-    // The latest scan's group, whose leaves count its ended probes, and its size.
-    std::shared_ptr<const DispatchGroup> m_scanGroup;
-    quint64 m_scanTotal = 0;
-    bool m_scanFinished = false;
 };

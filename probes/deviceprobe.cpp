@@ -1,114 +1,149 @@
 #include "probes/deviceprobe.h"
 
 #include "model/mainviewcontroller.h"
+#include "platform/backgroundpool.h"
 #include "platform/log.h"
 #include "platform/mainqueue.h"
 #include "probes/deviceinforecord.h"
 #include "probes/probemerge.h"
 #include "probes/xpicorecord.h"
 
+namespace {
+
+// Where responses are read: a few threads that never wait for anything but a log line,
+// apart from the pool whose tasks run whole runs.
+BackgroundPool &responsePool()
+{
+    static BackgroundPool *const pool = new BackgroundPool(4); // never destroyed
+    return *pool;
+}
+
+ProbeJob jobFor(ProbeKind kind, const QString &ipAddress, const std::optional<QString> &redirectAddress,
+                std::shared_ptr<Semaphore> processLimiter, std::shared_ptr<DispatchGroup> dispatchGroup,
+                std::shared_ptr<Run> run)
+{
+    return ProbeJob{ipAddress, redirectAddress, kind, std::move(run),
+                    ProbeTicket(std::move(processLimiter), std::move(dispatchGroup))};
+}
+
+} // namespace
+
 // --- The controller's entry points -------------------------------------------------------
+
+void MainViewController::probe(ProbeJob job)
+{
+    DeviceProbe::start(shared_from_this(), std::move(job));
+}
 
 void MainViewController::getDeviceInfoAsync(const std::optional<QString> & /*deviceName*/, const QString &ipAddress,
                                              const std::optional<QString> &redirectAddress,
                                              std::shared_ptr<Semaphore> processLimiter,
-                                             std::shared_ptr<DispatchGroup> dispatchGroup,
-                                             std::shared_ptr<StopToken> stop)
+                                             std::shared_ptr<DispatchGroup> dispatchGroup, std::shared_ptr<Run> run)
 {
-    DeviceProbe::start(DeviceProbe::Kind::DeviceInfo, shared_from_this(), ipAddress, redirectAddress,
-                       ProbeTicket(std::move(processLimiter), std::move(dispatchGroup)), std::move(stop));
+    probe(jobFor(ProbeKind::DeviceInfo, ipAddress, redirectAddress, std::move(processLimiter),
+                 std::move(dispatchGroup), std::move(run)));
 }
 
 void MainViewController::getXpicoInfoAsync(const std::optional<QString> & /*deviceName*/, const QString &ipAddress,
                                             const std::optional<QString> &redirectAddress,
                                             std::shared_ptr<Semaphore> processLimiter,
-                                            std::shared_ptr<DispatchGroup> dispatchGroup,
-                                            std::shared_ptr<StopToken> stop)
+                                            std::shared_ptr<DispatchGroup> dispatchGroup, std::shared_ptr<Run> run)
 {
-    DeviceProbe::start(DeviceProbe::Kind::XpicoData, shared_from_this(), ipAddress, redirectAddress,
-                       ProbeTicket(std::move(processLimiter), std::move(dispatchGroup)), std::move(stop));
+    probe(jobFor(ProbeKind::XpicoData, ipAddress, redirectAddress, std::move(processLimiter),
+                 std::move(dispatchGroup), std::move(run)));
 }
 
 void MainViewController::getDeviceInfo(const std::optional<QString> &deviceName, const QString &ipAddress,
-                                       const std::optional<QString> &redirectAddress, std::shared_ptr<StopToken> stop)
+                                       const std::optional<QString> &redirectAddress, const std::shared_ptr<Run> &run)
 {
     requireBackgroundThread("MainViewController::getDeviceInfo");
-    if (stop && stop->isStopped())
+    if (run->isStopped())
         return;
     // The probe's one give-back, after its merge and any hand-over, ends this wait.
     const auto ended = std::make_shared<Semaphore>(0);
-    getDeviceInfoAsync(deviceName, ipAddress, redirectAddress, ended, nullptr, std::move(stop));
+    getDeviceInfoAsync(deviceName, ipAddress, redirectAddress, ended, nullptr, run);
     ended->wait();
 }
 
 void MainViewController::getXpicoInfo(const std::optional<QString> &deviceName, const QString &ipAddress,
-                                      const std::optional<QString> &redirectAddress, std::shared_ptr<StopToken> stop)
+                                      const std::optional<QString> &redirectAddress, const std::shared_ptr<Run> &run)
 {
     requireBackgroundThread("MainViewController::getXpicoInfo");
-    if (stop && stop->isStopped())
+    if (run->isStopped())
         return;
     const auto ended = std::make_shared<Semaphore>(0);
-    getXpicoInfoAsync(deviceName, ipAddress, redirectAddress, ended, nullptr, std::move(stop));
+    getXpicoInfoAsync(deviceName, ipAddress, redirectAddress, ended, nullptr, run);
     ended->wait();
 }
 
 // --- One probe ---------------------------------------------------------------------------
 
-void DeviceProbe::start(Kind kind, std::shared_ptr<MainViewController> controller, const QString &ipAddress,
-                        const std::optional<QString> &redirectAddress, ProbeTicket ticket,
-                        std::shared_ptr<StopToken> stop, std::shared_ptr<Resolver> nameResolver)
+void DeviceProbe::start(std::shared_ptr<MainViewController> controller, ProbeJob job)
 {
-    const QString path = kind == Kind::DeviceInfo ? QStringLiteral("/info") : QStringLiteral("/getdata.json");
+    const QString path = job.kind == ProbeKind::DeviceInfo ? QStringLiteral("/info") : QStringLiteral("/getdata.json");
     // Joined as they are: an address text may carry a port.
-    logLine(lcProbes, "GET %@", QStringLiteral("http://") + ipAddress + path);
+    logLine(lcProbes, "GET %@", QStringLiteral("http://") + job.address + path);
     // A text that would send the request to any other host makes no URL, and the
     // request fails as a transport error.
-    const std::optional<QUrl> url = probeUrl(ipAddress, path);
+    const std::optional<QUrl> url = probeUrl(job.address, path);
+    const std::stop_token stop = job.run->stopToken();
     httpGet(url ? url->toString(QUrl::FullyEncoded) : QString(),
-            std::unique_ptr<HttpHandler>(new DeviceProbe(kind, std::move(controller), ipAddress, redirectAddress,
-                                                         std::move(ticket), stop, std::move(nameResolver))),
-            stop);
+            std::unique_ptr<HttpHandler>(new DeviceProbe(std::move(controller), std::move(job))), stop);
 }
 
-DeviceProbe::DeviceProbe(Kind kind, std::shared_ptr<MainViewController> controller, const QString &ipAddress,
-                         const std::optional<QString> &redirectAddress, ProbeTicket ticket,
-                         std::shared_ptr<StopToken> stop, std::shared_ptr<Resolver> nameResolver)
-    : m_kind(kind), m_controller(std::move(controller)), m_ipAddress(ipAddress),
-      m_redirectAddress(redirectAddress), m_ticket(std::move(ticket)), m_stop(std::move(stop)),
-      m_nameResolver(std::move(nameResolver))
+DeviceProbe::DeviceProbe(std::shared_ptr<MainViewController> controller, ProbeJob job)
+    : m_controller(std::move(controller)), m_job(std::move(job))
 {
 }
 
 void DeviceProbe::finished(HttpResult result)
 {
-    if (m_stop && m_stop->isStopped()) {
-        m_ticket.end();
+    const bool handOver = m_job.kind == ProbeKind::DeviceInfo && result.responded && result.status == 404;
+    // Any other status that came with a response is read alike: what counts is a body that
+    // is a JSON object. Endings that need neither reading nor a log line end here.
+    if (m_job.run->isStopped() || (!handOver && !(result.responded && result.body))) {
+        m_job.ticket.end();
         return;
     }
-    if (m_kind == Kind::DeviceInfo && result.responded && result.status == 404) {
-        logLine(lcProbes, "Attempting to query %@ as XPico device...", m_ipAddress);
-        // Started right here on the network thread, so no busy pool can hold it up. The
-        // address stands in for the redirect address too.
-        start(Kind::XpicoData, m_controller, m_ipAddress, m_ipAddress, std::move(m_ticket), m_stop);
+    // The pool takes copyable tasks only; the job moves along inside this.
+    struct Answer {
+        std::shared_ptr<MainViewController> controller;
+        ProbeJob job;
+        HttpResult result;
+    };
+    auto answer = std::make_shared<Answer>(Answer{std::move(m_controller), std::move(m_job), std::move(result)});
+    responsePool().async([answer] {
+        answered(std::move(answer->controller), std::move(answer->job), std::move(answer->result));
+    });
+}
+
+void DeviceProbe::answered(std::shared_ptr<MainViewController> controller, ProbeJob job, HttpResult result)
+{
+    if (job.run->isStopped()) {
+        job.ticket.end();
         return;
     }
-    // Any other status that came with a response is read alike: what counts is a body
-    // that is a JSON object.
-    std::optional<DeviceRecord> record;
-    if (result.responded && result.body) {
-        const std::optional<QString> redirect = m_nameResolver ? std::optional(m_ipAddress) : m_redirectAddress;
-        record = m_kind == Kind::DeviceInfo ? deviceInfoRecord(*result.body, m_ipAddress, redirect)
-                                            : xpicoRecord(*result.body, m_ipAddress, redirect);
+    if (job.kind == ProbeKind::DeviceInfo && result.status == 404) {
+        logLine(lcProbes, "Attempting to query %@ as XPico device...", job.address);
+        // The same job, with its ticket: the address stands in for the redirect address.
+        job.kind = ProbeKind::XpicoData;
+        job.redirect = job.address;
+        job.redirectByName = false;
+        start(std::move(controller), std::move(job));
+        return;
     }
+    const std::optional<QString> redirect = job.redirectByName ? std::optional(job.address) : job.redirect;
+    std::optional<DeviceRecord> record = job.kind == ProbeKind::DeviceInfo
+                                             ? deviceInfoRecord(*result.body, job.address, redirect)
+                                             : xpicoRecord(*result.body, job.address, redirect);
     if (!record) {
-        m_ticket.end();
+        job.ticket.end();
         return;
     }
-    const auto merge = std::make_shared<ProbeMerge>(
-        m_kind == Kind::DeviceInfo ? ProbeMerge::List::Vudidu : ProbeMerge::List::Xpico, m_controller,
-        std::move(*record), std::move(m_ticket), m_stop);
-    if (m_nameResolver)
-        merge->postAfterLookUp(m_nameResolver, m_ipAddress);
+    const bool byName = job.redirectByName;
+    const auto merge = std::make_shared<ProbeMerge>(controller, std::move(job), std::move(*record));
+    if (byName)
+        merge->postAfterLookUp(controller->resolver());
     else
         merge->post();
 }

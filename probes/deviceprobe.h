@@ -1,45 +1,31 @@
 #pragma once
 
-#include "platform/resolver.h"
-#include "platform/stoptoken.h"
 #include "probes/httpclient.h"
-#include "probes/probeticket.h"
+#include "probes/probejob.h"
 
-#include <optional>
+#include <memory>
 
 class MainViewController;
 
-// One HTTP probe of one address. The device info probe asks for "/info" and notes what it
-// finds in vudiduDevices; a 404 hands the address over to the gateway data probe, which
-// asks for "/getdata.json" and notes what it finds in xpicoDevices. A new device is also
-// added to the device list. The ticket goes along the whole path and is ended after the
-// merge (probes/probemerge.h), or by the hand-over's probe.
+// One HTTP probe: the job's request, and what follows its result. A 404 of the device info
+// probe hands the job over to the gateway data probe; a body that is a JSON object becomes
+// a record, merged on the main thread (probes/probemerge.h); every other ending ends the
+// job's ticket at once.
 //
-// Made on the caller's thread (the network thread for a hand-over); finished on the network
-// thread, which queues the merge for the main thread and never waits for it.
+// The network thread only finishes the request. Reading a body (up to 1 MiB), the log
+// lines and the hand-over run on threads of their own, so that no transfer and no stop
+// waits behind them.
 class DeviceProbe final : public HttpHandler {
 public:
-    enum class Kind { DeviceInfo, XpicoData };
-
-    // With a `nameResolver`, the device info probe's record gets as its redirect address
-    // the name that the resolver finds for the address (else the address), looked up only
-    // once the record is there.
-    static void start(Kind kind, std::shared_ptr<MainViewController> controller, const QString &ipAddress,
-                      const std::optional<QString> &redirectAddress, ProbeTicket ticket,
-                      std::shared_ptr<StopToken> stop, std::shared_ptr<Resolver> nameResolver = nullptr);
+    // Logs "GET ..." and starts the request. Any thread.
+    static void start(std::shared_ptr<MainViewController> controller, ProbeJob job);
 
     void finished(HttpResult result) override;
 
 private:
-    DeviceProbe(Kind kind, std::shared_ptr<MainViewController> controller, const QString &ipAddress,
-                const std::optional<QString> &redirectAddress, ProbeTicket ticket, std::shared_ptr<StopToken> stop,
-                std::shared_ptr<Resolver> nameResolver);
+    DeviceProbe(std::shared_ptr<MainViewController> controller, ProbeJob job);
+    static void answered(std::shared_ptr<MainViewController> controller, ProbeJob job, HttpResult result);
 
-    Kind m_kind;
     std::shared_ptr<MainViewController> m_controller;
-    QString m_ipAddress;
-    std::optional<QString> m_redirectAddress;
-    ProbeTicket m_ticket;
-    std::shared_ptr<StopToken> m_stop;
-    std::shared_ptr<Resolver> m_nameResolver;
+    ProbeJob m_job;
 };

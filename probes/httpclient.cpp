@@ -13,7 +13,7 @@ bool isDigitsAndDots(const QString &host)
 
 } // namespace
 
-void httpGet(const QString &urlText, std::unique_ptr<HttpHandler> handler, std::shared_ptr<StopToken> stop)
+void httpGet(const QString &urlText, std::unique_ptr<HttpHandler> handler, std::stop_token stop)
 {
     NetworkLoop::instance().start(
         std::make_unique<HttpRequest>(exactHttpUrl(urlText).value_or(QUrl()), std::move(handler), std::move(stop)));

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "platform/stoptoken.h"
 
 #include <QByteArray>
 #include <QString>
@@ -9,6 +8,7 @@
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <stop_token>
 
 // The HTTP client of the probes: libcurl's multi interface on one network thread of its
 // own (probes/networkloop.h), made for many transfers at once. Requests go straight to the
@@ -45,11 +45,9 @@ public:
 };
 
 // Starts `GET urlText` with the headers Accept and Content-Type both "application/json"
-// and returns at once. Any thread; on the network thread (a completion handing over to a
-// next request) the request starts at the loop's next pass, so no busy pool can delay it.
-// Once `stop` (may be null) is stopped, the request ends promptly as a failure, its
-// socket closed.
-void httpGet(const QString &urlText, std::unique_ptr<HttpHandler> handler, std::shared_ptr<StopToken> stop = nullptr);
+// and returns at once. Any thread. Once `stop` is stopped, the request ends promptly as a
+// failure, its socket closed.
+void httpGet(const QString &urlText, std::unique_ptr<HttpHandler> handler, std::stop_token stop = {});
 
 // The URL that `text` names, when it is a valid http URL whose own text is `text` itself:
 // nothing for a text that QUrl would have to change (percent-encode a blank, rewrite

@@ -37,11 +37,15 @@ curl_slist *jsonHeaders()
 
 } // namespace
 
-HttpRequest::HttpRequest(const QUrl &url, std::unique_ptr<HttpHandler> handler, std::shared_ptr<StopToken> stop)
+HttpRequest::HttpRequest(const QUrl &url, std::unique_ptr<HttpHandler> handler, std::stop_token stop)
     : m_url(url), m_handler(std::move(handler)), m_stop(std::move(stop))
 {
-    if (m_stop)
-        m_wakeOnStop = m_stop->onStop([] { NetworkLoop::instance().wake(); });
+    m_wakeOnStop.emplace(m_stop, WakeLoop());
+}
+
+void HttpRequest::WakeLoop::operator()() const
+{
+    NetworkLoop::instance().wake();
 }
 
 HttpRequest::~HttpRequest()
@@ -70,6 +74,10 @@ bool HttpRequest::prepare()
     curl_easy_setopt(m_handle, CURLOPT_FORBID_REUSE, 1L);
     curl_easy_setopt(m_handle, CURLOPT_FRESH_CONNECT, 1L);
     curl_easy_setopt(m_handle, CURLOPT_NOSIGNAL, 1L);
+    // A request that ends while its host name is still being resolved leaves the
+    // resolver's thread to finish alone, instead of joining it: the network thread never
+    // waits for a name server.
+    curl_easy_setopt(m_handle, CURLOPT_QUICK_EXIT, 1L);
     // Nor is an address kept: the cache, pruned by a walk over all of it, grows with a scan.
     curl_easy_setopt(m_handle, CURLOPT_DNS_CACHE_TIMEOUT, 0L);
     curl_easy_setopt(m_handle, CURLOPT_OPENSOCKETFUNCTION, openSocket);
@@ -132,7 +140,7 @@ bool HttpRequest::completed(int code)
 
 bool HttpRequest::isOver(Clock::time_point now) const
 {
-    return (m_stop && m_stop->isStopped()) || now - m_lastProgress >= HttpLimits::idleTimeout
+    return m_stop.stop_requested() || now - m_lastProgress >= HttpLimits::idleTimeout
            || now - m_started >= HttpLimits::totalTimeout;
 }
 

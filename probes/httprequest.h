@@ -1,11 +1,12 @@
 #pragma once
 
-#include "platform/stoptoken.h"
 #include "probes/httpclient.h"
 
 #include <QUrl>
 
 #include <chrono>
+#include <optional>
+#include <stop_token>
 
 typedef void CURL;
 
@@ -17,7 +18,7 @@ class HttpRequest final {
 public:
     using Clock = std::chrono::steady_clock;
 
-    HttpRequest(const QUrl &url, std::unique_ptr<HttpHandler> handler, std::shared_ptr<StopToken> stop);
+    HttpRequest(const QUrl &url, std::unique_ptr<HttpHandler> handler, std::stop_token stop);
     ~HttpRequest();
     HttpRequest(const HttpRequest &) = delete;
     HttpRequest &operator=(const HttpRequest &) = delete;
@@ -42,8 +43,13 @@ private:
 
     QUrl m_url;
     std::unique_ptr<HttpHandler> m_handler;
-    std::shared_ptr<StopToken> m_stop;
-    StopRegistration m_wakeOnStop;
+    // A stop makes the loop look at its requests at once.
+    struct WakeLoop {
+        void operator()() const;
+    };
+
+    std::stop_token m_stop;
+    std::optional<std::stop_callback<WakeLoop>> m_wakeOnStop;
     CURL *m_handle = nullptr;
     const Clock::time_point m_started = Clock::now();
     Clock::time_point m_lastProgress = m_started;

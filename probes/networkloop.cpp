@@ -3,23 +3,24 @@
 #include <curl/curl.h>
 #include <fcntl.h>
 
-#include <QDir>
-
 #include <algorithm>
-#include <set>
+#include <array>
+#include <utility>
 
 namespace {
 
 // How long the loop sleeps with nothing in flight; a new request wakes it.
 constexpr long idleSleepMs = 60'000;
 
-std::set<int> openDescriptors()
+// Which of the low descriptors are open, asked of each one itself: no /proc needed. A new
+// descriptor takes the lowest free number, so a few open ones never push it past these.
+constexpr int lowDescriptors = 1024;
+std::array<bool, lowDescriptors> openLowDescriptors()
 {
-    std::set<int> descriptors;
-    const QStringList names = QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System);
-    for (const QString &name : names)
-        descriptors.insert(name.toInt());
-    return descriptors;
+    std::array<bool, lowDescriptors> open{};
+    for (int descriptor = 0; descriptor < lowDescriptors; ++descriptor)
+        open[std::size_t(descriptor)] = fcntl(descriptor, F_GETFD) != -1;
+    return open;
 }
 
 } // namespace
@@ -33,27 +34,39 @@ NetworkLoop &NetworkLoop::instance()
 NetworkLoop::NetworkLoop()
 {
     curl_global_init(CURL_GLOBAL_DEFAULT);
-    // The multi handle opens a socket pair for its wake-up without close-on-exec; it is
-    // marked here, so that no child inherits it.
-    const std::set<int> before = openDescriptors();
+    // The multi handle opens a socket pair for its wake-up without close-on-exec. With no
+    // other thread yet, the descriptors that appear meanwhile are curl's; they are marked,
+    // so that no child inherits them.
+    const std::array<bool, lowDescriptors> before = openLowDescriptors();
     m_multi = curl_multi_init();
-    for (const int descriptor : openDescriptors()) {
-        if (!before.contains(descriptor))
+    const std::array<bool, lowDescriptors> after = openLowDescriptors();
+    for (int descriptor = 0; descriptor < lowDescriptors; ++descriptor) {
+        if (after[std::size_t(descriptor)] && !before[std::size_t(descriptor)])
             fcntl(descriptor, F_SETFD, fcntl(descriptor, F_GETFD) | FD_CLOEXEC);
     }
     std::thread thread([this] { run(); });
-    m_threadId = thread.get_id();
     pthread_setname_np(thread.native_handle(), "network");
     thread.detach();
 }
 
 void NetworkLoop::start(std::unique_ptr<HttpRequest> request)
 {
+    std::vector<std::unique_ptr<HttpRequest>> one;
+    one.push_back(std::move(request));
+    start(std::move(one));
+}
+
+void NetworkLoop::start(std::vector<std::unique_ptr<HttpRequest>> requests)
+{
+    bool sleeping = false;
     {
         const std::lock_guard lock(m_mutex);
-        m_queued.push_back(std::move(request));
+        for (std::unique_ptr<HttpRequest> &request : requests)
+            m_queued.push_back(std::move(request));
+        // A loop that is awake looks at the queue before it sleeps again.
+        sleeping = std::exchange(m_sleeping, false);
     }
-    if (std::this_thread::get_id() != m_threadId)
+    if (sleeping)
         wake();
 }
 
@@ -70,11 +83,12 @@ void NetworkLoop::run()
         curl_multi_perform(m_multi, &running);
         readCompletions();
         endOverdue();
-        // A completion may have queued a hand-over: start it before sleeping.
+        // What was queued meanwhile starts before the loop sleeps.
         {
             const std::lock_guard lock(m_mutex);
             if (!m_queued.empty())
                 continue;
+            m_sleeping = true;
         }
         long timeoutMs = -1;
         curl_multi_timeout(m_multi, &timeoutMs);
@@ -95,6 +109,7 @@ void NetworkLoop::startQueued()
     std::deque<std::unique_ptr<HttpRequest>> queued;
     {
         const std::lock_guard lock(m_mutex);
+        m_sleeping = false;
         queued.swap(m_queued);
     }
     for (std::unique_ptr<HttpRequest> &request : queued) {

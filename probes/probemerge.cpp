@@ -1,38 +1,21 @@
 #include "probes/probemerge.h"
 
 #include "model/mainviewcontroller.h"
-#include "platform/backgroundpool.h"
 #include "platform/log.h"
+#include "platform/lookuppool.h"
 #include "platform/mainqueue.h"
 
-namespace {
+#include <QCoreApplication>
+#include <QTimer>
 
-// Look-ups may each block for as long as the name server takes; only devices that answer
-// are looked up, so a few threads, started on demand, cover them.
-BackgroundPool &lookUpPool()
-{
-    static BackgroundPool *const pool = new BackgroundPool(20); // never destroyed
-    return *pool;
-}
-
-// A look-up on its way: the stop registration ends before the merge is let go, so the
-// waker never outlives what it ends.
-struct LookUp final {
-    std::shared_ptr<ProbeMerge> merge;
-    StopRegistration endOnStop;
-};
-
-} // namespace
-
-ProbeMerge::ProbeMerge(List list, std::shared_ptr<MainViewController> controller, DeviceRecord record,
-                       ProbeTicket ticket, std::shared_ptr<StopToken> stop)
-    : m_list(list), m_controller(std::move(controller)), m_record(std::move(record)), m_stop(std::move(stop)),
-      m_ticket(std::move(ticket))
+ProbeMerge::ProbeMerge(std::shared_ptr<MainViewController> controller, ProbeJob job, DeviceRecord record)
+    : m_controller(std::move(controller)), m_job(std::move(job)), m_record(std::move(record))
 {
 }
 
 ProbeMerge::~ProbeMerge()
 {
+    m_endOnStop.reset();
     end();
 }
 
@@ -41,40 +24,60 @@ void ProbeMerge::post()
     mainAsync([self = shared_from_this()] { self->mergeOnMainThread(); });
 }
 
-void ProbeMerge::postAfterLookUp(std::shared_ptr<Resolver> resolver, const QString &ipAddress)
+void ProbeMerge::postAfterLookUp(const std::shared_ptr<Resolver> &resolver)
 {
-    auto lookUp = std::make_shared<LookUp>();
-    lookUp->merge = shared_from_this();
-    if (m_stop)
-        lookUp->endOnStop = m_stop->onStop([this] { end(); });
-    lookUpPool().async([lookUp, resolver = std::move(resolver), ipAddress] {
-        if (lookUp->merge->m_stop && lookUp->merge->m_stop->isStopped())
-            return; // ended by the stop; the look-up is not made
-        const std::optional<QString> name = resolver->hostName(ipAddress);
-        lookUp->endOnStop.reset();
-        lookUp->merge->m_record.setValue(DeviceKey::redirectAddress, name.value_or(ipAddress));
-        lookUp->merge->post();
+    m_endOnStop.emplace(m_job.run->stopToken(), EndOnStop{this});
+    LookupPool::instance().async(m_lookUpOwner.get_token(), [self = shared_from_this(), resolver] {
+        self->settleLookUp(resolver->hostName(self->m_job.address), false);
     });
+    // Whoever still waits for the look-up holds this merge; the budget's timer does not.
+    mainAsync([weak = weak_from_this()] {
+        QTimer::singleShot(LookupPool::budget, QCoreApplication::instance(), [weak] {
+            if (const auto self = weak.lock())
+                self->settleLookUp(std::nullopt, false);
+        });
+    });
+}
+
+void ProbeMerge::EndOnStop::operator()() const
+{
+    merge->settleLookUp(std::nullopt, true);
+}
+
+void ProbeMerge::settleLookUp(const std::optional<QString> &name, bool stopped)
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_lookUpSettled)
+            return;
+        m_lookUpSettled = true;
+    }
+    m_lookUpOwner.request_stop();
+    if (stopped) {
+        end();
+        return;
+    }
+    m_record.setValue(DeviceKey::redirectAddress, name.value_or(m_job.address));
+    post();
 }
 
 void ProbeMerge::mergeOnMainThread()
 {
     // A late completion of a stopped run reaches nothing.
-    if (!m_stop || !m_stop->isStopped()) {
+    if (!m_job.run->isStopped()) {
         const Device device = std::make_shared<const DeviceRecord>(m_record);
-        if (m_list == List::Vudidu) {
-            if (m_controller->addIfNew(device, MainViewController::FoundList::Vudidu))
-                logLine(lcProbes, "Corva/TRAM6 device found: %@", device->description());
-        } else {
-            m_controller->addIfNew(device, MainViewController::FoundList::Xpico);
+        const bool added = m_controller->addIfNew(device, m_job.kind);
+        m_job.run->noteAnswer();
+        if (m_job.kind == ProbeKind::XpicoData)
             logLine(lcProbes, "XPico device found: %@", device->description());
-        }
+        else if (added)
+            logLine(lcProbes, "Corva/TRAM6 device found: %@", device->description());
     }
     end();
 }
 
 void ProbeMerge::end()
 {
-    const std::lock_guard lock(m_ticketMutex);
-    m_ticket.end();
+    const std::lock_guard lock(m_mutex);
+    m_job.ticket.end();
 }

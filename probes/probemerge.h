@@ -2,23 +2,21 @@
 
 #include "model/devicerecord.h"
 #include "platform/resolver.h"
-#include "platform/stoptoken.h"
-#include "probes/probeticket.h"
+#include "probes/probejob.h"
 
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <stop_token>
 
 class MainViewController;
 
 // The end of a probe that found a record: the record's merge step, one step on the main
-// thread, queued without waiting for it; the probe's ticket is ended after it. A probe of
-// a stopped run merges nothing and ends at once, also while it waits for its look-up.
+// thread, queued without waiting for it; the job's ticket is ended after it. A probe of a
+// stopped run merges nothing and ends at once, also while it waits for its look-up.
 class ProbeMerge final : public std::enable_shared_from_this<ProbeMerge> {
 public:
-    enum class List { Vudidu, Xpico };
-
-    ProbeMerge(List list, std::shared_ptr<MainViewController> controller, DeviceRecord record, ProbeTicket ticket,
-               std::shared_ptr<StopToken> stop);
+    ProbeMerge(std::shared_ptr<MainViewController> controller, ProbeJob job, DeviceRecord record);
     // A merge step that never ran (the application quit first) still ends the ticket.
     ~ProbeMerge();
     ProbeMerge(const ProbeMerge &) = delete;
@@ -26,19 +24,29 @@ public:
 
     // Queues the merge step. Any thread.
     void post();
-    // Looks the record's address up by name on a pool of its own, so that a slow name
-    // server holds no other work, and makes the name (else the address) the record's
-    // redirect address before posting the merge step. Any thread.
-    void postAfterLookUp(std::shared_ptr<Resolver> resolver, const QString &ipAddress);
+    // Looks the record's address up by name, as one of its run's look-ups, and makes the
+    // name (else the address) the record's redirect address before posting the merge step.
+    // A look-up without an answer within its budget counts as one that found no name. Any
+    // thread; the main thread's event loop keeps the budget.
+    void postAfterLookUp(const std::shared_ptr<Resolver> &resolver);
 
 private:
+    struct EndOnStop {
+        ProbeMerge *merge;
+        void operator()() const;
+    };
+
+    // The first of the look-up's answer, the end of its budget and a stop of the run
+    // settles the look-up; the others find it settled.
+    void settleLookUp(const std::optional<QString> &name, bool stopped);
     void mergeOnMainThread();
     void end();
 
-    const List m_list;
     const std::shared_ptr<MainViewController> m_controller;
-    DeviceRecord m_record; // the look-up's thread writes it before the merge step reads it
-    const std::shared_ptr<StopToken> m_stop;
-    std::mutex m_ticketMutex; // a stop during the look-up and the look-up may both end it
-    ProbeTicket m_ticket;
+    ProbeJob m_job;
+    DeviceRecord m_record; // the look-up's outcome is written before the merge step reads it
+    std::mutex m_mutex;    // guards the two below, and the ticket's end
+    bool m_lookUpSettled = false;
+    std::stop_source m_lookUpOwner; // stopped once settled: a look-up still waiting is given up
+    std::optional<std::stop_callback<EndOnStop>> m_endOnStop;
 };

@@ -7,7 +7,6 @@
 #include "platform/mainqueue.h"
 #include "platform/preferences.h"
 #include "scan/rangeexpression.h"
-#include "probes/deviceprobe.h"
 
 namespace {
 
@@ -37,10 +36,8 @@ void MainViewController::startIPRangeScan()
     Preferences::standard().setValue(LastScanAddressKey, expression);
     logLine(lcScan, "IP range expanded into %lu addresses.", std::size_t(addresses.size()));
     m_discovering = true;
-    // How far the scan is, for the window beside the busy indicator, from its first sight.
-    m_scanGroup.reset();
-    m_scanTotal = quint64(addresses.size());
-    m_scanFinished = false;
+    // The run exists before the window first shows its progress.
+    const std::shared_ptr<Run> run = beginRun(Run::Kind::Scan, quint64(addresses.size()));
     showProgress(true);
     withControl(m_ipRangeButton, [](PushButton &button) {
         button.setTitle(QStringLiteral("Scanning..."));
@@ -50,55 +47,45 @@ void MainViewController::startIPRangeScan()
     m_vudiduDevices.clear();
     m_xpicoDevices.clear();
     reloadTable();
-    const std::shared_ptr<StopToken> stop = beginRun(RunKind::Scan);
 
-    // Once stopped, the stop has ended the run, and the task only winds down.
-    BackgroundPool::global().async([self = shared_from_this(), addresses = std::move(addresses), stop] {
-        self->scanDevices(addresses, stop);
+    // Once stopped, the run has ended, and the task only winds down.
+    BackgroundPool::global().async([self = shared_from_this(), addresses = std::move(addresses), run] {
+        self->scanDevices(addresses, run);
         mainSync([&] {
-            if (!stop->isStopped())
+            if (!run->isStopped())
                 self->reloadTable();
         });
-        mainSync([&] {
-            if (stop->isStopped())
-                return;
-            self->endRun();
-            self->scanStopped();
-            self->pruneToFoundDevices();
-            self->runFinished();
-        });
+        mainSync([&] { self->completeRun(run); });
     });
 }
 
-void MainViewController::scanDevices(const IpRange &addresses, const std::shared_ptr<StopToken> &stop)
+void MainViewController::scanDevices(const IpRange &addresses, const std::shared_ptr<Run> &run)
 {
     requireBackgroundThread("MainViewController::scanDevices");
     const auto processLimiter = std::make_shared<Semaphore>(probesInFlight);
-    const auto dispatchGroup = std::make_shared<DispatchGroup>();
-    // Its count of ended probes is the run's progress.
-    mainAsync([self = shared_from_this(), dispatchGroup] { self->m_scanGroup = dispatchGroup; });
-    // A stop frees this thread from its wait for a unit: the unit it adds is never given
-    // to a probe, since the walk ends.
-    StopRegistration releaseWalk;
-    if (stop)
-        releaseWalk = stop->onStop([processLimiter] { processLimiter->signal(); });
-    // This thread walks the range and waits for each limiter unit itself, so nothing is
-    // queued for an address whose probe has not started: threads and memory stay bounded
-    // however large the range. Each address is looked up by name only once its probe has
-    // found a device, and the probe keeps its unit until then.
-    for (const QString &address : addresses) {
-        if (stop && stop->isStopped())
-            break;
-        processLimiter->wait();
-        if (stop && stop->isStopped())
-            break;
-        dispatchGroup->enter();
-        DeviceProbe::start(DeviceProbe::Kind::DeviceInfo, shared_from_this(), address, address,
-                           ProbeTicket(processLimiter, dispatchGroup), stop, m_resolver);
+    // Its leaves are the run's count of addresses probed.
+    const std::shared_ptr<DispatchGroup> &dispatchGroup = run->group();
+    {
+        // A stop frees this thread from its wait for a unit: the unit it adds is never
+        // given to a probe, since the walk ends.
+        const std::stop_callback releaseWalk(run->stopToken(), [&processLimiter] { processLimiter->signal(); });
+        // This thread walks the range and waits for each limiter unit itself, so nothing is
+        // queued for an address whose probe has not started: threads and memory stay
+        // bounded however large the range. Each address is looked up by name only once its
+        // probe has found a device, and the probe keeps its unit until then.
+        for (const QString &address : addresses) {
+            if (run->isStopped())
+                break;
+            processLimiter->wait();
+            if (run->isStopped())
+                break;
+            dispatchGroup->enter();
+            probe(ProbeJob{address, address, ProbeKind::DeviceInfo, run, ProbeTicket(processLimiter, dispatchGroup),
+                           true});
+        }
     }
-    releaseWalk.reset();
     dispatchGroup->wait();
-    if (!stop || !stop->isStopped())
+    if (!run->isStopped())
         logLine(lcScan, "SCAN COMPLETE");
 }
 
@@ -112,14 +99,13 @@ void MainViewController::scanStopped()
     });
     withControl(m_discoverButton, [](PushButton &button) { button.setEnabled(true); });
     showProgress(false);
-    m_scanFinished = true;
 }
 
 std::optional<MainViewController::ScanProgress> MainViewController::scanProgress() const
 {
     requireMainThread("MainViewController::scanProgress");
-    if (m_scanTotal == 0)
+    if (!m_latestScan)
         return std::nullopt;
-    const quint64 probed = m_scanGroup ? quint64(m_scanGroup->left()) : 0;
-    return ScanProgress{probed, m_scanTotal, m_scanFinished};
+    return ScanProgress{m_latestScan->probed(), m_latestScan->addresses(), m_latestScan->answers(),
+                        m_latestScan != m_run};
 }

@@ -91,6 +91,6 @@ void MainView::showScanProgress()
         m_form->progressLabel->hide();
         return;
     }
-    m_form->progressLabel->setText(scanProgressText(progress->probed, progress->total, controller->foundCount()));
+    m_form->progressLabel->setText(scanProgressText(progress->probed, progress->total, progress->found));
     m_form->progressLabel->show();
 }

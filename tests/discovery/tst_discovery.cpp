@@ -1,9 +1,11 @@
 #include "discovery/broadcastdiscovery.h"
 #include "discovery/networkinterfaces.h"
+#include "discovery/replylookups.h"
 #include "support/descriptors.h"
 #include "support/devices.h"
 #include "support/fakecontrols.h"
 #include "support/logcapture.h"
+#include "support/root.h"
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
@@ -114,13 +116,13 @@ private slots:
         start({simDevice(Kind::Info, u"corva-a"_s, u"127.0.8.11"_s)});
         const QList<BroadcastTarget> targets{{loopbackBroadcast, 999'999}, {loopbackBroadcast, 0}};
         std::optional<QList<ResponderEntry>> found;
-        QByteArray errors = standardError([&] { found = runBroadcastDiscovery(corvaProtocol(), targets, 47'811, m_resolver, nullptr); });
+        QByteArray errors = standardError([&] { found = runBroadcastDiscovery(corvaProtocol(), targets, 47'811, m_resolver, {}, 1024); });
         QCOMPARE(errors, QByteArray("sendto failed: No such device\n"));
         QCOMPARE(found, (QList<ResponderEntry>{{u"127.0.8.11"_s, u"corva-a"_s, u"corva-a"_s}}));
         QCOMPARE(m_log->lines().count(u"Broadcast sent"_s), 1);
 
         m_log->clear();
-        errors = standardError([&] { found = runBroadcastDiscovery(xpicoProtocol(), {}, 47'811, m_resolver, nullptr); });
+        errors = standardError([&] { found = runBroadcastDiscovery(xpicoProtocol(), {}, 47'811, m_resolver, {}, 1024); });
         QVERIFY(!found);
         QCOMPARE(errors, QByteArray("sendto() failed: Network is unreachable\n"));
         QCOMPARE(m_log->lines(), QStringList{u"Starting XPico discovery..."_s});
@@ -130,7 +132,7 @@ private slots:
         local.sin_family = AF_INET;
         local.sin_port = htons(47'811);
         QCOMPARE(bind(holder, reinterpret_cast<const sockaddr *>(&local), sizeof local), 0);
-        errors = standardError([&] { found = runBroadcastDiscovery(xpicoProtocol(), targets, 47'811, m_resolver, nullptr); });
+        errors = standardError([&] { found = runBroadcastDiscovery(xpicoProtocol(), targets, 47'811, m_resolver, {}, 1024); });
         close(holder);
         QVERIFY(!found);
         QCOMPARE(errors, QByteArray("bind() failed: Address already in use\n"));
@@ -145,7 +147,7 @@ private slots:
             responders.append({address, std::nullopt, address});
         }
         responders.insert(1, responders.first());
-        std::thread caller([&] { m_controller->queryTram(responders); });
+        std::thread caller([&] { m_controller->queryTram(responders, std::make_shared<Run>(Run::Kind::Discovery)); });
         QTRY_VERIFY_WITH_TIMEOUT(m_log->lines().filter(u"replies were not probed"_s).size() == 1, 120'000);
         caller.join();
         const QStringList lines = m_log->lines();
@@ -153,6 +155,66 @@ private slots:
         QCOMPARE(lines.filter(u"GET http://127.1.0.1/"_s).size(), 1);
         QVERIFY(lines.contains(u"3 Corva replies were not probed: repeats of an address already probed, or beyond "
                                "the first 1,024 responders"_s));
+    }
+
+    // A discovery's look-ups are the run's: the first 1,024 addresses are looked up, an
+    // address that answers again shares its look-up, and one that has no answer by the end
+    // of its budget stands under its address alone.
+    void lookUpsHaveACapAndABudget()
+    {
+        m_resolver->setAnswering(false, u"127.3."_s); // a name server silent for these
+        const auto lookUpAll = [&](const QList<quint32> &addresses, qsizetype cap, int waitMs) {
+            ReplyLookups lookups(m_resolver, {}, cap);
+            for (const quint32 address : addresses)
+                lookups.add(address);
+            return lookups.entries(std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs));
+        };
+        QList<quint32> flood;
+        for (quint32 i = 0; i < 1'100; ++i)
+            flood.append(0x7F01'0000 + i); // 127.1.0.0 and on
+        flood.append(0x7F01'0005);
+        const QList<ResponderEntry> many = lookUpAll(flood, 1'024, 60'000);
+        QCOMPARE(m_resolver->nameInfoCalls(), 1'024);
+        QCOMPARE(many.size(), 1'101);
+        QCOMPARE(many.at(1'023).hostname, u"127.1.3.255"_s);
+        QCOMPARE(many.at(1'024), (ResponderEntry{u"127.1.4.0"_s, std::nullopt, u"127.1.4.0"_s}));
+        QCOMPARE(many.last(), many.at(5));
+
+        QElapsedTimer clock;
+        clock.start();
+        const QList<ResponderEntry> late = lookUpAll({0x7F03'0001, 0x7F01'0007}, 10, 300);
+        QVERIFY2(clock.elapsed() < 2'000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(late, (QList<ResponderEntry>{{u"127.3.0.1"_s, std::nullopt, u"127.3.0.1"_s},
+                                              {u"127.1.0.7"_s, u"127.1.0.7"_s, u"127.1.0.7"_s}}));
+        QVERIFY(m_log->lines().contains(u"1 name look-ups gave no answer within 3s; those responders are listed by address"_s));
+    }
+
+    // Forged replies from 3,000 addresses behind a name server that never answers them: a
+    // stop ends the run within a second, and the next run, with two real devices and no
+    // flood, finds both in its normal time, neither waiting behind the stale look-ups nor
+    // kept from starting its own.
+    void floodBehindASilentNameServer()
+    {
+        REQUIRE_ROOT("the second run probes port 80");
+        DeviceProfile flood = simDevice(Kind::Info, u"flood"_s, u"127.2.0.1"_s);
+        flood.udpSources = 3'000;
+        start({flood});
+        m_resolver->setAnswering(false, u"127.2."_s);
+        m_controller->startDiscovery();
+        QTRY_VERIFY_WITH_TIMEOUT(m_resolver->nameInfoCalls() >= 32, 10'000);
+        QElapsedTimer clock;
+        clock.start();
+        m_controller->stopRun();
+        QTRY_VERIFY_WITH_TIMEOUT(m_controller.use_count() == 1, 3'000); // the run's task has let go
+        QVERIFY2(clock.elapsed() < 1'000, qPrintable(QString::number(clock.elapsed())));
+
+        start({simDevice(Kind::Info, u"corva-a"_s, u"127.0.8.11"_s, info(u"02:00:00:00:08:11"_s, u"corva-a"_s), 80),
+               simDevice(Kind::Gateway, u"gw"_s, u"127.0.8.21"_s, gatewayData(u"02:00:00:00:08:21"_s, u"gw"_s), 80)});
+        clock.restart();
+        m_controller->startDiscovery();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_controller->discovering(), 15'000);
+        QCOMPARE(hostnames(m_controller->devices()), (QStringList{u"corva-a"_s, u"gw"_s}));
+        QVERIFY2(clock.elapsed() < 9'000, qPrintable(QString::number(clock.elapsed())));
     }
 
     // A stop in the receive window ends the run's background work within about a second,
@@ -223,8 +285,7 @@ private slots:
     // A whole run against devices that serve HTTP on port 80 of their own addresses.
     void discoveryRun()
     {
-        if (geteuid() != 0)
-            QSKIP("the run probes port 80, which only root may serve");
+        REQUIRE_ROOT("the run probes port 80");
         start({simDevice(Kind::Info, u"corva-a"_s, u"127.0.8.11"_s, info(u"02:00:00:00:08:11"_s, u"corva-a"_s), 80),
                simDevice(Kind::Info, u"corva-nameless"_s, u"127.0.8.13"_s,
                          info(u"02:00:00:00:08:13"_s, u"corva-nameless"_s), 80),
@@ -309,8 +370,9 @@ private slots:
 
         m_log->clear();
         std::thread caller([&] {
-            m_controller->queryTram(std::nullopt);
-            m_controller->queryBrio(std::nullopt);
+            const auto run = std::make_shared<Run>(Run::Kind::Discovery);
+            m_controller->queryTram(std::nullopt, run);
+            m_controller->queryBrio(std::nullopt, run);
         });
         caller.join();
         QCOMPARE(m_log->lines(), QStringList{u"Querying 0 XPico Devices..."_s});

@@ -1,9 +1,11 @@
 #include "platform/backgroundpool.h"
 #include "platform/dispatchgroup.h"
 #include "platform/log.h"
+#include "platform/lookuppool.h"
 #include "platform/semaphore.h"
 
 #include <QCoreApplication>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <atomic>
@@ -41,34 +43,77 @@ private slots:
         QCOMPARE(line, expected);
     }
 
-    // A task blocked on a semaphore holds only its own thread: a later task still runs
-    // and opens the gate, and no blocked task passes before that.
+    // A task blocked on a semaphore holds only its own thread: a later task still runs, and
+    // no blocked task passes before its unit comes.
     void blockedTasksLeaveRoomForLaterOnes()
     {
         BackgroundPool pool(4);
         Semaphore gate(0);
-        DispatchGroup group;
-        std::atomic<bool> opened = false;
-        std::atomic<int> passedEarly = 0;
-        for (int i = 0; i < 3; ++i) {
-            group.enter();
-            pool.async([&] {
-                gate.wait();
-                if (!opened)
-                    ++passedEarly;
-                group.leave();
-            });
-        }
-        group.enter();
-        pool.async([&] {
-            std::this_thread::sleep_for(30ms);
-            opened = true;
+        const auto open = qScopeGuard([&] {
             for (int i = 0; i < 3; ++i)
                 gate.signal();
-            group.leave();
+        }); // before the pool joins its threads
+        std::atomic<int> passed = 0;
+        std::atomic<bool> laterRan = false;
+        for (int i = 0; i < 3; ++i) {
+            pool.async([&] {
+                gate.wait();
+                ++passed;
+            });
+        }
+        pool.async([&] { laterRan = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(laterRan, 5000);
+        QCOMPARE(passed.load(), 0);
+    }
+
+    // Look-ups whose owner has given them up hold nothing back: queued ones never start, and
+    // running ones (a name server that never answers) leave room for another owner's. The
+    // live look-ups stay within their limit, and the threads within their maximum.
+    void givenUpLookUpsHoldNothingBack()
+    {
+        LookupPool pool(2, 3);
+        Semaphore nameServer(0);
+        int stuck = 0;
+        const auto answerAll = qScopeGuard([&] {
+            for (int i = 0; i < stuck; ++i)
+                nameServer.signal();
         });
-        group.wait();
-        QCOMPARE(passedEarly.load(), 0);
+        std::atomic<int> started = 0;
+        std::atomic<int> answered = 0;
+        const auto lookUp = [&](std::stop_source &owner, bool blocks) {
+            stuck += blocks ? 1 : 0;
+            pool.async(owner.get_token(), [&, blocks] {
+                ++started;
+                if (blocks)
+                    nameServer.wait();
+                ++answered;
+            });
+        };
+        std::stop_source first;
+        lookUp(first, true);
+        lookUp(first, true);
+        lookUp(first, false); // waits behind the limit, until its owner gives it up
+        std::stop_source second;
+        lookUp(second, false);
+        QTRY_COMPARE(started.load(), 2);
+        QTest::qWait(100);
+        QCOMPARE(started.load(), 2);
+
+        first.request_stop();
+        QTRY_COMPARE(answered.load(), 1); // the second owner's, on a third thread
+        QCOMPARE(started.load(), 3);
+
+        std::stop_source third;
+        lookUp(third, true);
+        QTRY_COMPARE(started.load(), 4);
+        third.request_stop();
+        lookUp(second, false); // every thread is taken: it waits for one
+        QTest::qWait(100);
+        QCOMPARE(pool.threadCount(), 3);
+        QCOMPARE(answered.load(), 1);
+        nameServer.signal();
+        QTRY_COMPARE(answered.load(), 3);
+        --stuck;
     }
 };
 

@@ -56,7 +56,7 @@ public:
         m_tookUnit = m_limiter->tryWait();
         m_group->enter();
         m_clock.start();
-        controller.getDeviceInfoAsync(name, address, name, m_limiter, m_group);
+        controller.getDeviceInfoAsync(name, address, name, m_limiter, m_group, std::make_shared<Run>(Run::Kind::Probe));
         m_waiter = std::thread([this] {
             m_group->wait();
             m_elapsed = m_clock.elapsed();
@@ -381,7 +381,7 @@ private slots:
 
         const auto group = std::make_shared<DispatchGroup>();
         group->enter();
-        m_controller->getDeviceInfoAsync(at[0], at[0], at[0], limiter, group);
+        m_controller->getDeviceInfoAsync(at[0], at[0], at[0], limiter, group, std::make_shared<Run>(Run::Kind::Probe));
         QTRY_COMPARE_WITH_TIMEOUT(m_controller->xpicoDevices().size(), 1, 10'000);
         group->wait();
 
@@ -422,20 +422,20 @@ private slots:
         NetworkLoop::instance(); // its own descriptors stay
         const qsizetype descriptorsBefore = openDescriptors().size();
 
-        const auto stop = std::make_shared<StopToken>();
+        const auto run = std::make_shared<Run>(Run::Kind::Scan);
         const auto limiter = std::make_shared<Semaphore>(50);
         const auto group = std::make_shared<DispatchGroup>();
         std::atomic<bool> done = false;
         std::thread caller([&] {
-            for (int round = 0; round < 4 && !stop->isStopped(); ++round) {
+            for (int round = 0; round < 4 && !run->isStopped(); ++round) {
                 for (const QString &address : addresses) {
                     limiter->wait();
-                    if (stop->isStopped()) {
+                    if (run->isStopped()) {
                         limiter->signal();
                         break;
                     }
                     group->enter();
-                    m_controller->getDeviceInfoAsync(address, address, address, limiter, group, stop);
+                    m_controller->getDeviceInfoAsync(address, address, address, limiter, group, run);
                 }
             }
             group->wait();
@@ -446,7 +446,7 @@ private slots:
         const qsizetype foundAtStop = m_log->lines().filter(u"device found"_s).size();
         QElapsedTimer sinceStop;
         sinceStop.start();
-        stop->stop();
+        run->stop();
         QTRY_VERIFY_WITH_TIMEOUT(done, 5000);
         QVERIFY2(sinceStop.elapsed() < 2000, qPrintable(QString::number(sinceStop.elapsed())));
         caller.join();

@@ -13,6 +13,10 @@ TableResolver::TableResolver(QHash<QString, QString> names, QSet<QString> failin
 std::optional<QByteArray> TableResolver::nameInfo(quint32 address, QByteArray *failure)
 {
     const QString text = QHostAddress(address).toString();
+    {
+        const std::lock_guard lock(m_mutex);
+        ++m_nameInfoCalls;
+    }
     delay(text);
     if (m_failing.contains(text)) {
         *failure = "Name or service not known";
@@ -34,11 +38,18 @@ std::optional<QString> TableResolver::hostName(const QString &address)
     return *found;
 }
 
-void TableResolver::setAnswering(bool answering)
+void TableResolver::setAnswering(bool answering, const QString &silentPrefix)
 {
     const std::lock_guard lock(m_mutex);
     m_answering = answering;
+    m_silentPrefix = silentPrefix;
     m_switched.notify_all();
+}
+
+int TableResolver::nameInfoCalls() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_nameInfoCalls;
 }
 
 QStringList TableResolver::asked() const
@@ -51,7 +62,7 @@ void TableResolver::delay(const QString &address)
 {
     {
         std::unique_lock lock(m_mutex);
-        m_switched.wait(lock, [this] { return m_answering; });
+        m_switched.wait(lock, [&] { return m_answering || !address.startsWith(m_silentPrefix); });
     }
     if (const auto found = m_delays.constFind(address); found != m_delays.cend())
         std::this_thread::sleep_for(*found);

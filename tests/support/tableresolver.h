@@ -14,7 +14,8 @@
 // like getnameinfo with flags 0: the name, else the address text; it fails for the
 // addresses listed as failing. hostName answers the name or nothing. A delay per address
 // lets a test make look-ups end out of order. Switched off, it stands for a name server
-// that does not answer: every look-up waits until it is switched on again. Any thread.
+// that does not answer: every look-up waits until it is switched on again; with a prefix,
+// only the look-ups of addresses that start with it. Any thread.
 class TableResolver final : public Resolver {
 public:
     explicit TableResolver(QHash<QString, QString> names = {}, QSet<QString> failing = {},
@@ -22,8 +23,9 @@ public:
 
     std::optional<QByteArray> nameInfo(quint32 address, QByteArray *failure) override;
     std::optional<QString> hostName(const QString &address) override;
-    void setAnswering(bool answering);
+    void setAnswering(bool answering, const QString &silentPrefix = {});
     QStringList asked() const; // the addresses hostName was asked for
+    int nameInfoCalls() const;
 
 
 private:
@@ -35,7 +37,9 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_switched;
     bool m_answering = true;
+    QString m_silentPrefix;
     QStringList m_asked;
+    int m_nameInfoCalls = 0;
 };
 
 // Where in-process tests send discovery broadcasts: loopback, never a real network.

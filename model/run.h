@@ -1,0 +1,46 @@
+#pragma once
+
+#include "platform/dispatchgroup.h"
+
+#include <QtGlobal>
+
+#include <memory>
+#include <stop_token>
+
+// One discovery run, range scan or lone probe: what belongs to it and to nothing else. Its
+// background work holds it and hands its stop token down by value; once the run is
+// stopped, which it is at its end too, that work starts nothing new, its requests and
+// look-ups are cancelled, and whatever of it comes late (a completion, a look-up, a count)
+// finds it stopped and reaches nothing. The controller keeps the run in progress, and ends
+// it in one place (finishRun). Any thread, except where a member says otherwise.
+class Run final {
+public:
+    enum class Kind { Discovery, Scan, Probe };
+
+    // A scan gives the number of addresses in its range.
+    explicit Run(Kind kind, quint64 addresses = 0) : m_kind(kind), m_addresses(addresses) {}
+    Run(const Run &) = delete;
+    Run &operator=(const Run &) = delete;
+
+    Kind kind() const { return m_kind; }
+    std::stop_token stopToken() const { return m_stop.get_token(); }
+    bool isStopped() const { return m_stop.stop_requested(); }
+    // Stops the run's work, once; later calls do nothing.
+    void stop() { m_stop.request_stop(); }
+
+    // The group every probe of a scan joins; its leaves count the addresses probed.
+    const std::shared_ptr<DispatchGroup> &group() const { return m_group; }
+    quint64 addresses() const { return m_addresses; }
+    quint64 probed() const { return quint64(m_group->left()); }
+
+    // The records merged in this run. Main thread.
+    quint64 answers() const { return m_answers; }
+    void noteAnswer() { ++m_answers; }
+
+private:
+    const Kind m_kind;
+    const quint64 m_addresses;
+    std::stop_source m_stop;
+    const std::shared_ptr<DispatchGroup> m_group = std::make_shared<DispatchGroup>();
+    quint64 m_answers = 0;
+};

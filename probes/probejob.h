@@ -1,0 +1,28 @@
+#pragma once
+
+#include "model/run.h"
+#include "probes/probeticket.h"
+
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+// The two HTTP probes. The device info probe asks for "/info" and notes its records in
+// vudiduDevices; the gateway data probe asks for "/getdata.json" and notes them in
+// xpicoDevices.
+enum class ProbeKind { DeviceInfo, XpicoData };
+
+// One probe of one address, handed down its whole path as one value: the request, its
+// result, the record and the merge. A 404 of the device info probe hands the same job
+// over to the gateway data probe. Move-only, as its ticket is.
+struct ProbeJob final {
+    QString address;                 // the host asked, with its ":port" if any
+    std::optional<QString> redirect; // the record's redirectAddress
+    ProbeKind kind = ProbeKind::DeviceInfo;
+    std::shared_ptr<Run> run;        // never null
+    ProbeTicket ticket;
+    // The range scan's: the redirect address is the name a look-up finds for the address
+    // (else the address), looked up only once the probe has a record.
+    bool redirectByName = false;
+};

@@ -1,0 +1,120 @@
+#include "platform/backgroundpool.h"
+#include "platform/semaphore.h"
+#include "support/devices.h"
+#include "support/fakecontrols.h"
+#include "support/logcapture.h"
+
+#include <QScopeGuard>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+// A run's one end, completed or stopped, and that nothing of an old run reaches the next.
+// Every run here asks loopback, where nothing answers: a scan of an address where nothing
+// listens completes at once, a discovery run lasts its two receive windows.
+class TestRun final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_config.isValid());
+        QCoreApplication::setOrganizationName(u"devicefinder-tests"_s);
+        QCoreApplication::setApplicationName(u"tst_run"_s);
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_config.path());
+    }
+
+    void ends_data()
+    {
+        QTest::addColumn<bool>("scan");
+        QTest::addColumn<bool>("waitForCompletion");
+        QTest::addColumn<int>("stops");
+        QTest::newRow("scan completed") << true << true << 0;
+        QTest::newRow("discovery stopped") << false << false << 1;
+        QTest::newRow("discovery stopped twice") << false << false << 2;
+        QTest::newRow("scan stopped after completion") << true << true << 1;
+    }
+
+    // Each run ends once: the controls go back to idle, the handler is called once, a
+    // completed run prunes what did not answer and a stopped one keeps it and says how far
+    // it got; a stop after the end does nothing.
+    void ends()
+    {
+        QFETCH(bool, scan);
+        QFETCH(bool, waitForCompletion);
+        QFETCH(int, stops);
+        FakeControls ui;
+        LogCapture log;
+        int finished = 0;
+        ui.controller->setRunFinishedHandler([&] { ++finished; });
+        ui.controller->addDevice(record(u"earlier"_s, u"02:00:00:00:09:99"_s));
+        ui.textBox->text = u"127.0.15.1"_s;
+        scan ? ui.controller->startIPRangeScan() : ui.controller->startDiscovery();
+        QVERIFY(ui.controller->isRunning() && ui.controller->discovering() && !ui.progress->hidden);
+        if (waitForCompletion)
+            QTRY_VERIFY_WITH_TIMEOUT(!ui.controller->isRunning(), 10'000);
+        for (int i = 0; i < stops; ++i)
+            ui.controller->stopRun();
+
+        const bool stopped = stops > 0 && !waitForCompletion;
+        QCOMPARE(finished, 1);
+        QVERIFY(!ui.controller->isRunning() && !ui.controller->discovering());
+        QVERIFY(ui.progress->hidden && !ui.progress->animating);
+        QVERIFY(ui.discoverButton->enabled && ui.rangeButton->enabled);
+        QCOMPARE(ui.controller->devices().size(), stopped ? 1 : 0);
+        const QStringList lines = log.lines();
+        QCOMPARE(lines.filter(u"stopped after"_s).size(), stopped ? 1 : 0);
+        QCOMPARE(lines.count(u"Discovery Stopped"_s), scan ? 0 : 1);
+        QCOMPARE(lines.count(u"SCAN COMPLETE"_s), scan ? 1 : 0);
+        if (stopped)
+            QVERIFY(lines.contains(u"Discovery stopped after 0 answers"_s));
+        // The run's background work lets go of the controller once it has wound down.
+        QTRY_VERIFY_WITH_TIMEOUT(ui.controller.use_count() == 1, 5'000);
+        QCOMPARE(finished, 1);
+    }
+
+    // A stopped scan whose task starts only after the next scan has begun probes nothing,
+    // and the progress and the stop line are the new scan's.
+    void lateTaskOfAStoppedScan()
+    {
+        FakeControls ui;
+        LogCapture log;
+        Semaphore gate(0);
+        constexpr int blockers = 64; // more than the pool has threads
+        bool released = false;
+        const auto release = [&] {
+            for (int i = 0; i < blockers && !released; ++i)
+                gate.signal();
+            released = true;
+        };
+        const auto releaseAtLast = qScopeGuard(release);
+        for (int i = 0; i < blockers; ++i)
+            BackgroundPool::global().async([&gate] { gate.wait(); });
+
+        ui.textBox->text = u"127.0.16.0/24"_s;
+        ui.controller->startIPRangeScan();
+        ui.controller->stopRun();
+        ui.textBox->text = u"127.0.17.0/30"_s;
+        ui.controller->startIPRangeScan();
+        QCOMPARE(ui.controller->scanProgress()->total, quint64(4));
+        release(); // the first scan's task runs now, late
+        QTRY_VERIFY_WITH_TIMEOUT(!ui.controller->isRunning(), 10'000);
+        QTest::qWait(200);
+        const QStringList lines = log.lines();
+        QVERIFY(lines.contains(u"Scan stopped after 0 of 256 addresses"_s));
+        QVERIFY(lines.filter(u"GET http://127.0.16."_s).isEmpty());
+        QCOMPARE(lines.filter(u"GET http://127.0.17."_s).size(), 4);
+        const auto progress = ui.controller->scanProgress();
+        QCOMPARE(progress->probed, quint64(4));
+        QCOMPARE(progress->total, quint64(4));
+        QVERIFY(progress->finished);
+    }
+
+private:
+    QTemporaryDir m_config;
+};
+
+QTEST_GUILESS_MAIN(TestRun)
+#include "tst_run.moc"

@@ -4,29 +4,26 @@
 
 void DispatchGroup::enter()
 {
-    const std::lock_guard lock(m_mutex);
-    ++m_unfinished;
+    m_unfinished.fetch_add(1, std::memory_order_relaxed);
 }
 
 void DispatchGroup::leave()
 {
-    const std::lock_guard lock(m_mutex);
+    m_left.fetch_add(1, std::memory_order_release);
+    const long before = m_unfinished.fetch_sub(1, std::memory_order_acq_rel);
     // A count below zero would let a later wait return before the work has ended.
-    if (m_unfinished == 0)
+    if (before <= 0)
         qFatal("DispatchGroup::leave() without a matching enter()");
-    ++m_left;
-    if (--m_unfinished == 0)
+    if (before == 1) {
+        // Under the waiter's lock, so that it cannot miss the wake-up between its look at
+        // the count and its sleep.
+        const std::lock_guard lock(m_mutex);
         m_done.notify_all();
-}
-
-long DispatchGroup::left() const
-{
-    const std::lock_guard lock(m_mutex);
-    return m_left;
+    }
 }
 
 void DispatchGroup::wait()
 {
     std::unique_lock lock(m_mutex);
-    m_done.wait(lock, [this] { return m_unfinished == 0; });
+    m_done.wait(lock, [this] { return m_unfinished.load(std::memory_order_acquire) == 0; });
 }

@@ -1,9 +1,10 @@
 #include "platform/log.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
+#include <QLocale>
 
 #include <cstdio>
+#include <ctime>
 #include <mutex>
 #include <syslog.h>
 #include <unistd.h>
@@ -39,7 +40,12 @@ QString formatLogLine(const char *format, std::initializer_list<LogArg> args)
     auto next = args.begin();
     for (const char *p = format; *p; ++p) {
         if (*p != '%') {
-            line += QLatin1Char(*p);
+            // The text up to the next conversion, at once.
+            const char *end = p;
+            while (end[1] && end[1] != '%')
+                ++end;
+            line += QLatin1StringView(p, end + 1);
+            p = end;
             continue;
         }
         const char *start = p++;
@@ -77,6 +83,23 @@ constexpr char clearLine[] = "\r\x1b[K";
 std::mutex statusMutex;
 QByteArray statusLine; // guarded by statusMutex
 
+// Without a syslog socket (a container, a sandbox), each syslog() call would try to connect
+// anew; the lines then go to standard error only.
+bool toSyslog = false;
+
+// "2026-12-08 09:14:03.271", local time.
+QByteArray timeStamp()
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm local{};
+    localtime_r(&now.tv_sec, &local);
+    char text[32];
+    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    std::snprintf(text + length, sizeof text - length, ".%03ld", now.tv_nsec / 1'000'000);
+    return QByteArray(text);
+}
+
 void writeStandardError(const QByteArray &bytes)
 {
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
@@ -86,13 +109,11 @@ void writeStandardError(const QByteArray &bytes)
 void handleMessage(QtMsgType type, const QMessageLogContext &, const QString &message)
 {
     const QByteArray text = message.toUtf8();
-    const QByteArray stamp = QDateTime::currentDateTime()
-                                 .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"))
-                                 .toLatin1();
+    // The program, process and thread: the same for every line of a thread.
+    thread_local const QByteArray source = ' ' + QCoreApplication::applicationName().toUtf8() + '['
+                                           + QByteArray::number(getpid()) + ':' + QByteArray::number(gettid()) + "] ";
     // One write per line so that lines from several threads never interleave.
-    QByteArray whole = stamp + ' ' + QCoreApplication::applicationName().toUtf8() + '['
-                       + QByteArray::number(getpid()) + ':' + QByteArray::number(gettid()) + "] " + text
-                       + '\n';
+    QByteArray whole = timeStamp() + source + text + '\n';
     {
         const std::lock_guard lock(statusMutex);
         if (!statusLine.isEmpty())
@@ -104,7 +125,8 @@ void handleMessage(QtMsgType type, const QMessageLogContext &, const QString &me
                          : type == QtInfoMsg     ? LOG_INFO
                          : type == QtWarningMsg  ? LOG_WARNING
                                                  : LOG_ERR;
-    syslog(priority, "%s", text.constData());
+    if (toSyslog)
+        syslog(priority, "%s", text.constData());
     if (type == QtFatalMsg)
         abort();
 }
@@ -129,6 +151,8 @@ void finishLogStatusLine()
 
 void installLogHandler()
 {
-    openlog("devicefinder", LOG_PID, LOG_USER);
+    toSyslog = access("/dev/log", W_OK) == 0;
+    if (toSyslog)
+        openlog("devicefinder", LOG_PID, LOG_USER);
     qInstallMessageHandler(handleMessage);
 }

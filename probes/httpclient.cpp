@@ -11,12 +11,30 @@ bool isDigitsAndDots(const QString &host)
     return std::all_of(host.cbegin(), host.cend(), [](QChar c) { return c == u'.' || c.isDigit(); });
 }
 
+// Four numbers of 0 to 255 without leading zeros: the address a range scan asks, by the
+// ten thousand, which needs no URL parser to be taken as it is written.
+bool isPlainIPv4(QStringView text)
+{
+    int parts = 0;
+    for (QStringView part : text.tokenize(u'.')) {
+        const bool digits = !part.isEmpty() && part.size() <= 3
+                            && std::all_of(part.cbegin(), part.cend(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+        if (!digits || (part.size() > 1 && part.front() == u'0') || part.toInt() > 255 || ++parts > 4)
+            return false;
+    }
+    return parts == 4;
+}
+
 } // namespace
 
-void httpGet(const QString &urlText, std::unique_ptr<HttpHandler> handler, std::stop_token stop)
+void httpGet(std::vector<HttpGet> requests)
 {
-    NetworkLoop::instance().start(
-        std::make_unique<HttpRequest>(exactHttpUrl(urlText).value_or(QUrl()), std::move(handler), std::move(stop)));
+    std::vector<std::unique_ptr<HttpRequest>> started;
+    started.reserve(requests.size());
+    for (HttpGet &request : requests)
+        started.push_back(
+            std::make_unique<HttpRequest>(std::move(request.url), std::move(request.handler), std::move(request.stop)));
+    NetworkLoop::instance().start(std::move(started));
 }
 
 std::optional<QUrl> exactHttpUrl(const QString &text)
@@ -33,8 +51,10 @@ std::optional<QUrl> exactHttpUrl(const QString &text)
     return url;
 }
 
-std::optional<QUrl> probeUrl(const QString &address, const QString &path)
+std::optional<QByteArray> probeUrl(const QString &address, const QString &path)
 {
+    if (isPlainIPv4(address))
+        return (QStringLiteral("http://") + address + path).toLatin1();
     std::optional<QUrl> url = exactHttpUrl(QStringLiteral("http://") + address + path);
     // Only the host that the address text names, with its port if any: no user information,
     // no path of its own, no other host.
@@ -43,5 +63,5 @@ std::optional<QUrl> probeUrl(const QString &address, const QString &path)
     const QString authority = url->port() < 0 ? url->host() : url->host() + u':' + QString::number(url->port());
     if (authority.compare(address, Qt::CaseInsensitive) != 0)
         return std::nullopt;
-    return url;
+    return url->toEncoded();
 }

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <stop_token>
+#include <vector>
 
 // The HTTP client of the probes: libcurl's multi interface on one network thread of its
 // own (probes/networkloop.h), made for many transfers at once. Requests go straight to the
@@ -44,17 +45,25 @@ public:
     virtual void finished(HttpResult result) = 0;
 };
 
-// Starts `GET urlText` with the headers Accept and Content-Type both "application/json"
-// and returns at once. Any thread. Once `stop` is stopped, the request ends promptly as a
-// failure, its socket closed.
-void httpGet(const QString &urlText, std::unique_ptr<HttpHandler> handler, std::stop_token stop = {});
+// One GET: of `url`, fully encoded (an empty one fails as a transport error), with the
+// headers Accept and Content-Type both "application/json". Once `stop` is stopped, the
+// request ends promptly as a failure, its socket closed.
+struct HttpGet final {
+    QByteArray url;
+    std::unique_ptr<HttpHandler> handler;
+    std::stop_token stop;
+};
+
+// Starts the requests and returns at once, with at most one wake-up of the network thread.
+// Any thread.
+void httpGet(std::vector<HttpGet> requests);
 
 // The URL that `text` names, when it is a valid http URL whose own text is `text` itself:
 // nothing for a text that QUrl would have to change (percent-encode a blank, rewrite
 // "010.0.0.1" as 8.0.0.1), since the probe would then ask another address.
 std::optional<QUrl> exactHttpUrl(const QString &text);
 
-// The URL of `path` on the host that `address` names, with its ":port" if any; nothing
-// when the joined text would name anything else (user information, another host, a path
-// before `path`).
-std::optional<QUrl> probeUrl(const QString &address, const QString &path);
+// The URL of `path` on the host that `address` names, with its ":port" if any, fully
+// encoded; nothing when the joined text would name anything else (user information,
+// another host, a path before `path`).
+std::optional<QByteArray> probeUrl(const QString &address, const QString &path);

@@ -37,8 +37,10 @@ curl_slist *jsonHeaders()
 
 } // namespace
 
-HttpRequest::HttpRequest(const QUrl &url, std::unique_ptr<HttpHandler> handler, std::stop_token stop)
-    : m_url(url), m_handler(std::move(handler)), m_stop(std::move(stop))
+HttpRequest::HttpRequest(QByteArray url, std::unique_ptr<HttpHandler> handler, std::stop_token stop)
+    // Kept as the bytes curl takes: the request is made on one thread and let go on the
+    // network thread, and a text costs one allocation where a parsed URL costs several.
+    : m_url(std::move(url)), m_handler(std::move(handler)), m_stop(std::move(stop))
 {
     m_wakeOnStop.emplace(m_stop, WakeLoop());
 }
@@ -54,36 +56,45 @@ HttpRequest::~HttpRequest()
         curl_easy_cleanup(m_handle);
 }
 
-bool HttpRequest::prepare()
+bool HttpRequest::start(CURL *handle)
 {
-    if (!m_url.isValid())
-        return false;
-    if (!m_handle)
-        m_handle = curl_easy_init();
-    if (!m_handle)
-        return false;
-    m_body.clear();
-    const QByteArray url = m_url.toString(QUrl::FullyEncoded).toLatin1();
-    curl_easy_setopt(m_handle, CURLOPT_URL, url.constData()); // curl copies it
-    curl_easy_setopt(m_handle, CURLOPT_PRIVATE, this);
-    curl_easy_setopt(m_handle, CURLOPT_PROTOCOLS_STR, "http");
-    curl_easy_setopt(m_handle, CURLOPT_HTTPHEADER, jsonHeaders());
+    m_handle = handle;
+    return m_handle && setUp();
+}
+
+CURL *HttpRequest::newHandle()
+{
+    CURL *const handle = curl_easy_init();
+    if (!handle)
+        return nullptr;
+    curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http");
+    curl_easy_setopt(handle, CURLOPT_HTTPHEADER, jsonHeaders());
     // Straight to the device: an empty proxy overrides the environment's.
-    curl_easy_setopt(m_handle, CURLOPT_PROXY, "");
+    curl_easy_setopt(handle, CURLOPT_PROXY, "");
     // A scan asks each address once: no connection is kept for later.
-    curl_easy_setopt(m_handle, CURLOPT_FORBID_REUSE, 1L);
-    curl_easy_setopt(m_handle, CURLOPT_FRESH_CONNECT, 1L);
-    curl_easy_setopt(m_handle, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(handle, CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_setopt(handle, CURLOPT_FRESH_CONNECT, 1L);
+    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
     // A request that ends while its host name is still being resolved leaves the
     // resolver's thread to finish alone, instead of joining it: the network thread never
     // waits for a name server.
-    curl_easy_setopt(m_handle, CURLOPT_QUICK_EXIT, 1L);
+    curl_easy_setopt(handle, CURLOPT_QUICK_EXIT, 1L);
     // Nor is an address kept: the cache, pruned by a walk over all of it, grows with a scan.
-    curl_easy_setopt(m_handle, CURLOPT_DNS_CACHE_TIMEOUT, 0L);
-    curl_easy_setopt(m_handle, CURLOPT_OPENSOCKETFUNCTION, openSocket);
-    curl_easy_setopt(m_handle, CURLOPT_WRITEFUNCTION, onBody);
+    curl_easy_setopt(handle, CURLOPT_DNS_CACHE_TIMEOUT, 0L);
+    curl_easy_setopt(handle, CURLOPT_OPENSOCKETFUNCTION, openSocket);
+    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, onBody);
+    curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, onHeader);
+    return handle;
+}
+
+bool HttpRequest::setUp()
+{
+    if (m_url.isEmpty())
+        return false;
+    m_body.clear();
+    curl_easy_setopt(m_handle, CURLOPT_URL, m_url.constData()); // curl copies it
+    curl_easy_setopt(m_handle, CURLOPT_PRIVATE, this);
     curl_easy_setopt(m_handle, CURLOPT_WRITEDATA, this);
-    curl_easy_setopt(m_handle, CURLOPT_HEADERFUNCTION, onHeader);
     curl_easy_setopt(m_handle, CURLOPT_HEADERDATA, this);
     return true;
 }
@@ -126,11 +137,13 @@ bool HttpRequest::completed(int code)
     if (isRedirect(status) && location) {
         // A device may move its document on itself, never send the tool to another host.
         const QUrl target(QString::fromLatin1(location));
-        if (target.scheme() != m_url.scheme() || target.host().compare(m_url.host(), Qt::CaseInsensitive) != 0
-            || port(target) != port(m_url) || ++m_redirects > maxRedirects)
+        const QUrl current = QUrl::fromEncoded(m_url);
+        if (!target.isValid() || target.scheme() != current.scheme()
+            || target.host().compare(current.host(), Qt::CaseInsensitive) != 0 || port(target) != port(current)
+            || ++m_redirects > maxRedirects)
             return false;
-        m_url = target;
-        return prepare();
+        m_url = target.toEncoded();
+        return setUp();
     }
     m_result.responded = true;
     m_result.status = int(status);

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <optional>
 #include <stop_token>
+#include <utility>
 
 typedef void CURL;
 
@@ -18,17 +19,24 @@ class HttpRequest final {
 public:
     using Clock = std::chrono::steady_clock;
 
-    HttpRequest(const QUrl &url, std::unique_ptr<HttpHandler> handler, std::stop_token stop);
+    // `url` fully encoded; an empty one fails.
+    HttpRequest(QByteArray url, std::unique_ptr<HttpHandler> handler, std::stop_token stop);
     ~HttpRequest();
     HttpRequest(const HttpRequest &) = delete;
     HttpRequest &operator=(const HttpRequest &) = delete;
 
-    // Sets the easy handle up for the present URL; false when the URL is no valid http URL.
-    bool prepare();
+    // A handle with the options every request shares, for any number of requests one
+    // after another; nothing when curl has none to give.
+    static CURL *newHandle();
+    // Takes such a handle, new or used before, and sets it up for the URL; false when the
+    // URL is no valid http URL. Network thread.
+    bool start(CURL *handle);
     CURL *handle() const { return m_handle; }
+    // Gives the handle back, for another request; the request holds none after this.
+    CURL *releaseHandle() { return std::exchange(m_handle, nullptr); }
 
     // The transfer ended with curl's result `code`. True when it was a redirect the request
-    // follows: prepare() has been called for the new URL. Else the result is ready.
+    // follows: the handle is set up for the new URL. Else the result is ready.
     bool completed(int code);
     // The run was stopped, or no byte arrived for the idle time, or the total time is up.
     bool isOver(Clock::time_point now) const;
@@ -38,10 +46,11 @@ public:
     void finish(bool failed);
 
 private:
+    bool setUp();
     static size_t onBody(char *data, size_t size, size_t count, void *request);
     static size_t onHeader(char *data, size_t size, size_t count, void *request);
 
-    QUrl m_url;
+    QByteArray m_url;
     std::unique_ptr<HttpHandler> m_handler;
     // A stop makes the loop look at its requests at once.
     struct WakeLoop {

@@ -2,6 +2,9 @@
 
 #include <curl/curl.h>
 #include <fcntl.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -11,6 +14,10 @@ namespace {
 
 // How long the loop sleeps with nothing in flight; a new request wakes it.
 constexpr long idleSleepMs = 60'000;
+
+// Easy handles kept for reuse, about as many as a scan has transfers at once: a scan of a
+// large range would otherwise make and free one, with its buffers, per address.
+constexpr std::size_t maxSpareHandles = 64;
 
 // Which of the low descriptors are open, asked of each one itself: no /proc needed. A new
 // descriptor takes the lowest free number, so a few open ones never push it past these.
@@ -44,16 +51,19 @@ NetworkLoop::NetworkLoop()
         if (after[std::size_t(descriptor)] && !before[std::size_t(descriptor)])
             fcntl(descriptor, F_SETFD, fcntl(descriptor, F_GETFD) | FD_CLOEXEC);
     }
+    m_epoll = epoll_create1(EPOLL_CLOEXEC);
+    m_wakeUp = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    epoll_event wakeUp{};
+    wakeUp.events = EPOLLIN;
+    wakeUp.data.fd = m_wakeUp;
+    epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_wakeUp, &wakeUp);
+    curl_multi_setopt(m_multi, CURLMOPT_SOCKETFUNCTION, onSocket);
+    curl_multi_setopt(m_multi, CURLMOPT_SOCKETDATA, this);
+    curl_multi_setopt(m_multi, CURLMOPT_TIMERFUNCTION, onTimer);
+    curl_multi_setopt(m_multi, CURLMOPT_TIMERDATA, this);
     std::thread thread([this] { run(); });
     pthread_setname_np(thread.native_handle(), "network");
     thread.detach();
-}
-
-void NetworkLoop::start(std::unique_ptr<HttpRequest> request)
-{
-    std::vector<std::unique_ptr<HttpRequest>> one;
-    one.push_back(std::move(request));
-    start(std::move(one));
 }
 
 void NetworkLoop::start(std::vector<std::unique_ptr<HttpRequest>> requests)
@@ -72,36 +82,86 @@ void NetworkLoop::start(std::vector<std::unique_ptr<HttpRequest>> requests)
 
 void NetworkLoop::wake()
 {
-    curl_multi_wakeup(m_multi);
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = write(m_wakeUp, &one, sizeof one);
 }
 
 void NetworkLoop::run()
 {
     for (;;) {
         startQueued();
-        int running = 0;
-        curl_multi_perform(m_multi, &running);
+        waitAndAct();
         readCompletions();
         endOverdue();
-        // What was queued meanwhile starts before the loop sleeps.
-        {
-            const std::lock_guard lock(m_mutex);
-            if (!m_queued.empty())
-                continue;
-            m_sleeping = true;
-        }
-        long timeoutMs = -1;
-        curl_multi_timeout(m_multi, &timeoutMs);
-        if (timeoutMs < 0)
-            timeoutMs = idleSleepMs;
-        // Wake for the first request's time-out too.
-        const HttpRequest::Clock::time_point now = HttpRequest::Clock::now();
-        for (const auto &[handle, request] : m_active) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(request->deadline() - now).count();
-            timeoutMs = std::clamp<long>(left, 0, timeoutMs);
-        }
-        curl_multi_poll(m_multi, nullptr, 0, int(timeoutMs), nullptr);
+        finishEnded();
     }
+}
+
+void NetworkLoop::waitAndAct()
+{
+    // The loop sleeps only with nothing queued, and a request queued from now on wakes it.
+    bool queued = false;
+    {
+        const std::lock_guard lock(m_mutex);
+        queued = !m_queued.empty();
+        m_sleeping = !queued;
+    }
+    // Until curl's own time-out or the first request's, whichever comes first.
+    const Clock::time_point now = Clock::now();
+    Clock::time_point until = queued ? now : m_curlTimer.value_or(now + std::chrono::milliseconds(idleSleepMs));
+    for (const auto &[handle, request] : m_active)
+        until = std::min(until, request->deadline());
+    const auto timeoutMs = std::max<long long>(0, std::chrono::ceil<std::chrono::milliseconds>(until - now).count());
+
+    std::array<epoll_event, 64> events;
+    const int ready = epoll_wait(m_epoll, events.data(), int(events.size()), int(timeoutMs));
+    int running = 0;
+    for (int i = 0; i < ready; ++i) {
+        const epoll_event &event = events[std::size_t(i)];
+        if (event.data.fd == m_wakeUp) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const ssize_t got = read(m_wakeUp, &count, sizeof count);
+            continue;
+        }
+        const int what = ((event.events & EPOLLIN) ? CURL_CSELECT_IN : 0)
+                         | ((event.events & EPOLLOUT) ? CURL_CSELECT_OUT : 0)
+                         | ((event.events & (EPOLLERR | EPOLLHUP)) ? CURL_CSELECT_ERR : 0);
+        curl_multi_socket_action(m_multi, event.data.fd, what, &running);
+    }
+    if (m_curlTimer && *m_curlTimer <= Clock::now()) {
+        m_curlTimer.reset();
+        curl_multi_socket_action(m_multi, CURL_SOCKET_TIMEOUT, 0, &running);
+    }
+}
+
+int NetworkLoop::onSocket(CURL *, int socket, int what, void *opaque, void *watched)
+{
+    auto *loop = static_cast<NetworkLoop *>(opaque);
+    if (what == CURL_POLL_REMOVE) {
+        epoll_ctl(loop->m_epoll, EPOLL_CTL_DEL, socket, nullptr);
+        return 0;
+    }
+    epoll_event event{};
+    event.events = ((what & CURL_POLL_IN) ? EPOLLIN : 0u) | ((what & CURL_POLL_OUT) ? EPOLLOUT : 0u);
+    event.data.fd = socket;
+    // curl keeps a mark on each socket it has named, until it removes it.
+    if (watched) {
+        epoll_ctl(loop->m_epoll, EPOLL_CTL_MOD, socket, &event);
+    } else {
+        epoll_ctl(loop->m_epoll, EPOLL_CTL_ADD, socket, &event);
+        curl_multi_assign(loop->m_multi, socket, loop);
+    }
+    return 0;
+}
+
+int NetworkLoop::onTimer(CURLM *, long timeoutMs, void *opaque)
+{
+    auto *loop = static_cast<NetworkLoop *>(opaque);
+    if (timeoutMs < 0)
+        loop->m_curlTimer.reset();
+    else
+        loop->m_curlTimer = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    return 0;
 }
 
 void NetworkLoop::startQueued()
@@ -113,8 +173,9 @@ void NetworkLoop::startQueued()
         queued.swap(m_queued);
     }
     for (std::unique_ptr<HttpRequest> &request : queued) {
-        if (!request->prepare() || curl_multi_add_handle(m_multi, request->handle()) != CURLM_OK) {
-            request->finish(true);
+        // Adding a handle sets curl's timer, on which the next pass starts the transfer.
+        if (!request->start(spareHandle()) || curl_multi_add_handle(m_multi, request->handle()) != CURLM_OK) {
+            m_ended.push_back({std::move(request), true});
             continue;
         }
         CURL *const handle = request->handle();
@@ -140,7 +201,7 @@ void NetworkLoop::readCompletions()
 
 void NetworkLoop::endOverdue()
 {
-    const HttpRequest::Clock::time_point now = HttpRequest::Clock::now();
+    const Clock::time_point now = Clock::now();
     std::vector<CURL *> over;
     for (const auto &[handle, request] : m_active) {
         if (request->isOver(now))
@@ -155,7 +216,38 @@ void NetworkLoop::endOverdue()
 void NetworkLoop::end(CURL *handle, bool failed)
 {
     const auto found = m_active.find(handle);
-    std::unique_ptr<HttpRequest> request = std::move(found->second);
+    m_ended.push_back({std::move(found->second), failed});
     m_active.erase(found);
-    request->finish(failed);
+}
+
+void NetworkLoop::finishEnded()
+{
+    // Together, after the pass: a run waiting for the units these give back wakes once for
+    // all of them.
+    for (Ended &ended : m_ended) {
+        ended.request->finish(ended.failed);
+        keepHandle(ended.request->releaseHandle());
+    }
+    m_ended.clear();
+}
+
+CURL *NetworkLoop::spareHandle()
+{
+    if (m_spareHandles.empty())
+        return HttpRequest::newHandle();
+    CURL *const handle = m_spareHandles.back();
+    m_spareHandles.pop_back();
+    return handle;
+}
+
+void NetworkLoop::keepHandle(CURL *handle)
+{
+    if (!handle)
+        return;
+    if (m_spareHandles.size() >= maxSpareHandles) {
+        curl_easy_cleanup(handle);
+        return;
+    }
+    // Its options stay: every request sets the same ones, apart from its own URL and data.
+    m_spareHandles.push_back(handle);
 }

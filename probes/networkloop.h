@@ -2,10 +2,12 @@
 
 #include "probes/httprequest.h"
 
+#include <chrono>
 #include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -14,32 +16,55 @@ typedef void CURLM;
 // The network thread of the probes: one libcurl multi handle that drives every request
 // at once, on one thread of its own, never destroyed (at exit a request may still be under
 // way, and nothing waits for it). It never waits for any other thread: handlers run here
-// and must return at once. The program makes it at start-up, before any other thread
-// exists, so that no child can be started before its descriptors are close-on-exec.
+// and must return at once. It waits in epoll for the sockets curl names, so each pass costs
+// what happened on them, not what is in flight. The program makes it at start-up, before
+// any other thread exists, so that no child can be started before its descriptors are
+// close-on-exec.
 class NetworkLoop final {
 public:
     static NetworkLoop &instance();
 
-    // Queues a request; it starts at the loop's next pass. Any thread.
-    void start(std::unique_ptr<HttpRequest> request);
-    // Queues several at once, with at most one wake-up of the loop. Any thread.
+    // Queues requests; they start at the loop's next pass, with at most one wake-up of the
+    // loop. Any thread.
     void start(std::vector<std::unique_ptr<HttpRequest>> requests);
     // Makes the loop look at its requests now (a run was stopped). Any thread.
     void wake();
 
 private:
+    using Clock = HttpRequest::Clock;
+
     NetworkLoop();
     void run();
+    // Waits for the sockets, the time-outs or a wake-up, and lets curl act on what came.
+    void waitAndAct();
     void startQueued();
     void readCompletions();
     void endOverdue();
+    // Takes an ended request out of the transfers; its handler runs at the pass's end.
     void end(CURL *handle, bool failed);
+    void finishEnded();
+    // The handle of an ended transfer, or a new one.
+    CURL *spareHandle();
+    void keepHandle(CURL *handle);
+
+    static int onSocket(CURL *handle, int socket, int what, void *loop, void *);
+    static int onTimer(CURLM *multi, long timeoutMs, void *loop);
 
     CURLM *m_multi = nullptr;
+    int m_epoll = -1;
+    int m_wakeUp = -1; // an eventfd
     std::mutex m_mutex;
     std::deque<std::unique_ptr<HttpRequest>> m_queued; // under m_mutex
-    // Set while the loop sleeps in curl_multi_poll, or is about to: only then does a new
-    // request need to wake it. Under m_mutex.
+    // Set while the loop sleeps in epoll, or is about to: only then does a new request need
+    // to wake it. Under m_mutex.
     bool m_sleeping = false;
-    std::map<CURL *, std::unique_ptr<HttpRequest>> m_active; // network thread only
+    struct Ended {
+        std::unique_ptr<HttpRequest> request;
+        bool failed = false;
+    };
+    // Network thread only.
+    std::map<CURL *, std::unique_ptr<HttpRequest>> m_active;
+    std::vector<Ended> m_ended;
+    std::vector<CURL *> m_spareHandles;
+    std::optional<Clock::time_point> m_curlTimer; // when curl wants to act on its own
 };

@@ -72,16 +72,21 @@ void MainViewController::scanDevices(const IpRange &addresses, const std::shared
         // This thread walks the range and waits for each limiter unit itself, so nothing is
         // queued for an address whose probe has not started: threads and memory stay
         // bounded however large the range. Each address is looked up by name only once its
-        // probe has found a device, and the probe keeps its unit until then.
-        for (const QString &address : addresses) {
-            if (run->isStopped())
-                break;
+        // probe has found a device, and the probe keeps its unit until then. The units that
+        // are free when it wakes go out together, in one hand-over to the network thread.
+        IpRange::iterator next = addresses.begin();
+        while (next != addresses.end() && !run->isStopped()) {
             processLimiter->wait();
-            if (run->isStopped())
-                break;
-            dispatchGroup->enter();
-            probe(ProbeJob{address, address, ProbeKind::DeviceInfo, run, ProbeTicket(processLimiter, dispatchGroup),
-                           true});
+            std::vector<ProbeJob> batch;
+            do {
+                if (run->isStopped())
+                    break;
+                dispatchGroup->enter();
+                batch.push_back(ProbeJob{*next, *next, ProbeKind::DeviceInfo, run,
+                                         ProbeTicket(processLimiter, dispatchGroup), true});
+                ++next;
+            } while (next != addresses.end() && processLimiter->tryWait());
+            probe(std::move(batch));
         }
     }
     dispatchGroup->wait();

@@ -69,7 +69,9 @@ void LookupPool::dispatchLocked(std::deque<Task> &dropped)
     const int startable = std::min(int(m_queue.size()), m_liveLimit - liveCountLocked());
     if (m_idle > 0)
         m_wake.notify_all();
-    for (int more = startable - m_idle; more > 0 && int(m_workers.size()) < m_maxThreads; --more) {
+    // A thread started a moment ago is about to take one of these too.
+    for (int more = startable - m_idle - m_starting; more > 0 && int(m_workers.size()) < m_maxThreads; --more) {
+        ++m_starting;
         auto worker = std::make_unique<Worker>();
         Worker *const self = worker.get();
         worker->thread = std::thread([this, self] { work(self); });
@@ -81,6 +83,7 @@ void LookupPool::work(Worker *worker)
 {
     pthread_setname_np(pthread_self(), "lookup");
     std::unique_lock lock(m_mutex);
+    --m_starting;
     for (;;) {
         std::deque<Task> dropped;
         ++m_idle;

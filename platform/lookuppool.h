@@ -67,5 +67,6 @@ private:
     std::deque<Task> m_queue;
     std::vector<std::unique_ptr<Worker>> m_workers;
     int m_idle = 0;
+    int m_starting = 0; // threads made that have not yet looked at the queue
     bool m_stopping = false;
 };

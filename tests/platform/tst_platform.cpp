@@ -98,6 +98,7 @@ private slots:
         QTRY_COMPARE(started.load(), 2);
         QTest::qWait(100);
         QCOMPARE(started.load(), 2);
+        QCOMPARE(pool.threadCount(), 2);
 
         first.request_stop();
         QTRY_COMPARE(answered.load(), 1); // the second owner's, on a third thread

@@ -46,15 +46,28 @@ std::optional<QString> readReplyPort(QStringList &arguments, Command &command)
     return std::nullopt;
 }
 
-// The options after the command word: --json and --csv for every command that prints the
-// device list, --broadcast and --reply-port for the ones that broadcast; the rest are its
-// operands.
-std::optional<QString> readOptions(QStringList arguments, bool broadcasts, Command &command, QStringList &operands)
+// The options a command takes besides its operands.
+enum Option : unsigned {
+    Formats = 1,    // --json, --csv
+    JsonOnly = 2,   // --json
+    Broadcasts = 4, // --broadcast, --reply-port
+    History = 8,    // --no-history
+    Changes = 16,   // --changes
+    Every = 32,     // --every
+};
+
+// Watch: at least 10 s apart, so that a run ends before the next starts; at most a day.
+constexpr int minEverySeconds = 10;
+constexpr int maxEverySeconds = 86'400;
+
+// The options after the command word, those `accepted` names; the rest are its operands.
+std::optional<QString> readOptions(QStringList arguments, unsigned accepted, Command &command, QStringList &operands)
 {
+    const bool broadcasts = accepted & Broadcasts;
     bool formatGiven = false;
     while (!arguments.isEmpty()) {
         const QString argument = arguments.takeFirst();
-        if (argument == u"--json" || argument == u"--csv") {
+        if ((argument == u"--json" && (accepted & (Formats | JsonOnly))) || (argument == u"--csv" && (accepted & Formats))) {
             if (formatGiven)
                 return QStringLiteral("give one of --json and --csv");
             formatGiven = true;
@@ -69,31 +82,53 @@ std::optional<QString> readOptions(QStringList arguments, bool broadcasts, Comma
         } else if (argument == u"--reply-port" && broadcasts) {
             if (const std::optional<QString> problem = readReplyPort(arguments, command))
                 return problem;
+        } else if (argument == u"--no-history" && (accepted & History)) {
+            command.noHistory = true;
+        } else if (argument == u"--changes" && (accepted & Changes)) {
+            command.changes = true;
+        } else if (argument == u"--every" && (accepted & Every)) {
+            bool ok = false;
+            command.everySeconds = arguments.isEmpty() ? 0 : arguments.takeFirst().toInt(&ok);
+            if (!ok || command.everySeconds < minEverySeconds || command.everySeconds > maxEverySeconds)
+                return QStringLiteral("--every takes a whole number of seconds from %1 to %2")
+                    .arg(minEverySeconds)
+                    .arg(maxEverySeconds);
         } else if (argument.startsWith(u"--")) {
             return QStringLiteral("unknown option '%1'").arg(argument);
         } else {
             operands.append(argument);
         }
     }
+    if (command.changes && command.noHistory)
+        return QStringLiteral("--changes compares with the history, which --no-history leaves alone");
     return std::nullopt;
 }
 
 Command withOperands(Command::Kind kind, const QStringList &arguments)
 {
+    using K = Command::Kind;
     Command command = ofKind(kind);
     const QString name = arguments.first();
     QStringList operands;
-    if (const std::optional<QString> problem = readOptions(arguments.mid(1), kind == Command::Kind::Discover, command, operands))
+    const unsigned accepted = kind == K::Discover ? Formats | Broadcasts | History | Changes
+                              : kind == K::Scan   ? Formats | History | Changes
+                              : kind == K::Probe  ? Formats
+                              : kind == K::Diff   ? JsonOnly
+                                                  : Broadcasts | History | Every;
+    if (const std::optional<QString> problem = readOptions(arguments.mid(1), accepted, command, operands))
         return usageError(QStringLiteral("%1: %2").arg(name, *problem));
-    const qsizetype wanted = kind == Command::Kind::Discover ? 0 : 1;
+    const qsizetype wanted = kind == K::Discover || kind == K::Watch ? 0 : kind == K::Diff ? 2 : 1;
     if (operands.size() != wanted) {
-        if (kind == Command::Kind::Discover)
-            return usageError(QStringLiteral("discover takes no range or address"));
-        return usageError(kind == Command::Kind::Probe ? QStringLiteral("probe takes one address")
-                                                       : QStringLiteral("scan takes one range"));
+        if (wanted == 0)
+            return usageError(QStringLiteral("%1 takes no range or address").arg(name));
+        if (kind == K::Diff)
+            return usageError(QStringLiteral("diff takes two files, the older device list and the newer one"));
+        return usageError(kind == K::Probe ? QStringLiteral("probe takes one address")
+                                           : QStringLiteral("scan takes one range"));
     }
     if (wanted == 1)
         command.argument = operands.first();
+    command.files = kind == K::Diff ? operands : QStringList();
     if (kind == Command::Kind::Probe && !isProbeAddress(command.argument))
         return usageError(QStringLiteral("probe takes an IPv4 address (four numbers of 0 to 255 without leading "
                                          "zeros) or a host name, each with an optional :PORT; not '%1'")
@@ -112,18 +147,22 @@ Command parseCommandLine(const QStringList &arguments)
         return ofKind(Command::Kind::Help);
     if (arguments.size() == 1 && first == u"--version")
         return ofKind(Command::Kind::Version);
-    if (first == u"--broadcast" || first == u"--reply-port") {
+    if (first == u"--broadcast" || first == u"--reply-port" || first == u"--no-history") {
         Command command;
         QStringList rest = arguments;
         while (!rest.isEmpty()) {
             const QString option = rest.takeFirst();
-            if (option == u"--reply-port") {
+            if (option == u"--no-history") {
+                command.noHistory = true;
+            } else if (option == u"--reply-port") {
                 if (const std::optional<QString> problem = readReplyPort(rest, command))
                     return usageError(*problem);
             } else if (option == u"--broadcast" && !rest.isEmpty() && isDottedQuad(rest.first())) {
                 command.broadcastAddress = rest.takeFirst();
-            } else {
+            } else if (option == u"--broadcast") {
                 return usageError(QStringLiteral("--broadcast takes one IPv4 address such as 192.168.1.255"));
+            } else {
+                return usageError(QStringLiteral("unknown option '%1'").arg(option));
             }
         }
         return command;
@@ -141,6 +180,10 @@ Command parseCommandLine(const QStringList &arguments)
         return withOperands(Command::Kind::Scan, arguments);
     if (first == u"probe")
         return withOperands(Command::Kind::Probe, arguments);
+    if (first == u"diff")
+        return withOperands(Command::Kind::Diff, arguments);
+    if (first == u"watch")
+        return withOperands(Command::Kind::Watch, arguments);
     return usageError(QStringLiteral("unknown command '%1'").arg(first));
 }
 
@@ -167,15 +210,21 @@ QString usageText()
 {
     return QStringLiteral(
         "Usage:\n"
-        "  devicefinder [--broadcast ADDR] [--reply-port PORT]\n"
+        "  devicefinder [--broadcast ADDR] [--reply-port PORT] [--no-history]\n"
         "                                     the window (a discovery run starts when it opens)\n"
-        "  devicefinder discover [--json | --csv] [--broadcast ADDR] [--reply-port PORT]\n"
+        "  devicefinder discover [--changes] [--json | --csv] [--broadcast ADDR]\n"
+        "                        [--reply-port PORT] [--no-history]\n"
         "                                     one discovery run; prints the devices found\n"
-        "  devicefinder scan RANGE [--json | --csv]\n"
+        "  devicefinder scan RANGE [--changes] [--json | --csv] [--no-history]\n"
         "                                     one scan of the range; prints the devices found\n"
         "  devicefinder probe ADDRESS [--json | --csv]\n"
         "                                     asks one address for its details; prints the device\n"
         "  devicefinder expand RANGE          prints the addresses a range covers, one a line\n"
+        "  devicefinder diff OLD NEW [--json] compares two device lists saved earlier\n"
+        "  devicefinder watch [--every SECONDS] [--broadcast ADDR] [--reply-port PORT]\n"
+        "                     [--no-history]\n"
+        "                                     a discovery run every SECONDS (60; at least 10);\n"
+        "                                     prints each change as one JSON line\n"
         "  devicefinder --help | --version\n"
         "\n"
         "RANGE is a CIDR block (192.168.1.1/24), a dash range on the last octet\n"
@@ -188,11 +237,23 @@ QString usageText()
         "The device list goes to standard output, as a table, as JSON (--json) or as CSV\n"
         "(--csv); log lines go to standard error.\n"
         "\n"
+        "Every completed run records its devices, by MAC address, in the device history\n"
+        "(~/.local/share/devicefinder/history.json): when each was first and last seen, and\n"
+        "where. --no-history neither reads nor writes it. With --changes, discover and scan\n"
+        "print only what changed against it: new devices (never seen before), missing ones\n"
+        "(seen in the previous completed run, not in this one) and moved ones (at another\n"
+        "address); with --json as one object {\"new\", \"missing\", \"moved\", \"since\"}.\n"
+        "diff compares two files of --json output, window exports or histories by MAC address:\n"
+        "new, missing, moved and changed (another host name or firmware). watch prints\n"
+        "{\"time\", \"event\", \"device\"} lines, the event new, missing (after two runs in a row\n"
+        "without the device), moved or back.\n"
+        "\n"
         "Ctrl+C (SIGINT) or SIGTERM stops a discover or scan run: the devices found so far are\n"
         "printed as usual, and a second Ctrl+C quits at once. In the window, Stop, Escape or\n"
-        "Run > Stop stops the run and keeps its devices.\n"
+        "Run > Stop stops the run and keeps its devices. Ctrl+C ends watch.\n"
         "\n"
         "Exit status: 0 on success; 1 when probe finds no device or the output cannot be\n"
         "written; 2 for a usage error or a range that cannot be expanded; 130 after Ctrl+C\n"
-        "(SIGINT) and 143 after SIGTERM.\n");
+        "(SIGINT) and 143 after SIGTERM. diff: 0 when the lists hold the same devices, 1 when\n"
+        "they differ, 2 when a file cannot be read.\n");
 }

@@ -8,12 +8,16 @@ enum class OutputFormat { Text, Json, Csv };
 
 // What the command line asks for.
 struct Command {
-    enum class Kind { Window, Discover, Scan, Expand, Probe, Help, Version, UsageError };
+    enum class Kind { Window, Discover, Scan, Expand, Probe, Diff, Watch, Help, Version, UsageError };
     Kind kind = Kind::Window;
     QString argument; // Scan, Expand: the range; Probe: the address
-    QString broadcastAddress; // Window, Discover: empty for every interface
-    quint16 replyPort = 0;    // Window, Discover: 0 for one the system picks
+    QString broadcastAddress; // Window, Discover, Watch: empty for every interface
+    quint16 replyPort = 0;    // Window, Discover, Watch: 0 for one the system picks
     OutputFormat format = OutputFormat::Text;
+    QStringList files;        // Diff: the older device list and the newer one
+    bool changes = false;     // Discover, Scan: print only what changed against the history
+    bool noHistory = false;   // Window, Discover, Scan, Watch: neither read nor write the history
+    int everySeconds = 60;    // Watch: how often a discovery run starts
     QString message; // UsageError: what was wrong
 };
 

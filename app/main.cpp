@@ -1,5 +1,6 @@
 #include "app/appdelegate.h"
 #include "app/commandline.h"
+#include "app/diffcommand.h"
 #include "app/expandcommand.h"
 #include "app/headlesscommands.h"
 #include "app/quitsignals.h"
@@ -123,6 +124,14 @@ int main(int argc, char *argv[])
         break;
     case Command::Kind::Probe:
         status = runProbeCommand(argc, argv, command);
+        break;
+    case Command::Kind::Diff:
+        status = runDiffCommand(command, stdout, stderr);
+        break;
+    case Command::Kind::Watch:
+        // Its loop of discovery runs comes with the run's new core.
+        QTextStream(stderr) << "devicefinder: watch is not available yet\n";
+        status = 2;
         break;
     case Command::Kind::Window:
         runWindow(argc, argv, command.broadcastAddress, command.replyPort);

@@ -7,9 +7,7 @@
 
 #include <algorithm>
 
-namespace {
-
-QStringList headerTexts()
+QStringList deviceHeaderTexts()
 {
     QStringList header;
     for (const DeviceColumn &column : deviceColumns)
@@ -18,7 +16,7 @@ QStringList headerTexts()
     return header;
 }
 
-QStringList rowTexts(const DeviceRecord &record)
+QStringList deviceRowTexts(const DeviceRecord &record)
 {
     QStringList row;
     for (int column = 0; column < openColumn; ++column)
@@ -35,16 +33,6 @@ QString csvRow(const QStringList &fields)
     return quoted.join(u',') + QStringLiteral("\r\n");
 }
 
-// A device chooses its texts: on a terminal, none of them may move the cursor or change
-// colours.
-QString forTerminal(QString text)
-{
-    std::replace_if(text.begin(), text.end(), [](QChar c) { return c.category() == QChar::Other_Control; }, u'?');
-    return text;
-}
-
-} // namespace
-
 QByteArray devicesAsJson(const DeviceList &devices)
 {
     QJsonArray array;
@@ -55,9 +43,9 @@ QByteArray devicesAsJson(const DeviceList &devices)
 
 QByteArray devicesAsCsv(const DeviceList &devices)
 {
-    QString csv = csvRow(headerTexts());
+    QString csv = csvRow(deviceHeaderTexts());
     for (const Device &device : devices)
-        csv += csvRow(rowTexts(*device));
+        csv += csvRow(deviceRowTexts(*device));
     return csv.toUtf8();
 }
 
@@ -75,13 +63,19 @@ QString csvField(const QString &value)
 
 QString devicesAsTextTable(const DeviceList &devices)
 {
-    QList<QStringList> rows{headerTexts()};
+    QList<QStringList> rows{deviceHeaderTexts()};
     for (const Device &device : devices)
-        rows.append(rowTexts(*device));
-    QList<qsizetype> widths(rows.first().size(), 0);
+        rows.append(deviceRowTexts(*device));
+    return textTable(rows);
+}
+
+QString textTable(QList<QStringList> rows)
+{
+    QList<qsizetype> widths;
     for (QStringList &row : rows) {
+        widths.resize(std::max(widths.size(), row.size()), 0);
         for (qsizetype i = 0; i < row.size(); ++i) {
-            row[i] = forTerminal(row.at(i));
+            row[i] = terminalText(row.at(i));
             widths[i] = std::max(widths[i], row.at(i).size());
         }
     }
@@ -97,6 +91,26 @@ QString devicesAsTextTable(const DeviceList &devices)
     return table;
 }
 
+QString terminalText(const QString &text)
+{
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        switch (c.category()) {
+        case QChar::Other_Control:
+        case QChar::Other_Format:
+        case QChar::Separator_Line:
+        case QChar::Separator_Paragraph:
+            shown += c.unicode() < 0x100 ? QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'))
+                                         : QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+            break;
+        default:
+            shown += c;
+        }
+    }
+    return shown;
+}
+
 QString devicesAsKeyValues(const DeviceList &devices)
 {
     QStringList blocks;
@@ -104,7 +118,7 @@ QString devicesAsKeyValues(const DeviceList &devices)
         QString block;
         const QJsonObject &object = device->object();
         for (auto it = object.begin(); it != object.end(); ++it)
-            block += forTerminal(it.key()) + QStringLiteral(": ") + forTerminal(valueText(it.value())) + u'\n';
+            block += terminalText(it.key()) + QStringLiteral(": ") + terminalText(valueText(it.value())) + u'\n';
         blocks.append(block);
     }
     return blocks.join(u'\n');

@@ -23,6 +23,22 @@ QString csvField(const QString &value);
 // as its widest text.
 QString devicesAsTextTable(const DeviceList &devices);
 
+// The column titles and "Web page"; a record's texts under them, as the table shows them.
+QStringList deviceHeaderTexts();
+QStringList deviceRowTexts(const DeviceRecord &record);
+
+// One CSV line of the fields, each as csvField writes it, ended by CRLF.
+QString csvRow(const QStringList &fields);
+
+// Rows as a table for a terminal: each cell as terminalText shows it, each column as wide as
+// its widest cell and two spaces apart, no blanks at a line's end.
+QString textTable(QList<QStringList> rows);
+
+// A device chooses its texts: on a terminal none of them may move the cursor, change colours
+// or turn the line around. Control and invisible format characters and line separators are
+// shown escaped ("\x1b", "\u202e"); the JSON output keeps them exactly.
+QString terminalText(const QString &text);
+
 // Every key of each record with its value's text form, one "key: value" a line, sorted by
 // key; a blank line between records.
 QString devicesAsKeyValues(const DeviceList &devices);

@@ -60,6 +60,41 @@ private slots:
         QCOMPARE(int(command.replyPort), replyPort);
     }
 
+    // The history's options, diff and watch.
+    void parseHistory_data()
+    {
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("set"); // the files, changes, no-history, every N (other than 60)
+        using K = Command::Kind;
+        QTest::newRow("window") << u"--no-history --reply-port 47800"_s << int(K::Window) << u"no-history"_s;
+        QTest::newRow("discover") << u"discover --changes --json"_s << int(K::Discover) << u"changes"_s;
+        QTest::newRow("--changes needs the history") << u"scan 10.0.0.0/30 --changes --no-history"_s << int(K::UsageError) << QString();
+        QTest::newRow("diff") << u"diff a.json --json b.json"_s << int(K::Diff) << u"a.json b.json"_s;
+        QTest::newRow("diff --csv") << u"diff a.json b.json --csv"_s << int(K::UsageError) << QString();
+        QTest::newRow("watch") << u"watch --broadcast 10.1.255.255 --no-history"_s << int(K::Watch) << u"no-history"_s;
+        QTest::newRow("watch --every 10") << u"watch --every 10"_s << int(K::Watch) << u"every 10"_s;
+        QTest::newRow("watch --every 9") << u"watch --every 9"_s << int(K::UsageError) << QString();
+        QTest::newRow("watch --json") << u"watch --json"_s << int(K::UsageError) << QString();
+    }
+
+    void parseHistory()
+    {
+        QFETCH(QString, arguments);
+        QFETCH(int, kind);
+        QFETCH(QString, set);
+        const Command command = parseCommandLine(arguments.split(u' '));
+        QCOMPARE(int(command.kind), kind);
+        QStringList options = command.files;
+        if (command.changes)
+            options.append(u"changes"_s);
+        if (command.noHistory)
+            options.append(u"no-history"_s);
+        if (command.everySeconds != 60)
+            options.append(u"every %1"_s.arg(command.everySeconds));
+        QVERIFY(kind == int(Command::Kind::UsageError) || options.join(u' ') == set);
+    }
+
     void run_data()
     {
         QTest::addColumn<QStringList>("arguments");

@@ -1,0 +1,51 @@
+#include "app/diffcommand.h"
+
+#include "model/changesexport.h"
+#include "model/devicediff.h"
+#include "model/devicelistfile.h"
+
+#include <optional>
+
+namespace {
+
+void writeLine(std::FILE *err, const QString &path, const QString &text)
+{
+    const QByteArray line = QStringLiteral("devicefinder: %1: %2\n").arg(path, text).toUtf8();
+    std::fwrite(line.constData(), 1, std::size_t(line.size()), err);
+}
+
+std::optional<DeviceList> readList(const QString &path, std::FILE *err)
+{
+    const DeviceListFile file = readDeviceListFile(path);
+    if (!file.problem.isEmpty()) {
+        writeLine(err, path, file.problem);
+        return std::nullopt;
+    }
+    if (file.withoutMac > 0 || file.repeated > 0)
+        writeLine(err, path, QStringLiteral("skipped %1 records without a MAC address and %2 with a MAC address read before")
+                                 .arg(file.withoutMac)
+                                 .arg(file.repeated));
+    return file.devices;
+}
+
+} // namespace
+
+int runDiffCommand(const Command &command, std::FILE *out, std::FILE *err)
+{
+    // Both files are read, so that one run names every file that cannot be.
+    const std::optional<DeviceList> before = readList(command.files.value(0), err);
+    const std::optional<DeviceList> after = readList(command.files.value(1), err);
+    if (!before || !after)
+        return 2;
+    const DeviceDiff diff = diffDevices(*before, *after);
+    QByteArray text;
+    if (command.format == OutputFormat::Json)
+        text = diffAsJson(diff);
+    else if (!diff.isEmpty())
+        text = diffAsTextTable(diff).toUtf8();
+    // Output that cannot be written is trouble, not a difference; the caller says so.
+    if (std::fwrite(text.constData(), 1, std::size_t(text.size()), out) != std::size_t(text.size())
+        || std::fflush(out) != 0)
+        return 2;
+    return diff.isEmpty() ? 0 : 1;
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QJsonDocument>
+#include <QString>
+
+#include <optional>
+
+// Reading JSON files that the tool does not trust (the device history, device lists given
+// to `diff`) without a huge allocation: the bytes are bounded, and so is what parsing them
+// would build. Pure, any thread.
+
+// A parsed value costs far more memory than its text, most of all a container (an object
+// or an array costs some 200 bytes), so both are counted before parsing.
+inline constexpr qint64 maxJsonFileBytes = 16 * 1024 * 1024;
+inline constexpr qsizetype maxJsonContainers = 200'000;
+inline constexpr qsizetype maxJsonItems = 2'000'000;
+
+// What parsing a text would build, counted on its bytes outside strings: containers are
+// the "{" and "[", items the containers and the "," (every value but the first of each
+// container follows one). Counts of two parts of one compact document add up to the count
+// of the whole, less the commas and brackets between them.
+struct JsonSize final {
+    qsizetype containers = 0;
+    qsizetype items = 0;
+};
+JsonSize measureJson(QByteArrayView json);
+
+// Why the text is too large to parse; nothing when it is within the bounds above.
+std::optional<QString> jsonSizeProblem(QByteArrayView json);
+
+// A file's bytes, at most maxJsonFileBytes of them, or why they cannot be had. Only a
+// regular file is read when `regularOnly` is set (a pipe or a device might never end);
+// otherwise a pipe is read until it ends or passes the bound.
+struct FileBytes final {
+    QByteArray bytes;
+    QString problem; // empty when the bytes were read
+};
+FileBytes readBoundedFile(const QString &path, bool regularOnly);
+
+// The bytes as a JSON document within the bounds above, or why not: too large, or not
+// JSON ("truncated" when the text ends too early).
+struct ParsedJson final {
+    QJsonDocument document;
+    QString problem; // empty when the document was parsed
+};
+ParsedJson parseBoundedJson(const QByteArray &bytes);

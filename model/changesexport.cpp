@@ -1,0 +1,119 @@
+#include "model/changesexport.h"
+
+#include "model/devicecolumns.h"
+#include "model/deviceexport.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace {
+
+struct ChangeRow final {
+    QString change;
+    Device device;
+    QString before;
+};
+
+QList<ChangeRow> rowsOf(const DeviceList &added, const DeviceList &missing, const QList<MovedDevice> &moved)
+{
+    QList<ChangeRow> rows;
+    for (const Device &device : added)
+        rows.append({QStringLiteral("new"), device, {}});
+    for (const Device &device : missing)
+        rows.append({QStringLiteral("missing"), device, {}});
+    for (const MovedDevice &device : moved)
+        rows.append({QStringLiteral("moved"), device.device, device.from});
+    return rows;
+}
+
+DeviceList lastRecords(const QList<HistoryEntry> &entries)
+{
+    DeviceList records;
+    for (const HistoryEntry &entry : entries)
+        records.append(entry.record);
+    return records;
+}
+
+QList<QStringList> tableRows(const QList<ChangeRow> &rows)
+{
+    QList<QStringList> table{QStringList{QStringLiteral("Change")} + deviceHeaderTexts() + QStringList{QStringLiteral("Before")}};
+    for (const ChangeRow &row : rows)
+        table.append(QStringList{row.change} + deviceRowTexts(*row.device) + QStringList{row.before});
+    return table;
+}
+
+QJsonArray recordsJson(const DeviceList &devices)
+{
+    QJsonArray array;
+    for (const Device &device : devices)
+        array.append(device->object());
+    return array;
+}
+
+QJsonObject changesObject(const DeviceList &added, const DeviceList &missing, const QList<MovedDevice> &moved)
+{
+    QJsonArray movedJson;
+    for (const MovedDevice &device : moved)
+        movedJson.append(QJsonObject{{QStringLiteral("from"), device.from}, {QStringLiteral("record"), device.device->object()}});
+    return {{QStringLiteral("new"), recordsJson(added)},
+            {QStringLiteral("missing"), recordsJson(missing)},
+            {QStringLiteral("moved"), movedJson}};
+}
+
+// "Host name: lobby-1, Firmware: 2.1.0": what a changed device showed before, where it differs.
+QString changedBefore(const ChangedDevice &device)
+{
+    QStringList parts;
+    for (int column = 0; column < openColumn; ++column) {
+        const QStringView key = deviceColumns[column].key;
+        const bool firmware = key == DeviceKey::tag;
+        const bool differs = device.before->value(key) != device.after->value(key)
+                             || (firmware && device.before->value(DeviceKey::sha) != device.after->value(DeviceKey::sha));
+        if (differs && (key == DeviceKey::hostname || firmware))
+            parts.append(deviceColumns[column].title.toString() + QStringLiteral(": ") + columnText(*device.before, column));
+    }
+    return parts.join(QStringLiteral(", "));
+}
+
+} // namespace
+
+QByteArray changesAsJson(const DeviceChanges &changes)
+{
+    QJsonObject object = changesObject(changes.added, lastRecords(changes.missing), changes.moved);
+    object.insert(QStringLiteral("since"), changes.since.isValid() ? QJsonValue(historyTimeText(changes.since))
+                                                                   : QJsonValue(QJsonValue::Null));
+    return QJsonDocument(object).toJson(QJsonDocument::Indented);
+}
+
+QByteArray changesAsCsv(const DeviceChanges &changes)
+{
+    QString csv;
+    for (const QStringList &row : tableRows(rowsOf(changes.added, lastRecords(changes.missing), changes.moved)))
+        csv += csvRow(row);
+    return csv.toUtf8();
+}
+
+QString changesAsTextTable(const DeviceChanges &changes)
+{
+    return textTable(tableRows(rowsOf(changes.added, lastRecords(changes.missing), changes.moved)));
+}
+
+QByteArray diffAsJson(const DeviceDiff &diff)
+{
+    QJsonObject object = changesObject(diff.added, diff.missing, diff.moved);
+    QJsonArray changed;
+    for (const ChangedDevice &device : diff.changed)
+        changed.append(QJsonObject{{QStringLiteral("before"), device.before->object()},
+                                   {QStringLiteral("record"), device.after->object()}});
+    object.insert(QStringLiteral("changed"), changed);
+    return QJsonDocument(object).toJson(QJsonDocument::Indented);
+}
+
+QString diffAsTextTable(const DeviceDiff &diff)
+{
+    QList<ChangeRow> rows = rowsOf(diff.added, diff.missing, diff.moved);
+    for (const ChangedDevice &device : diff.changed)
+        rows.append({QStringLiteral("changed"), device.after, changedBefore(device)});
+    return textTable(tableRows(rows));
+}

@@ -1,0 +1,34 @@
+#include "model/devicediff.h"
+
+DeviceDiff diffDevices(const DeviceList &before, const DeviceList &after)
+{
+    DeviceDiff diff;
+    QHash<QString, Device> older;
+    for (const Device &device : distinctDevices(before))
+        older.insert(*deviceIdentity(*device), device);
+    QSet<QString> inNewer;
+    for (const Device &device : distinctDevices(after)) {
+        const QString mac = *deviceIdentity(*device);
+        inNewer.insert(mac);
+        const Device old = older.value(mac);
+        if (!old) {
+            diff.added.append(device);
+            continue;
+        }
+        const QString from = deviceAddress(*old);
+        const QString to = deviceAddress(*device);
+        if (!from.isEmpty() && !to.isEmpty() && from != to)
+            diff.moved.append({from, device});
+        for (const QStringView key : {DeviceKey::hostname, DeviceKey::tag, DeviceKey::sha}) {
+            if (old->value(key) != device->value(key)) {
+                diff.changed.append({old, device});
+                break;
+            }
+        }
+    }
+    for (const Device &device : distinctDevices(before)) {
+        if (!inNewer.contains(*deviceIdentity(*device)))
+            diff.missing.append(device);
+    }
+    return diff;
+}

@@ -1,0 +1,69 @@
+#include "model/devicelistfile.h"
+
+#include "model/boundedjson.h"
+#include "model/devicehistory.h"
+
+#include <QJsonArray>
+#include <QSet>
+
+namespace {
+
+DeviceListFile fromRecords(const DeviceList &records)
+{
+    DeviceListFile list;
+    QSet<QString> seen;
+    for (const Device &record : records) {
+        const std::optional<QString> mac = deviceIdentity(*record);
+        if (!mac) {
+            ++list.withoutMac;
+        } else if (seen.contains(*mac)) {
+            ++list.repeated;
+        } else {
+            seen.insert(*mac);
+            list.devices.append(record);
+        }
+    }
+    return list;
+}
+
+DeviceListFile failure(const QString &problem)
+{
+    DeviceListFile list;
+    list.problem = problem;
+    return list;
+}
+
+} // namespace
+
+DeviceListFile parseDeviceList(const QByteArray &bytes)
+{
+    ParsedJson parsed = parseBoundedJson(bytes);
+    if (!parsed.problem.isEmpty())
+        return failure(parsed.problem);
+    DeviceList records;
+    if (parsed.document.isObject()) {
+        parsed.document = QJsonDocument(); // the history reads the bytes itself
+        QString problem;
+        const std::optional<DeviceHistory> history = DeviceHistory::fromJson(bytes, &problem);
+        if (!history)
+            return failure(QStringLiteral("not a device list (a JSON array of records) or device history: %1").arg(problem));
+        for (const QString &mac : history->newestFirst())
+            records.append(history->entry(mac)->record);
+        return fromRecords(records);
+    }
+    const QJsonArray array = parsed.document.array();
+    for (qsizetype i = 0; i < array.size(); ++i) {
+        if (!array.at(i).isObject())
+            return failure(QStringLiteral("not a device list: entry %1 is not a JSON object").arg(i + 1));
+        records.append(std::make_shared<const DeviceRecord>(array.at(i).toObject()));
+    }
+    return fromRecords(records);
+}
+
+DeviceListFile readDeviceListFile(const QString &path)
+{
+    const FileBytes file = readBoundedFile(path, false);
+    if (!file.problem.isEmpty())
+        return failure(file.problem);
+    return parseDeviceList(file.bytes);
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "model/devicehistory.h"
+
+#include <QDateTime>
+#include <QString>
+
+// The status line under the device table: "12 devices · 2 new · 1 moved · 1 missing since
+// 8 Dec 09:14", each change left out when there is none of it, "12 devices · no changes
+// since 8 Dec 09:14" when there are none, and only "12 devices" with nothing to compare
+// with (no completed run in the history yet, or no history). `now` says which year is this
+// one.
+QString historyStatusText(qsizetype deviceCount, const DeviceChanges &changes, const QDateTime &now);
+
+// "8 Dec 09:14" in local time, "8 Dec 2025 09:14" in a year other than now's; English month
+// names whatever the user's locale, as the sentences around them are English.
+QString shortTimeText(const QDateTime &time, const QDateTime &now);

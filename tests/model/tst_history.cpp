@@ -1,0 +1,292 @@
+#include "app/diffcommand.h"
+#include "model/boundedjson.h"
+#include "model/changesexport.h"
+#include "model/deviceexport.h"
+#include "model/devicelistfile.h"
+#include "model/devicewatch.h"
+#include "model/historystatustext.h"
+#include "support/logcapture.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QDateTime start(QDate(2026, 12, 8), QTime(9, 14), Qt::UTC);
+
+// JSON written with ' for ", for legibility.
+QByteArray quotes(const char *json)
+{
+    return QByteArray(json).replace('\'', '"');
+}
+
+// "a@1 b@2/2.0 -@3": devices by MAC address at 10.0.0.N, each named as its MAC, maybe with
+// a firmware tag; "-" has no MAC address.
+DeviceList devices(const QString &text)
+{
+    DeviceList list;
+    for (const QString &device : text.split(u' ', Qt::SkipEmptyParts)) {
+        const QString mac = device.section(u'@', 0, 0);
+        QJsonObject object{{u"hostname"_s, mac}, {u"ipAddress"_s, u"10.0.0."_s + device.section(u'@', 1).section(u'/', 0, 0)}};
+        if (device.contains(u'/'))
+            object.insert(u"tag"_s, device.section(u'/', 1));
+        if (mac != u"-")
+            object.insert(u"macAddress"_s, mac);
+        list.append(std::make_shared<const DeviceRecord>(object));
+    }
+    return list;
+}
+
+// "new b | missing c | moved a<10.0.0.1"
+QString describe(const DeviceChanges &changes)
+{
+    QStringList parts;
+    for (const Device &device : changes.added)
+        parts.append(u"new "_s + device->text(DeviceKey::macAddress));
+    for (const HistoryEntry &entry : changes.missing)
+        parts.append(u"missing "_s + entry.record->text(DeviceKey::macAddress));
+    for (const MovedDevice &device : changes.moved)
+        parts.append(u"moved "_s + device.device->text(DeviceKey::macAddress) + u'<' + device.from);
+    return parts.join(u" | "_s);
+}
+
+// Runs an hour apart: "C:a@1 b@2" completed, "S:c@3" stopped.
+DeviceHistory historyOf(const QStringList &runs)
+{
+    DeviceHistory history;
+    for (qsizetype i = 0; i < runs.size(); ++i)
+        history.record(devices(runs[i].mid(2)), runs[i].startsWith(u"C:"), start.addSecs(3600 * i));
+    return history;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+} // namespace
+
+class TestHistory final : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Local time is UTC, so that the status line shows the file's times.
+    void initTestCase() { qputenv("TZ", "UTC"); }
+
+    void judgements_data()
+    {
+        QTest::addColumn<QStringList>("before");
+        QTest::addColumn<QString>("run");
+        QTest::addColumn<bool>("completed");
+        QTest::addColumn<QString>("changes");
+        QTest::addColumn<QString>("status"); // the line under the table
+        const QString dot = u" \u00b7 "_s;
+        QTest::newRow("no completed run: all new") << QStringList{u"S:a@1"_s} << u"a@1 b@2"_s << true << u"new a | new b"_s
+                                                   << u"2 devices"_s;
+        QTest::newRow("no change") << QStringList{u"C:a@1"_s} << u"a@1"_s << true << QString()
+                                   << u"1 device"_s + dot + u"no changes since 8 Dec 09:14"_s;
+        QTest::newRow("new, missing, moved") << QStringList{u"C:a@1 b@2"_s} << u"a@3 c@4 d@5"_s << true
+                                             << u"new c | new d | missing b | moved a<10.0.0.1"_s
+                                             << u"3 devices"_s + dot + u"2 new"_s + dot + u"1 moved"_s + dot + u"1 missing since 8 Dec 09:14"_s;
+        QTest::newRow("a stopped run marks nothing missing") << QStringList{u"C:a@1 b@2"_s} << u"c@3 a@4"_s << false
+                                                             << u"new c | moved a<10.0.0.1"_s << QString();
+        QTest::newRow("after a stopped run: its devices known, missing judged against the completed one")
+            << QStringList{u"C:a@1 b@2"_s, u"S:c@3"_s} << u"a@1 c@3"_s << true << u"missing b"_s << QString();
+        QTest::newRow("the first record of a device counts, none without a MAC")
+            << QStringList{u"C:a@1 b@2"_s, u"C:a@1"_s} << u"a@1 a@9 -@2"_s << true << QString() << QString();
+    }
+
+    void judgements()
+    {
+        QFETCH(QStringList, before);
+        QFETCH(QString, run);
+        QFETCH(bool, completed);
+        QFETCH(QString, changes);
+        QFETCH(QString, status);
+        const DeviceHistory history = historyOf(before);
+        const DeviceChanges judged = history.changes(devices(run), completed);
+        QCOMPARE(describe(judged), changes);
+        QCOMPARE(QJsonDocument::fromJson(changesAsJson(judged))[u"since"].isNull(), !before.join(QString()).contains(u"C:"_s));
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany)); // the month stays English
+        QVERIFY(status.isEmpty() || historyStatusText(distinctDevices(devices(run)).size(), judged, start) == status);
+        QLocale::setDefault(QLocale::c());
+        // The file keeps all that the judgements need.
+        QString problem;
+        const std::optional<DeviceHistory> reread = DeviceHistory::fromJson(history.toJson(), &problem);
+        QVERIFY2(reread, qPrintable(problem));
+        QCOMPARE(describe(reread->changes(devices(run), completed)), changes);
+    }
+
+    void watch_data()
+    {
+        QTest::addColumn<bool>("fromHistory"); // the first run is recorded in a history the watch starts from
+        QTest::addColumn<QStringList>("runs");
+        QTest::addColumn<QStringList>("events"); // of the last run
+        QTest::newRow("the first run is compared with nothing") << false << QStringList{u"a@1"_s} << QStringList{};
+        QTest::newRow("new, moved") << false << QStringList{u"a@1"_s, u"a@2 b@2"_s} << QStringList{u"moved a 10.0.0.1"_s, u"new b"_s};
+        QTest::newRow("one run without it is no alarm") << false << QStringList{u"a@1 b@2"_s, u"a@1"_s, u"a@1 b@2"_s} << QStringList{};
+        QTest::newRow("missing after two runs without it")
+            << false << QStringList{u"a@1 b@2 c@3"_s, u"a@1"_s, u"a@1"_s} << QStringList{u"missing b"_s, u"missing c"_s};
+        QTest::newRow("back") << false << QStringList{u"a@1 b@2"_s, u"a@1"_s, u"a@1"_s, u"b@5 a@1"_s} << QStringList{u"back b"_s};
+        QTest::newRow("from the history") << true << QStringList{u"a@1 b@2"_s, u"a@7 c@3"_s}
+                                          << QStringList{u"moved a 10.0.0.1"_s, u"new c"_s};
+    }
+
+    void watch()
+    {
+        QFETCH(bool, fromHistory);
+        QFETCH(QStringList, runs);
+        QFETCH(QStringList, events);
+        DeviceWatch watch = fromHistory ? DeviceWatch(historyOf({u"C:"_s + runs.takeFirst()})) : DeviceWatch();
+        QList<WatchEvent> last;
+        for (const QString &run : runs)
+            last = watch.update(devices(run));
+        QStringList described;
+        static const char *const names[] = {"new ", "missing ", "moved ", "back "};
+        for (const WatchEvent &event : last)
+            described.append((QLatin1StringView(names[int(event.kind)]) + event.device->text(DeviceKey::macAddress)
+                              + (event.from.isEmpty() ? QString() : u' ' + event.from)));
+        QCOMPARE(described, events);
+        QCOMPARE(watchEventLine({WatchEvent::Kind::Moved, devices(u"a@1"_s)[0], u"10.0.0.2"_s}, start),
+                 quotes("{'time':'2026-12-08T09:14:00Z','event':'moved','device':{'hostname':'a','ipAddress':'10.0.0.1',"
+                        "'macAddress':'a'},'from':'10.0.0.2'}\n"));
+    }
+
+    // Bytes as the history file and as a list given to diff. A file that is not a whole
+    // history is set aside with one line and a new history starts.
+    void files_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("history");     // its devices; -1: set aside
+        QTest::addColumn<QString>("problem"); // how diff's line starts
+        QTest::addColumn<QList<int>>("list"); // devices, records without a MAC, repeated MACs
+        const QByteArray whole = historyOf({u"C:a@1 b@2"_s}).toJson();
+        const QList<int> none{0, 0, 0};
+        QTest::newRow("a history") << whole << 2 << QString() << QList<int>{2, 0, 0};
+        QTest::newRow("without a MAC, one MAC twice") << quotes("[{},{'macAddress':5},{'macAddress':'a'},{'macAddress':'a'}]")
+                                                      << -1 << QString() << QList<int>{1, 2, 1};
+        QTest::newRow("empty") << QByteArray("") << -1 << u"empty"_s << none;
+        QTest::newRow("truncated") << whole.left(whole.size() - 9) << -1 << u"not JSON: truncated"_s << none;
+        QTest::newRow("not JSON") << QByteArray("\x7f" "ELF\x02") << -1 << u"not JSON: "_s << none;
+        QTest::newRow("another version") << QByteArray(whole).replace(quotes("'version':1"), quotes("'version':2")) << -1
+                                         << u"not a device list (a JSON array of records) or device history"_s << none;
+        QTest::newRow("wrong shape") << QByteArray("[1]") << -1 << u"not a device list: entry 1 "_s << none;
+        QTest::newRow("too large") << QByteArray(maxJsonFileBytes + 1, ' ') << -1 << u"larger than 16 MiB"_s << none;
+        QTest::newRow("a million entries") << "[" + QByteArray("{},").repeated(1'000'000) + "{}]" << -1
+                                           << u"more than 200000 JSON objects and arrays"_s << none;
+    }
+
+    void files()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, history);
+        QFETCH(QString, problem);
+        QFETCH(QList<int>, list);
+        const QTemporaryDir dir;
+        const QString path = dir.filePath(u"history.json"_s);
+        QVERIFY(writeFile(path, bytes));
+        const DeviceListFile read = readDeviceListFile(path);
+        QVERIFY2(read.problem.startsWith(problem) && read.problem.isEmpty() == problem.isEmpty(), qPrintable(read.problem));
+        QCOMPARE((QList<int>{int(read.devices.size()), int(read.withoutMac), int(read.repeated)}), list);
+        LogCapture log;
+        QCOMPARE(DeviceHistory::load(path).size(), qMax(history, 0));
+        QCOMPARE(log.lines().size(), history < 0 ? 1 : 0);
+        if (history < 0) {
+            QVERIFY2(log.lines()[0].startsWith(u"Device history %1 set aside as %1.bad: "_s.arg(path)), qPrintable(log.lines()[0]));
+            QCOMPARE(readFile(path + u".bad"_s), bytes);
+        }
+    }
+
+    // Instances that save in turn: the file is always whole and the last one's, and no
+    // temporary file stays behind.
+    void lastWriterWins()
+    {
+        const QTemporaryDir dir;
+        const QString path = dir.filePath(u"data/history.json"_s);
+        QCOMPARE(DeviceHistory::load(path).size(), 0); // no file yet is no damage
+        const DeviceHistory histories[] = {historyOf({u"C:a@1"_s}), historyOf({u"C:b@1 c@2"_s})};
+        for (int i = 0; i < 10; ++i) {
+            QVERIFY(histories[i % 2].save(path));
+            QCOMPARE(readFile(path), histories[i % 2].toJson());
+        }
+        QCOMPARE(QDir(dir.filePath(u"data"_s)).entryList(QDir::Files), QStringList{u"history.json"_s});
+    }
+
+    void bounds_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("padding"); // characters of extra text in each record
+        QTest::addColumn<int>("kept");    // -1: fewer than all
+        QTest::newRow("count") << int(DeviceHistory::maxDevices) + 1 << 0 << int(DeviceHistory::maxDevices);
+        QTest::newRow("file size") << 9000 << 3000 << -1;
+        QTest::newRow("a large record keeps its known texts") << 1 << int(DeviceHistory::maxRecordBytes) << 1;
+    }
+
+    // Devices unseen too long fall out, the newest stay, and the file a history at its
+    // bounds writes is one a load accepts.
+    void bounds()
+    {
+        QFETCH(int, count);
+        QFETCH(int, padding);
+        QFETCH(int, kept);
+        DeviceHistory history = historyOf({u"C:old@1"_s});
+        DeviceList run;
+        for (int i = 0; i < count; ++i)
+            run.append(std::make_shared<const DeviceRecord>(
+                QJsonObject{{u"macAddress"_s, u"m%1"_s.arg(i, 5, 10, QChar(u'0'))}, {u"notes"_s, QString(padding, u'x')}}));
+        history.record(run, true, start.addDays(DeviceHistory::maxAgeDays).addSecs(3601));
+        QVERIFY(!history.entry(u"old"_s));
+        QVERIFY(kept < 0 ? history.size() < count : history.size() == kept);
+        QCOMPARE(history.entry(u"m00000"_s)->record->object().contains(u"notes"_s), padding < DeviceHistory::maxRecordBytes);
+        const QTemporaryDir dir;
+        QVERIFY(history.save(dir.filePath(u"h.json"_s)));
+        QCOMPARE(DeviceHistory::load(dir.filePath(u"h.json"_s)).size(), history.size());
+    }
+
+    // diff's status and output; texts escaped for a terminal; a file that cannot be read named
+    // on standard error.
+    void diffCommand()
+    {
+        const QTemporaryDir dir;
+        Command command;
+        command.files = QStringList{dir.filePath(u"old"_s), dir.filePath(u"new"_s)};
+        QByteArray written[2]; // standard output and error
+        const auto run = [&] {
+            std::FILE *streams[] = {std::tmpfile(), std::tmpfile()};
+            const int status = runDiffCommand(command, streams[0], streams[1]);
+            for (int i : {0, 1}) {
+                std::rewind(streams[i]);
+                QFile file;
+                written[i] = file.open(streams[i], QIODevice::ReadOnly, QFileDevice::AutoCloseHandle) ? file.readAll() : "?";
+            }
+            return status;
+        };
+        QVERIFY(writeFile(command.files[1], devicesAsJson(devices(u"a@9 d@4 c@3/2.0"_s))));
+        QCOMPARE(run(), 2);
+        QCOMPARE(written[1], "devicefinder: " + command.files[0].toUtf8() + ": no such file\n");
+        QVERIFY(writeFile(command.files[0], devicesAsJson(devices(u"a@1 b@2 c@3/1.0"_s))));
+        QCOMPARE(run(), 1);
+        QStringList changes;
+        for (const QByteArray &line : written[0].split('\n').mid(1, 4))
+            changes.append(QString::fromUtf8(line).simplified());
+        QCOMPARE(changes, (QStringList{u"new d 10.0.0.4 d"_s, u"missing b 10.0.0.2 b"_s, u"moved a 10.0.0.9 a 10.0.0.1"_s,
+                                       u"changed c 10.0.0.3 c 2.0 Firmware: 1.0"_s}));
+        QCOMPARE(terminalText(u"\u001b[2J\u202e<b>"_s), u"\\x1b[2J\\u202e<b>"_s);
+        command.files[0] = command.files[1];
+        QCOMPARE(run(), 0);
+        QCOMPARE(written[0], QByteArray());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHistory)
+#include "tst_history.moc"

@@ -1,0 +1,62 @@
+#include "ui/missingdevicesdialog.h"
+
+#include "model/deviceexport.h"
+#include "model/historystatustext.h"
+
+#include <QDesktopServices>
+#include <QDialogButtonBox>
+#include <QHeaderView>
+#include <QHostAddress>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace {
+
+bool isIpv4Address(const QString &text)
+{
+    QHostAddress address;
+    return address.setAddress(text) && address.protocol() == QAbstractSocket::IPv4Protocol
+           && address.toString() == text;
+}
+
+QTableWidgetItem *textItem(const QString &text)
+{
+    auto *item = new QTableWidgetItem(terminalText(text));
+    item->setFlags(Qt::ItemIsEnabled);
+    return item;
+}
+
+} // namespace
+
+MissingDevicesDialog::MissingDevicesDialog(const QList<HistoryEntry> &missing, const QDateTime &now, QWidget *parent)
+    : QDialog(parent)
+{
+    setWindowTitle(tr("Missing Devices"));
+    auto *table = new QTableWidget(int(missing.size()), 4, this);
+    table->setHorizontalHeaderLabels({tr("Host name"), tr("Last address"), tr("Last seen"), QString()});
+    table->verticalHeader()->hide();
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setSelectionMode(QAbstractItemView::NoSelection);
+    for (int row = 0; row < int(missing.size()); ++row) {
+        const HistoryEntry &entry = missing.at(row);
+        table->setItem(row, 0, textItem(entry.record->text(DeviceKey::hostname)));
+        table->setItem(row, 1, textItem(entry.lastAddress));
+        table->setItem(row, 2, textItem(shortTimeText(entry.lastSeen, now)));
+        auto *open = new QPushButton(tr("Open"), table);
+        open->setEnabled(isIpv4Address(entry.lastAddress));
+        connect(open, &QPushButton::clicked, this,
+                [address = entry.lastAddress] { QDesktopServices::openUrl(QUrl(QStringLiteral("http://") + address)); });
+        table->setCellWidget(row, 3, open);
+    }
+    table->resizeColumnsToContents();
+    table->horizontalHeader()->setStretchLastSection(true);
+
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(table);
+    layout->addWidget(buttons);
+    resize(560, 300);
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "model/devicehistory.h"
+
+#include <QDialog>
+
+// A short, read-only list of the devices that the previous completed run saw and the latest
+// one did not: host name, last address and when last seen, and an "Open" per row that opens
+// "http://" and the last address in the browser (only for an IPv4 address: the history file
+// is not trusted to name a web page). Texts from devices are shown as plain text, control
+// characters escaped. Main thread.
+class MissingDevicesDialog final : public QDialog {
+    Q_OBJECT
+
+public:
+    // `now` says which year is this one, for the times shown.
+    MissingDevicesDialog(const QList<HistoryEntry> &missing, const QDateTime &now, QWidget *parent = nullptr);
+};

@@ -16,6 +16,7 @@ void AppDelegate::applicationDidFinishLaunching()
     auto controller = std::make_shared<MainViewController>(m_broadcastAddress, m_resolver);
     controller->setViewLoader(m_viewLoader);
     controller->setReplyPort(m_replyPort);
+    controller->setHistoryFile(m_historyFile);
     setRootViewController(controller);
 
     // Loading the view starts the first discovery run.

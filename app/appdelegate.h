@@ -15,6 +15,8 @@ public:
 
     // The local port of the discovery sockets (0: one the system picks).
     void setReplyPort(quint16 port) { m_replyPort = port; }
+    // Where the controller keeps the device history (empty: nowhere).
+    void setHistoryFile(const QString &path) { m_historyFile = path; }
     void applicationDidFinishLaunching();
     // Closing the main window quits the tool.
     static constexpr bool applicationShouldTerminateAfterLastWindowClosed() { return true; }
@@ -34,6 +36,7 @@ private:
     MainViewController::ViewLoader m_viewLoader;
     QString m_broadcastAddress;
     quint16 m_replyPort = 0;
+    QString m_historyFile;
     std::shared_ptr<Resolver> m_resolver;
     std::shared_ptr<MainViewController> m_rootViewController;
     Window *m_window = nullptr;

@@ -2,7 +2,9 @@
 
 #include "app/plaintextfield.h"
 #include "app/quitsignals.h"
+#include "model/changesexport.h"
 #include "model/deviceexport.h"
+#include "model/devicewatch.h"
 #include "model/mainviewcontroller.h"
 #include "model/scanprogresstext.h"
 #include "platform/backgroundpool.h"
@@ -11,6 +13,7 @@
 #include "platform/preferences.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QTimer>
 
 #include <atomic>
@@ -22,11 +25,21 @@ namespace {
 
 std::atomic<int> signalStatus{0};
 
-std::shared_ptr<MainViewController> headlessController(const QString &broadcastAddress)
+std::shared_ptr<MainViewController> headlessController(const Command &command)
 {
-    auto controller = std::make_shared<MainViewController>(broadcastAddress, systemResolver());
+    auto controller = std::make_shared<MainViewController>(command.broadcastAddress, systemResolver());
+    controller->setReplyPort(command.replyPort);
+    const bool keepsHistory = !command.noHistory
+                              && (command.kind == Command::Kind::Discover || command.kind == Command::Kind::Scan
+                                  || command.kind == Command::Kind::Watch);
+    controller->setHistoryFile(keepsHistory ? DeviceHistory::defaultPath() : QString());
     controller->setRunFinishedHandler([] { QCoreApplication::quit(); });
     return controller;
+}
+
+void write(const QByteArray &bytes)
+{
+    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout);
 }
 
 void print(const DeviceList &devices, OutputFormat format, bool oneDevice)
@@ -43,7 +56,20 @@ void print(const DeviceList &devices, OutputFormat format, bool oneDevice)
         out = (oneDevice ? devicesAsKeyValues(devices) : devicesAsTextTable(devices)).toUtf8();
         break;
     }
-    std::fwrite(out.constData(), 1, std::size_t(out.size()), stdout);
+    write(out);
+}
+
+// The run's devices, or with --changes what changed against the history.
+void printRun(const MainViewController &controller, const Command &command)
+{
+    if (!command.changes) {
+        print(controller.devices(), command.format, false);
+        return;
+    }
+    const DeviceChanges &changes = controller.latestChanges();
+    write(command.format == OutputFormat::Json  ? changesAsJson(changes)
+          : command.format == OutputFormat::Csv ? changesAsCsv(changes)
+                                                : changesAsTextTable(changes).toUtf8());
 }
 
 // The scan's count on a terminal's standard error, one line rewritten in place; each text
@@ -70,7 +96,8 @@ private:
 
 // SIGINT or SIGTERM stops the run as the window's Stop button does: the devices found so
 // far are printed as usual, and the status is 128 plus the signal's number. A signal after
-// the run's end still sets the status; a second one leaves at once.
+// the run's end still sets the status; a second one leaves at once. Between the runs of
+// watch, a signal ends the command.
 void stopOnQuitSignals(const std::shared_ptr<MainViewController> &controller)
 {
     watchQuitSignals([weak = std::weak_ptr(controller)](int signal, int count) {
@@ -80,6 +107,8 @@ void stopOnQuitSignals(const std::shared_ptr<MainViewController> &controller)
         mainAsync([weak] {
             if (const auto running = weak.lock(); running && running->isRunning())
                 running->stopRun();
+            else
+                QCoreApplication::quit();
         });
     });
 }
@@ -94,19 +123,18 @@ int signalExitStatus()
 int runDiscoverCommand(int argc, char *argv[], const Command &command)
 {
     QCoreApplication app(argc, argv);
-    const auto controller = headlessController(command.broadcastAddress);
-    controller->setReplyPort(command.replyPort);
+    const auto controller = headlessController(command);
     stopOnQuitSignals(controller);
     controller->startDiscovery();
     QCoreApplication::exec();
-    print(controller->devices(), command.format, false);
+    printRun(*controller, command);
     return 0;
 }
 
 int runScanCommand(int argc, char *argv[], const Command &command)
 {
     QCoreApplication app(argc, argv);
-    const auto controller = headlessController(command.broadcastAddress);
+    const auto controller = headlessController(command);
     stopOnQuitSignals(controller);
     // The range goes where the window's range text box would hold it; the scan remembers it
     // in LastScanAddress as the window's does.
@@ -127,14 +155,14 @@ int runScanCommand(int argc, char *argv[], const Command &command)
         progressLine.update();
         finishLogStatusLine();
     }
-    print(controller->devices(), command.format, false);
+    printRun(*controller, command);
     return 0;
 }
 
 int runProbeCommand(int argc, char *argv[], const Command &command)
 {
     QCoreApplication app(argc, argv);
-    const auto controller = headlessController(command.broadcastAddress);
+    const auto controller = headlessController(command);
     // The synchronous probe waits for the main thread's merge, so it runs on the pool.
     BackgroundPool::global().async([controller, address = command.argument] {
         controller->getDeviceInfo(address, address, address, std::make_shared<Run>(Run::Kind::Probe));
@@ -143,4 +171,36 @@ int runProbeCommand(int argc, char *argv[], const Command &command)
     QCoreApplication::exec();
     print(controller->devices(), command.format, true);
     return controller->devices().isEmpty() ? 1 : 0;
+}
+
+int runWatchCommand(int argc, char *argv[], const Command &command)
+{
+    QCoreApplication app(argc, argv);
+    const auto controller = headlessController(command);
+    stopOnQuitSignals(controller);
+    DeviceWatch watch = command.noHistory ? DeviceWatch() : DeviceWatch(DeviceHistory::load(DeviceHistory::defaultPath()));
+    // Runs start `every` seconds apart, the next one at once when a run took longer.
+    const std::chrono::seconds every(command.everySeconds);
+    QTimer next;
+    next.setSingleShot(true);
+    QElapsedTimer sinceStart;
+    QObject::connect(&next, &QTimer::timeout, &next, [&] {
+        sinceStart.start();
+        controller->startDiscovery();
+    });
+    controller->setRunFinishedHandler([&] {
+        if (signalExitStatus() != 0) {
+            QCoreApplication::quit(); // a stopped run is not judged
+            return;
+        }
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        for (const WatchEvent &event : watch.update(controller->vudiduDevices() + controller->xpicoDevices()))
+            write(watchEventLine(event, now));
+        // Each line as it happens, for whatever reads it.
+        std::fflush(stdout);
+        next.start(std::max(std::chrono::milliseconds(0), every - std::chrono::milliseconds(sinceStart.elapsed())));
+    });
+    next.start(0);
+    QCoreApplication::exec();
+    return 0;
 }

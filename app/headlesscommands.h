@@ -11,6 +11,9 @@
 int runDiscoverCommand(int argc, char *argv[], const Command &command);
 int runScanCommand(int argc, char *argv[], const Command &command);
 int runProbeCommand(int argc, char *argv[], const Command &command);
+// Discovery runs one after another, every command.everySeconds, printing one JSON line for
+// each change it finds (see model/devicewatch.h) as it happens, until SIGINT or SIGTERM.
+int runWatchCommand(int argc, char *argv[], const Command &command);
 
 // 128 plus the number of the first SIGINT or SIGTERM that a discover or scan command
 // received, as a shell reports a command that a signal ended; 0 while none has come. It

@@ -45,7 +45,7 @@ namespace {
     std::_Exit(status);
 }
 
-[[noreturn]] void runWindow(int argc, char *argv[], const QString &broadcastAddress, quint16 replyPort)
+[[noreturn]] void runWindow(int argc, char *argv[], const Command &command)
 {
     QApplication app(argc, argv);
     // The window quits on a signal as it does when it is closed; a second one leaves at once.
@@ -60,9 +60,10 @@ namespace {
     app.setQuitOnLastWindowClosed(AppDelegate::applicationShouldTerminateAfterLastWindowClosed());
 
     MainWindow window;
-    AppDelegate delegate([](MainViewController &controller) { return new MainView(controller); }, broadcastAddress,
-                         systemResolver());
-    delegate.setReplyPort(replyPort);
+    AppDelegate delegate([](MainViewController &controller) { return new MainView(controller); },
+                         command.broadcastAddress, systemResolver());
+    delegate.setReplyPort(command.replyPort);
+    delegate.setHistoryFile(command.noHistory ? QString() : DeviceHistory::defaultPath());
     delegate.setWindow(&window);
     window.setExportRows([&delegate] {
         const auto &controller = delegate.rootViewController();
@@ -94,7 +95,7 @@ int main(int argc, char *argv[])
     // Before any other thread: each inherits the blocked signals, and no child can be
     // started before the network thread's descriptors are close-on-exec.
     const bool stopsOnSignals = command.kind == Command::Kind::Window || command.kind == Command::Kind::Discover
-                                || command.kind == Command::Kind::Scan;
+                                || command.kind == Command::Kind::Scan || command.kind == Command::Kind::Watch;
     if (stopsOnSignals)
         blockQuitSignals();
     if (stopsOnSignals || command.kind == Command::Kind::Probe)
@@ -129,12 +130,10 @@ int main(int argc, char *argv[])
         status = runDiffCommand(command, stdout, stderr);
         break;
     case Command::Kind::Watch:
-        // Its loop of discovery runs comes with the run's new core.
-        QTextStream(stderr) << "devicefinder: watch is not available yet\n";
-        status = 2;
+        status = runWatchCommand(argc, argv, command);
         break;
     case Command::Kind::Window:
-        runWindow(argc, argv, command.broadcastAddress, command.replyPort);
+        runWindow(argc, argv, command);
     }
     out.flush();
     leave(status, out.status() == QTextStream::WriteFailed);

@@ -25,6 +25,7 @@ inline constexpr std::array<DeviceColumn, 7> deviceColumns{{
     {DeviceKey::uptime, u"Uptime"},
 }};
 
+inline constexpr int hostnameColumn = 0;
 inline constexpr int openColumn = int(deviceColumns.size());
 
 // What a cell of a text column shows: the value's text form (a number in decimal, a

@@ -104,13 +104,20 @@ void MainViewController::reloadTable() const
 TableCell MainViewController::tableViewCell(int column, int row) const
 {
     requireMainThread("MainViewController::tableViewCell");
-    if (column == openColumn)
-        return {TableCell::Kind::Button, QStringLiteral("Open"), row};
-    if (column > openColumn)
-        return {TableCell::Kind::Text, QStringLiteral("test"), 0};
-    if (row < 0 || row >= m_filteredDevices.size())
-        return {};
-    return {TableCell::Kind::Text, columnText(*m_filteredDevices.at(row), column), 0};
+    TableCell cell;
+    if (column == openColumn) {
+        cell.kind = TableCell::Kind::Button;
+        cell.text = QStringLiteral("Open");
+        cell.tag = row;
+    } else if (column > openColumn) {
+        cell.text = QStringLiteral("test");
+    } else if (row >= 0 && row < m_filteredDevices.size()) {
+        const DeviceRecord &record = *m_filteredDevices.at(row);
+        cell.text = columnText(record, column);
+        if (column == hostnameColumn)
+            markChange(record, cell);
+    }
+    return cell;
 }
 
 void MainViewController::connectToDevice(int row)
@@ -172,11 +179,13 @@ void MainViewController::finishRun(bool stopped)
             logLine(lcDiscovery, "Discovery stopped after %lu answers", std::size_t(run->answers()));
         discoveryStopped();
     }
+    recordInHistory(stopped);
     if (stopped)
         reloadTable();
     else
         pruneToFoundDevices();
     showProgress(false);
+    showHistoryStatus();
     if (m_runFinished)
         m_runFinished();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/devicehistory.h"
 #include "model/devicelist.h"
 #include "model/responderentry.h"
 #include "model/run.h"
@@ -92,6 +93,16 @@ public:
     // it. Not part of any run's own steps.
     void setRunFinishedHandler(std::function<void()> handler) { m_runFinished = std::move(handler); }
 
+    // --- The device history: model/runhistory.cpp -----------------------------------------
+
+    // The file in which every run's devices are recorded, and against which new, missing
+    // and moved devices are judged (empty: none, as --no-history asks). It is read afresh
+    // at each run's end, so that another instance's runs count too.
+    void setHistoryFile(const QString &path) { m_historyFile = path; }
+    // What the latest run changed against the history: nothing before the first run's end,
+    // or without a history file.
+    const DeviceChanges &latestChanges() const { return m_latestChanges; }
+
     // --- The HTTP probes: probes/deviceprobe.cpp -------------------------------------------
 
     // Starts a probe and returns at once. Any thread. The job's ticket is ended exactly
@@ -164,7 +175,8 @@ public:
     // --- The window's table and actions: model/mainviewcontroller.cpp ----------------------
 
     // A cell of the row's record: the text of columns 0 to 6, the "Open" button of column 7
-    // with the row as its tag.
+    // with the row as its tag. The host name of a device that the latest run found new or
+    // moved is marked so.
     TableCell tableViewCell(int column, int row) const override;
     // No row can be selected.
     bool selectionShouldChangeInTableView() const override { return false; }
@@ -195,6 +207,10 @@ public:
     // The Stop button: available exactly while a run is in progress.
     std::weak_ptr<RunControl> stopButton() const { return m_stopButton; }
     void setStopButton(std::weak_ptr<RunControl> button) { m_stopButton = std::move(button); }
+    // The line under the table that counts the devices and what changed; its link names the
+    // missing devices.
+    std::weak_ptr<InfoLine> historyLine() const { return m_historyLine; }
+    void setHistoryLine(std::weak_ptr<InfoLine> line) { m_historyLine = std::move(line); }
     std::weak_ptr<ProgressIndicator> progressIndicator() const { return m_progressIndicator; }
     void setProgressIndicator(std::weak_ptr<ProgressIndicator> indicator)
     {
@@ -233,6 +249,11 @@ private:
     // with it: every run shows it at its start and hides it at its end or stop.
     void showProgress(bool shown) const;
 
+    // The history's part of a run's end: judge the run's devices, then record them.
+    void recordInHistory(bool stopped);
+    void showHistoryStatus() const;
+    void markChange(const DeviceRecord &record, TableCell &cell) const;
+
     // The targets of each discovery broadcast.
     QList<BroadcastTarget> broadcastTargets() const;
     template <typename Probe>
@@ -251,6 +272,10 @@ private:
     bool m_discovering = false;
     std::shared_ptr<Run> m_run;              // the run in progress; null when idle
     std::shared_ptr<const Run> m_latestScan; // for the scan's progress, until the next scan
+    QString m_historyFile;
+    DeviceChanges m_latestChanges;
+    QSet<QString> m_newDevices;          // of the latest changes, by MAC address
+    QHash<QString, QString> m_movedFrom; // the same, with the address a device had before
     std::weak_ptr<PushButton> m_discoverButton;
     std::weak_ptr<PushButton> m_ipRangeButton;
     std::weak_ptr<TextField> m_ipRangeTextBox;
@@ -262,6 +287,7 @@ private:
     std::weak_ptr<TableView> m_tableView;
     std::weak_ptr<ProgressIndicator> m_progressIndicator;
     std::weak_ptr<RunControl> m_stopButton;
+    std::weak_ptr<InfoLine> m_historyLine;
     QString m_filter;
     std::optional<Color> m_defaultTextColor;
 };

@@ -64,12 +64,24 @@ struct SortDescriptor {
     bool ascending = true;
 };
 
+// A line of plain text under the table, one part of which may be a link; what the link
+// does is the window's to say. An empty text hides the line.
+class InfoLine {
+public:
+    virtual ~InfoLine() = default;
+    virtual void setText(const QString &text, const QString &link) = 0;
+};
+
 // What a cell of the table holds: a text, or a push button that carries a tag (its row)
-// and calls its action with it when pressed.
+// and calls its action with it when pressed. A text cell may be marked, with a note that
+// says why: the host name of a device never seen before, or of one that answered at
+// another address than last time.
 struct TableCell {
     enum class Kind { Text, Button } kind = Kind::Text;
     QString text; // the text, or the button's title
     int tag = 0;
+    enum class Mark { None, New, Moved } mark = Mark::None;
+    QString note;
 };
 
 // What the table asks of its data source: how many rows, and word that the user changed

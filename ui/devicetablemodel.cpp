@@ -2,6 +2,8 @@
 
 #include "model/devicecolumns.h"
 
+#include <QFont>
+
 namespace {
 
 // A tooltip renders a text that looks like markup as markup; device texts come from the
@@ -49,7 +51,8 @@ int DeviceTableModel::columnCount(const QModelIndex &parent) const
 QVariant DeviceTableModel::data(const QModelIndex &index, int role) const
 {
     // A view asks for many roles per cell as it paints; only these few build the cell.
-    if (role != Qt::DisplayRole && role != Qt::ToolTipRole && role != CellKindRole && role != TagRole)
+    if (role != Qt::DisplayRole && role != Qt::ToolTipRole && role != Qt::FontRole && role != CellKindRole
+        && role != TagRole)
         return {};
     const auto delegate = m_delegate.lock();
     if (!delegate || !index.isValid())
@@ -58,8 +61,18 @@ QVariant DeviceTableModel::data(const QModelIndex &index, int role) const
     switch (role) {
     case Qt::DisplayRole:
         return cell.text;
-    case Qt::ToolTipRole: // the whole text, where a narrow column cuts it short
-        return cell.kind == TableCell::Kind::Text && !cell.text.isEmpty() ? QVariant(plainToolTip(cell.text)) : QVariant();
+    case Qt::ToolTipRole: // the whole text, where a narrow column cuts it short, and why it is marked
+        if (cell.kind != TableCell::Kind::Text || (cell.text.isEmpty() && cell.note.isEmpty()))
+            return {};
+        return plainToolTip(cell.note.isEmpty() ? cell.text : cell.note + u'\n' + cell.text);
+    case Qt::FontRole: { // a new device in bold, a moved one in italics
+        if (cell.mark == TableCell::Mark::None)
+            return {};
+        QFont font;
+        font.setBold(cell.mark == TableCell::Mark::New);
+        font.setItalic(cell.mark == TableCell::Mark::Moved);
+        return font;
+    }
     case CellKindRole:
         return int(cell.kind);
     default:

@@ -4,6 +4,8 @@
 #include "model/scanprogresstext.h"
 #include "ui/busyindicatoradapter.h"
 #include "ui/desktopworkspace.h"
+#include "ui/infolineadapter.h"
+#include "ui/missingdevicesdialog.h"
 #include "ui/pushbuttonadapter.h"
 #include "ui/runcontroladapter.h"
 #include "ui/searchfieldadapter.h"
@@ -25,6 +27,7 @@ MainView::MainView(MainViewController &controller, QWidget *parent)
     // No run is in progress until the controller starts one.
     m_form->progressIndicator->hide();
     m_form->progressLabel->hide();
+    m_form->historyLine->hide();
     // Escape and the window's menu do what the Stop button does; the window puts the
     // view's actions in its menu.
     m_stopAction = new QAction(tr("&Stop"), this);
@@ -40,6 +43,7 @@ MainView::MainView(MainViewController &controller, QWidget *parent)
     m_tableView = std::make_shared<TableViewAdapter>(m_form->tableView);
     m_stopButton = std::make_shared<RunControlAdapter>(m_form->stopButton, m_stopAction);
     m_stopButton->setAvailable(false);
+    m_historyLine = std::make_shared<InfoLineAdapter>(m_form->historyLine);
     m_progressIndicator = std::make_shared<BusyIndicatorAdapter>(
         m_form->progressIndicator, [this](bool animating) { busyIndicatorAnimating(animating); });
     controller.setDiscoverButton(m_discoverButton);
@@ -49,6 +53,7 @@ MainView::MainView(MainViewController &controller, QWidget *parent)
     controller.setTableView(m_tableView);
     controller.setProgressIndicator(m_progressIndicator);
     controller.setStopButton(m_stopButton);
+    controller.setHistoryLine(m_historyLine);
     controller.setWorkspace(std::make_shared<DesktopWorkspace>());
 
     const auto act = [this](void (MainViewController::*action)()) {
@@ -67,6 +72,7 @@ MainView::MainView(MainViewController &controller, QWidget *parent)
             m_form->ipRangeButton->click();
     });
     connect(&m_progressTimer, &QTimer::timeout, this, &MainView::showScanProgress);
+    connect(m_form->historyLine, &QLabel::linkActivated, this, &MainView::showMissingDevices);
 }
 
 MainView::~MainView() = default;
@@ -80,6 +86,17 @@ void MainView::busyIndicatorAnimating(bool animating)
     }
     m_progressTimer.stop();
     m_form->progressLabel->hide();
+}
+
+void MainView::showMissingDevices()
+{
+    const auto controller = m_controller.lock();
+    if (!controller || controller->latestChanges().missing.isEmpty())
+        return;
+    auto *dialog = new MissingDevicesDialog(controller->latestChanges().missing, QDateTime::currentDateTime(), this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setObjectName(QStringLiteral("missingDevices"));
+    dialog->open();
 }
 
 void MainView::showScanProgress()

@@ -6,6 +6,7 @@
 #include <memory>
 
 class BusyIndicatorAdapter;
+class InfoLineAdapter;
 class MainViewController;
 class PushButtonAdapter;
 class QAction;
@@ -33,6 +34,7 @@ public:
 private:
     void busyIndicatorAnimating(bool animating);
     void showScanProgress();
+    void showMissingDevices();
 
     std::weak_ptr<MainViewController> m_controller;
     std::unique_ptr<Ui::MainViewController> m_form;
@@ -44,5 +46,6 @@ private:
     std::shared_ptr<BusyIndicatorAdapter> m_progressIndicator;
     QAction *m_stopAction = nullptr; // a child of this view
     std::shared_ptr<RunControlAdapter> m_stopButton;
+    std::shared_ptr<InfoLineAdapter> m_historyLine;
     QTimer m_progressTimer;
 };

@@ -206,15 +206,15 @@ private slots:
         clock.start();
         m_controller->stopRun();
         QTRY_VERIFY_WITH_TIMEOUT(m_controller.use_count() == 1, 3'000); // the run's task has let go
-        QVERIFY2(clock.elapsed() < 1'000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(clock.elapsed() < 2'000, qPrintable(QString::number(clock.elapsed())));
 
         start({simDevice(Kind::Info, u"corva-a"_s, u"127.0.8.11"_s, info(u"02:00:00:00:08:11"_s, u"corva-a"_s), 80),
                simDevice(Kind::Gateway, u"gw"_s, u"127.0.8.21"_s, gatewayData(u"02:00:00:00:08:21"_s, u"gw"_s), 80)});
         clock.restart();
         m_controller->startDiscovery();
-        QTRY_VERIFY_WITH_TIMEOUT(!m_controller->discovering(), 15'000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_controller->discovering(), 20'000);
         QCOMPARE(hostnames(m_controller->devices()), (QStringList{u"corva-a"_s, u"gw"_s}));
-        QVERIFY2(clock.elapsed() < 9'000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(clock.elapsed() < 12'000, qPrintable(QString::number(clock.elapsed())));
     }
 
     // A stop in the receive window ends the run's background work within about a second,

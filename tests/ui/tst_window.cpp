@@ -1,4 +1,5 @@
 #include "app/appdelegate.h"
+#include "model/devicehistory.h"
 #include "platform/preferences.h"
 #include "support/devices.h"
 #include "support/tableresolver.h"
@@ -8,6 +9,7 @@
 
 #include <QAction>
 #include <QDesktopServices>
+#include <QFont>
 #include <QHeaderView>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -131,6 +133,43 @@ private slots:
                  (QJsonArray{device(u"a"_s, u"1"_s, u"02:00:00:00:00:02"_s),
                              device(u"a"_s, u"2"_s, u"02:00:00:00:00:04"_s)}));
         QVERIFY(writeExportFile(m_config.filePath(u"no-such-folder/rows.csv"_s), {}).has_value());
+    }
+
+    // Judged against the history: a device never seen before is in bold, one at another
+    // address in italics with the old address in its tooltip, and the line under the table
+    // counts them (a stopped run judges no device missing).
+    void historyMarks()
+    {
+        const auto at = [](const QString &name, const QString &mac, const QString &address) {
+            QJsonObject object = device(name, u"1"_s, mac);
+            object.insert(u"ipAddress"_s, address);
+            return record(object);
+        };
+        const QString path = m_config.filePath(u"history.json"_s);
+        DeviceHistory history;
+        history.record({at(u"kept"_s, u"02:00:00:00:00:01"_s, u"10.0.0.1"_s), at(u"moved"_s, u"02:00:00:00:00:02"_s, u"10.0.0.2"_s)},
+                       true, QDateTime::currentDateTimeUtc().addSecs(-60));
+        QVERIFY(history.save(path));
+        quietWindow();
+        controller()->setHistoryFile(path);
+        controller()->startDiscovery();
+        controller()->addIfNew(at(u"kept"_s, u"02:00:00:00:00:01"_s, u"10.0.0.1"_s), ProbeKind::DeviceInfo);
+        controller()->addIfNew(at(u"moved"_s, u"02:00:00:00:00:02"_s, u"10.0.0.9"_s), ProbeKind::DeviceInfo);
+        controller()->addIfNew(at(u"<b>new</b>"_s, u"02:00:00:00:00:03"_s, u"10.0.0.3"_s), ProbeKind::XpicoData);
+        controller()->stopRun();
+
+        QCOMPARE(column(0), (QStringList{u"kept"_s, u"moved"_s, u"<b>new</b>"_s}));
+        const auto font = [&](int row) { return cell(row, 0).data(Qt::FontRole).value<QFont>(); };
+        QVERIFY(!cell(0, 0).data(Qt::FontRole).isValid());
+        QVERIFY(font(1).italic() && !font(1).bold());
+        QVERIFY(cell(1, 0).data(Qt::ToolTipRole).toString().contains(u"last seen at 10.0.0.2"_s));
+        QVERIFY(font(2).bold());
+        QVERIFY(cell(2, 0).data(Qt::ToolTipRole).toString().contains(u"New"_s));
+        auto *line = widget<QLabel>("historyLine");
+        QVERIFY(line->isVisible());
+        QTextDocument shown;
+        shown.setHtml(line->text());
+        QVERIFY2(shown.toPlainText().startsWith(u"3 devices \u00b7 1 new \u00b7 1 moved since "_s), qPrintable(line->text()));
     }
 
     // Right after the window opens: the range from the preferences, the discovery run under

@@ -47,8 +47,8 @@ std::optional<QString> readReplyPort(QStringList &arguments, Command &command)
 }
 
 // The options after the command word: --json and --csv for every command that prints the
-// device list, --broadcast and --reply-port for the ones that broadcast; the rest are its
-// operands.
+// device list, --broadcast, --reply-port and --report for the ones that broadcast, --local
+// for scan; the rest are its operands.
 std::optional<QString> readOptions(QStringList arguments, bool broadcasts, Command &command, QStringList &operands)
 {
     bool formatGiven = false;
@@ -69,6 +69,14 @@ std::optional<QString> readOptions(QStringList arguments, bool broadcasts, Comma
         } else if (argument == u"--reply-port" && broadcasts) {
             if (const std::optional<QString> problem = readReplyPort(arguments, command))
                 return problem;
+        } else if (argument == u"--report" && broadcasts) {
+            // "-" is standard error; anything else that starts with "-" is an option left without its file.
+            if (arguments.isEmpty() || arguments.first().isEmpty()
+                || (arguments.first().startsWith(u'-') && arguments.first() != u"-"))
+                return QStringLiteral("--report takes a file name, or - for standard error");
+            command.reportFile = arguments.takeFirst();
+        } else if (argument == u"--local" && command.kind == Command::Kind::Scan) {
+            command.localNetworks = true;
         } else if (argument.startsWith(u"--")) {
             return QStringLiteral("unknown option '%1'").arg(argument);
         } else {
@@ -85,12 +93,12 @@ Command withOperands(Command::Kind kind, const QStringList &arguments)
     QStringList operands;
     if (const std::optional<QString> problem = readOptions(arguments.mid(1), kind == Command::Kind::Discover, command, operands))
         return usageError(QStringLiteral("%1: %2").arg(name, *problem));
-    const qsizetype wanted = kind == Command::Kind::Discover ? 0 : 1;
+    const qsizetype wanted = kind == Command::Kind::Discover || command.localNetworks ? 0 : 1;
     if (operands.size() != wanted) {
         if (kind == Command::Kind::Discover)
             return usageError(QStringLiteral("discover takes no range or address"));
         return usageError(kind == Command::Kind::Probe ? QStringLiteral("probe takes one address")
-                                                       : QStringLiteral("scan takes one range"));
+                                                       : QStringLiteral("scan takes one range, or --local"));
     }
     if (wanted == 1)
         command.argument = operands.first();
@@ -170,9 +178,13 @@ QString usageText()
         "  devicefinder [--broadcast ADDR] [--reply-port PORT]\n"
         "                                     the window (a discovery run starts when it opens)\n"
         "  devicefinder discover [--json | --csv] [--broadcast ADDR] [--reply-port PORT]\n"
+        "                        [--report FILE]\n"
         "                                     one discovery run; prints the devices found\n"
         "  devicefinder scan RANGE [--json | --csv]\n"
         "                                     one scan of the range; prints the devices found\n"
+        "  devicefinder scan --local [--json | --csv]\n"
+        "                                     scans each of this computer's networks in turn;\n"
+        "                                     prints the devices found, in one list\n"
         "  devicefinder probe ADDRESS [--json | --csv]\n"
         "                                     asks one address for its details; prints the device\n"
         "  devicefinder expand RANGE          prints the addresses a range covers, one a line\n"
@@ -184,6 +196,11 @@ QString usageText()
         "every network interface, or once to the ADDR of --broadcast (such as 192.168.1.255).\n"
         "The devices answer to a UDP port the system picks, or to PORT (1 to 65535) with\n"
         "--reply-port: let UDP to that port in through a firewall, and the replies arrive.\n"
+        "\n"
+        "--report FILE writes what the discovery run sent and heard on each interface, and why\n"
+        "each device that answered is not listed, as JSON to FILE (- for standard error).\n"
+        "scan --local scans the networks of the interfaces that are up, loopback left out; a\n"
+        "network wider than a /16 is scanned as the /24 around this computer's address.\n"
         "\n"
         "The device list goes to standard output, as a table, as JSON (--json) or as CSV\n"
         "(--csv); log lines go to standard error.\n"

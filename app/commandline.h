@@ -10,10 +10,12 @@ enum class OutputFormat { Text, Json, Csv };
 struct Command {
     enum class Kind { Window, Discover, Scan, Expand, Probe, Help, Version, UsageError };
     Kind kind = Kind::Window;
-    QString argument; // Scan, Expand: the range; Probe: the address
+    QString argument; // Scan, Expand: the range (none with --local); Probe: the address
     QString broadcastAddress; // Window, Discover: empty for every interface
     quint16 replyPort = 0;    // Window, Discover: 0 for one the system picks
     OutputFormat format = OutputFormat::Text;
+    QString reportFile;         // Discover: where --report writes the report, "-" for standard error
+    bool localNetworks = false; // Scan: --local, each of the computer's own networks in turn
     QString message; // UsageError: what was wrong
 };
 

@@ -60,6 +60,31 @@ private slots:
         QCOMPARE(int(command.replyPort), replyPort);
     }
 
+    // --report for discover, --local for scan in place of a range; a reportFile of "!": a usage error.
+    void reportAndLocal_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("reportFile");
+        QTest::addColumn<bool>("local");
+        QTest::newRow("report") << QStringList{u"discover"_s, u"--report"_s, u"-"_s, u"--json"_s} << u"-"_s << false;
+        QTest::newRow("report, no file") << QStringList{u"discover"_s, u"--report"_s, u"--json"_s} << u"!"_s << false;
+        QTest::newRow("report on scan") << QStringList{u"scan"_s, u"--local"_s, u"--report"_s, u"r"_s} << u"!"_s << false;
+        QTest::newRow("local") << QStringList{u"scan"_s, u"--csv"_s, u"--local"_s} << QString() << true;
+        QTest::newRow("local and a range") << QStringList{u"scan"_s, u"--local"_s, u"10.0.0.0/24"_s} << u"!"_s << false;
+        QTest::newRow("local on discover") << QStringList{u"discover"_s, u"--local"_s} << u"!"_s << false;
+    }
+
+    void reportAndLocal()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, reportFile);
+        QFETCH(bool, local);
+        const Command command = parseCommandLine(arguments);
+        QCOMPARE(command.kind == Command::Kind::UsageError, reportFile == u"!"_s);
+        if (command.kind != Command::Kind::UsageError)
+            QCOMPARE(std::pair(command.reportFile, command.localNetworks), std::pair(reportFile, local));
+    }
+
     void run_data()
     {
         QTest::addColumn<QStringList>("arguments");

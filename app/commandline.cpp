@@ -54,6 +54,8 @@ enum Option : unsigned {
     History = 8,    // --no-history
     Changes = 16,   // --changes
     Every = 32,     // --every
+    Report = 64,    // --report
+    Local = 128,    // --local
 };
 
 // Watch: at least 10 s apart, so that a run ends before the next starts; at most a day.
@@ -93,6 +95,14 @@ std::optional<QString> readOptions(QStringList arguments, unsigned accepted, Com
                 return QStringLiteral("--every takes a whole number of seconds from %1 to %2")
                     .arg(minEverySeconds)
                     .arg(maxEverySeconds);
+        } else if (argument == u"--report" && (accepted & Report)) {
+            // "-" is standard error; anything else that starts with "-" is an option left without its file.
+            if (arguments.isEmpty() || arguments.first().isEmpty()
+                || (arguments.first().startsWith(u'-') && arguments.first() != u"-"))
+                return QStringLiteral("--report takes a file name, or - for standard error");
+            command.reportFile = arguments.takeFirst();
+        } else if (argument == u"--local" && (accepted & Local)) {
+            command.localNetworks = true;
         } else if (argument.startsWith(u"--")) {
             return QStringLiteral("unknown option '%1'").arg(argument);
         } else {
@@ -110,21 +120,21 @@ Command withOperands(Command::Kind kind, const QStringList &arguments)
     Command command = ofKind(kind);
     const QString name = arguments.first();
     QStringList operands;
-    const unsigned accepted = kind == K::Discover ? Formats | Broadcasts | History | Changes
-                              : kind == K::Scan   ? Formats | History | Changes
+    const unsigned accepted = kind == K::Discover ? Formats | Broadcasts | History | Changes | Report
+                              : kind == K::Scan   ? Formats | History | Changes | Local
                               : kind == K::Probe  ? Formats
                               : kind == K::Diff   ? JsonOnly
                                                   : Broadcasts | History | Every;
     if (const std::optional<QString> problem = readOptions(arguments.mid(1), accepted, command, operands))
         return usageError(QStringLiteral("%1: %2").arg(name, *problem));
-    const qsizetype wanted = kind == K::Discover || kind == K::Watch ? 0 : kind == K::Diff ? 2 : 1;
+    const qsizetype wanted = kind == K::Discover || kind == K::Watch || command.localNetworks ? 0 : kind == K::Diff ? 2 : 1;
     if (operands.size() != wanted) {
         if (wanted == 0)
             return usageError(QStringLiteral("%1 takes no range or address").arg(name));
         if (kind == K::Diff)
             return usageError(QStringLiteral("diff takes two files, the older device list and the newer one"));
         return usageError(kind == K::Probe ? QStringLiteral("probe takes one address")
-                                           : QStringLiteral("scan takes one range"));
+                                           : QStringLiteral("scan takes one range, or --local"));
     }
     if (wanted == 1)
         command.argument = operands.first();
@@ -213,10 +223,13 @@ QString usageText()
         "  devicefinder [--broadcast ADDR] [--reply-port PORT] [--no-history]\n"
         "                                     the window (a discovery run starts when it opens)\n"
         "  devicefinder discover [--changes] [--json | --csv] [--broadcast ADDR]\n"
-        "                        [--reply-port PORT] [--no-history]\n"
+        "                        [--reply-port PORT] [--report FILE] [--no-history]\n"
         "                                     one discovery run; prints the devices found\n"
         "  devicefinder scan RANGE [--changes] [--json | --csv] [--no-history]\n"
         "                                     one scan of the range; prints the devices found\n"
+        "  devicefinder scan --local [--changes] [--json | --csv] [--no-history]\n"
+        "                                     scans each of this computer's networks in turn;\n"
+        "                                     prints the devices found, in one list\n"
         "  devicefinder probe ADDRESS [--json | --csv]\n"
         "                                     asks one address for its details; prints the device\n"
         "  devicefinder expand RANGE          prints the addresses a range covers, one a line\n"
@@ -233,6 +246,11 @@ QString usageText()
         "every network interface, or once to the ADDR of --broadcast (such as 192.168.1.255).\n"
         "The devices answer to a UDP port the system picks, or to PORT (1 to 65535) with\n"
         "--reply-port: let UDP to that port in through a firewall, and the replies arrive.\n"
+        "\n"
+        "--report FILE writes what the discovery run sent and heard on each interface, and why\n"
+        "each device that answered is not listed, as JSON to FILE (- for standard error).\n"
+        "scan --local scans the networks of the interfaces that are up, loopback left out; a\n"
+        "network wider than a /16 is scanned as the /24 around this computer's address.\n"
         "\n"
         "The device list goes to standard output, as a table, as JSON (--json) or as CSV\n"
         "(--csv); log lines go to standard error.\n"

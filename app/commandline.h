@@ -10,14 +10,16 @@ enum class OutputFormat { Text, Json, Csv };
 struct Command {
     enum class Kind { Window, Discover, Scan, Expand, Probe, Diff, Watch, Help, Version, UsageError };
     Kind kind = Kind::Window;
-    QString argument; // Scan, Expand: the range; Probe: the address
+    QString argument; // Scan, Expand: the range (none with --local); Probe: the address
     QString broadcastAddress; // Window, Discover, Watch: empty for every interface
     quint16 replyPort = 0;    // Window, Discover, Watch: 0 for one the system picks
     OutputFormat format = OutputFormat::Text;
-    QStringList files;        // Diff: the older device list and the newer one
-    bool changes = false;     // Discover, Scan: print only what changed against the history
-    bool noHistory = false;   // Window, Discover, Scan, Watch: neither read nor write the history
-    int everySeconds = 60;    // Watch: how often a discovery run starts
+    QStringList files;          // Diff: the older device list and the newer one
+    bool changes = false;       // Discover, Scan: print only what changed against the history
+    bool noHistory = false;     // Window, Discover, Scan, Watch: neither read nor write the history
+    int everySeconds = 60;      // Watch: how often a discovery run starts
+    QString reportFile;         // Discover: where --report writes the report, "-" for standard error
+    bool localNetworks = false; // Scan: --local, each of the computer's own networks in turn
     QString message; // UsageError: what was wrong
 };
 

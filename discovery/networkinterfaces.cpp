@@ -1,10 +1,26 @@
 #include "discovery/networkinterfaces.h"
 
+#include "scan/rangeexpression.h"
+
+#include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
+
+namespace {
+
+quint32 ipv4Of(const sockaddr *address)
+{
+    if (!address || address->sa_family != AF_INET)
+        return 0;
+    return ntohl(reinterpret_cast<const sockaddr_in *>(address)->sin_addr.s_addr);
+}
+
+} // namespace
 
 QList<NetworkInterface> ipv4Interfaces()
 {
@@ -17,7 +33,10 @@ QList<NetworkInterface> ipv4Interfaces()
             continue;
         // A labelled second address ("eth0:1") belongs to the interface before the colon.
         const QString name = QString::fromLocal8Bit(at->ifa_name).section(u':', 0, 0);
-        interfaces.append({name, if_nametoindex(name.toLocal8Bit().constData()), at->ifa_flags});
+        // A mask with a hole in it counts only its leading ones.
+        const int prefixLength = std::countl_one(ipv4Of(at->ifa_netmask));
+        interfaces.append({name, if_nametoindex(name.toLocal8Bit().constData()), at->ifa_flags, ipv4Of(at->ifa_addr),
+                           prefixLength});
     }
     freeifaddrs(all);
     return interfaces;
@@ -58,4 +77,76 @@ bool sendThroughInterface(int fd, QByteArrayView datagram, const sockaddr_in &to
         std::memcpy(CMSG_DATA(header), &info, sizeof info);
     }
     return sendmsg(fd, &message, 0) >= 0;
+}
+
+quint32 networkOf(quint32 address, int prefixLength)
+{
+    if (prefixLength <= 0)
+        return 0;
+    return prefixLength >= 32 ? address : address & ~(0xFFFFFFFFu >> prefixLength);
+}
+
+bool isOnNetwork(quint32 address, const NetworkInterface &interface)
+{
+    return networkOf(address, interface.prefixLength) == networkOf(interface.address, interface.prefixLength);
+}
+
+bool isOnAnyNetwork(quint32 address, const QList<NetworkInterface> &interfaces)
+{
+    return std::any_of(interfaces.cbegin(), interfaces.cend(),
+                       [address](const NetworkInterface &interface) { return isOnNetwork(address, interface); });
+}
+
+ResponderPlace placeOf(quint32 address, const QList<NetworkInterface> &interfaces)
+{
+    if (isOnAnyNetwork(address, interfaces))
+        return ResponderPlace::OnNetwork;
+    return networkOf(address, 16) == 0xA9FE0000u ? ResponderPlace::LinkLocal : ResponderPlace::OffNetwork;
+}
+
+QList<LocalRange> localScanRanges(const QList<NetworkInterface> &interfaces)
+{
+    QList<LocalRange> ranges;
+    for (const NetworkInterface &interface : interfaces) {
+        if (!(interface.flags & IFF_UP) || (interface.flags & IFF_LOOPBACK) || interface.prefixLength >= 32)
+            continue;
+        const int prefix = interface.prefixLength < 16 ? 24 : interface.prefixLength;
+        const QString network = octetsToString(split_to_octets(networkOf(interface.address, prefix)));
+        const QString range = QStringLiteral("%1/%2").arg(network).arg(prefix);
+        if (std::none_of(ranges.cbegin(), ranges.cend(), [&](const LocalRange &other) { return other.range == range; }))
+            ranges.append({range, QStringLiteral("%1 \u2014 %2").arg(range, interface.name)});
+    }
+    return ranges;
+}
+
+bool enableArrivalInterface(int fd)
+{
+    const int on = 1;
+    return setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) == 0;
+}
+
+std::optional<ReceivedDatagram> receiveWithInterface(int fd, std::span<char> buffer)
+{
+    ReceivedDatagram received;
+    iovec part{buffer.data(), buffer.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    msghdr message{};
+    message.msg_name = &received.from;
+    message.msg_namelen = sizeof received.from;
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t size = recvmsg(fd, &message, 0);
+    if (size < 0)
+        return std::nullopt;
+    received.size = size;
+    for (cmsghdr *header = CMSG_FIRSTHDR(&message); header; header = CMSG_NXTHDR(&message, header)) {
+        if (header->cmsg_level == IPPROTO_IP && header->cmsg_type == IP_PKTINFO) {
+            in_pktinfo info{};
+            std::memcpy(&info, CMSG_DATA(header), sizeof info);
+            received.interfaceIndex = unsigned(info.ipi_ifindex);
+        }
+    }
+    return received;
 }

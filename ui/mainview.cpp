@@ -1,5 +1,6 @@
 #include "ui/mainview.h"
 
+#include "discovery/networkinterfaces.h"
 #include "model/mainviewcontroller.h"
 #include "model/scanprogresstext.h"
 #include "ui/busyindicatoradapter.h"
@@ -12,6 +13,9 @@
 #include "ui/tableviewadapter.h"
 #include "ui/textfieldadapter.h"
 #include "ui_mainviewcontroller.h"
+
+#include <QMenu>
+#include <QStyle>
 
 namespace {
 
@@ -73,6 +77,12 @@ MainView::MainView(MainViewController &controller, QWidget *parent)
     });
     connect(&m_progressTimer, &QTimer::timeout, this, &MainView::showScanProgress);
     connect(m_form->historyLine, &QLabel::linkActivated, this, &MainView::showMissingDevices);
+
+    QAction *localRanges = m_form->ipRangeTextBox->addAction(style()->standardIcon(QStyle::SP_ArrowDown),
+                                                             QLineEdit::TrailingPosition);
+    localRanges->setObjectName(QStringLiteral("localRangesAction"));
+    localRanges->setToolTip(tr("This computer's networks"));
+    connect(localRanges, &QAction::triggered, this, &MainView::offerLocalRanges);
 }
 
 MainView::~MainView() = default;
@@ -110,4 +120,21 @@ void MainView::showScanProgress()
     }
     m_form->progressLabel->setText(scanProgressText(progress->probed, progress->total, progress->found));
     m_form->progressLabel->show();
+}
+
+// Read afresh each time, so a network joined since the window opened is offered too. The box
+// keeps its text (the remembered range) until a network is chosen.
+void MainView::offerLocalRanges()
+{
+    auto *menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("localRangesMenu"));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    for (const LocalRange &range : localScanRanges(ipv4Interfaces())) {
+        // An interface name is the system's text: a "&" in it is no shortcut.
+        QAction *choice = menu->addAction(QString(range.label).replace(u'&', QStringLiteral("&&")));
+        connect(choice, &QAction::triggered, this, [this, text = range.range] { m_form->ipRangeTextBox->setText(text); });
+    }
+    if (menu->isEmpty())
+        menu->addAction(tr("No network to offer"))->setEnabled(false);
+    menu->popup(m_form->ipRangeTextBox->mapToGlobal(QPoint(0, m_form->ipRangeTextBox->height())));
 }

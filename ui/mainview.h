@@ -22,7 +22,8 @@ class MainViewController;
 // which the controller drives it, and the buttons' actions. The view owns the adapters, so
 // the controller's weak references to them empty themselves when the window goes. Beside
 // the busy indicator, a range scan shows how far it has come, and a Stop button (also Escape
-// and the view's Stop action) stops the run in progress. Main thread.
+// and the view's Stop action) stops the run in progress. The arrow at the end of the range
+// box offers the computer's own networks as ranges. Main thread.
 class MainView final : public QWidget {
     Q_OBJECT
 
@@ -35,6 +36,7 @@ private:
     void busyIndicatorAnimating(bool animating);
     void showScanProgress();
     void showMissingDevices();
+    void offerLocalRanges();
 
     std::weak_ptr<MainViewController> m_controller;
     std::unique_ptr<Ui::MainViewController> m_form;

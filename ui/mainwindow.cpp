@@ -1,5 +1,6 @@
 #include "ui/mainwindow.h"
 
+#include "ui/discoveryreportdialog.h"
 #include "ui/exportfile.h"
 
 #include <QApplication>
@@ -23,6 +24,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 
     QMenu *help = menuBar()->addMenu(tr("&Help"));
     m_helpMenu = help->menuAction();
+    help->addAction(tr("Discovery &Report…"), this, &MainWindow::showDiscoveryReport)
+        ->setObjectName(QStringLiteral("discoveryReportAction"));
     help->addAction(tr("&About Device Finder"), this, &MainWindow::showAbout)->setMenuRole(QAction::AboutRole);
 }
 
@@ -71,6 +74,16 @@ void MainWindow::exportRows()
     if (const std::optional<QString> error = writeExportFile(path, rows))
         QMessageBox::warning(this, tr("Export Devices"),
                              tr("The devices could not be saved to %1: %2").arg(QDir::toNativeSeparators(path), *error));
+}
+
+void MainWindow::showDiscoveryReport()
+{
+    const std::optional<DiscoveryReport> report = m_discoveryReport ? m_discoveryReport() : std::nullopt;
+    if (m_reportDialog)
+        m_reportDialog->close();
+    m_reportDialog = new DiscoveryReportDialog(report ? report->toText() : tr("No discovery run has ended yet."), this);
+    m_reportDialog->setAttribute(Qt::WA_DeleteOnClose);
+    m_reportDialog->show();
 }
 
 void MainWindow::showAbout()

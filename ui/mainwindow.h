@@ -1,15 +1,21 @@
 #pragma once
 
+#include "discovery/discoveryreport.h"
 #include "model/devicelist.h"
 #include "platform/window.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include <functional>
+#include <optional>
+
+class DiscoveryReportDialog;
 
 // The tool's one window: the controller's view as its content, and the menus. File >
 // Export... saves the rows as the table shows them, File > Quit ends the tool, Run > Stop
-// stops the run in progress, Help > About tells what it is. Main thread.
+// stops the run in progress, Help > Discovery Report… tells what the last discovery run
+// sent and heard, Help > About tells what it is. Main thread.
 class MainWindow final : public QMainWindow, public Window {
     Q_OBJECT
 
@@ -19,6 +25,14 @@ public:
     // Where File > Export... takes its rows from: the table's, in their present filter
     // and order.
     void setExportRows(std::function<DeviceList()> rows) { m_exportRows = std::move(rows); }
+    // Where Help > Discovery Report… takes its report from: the last discovery run's,
+    // nothing before one has ended.
+    void setDiscoveryReport(std::function<std::optional<DiscoveryReport>()> report)
+    {
+        m_discoveryReport = std::move(report);
+    }
+    // Opens the report as it is now, in place of one already open.
+    void showDiscoveryReport();
 
     void setContentView(QObject *view) override;
     QRectF frame() const override;
@@ -29,5 +43,7 @@ private:
     void showAbout();
 
     std::function<DeviceList()> m_exportRows;
+    std::function<std::optional<DiscoveryReport>()> m_discoveryReport;
+    QPointer<DiscoveryReportDialog> m_reportDialog;
     QAction *m_helpMenu = nullptr; // the Help menu's entry in the menu bar
 };

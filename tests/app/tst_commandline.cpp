@@ -60,12 +60,12 @@ private slots:
         QCOMPARE(int(command.replyPort), replyPort);
     }
 
-    // The history's options, diff and watch.
+    // The history's options, diff and watch; --report for discover, --local for scan.
     void parseHistory_data()
     {
         QTest::addColumn<QString>("arguments");
         QTest::addColumn<int>("kind");
-        QTest::addColumn<QString>("set"); // the files, changes, no-history, every N (other than 60)
+        QTest::addColumn<QString>("set"); // the files, changes, no-history, every N (other than 60), report F, local
         using K = Command::Kind;
         QTest::newRow("window") << u"--no-history --reply-port 47800"_s << int(K::Window) << u"no-history"_s;
         QTest::newRow("discover") << u"discover --changes --json"_s << int(K::Discover) << u"changes"_s;
@@ -76,6 +76,12 @@ private slots:
         QTest::newRow("watch --every 10") << u"watch --every 10"_s << int(K::Watch) << u"every 10"_s;
         QTest::newRow("watch --every 9") << u"watch --every 9"_s << int(K::UsageError) << QString();
         QTest::newRow("watch --json") << u"watch --json"_s << int(K::UsageError) << QString();
+        QTest::newRow("report") << u"discover --report - --json"_s << int(K::Discover) << u"report -"_s;
+        QTest::newRow("report, no file") << u"discover --report --json"_s << int(K::UsageError) << QString();
+        QTest::newRow("report on scan") << u"scan --local --report r"_s << int(K::UsageError) << QString();
+        QTest::newRow("local") << u"scan --csv --local"_s << int(K::Scan) << u"local"_s;
+        QTest::newRow("local and a range") << u"scan --local 10.0.0.0/24"_s << int(K::UsageError) << QString();
+        QTest::newRow("local on discover") << u"discover --local"_s << int(K::UsageError) << QString();
     }
 
     void parseHistory()
@@ -92,6 +98,10 @@ private slots:
             options.append(u"no-history"_s);
         if (command.everySeconds != 60)
             options.append(u"every %1"_s.arg(command.everySeconds));
+        if (!command.reportFile.isEmpty())
+            options.append(u"report "_s + command.reportFile);
+        if (command.localNetworks)
+            options.append(u"local"_s);
         QVERIFY(kind == int(Command::Kind::UsageError) || options.join(u' ') == set);
     }
 

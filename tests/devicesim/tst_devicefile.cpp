@@ -46,6 +46,8 @@ void TestDeviceFile::rejects_data()
             << (R"({"devices": [{"name": "d", "kind": "info", "address": ")" + QByteArray(address) + "\"}]}")
             << u"\"address\" must be a dotted-quad IPv4 address"_s;
     }
+    QTest::newRow("reply source") << oneDevice(R"("kind": "info", "udpFrom": "203.0.113")")
+                                  << u"\"udpFrom\" must be a dotted-quad IPv4 address"_s;
     QTest::newRow("kind") << oneDevice(R"("kind": "router")") << u"\"kind\" must be one of: info, gateway, info-404"_s;
     QTest::newRow("gateway without data") << oneDevice(R"("kind": "gateway")") << u"\"data\" must be a JSON object"_s;
     QTest::newRow("info with data") << oneDevice(R"("kind": "info", "data": {})") << u"\"data\" does not belong"_s;

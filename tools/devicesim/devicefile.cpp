@@ -45,7 +45,7 @@ const QList<std::pair<QString, DeviceProfile::Http>> httpNames = {
 const QStringList deviceMembers = {
     QStringLiteral("name"), QStringLiteral("address"), QStringLiteral("kind"),
     QStringLiteral("httpPort"), QStringLiteral("info"), QStringLiteral("data"),
-    QStringLiteral("udp"), QStringLiteral("udpRepeat"), QStringLiteral("udpSources"),
+    QStringLiteral("udp"), QStringLiteral("udpRepeat"), QStringLiteral("udpSources"), QStringLiteral("udpFrom"),
     QStringLiteral("http"), QStringLiteral("httpSeconds"),
     QStringLiteral("bodyMiB"), QStringLiteral("statuses"), QStringLiteral("comment"),
 };
@@ -146,6 +146,12 @@ QString readDevice(const QJsonObject &entry, DeviceProfile &device)
         if (!count)
             return QStringLiteral("\"%1\" must be a whole number from 1 to %2").arg(key).arg(maxUdpCount);
         *field = *count;
+    }
+
+    if (entry.contains(u"udpFrom")) {
+        const QString from = entry.value(u"udpFrom").toString();
+        if (!device.udpFrom.setAddress(from) || !isDeviceAddress(device.udpFrom) || device.udpFrom.toString() != from)
+            return QStringLiteral("\"udpFrom\" must be a dotted-quad IPv4 address of a host, not \"%1\"").arg(from);
     }
 
     const auto http = lookUp(httpNames, entry.value(u"http").toString(QStringLiteral("normal")));

@@ -46,6 +46,9 @@ struct DeviceProfile final {
     Udp udp = Udp::Reply;
     int udpRepeat = 1;  // the replies are sent this many times per request
     int udpSources = 1; // and from this many addresses, the device's own and those after it
+    // The replies come from this address (and those after it) instead of the device's own:
+    // a device whose address is on another network. Null: from the device's own.
+    QHostAddress udpFrom;
     Http http = Http::Normal;
     int httpSeconds = 0;
     int bodyMiB = 0;

@@ -125,6 +125,9 @@ int main(int argc, char *argv[])
             if (!device.address.isLoopback())
                 return fail(QStringLiteral("refusing to serve %1 outside a network namespace made with ip netns")
                                 .arg(device.address.toString()));
+            if (!device.udpFrom.isNull() && !device.udpFrom.isLoopback())
+                return fail(QStringLiteral("refusing to send from %1 outside a network namespace made with ip netns")
+                                .arg(device.udpFrom.toString()));
         }
         for (const RangeProfile &range : file->ranges) {
             // A range is contiguous: both ends in 127.0.0.0/8 keep all of it there.

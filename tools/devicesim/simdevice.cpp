@@ -41,20 +41,24 @@ void SimDevice::answerDiscovery(const QHostAddress &to, quint16 port)
     if (m_logRequests)
         std::fprintf(stderr, "devicesim: discovery request to %s\n", qPrintable(m_profile.name));
     const QList<QByteArray> replies = discoveryReplies(m_profile);
+    const bool fromOwn = m_profile.udpFrom.isNull();
+    const quint32 first = (fromOwn ? m_profile.address : m_profile.udpFrom).toIPv4Address();
     for (int source = 0; source < m_profile.udpSources; ++source) {
         for (int repeat = 0; repeat < m_profile.udpRepeat; ++repeat) {
             for (const QByteArray &datagram : replies) {
-                if (source == 0)
+                if (source == 0 && fromOwn)
                     m_udp.writeDatagram(datagram, to, port);
                 else
-                    sendFrom(m_profile.address.toIPv4Address() + quint32(source), datagram, to, port);
+                    sendFrom(first + quint32(source), datagram, to, port);
             }
         }
     }
 }
 
-// A reply from another address of the device's network (loopback, or one the sandbox has
-// made local), as a host that forges its source would send it.
+// A reply from another address than the device's own, as a host that forges its source, or
+// one set for another network, would send it. IP_TRANSPARENT (root in the sandbox) sends from
+// an address that no interface holds, so that traffic to it goes nowhere; without it the
+// address must be local (loopback, or a range the sandbox has made local).
 void SimDevice::sendFrom(quint32 from, const QByteArray &datagram, const QHostAddress &to, quint16 port)
 {
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -62,6 +66,7 @@ void SimDevice::sendFrom(quint32 from, const QByteArray &datagram, const QHostAd
         return;
     const int on = 1;
     setsockopt(fd, IPPROTO_IP, IP_FREEBIND, &on, sizeof on);
+    setsockopt(fd, IPPROTO_IP, IP_TRANSPARENT, &on, sizeof on);
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(from);

@@ -1,0 +1,96 @@
+#pragma once
+
+#include "discovery/networkinterfaces.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <array>
+
+enum class DiscoveryProtocol { Corva, Xpico };
+
+// Why a responder that answered a broadcast did not become a row. A probe that failed
+// ends in one of NoAnswer to NotProbed; OffNetwork and LinkLocal come from the address.
+enum class UnlistedReason { OffNetwork, LinkLocal, NoAnswer, Refused, HttpStatus, NotJson, NotProbed };
+
+// The reason given for a responder at `address` whose probe ended in `probeFailure`. A
+// probe that got no answer at all is explained by an address on none of the computer's
+// networks; one that got any answer (a refusal, a status, a body), or none was made, is
+// told as it happened, since a router may well reach such an address.
+UnlistedReason unlistedReason(quint32 address, const QList<NetworkInterface> &interfaces, UnlistedReason probeFailure);
+
+// What one discovery run sent and heard, and why each responder that answered did not
+// become a row: collected as the run goes, written as JSON for scripts and in plain words
+// for people. A plain value: one thread at a time changes it.
+class DiscoveryReport final {
+public:
+    // A flood of responders keeps this many entries and counts the rest.
+    static constexpr qsizetype maxUnlisted = 256;
+
+    // One interface, by its first IPv4 address. The counts are per protocol, indexed by
+    // DiscoveryProtocol.
+    struct Interface final {
+        unsigned index = 0;
+        QString name; // empty for an interface the system did not list
+        quint32 address = 0;
+        int prefixLength = 0;
+        std::array<bool, 2> sent{};
+        std::array<int, 2> replies{}; // every datagram that came in on it
+        std::array<int, 2> bad{};     // those of them that failed the reply check
+    };
+
+    struct Unlisted final {
+        quint32 address = 0;
+        DiscoveryProtocol protocol = DiscoveryProtocol::Corva;
+        unsigned interfaceIndex = 0;
+        UnlistedReason reason = UnlistedReason::NotProbed;
+        int status = 0; // HttpStatus only
+    };
+
+    DiscoveryReport() = default;
+    // `interfaces`: the computer's, as the run began; every one that is up and not loopback
+    // is reported, others once something went through them. `replyPort`: the one given, 0
+    // when the system picks one for each broadcast.
+    DiscoveryReport(const QList<NetworkInterface> &interfaces, quint16 replyPort);
+
+    // A request that left by this interface (0: where the routing table sent it).
+    void noteSent(DiscoveryProtocol protocol, unsigned interfaceIndex);
+    // A datagram that came in on this interface, and whether it passed the reply check.
+    void noteReply(DiscoveryProtocol protocol, unsigned interfaceIndex, bool valid);
+    // A responder (a dotted-quad address) whose probe failed, with the status of an
+    // HttpStatus. Repeats of an address for one protocol are kept once.
+    void noteUnlisted(DiscoveryProtocol protocol, const QString &address, unsigned interfaceIndex,
+                      UnlistedReason probeFailure, int status = 0);
+    // Whether the run told that no device answered either broadcast.
+    void setHint(bool applied) { m_hint = applied; }
+
+    const QList<Interface> &interfaces() const { return m_interfaces; }
+    const QList<Unlisted> &unlisted() const { return m_unlisted; }
+    qsizetype unlistedNotShown() const { return m_notShown; }
+    bool hint() const { return m_hint; }
+    quint16 replyPort() const { return m_replyPort; }
+    // The devices not listed: each address once, and those past the cap.
+    qsizetype unlistedDevices() const;
+
+    // {"interfaces": [...], "unlisted": [...], "unlistedNotShown", "replyPort" (null when
+    // the system picked it), "hint"}, indented, ending in a newline.
+    QByteArray toJson() const;
+    // The report in plain words, one paragraph per responder not listed.
+    QString toText() const;
+    // The line under the table: "2 devices answered but are not listed", or that none
+    // answered; empty when there is nothing to explain. The window adds its "Details".
+    QString summaryLine() const;
+
+private:
+    Interface &interfaceEntry(unsigned index);
+    const Interface *findInterface(unsigned index) const;
+    QString unlistedText(const Unlisted &entry) const;
+
+    QList<NetworkInterface> m_known;
+    QList<Interface> m_interfaces;
+    QList<Unlisted> m_unlisted;
+    qsizetype m_notShown = 0;
+    quint16 m_replyPort = 0;
+    bool m_hint = false;
+};

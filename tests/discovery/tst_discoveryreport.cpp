@@ -1,0 +1,175 @@
+#include "discovery/discoveryreport.h"
+#include "scan/rangeexpression.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
+
+#include <arpa/inet.h>
+#include <net/if.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr unsigned up = IFF_UP | IFF_BROADCAST;
+
+quint32 ip(const char *text)
+{
+    return ntohl(inet_addr(text));
+}
+
+// A computer on two networks, with loopback; none of it is this machine's.
+const QList<NetworkInterface> computer{{u"lo"_s, 1, IFF_UP | IFF_LOOPBACK, ip("127.0.0.1"), 8},
+                                       {u"eth1"_s, 2, up, ip("192.168.7.2"), 24},
+                                       {u"wlan0"_s, 3, up, ip("10.20.0.5"), 16}};
+
+QJsonObject parsed(const DiscoveryReport &report)
+{
+    return QJsonDocument::fromJson(report.toJson()).object();
+}
+
+} // namespace
+
+class TestDiscoveryReport final : public QObject {
+    Q_OBJECT
+
+private slots:
+    // words: a piece of the paragraph people read.
+    void reasons_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<UnlistedReason>("probeFailure");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("words");
+        using R = UnlistedReason;
+        const auto row = [](const char *name, const QString &address, R failure, const QString &reason,
+                            const QString &words) { QTest::newRow(name) << address << failure << reason << words; };
+        row("factory address", u"10.0.0.50"_s, R::NoAnswer, u"off-network"_s,
+            u"10.0.0.50 answered on eth1 (192.168.7.2/24), but its address is not on that network: its web page "
+            "cannot be reached from here. Give the computer an address on 10.0.0.0/24, or set the device's address."_s);
+        row("another interface's network", u"10.20.9.9"_s, R::NoAnswer, u"no-answer"_s, u"http://10.20.9.9"_s);
+        row("self-assigned", u"169.254.3.4"_s, R::NoAnswer, u"link-local"_s, u"address on 192.168.7.0/24"_s);
+        // An answer of any kind, or no probe at all, is told as it happened.
+        row("off-network, refused", u"10.0.0.50"_s, R::Refused, u"refused"_s, u"refused the connection"_s);
+        row("status", u"192.168.7.20"_s, R::HttpStatus, u"http-status"_s, u"HTTP status 503"_s);
+        row("not JSON", u"169.254.3.4"_s, R::NotJson, u"not-json"_s, u"not a JSON object"_s);
+        row("not probed", u"10.0.0.50"_s, R::NotProbed, u"not-probed"_s, u"was not asked"_s);
+    }
+
+    void reasons()
+    {
+        QFETCH(QString, address);
+        QFETCH(UnlistedReason, probeFailure);
+        QFETCH(QString, reason);
+        QFETCH(QString, words);
+        DiscoveryReport report(computer, 0);
+        report.noteUnlisted(DiscoveryProtocol::Xpico, address, 2, probeFailure, 503);
+        const QJsonObject entry = parsed(report).value(u"unlisted"_s).toArray().at(0).toObject();
+        QJsonObject expected{{u"address"_s, address}, {u"protocol"_s, u"xpico"_s}, {u"interface"_s, u"eth1"_s},
+                             {u"reason"_s, reason}};
+        if (reason == u"http-status"_s)
+            expected.insert(u"status"_s, 503);
+        QCOMPARE(entry, expected);
+        QVERIFY2(report.toText().contains(words), qPrintable(report.toText()));
+    }
+
+    // The names scripts read; texts that are data come back as they went in.
+    void json()
+    {
+        const QString hostile = u"e\"t\\h<b>1</b>\u0007"_s;
+        DiscoveryReport report(computer + QList<NetworkInterface>{{hostile, 4, up, ip("172.16.1.1"), 24},
+                                                                  {u"eth9"_s, 5, IFF_BROADCAST, ip("172.17.1.1"), 24}},
+                               47800);
+        report.noteSent(DiscoveryProtocol::Corva, 4);
+        report.noteReply(DiscoveryProtocol::Corva, 4, true);
+        report.noteReply(DiscoveryProtocol::Corva, 4, false);
+        report.noteReply(DiscoveryProtocol::Xpico, 1, true); // loopback, shown once a reply came in on it
+        report.noteUnlisted(DiscoveryProtocol::Corva, u"10.0.0.50"_s, 4, UnlistedReason::NoAnswer);
+        report.setHint(true);
+
+        const QJsonObject object = parsed(report);
+        QCOMPARE(object.keys(),
+                 (QStringList{u"hint"_s, u"interfaces"_s, u"replyPort"_s, u"unlisted"_s, u"unlistedNotShown"_s}));
+        QCOMPARE(object.value(u"replyPort"_s).toInt(), 47800);
+        QCOMPARE(object.value(u"hint"_s), QJsonValue(true));
+        const QJsonArray interfaces = object.value(u"interfaces"_s).toArray();
+        QCOMPARE(interfaces.size(), 4); // eth1, wlan0, the hostile one, lo; not the one that is down
+        const auto pair = [](const QJsonValue &corva, const QJsonValue &xpico) {
+            return QJsonObject{{u"corva"_s, corva}, {u"xpico"_s, xpico}};
+        };
+        QCOMPARE(interfaces.at(2).toObject(),
+                 (QJsonObject{{u"name"_s, hostile}, {u"address"_s, u"172.16.1.1"_s}, {u"prefixLength"_s, 24},
+                              {u"sent"_s, pair(true, false)}, {u"replies"_s, pair(2, 0)}, {u"bad"_s, pair(1, 0)}}));
+        QCOMPARE(interfaces.at(3)[u"name"_s].toString(), u"lo"_s);
+        QCOMPARE(object.value(u"unlisted"_s)[0][u"interface"_s].toString(), hostile);
+        QVERIFY(report.toText().contains(hostile + u" (172.16.1.1/24)"_s));
+        QCOMPARE(parsed(DiscoveryReport(computer, 0)).value(u"replyPort"_s), QJsonValue(QJsonValue::Null));
+    }
+
+    // A flood keeps the first entries and counts the rest; repeats of an address are one.
+    void cap()
+    {
+        DiscoveryReport report(computer, 0);
+        QCOMPARE(report.summaryLine(), QString());
+        report.setHint(true);
+        QCOMPARE(report.summaryLine(), u"No device answered the discovery broadcasts"_s);
+        using P = DiscoveryProtocol;
+        for (const P protocol : {P::Corva, P::Corva, P::Xpico})
+            report.noteUnlisted(protocol, u"192.168.7.9"_s, 2, UnlistedReason::NotJson);
+        QCOMPARE(report.unlisted().size(), 2);
+        QCOMPARE(report.summaryLine(), u"1 device answered but is not listed"_s);
+        for (int i = 0; i < 300; ++i)
+            report.noteUnlisted(P::Corva, u"10.9.%1.%2"_s.arg(i / 256).arg(i % 256), 2, UnlistedReason::NotProbed);
+        QCOMPARE(report.unlisted().size(), DiscoveryReport::maxUnlisted);
+        QCOMPARE(parsed(report).value(u"unlistedNotShown"_s).toInt(), 302 - 256);
+        QCOMPARE(report.summaryLine(), u"301 devices answered but are not listed"_s);
+    }
+
+    // Up and not loopback, each network once, wider than a /16 as the /24 around the address,
+    // and every one a range the scan reads.
+    void localRanges()
+    {
+        const QList<NetworkInterface> interfaces{
+            {u"lo"_s, 1, IFF_UP | IFF_LOOPBACK, ip("127.0.0.1"), 8},   {u"eth1"_s, 2, up, ip("10.241.67.12"), 8},
+            {u"eth1"_s, 2, up, ip("10.241.67.13"), 8},                  {u"eth2"_s, 4, up, ip("172.16.5.9"), 16},
+            {u"eth3"_s, 5, up, ip("172.20.200.1"), 12},                 {u"eth4"_s, 6, IFF_BROADCAST, ip("192.168.9.1"), 24},
+            {u"tun0"_s, 7, IFF_UP | IFF_POINTOPOINT, ip("10.8.0.6"), 32}, {u"ppp0"_s, 8, IFF_UP, ip("100.64.0.9"), 30}};
+        const QList<LocalRange> ranges = localScanRanges(interfaces);
+        QCOMPARE(ranges, (QList<LocalRange>{{u"10.241.67.0/24"_s, u"10.241.67.0/24 \u2014 eth1"_s},
+                                            {u"172.16.0.0/16"_s, u"172.16.0.0/16 \u2014 eth2"_s},
+                                            {u"172.20.200.0/24"_s, u"172.20.200.0/24 \u2014 eth3"_s},
+                                            {u"100.64.0.8/30"_s, u"100.64.0.8/30 \u2014 ppp0"_s}}));
+        QList<qint64> sizes;
+        for (const LocalRange &range : ranges)
+            sizes.append(get_ip_range(range.range).size());
+        QCOMPARE(sizes, (QList<qint64>{256, 65536, 256, 4}));
+    }
+
+    // A datagram sent to ourselves on loopback arrives on lo.
+    void arrivalInterface()
+    {
+        const int receiver = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        const int sender = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in local{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+        socklen_t length = sizeof local;
+        QCOMPARE(bind(receiver, reinterpret_cast<const sockaddr *>(&local), sizeof local), 0);
+        QCOMPARE(getsockname(receiver, reinterpret_cast<sockaddr *>(&local), &length), 0);
+        QVERIFY(enableArrivalInterface(receiver));
+        QCOMPARE(sendto(sender, "Server x", 8, 0, reinterpret_cast<const sockaddr *>(&local), sizeof local), 8);
+        char buffer[6];
+        const std::optional<ReceivedDatagram> received = receiveWithInterface(receiver, buffer);
+        close(sender);
+        close(receiver);
+        QVERIFY(received);
+        QCOMPARE(QByteArray(buffer, received->size), QByteArray("Server")); // the rest is dropped
+        QCOMPARE(received->from.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
+        QCOMPARE(received->interfaceIndex, if_nametoindex("lo"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDiscoveryReport)
+#include "tst_discoveryreport.moc"

@@ -14,6 +14,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QSaveFile>
 #include <QTimer>
 
 #include <atomic>
@@ -72,6 +73,21 @@ void printRun(const MainViewController &controller, const Command &command)
                                                 : changesAsTextTable(changes).toUtf8());
 }
 
+// The discovery report as JSON into the file, or on standard error for "-"; one line on
+// standard error when it cannot be written.
+bool writeReport(const DiscoveryReport &report, const QString &path)
+{
+    const QByteArray json = report.toJson();
+    if (path == u"-")
+        return std::fwrite(json.constData(), 1, std::size_t(json.size()), stderr) == std::size_t(json.size());
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(json) == json.size() && file.commit())
+        return true;
+    std::fprintf(stderr, "devicefinder: the report could not be written to %s: %s\n", qPrintable(path),
+                 qPrintable(file.errorString()));
+    return false;
+}
+
 // The scan's count on a terminal's standard error, one line rewritten in place; each text
 // is shown once, so the final count appears exactly once.
 class ScanProgressLine final {
@@ -128,6 +144,8 @@ int runDiscoverCommand(int argc, char *argv[], const Command &command)
     controller->startDiscovery();
     QCoreApplication::exec();
     printRun(*controller, command);
+    if (!command.reportFile.isEmpty() && controller->latestReport())
+        return writeReport(*controller->latestReport(), command.reportFile) ? 0 : 1;
     return 0;
 }
 
@@ -140,9 +158,12 @@ int runScanCommand(int argc, char *argv[], const Command &command)
     // in LastScanAddress as the window's does.
     const auto rangeField = std::make_shared<PlainTextField>(command.argument);
     controller->setIpRangeTextBox(rangeField);
-    controller->startIPRangeScan();
+    if (command.localNetworks)
+        controller->startLocalNetworksScan();
+    else
+        controller->startIPRangeScan();
     if (!controller->discovering())
-        return 2; // the range could not be expanded, as the log line said
+        return 2; // the range could not be expanded, or no network scanned, as the log line said
     // Only a person at a terminal sees the count; scripts and log files get none of it.
     ScanProgressLine progressLine(*controller);
     QTimer progressTimer;

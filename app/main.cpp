@@ -69,6 +69,10 @@ namespace {
         const auto &controller = delegate.rootViewController();
         return controller ? controller->filteredDevices() : DeviceList();
     });
+    window.setDiscoveryReport([&delegate] {
+        const auto &controller = delegate.rootViewController();
+        return controller ? controller->latestReport() : std::nullopt;
+    });
     window.show();
     QMetaObject::invokeMethod(&app, [&delegate] { delegate.applicationDidFinishLaunching(); },
                               Qt::QueuedConnection);

@@ -61,6 +61,7 @@ QString addressText(const in_addr &address)
 const BroadcastProtocol &xpicoProtocol()
 {
     static const BroadcastProtocol protocol{
+        DiscoveryProtocol::Xpico,
         QByteArray("\x00\x01\x00\xF6", 4),
         30718,
         isXpicoReply,
@@ -79,6 +80,7 @@ const BroadcastProtocol &xpicoProtocol()
 const BroadcastProtocol &corvaProtocol()
 {
     static const BroadcastProtocol protocol{
+        DiscoveryProtocol::Corva,
         QByteArray("Zeph", 4),
         23109,
         isCorvaReply,
@@ -103,10 +105,13 @@ QList<BroadcastTarget> everyInterface(const QList<unsigned> &interfaceIndexes)
 }
 
 std::optional<QList<ResponderEntry>> runBroadcastDiscovery(const BroadcastProtocol &protocol,
-                                                           const QList<BroadcastTarget> &targets, quint16 replyPort,
-                                                           const std::shared_ptr<Resolver> &resolver,
-                                                           std::stop_token stop, qsizetype lookUpCap)
+                                                           const BroadcastSetting &setting, std::stop_token stop)
 {
+    const QList<BroadcastTarget> &targets = setting.targets;
+    const auto note = [&](auto change) {
+        if (setting.report)
+            setting.report->change(change);
+    };
     const SteadyClock::time_point started = SteadyClock::now();
     logLine(lcDiscovery, protocol.starting);
 
@@ -124,10 +129,12 @@ std::optional<QList<ResponderEntry>> runBroadcastDiscovery(const BroadcastProtoc
         std::perror(protocol.timeoutFailure);
         return std::nullopt;
     }
-    if (replyPort != 0) {
+    // Which interface each reply came in on, for the report; a socket without it still works.
+    enableArrivalInterface(fd);
+    if (setting.replyPort != 0) {
         sockaddr_in local{};
         local.sin_family = AF_INET;
-        local.sin_port = htons(replyPort);
+        local.sin_port = htons(setting.replyPort);
         local.sin_addr.s_addr = htonl(INADDR_ANY);
         if (bind(fd, reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0) {
             std::perror(protocol.bindFailure);
@@ -144,9 +151,10 @@ std::optional<QList<ResponderEntry>> runBroadcastDiscovery(const BroadcastProtoc
         const bool addressed = inet_aton(target.address.toLatin1().constData(), &to.sin_addr) != 0;
         if (!addressed)
             errno = EINVAL;
-        if (addressed && sendThroughInterface(fd, protocol.request, to, target.interfaceIndex))
+        if (addressed && sendThroughInterface(fd, protocol.request, to, target.interfaceIndex)) {
             ++sent;
-        else if (targets.size() > 1)
+            note([&](DiscoveryReport &report) { report.noteSent(protocol.name, target.interfaceIndex); });
+        } else if (targets.size() > 1)
             std::perror(protocol.sendFailure);
     }
     if (sent == 0) {
@@ -158,30 +166,29 @@ std::optional<QList<ResponderEntry>> runBroadcastDiscovery(const BroadcastProtoc
 
     // A stop wakes a receive that is waiting. Ends before the socket closes.
     const std::stop_callback wake(stop, [fd] { shutdown(fd, SHUT_RDWR); });
-    ReplyLookups lookups(resolver, stop, lookUpCap);
+    ReplyLookups lookups(setting.resolver, stop, setting.lookUpCap);
     // Tested only between receives: a receive already waiting runs to its end. The name
     // look-ups run beside the loop, so every reply that comes in the window is read.
     const SteadyClock::time_point close = windowClose();
     while (SteadyClock::now() < close && !stop.stop_requested()) {
         std::array<char, receiveBufferBytes> buffer;
-        sockaddr_in from{};
-        socklen_t fromLength = sizeof from;
-        const ssize_t received =
-            recvfrom(fd, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr *>(&from), &fromLength);
+        const std::optional<ReceivedDatagram> received = receiveWithInterface(fd, buffer);
         if (stop.stop_requested())
             break;
-        if (received < 0) {
+        if (!received) {
             logLine(lcDiscovery, "Waiting for discovery responses...");
             continue;
         }
-        const QString address = addressText(from.sin_addr);
+        const QString address = addressText(received->from.sin_addr);
         logLine(lcDiscovery, protocol.response, address);
-        const QByteArrayView datagram(buffer.data(), received);
-        if (!protocol.isReply(datagram)) {
+        const QByteArrayView datagram(buffer.data(), received->size);
+        const bool valid = protocol.isReply(datagram);
+        note([&](DiscoveryReport &report) { report.noteReply(protocol.name, received->interfaceIndex, valid); });
+        if (!valid) {
             logLine(lcDiscovery, "Bad UDP packet: '%s' from %@", badPacketText(datagram), address);
             continue;
         }
-        lookups.add(ntohl(from.sin_addr.s_addr));
+        lookups.add(ntohl(received->from.sin_addr.s_addr), received->interfaceIndex);
     }
     const QList<ResponderEntry> responders = lookups.entries(close + LookupPool::budget);
 

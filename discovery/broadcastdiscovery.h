@@ -1,5 +1,6 @@
 #pragma once
 
+#include "discovery/discoveryreport.h"
 #include "model/responderentry.h"
 #include "platform/resolver.h"
 
@@ -15,6 +16,7 @@
 // What tells the two broadcast protocols apart: the request, the port, the reply check and
 // the texts of their log lines and socket errors.
 struct BroadcastProtocol final {
+    DiscoveryProtocol name;
     QByteArray request;
     quint16 port;
     bool (*isReply)(QByteArrayView datagram);
@@ -50,8 +52,14 @@ QList<BroadcastTarget> everyInterface(const QList<unsigned> &interfaceIndexes);
 // (0: one the system picks) not be bound, or no request be sent. The replies' name
 // look-ups run beside the receive loop, for the first `lookUpCap` addresses, and have
 // until the look-up budget after the window's close to answer. A stop ends the window at
-// once and the wait for the look-ups. Blocks the calling thread.
+// once and the wait for the look-ups. What was sent and heard by which interface goes into
+// `report`, when there is one. Blocks the calling thread.
+struct BroadcastSetting final {
+    QList<BroadcastTarget> targets;
+    quint16 replyPort = 0;
+    std::shared_ptr<Resolver> resolver;
+    qsizetype lookUpCap = 0;
+    std::shared_ptr<ReportInProgress> report; // may be null
+};
 std::optional<QList<ResponderEntry>> runBroadcastDiscovery(const BroadcastProtocol &protocol,
-                                                           const QList<BroadcastTarget> &targets, quint16 replyPort,
-                                                           const std::shared_ptr<Resolver> &resolver,
-                                                           std::stop_token stop, qsizetype lookUpCap);
+                                                           const BroadcastSetting &setting, std::stop_token stop);

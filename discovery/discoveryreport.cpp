@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
 
 #include <net/if.h>
 
@@ -33,6 +34,8 @@ QString reasonName(UnlistedReason reason)
         return QStringLiteral("http-status");
     case UnlistedReason::NotJson:
         return QStringLiteral("not-json");
+    case UnlistedReason::NoMac:
+        return QStringLiteral("no-mac");
     case UnlistedReason::NotProbed:
         break;
     }
@@ -114,36 +117,57 @@ void DiscoveryReport::noteReply(DiscoveryProtocol protocol, unsigned interfaceIn
         ++interface.bad[std::size_t(protocol)];
 }
 
-void DiscoveryReport::noteUnlisted(DiscoveryProtocol protocol, const QString &address, unsigned interfaceIndex,
-                                   UnlistedReason probeFailure, int status)
+void DiscoveryReport::noteResponder(DiscoveryProtocol protocol, const QString &address, unsigned interfaceIndex)
 {
     bool ok = false;
     const quint32 value = QHostAddress(address).toIPv4Address(&ok);
-    if (!ok)
+    if (!ok || findUnlisted(protocol, value) != m_unlisted.end())
         return;
-    const bool repeat = std::any_of(m_unlisted.cbegin(), m_unlisted.cend(), [&](const Unlisted &entry) {
-        return entry.address == value && entry.protocol == protocol;
-    });
-    if (repeat)
-        return;
-    if (m_unlisted.size() >= maxUnlisted) {
-        ++m_notShown;
+    qsizetype &tracked = m_tracked[std::size_t(protocol)];
+    if (tracked >= maxTracked) {
+        ++m_untracked;
         return;
     }
+    ++tracked;
     if (interfaceIndex != 0)
         interfaceEntry(interfaceIndex);
-    const UnlistedReason reason = unlistedReason(value, m_known, probeFailure);
-    m_unlisted.append({value, protocol, interfaceIndex, reason, reason == UnlistedReason::HttpStatus ? status : 0});
+    m_unlisted.append({value, protocol, interfaceIndex, UnlistedReason::NotProbed, 0});
+}
+
+void DiscoveryReport::noteProbed(DiscoveryProtocol protocol, const QString &address,
+                                 std::optional<UnlistedReason> failure, int status)
+{
+    const auto entry = findUnlisted(protocol, QHostAddress(address).toIPv4Address());
+    if (entry == m_unlisted.end())
+        return;
+    if (!failure) {
+        m_unlisted.erase(entry);
+        return;
+    }
+    entry->reason = unlistedReason(entry->address, m_known, *failure);
+    entry->status = entry->reason == UnlistedReason::HttpStatus ? status : 0;
+}
+
+void DiscoveryReport::noteUnlisted(DiscoveryProtocol protocol, const QString &address, unsigned interfaceIndex,
+                                   UnlistedReason probeFailure, int status)
+{
+    noteResponder(protocol, address, interfaceIndex);
+    noteProbed(protocol, address, probeFailure, status);
+}
+
+QList<DiscoveryReport::Unlisted>::iterator DiscoveryReport::findUnlisted(DiscoveryProtocol protocol, quint32 address)
+{
+    return std::find_if(m_unlisted.begin(), m_unlisted.end(), [&](const Unlisted &entry) {
+        return entry.address == address && entry.protocol == protocol;
+    });
 }
 
 qsizetype DiscoveryReport::unlistedDevices() const
 {
-    QList<quint32> addresses;
-    for (const Unlisted &entry : m_unlisted) {
-        if (!addresses.contains(entry.address))
-            addresses.append(entry.address);
-    }
-    return addresses.size() + m_notShown;
+    QSet<quint32> addresses;
+    for (const Unlisted &entry : m_unlisted)
+        addresses.insert(entry.address);
+    return addresses.size() + m_untracked;
 }
 
 DiscoveryReport::Interface &DiscoveryReport::interfaceEntry(unsigned index)
@@ -187,7 +211,7 @@ QByteArray DiscoveryReport::toJson() const
         });
     }
     QJsonArray unlisted;
-    for (const Unlisted &entry : m_unlisted) {
+    for (const Unlisted &entry : this->unlisted()) {
         const Interface *interface = findInterface(entry.interfaceIndex);
         QJsonObject object{
             {QStringLiteral("address"), dotted(entry.address)},
@@ -202,7 +226,7 @@ QByteArray DiscoveryReport::toJson() const
     const QJsonObject report{
         {QStringLiteral("interfaces"), interfaces},
         {QStringLiteral("unlisted"), unlisted},
-        {QStringLiteral("unlistedNotShown"), qint64(m_notShown)},
+        {QStringLiteral("unlistedNotShown"), qint64(unlistedNotShown())},
         {QStringLiteral("replyPort"), m_replyPort != 0 ? QJsonValue(m_replyPort) : QJsonValue()},
         {QStringLiteral("hint"), m_hint},
     };
@@ -245,6 +269,9 @@ QString DiscoveryReport::unlistedText(const Unlisted &entry) const
     case UnlistedReason::NotJson:
         return answered + QStringLiteral("its answer to the request for its details was not a JSON object: it may be "
                                          "another kind of device.");
+    case UnlistedReason::NoMac:
+        return answered + QStringLiteral("its details name no MAC address, by which the list knows a device: it was "
+                                         "shown while the run went on, and left the list at its end.");
     case UnlistedReason::NotProbed:
         break;
     }
@@ -279,13 +306,13 @@ QString DiscoveryReport::toText() const
             "that port in, or use the IP range scan."));
     if (!m_unlisted.isEmpty())
         paragraphs.append(summaryLine() + u':');
-    for (const Unlisted &entry : m_unlisted)
+    for (const Unlisted &entry : unlisted())
         paragraphs.append(unlistedText(entry));
-    if (m_notShown > 0)
+    if (const qsizetype more = unlistedNotShown(); more > 0)
         paragraphs.append(QStringLiteral("Only the first %1 are shown: %2 more answered but %3 not listed.")
                               .arg(maxUnlisted)
-                              .arg(m_notShown)
-                              .arg(m_notShown == 1 ? QStringLiteral("is") : QStringLiteral("are")));
+                              .arg(more)
+                              .arg(more == 1 ? QStringLiteral("is") : QStringLiteral("are")));
     return paragraphs.join(QStringLiteral("\n\n")) + u'\n';
 }
 

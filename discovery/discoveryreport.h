@@ -7,12 +7,15 @@
 #include <QString>
 
 #include <array>
+#include <mutex>
+#include <optional>
 
 enum class DiscoveryProtocol { Corva, Xpico };
 
 // Why a responder that answered a broadcast did not become a row. A probe that failed
-// ends in one of NoAnswer to NotProbed; OffNetwork and LinkLocal come from the address.
-enum class UnlistedReason { OffNetwork, LinkLocal, NoAnswer, Refused, HttpStatus, NotJson, NotProbed };
+// ends in one of NoAnswer to NoMac; OffNetwork and LinkLocal come from the address. NoMac:
+// its details came, but name no MAC address, which a row needs to outlast the run.
+enum class UnlistedReason { OffNetwork, LinkLocal, NoAnswer, Refused, HttpStatus, NotJson, NotProbed, NoMac };
 
 // The reason given for a responder at `address` whose probe ended in `probeFailure`. A
 // probe that got no answer at all is explained by an address on none of the computer's
@@ -25,8 +28,10 @@ UnlistedReason unlistedReason(quint32 address, const QList<NetworkInterface> &in
 // for people. A plain value: one thread at a time changes it.
 class DiscoveryReport final {
 public:
-    // A flood of responders keeps this many entries and counts the rest.
+    // A flood of responders shows this many entries and counts the rest...
     static constexpr qsizetype maxUnlisted = 256;
+    // ...and keeps track of this many a protocol, more than a run probes.
+    static constexpr qsizetype maxTracked = 2048;
 
     // One interface, by its first IPv4 address. The counts are per protocol, indexed by
     // DiscoveryProtocol.
@@ -58,16 +63,23 @@ public:
     void noteSent(DiscoveryProtocol protocol, unsigned interfaceIndex);
     // A datagram that came in on this interface, and whether it passed the reply check.
     void noteReply(DiscoveryProtocol protocol, unsigned interfaceIndex, bool valid);
-    // A responder (a dotted-quad address) whose probe failed, with the status of an
-    // HttpStatus. Repeats of an address for one protocol are kept once.
+    // A responder (a dotted-quad address) about to be probed: until its probe ends, it is
+    // one that was not probed. Repeats of an address for one protocol are kept once.
+    void noteResponder(DiscoveryProtocol protocol, const QString &address, unsigned interfaceIndex);
+    // How its probe ended: listed (nothing), or the failure, with the status of an
+    // HttpStatus.
+    void noteProbed(DiscoveryProtocol protocol, const QString &address, std::optional<UnlistedReason> failure,
+                    int status = 0);
+    // Both at once, for a responder whose probe failed.
     void noteUnlisted(DiscoveryProtocol protocol, const QString &address, unsigned interfaceIndex,
                       UnlistedReason probeFailure, int status = 0);
     // Whether the run told that no device answered either broadcast.
     void setHint(bool applied) { m_hint = applied; }
 
     const QList<Interface> &interfaces() const { return m_interfaces; }
-    const QList<Unlisted> &unlisted() const { return m_unlisted; }
-    qsizetype unlistedNotShown() const { return m_notShown; }
+    // The first maxUnlisted responders not listed, and how many more there are.
+    QList<Unlisted> unlisted() const { return m_unlisted.mid(0, maxUnlisted); }
+    qsizetype unlistedNotShown() const { return m_unlisted.size() - unlisted().size() + m_untracked; }
     bool hint() const { return m_hint; }
     quint16 replyPort() const { return m_replyPort; }
     // The devices not listed: each address once, and those past the cap.
@@ -86,11 +98,44 @@ private:
     Interface &interfaceEntry(unsigned index);
     const Interface *findInterface(unsigned index) const;
     QString unlistedText(const Unlisted &entry) const;
+    QList<Unlisted>::iterator findUnlisted(DiscoveryProtocol protocol, quint32 address);
 
     QList<NetworkInterface> m_known;
     QList<Interface> m_interfaces;
-    QList<Unlisted> m_unlisted;
-    qsizetype m_notShown = 0;
+    QList<Unlisted> m_unlisted;   // in the order the responders answered
+    std::array<qsizetype, 2> m_tracked{}; // of m_unlisted's entries, by protocol, listed or not
+    qsizetype m_untracked = 0;    // responders beyond maxTracked, none of them probed
     quint16 m_replyPort = 0;
     bool m_hint = false;
+};
+
+// A discovery run's report while the run collects it: its task writes it, and the main
+// thread takes a copy when the run ends, stopped or not; a responder not yet asked then
+// stands as not probed. Any thread.
+class ReportInProgress final {
+public:
+    ReportInProgress(QList<NetworkInterface> interfaces, quint16 replyPort)
+        : m_interfaces(std::move(interfaces)), m_report(m_interfaces, replyPort)
+    {
+    }
+
+    // The computer's interfaces as the run began; they do not change.
+    const QList<NetworkInterface> &interfaces() const { return m_interfaces; }
+
+    template <typename Change>
+    void change(Change &&change)
+    {
+        const std::lock_guard lock(m_mutex);
+        change(m_report);
+    }
+    DiscoveryReport copy() const
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_report;
+    }
+
+private:
+    const QList<NetworkInterface> m_interfaces;
+    mutable std::mutex m_mutex;
+    DiscoveryReport m_report;
 };

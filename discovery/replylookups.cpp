@@ -32,15 +32,15 @@ ReplyLookups::~ReplyLookups()
     m_owner.request_stop();
 }
 
-void ReplyLookups::add(quint32 address)
+void ReplyLookups::add(quint32 address, unsigned interfaceIndex)
 {
     if (const auto known = m_byAddress.constFind(address); known != m_byAddress.cend()) {
-        m_replies.append(*known);
+        m_replies.append({*known, interfaceIndex});
         return;
     }
     auto lookup = std::make_shared<Lookup>();
     lookup->text = QHostAddress(address).toString();
-    m_replies.append(lookup);
+    m_replies.append({lookup, interfaceIndex});
     if (m_byAddress.size() >= m_cap)
         return; // beyond the responders a run probes: nobody needs its name
     m_byAddress.insert(address, lookup);
@@ -79,8 +79,9 @@ QList<ResponderEntry> ReplyLookups::entries(std::chrono::steady_clock::time_poin
     QList<ResponderEntry> entries;
     entries.reserve(m_replies.size());
     lock.lock();
-    for (const std::shared_ptr<const Lookup> &lookup : std::as_const(m_replies)) {
-        ResponderEntry entry{lookup->text, std::nullopt, lookup->text};
+    for (const Reply &reply : std::as_const(m_replies)) {
+        const Lookup *const lookup = reply.lookup.get();
+        ResponderEntry entry{lookup->text, std::nullopt, lookup->text, reply.interfaceIndex};
         if (lookup->done && !lookup->name) {
             // As perror writes it, with getnameinfo's own description: it does not set errno.
             std::fprintf(stderr, "getnameinfo failed: %s\n", lookup->failure.constData());

@@ -26,8 +26,9 @@ public:
     ReplyLookups &operator=(const ReplyLookups &) = delete;
     ~ReplyLookups();
 
-    // A valid reply from this address (host byte order), in arrival order.
-    void add(quint32 address);
+    // A valid reply from this address (host byte order) that came in on this interface, in
+    // arrival order.
+    void add(quint32 address, unsigned interfaceIndex);
     // Waits until every look-up has answered, the run stops or `deadline` passes, then
     // gives one entry per reply in arrival order, with the look-ups' names and fallbacks; a
     // failed getnameinfo is reported here, in that order. A look-up without an answer by
@@ -58,6 +59,10 @@ private:
     const std::shared_ptr<Shared> m_shared = std::make_shared<Shared>();
     std::stop_source m_owner; // the look-ups' owner
     std::stop_callback<GiveUp> m_giveUpOnStop;
-    QList<std::shared_ptr<const Lookup>> m_replies; // one per reply, in arrival order
+    struct Reply {
+        std::shared_ptr<const Lookup> lookup;
+        unsigned interfaceIndex = 0;
+    };
+    QList<Reply> m_replies; // in arrival order
     QHash<quint32, std::shared_ptr<Lookup>> m_byAddress;
 };

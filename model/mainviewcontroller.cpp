@@ -134,6 +134,15 @@ void MainViewController::connectToDevice(int row)
         m_workspace->openURL(url);
 }
 
+void MainViewController::showReport(DiscoveryReport report)
+{
+    m_latestReport = std::move(report);
+    const QString summary = m_latestReport->summaryLine();
+    withControl(m_reportLine, [&](InfoLine &line) {
+        line.setText(summary.isEmpty() ? QString() : summary + QStringLiteral(" \u2014 Details"), QStringLiteral("Details"));
+    });
+}
+
 void MainViewController::showProgress(bool shown) const
 {
     withControl(m_progressIndicator, [&](ProgressIndicator &indicator) {
@@ -178,6 +187,8 @@ void MainViewController::finishRun(bool stopped)
         if (stopped)
             logLine(lcDiscovery, "Discovery stopped after %lu answers", std::size_t(run->answers()));
         discoveryStopped();
+        if (run->report())
+            showReport(run->report()->copy());
     }
     recordInHistory(stopped);
     if (stopped)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "discovery/discoveryreport.h"
 #include "model/devicehistory.h"
 #include "model/devicelist.h"
 #include "model/responderentry.h"
@@ -9,6 +10,7 @@
 #include "platform/resolver.h"
 #include "platform/semaphore.h"
 #include "probes/probejob.h"
+#include "scan/iprange.h"
 
 #include <QObject>
 #include <QPointer>
@@ -20,8 +22,7 @@
 #include <stop_token>
 #include <vector>
 
-class IpRange;
-struct BroadcastTarget;
+struct BroadcastSetting;
 
 // The one controller of the tool. It owns every list of devices, the discovering flag, the
 // run in progress and the weak references to the window's controls, and every operation
@@ -115,20 +116,20 @@ public:
     // The same as calls of their own. The device name is not used. The caller has taken a
     // unit of processLimiter and entered dispatchGroup (which may be null) for the probe.
     // The asynchronous forms return at once, from any thread. The synchronous forms return
-    // once the probe has ended and its record has been merged; they wait for the main
-    // thread, so they never run on it.
+    // once the probe has ended and its record has been merged, saying how it ended; they
+    // wait for the main thread, so they never run on it.
     // GET "/info"; a 404 hands the address over to the gateway data probe.
     void getDeviceInfoAsync(const std::optional<QString> &deviceName, const QString &ipAddress,
                             const std::optional<QString> &redirectAddress, std::shared_ptr<Semaphore> processLimiter,
                             std::shared_ptr<DispatchGroup> dispatchGroup, std::shared_ptr<Run> run);
-    void getDeviceInfo(const std::optional<QString> &deviceName, const QString &ipAddress,
-                       const std::optional<QString> &redirectAddress, const std::shared_ptr<Run> &run);
+    ProbeOutcome getDeviceInfo(const std::optional<QString> &deviceName, const QString &ipAddress,
+                               const std::optional<QString> &redirectAddress, const std::shared_ptr<Run> &run);
     // GET "/getdata.json".
     void getXpicoInfoAsync(const std::optional<QString> &deviceName, const QString &ipAddress,
                            const std::optional<QString> &redirectAddress, std::shared_ptr<Semaphore> processLimiter,
                            std::shared_ptr<DispatchGroup> dispatchGroup, std::shared_ptr<Run> run);
-    void getXpicoInfo(const std::optional<QString> &deviceName, const QString &ipAddress,
-                      const std::optional<QString> &redirectAddress, const std::shared_ptr<Run> &run);
+    ProbeOutcome getXpicoInfo(const std::optional<QString> &deviceName, const QString &ipAddress,
+                              const std::optional<QString> &redirectAddress, const std::shared_ptr<Run> &run);
 
     // --- Discovery: discovery/discoveryrun.cpp ---------------------------------------------
 
@@ -136,12 +137,16 @@ public:
     // probing its responders one by one, then the run's end.
     void startDiscovery();
     // The two broadcasts: block for their receive window; nothing when the socket could not
-    // be set up or no request be sent. A stop ends them at once. Background thread.
-    std::optional<QList<ResponderEntry>> discoveryBrio(std::stop_token stop = {});
-    std::optional<QList<ResponderEntry>> discoverTram(std::stop_token stop = {});
+    // be set up or no request be sent. A stop ends them at once. What they send and hear
+    // goes into the run's report, when one is given. Background thread.
+    std::optional<QList<ResponderEntry>> discoveryBrio(std::stop_token stop = {},
+                                                       const std::shared_ptr<ReportInProgress> &report = nullptr);
+    std::optional<QList<ResponderEntry>> discoverTram(std::stop_token stop = {},
+                                                      const std::shared_ptr<ReportInProgress> &report = nullptr);
     // Probe the responders with the device info probe / the gateway data probe, reloading
-    // the table after each: each address once, at most maxProbedResponders of them, none
-    // once the run is stopped. Background thread.
+    // the table after each: each address once, at most maxProbedResponders of them, those
+    // on the computer's own networks first, none once the run is stopped; how each probe
+    // ended goes into the run's report. Background thread.
     static constexpr qsizetype maxProbedResponders = 1024;
     void queryTram(const std::optional<QList<ResponderEntry>> &responders, const std::shared_ptr<Run> &run);
     void queryBrio(const std::optional<QList<ResponderEntry>> &responders, const std::shared_ptr<Run> &run);
@@ -149,16 +154,25 @@ public:
     // that a firewall can let the replies in. Set before the first run.
     void setReplyPort(quint16 port) { m_replyPort = port; }
     void discoveryStopped();
+    // What the latest discovery run sent and heard, and why each responder that answered is
+    // not listed; nothing before the first discovery run's end.
+    const std::optional<DiscoveryReport> &latestReport() const { return m_latestReport; }
 
     // --- The range scan: scan/rangescan.cpp ------------------------------------------------
 
     // Scans the range typed in the range text box unless a run is in progress; marks the
     // text orange when it cannot be expanded.
     void startIPRangeScan();
-    // Probes every address of the range, at most 50 at a time, and returns once every probe
-    // has ended; after a stop, it starts no further probe. An address is looked up by name
-    // only once its probe has found a device. Background thread.
-    void scanDevices(const IpRange &addresses, const std::shared_ptr<Run> &run);
+    // Scans each of the computer's own networks (up, not loopback; one wider than a /16 as
+    // the /24 around the computer's address) in turn, as one run, unless a run is in
+    // progress; the range text box and LastScanAddress are left alone. False when there is
+    // no such network.
+    bool startLocalNetworksScan();
+    // Probes every address of the ranges, one range after another, at most 50 at a time, and
+    // returns once every probe has ended; after a stop, it starts no further probe. An
+    // address is looked up by name only once its probe has found a device. Background
+    // thread.
+    void scanDevices(const QList<IpRange> &ranges, const std::shared_ptr<Run> &run);
     void scanStopped();
 
     // How far the latest range scan has come: probes ended of the addresses in its range,
@@ -211,6 +225,10 @@ public:
     // missing devices.
     std::weak_ptr<InfoLine> historyLine() const { return m_historyLine; }
     void setHistoryLine(std::weak_ptr<InfoLine> line) { m_historyLine = std::move(line); }
+    // The line under the table that says when responders answered but are not listed; its
+    // link opens the discovery report.
+    std::weak_ptr<InfoLine> reportLine() const { return m_reportLine; }
+    void setReportLine(std::weak_ptr<InfoLine> line) { m_reportLine = std::move(line); }
     std::weak_ptr<ProgressIndicator> progressIndicator() const { return m_progressIndicator; }
     void setProgressIndicator(std::weak_ptr<ProgressIndicator> indicator)
     {
@@ -242,6 +260,8 @@ private:
     std::shared_ptr<Run> beginRun(Run::Kind kind, quint64 addresses = 0);
     // The end of a run whose work has completed: ends it, unless it has ended already.
     void completeRun(const std::shared_ptr<Run> &run);
+    // A scan's run: the controls show it, and its background task walks the ranges.
+    void beginScan(QList<IpRange> ranges);
 
     void loadView();
     void reloadTable() const;
@@ -249,16 +269,21 @@ private:
     // with it: every run shows it at its start and hides it at its end or stop.
     void showProgress(bool shown) const;
 
+    ProbeOutcome probeAndWait(ProbeKind kind, const QString &ipAddress, const std::optional<QString> &redirectAddress,
+                              const std::shared_ptr<Run> &run);
     // The history's part of a run's end: judge the run's devices, then record them.
     void recordInHistory(bool stopped);
     void showHistoryStatus() const;
+    // Keeps the report of a discovery run that ended, and says under the table what it
+    // explains.
+    void showReport(DiscoveryReport report);
     void markChange(const DeviceRecord &record, TableCell &cell) const;
 
-    // The targets of each discovery broadcast.
-    QList<BroadcastTarget> broadcastTargets() const;
+    // Where and how each discovery broadcast goes.
+    BroadcastSetting broadcastSetting(const std::shared_ptr<ReportInProgress> &report) const;
     template <typename Probe>
-    void probeResponders(const QList<ResponderEntry> &responders, const char *kind, const std::shared_ptr<Run> &run,
-                         Probe probe);
+    void probeResponders(const QList<ResponderEntry> &responders, DiscoveryProtocol protocol,
+                         const std::shared_ptr<Run> &run, Probe probe);
 
     const QString m_broadcastAddress;
     quint16 m_replyPort = 0;
@@ -274,6 +299,7 @@ private:
     std::shared_ptr<const Run> m_latestScan; // for the scan's progress, until the next scan
     QString m_historyFile;
     DeviceChanges m_latestChanges;
+    std::optional<DiscoveryReport> m_latestReport;
     QSet<QString> m_newDevices;          // of the latest changes, by MAC address
     QHash<QString, QString> m_movedFrom; // the same, with the address a device had before
     std::weak_ptr<PushButton> m_discoverButton;
@@ -288,6 +314,7 @@ private:
     std::weak_ptr<ProgressIndicator> m_progressIndicator;
     std::weak_ptr<RunControl> m_stopButton;
     std::weak_ptr<InfoLine> m_historyLine;
+    std::weak_ptr<InfoLine> m_reportLine;
     QString m_filter;
     std::optional<Color> m_defaultTextColor;
 };

@@ -7,6 +7,8 @@
 #include <memory>
 #include <stop_token>
 
+class ReportInProgress;
+
 // One discovery run, range scan or lone probe: what belongs to it and to nothing else. Its
 // background work holds it and hands its stop token down by value; once the run is
 // stopped, which it is at its end too, that work starts nothing new, its requests and
@@ -37,10 +39,16 @@ public:
     quint64 answers() const { return m_answers; }
     void noteAnswer() { ++m_answers; }
 
+    // A discovery run's report, which its task fills; null for other runs. Set before the
+    // run's work starts.
+    const std::shared_ptr<ReportInProgress> &report() const { return m_report; }
+    void setReport(std::shared_ptr<ReportInProgress> report) { m_report = std::move(report); }
+
 private:
     const Kind m_kind;
     const quint64 m_addresses;
     std::stop_source m_stop;
     const std::shared_ptr<DispatchGroup> m_group = std::make_shared<DispatchGroup>();
     quint64 m_answers = 0;
+    std::shared_ptr<ReportInProgress> m_report;
 };

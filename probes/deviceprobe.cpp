@@ -18,6 +18,15 @@ BackgroundPool &responsePool()
     return *pool;
 }
 
+// A response that made no record: a status that is not success, or a body that is no JSON
+// object.
+ProbeOutcome notListed(int status)
+{
+    if (status != 200)
+        return {ProbeOutcome::Kind::HttpStatus, status};
+    return {ProbeOutcome::Kind::NotJson, 0};
+}
+
 ProbeJob jobFor(ProbeKind kind, const QString &ipAddress, const std::optional<QString> &redirectAddress,
                 std::shared_ptr<Semaphore> processLimiter, std::shared_ptr<DispatchGroup> dispatchGroup,
                 std::shared_ptr<Run> run)
@@ -58,27 +67,37 @@ void MainViewController::getXpicoInfoAsync(const std::optional<QString> & /*devi
                  std::move(dispatchGroup), std::move(run)));
 }
 
-void MainViewController::getDeviceInfo(const std::optional<QString> &deviceName, const QString &ipAddress,
-                                       const std::optional<QString> &redirectAddress, const std::shared_ptr<Run> &run)
+ProbeOutcome MainViewController::getDeviceInfo(const std::optional<QString> & /*deviceName*/,
+                                               const QString &ipAddress,
+                                               const std::optional<QString> &redirectAddress,
+                                               const std::shared_ptr<Run> &run)
 {
     requireBackgroundThread("MainViewController::getDeviceInfo");
-    if (run->isStopped())
-        return;
-    // The probe's one give-back, after its merge and any hand-over, ends this wait.
-    const auto ended = std::make_shared<Semaphore>(0);
-    getDeviceInfoAsync(deviceName, ipAddress, redirectAddress, ended, nullptr, run);
-    ended->wait();
+    return probeAndWait(ProbeKind::DeviceInfo, ipAddress, redirectAddress, run);
 }
 
-void MainViewController::getXpicoInfo(const std::optional<QString> &deviceName, const QString &ipAddress,
-                                      const std::optional<QString> &redirectAddress, const std::shared_ptr<Run> &run)
+ProbeOutcome MainViewController::getXpicoInfo(const std::optional<QString> & /*deviceName*/, const QString &ipAddress,
+                                              const std::optional<QString> &redirectAddress,
+                                              const std::shared_ptr<Run> &run)
 {
     requireBackgroundThread("MainViewController::getXpicoInfo");
+    return probeAndWait(ProbeKind::XpicoData, ipAddress, redirectAddress, run);
+}
+
+ProbeOutcome MainViewController::probeAndWait(ProbeKind kind, const QString &ipAddress,
+                                              const std::optional<QString> &redirectAddress,
+                                              const std::shared_ptr<Run> &run)
+{
     if (run->isStopped())
-        return;
+        return {};
+    // The probe's one give-back, after its merge and any hand-over, ends this wait.
     const auto ended = std::make_shared<Semaphore>(0);
-    getXpicoInfoAsync(deviceName, ipAddress, redirectAddress, ended, nullptr, run);
+    ProbeJob job = jobFor(kind, ipAddress, redirectAddress, ended, nullptr, run);
+    job.outcome = std::make_shared<ProbeOutcome>();
+    const std::shared_ptr<const ProbeOutcome> outcome = job.outcome;
+    probe(std::move(job));
     ended->wait();
+    return *outcome;
 }
 
 // --- One probe ---------------------------------------------------------------------------
@@ -118,8 +137,16 @@ void DeviceProbe::finished(HttpResult result)
     const bool handOver = m_job.kind == ProbeKind::DeviceInfo && result.responded && result.status == 404;
     // Any other status that came with a response is read alike: what counts is a body that
     // is a JSON object. Endings that need neither reading nor a log line end here.
-    if (m_job.run->isStopped() || (!handOver && !(result.responded && result.body))) {
-        m_job.ticket.end();
+    if (m_job.run->isStopped()) {
+        m_job.end({});
+        return;
+    }
+    if (!result.responded) {
+        m_job.end({result.refused ? ProbeOutcome::Kind::Refused : ProbeOutcome::Kind::NoAnswer});
+        return;
+    }
+    if (!handOver && !result.body) {
+        m_job.end(notListed(result.status));
         return;
     }
     // The pool takes copyable tasks only; the job moves along inside this.
@@ -137,7 +164,7 @@ void DeviceProbe::finished(HttpResult result)
 void DeviceProbe::answered(std::shared_ptr<MainViewController> controller, ProbeJob job, HttpResult result)
 {
     if (job.run->isStopped()) {
-        job.ticket.end();
+        job.end({});
         return;
     }
     if (job.kind == ProbeKind::DeviceInfo && result.status == 404) {
@@ -154,7 +181,7 @@ void DeviceProbe::answered(std::shared_ptr<MainViewController> controller, Probe
                                              ? deviceInfoRecord(*result.body, job.address, redirect)
                                              : xpicoRecord(*result.body, job.address, redirect);
     if (!record) {
-        job.ticket.end();
+        job.end(notListed(result.status));
         return;
     }
     const bool byName = job.redirectByName;

@@ -32,6 +32,9 @@ struct HttpResult final {
     // elsewhere, or an address that makes no valid URL. Such a result has no status and no
     // body, whatever bytes arrived before the failure.
     bool responded = false;
+    // Without a response: whether the host refused the connection (it is there, with no web
+    // server), as opposed to no answer at all.
+    bool refused = false;
     int status = 0;
     // Absent when there was no body, or when it was larger than maxBodyBytes.
     std::optional<QByteArray> body;

@@ -3,6 +3,7 @@
 #include "probes/networkloop.h"
 
 #include <curl/curl.h>
+#include <cerrno>
 #include <sys/socket.h>
 
 namespace {
@@ -130,8 +131,12 @@ bool HttpRequest::completed(int code)
         m_result.status = int(status);
         return false;
     }
-    if (code != CURLE_OK || status <= 0)
+    if (code != CURLE_OK || status <= 0) {
+        long osError = 0;
+        curl_easy_getinfo(m_handle, CURLINFO_OS_ERRNO, &osError);
+        m_result.refused = code == CURLE_COULDNT_CONNECT && osError == ECONNREFUSED;
         return false;
+    }
     const char *location = nullptr;
     curl_easy_getinfo(m_handle, CURLINFO_REDIRECT_URL, &location);
     if (isRedirect(status) && location) {

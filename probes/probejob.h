@@ -13,6 +13,13 @@
 // xpicoDevices.
 enum class ProbeKind { DeviceInfo, XpicoData };
 
+// How a probe ended, for a caller that waits for it: listed (a record with a MAC address
+// was merged, new or not), or why not.
+struct ProbeOutcome final {
+    enum class Kind { Listed, NoAnswer, Refused, HttpStatus, NotJson, NoMac, Stopped } kind = Kind::Stopped;
+    int status = 0; // HttpStatus
+};
+
 // One probe of one address, handed down its whole path as one value: the request, its
 // result, the record and the merge. A 404 of the device info probe hands the same job
 // over to the gateway data probe. Move-only, as its ticket is.
@@ -25,4 +32,14 @@ struct ProbeJob final {
     // The range scan's: the redirect address is the name a look-up finds for the address
     // (else the address), looked up only once the probe has a record.
     bool redirectByName = false;
+    // Where the probe says how it ended, before its ticket does; null when nobody asks.
+    std::shared_ptr<ProbeOutcome> outcome = nullptr;
+
+    // Ends the probe: notes how, then ends the ticket. Any thread; once.
+    void end(ProbeOutcome how)
+    {
+        if (outcome)
+            *outcome = how;
+        ticket.end();
+    }
 };

@@ -16,7 +16,7 @@ ProbeMerge::ProbeMerge(std::shared_ptr<MainViewController> controller, ProbeJob 
 ProbeMerge::~ProbeMerge()
 {
     m_endOnStop.reset();
-    end();
+    end({});
 }
 
 void ProbeMerge::post()
@@ -54,7 +54,7 @@ void ProbeMerge::settleLookUp(const std::optional<QString> &name, bool stopped)
     }
     m_lookUpOwner.request_stop();
     if (stopped) {
-        end();
+        end({});
         return;
     }
     m_record.setValue(DeviceKey::redirectAddress, name.value_or(m_job.address));
@@ -64,20 +64,26 @@ void ProbeMerge::settleLookUp(const std::optional<QString> &name, bool stopped)
 void ProbeMerge::mergeOnMainThread()
 {
     // A late completion of a stopped run reaches nothing.
-    if (!m_job.run->isStopped()) {
-        const Device device = std::make_shared<const DeviceRecord>(m_record);
-        const bool added = m_controller->addIfNew(device, m_job.kind);
-        m_job.run->noteAnswer();
-        if (m_job.kind == ProbeKind::XpicoData)
-            logLine(lcProbes, "XPico device found: %@", device->description());
-        else if (added)
-            logLine(lcProbes, "Corva/TRAM6 device found: %@", device->description());
+    if (m_job.run->isStopped()) {
+        end({});
+        return;
     }
-    end();
+    const Device device = std::make_shared<const DeviceRecord>(m_record);
+    const bool added = m_controller->addIfNew(device, m_job.kind);
+    m_job.run->noteAnswer();
+    if (m_job.kind == ProbeKind::XpicoData)
+        logLine(lcProbes, "XPico device found: %@", device->description());
+    else if (added)
+        logLine(lcProbes, "Corva/TRAM6 device found: %@", device->description());
+    // A record without a MAC address is listed for the run's length only.
+    end({deviceIdentity(*device) ? ProbeOutcome::Kind::Listed : ProbeOutcome::Kind::NoMac, 0});
 }
 
-void ProbeMerge::end()
+void ProbeMerge::end(ProbeOutcome how)
 {
     const std::lock_guard lock(m_mutex);
-    m_job.ticket.end();
+    if (!m_ended) {
+        m_ended = true;
+        m_job.end(how);
+    }
 }

@@ -40,13 +40,15 @@ private:
     // settles the look-up; the others find it settled.
     void settleLookUp(const std::optional<QString> &name, bool stopped);
     void mergeOnMainThread();
-    void end();
+    // Ends the job, once.
+    void end(ProbeOutcome how);
 
     const std::shared_ptr<MainViewController> m_controller;
     ProbeJob m_job;
     DeviceRecord m_record; // the look-up's outcome is written before the merge step reads it
     std::mutex m_mutex;    // guards the two below, and the ticket's end
     bool m_lookUpSettled = false;
+    bool m_ended = false;
     std::stop_source m_lookUpOwner; // stopped once settled: a look-up still waiting is given up
     std::optional<std::stop_callback<EndOnStop>> m_endOnStop;
 };

@@ -6,6 +6,7 @@
 #include "platform/log.h"
 #include "platform/mainqueue.h"
 #include "platform/preferences.h"
+#include "discovery/networkinterfaces.h"
 #include "scan/rangeexpression.h"
 
 namespace {
@@ -35,9 +36,36 @@ void MainViewController::startIPRangeScan()
     }
     Preferences::standard().setValue(LastScanAddressKey, expression);
     logLine(lcScan, "IP range expanded into %lu addresses.", std::size_t(addresses.size()));
+    beginScan({std::move(addresses)});
+}
+
+bool MainViewController::startLocalNetworksScan()
+{
+    requireMainThread("MainViewController::startLocalNetworksScan");
+    if (m_discovering)
+        return false;
+    QList<IpRange> ranges;
+    for (const LocalRange &network : localScanRanges(ipv4Interfaces())) {
+        IpRange addresses = get_ip_range(network.range);
+        logLine(lcScan, "IP range expanded into %lu addresses.", std::size_t(addresses.size()));
+        ranges.append(std::move(addresses));
+    }
+    if (ranges.isEmpty()) {
+        logLine(lcScan, "No network of this computer to scan: every interface is down, or loopback");
+        return false;
+    }
+    beginScan(std::move(ranges));
+    return true;
+}
+
+void MainViewController::beginScan(QList<IpRange> ranges)
+{
+    quint64 total = 0;
+    for (const IpRange &range : std::as_const(ranges))
+        total += quint64(range.size());
     m_discovering = true;
     // The run exists before the window first shows its progress.
-    const std::shared_ptr<Run> run = beginRun(Run::Kind::Scan, quint64(addresses.size()));
+    const std::shared_ptr<Run> run = beginRun(Run::Kind::Scan, total);
     showProgress(true);
     withControl(m_ipRangeButton, [](PushButton &button) {
         button.setTitle(QStringLiteral("Scanning..."));
@@ -49,8 +77,8 @@ void MainViewController::startIPRangeScan()
     reloadTable();
 
     // Once stopped, the run has ended, and the task only winds down.
-    BackgroundPool::global().async([self = shared_from_this(), addresses = std::move(addresses), run] {
-        self->scanDevices(addresses, run);
+    BackgroundPool::global().async([self = shared_from_this(), ranges = std::move(ranges), run] {
+        self->scanDevices(ranges, run);
         mainSync([&] {
             if (!run->isStopped())
                 self->reloadTable();
@@ -59,7 +87,7 @@ void MainViewController::startIPRangeScan()
     });
 }
 
-void MainViewController::scanDevices(const IpRange &addresses, const std::shared_ptr<Run> &run)
+void MainViewController::scanDevices(const QList<IpRange> &ranges, const std::shared_ptr<Run> &run)
 {
     requireBackgroundThread("MainViewController::scanDevices");
     const auto processLimiter = std::make_shared<Semaphore>(probesInFlight);
@@ -74,18 +102,34 @@ void MainViewController::scanDevices(const IpRange &addresses, const std::shared
         // bounded however large the range. Each address is looked up by name only once its
         // probe has found a device, and the probe keeps its unit until then. The units that
         // are free when it wakes go out together, in one hand-over to the network thread.
-        IpRange::iterator next = addresses.begin();
-        while (next != addresses.end() && !run->isStopped()) {
+        qsizetype current = 0;
+        std::optional<IpRange::iterator> next;
+        // The ranges' addresses one after another; nothing at their end.
+        const auto nextAddress = [&]() -> std::optional<QString> {
+            for (; current < ranges.size(); ++current, next.reset()) {
+                const IpRange &range = ranges.at(current);
+                if (!next)
+                    next = range.begin();
+                if (*next != range.end()) {
+                    QString address = **next;
+                    ++*next;
+                    return address;
+                }
+            }
+            return std::nullopt;
+        };
+        std::optional<QString> address = nextAddress();
+        while (address && !run->isStopped()) {
             processLimiter->wait();
             std::vector<ProbeJob> batch;
             do {
                 if (run->isStopped())
                     break;
                 dispatchGroup->enter();
-                batch.push_back(ProbeJob{*next, *next, ProbeKind::DeviceInfo, run,
+                batch.push_back(ProbeJob{*address, *address, ProbeKind::DeviceInfo, run,
                                          ProbeTicket(processLimiter, dispatchGroup), true});
-                ++next;
-            } while (next != addresses.end() && processLimiter->tryWait());
+                address = nextAddress();
+            } while (address && processLimiter->tryWait());
             probe(std::move(batch));
         }
     }

@@ -5,6 +5,7 @@
 #include "model/scanprogresstext.h"
 #include "ui/busyindicatoradapter.h"
 #include "ui/desktopworkspace.h"
+#include "ui/discoveryreportdialog.h"
 #include "ui/infolineadapter.h"
 #include "ui/missingdevicesdialog.h"
 #include "ui/pushbuttonadapter.h"
@@ -32,6 +33,7 @@ MainView::MainView(MainViewController &controller, QWidget *parent)
     m_form->progressIndicator->hide();
     m_form->progressLabel->hide();
     m_form->historyLine->hide();
+    m_form->reportLine->hide();
     // Escape and the window's menu do what the Stop button does; the window puts the
     // view's actions in its menu.
     m_stopAction = new QAction(tr("&Stop"), this);
@@ -48,6 +50,7 @@ MainView::MainView(MainViewController &controller, QWidget *parent)
     m_stopButton = std::make_shared<RunControlAdapter>(m_form->stopButton, m_stopAction);
     m_stopButton->setAvailable(false);
     m_historyLine = std::make_shared<InfoLineAdapter>(m_form->historyLine);
+    m_reportLine = std::make_shared<InfoLineAdapter>(m_form->reportLine);
     m_progressIndicator = std::make_shared<BusyIndicatorAdapter>(
         m_form->progressIndicator, [this](bool animating) { busyIndicatorAnimating(animating); });
     controller.setDiscoverButton(m_discoverButton);
@@ -58,6 +61,7 @@ MainView::MainView(MainViewController &controller, QWidget *parent)
     controller.setProgressIndicator(m_progressIndicator);
     controller.setStopButton(m_stopButton);
     controller.setHistoryLine(m_historyLine);
+    controller.setReportLine(m_reportLine);
     controller.setWorkspace(std::make_shared<DesktopWorkspace>());
 
     const auto act = [this](void (MainViewController::*action)()) {
@@ -77,6 +81,7 @@ MainView::MainView(MainViewController &controller, QWidget *parent)
     });
     connect(&m_progressTimer, &QTimer::timeout, this, &MainView::showScanProgress);
     connect(m_form->historyLine, &QLabel::linkActivated, this, &MainView::showMissingDevices);
+    connect(m_form->reportLine, &QLabel::linkActivated, this, &MainView::showReport);
 
     QAction *localRanges = m_form->ipRangeTextBox->addAction(style()->standardIcon(QStyle::SP_ArrowDown),
                                                              QLineEdit::TrailingPosition);
@@ -106,6 +111,16 @@ void MainView::showMissingDevices()
     auto *dialog = new MissingDevicesDialog(controller->latestChanges().missing, QDateTime::currentDateTime(), this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setObjectName(QStringLiteral("missingDevices"));
+    dialog->open();
+}
+
+void MainView::showReport()
+{
+    const auto controller = m_controller.lock();
+    if (!controller || !controller->latestReport())
+        return;
+    auto *dialog = new DiscoveryReportDialog(controller->latestReport()->toText(), this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->open();
 }
 

@@ -36,6 +36,7 @@ private:
     void busyIndicatorAnimating(bool animating);
     void showScanProgress();
     void showMissingDevices();
+    void showReport();
     void offerLocalRanges();
 
     std::weak_ptr<MainViewController> m_controller;
@@ -49,5 +50,6 @@ private:
     QAction *m_stopAction = nullptr; // a child of this view
     std::shared_ptr<RunControlAdapter> m_stopButton;
     std::shared_ptr<InfoLineAdapter> m_historyLine;
+    std::shared_ptr<InfoLineAdapter> m_reportLine;
     QTimer m_progressTimer;
 };

@@ -116,13 +116,18 @@ private slots:
         start({simDevice(Kind::Info, u"corva-a"_s, u"127.0.8.11"_s)});
         const QList<BroadcastTarget> targets{{loopbackBroadcast, 999'999}, {loopbackBroadcast, 0}};
         std::optional<QList<ResponderEntry>> found;
-        QByteArray errors = standardError([&] { found = runBroadcastDiscovery(corvaProtocol(), targets, 47'811, m_resolver, {}, 1024); });
+        const auto discover = [&](const BroadcastProtocol &protocol, const QList<BroadcastTarget> &to) {
+            return standardError(
+                [&] { found = runBroadcastDiscovery(protocol, {to, 47'811, m_resolver, 1024, nullptr}, {}); });
+        };
+        QByteArray errors = discover(corvaProtocol(), targets);
         QCOMPARE(errors, QByteArray("sendto failed: No such device\n"));
-        QCOMPARE(found, (QList<ResponderEntry>{{u"127.0.8.11"_s, u"corva-a"_s, u"corva-a"_s}}));
+        // The replies come in on loopback, as the entries say.
+        QCOMPARE(found, (QList<ResponderEntry>{{u"127.0.8.11"_s, u"corva-a"_s, u"corva-a"_s, if_nametoindex("lo")}}));
         QCOMPARE(m_log->lines().count(u"Broadcast sent"_s), 1);
 
         m_log->clear();
-        errors = standardError([&] { found = runBroadcastDiscovery(xpicoProtocol(), {}, 47'811, m_resolver, {}, 1024); });
+        errors = discover(xpicoProtocol(), {});
         QVERIFY(!found);
         QCOMPARE(errors, QByteArray("sendto() failed: Network is unreachable\n"));
         QCOMPARE(m_log->lines(), QStringList{u"Starting XPico discovery..."_s});
@@ -132,7 +137,7 @@ private slots:
         local.sin_family = AF_INET;
         local.sin_port = htons(47'811);
         QCOMPARE(bind(holder, reinterpret_cast<const sockaddr *>(&local), sizeof local), 0);
-        errors = standardError([&] { found = runBroadcastDiscovery(xpicoProtocol(), targets, 47'811, m_resolver, {}, 1024); });
+        errors = discover(xpicoProtocol(), targets);
         close(holder);
         QVERIFY(!found);
         QCOMPARE(errors, QByteArray("bind() failed: Address already in use\n"));
@@ -166,7 +171,7 @@ private slots:
         const auto lookUpAll = [&](const QList<quint32> &addresses, qsizetype cap, int waitMs) {
             ReplyLookups lookups(m_resolver, {}, cap);
             for (const quint32 address : addresses)
-                lookups.add(address);
+                lookups.add(address, 0);
             return lookups.entries(std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs));
         };
         QList<quint32> flood;
@@ -265,13 +270,14 @@ private slots:
         QList<ResponderEntry> entries = *corva;
         std::sort(entries.begin(), entries.end(),
                   [](const ResponderEntry &a, const ResponderEntry &b) { return a.ipAddress < b.ipAddress; });
-        const ResponderEntry corvaA{u"127.0.8.11"_s, u"corva-a"_s, u"corva-a"_s};
+        const unsigned lo = if_nametoindex("lo");
+        const ResponderEntry corvaA{u"127.0.8.11"_s, u"corva-a"_s, u"corva-a"_s, lo};
         const QList<ResponderEntry> expected{corvaA, corvaA,
-                                             {u"127.0.8.13"_s, std::nullopt, u"127.0.8.13"_s}, // getnameinfo failed
-                                             {u"127.0.8.14"_s, u"127.0.8.14"_s, u"ab"_s}};     // 2-character name
+                                             {u"127.0.8.13"_s, std::nullopt, u"127.0.8.13"_s, lo}, // getnameinfo failed
+                                             {u"127.0.8.14"_s, u"127.0.8.14"_s, u"ab"_s, lo}};     // 2-character name
         QCOMPARE(entries, expected);
         QVERIFY(xpico);
-        QCOMPARE(*xpico, (QList<ResponderEntry>{{u"127.0.8.21"_s, u"gw-roof"_s, u"gw-roof"_s}}));
+        QCOMPARE(*xpico, (QList<ResponderEntry>{{u"127.0.8.21"_s, u"gw-roof"_s, u"gw-roof"_s, lo}}));
 
         const QStringList lines = m_log->lines();
         QVERIFY(lines.contains(u"Bad UDP packet: '' from 127.0.8.22"_s));

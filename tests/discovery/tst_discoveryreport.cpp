@@ -58,6 +58,7 @@ private slots:
         row("status", u"192.168.7.20"_s, R::HttpStatus, u"http-status"_s, u"HTTP status 503"_s);
         row("not JSON", u"169.254.3.4"_s, R::NotJson, u"not-json"_s, u"not a JSON object"_s);
         row("not probed", u"10.0.0.50"_s, R::NotProbed, u"not-probed"_s, u"was not asked"_s);
+        row("no MAC address", u"192.168.7.21"_s, R::NoMac, u"no-mac"_s, u"name no MAC address"_s);
     }
 
     void reasons()
@@ -124,8 +125,13 @@ private slots:
         QCOMPARE(report.summaryLine(), u"1 device answered but is not listed"_s);
         for (int i = 0; i < 300; ++i)
             report.noteUnlisted(P::Corva, u"10.9.%1.%2"_s.arg(i / 256).arg(i % 256), 2, UnlistedReason::NotProbed);
-        QCOMPARE(report.unlisted().size(), DiscoveryReport::maxUnlisted);
+        QCOMPARE(parsed(report).value(u"unlisted"_s).toArray().size(), DiscoveryReport::maxUnlisted);
         QCOMPARE(parsed(report).value(u"unlistedNotShown"_s).toInt(), 302 - 256);
+        QCOMPARE(report.summaryLine(), u"301 devices answered but are not listed"_s);
+        // A responder stands as not probed until its probe lists it.
+        report.noteResponder(P::Xpico, u"10.1.1.1"_s, 2);
+        QCOMPARE(report.summaryLine(), u"302 devices answered but are not listed"_s);
+        report.noteProbed(P::Xpico, u"10.1.1.1"_s, std::nullopt);
         QCOMPARE(report.summaryLine(), u"301 devices answered but are not listed"_s);
     }
 

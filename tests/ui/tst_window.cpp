@@ -3,6 +3,7 @@
 #include "platform/preferences.h"
 #include "support/devices.h"
 #include "support/tableresolver.h"
+#include "ui/discoveryreportdialog.h"
 #include "ui/exportfile.h"
 #include "ui/mainview.h"
 #include "ui/mainwindow.h"
@@ -15,6 +16,7 @@
 #include <QJsonDocument>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSettings>
 #include <QTableView>
@@ -170,6 +172,24 @@ private slots:
         QTextDocument shown;
         shown.setHtml(line->text());
         QVERIFY2(shown.toPlainText().startsWith(u"3 devices \u00b7 1 new \u00b7 1 moved since "_s), qPrintable(line->text()));
+    }
+
+    // A run that nobody answered says so under the table; its "Details" shows the report.
+    void reportLine()
+    {
+        quietWindow();
+        controller()->startDiscovery();
+        QTRY_VERIFY_WITH_TIMEOUT(!controller()->discovering(), 15'000);
+        auto *line = widget<QLabel>("reportLine");
+        QVERIFY(line->isVisible());
+        QTextDocument shown;
+        shown.setHtml(line->text());
+        QCOMPARE(shown.toPlainText(), u"No device answered the discovery broadcasts \u2014 Details"_s);
+        emit line->linkActivated(u"#"_s);
+        auto *dialog = m_window->findChild<DiscoveryReportDialog *>();
+        QTRY_VERIFY(dialog && dialog->isVisible());
+        QCOMPARE(dialog->findChild<QPlainTextEdit *>()->toPlainText(), controller()->latestReport()->toText());
+        QVERIFY(controller()->latestReport()->toText().contains(u"No device answered the discovery broadcasts"_s));
     }
 
     // Right after the window opens: the range from the preferences, the discovery run under

@@ -352,7 +352,8 @@ private slots:
         QCOMPARE(m_controller->devices().size(), listed ? 1 : 0);
     }
 
-    // The hand-over starts on the network thread: a blocked pool cannot hold it up.
+    // The hand-over runs apart from the pool whose tasks run the runs: a blocked pool
+    // cannot hold it up.
     void handOverRunsWhileThePoolIsBlocked()
     {
         const QStringList at = start({simDevice(Kind::InfoNotFound, u"legacy"_s, u"127.0.6.71"_s,

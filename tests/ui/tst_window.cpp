@@ -7,8 +7,11 @@
 #include "ui/exportfile.h"
 #include "ui/mainview.h"
 #include "ui/mainwindow.h"
+#include "ui/missingdevicesdialog.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QDesktopServices>
 #include <QFont>
 #include <QHeaderView>
@@ -20,9 +23,12 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QTableView>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextDocument>
+
+#include <net/if.h>
 
 using namespace Qt::StringLiterals;
 
@@ -190,6 +196,37 @@ private slots:
         QTRY_VERIFY(dialog && dialog->isVisible());
         QCOMPARE(dialog->findChild<QPlainTextEdit *>()->toPlainText(), controller()->latestReport()->toText());
         QVERIFY(controller()->latestReport()->toText().contains(u"No device answered the discovery broadcasts"_s));
+    }
+
+    // The dialogs the lines under the table and the Help menu open: device texts as plain
+    // text, "Open" only for an address, and a "Copy" of the report as it stands.
+    void dialogs()
+    {
+        const QDateTime seen = QDateTime::currentDateTimeUtc();
+        const auto entry = [&](const QString &hostname, const QString &address) {
+            return HistoryEntry{record({{u"hostname"_s, hostname}}), address, seen, seen};
+        };
+        MissingDevicesDialog missing({entry(u"<b>lobby</b>\u001b[2J"_s, u"198.18.0.7"_s), entry(u"hall"_s, u"evil.example/x"_s)},
+                                     seen);
+        const auto *table = missing.findChild<QTableWidget *>();
+        QCOMPARE((QStringList{table->item(0, 0)->text(), table->item(0, 1)->text()}),
+                 (QStringList{u"<b>lobby</b>\\x1b[2J"_s, u"198.18.0.7"_s}));
+        QVERIFY(!table->cellWidget(1, 3)->isEnabled());
+        qobject_cast<QPushButton *>(table->cellWidget(0, 3))->click();
+        QCOMPARE(m_opened, (QList<QUrl>{QUrl(u"http://198.18.0.7"_s)}));
+
+        MainWindow window;
+        auto *help = window.findChild<QAction *>(u"discoveryReportAction"_s);
+        DiscoveryReport report({{u"<b>eth1</b>"_s, 2, IFF_UP, 0xC0A80702, 24}}, 0);
+        report.noteUnlisted(DiscoveryProtocol::Corva, u"10.0.0.50"_s, 2, UnlistedReason::NoAnswer);
+        window.setDiscoveryReport([report] { return report; });
+        help->trigger();
+        auto *dialog = window.findChild<DiscoveryReportDialog *>();
+        QTRY_VERIFY(dialog && dialog->isVisible());
+        const QString shown = dialog->findChild<QPlainTextEdit *>()->toPlainText();
+        QVERIFY(shown.contains(u"10.0.0.50 answered on <b>eth1</b> (192.168.7.2/24)"_s));
+        dialog->findChild<QPushButton *>(u"copyButton"_s)->click();
+        QCOMPARE(QApplication::clipboard()->text(), shown);
     }
 
     // Right after the window opens: the range from the preferences, the discovery run under

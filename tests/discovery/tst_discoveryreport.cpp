@@ -8,8 +8,6 @@
 
 #include <arpa/inet.h>
 #include <net/if.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -153,27 +151,6 @@ private slots:
         for (const LocalRange &range : ranges)
             sizes.append(get_ip_range(range.range).size());
         QCOMPARE(sizes, (QList<qint64>{256, 65536, 256, 4}));
-    }
-
-    // A datagram sent to ourselves on loopback arrives on lo.
-    void arrivalInterface()
-    {
-        const int receiver = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        const int sender = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in local{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-        socklen_t length = sizeof local;
-        QCOMPARE(bind(receiver, reinterpret_cast<const sockaddr *>(&local), sizeof local), 0);
-        QCOMPARE(getsockname(receiver, reinterpret_cast<sockaddr *>(&local), &length), 0);
-        QVERIFY(enableArrivalInterface(receiver));
-        QCOMPARE(sendto(sender, "Server x", 8, 0, reinterpret_cast<const sockaddr *>(&local), sizeof local), 8);
-        char buffer[6];
-        const std::optional<ReceivedDatagram> received = receiveWithInterface(receiver, buffer);
-        close(sender);
-        close(receiver);
-        QVERIFY(received);
-        QCOMPARE(QByteArray(buffer, received->size), QByteArray("Server")); // the rest is dropped
-        QCOMPARE(received->from.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
-        QCOMPARE(received->interfaceIndex, if_nametoindex("lo"));
     }
 };
 

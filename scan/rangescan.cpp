@@ -130,7 +130,8 @@ void MainViewController::scanDevices(const QList<IpRange> &ranges, const std::sh
                                          ProbeTicket(processLimiter, dispatchGroup), true});
                 address = nextAddress();
             } while (address && processLimiter->tryWait());
-            probe(std::move(batch));
+            if (!batch.empty())
+                probe(std::move(batch));
         }
     }
     dispatchGroup->wait();

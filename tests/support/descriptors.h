@@ -17,15 +17,15 @@ inline QList<int> openDescriptors()
     return descriptors;
 }
 
-// Whether every socket the process holds is close-on-exec: a browser that "Open" starts
-// must inherit none.
+// Whether every socket, epoll and event descriptor the process holds is close-on-exec: a
+// browser that "Open" starts must inherit none.
 inline bool socketsCloseOnExec()
 {
     for (const int descriptor : openDescriptors()) {
         char target[256] = {};
         const bool socket = readlink(qPrintable(QStringLiteral("/proc/self/fd/%1").arg(descriptor)), target,
                                      sizeof target - 1) > 0
-                            && QByteArray(target).startsWith("socket:");
+                            && (QByteArray(target).startsWith("socket:") || QByteArray(target).startsWith("anon_inode:"));
         if (socket && !(fcntl(descriptor, F_GETFD) & FD_CLOEXEC))
             return false;
     }

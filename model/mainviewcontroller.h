@@ -20,7 +20,6 @@
 #include <memory>
 #include <optional>
 #include <stop_token>
-#include <vector>
 
 struct BroadcastSetting;
 
@@ -110,8 +109,6 @@ public:
     // once, after its merge, on every path (a hand-over to the gateway data probe
     // included). Once the job's run is stopped, the probe ends promptly and merges nothing.
     void probe(ProbeJob job);
-    // Several together, with one hand-over to the network thread.
-    void probe(std::vector<ProbeJob> jobs);
 
     // The same as calls of their own. The device name is not used. The caller has taken a
     // unit of processLimiter and entered dispatchGroup (which may be null) for the probe.

@@ -44,10 +44,6 @@ void MainViewController::probe(ProbeJob job)
     DeviceProbe::start(shared_from_this(), std::move(job));
 }
 
-void MainViewController::probe(std::vector<ProbeJob> jobs)
-{
-    DeviceProbe::start(shared_from_this(), std::move(jobs));
-}
 
 void MainViewController::getDeviceInfoAsync(const std::optional<QString> & /*deviceName*/, const QString &ipAddress,
                                              const std::optional<QString> &redirectAddress,
@@ -102,29 +98,16 @@ ProbeOutcome MainViewController::probeAndWait(ProbeKind kind, const QString &ipA
 
 // --- One probe ---------------------------------------------------------------------------
 
-void DeviceProbe::start(const std::shared_ptr<MainViewController> &controller, std::vector<ProbeJob> jobs)
-{
-    std::vector<HttpGet> requests;
-    requests.reserve(jobs.size());
-    for (ProbeJob &job : jobs) {
-        const QString path = job.kind == ProbeKind::DeviceInfo ? QStringLiteral("/info") : QStringLiteral("/getdata.json");
-        // Joined as they are: an address text may carry a port.
-        logLine(lcProbes, "GET %@", QStringLiteral("http://") + job.address + path);
-        // A text that would send the request to any other host makes no URL, and the
-        // request fails as a transport error.
-        QByteArray url = probeUrl(job.address, path).value_or(QByteArray());
-        std::stop_token stop = job.run->stopToken();
-        requests.push_back(
-            {std::move(url), std::unique_ptr<HttpHandler>(new DeviceProbe(controller, std::move(job))), std::move(stop)});
-    }
-    httpGet(std::move(requests));
-}
-
 void DeviceProbe::start(const std::shared_ptr<MainViewController> &controller, ProbeJob job)
 {
-    std::vector<ProbeJob> one;
-    one.push_back(std::move(job));
-    start(controller, std::move(one));
+    const QString path = job.kind == ProbeKind::DeviceInfo ? QStringLiteral("/info") : QStringLiteral("/getdata.json");
+    // Joined as they are: an address text may carry a port.
+    logLine(lcProbes, "GET %@", QStringLiteral("http://") + job.address + path);
+    // A text that would send the request to any other host makes no URL, and the request
+    // fails as a transport error.
+    QByteArray url = probeUrl(job.address, path).value_or(QByteArray());
+    const std::stop_token stop = job.run->stopToken();
+    httpGet(std::move(url), std::unique_ptr<HttpHandler>(new DeviceProbe(controller, std::move(job))), stop);
 }
 
 DeviceProbe::DeviceProbe(std::shared_ptr<MainViewController> controller, ProbeJob job)

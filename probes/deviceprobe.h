@@ -17,8 +17,7 @@ class MainViewController;
 // waits behind them.
 class DeviceProbe final : public HttpHandler {
 public:
-    // Logs "GET ..." for each job and starts their requests together. Any thread.
-    static void start(const std::shared_ptr<MainViewController> &controller, std::vector<ProbeJob> jobs);
+    // Logs "GET ..." and starts the request. Any thread.
     static void start(const std::shared_ptr<MainViewController> &controller, ProbeJob job);
 
     void finished(HttpResult result) override;

@@ -27,14 +27,9 @@ bool isPlainIPv4(QStringView text)
 
 } // namespace
 
-void httpGet(std::vector<HttpGet> requests)
+void httpGet(QByteArray url, std::unique_ptr<HttpHandler> handler, std::stop_token stop)
 {
-    std::vector<std::unique_ptr<HttpRequest>> started;
-    started.reserve(requests.size());
-    for (HttpGet &request : requests)
-        started.push_back(
-            std::make_unique<HttpRequest>(std::move(request.url), std::move(request.handler), std::move(request.stop)));
-    NetworkLoop::instance().start(std::move(started));
+    NetworkLoop::instance().start(std::make_unique<HttpRequest>(std::move(url), std::move(handler), std::move(stop)));
 }
 
 std::optional<QUrl> exactHttpUrl(const QString &text)

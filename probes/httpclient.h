@@ -9,7 +9,6 @@
 #include <memory>
 #include <optional>
 #include <stop_token>
-#include <vector>
 
 // The HTTP client of the probes: libcurl's multi interface on one network thread of its
 // own (probes/networkloop.h), made for many transfers at once. Requests go straight to the
@@ -48,18 +47,10 @@ public:
     virtual void finished(HttpResult result) = 0;
 };
 
-// One GET: of `url`, fully encoded (an empty one fails as a transport error), with the
-// headers Accept and Content-Type both "application/json". Once `stop` is stopped, the
-// request ends promptly as a failure, its socket closed.
-struct HttpGet final {
-    QByteArray url;
-    std::unique_ptr<HttpHandler> handler;
-    std::stop_token stop;
-};
-
-// Starts the requests and returns at once, with at most one wake-up of the network thread.
-// Any thread.
-void httpGet(std::vector<HttpGet> requests);
+// Starts a GET of `url`, fully encoded (an empty one fails as a transport error), with the
+// headers Accept and Content-Type both "application/json", and returns at once. Once
+// `stop` is stopped, the request ends promptly as a failure, its socket closed. Any thread.
+void httpGet(QByteArray url, std::unique_ptr<HttpHandler> handler, std::stop_token stop);
 
 // The URL that `text` names, when it is a valid http URL whose own text is `text` itself:
 // nothing for a text that QUrl would have to change (percent-encode a blank, rewrite

@@ -66,13 +66,12 @@ NetworkLoop::NetworkLoop()
     thread.detach();
 }
 
-void NetworkLoop::start(std::vector<std::unique_ptr<HttpRequest>> requests)
+void NetworkLoop::start(std::unique_ptr<HttpRequest> request)
 {
     bool sleeping = false;
     {
         const std::lock_guard lock(m_mutex);
-        for (std::unique_ptr<HttpRequest> &request : requests)
-            m_queued.push_back(std::move(request));
+        m_queued.push_back(std::move(request));
         // A loop that is awake looks at the queue before it sleeps again.
         sleeping = std::exchange(m_sleeping, false);
     }

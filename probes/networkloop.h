@@ -24,9 +24,9 @@ class NetworkLoop final {
 public:
     static NetworkLoop &instance();
 
-    // Queues requests; they start at the loop's next pass, with at most one wake-up of the
-    // loop. Any thread.
-    void start(std::vector<std::unique_ptr<HttpRequest>> requests);
+    // Queues a request; it starts at the loop's next pass. The loop is woken only while it
+    // sleeps. Any thread.
+    void start(std::unique_ptr<HttpRequest> request);
     // Makes the loop look at its requests now (a run was stopped). Any thread.
     void wake();
 

@@ -100,8 +100,9 @@ void MainViewController::scanDevices(const QList<IpRange> &ranges, const std::sh
         // This thread walks the range and waits for each limiter unit itself, so nothing is
         // queued for an address whose probe has not started: threads and memory stay
         // bounded however large the range. Each address is looked up by name only once its
-        // probe has found a device, and the probe keeps its unit until then. The units that
-        // are free when it wakes go out together, in one hand-over to the network thread.
+        // probe has found a device, and the probe keeps its unit until then. The network
+        // thread gives units back at the end of each of its passes, so this thread wakes
+        // once for all a pass ended, and it wakes the network thread only when that sleeps.
         qsizetype current = 0;
         std::optional<IpRange::iterator> next;
         // The ranges' addresses one after another; nothing at their end.
@@ -118,20 +119,13 @@ void MainViewController::scanDevices(const QList<IpRange> &ranges, const std::sh
             }
             return std::nullopt;
         };
-        std::optional<QString> address = nextAddress();
-        while (address && !run->isStopped()) {
+        for (std::optional<QString> address = nextAddress(); address && !run->isStopped(); address = nextAddress()) {
             processLimiter->wait();
-            std::vector<ProbeJob> batch;
-            do {
-                if (run->isStopped())
-                    break;
-                dispatchGroup->enter();
-                batch.push_back(ProbeJob{*address, *address, ProbeKind::DeviceInfo, run,
-                                         ProbeTicket(processLimiter, dispatchGroup), true});
-                address = nextAddress();
-            } while (address && processLimiter->tryWait());
-            if (!batch.empty())
-                probe(std::move(batch));
+            if (run->isStopped())
+                break;
+            dispatchGroup->enter();
+            probe(ProbeJob{*address, *address, ProbeKind::DeviceInfo, run, ProbeTicket(processLimiter, dispatchGroup),
+                           true});
         }
     }
     dispatchGroup->wait();

@@ -177,10 +177,12 @@ void MainViewController::finishRun(bool stopped)
     if (!m_run)
         return;
     const std::shared_ptr<Run> run = std::move(m_run);
+    // How far it got is counted before the stop, which ends what is in flight as it goes.
+    const quint64 probed = run->probed();
     run->stop();
     if (run->kind() == Run::Kind::Scan) {
         if (stopped)
-            logLine(lcScan, "Scan stopped after %@ of %@ addresses", groupedNumber(run->probed()),
+            logLine(lcScan, "Scan stopped after %@ of %@ addresses", groupedNumber(probed),
                     groupedNumber(run->addresses()));
         scanStopped();
     } else {

@@ -44,7 +44,6 @@ void MainViewController::probe(ProbeJob job)
     DeviceProbe::start(shared_from_this(), std::move(job));
 }
 
-
 void MainViewController::getDeviceInfoAsync(const std::optional<QString> & /*deviceName*/, const QString &ipAddress,
                                              const std::optional<QString> &redirectAddress,
                                              std::shared_ptr<Semaphore> processLimiter,

@@ -9,7 +9,6 @@
 #include <atomic>
 #include <thread>
 
-
 class TestPlatform final : public QObject {
     Q_OBJECT
 

@@ -173,7 +173,6 @@ private slots:
 private:
     MainViewController *controller() const { return m_ui->controller.get(); }
 
-
     QTemporaryDir m_config;
     std::unique_ptr<FakeControls> m_ui;
     std::unique_ptr<LogCapture> m_log;

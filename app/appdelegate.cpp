@@ -19,12 +19,12 @@ void AppDelegate::applicationDidFinishLaunching()
     controller->setHistoryFile(m_historyFile);
     setRootViewController(controller);
 
-    // Loading the view starts the first discovery run.
     QObject *view = controller->view();
-    if (!m_window)
-        return;
-    m_window->setContentView(view);
-    QRectF frame = m_window->frame();
-    frame.setWidth(windowWidth);
-    m_window->setFrame(frame, true, true);
+    if (m_window) {
+        m_window->setContentView(view);
+        QRectF frame = m_window->frame();
+        frame.setWidth(windowWidth);
+        m_window->setFrame(frame, true, true);
+    }
+    controller->startDiscovery();
 }

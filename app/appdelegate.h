@@ -1,14 +1,14 @@
 #pragma once
 
-#include "model/mainviewcontroller.h"
+#include "controller/mainviewcontroller.h"
 #include "platform/window.h"
 
 #include <memory>
 
 // Brings the tool up once the application has launched: registers the preference
-// defaults, creates the one controller, puts its view into the main window and widens
-// the window. Loading the view starts the first discovery run, whose broadcasts go to
-// broadcastAddress. Main thread only.
+// defaults, creates the one controller, puts its view into the main window, widens the
+// window and starts the first discovery run, whose broadcasts go to broadcastAddress. Main
+// thread only.
 class AppDelegate final {
 public:
     AppDelegate(MainViewController::ViewLoader viewLoader, QString broadcastAddress, std::shared_ptr<Resolver> resolver);

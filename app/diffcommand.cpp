@@ -1,8 +1,8 @@
 #include "app/diffcommand.h"
 
-#include "model/changesexport.h"
-#include "model/devicediff.h"
-#include "model/devicelistfile.h"
+#include "history/changesexport.h"
+#include "history/devicediff.h"
+#include "history/devicelistfile.h"
 
 #include <optional>
 

@@ -1,16 +1,13 @@
 #include "app/headlesscommands.h"
 
-#include "app/plaintextfield.h"
 #include "app/quitsignals.h"
-#include "model/changesexport.h"
+#include "controller/mainviewcontroller.h"
+#include "history/changesexport.h"
+#include "history/devicewatch.h"
 #include "model/deviceexport.h"
-#include "model/devicewatch.h"
-#include "model/mainviewcontroller.h"
-#include "model/scanprogresstext.h"
-#include "platform/backgroundpool.h"
 #include "platform/log.h"
 #include "platform/mainqueue.h"
-#include "platform/preferences.h"
+#include "scan/scanprogresstext.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -34,11 +31,12 @@ std::shared_ptr<MainViewController> headlessController(const Command &command)
                               && (command.kind == Command::Kind::Discover || command.kind == Command::Kind::Scan
                                   || command.kind == Command::Kind::Watch);
     controller->setHistoryFile(keepsHistory ? DeviceHistory::defaultPath() : QString());
-    controller->setRunFinishedHandler([] { QCoreApplication::quit(); });
+    controller->setRunFinishedHandler([](const MainViewController::FinishedRun &) { QCoreApplication::quit(); });
     return controller;
 }
 
-void write(const QByteArray &bytes)
+// Bytes to standard output, as they are.
+void writeOut(const QByteArray &bytes)
 {
     std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout);
 }
@@ -57,7 +55,7 @@ void print(const DeviceList &devices, OutputFormat format, bool oneDevice)
         out = (oneDevice ? devicesAsKeyValues(devices) : devicesAsTextTable(devices)).toUtf8();
         break;
     }
-    write(out);
+    writeOut(out);
 }
 
 // The run's devices, or with --changes what changed against the history.
@@ -68,7 +66,7 @@ void printRun(const MainViewController &controller, const Command &command)
         return;
     }
     const DeviceChanges &changes = controller.latestChanges();
-    write(command.format == OutputFormat::Json  ? changesAsJson(changes)
+    writeOut(command.format == OutputFormat::Json  ? changesAsJson(changes)
           : command.format == OutputFormat::Csv ? changesAsCsv(changes)
                                                 : changesAsTextTable(changes).toUtf8());
 }
@@ -154,15 +152,10 @@ int runScanCommand(int argc, char *argv[], const Command &command)
     QCoreApplication app(argc, argv);
     const auto controller = headlessController(command);
     stopOnQuitSignals(controller);
-    // The range goes where the window's range text box would hold it; the scan remembers it
-    // in LastScanAddress as the window's does.
-    const auto rangeField = std::make_shared<PlainTextField>(command.argument);
-    controller->setIpRangeTextBox(rangeField);
-    if (command.localNetworks)
-        controller->startLocalNetworksScan();
-    else
-        controller->startIPRangeScan();
-    if (!controller->discovering())
+    // The scan remembers the range in LastScanAddress as the window's does.
+    const bool scanning =
+        command.localNetworks ? controller->startLocalNetworksScan() : controller->scanRange(command.argument);
+    if (!scanning)
         return 2; // the range could not be expanded, or no network scanned, as the log line said
     // Only a person at a terminal sees the count; scripts and log files get none of it.
     ScanProgressLine progressLine(*controller);
@@ -184,11 +177,7 @@ int runProbeCommand(int argc, char *argv[], const Command &command)
 {
     QCoreApplication app(argc, argv);
     const auto controller = headlessController(command);
-    // The synchronous probe waits for the main thread's merge, so it runs on the pool.
-    BackgroundPool::global().async([controller, address = command.argument] {
-        controller->getDeviceInfo(address, address, address, std::make_shared<Run>(Run::Kind::Probe));
-        mainAsync([] { QCoreApplication::quit(); });
-    });
+    controller->startProbe(command.argument);
     QCoreApplication::exec();
     print(controller->devices(), command.format, true);
     return controller->devices().isEmpty() ? 1 : 0;
@@ -209,14 +198,14 @@ int runWatchCommand(int argc, char *argv[], const Command &command)
         sinceStart.start();
         controller->startDiscovery();
     });
-    controller->setRunFinishedHandler([&] {
-        if (signalExitStatus() != 0) {
-            QCoreApplication::quit(); // a stopped run is not judged
+    controller->setRunFinishedHandler([&](const MainViewController::FinishedRun &run) {
+        if (run.stopped || signalExitStatus() != 0) {
+            QCoreApplication::quit(); // a stopped run is not judged, nor one that a signal ends
             return;
         }
         const QDateTime now = QDateTime::currentDateTimeUtc();
-        for (const WatchEvent &event : watch.update(controller->vudiduDevices() + controller->xpicoDevices()))
-            write(watchEventLine(event, now));
+        for (const WatchEvent &event : watch.update(run.found))
+            writeOut(watchEventLine(event, now));
         // Each line as it happens, for whatever reads it.
         std::fflush(stdout);
         next.start(std::max(std::chrono::milliseconds(0), every - std::chrono::milliseconds(sinceStart.elapsed())));

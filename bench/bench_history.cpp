@@ -1,4 +1,4 @@
-#include "model/devicehistory.h"
+#include "history/devicehistory.h"
 
 #include <QFileInfo>
 #include <QJsonObject>

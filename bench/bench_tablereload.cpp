@@ -1,4 +1,4 @@
-#include "model/mainviewcontroller.h"
+#include "controller/mainviewcontroller.h"
 #include "ui/mainview.h"
 #include "ui/mainwindow.h"
 
@@ -18,9 +18,7 @@ struct Table {
     explicit Table(int rows)
     {
         controller->setViewLoader([](MainViewController &c) { return new MainView(c); });
-        controller->setDiscovering(true); // loading the view starts no run
         window.setContentView(controller->view());
-        controller->setDiscovering(false);
         for (int i = 0; i < rows; ++i) {
             const QString n = QString::number(i);
             controller->addDevice(std::make_shared<const DeviceRecord>(QJsonObject{

@@ -1,7 +1,7 @@
 #include "discovery/broadcastdiscovery.h"
 
 #include "discovery/datagram.h"
-#include "discovery/networkinterfaces.h"
+#include "discovery/interfacedatagrams.h"
 #include "discovery/replylookups.h"
 #include "platform/log.h"
 #include "platform/lookuppool.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "discovery/discoveryreport.h"
-#include "model/responderentry.h"
+#include "discovery/responderentry.h"
 #include "platform/resolver.h"
 
 #include <QByteArray>

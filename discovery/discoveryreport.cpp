@@ -1,7 +1,5 @@
 #include "discovery/discoveryreport.h"
 
-#include "scan/rangeexpression.h"
-
 #include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -14,49 +12,55 @@
 
 namespace {
 
-QString dotted(quint32 address)
+// What explains an entry best: the place of its address, when that kept its probe from any
+// answer.
+std::optional<ResponderPlace> explainingPlace(const DiscoveryReport::Unlisted &entry)
 {
-    return octetsToString(split_to_octets(address));
+    if (entry.place == ResponderPlace::OnNetwork || !entry.probe || entry.probe->kind != ProbeOutcome::Kind::NoAnswer)
+        return std::nullopt;
+    return entry.place;
 }
 
-QString reasonName(UnlistedReason reason)
+QString reasonName(const DiscoveryReport::Unlisted &entry)
 {
-    switch (reason) {
-    case UnlistedReason::OffNetwork:
-        return QStringLiteral("off-network");
-    case UnlistedReason::LinkLocal:
-        return QStringLiteral("link-local");
-    case UnlistedReason::NoAnswer:
+    if (const std::optional<ResponderPlace> place = explainingPlace(entry))
+        return *place == ResponderPlace::LinkLocal ? QStringLiteral("link-local") : QStringLiteral("off-network");
+    if (!entry.probe)
+        return QStringLiteral("not-probed");
+    switch (entry.probe->kind) {
+    case ProbeOutcome::Kind::NoAnswer:
         return QStringLiteral("no-answer");
-    case UnlistedReason::Refused:
+    case ProbeOutcome::Kind::Refused:
         return QStringLiteral("refused");
-    case UnlistedReason::HttpStatus:
+    case ProbeOutcome::Kind::HttpStatus:
         return QStringLiteral("http-status");
-    case UnlistedReason::NotJson:
+    case ProbeOutcome::Kind::NotJson:
         return QStringLiteral("not-json");
-    case UnlistedReason::NoMac:
+    case ProbeOutcome::Kind::NoMac:
         return QStringLiteral("no-mac");
-    case UnlistedReason::NotProbed:
+    case ProbeOutcome::Kind::Listed:
+    case ProbeOutcome::Kind::Stopped:
         break;
     }
     return QStringLiteral("not-probed");
 }
 
-QString protocolName(DiscoveryProtocol protocol)
+bool isHttpStatus(const DiscoveryReport::Unlisted &entry)
 {
-    return protocol == DiscoveryProtocol::Corva ? QStringLiteral("corva") : QStringLiteral("xpico");
+    return entry.probe && entry.probe->kind == ProbeOutcome::Kind::HttpStatus;
 }
 
 // {"corva": ..., "xpico": ...} of a per-protocol pair.
 template <typename T>
 QJsonObject perProtocol(const std::array<T, 2> &values)
 {
-    return {{QStringLiteral("corva"), values[0]}, {QStringLiteral("xpico"), values[1]}};
+    return {{protocolTitle(DiscoveryProtocol::Corva).toLower(), values[0]},
+            {protocolTitle(DiscoveryProtocol::Xpico).toLower(), values[1]}};
 }
 
 QString networkText(quint32 address, int prefixLength)
 {
-    return QStringLiteral("%1/%2").arg(dotted(networkOf(address, prefixLength))).arg(prefixLength);
+    return QStringLiteral("%1/%2").arg(dottedQuad(networkOf(address, prefixLength))).arg(prefixLength);
 }
 
 // "eth1 (192.168.7.2/24)"; empty for an interface the system did not list.
@@ -64,15 +68,14 @@ QString interfaceText(const DiscoveryReport::Interface *interface)
 {
     if (!interface || interface->name.isEmpty())
         return {};
-    return QStringLiteral("%1 (%2/%3)").arg(interface->name, dotted(interface->address)).arg(interface->prefixLength);
+    return QStringLiteral("%1 (%2/%3)").arg(interface->name, dottedQuad(interface->address)).arg(interface->prefixLength);
 }
 
 QString protocolText(const DiscoveryReport::Interface &interface, DiscoveryProtocol protocol)
 {
     const auto k = std::size_t(protocol);
     return QStringLiteral("%1 %2, %3 %4, %5 bad")
-        .arg(protocol == DiscoveryProtocol::Corva ? QStringLiteral("Corva") : QStringLiteral("XPico"),
-             interface.sent[k] ? QStringLiteral("sent") : QStringLiteral("not sent"))
+        .arg(protocolTitle(protocol), interface.sent[k] ? QStringLiteral("sent") : QStringLiteral("not sent"))
         .arg(interface.replies[k])
         .arg(interface.replies[k] == 1 ? QStringLiteral("reply") : QStringLiteral("replies"))
         .arg(interface.bad[k]);
@@ -80,19 +83,9 @@ QString protocolText(const DiscoveryReport::Interface &interface, DiscoveryProto
 
 } // namespace
 
-UnlistedReason unlistedReason(quint32 address, const QList<NetworkInterface> &interfaces, UnlistedReason probeFailure)
+QString protocolTitle(DiscoveryProtocol protocol)
 {
-    if (probeFailure != UnlistedReason::NoAnswer)
-        return probeFailure;
-    switch (placeOf(address, interfaces)) {
-    case ResponderPlace::OffNetwork:
-        return UnlistedReason::OffNetwork;
-    case ResponderPlace::LinkLocal:
-        return UnlistedReason::LinkLocal;
-    case ResponderPlace::OnNetwork:
-        break;
-    }
-    return probeFailure;
+    return protocol == DiscoveryProtocol::Corva ? QStringLiteral("Corva") : QStringLiteral("XPico");
 }
 
 DiscoveryReport::DiscoveryReport(const QList<NetworkInterface> &interfaces, quint16 replyPort)
@@ -131,28 +124,18 @@ void DiscoveryReport::noteResponder(DiscoveryProtocol protocol, const QString &a
     ++tracked;
     if (interfaceIndex != 0)
         interfaceEntry(interfaceIndex);
-    m_unlisted.append({value, protocol, interfaceIndex, UnlistedReason::NotProbed, 0});
+    m_unlisted.append({value, protocol, interfaceIndex, placeOf(value, m_known), std::nullopt});
 }
 
-void DiscoveryReport::noteProbed(DiscoveryProtocol protocol, const QString &address,
-                                 std::optional<UnlistedReason> failure, int status)
+void DiscoveryReport::noteProbed(DiscoveryProtocol protocol, const QString &address, const ProbeOutcome &outcome)
 {
     const auto entry = findUnlisted(protocol, QHostAddress(address).toIPv4Address());
-    if (entry == m_unlisted.end())
+    if (entry == m_unlisted.end() || outcome.kind == ProbeOutcome::Kind::Stopped)
         return;
-    if (!failure) {
+    if (outcome.kind == ProbeOutcome::Kind::Listed)
         m_unlisted.erase(entry);
-        return;
-    }
-    entry->reason = unlistedReason(entry->address, m_known, *failure);
-    entry->status = entry->reason == UnlistedReason::HttpStatus ? status : 0;
-}
-
-void DiscoveryReport::noteUnlisted(DiscoveryProtocol protocol, const QString &address, unsigned interfaceIndex,
-                                   UnlistedReason probeFailure, int status)
-{
-    noteResponder(protocol, address, interfaceIndex);
-    noteProbed(protocol, address, probeFailure, status);
+    else
+        entry->probe = outcome;
 }
 
 QList<DiscoveryReport::Unlisted>::iterator DiscoveryReport::findUnlisted(DiscoveryProtocol protocol, quint32 address)
@@ -203,7 +186,7 @@ QByteArray DiscoveryReport::toJson() const
         const bool named = !interface.name.isEmpty();
         interfaces.append(QJsonObject{
             {QStringLiteral("name"), interface.name},
-            {QStringLiteral("address"), named ? dotted(interface.address) : QString()},
+            {QStringLiteral("address"), named ? dottedQuad(interface.address) : QString()},
             {QStringLiteral("prefixLength"), interface.prefixLength},
             {QStringLiteral("sent"), perProtocol(interface.sent)},
             {QStringLiteral("replies"), perProtocol(interface.replies)},
@@ -214,13 +197,13 @@ QByteArray DiscoveryReport::toJson() const
     for (const Unlisted &entry : this->unlisted()) {
         const Interface *interface = findInterface(entry.interfaceIndex);
         QJsonObject object{
-            {QStringLiteral("address"), dotted(entry.address)},
-            {QStringLiteral("protocol"), protocolName(entry.protocol)},
+            {QStringLiteral("address"), dottedQuad(entry.address)},
+            {QStringLiteral("protocol"), protocolTitle(entry.protocol).toLower()},
             {QStringLiteral("interface"), interface ? interface->name : QString()},
-            {QStringLiteral("reason"), reasonName(entry.reason)},
+            {QStringLiteral("reason"), reasonName(entry)},
         };
-        if (entry.reason == UnlistedReason::HttpStatus)
-            object.insert(QStringLiteral("status"), entry.status);
+        if (isHttpStatus(entry))
+            object.insert(QStringLiteral("status"), entry.probe->status);
         unlisted.append(object);
     }
     const QJsonObject report{
@@ -235,44 +218,46 @@ QByteArray DiscoveryReport::toJson() const
 
 QString DiscoveryReport::unlistedText(const Unlisted &entry) const
 {
-    const QString address = dotted(entry.address);
+    const QString address = dottedQuad(entry.address);
     const Interface *interface = findInterface(entry.interfaceIndex);
     const QString on = interfaceText(interface);
     const QString answered = on.isEmpty() ? QStringLiteral("%1 answered, but ").arg(address)
                                           : QStringLiteral("%1 answered on %2, but ").arg(address, on);
-    switch (entry.reason) {
-    case UnlistedReason::OffNetwork:
+    const std::optional<ResponderPlace> place = explainingPlace(entry);
+    if (place == ResponderPlace::OffNetwork)
         return answered
                + (on.isEmpty() ? QStringLiteral("its address is on none of this computer's networks")
                                : QStringLiteral("its address is not on that network"))
                + QStringLiteral(": its web page cannot be reached from here. Give the computer an address on %1, or "
                                 "set the device's address.")
                      .arg(networkText(entry.address, 24));
-    case UnlistedReason::LinkLocal:
+    if (place == ResponderPlace::LinkLocal)
         return answered
                + QStringLiteral("it has a self-assigned address (169.254.0.0/16): it found no DHCP server, and its web "
                                 "page cannot be reached from here. Give the device an address on %1, or connect it to "
                                 "a network with a DHCP server.")
                      .arg(on.isEmpty() ? QStringLiteral("one of this computer's networks")
                                        : networkText(interface->address, interface->prefixLength));
-    case UnlistedReason::NoAnswer:
+    switch (entry.probe ? entry.probe->kind : ProbeOutcome::Kind::Stopped) {
+    case ProbeOutcome::Kind::NoAnswer:
         return answered
                + QStringLiteral("gave no answer when asked for its details over HTTP (port 80). It may be busy, or a "
                                 "firewall may drop the connection: try again, or open http://%1 in a browser.")
                      .arg(address);
-    case UnlistedReason::Refused:
+    case ProbeOutcome::Kind::Refused:
         return answered + QStringLiteral("refused the connection when asked for its details over HTTP (port 80): its "
                                          "web server may be turned off.");
-    case UnlistedReason::HttpStatus:
+    case ProbeOutcome::Kind::HttpStatus:
         return answered
-               + QStringLiteral("gave HTTP status %1 instead of its details when asked for them.").arg(entry.status);
-    case UnlistedReason::NotJson:
+               + QStringLiteral("gave HTTP status %1 instead of its details when asked for them.").arg(entry.probe->status);
+    case ProbeOutcome::Kind::NotJson:
         return answered + QStringLiteral("its answer to the request for its details was not a JSON object: it may be "
                                          "another kind of device.");
-    case UnlistedReason::NoMac:
+    case ProbeOutcome::Kind::NoMac:
         return answered + QStringLiteral("its details name no MAC address, by which the list knows a device: it was "
                                          "shown while the run went on, and left the list at its end.");
-    case UnlistedReason::NotProbed:
+    case ProbeOutcome::Kind::Listed:
+    case ProbeOutcome::Kind::Stopped:
         break;
     }
     return answered + QStringLiteral("was not asked for its details: the run was stopped, or more devices answered "
@@ -300,10 +285,7 @@ QString DiscoveryReport::toText() const
                           ? QStringLiteral("Replies were awaited on UDP port %1.").arg(m_replyPort)
                           : QStringLiteral("Replies were awaited on a UDP port the system picked for each broadcast."));
     if (m_hint)
-        paragraphs.append(QStringLiteral(
-            "No device answered the discovery broadcasts: either none is on the networks this computer is attached "
-            "to, or a firewall drops their replies. Give the replies a fixed port (--reply-port PORT) and let UDP to "
-            "that port in, or use the IP range scan."));
+        paragraphs.append(QString::fromLatin1(noDeviceAnsweredHint) + u'.');
     if (!m_unlisted.isEmpty())
         paragraphs.append(summaryLine() + u':');
     for (const Unlisted &entry : unlisted())

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "discovery/networkinterfaces.h"
+#include "localnet/networkinterfaces.h"
+#include "probes/probejob.h"
 
 #include <QByteArray>
 #include <QList>
@@ -12,16 +13,13 @@
 
 enum class DiscoveryProtocol { Corva, Xpico };
 
-// Why a responder that answered a broadcast did not become a row. A probe that failed
-// ends in one of NoAnswer to NoMac; OffNetwork and LinkLocal come from the address. NoMac:
-// its details came, but name no MAC address, which a row needs to outlast the run.
-enum class UnlistedReason { OffNetwork, LinkLocal, NoAnswer, Refused, HttpStatus, NotJson, NotProbed, NoMac };
+// "Corva" or "XPico", as log lines and people name them; scripts read it in lower case.
+QString protocolTitle(DiscoveryProtocol protocol);
 
-// The reason given for a responder at `address` whose probe ended in `probeFailure`. A
-// probe that got no answer at all is explained by an address on none of the computer's
-// networks; one that got any answer (a refusal, a status, a body), or none was made, is
-// told as it happened, since a router may well reach such an address.
-UnlistedReason unlistedReason(quint32 address, const QList<NetworkInterface> &interfaces, UnlistedReason probeFailure);
+// What a discovery run says, in its log and its report, when neither broadcast found anyone.
+inline constexpr const char *noDeviceAnsweredHint =
+    "No device answered the discovery broadcasts: either none is on the networks this computer is attached to, or "
+    "a firewall drops their replies. Give --reply-port PORT and let UDP to that port in, or use the IP range scan";
 
 // What one discovery run sent and heard, and why each responder that answered did not
 // become a row: collected as the run goes, written as JSON for scripts and in plain words
@@ -45,12 +43,16 @@ public:
         std::array<int, 2> bad{};     // those of them that failed the reply check
     };
 
+    // A responder that answered and is not listed. Its reason: an address on none of the
+    // computer's networks when its probe got no answer at all (one that got any answer, a
+    // refusal, a status or a body, was reached by a router and is told as it happened), else
+    // how its probe ended, else that it was not probed.
     struct Unlisted final {
         quint32 address = 0;
         DiscoveryProtocol protocol = DiscoveryProtocol::Corva;
         unsigned interfaceIndex = 0;
-        UnlistedReason reason = UnlistedReason::NotProbed;
-        int status = 0; // HttpStatus only
+        ResponderPlace place = ResponderPlace::OnNetwork;
+        std::optional<ProbeOutcome> probe; // nothing until its probe has ended
     };
 
     DiscoveryReport() = default;
@@ -66,13 +68,9 @@ public:
     // A responder (a dotted-quad address) about to be probed: until its probe ends, it is
     // one that was not probed. Repeats of an address for one protocol are kept once.
     void noteResponder(DiscoveryProtocol protocol, const QString &address, unsigned interfaceIndex);
-    // How its probe ended: listed (nothing), or the failure, with the status of an
-    // HttpStatus.
-    void noteProbed(DiscoveryProtocol protocol, const QString &address, std::optional<UnlistedReason> failure,
-                    int status = 0);
-    // Both at once, for a responder whose probe failed.
-    void noteUnlisted(DiscoveryProtocol protocol, const QString &address, unsigned interfaceIndex,
-                      UnlistedReason probeFailure, int status = 0);
+    // How its probe ended: a listed responder leaves the report, and a stopped probe leaves
+    // it not probed.
+    void noteProbed(DiscoveryProtocol protocol, const QString &address, const ProbeOutcome &outcome);
     // Whether the run told that no device answered either broadcast.
     void setHint(bool applied) { m_hint = applied; }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/responderentry.h"
+#include "discovery/responderentry.h"
 #include "platform/resolver.h"
 
 #include <QHash>

@@ -56,9 +56,7 @@ public:
     virtual void setAction(std::function<void(const QString &text)> action) = 0;
 };
 
-// How a column sorts its values: missing values first, then numbers by value, then texts by
-// a case-insensitive comparison that reads digit runs as numbers ("10.0.0.9" before
-// "10.0.0.10").
+// One key of the order the user chose for the table's rows.
 struct SortDescriptor {
     QString key;
     bool ascending = true;
@@ -73,14 +71,14 @@ public:
 };
 
 // What a cell of the table holds: a text, or a push button that carries a tag (its row)
-// and calls its action with it when pressed. A text cell may be marked, with a note that
-// says why: the host name of a device never seen before, or of one that answered at
-// another address than last time.
+// and calls its action with it when pressed. A text may be set in bold or in italics, with a
+// note that says why.
 struct TableCell {
     enum class Kind { Text, Button } kind = Kind::Text;
     QString text; // the text, or the button's title
     int tag = 0;
-    enum class Mark { None, New, Moved } mark = Mark::None;
+    bool bold = false;
+    bool italic = false;
     QString note;
 };
 

@@ -1,6 +1,5 @@
 #include "probes/deviceprobe.h"
 
-#include "model/mainviewcontroller.h"
 #include "platform/backgroundpool.h"
 #include "platform/log.h"
 #include "platform/mainqueue.h"
@@ -27,67 +26,15 @@ ProbeOutcome notListed(int status)
     return {ProbeOutcome::Kind::NotJson, 0};
 }
 
-ProbeJob jobFor(ProbeKind kind, const QString &ipAddress, const std::optional<QString> &redirectAddress,
-                std::shared_ptr<Semaphore> processLimiter, std::shared_ptr<DispatchGroup> dispatchGroup,
-                std::shared_ptr<Run> run)
+ProbeOutcome probeAndWait(ProbeKind kind, const QString &ipAddress, const std::optional<QString> &redirectAddress,
+                          const std::shared_ptr<Run> &run)
 {
-    return ProbeJob{ipAddress, redirectAddress, kind, std::move(run),
-                    ProbeTicket(std::move(processLimiter), std::move(dispatchGroup))};
-}
-
-} // namespace
-
-// --- The controller's entry points -------------------------------------------------------
-
-void MainViewController::probe(ProbeJob job)
-{
-    DeviceProbe::start(shared_from_this(), std::move(job));
-}
-
-void MainViewController::getDeviceInfoAsync(const std::optional<QString> & /*deviceName*/, const QString &ipAddress,
-                                             const std::optional<QString> &redirectAddress,
-                                             std::shared_ptr<Semaphore> processLimiter,
-                                             std::shared_ptr<DispatchGroup> dispatchGroup, std::shared_ptr<Run> run)
-{
-    probe(jobFor(ProbeKind::DeviceInfo, ipAddress, redirectAddress, std::move(processLimiter),
-                 std::move(dispatchGroup), std::move(run)));
-}
-
-void MainViewController::getXpicoInfoAsync(const std::optional<QString> & /*deviceName*/, const QString &ipAddress,
-                                            const std::optional<QString> &redirectAddress,
-                                            std::shared_ptr<Semaphore> processLimiter,
-                                            std::shared_ptr<DispatchGroup> dispatchGroup, std::shared_ptr<Run> run)
-{
-    probe(jobFor(ProbeKind::XpicoData, ipAddress, redirectAddress, std::move(processLimiter),
-                 std::move(dispatchGroup), std::move(run)));
-}
-
-ProbeOutcome MainViewController::getDeviceInfo(const std::optional<QString> & /*deviceName*/,
-                                               const QString &ipAddress,
-                                               const std::optional<QString> &redirectAddress,
-                                               const std::shared_ptr<Run> &run)
-{
-    requireBackgroundThread("MainViewController::getDeviceInfo");
-    return probeAndWait(ProbeKind::DeviceInfo, ipAddress, redirectAddress, run);
-}
-
-ProbeOutcome MainViewController::getXpicoInfo(const std::optional<QString> & /*deviceName*/, const QString &ipAddress,
-                                              const std::optional<QString> &redirectAddress,
-                                              const std::shared_ptr<Run> &run)
-{
-    requireBackgroundThread("MainViewController::getXpicoInfo");
-    return probeAndWait(ProbeKind::XpicoData, ipAddress, redirectAddress, run);
-}
-
-ProbeOutcome MainViewController::probeAndWait(ProbeKind kind, const QString &ipAddress,
-                                              const std::optional<QString> &redirectAddress,
-                                              const std::shared_ptr<Run> &run)
-{
+    requireBackgroundThread(kind == ProbeKind::DeviceInfo ? "getDeviceInfo" : "getXpicoInfo");
     if (run->isStopped())
         return {};
     // The probe's one give-back, after its merge and any hand-over, ends this wait.
     const auto ended = std::make_shared<Semaphore>(0);
-    ProbeJob job = jobFor(kind, ipAddress, redirectAddress, ended, nullptr, run);
+    ProbeJob job{ipAddress, redirectAddress, kind, run, ProbeTicket(ended, nullptr)};
     job.outcome = std::make_shared<ProbeOutcome>();
     const std::shared_ptr<const ProbeOutcome> outcome = job.outcome;
     probe(std::move(job));
@@ -95,9 +42,28 @@ ProbeOutcome MainViewController::probeAndWait(ProbeKind kind, const QString &ipA
     return *outcome;
 }
 
+} // namespace
+
+void probe(ProbeJob job)
+{
+    DeviceProbe::start(std::move(job));
+}
+
+ProbeOutcome getDeviceInfo(const QString &ipAddress, const std::optional<QString> &redirectAddress,
+                           const std::shared_ptr<Run> &run)
+{
+    return probeAndWait(ProbeKind::DeviceInfo, ipAddress, redirectAddress, run);
+}
+
+ProbeOutcome getXpicoInfo(const QString &ipAddress, const std::optional<QString> &redirectAddress,
+                          const std::shared_ptr<Run> &run)
+{
+    return probeAndWait(ProbeKind::XpicoData, ipAddress, redirectAddress, run);
+}
+
 // --- One probe ---------------------------------------------------------------------------
 
-void DeviceProbe::start(const std::shared_ptr<MainViewController> &controller, ProbeJob job)
+void DeviceProbe::start(ProbeJob job)
 {
     const QString path = job.kind == ProbeKind::DeviceInfo ? QStringLiteral("/info") : QStringLiteral("/getdata.json");
     // Joined as they are: an address text may carry a port.
@@ -106,12 +72,7 @@ void DeviceProbe::start(const std::shared_ptr<MainViewController> &controller, P
     // fails as a transport error.
     QByteArray url = probeUrl(job.address, path).value_or(QByteArray());
     const std::stop_token stop = job.run->stopToken();
-    httpGet(std::move(url), std::unique_ptr<HttpHandler>(new DeviceProbe(controller, std::move(job))), stop);
-}
-
-DeviceProbe::DeviceProbe(std::shared_ptr<MainViewController> controller, ProbeJob job)
-    : m_controller(std::move(controller)), m_job(std::move(job))
-{
+    httpGet(std::move(url), std::unique_ptr<HttpHandler>(new DeviceProbe(std::move(job))), stop);
 }
 
 void DeviceProbe::finished(HttpResult result)
@@ -133,17 +94,14 @@ void DeviceProbe::finished(HttpResult result)
     }
     // The pool takes copyable tasks only; the job moves along inside this.
     struct Answer {
-        std::shared_ptr<MainViewController> controller;
         ProbeJob job;
         HttpResult result;
     };
-    auto answer = std::make_shared<Answer>(Answer{std::move(m_controller), std::move(m_job), std::move(result)});
-    responsePool().async([answer] {
-        answered(std::move(answer->controller), std::move(answer->job), std::move(answer->result));
-    });
+    auto answer = std::make_shared<Answer>(Answer{std::move(m_job), std::move(result)});
+    responsePool().async([answer] { answered(std::move(answer->job), std::move(answer->result)); });
 }
 
-void DeviceProbe::answered(std::shared_ptr<MainViewController> controller, ProbeJob job, HttpResult result)
+void DeviceProbe::answered(ProbeJob job, HttpResult result)
 {
     if (job.run->isStopped()) {
         job.end({});
@@ -154,11 +112,11 @@ void DeviceProbe::answered(std::shared_ptr<MainViewController> controller, Probe
         // The same job, with its ticket: the address stands in for the redirect address.
         job.kind = ProbeKind::XpicoData;
         job.redirect = job.address;
-        job.redirectByName = false;
-        start(controller, std::move(job));
+        job.nameLookUp = nullptr;
+        start(std::move(job));
         return;
     }
-    const std::optional<QString> redirect = job.redirectByName ? std::optional(job.address) : job.redirect;
+    const std::optional<QString> redirect = job.nameLookUp ? std::optional(job.address) : job.redirect;
     std::optional<DeviceRecord> record = job.kind == ProbeKind::DeviceInfo
                                              ? deviceInfoRecord(*result.body, job.address, redirect)
                                              : xpicoRecord(*result.body, job.address, redirect);
@@ -166,10 +124,9 @@ void DeviceProbe::answered(std::shared_ptr<MainViewController> controller, Probe
         job.end(notListed(result.status));
         return;
     }
-    const bool byName = job.redirectByName;
-    const auto merge = std::make_shared<ProbeMerge>(controller, std::move(job), std::move(*record));
-    if (byName)
-        merge->postAfterLookUp(controller->resolver());
+    const auto merge = std::make_shared<ProbeMerge>(std::move(job), std::move(*record));
+    if (merge->needsLookUp())
+        merge->postAfterLookUp();
     else
         merge->post();
 }

@@ -5,27 +5,39 @@
 
 #include <memory>
 
-class MainViewController;
-
-// One HTTP probe: the job's request, and what follows its result. A 404 of the device info
-// probe hands the job over to the gateway data probe; a body that is a JSON object becomes
-// a record, merged on the main thread (probes/probemerge.h); every other ending ends the
-// job's ticket at once.
+// The two HTTP probes. The device info probe asks for "/info"; a 404 hands the job over to
+// the gateway data probe, which asks for "/getdata.json". A body that is a JSON object
+// becomes a record, merged on the main thread into the job's run's sink
+// (probes/probemerge.h); every other ending ends the job's ticket at once. Once the job's
+// run is stopped, the probe ends promptly and merges nothing.
 //
 // The network thread only finishes the request. Reading a body (up to 1 MiB), the log
 // lines and the hand-over run on threads of their own, so that no transfer and no stop
 // waits behind them.
+
+// Starts a probe and returns at once. Any thread. The job's ticket is ended exactly once,
+// after its merge, on every path (a hand-over to the gateway data probe included).
+void probe(ProbeJob job);
+
+// The synchronous probes of one address, for a run's background task: each returns once
+// the probe has ended and its record has been merged, saying how it ended. They wait for
+// the main thread, so they never run on it.
+ProbeOutcome getDeviceInfo(const QString &ipAddress, const std::optional<QString> &redirectAddress,
+                           const std::shared_ptr<Run> &run);
+ProbeOutcome getXpicoInfo(const QString &ipAddress, const std::optional<QString> &redirectAddress,
+                          const std::shared_ptr<Run> &run);
+
+// One probe in flight: what follows its HTTP result.
 class DeviceProbe final : public HttpHandler {
 public:
     // Logs "GET ..." and starts the request. Any thread.
-    static void start(const std::shared_ptr<MainViewController> &controller, ProbeJob job);
+    static void start(ProbeJob job);
 
     void finished(HttpResult result) override;
 
 private:
-    DeviceProbe(std::shared_ptr<MainViewController> controller, ProbeJob job);
-    static void answered(std::shared_ptr<MainViewController> controller, ProbeJob job, HttpResult result);
+    explicit DeviceProbe(ProbeJob job) : m_job(std::move(job)) {}
+    static void answered(ProbeJob job, HttpResult result);
 
-    std::shared_ptr<MainViewController> m_controller;
     ProbeJob m_job;
 };

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "model/run.h"
+#include "platform/resolver.h"
 #include "probes/probeticket.h"
+#include "probes/run.h"
 
 #include <QString>
 
@@ -29,9 +30,10 @@ struct ProbeJob final {
     ProbeKind kind = ProbeKind::DeviceInfo;
     std::shared_ptr<Run> run;        // never null
     ProbeTicket ticket;
-    // The range scan's: the redirect address is the name a look-up finds for the address
-    // (else the address), looked up only once the probe has a record.
-    bool redirectByName = false;
+    // The range scan's: the redirect address is the name this resolver finds for the
+    // address (else the address), looked up only once the probe has a record. Null: the
+    // redirect above.
+    std::shared_ptr<Resolver> nameLookUp = nullptr;
     // Where the probe says how it ended, before its ticket does; null when nobody asks.
     std::shared_ptr<ProbeOutcome> outcome = nullptr;
 

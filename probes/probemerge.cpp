@@ -1,15 +1,14 @@
 #include "probes/probemerge.h"
 
-#include "model/mainviewcontroller.h"
 #include "platform/log.h"
 #include "platform/lookuppool.h"
 #include "platform/mainqueue.h"
+#include "probes/probesink.h"
 
 #include <QCoreApplication>
 #include <QTimer>
 
-ProbeMerge::ProbeMerge(std::shared_ptr<MainViewController> controller, ProbeJob job, DeviceRecord record)
-    : m_controller(std::move(controller)), m_job(std::move(job)), m_record(std::move(record))
+ProbeMerge::ProbeMerge(ProbeJob job, DeviceRecord record) : m_job(std::move(job)), m_record(std::move(record))
 {
 }
 
@@ -24,10 +23,10 @@ void ProbeMerge::post()
     mainAsync([self = shared_from_this()] { self->mergeOnMainThread(); });
 }
 
-void ProbeMerge::postAfterLookUp(const std::shared_ptr<Resolver> &resolver)
+void ProbeMerge::postAfterLookUp()
 {
     m_endOnStop.emplace(m_job.run->stopToken(), EndOnStop{this});
-    LookupPool::instance().async(m_lookUpOwner.get_token(), [self = shared_from_this(), resolver] {
+    LookupPool::instance().async(m_lookUpOwner.get_token(), [self = shared_from_this(), resolver = m_job.nameLookUp] {
         self->settleLookUp(resolver->hostName(self->m_job.address), false);
     });
     // Whoever still waits for the look-up holds this merge; the budget's timer does not.
@@ -69,7 +68,8 @@ void ProbeMerge::mergeOnMainThread()
         return;
     }
     const Device device = std::make_shared<const DeviceRecord>(m_record);
-    const bool added = m_controller->addIfNew(device, m_job.kind);
+    const std::shared_ptr<ProbeSink> sink = m_job.run->sink().lock();
+    const bool added = sink && sink->addIfNew(device, m_job.kind);
     m_job.run->noteAnswer();
     if (m_job.kind == ProbeKind::XpicoData)
         logLine(lcProbes, "XPico device found: %@", device->description());

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "model/devicerecord.h"
-#include "platform/resolver.h"
 #include "probes/probejob.h"
 
 #include <memory>
@@ -9,26 +8,27 @@
 #include <optional>
 #include <stop_token>
 
-class MainViewController;
-
-// The end of a probe that found a record: the record's merge step, one step on the main
-// thread, queued without waiting for it; the job's ticket is ended after it. A probe of a
-// stopped run merges nothing and ends at once, also while it waits for its look-up.
+// The end of a probe that found a record: the record's merge step into the run's sink, one
+// step on the main thread, queued without waiting for it; the job's ticket is ended after
+// it. A probe of a stopped run merges nothing and ends at once, also while it waits for its
+// look-up.
 class ProbeMerge final : public std::enable_shared_from_this<ProbeMerge> {
 public:
-    ProbeMerge(std::shared_ptr<MainViewController> controller, ProbeJob job, DeviceRecord record);
+    ProbeMerge(ProbeJob job, DeviceRecord record);
     // A merge step that never ran (the application quit first) still ends the ticket.
     ~ProbeMerge();
     ProbeMerge(const ProbeMerge &) = delete;
     ProbeMerge &operator=(const ProbeMerge &) = delete;
 
+    // Whether the job names its redirect address by a look-up.
+    bool needsLookUp() const { return m_job.nameLookUp != nullptr; }
     // Queues the merge step. Any thread.
     void post();
-    // Looks the record's address up by name, as one of its run's look-ups, and makes the
-    // name (else the address) the record's redirect address before posting the merge step.
-    // A look-up without an answer within its budget counts as one that found no name. Any
-    // thread; the main thread's event loop keeps the budget.
-    void postAfterLookUp(const std::shared_ptr<Resolver> &resolver);
+    // Looks the record's address up by name with the job's resolver, as one of its run's
+    // look-ups, and makes the name (else the address) the record's redirect address before
+    // posting the merge step. A look-up without an answer within its budget counts as one
+    // that found no name. Any thread; the main thread's event loop keeps the budget.
+    void postAfterLookUp();
 
 private:
     struct EndOnStop {
@@ -43,7 +43,6 @@ private:
     // Ends the job, once.
     void end(ProbeOutcome how);
 
-    const std::shared_ptr<MainViewController> m_controller;
     ProbeJob m_job;
     DeviceRecord m_record; // the look-up's outcome is written before the merge step reads it
     std::mutex m_mutex;    // guards the two below, and the ticket's end

@@ -65,12 +65,12 @@ QVariant DeviceTableModel::data(const QModelIndex &index, int role) const
         if (cell.kind != TableCell::Kind::Text || (cell.text.isEmpty() && cell.note.isEmpty()))
             return {};
         return plainToolTip(cell.note.isEmpty() ? cell.text : cell.note + u'\n' + cell.text);
-    case Qt::FontRole: { // a new device in bold, a moved one in italics
-        if (cell.mark == TableCell::Mark::None)
+    case Qt::FontRole: {
+        if (!cell.bold && !cell.italic)
             return {};
         QFont font;
-        font.setBold(cell.mark == TableCell::Mark::New);
-        font.setItalic(cell.mark == TableCell::Mark::Moved);
+        font.setBold(cell.bold);
+        font.setItalic(cell.italic);
         return font;
     }
     case CellKindRole:

@@ -1,8 +1,8 @@
 #include "ui/mainview.h"
 
-#include "discovery/networkinterfaces.h"
-#include "model/mainviewcontroller.h"
-#include "model/scanprogresstext.h"
+#include "localnet/networkinterfaces.h"
+#include "controller/mainviewcontroller.h"
+#include "scan/scanprogresstext.h"
 #include "ui/busyindicatoradapter.h"
 #include "ui/desktopworkspace.h"
 #include "ui/discoveryreportdialog.h"

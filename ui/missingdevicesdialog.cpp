@@ -1,7 +1,7 @@
 #include "ui/missingdevicesdialog.h"
 
 #include "model/deviceexport.h"
-#include "model/historystatustext.h"
+#include "platform/englishtext.h"
 
 #include <QDesktopServices>
 #include <QDialogButtonBox>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/devicehistory.h"
+#include "history/devicehistory.h"
 
 #include <QDialog>
 

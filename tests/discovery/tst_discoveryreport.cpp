@@ -1,5 +1,4 @@
 #include "discovery/discoveryreport.h"
-#include "scan/rangeexpression.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -30,6 +29,14 @@ QJsonObject parsed(const DiscoveryReport &report)
     return QJsonDocument::fromJson(report.toJson()).object();
 }
 
+// A responder on eth1 (or another interface) whose probe ended so; Stopped: not probed.
+void noteUnlisted(DiscoveryReport &report, DiscoveryProtocol protocol, const QString &address, ProbeOutcome::Kind probe,
+                  unsigned interfaceIndex = 2)
+{
+    report.noteResponder(protocol, address, interfaceIndex);
+    report.noteProbed(protocol, address, {probe, 503});
+}
+
 } // namespace
 
 class TestDiscoveryReport final : public QObject {
@@ -40,33 +47,33 @@ private slots:
     void reasons_data()
     {
         QTest::addColumn<QString>("address");
-        QTest::addColumn<UnlistedReason>("probeFailure");
+        QTest::addColumn<ProbeOutcome::Kind>("probe");
         QTest::addColumn<QString>("reason");
         QTest::addColumn<QString>("words");
-        using R = UnlistedReason;
-        const auto row = [](const char *name, const QString &address, R failure, const QString &reason,
-                            const QString &words) { QTest::newRow(name) << address << failure << reason << words; };
-        row("factory address", u"10.0.0.50"_s, R::NoAnswer, u"off-network"_s,
+        using K = ProbeOutcome::Kind;
+        const auto row = [](const char *name, const QString &address, K probe, const QString &reason,
+                            const QString &words) { QTest::newRow(name) << address << probe << reason << words; };
+        row("factory address", u"10.0.0.50"_s, K::NoAnswer, u"off-network"_s,
             u"10.0.0.50 answered on eth1 (192.168.7.2/24), but its address is not on that network: its web page "
             "cannot be reached from here. Give the computer an address on 10.0.0.0/24, or set the device's address."_s);
-        row("another interface's network", u"10.20.9.9"_s, R::NoAnswer, u"no-answer"_s, u"http://10.20.9.9"_s);
-        row("self-assigned", u"169.254.3.4"_s, R::NoAnswer, u"link-local"_s, u"address on 192.168.7.0/24"_s);
+        row("another interface's network", u"10.20.9.9"_s, K::NoAnswer, u"no-answer"_s, u"http://10.20.9.9"_s);
+        row("self-assigned", u"169.254.3.4"_s, K::NoAnswer, u"link-local"_s, u"address on 192.168.7.0/24"_s);
         // An answer of any kind, or no probe at all, is told as it happened.
-        row("off-network, refused", u"10.0.0.50"_s, R::Refused, u"refused"_s, u"refused the connection"_s);
-        row("status", u"192.168.7.20"_s, R::HttpStatus, u"http-status"_s, u"HTTP status 503"_s);
-        row("not JSON", u"169.254.3.4"_s, R::NotJson, u"not-json"_s, u"not a JSON object"_s);
-        row("not probed", u"10.0.0.50"_s, R::NotProbed, u"not-probed"_s, u"was not asked"_s);
-        row("no MAC address", u"192.168.7.21"_s, R::NoMac, u"no-mac"_s, u"name no MAC address"_s);
+        row("off-network, refused", u"10.0.0.50"_s, K::Refused, u"refused"_s, u"refused the connection"_s);
+        row("status", u"192.168.7.20"_s, K::HttpStatus, u"http-status"_s, u"HTTP status 503"_s);
+        row("not JSON", u"169.254.3.4"_s, K::NotJson, u"not-json"_s, u"not a JSON object"_s);
+        row("not probed", u"10.0.0.50"_s, K::Stopped, u"not-probed"_s, u"was not asked"_s);
+        row("no MAC address", u"192.168.7.21"_s, K::NoMac, u"no-mac"_s, u"name no MAC address"_s);
     }
 
     void reasons()
     {
         QFETCH(QString, address);
-        QFETCH(UnlistedReason, probeFailure);
+        QFETCH(ProbeOutcome::Kind, probe);
         QFETCH(QString, reason);
         QFETCH(QString, words);
         DiscoveryReport report(computer, 0);
-        report.noteUnlisted(DiscoveryProtocol::Xpico, address, 2, probeFailure, 503);
+        noteUnlisted(report, DiscoveryProtocol::Xpico, address, probe);
         const QJsonObject entry = parsed(report).value(u"unlisted"_s).toArray().at(0).toObject();
         QJsonObject expected{{u"address"_s, address}, {u"protocol"_s, u"xpico"_s}, {u"interface"_s, u"eth1"_s},
                              {u"reason"_s, reason}};
@@ -87,7 +94,7 @@ private slots:
         report.noteReply(DiscoveryProtocol::Corva, 4, true);
         report.noteReply(DiscoveryProtocol::Corva, 4, false);
         report.noteReply(DiscoveryProtocol::Xpico, 1, true); // loopback, shown once a reply came in on it
-        report.noteUnlisted(DiscoveryProtocol::Corva, u"10.0.0.50"_s, 4, UnlistedReason::NoAnswer);
+        noteUnlisted(report, DiscoveryProtocol::Corva, u"10.0.0.50"_s, ProbeOutcome::Kind::NoAnswer, 4);
         report.setHint(true);
 
         const QJsonObject object = parsed(report);
@@ -118,39 +125,19 @@ private slots:
         QCOMPARE(report.summaryLine(), u"No device answered the discovery broadcasts"_s);
         using P = DiscoveryProtocol;
         for (const P protocol : {P::Corva, P::Corva, P::Xpico})
-            report.noteUnlisted(protocol, u"192.168.7.9"_s, 2, UnlistedReason::NotJson);
+            noteUnlisted(report, protocol, u"192.168.7.9"_s, ProbeOutcome::Kind::NotJson);
         QCOMPARE(report.unlisted().size(), 2);
         QCOMPARE(report.summaryLine(), u"1 device answered but is not listed"_s);
         for (int i = 0; i < 300; ++i)
-            report.noteUnlisted(P::Corva, u"10.9.%1.%2"_s.arg(i / 256).arg(i % 256), 2, UnlistedReason::NotProbed);
+            report.noteResponder(P::Corva, u"10.9.%1.%2"_s.arg(i / 256).arg(i % 256), 2);
         QCOMPARE(parsed(report).value(u"unlisted"_s).toArray().size(), DiscoveryReport::maxUnlisted);
         QCOMPARE(parsed(report).value(u"unlistedNotShown"_s).toInt(), 302 - 256);
         QCOMPARE(report.summaryLine(), u"301 devices answered but are not listed"_s);
         // A responder stands as not probed until its probe lists it.
         report.noteResponder(P::Xpico, u"10.1.1.1"_s, 2);
         QCOMPARE(report.summaryLine(), u"302 devices answered but are not listed"_s);
-        report.noteProbed(P::Xpico, u"10.1.1.1"_s, std::nullopt);
+        report.noteProbed(P::Xpico, u"10.1.1.1"_s, {ProbeOutcome::Kind::Listed});
         QCOMPARE(report.summaryLine(), u"301 devices answered but are not listed"_s);
-    }
-
-    // Up and not loopback, each network once, wider than a /16 as the /24 around the address,
-    // and every one a range the scan reads.
-    void localRanges()
-    {
-        const QList<NetworkInterface> interfaces{
-            {u"lo"_s, 1, IFF_UP | IFF_LOOPBACK, ip("127.0.0.1"), 8},   {u"eth1"_s, 2, up, ip("10.241.67.12"), 8},
-            {u"eth1"_s, 2, up, ip("10.241.67.13"), 8},                  {u"eth2"_s, 4, up, ip("172.16.5.9"), 16},
-            {u"eth3"_s, 5, up, ip("172.20.200.1"), 12},                 {u"eth4"_s, 6, IFF_BROADCAST, ip("192.168.9.1"), 24},
-            {u"tun0"_s, 7, IFF_UP | IFF_POINTOPOINT, ip("10.8.0.6"), 32}, {u"ppp0"_s, 8, IFF_UP, ip("100.64.0.9"), 30}};
-        const QList<LocalRange> ranges = localScanRanges(interfaces);
-        QCOMPARE(ranges, (QList<LocalRange>{{u"10.241.67.0/24"_s, u"10.241.67.0/24 \u2014 eth1"_s},
-                                            {u"172.16.0.0/16"_s, u"172.16.0.0/16 \u2014 eth2"_s},
-                                            {u"172.20.200.0/24"_s, u"172.20.200.0/24 \u2014 eth3"_s},
-                                            {u"100.64.0.8/30"_s, u"100.64.0.8/30 \u2014 ppp0"_s}}));
-        QList<qint64> sizes;
-        for (const LocalRange &range : ranges)
-            sizes.append(get_ip_range(range.range).size());
-        QCOMPARE(sizes, (QList<qint64>{256, 65536, 256, 4}));
     }
 };
 

@@ -1,8 +1,8 @@
 // Bytes as the device history file or as a device list given to `diff`: files the tool
 // keeps or is handed are untrusted input.
-#include "model/changesexport.h"
-#include "model/devicelistfile.h"
-#include "model/devicewatch.h"
+#include "history/changesexport.h"
+#include "history/devicelistfile.h"
+#include "history/devicewatch.h"
 #include "tests/fuzz/require.h"
 
 #include <QJsonDocument>

@@ -1,6 +1,7 @@
-#include "model/mainviewcontroller.h"
+#include "controller/mainviewcontroller.h"
 #include "platform/backgroundpool.h"
 #include "probes/deviceinforecord.h"
+#include "probes/deviceprobe.h"
 #include "probes/httpclient.h"
 #include "probes/networkloop.h"
 #include "probes/xpicorecord.h"
@@ -51,12 +52,13 @@ QJsonObject gatewayData(const QString &mac)
 class KitProbe final {
 public:
     KitProbe(MainViewController &controller, const QString &address, const QString &redirect = {})
+        : m_run(std::make_shared<Run>(Run::Kind::Probe, controller.weak_from_this()))
     {
-        const QString name = redirect.isEmpty() ? address : redirect;
         m_tookUnit = m_limiter->tryWait();
         m_group->enter();
         m_clock.start();
-        controller.getDeviceInfoAsync(name, address, name, m_limiter, m_group, m_run);
+        probe({address, redirect.isEmpty() ? address : redirect, ProbeKind::DeviceInfo, m_run,
+               ProbeTicket(m_limiter, m_group)});
         m_waiter = std::thread([this] {
             m_group->wait();
             m_elapsed = m_clock.elapsed();
@@ -75,7 +77,7 @@ public:
 private:
     std::shared_ptr<Semaphore> m_limiter = std::make_shared<Semaphore>(1);
     std::shared_ptr<DispatchGroup> m_group = std::make_shared<DispatchGroup>();
-    std::shared_ptr<Run> m_run = std::make_shared<Run>(Run::Kind::Probe);
+    std::shared_ptr<Run> m_run;
     bool m_tookUnit = false;
     QElapsedTimer m_clock;
     std::atomic<qint64> m_elapsed = -1;
@@ -390,7 +392,8 @@ private slots:
 
         const auto group = std::make_shared<DispatchGroup>();
         group->enter();
-        m_controller->getDeviceInfoAsync(at[0], at[0], at[0], limiter, group, std::make_shared<Run>(Run::Kind::Probe));
+        probe({at[0], at[0], ProbeKind::DeviceInfo, std::make_shared<Run>(Run::Kind::Probe, m_controller),
+               ProbeTicket(limiter, group)});
         // The probe leaves its group after its merge: the hand-over keeps its ticket.
         std::atomic<qsizetype> foundAtEnd = -1;
         std::thread waiter([&] { group->wait(); foundAtEnd = m_log->lines().filter(u"XPico device found"_s).size(); });
@@ -438,7 +441,7 @@ private slots:
         NetworkLoop::instance(); // its own descriptors stay
         const qsizetype descriptorsBefore = openDescriptors().size();
 
-        const auto run = std::make_shared<Run>(Run::Kind::Scan);
+        const auto run = std::make_shared<Run>(Run::Kind::Scan, m_controller);
         const auto limiter = std::make_shared<Semaphore>(50);
         const auto group = std::make_shared<DispatchGroup>();
         std::atomic<bool> done = false;
@@ -451,7 +454,7 @@ private slots:
                         break;
                     }
                     group->enter();
-                    m_controller->getDeviceInfoAsync(address, address, address, limiter, group, run);
+                    probe({address, address, ProbeKind::DeviceInfo, run, ProbeTicket(limiter, group)});
                 }
             }
             group->wait();

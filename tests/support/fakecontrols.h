@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/mainviewcontroller.h"
+#include "controller/mainviewcontroller.h"
 #include "platform/controls.h"
 #include "support/tableresolver.h"
 

@@ -1,5 +1,5 @@
 #include "app/appdelegate.h"
-#include "model/devicehistory.h"
+#include "history/devicehistory.h"
 #include "platform/preferences.h"
 #include "support/devices.h"
 #include "support/tableresolver.h"
@@ -218,7 +218,8 @@ private slots:
         MainWindow window;
         auto *help = window.findChild<QAction *>(u"discoveryReportAction"_s);
         DiscoveryReport report({{u"<b>eth1</b>"_s, 2, IFF_UP, 0xC0A80702, 24}}, 0);
-        report.noteUnlisted(DiscoveryProtocol::Corva, u"10.0.0.50"_s, 2, UnlistedReason::NoAnswer);
+        report.noteResponder(DiscoveryProtocol::Corva, u"10.0.0.50"_s, 2);
+        report.noteProbed(DiscoveryProtocol::Corva, u"10.0.0.50"_s, {ProbeOutcome::Kind::NoAnswer});
         window.setDiscoveryReport([report] { return report; });
         help->trigger();
         auto *dialog = window.findChild<DiscoveryReportDialog *>();
@@ -304,9 +305,7 @@ private:
         m_window = std::make_unique<MainWindow>();
         auto controller = std::make_shared<MainViewController>(loopbackBroadcast, std::make_shared<TableResolver>());
         controller->setViewLoader([](MainViewController &c) { return new MainView(c); });
-        controller->setDiscovering(true); // so loading the view starts no run
         m_window->setContentView(controller->view());
-        controller->setDiscovering(false);
         m_delegate = std::make_unique<AppDelegate>(nullptr, loopbackBroadcast, nullptr);
         m_delegate->setRootViewController(controller);
         m_window->show();

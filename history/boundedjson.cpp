@@ -1,4 +1,4 @@
-#include "model/boundedjson.h"
+#include "history/boundedjson.h"
 
 #include <QFile>
 #include <QFileInfo>

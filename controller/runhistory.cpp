@@ -1,8 +1,9 @@
 // The device history: the controller's operations that judge each run's devices against
 // the history, record them, and show what changed.
 
-#include "model/historystatustext.h"
-#include "model/mainviewcontroller.h"
+#include "controller/mainviewcontroller.h"
+
+#include "history/historystatustext.h"
 #include "platform/mainqueue.h"
 
 void MainViewController::recordInHistory(bool stopped)
@@ -42,10 +43,10 @@ void MainViewController::markChange(const DeviceRecord &record, TableCell &cell)
     if (!identity)
         return;
     if (m_newDevices.contains(*identity)) {
-        cell.mark = TableCell::Mark::New;
+        cell.bold = true;
         cell.note = QStringLiteral("New: never seen before");
     } else if (const auto from = m_movedFrom.constFind(*identity); from != m_movedFrom.cend()) {
-        cell.mark = TableCell::Mark::Moved;
+        cell.italic = true;
         cell.note = QStringLiteral("Moved: last seen at %1").arg(*from);
     }
 }

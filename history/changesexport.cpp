@@ -1,4 +1,4 @@
-#include "model/changesexport.h"
+#include "history/changesexport.h"
 
 #include "model/devicecolumns.h"
 #include "model/deviceexport.h"

@@ -1,28 +1,21 @@
-#include "model/devicelistfile.h"
+#include "history/devicelistfile.h"
 
-#include "model/boundedjson.h"
-#include "model/devicehistory.h"
+#include "history/boundedjson.h"
+#include "history/devicehistory.h"
 
 #include <QJsonArray>
-#include <QSet>
+
+#include <algorithm>
 
 namespace {
 
 DeviceListFile fromRecords(const DeviceList &records)
 {
     DeviceListFile list;
-    QSet<QString> seen;
-    for (const Device &record : records) {
-        const std::optional<QString> mac = deviceIdentity(*record);
-        if (!mac) {
-            ++list.withoutMac;
-        } else if (seen.contains(*mac)) {
-            ++list.repeated;
-        } else {
-            seen.insert(*mac);
-            list.devices.append(record);
-        }
-    }
+    list.devices = distinctDevices(records);
+    list.withoutMac = std::count_if(records.cbegin(), records.cend(),
+                                    [](const Device &record) { return !deviceIdentity(*record); });
+    list.repeated = records.size() - list.withoutMac - list.devices.size();
     return list;
 }
 

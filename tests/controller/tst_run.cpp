@@ -48,7 +48,7 @@ private slots:
         FakeControls ui;
         LogCapture log;
         int finished = 0;
-        ui.controller->setRunFinishedHandler([&] { ++finished; });
+        ui.controller->setRunFinishedHandler([&](const MainViewController::FinishedRun &) { ++finished; });
         ui.controller->addDevice(record(u"earlier"_s, u"02:00:00:00:09:99"_s));
         ui.textBox->text = u"127.0.15.1"_s;
         scan ? ui.controller->startIPRangeScan() : ui.controller->startDiscovery();

@@ -5,7 +5,3 @@
 // "Probed 1,234 of 65,536 addresses, 3 devices found": how far a range scan has come, as
 // the window and the command line show it.
 QString scanProgressText(quint64 probed, quint64 total, quint64 found);
-
-// A count with English digit groups, "65,536", whatever the user's locale: the sentences
-// around it are English too.
-QString groupedNumber(quint64 number);

@@ -102,6 +102,10 @@ private:
 // Where a record says the device answered: its ipAddress text, or empty.
 QString deviceAddress(const DeviceRecord &record);
 
+// Whether a device that answered at `from` and now at `to` has moved: an address that is not
+// known on either side is no move.
+bool hasMoved(const QString &from, const QString &to);
+
 // The devices of a run, each once (its first record) and only those with a MAC address.
 DeviceList distinctDevices(const DeviceList &found);
 

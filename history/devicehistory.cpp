@@ -1,6 +1,6 @@
-#include "model/devicehistory.h"
+#include "history/devicehistory.h"
 
-#include "model/boundedjson.h"
+#include "history/boundedjson.h"
 #include "platform/log.h"
 
 #include <QDir>
@@ -142,24 +142,24 @@ bool DeviceHistory::save(const QString &path) const
 
 std::optional<DeviceHistory> DeviceHistory::fromJson(const QByteArray &bytes, QString *problem)
 {
-    const auto fail = [problem](const QString &why) {
+    const auto refuse = [problem](const QString &why) {
         *problem = why;
         return std::nullopt;
     };
     const ParsedJson parsed = parseBoundedJson(bytes);
     if (!parsed.problem.isEmpty())
-        return fail(parsed.problem);
+        return refuse(parsed.problem);
     const QJsonObject root = parsed.document.object();
     if (root.value(u"format").toString() != formatName || root.value(u"version") != formatVersion)
-        return fail(QStringLiteral("not a device history of this version"));
+        return refuse(QStringLiteral("not a device history of this version"));
     const QJsonValue devices = root.value(u"devices");
     if (!devices.isArray() || devices.toArray().size() > maxDevices)
-        return fail(QStringLiteral("no list of at most %1 devices").arg(maxDevices));
+        return refuse(QStringLiteral("no list of at most %1 devices").arg(maxDevices));
     DeviceHistory history;
     for (const QJsonValue &value : devices.toArray()) {
         std::optional<std::pair<QString, HistoryEntry>> entry = entryOf(value);
         if (!entry || history.m_entries.contains(entry->first))
-            return fail(QStringLiteral("a device entry is malformed or repeated"));
+            return refuse(QStringLiteral("a device entry is malformed or repeated"));
         history.m_entries.insert(entry->first, entry->second);
     }
     const QJsonValue lastRun = root.value(u"lastCompletedRun");
@@ -168,12 +168,12 @@ std::optional<DeviceHistory> DeviceHistory::fromJson(const QByteArray &bytes, QS
     const std::optional<QDateTime> time = timeOf(lastRun.toObject().value(u"time"));
     const QJsonValue seen = lastRun.toObject().value(u"devices");
     if (!time || !seen.isArray())
-        return fail(QStringLiteral("the last completed run is malformed"));
+        return refuse(QStringLiteral("the last completed run is malformed"));
     history.m_lastRunTime = *time;
     QSet<QString> listed;
     for (const QJsonValue &mac : seen.toArray()) {
         if (!mac.isString() || !history.m_entries.contains(mac.toString()) || listed.contains(mac.toString()))
-            return fail(QStringLiteral("the last completed run names an unknown or repeated device"));
+            return refuse(QStringLiteral("the last completed run names an unknown or repeated device"));
         listed.insert(mac.toString());
         history.m_lastRunDevices.append(mac.toString());
     }
@@ -214,9 +214,7 @@ DeviceChanges DeviceHistory::changes(const DeviceList &found, bool completed) co
             changes.added.append(device);
             continue;
         }
-        // An address that is not known on either side is no move.
-        const QString address = deviceAddress(*device);
-        if (!address.isEmpty() && !known->lastAddress.isEmpty() && address != known->lastAddress)
+        if (hasMoved(known->lastAddress, deviceAddress(*device)))
             changes.moved.append({known->lastAddress, device});
     }
     if (!completed)
@@ -310,6 +308,11 @@ QString deviceAddress(const DeviceRecord &record)
 {
     const QJsonValue address = record.value(DeviceKey::ipAddress);
     return address.isString() ? address.toString() : QString();
+}
+
+bool hasMoved(const QString &from, const QString &to)
+{
+    return !from.isEmpty() && !to.isEmpty() && from != to;
 }
 
 DeviceList distinctDevices(const DeviceList &found)

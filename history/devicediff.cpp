@@ -1,4 +1,4 @@
-#include "model/devicediff.h"
+#include "history/devicediff.h"
 
 DeviceDiff diffDevices(const DeviceList &before, const DeviceList &after)
 {
@@ -15,10 +15,8 @@ DeviceDiff diffDevices(const DeviceList &before, const DeviceList &after)
             diff.added.append(device);
             continue;
         }
-        const QString from = deviceAddress(*old);
-        const QString to = deviceAddress(*device);
-        if (!from.isEmpty() && !to.isEmpty() && from != to)
-            diff.moved.append({from, device});
+        if (hasMoved(deviceAddress(*old), deviceAddress(*device)))
+            diff.moved.append({deviceAddress(*old), device});
         for (const QStringView key : {DeviceKey::hostname, DeviceKey::tag, DeviceKey::sha}) {
             if (old->value(key) != device->value(key)) {
                 diff.changed.append({old, device});

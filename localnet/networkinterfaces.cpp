@@ -1,6 +1,4 @@
-#include "discovery/networkinterfaces.h"
-
-#include "scan/rangeexpression.h"
+#include "localnet/networkinterfaces.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
@@ -9,7 +7,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstring>
 
 namespace {
 
@@ -42,6 +39,11 @@ QList<NetworkInterface> ipv4Interfaces()
     return interfaces;
 }
 
+QString dottedQuad(quint32 address)
+{
+    return QStringLiteral("%1.%2.%3.%4").arg(address >> 24).arg((address >> 16) & 0xFF).arg((address >> 8) & 0xFF).arg(address & 0xFF);
+}
+
 QList<unsigned> broadcastInterfaces(const QList<NetworkInterface> &interfaces)
 {
     QList<unsigned> chosen;
@@ -52,31 +54,6 @@ QList<unsigned> broadcastInterfaces(const QList<NetworkInterface> &interfaces)
             chosen.append(interface.index);
     }
     return chosen;
-}
-
-// IP_PKTINFO names the outgoing interface per datagram and, unlike SO_BINDTODEVICE, needs
-// no privilege on any kernel.
-bool sendThroughInterface(int fd, QByteArrayView datagram, const sockaddr_in &to, unsigned interfaceIndex)
-{
-    iovec part{const_cast<char *>(datagram.data()), std::size_t(datagram.size())};
-    msghdr message{};
-    message.msg_name = const_cast<sockaddr_in *>(&to);
-    message.msg_namelen = sizeof to;
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-    if (interfaceIndex != 0) {
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        cmsghdr *header = CMSG_FIRSTHDR(&message);
-        header->cmsg_level = IPPROTO_IP;
-        header->cmsg_type = IP_PKTINFO;
-        header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-        in_pktinfo info{};
-        info.ipi_ifindex = int(interfaceIndex);
-        std::memcpy(CMSG_DATA(header), &info, sizeof info);
-    }
-    return sendmsg(fd, &message, 0) >= 0;
 }
 
 quint32 networkOf(quint32 address, int prefixLength)
@@ -111,42 +88,10 @@ QList<LocalRange> localScanRanges(const QList<NetworkInterface> &interfaces)
         if (!(interface.flags & IFF_UP) || (interface.flags & IFF_LOOPBACK) || interface.prefixLength >= 32)
             continue;
         const int prefix = interface.prefixLength < 16 ? 24 : interface.prefixLength;
-        const QString network = octetsToString(split_to_octets(networkOf(interface.address, prefix)));
+        const QString network = dottedQuad(networkOf(interface.address, prefix));
         const QString range = QStringLiteral("%1/%2").arg(network).arg(prefix);
         if (std::none_of(ranges.cbegin(), ranges.cend(), [&](const LocalRange &other) { return other.range == range; }))
             ranges.append({range, QStringLiteral("%1 \u2014 %2").arg(range, interface.name)});
     }
     return ranges;
-}
-
-bool enableArrivalInterface(int fd)
-{
-    const int on = 1;
-    return setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) == 0;
-}
-
-std::optional<ReceivedDatagram> receiveWithInterface(int fd, std::span<char> buffer)
-{
-    ReceivedDatagram received;
-    iovec part{buffer.data(), buffer.size()};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-    msghdr message{};
-    message.msg_name = &received.from;
-    message.msg_namelen = sizeof received.from;
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    const ssize_t size = recvmsg(fd, &message, 0);
-    if (size < 0)
-        return std::nullopt;
-    received.size = size;
-    for (cmsghdr *header = CMSG_FIRSTHDR(&message); header; header = CMSG_NXTHDR(&message, header)) {
-        if (header->cmsg_level == IPPROTO_IP && header->cmsg_type == IP_PKTINFO) {
-            in_pktinfo info{};
-            std::memcpy(&info, CMSG_DATA(header), sizeof info);
-            received.interfaceIndex = unsigned(info.ipi_ifindex);
-        }
-    }
-    return received;
 }

@@ -1,9 +1,7 @@
-#include "model/mainviewcontroller.h"
+#include "controller/mainviewcontroller.h"
 
 #include "model/devicecolumns.h"
 #include "model/modelnames.h"
-#include "model/scanprogresstext.h"
-#include "platform/log.h"
 #include "platform/mainqueue.h"
 #include "platform/preferences.h"
 
@@ -49,8 +47,6 @@ void MainViewController::loadView()
             field.setStringValue(lastRange);
         m_defaultTextColor = field.textColor();
     });
-
-    startDiscovery();
 }
 
 void MainViewController::addDevice(const Device &device)
@@ -109,9 +105,7 @@ TableCell MainViewController::tableViewCell(int column, int row) const
         cell.kind = TableCell::Kind::Button;
         cell.text = QStringLiteral("Open");
         cell.tag = row;
-    } else if (column > openColumn) {
-        cell.text = QStringLiteral("test");
-    } else if (row >= 0 && row < m_filteredDevices.size()) {
+    } else if (column >= 0 && column < openColumn && row >= 0 && row < m_filteredDevices.size()) {
         const DeviceRecord &record = *m_filteredDevices.at(row);
         cell.text = columnText(record, column);
         if (column == hostnameColumn)
@@ -134,15 +128,6 @@ void MainViewController::connectToDevice(int row)
         m_workspace->openURL(url);
 }
 
-void MainViewController::showReport(DiscoveryReport report)
-{
-    m_latestReport = std::move(report);
-    const QString summary = m_latestReport->summaryLine();
-    withControl(m_reportLine, [&](InfoLine &line) {
-        line.setText(summary.isEmpty() ? QString() : summary + QStringLiteral(" \u2014 Details"), QStringLiteral("Details"));
-    });
-}
-
 void MainViewController::showProgress(bool shown) const
 {
     withControl(m_progressIndicator, [&](ProgressIndicator &indicator) {
@@ -153,52 +138,4 @@ void MainViewController::showProgress(bool shown) const
             indicator.stopAnimation();
     });
     withControl(m_stopButton, [&](RunControl &stop) { stop.setAvailable(shown); });
-}
-
-std::shared_ptr<Run> MainViewController::beginRun(Run::Kind kind, quint64 addresses)
-{
-    requireMainThread("MainViewController::beginRun");
-    m_run = std::make_shared<Run>(kind, addresses);
-    if (kind == Run::Kind::Scan)
-        m_latestScan = m_run;
-    return m_run;
-}
-
-void MainViewController::completeRun(const std::shared_ptr<Run> &run)
-{
-    requireMainThread("MainViewController::completeRun");
-    if (m_run == run)
-        finishRun(false);
-}
-
-void MainViewController::finishRun(bool stopped)
-{
-    requireMainThread("MainViewController::finishRun");
-    if (!m_run)
-        return;
-    const std::shared_ptr<Run> run = std::move(m_run);
-    // How far it got is counted before the stop, which ends what is in flight as it goes.
-    const quint64 probed = run->probed();
-    run->stop();
-    if (run->kind() == Run::Kind::Scan) {
-        if (stopped)
-            logLine(lcScan, "Scan stopped after %@ of %@ addresses", groupedNumber(probed),
-                    groupedNumber(run->addresses()));
-        scanStopped();
-    } else {
-        if (stopped)
-            logLine(lcDiscovery, "Discovery stopped after %lu answers", std::size_t(run->answers()));
-        discoveryStopped();
-        if (run->report())
-            showReport(run->report()->copy());
-    }
-    recordInHistory(stopped);
-    if (stopped)
-        reloadTable();
-    else
-        pruneToFoundDevices();
-    showProgress(false);
-    showHistoryStatus();
-    if (m_runFinished)
-        m_runFinished();
 }

@@ -1,4 +1,4 @@
-#include "model/devicewatch.h"
+#include "history/devicewatch.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -56,7 +56,7 @@ QList<WatchEvent> DeviceWatch::update(const DeviceList &found)
         seen.insert(mac);
         const auto present = m_present.constFind(mac);
         if (present != m_present.cend()) {
-            if (!address.isEmpty() && !present->address.isEmpty() && address != present->address)
+            if (hasMoved(present->address, address))
                 events.append({WatchEvent::Kind::Moved, device, present->address});
         } else if (m_missing.remove(mac)) {
             events.append({WatchEvent::Kind::Back, device, {}});

@@ -1,8 +1,6 @@
-#include "model/historystatustext.h"
+#include "history/historystatustext.h"
 
-#include "model/scanprogresstext.h"
-
-#include <QLocale>
+#include "platform/englishtext.h"
 
 QString historyStatusText(qsizetype deviceCount, const DeviceChanges &changes, const QDateTime &now)
 {
@@ -20,12 +18,4 @@ QString historyStatusText(qsizetype deviceCount, const DeviceChanges &changes, c
             text += separator + groupedNumber(quint64(count)) + u' ' + QLatin1StringView(name);
     }
     return text + QStringLiteral(" since ") + shortTimeText(changes.since, now);
-}
-
-QString shortTimeText(const QDateTime &time, const QDateTime &now)
-{
-    static const QLocale english(QLocale::English, QLocale::UnitedStates);
-    const QDateTime local = time.toLocalTime();
-    const bool thisYear = local.date().year() == now.toLocalTime().date().year();
-    return english.toString(local, thisYear ? QStringLiteral("d MMM HH:mm") : QStringLiteral("d MMM yyyy HH:mm"));
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/devicehistory.h"
+#include "history/devicehistory.h"
 
 // The differences between two device lists saved earlier, the devices matched by MAC
 // address. Pure, any thread.

@@ -7,24 +7,29 @@
 #include <memory>
 #include <stop_token>
 
-class ReportInProgress;
+class ProbeSink;
 
 // One discovery run, range scan or lone probe: what belongs to it and to nothing else. Its
 // background work holds it and hands its stop token down by value; once the run is
 // stopped, which it is at its end too, that work starts nothing new, its requests and
 // look-ups are cancelled, and whatever of it comes late (a completion, a look-up, a count)
 // finds it stopped and reaches nothing. The controller keeps the run in progress, and ends
-// it in one place (finishRun). Any thread, except where a member says otherwise.
+// it in one place. Any thread, except where a member says otherwise.
 class Run final {
 public:
     enum class Kind { Discovery, Scan, Probe };
 
-    // A scan gives the number of addresses in its range.
-    explicit Run(Kind kind, quint64 addresses = 0) : m_kind(kind), m_addresses(addresses) {}
+    // The run's probes hand their records to `sink`, which the run does not keep alive; a
+    // scan gives the number of addresses in its ranges.
+    explicit Run(Kind kind, std::weak_ptr<ProbeSink> sink = {}, quint64 addresses = 0)
+        : m_kind(kind), m_sink(std::move(sink)), m_addresses(addresses)
+    {
+    }
     Run(const Run &) = delete;
     Run &operator=(const Run &) = delete;
 
     Kind kind() const { return m_kind; }
+    const std::weak_ptr<ProbeSink> &sink() const { return m_sink; }
     std::stop_token stopToken() const { return m_stop.get_token(); }
     bool isStopped() const { return m_stop.stop_requested(); }
     // Stops the run's work, once; later calls do nothing.
@@ -39,16 +44,11 @@ public:
     quint64 answers() const { return m_answers; }
     void noteAnswer() { ++m_answers; }
 
-    // A discovery run's report, which its task fills; null for other runs. Set before the
-    // run's work starts.
-    const std::shared_ptr<ReportInProgress> &report() const { return m_report; }
-    void setReport(std::shared_ptr<ReportInProgress> report) { m_report = std::move(report); }
-
 private:
     const Kind m_kind;
+    const std::weak_ptr<ProbeSink> m_sink;
     const quint64 m_addresses;
     std::stop_source m_stop;
     const std::shared_ptr<DispatchGroup> m_group = std::make_shared<DispatchGroup>();
     quint64 m_answers = 0;
-    std::shared_ptr<ReportInProgress> m_report;
 };

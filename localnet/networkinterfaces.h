@@ -1,13 +1,7 @@
 #pragma once
 
-#include <QByteArrayView>
 #include <QList>
 #include <QString>
-
-#include <netinet/in.h>
-
-#include <optional>
-#include <span>
 
 // One IPv4 address of a network interface, as the system lists it: an interface with two
 // addresses is listed twice.
@@ -22,15 +16,12 @@ struct NetworkInterface final {
 // This machine's interfaces that have an IPv4 address.
 QList<NetworkInterface> ipv4Interfaces();
 
+// "192.168.7.2": an address in host byte order, as people write it.
+QString dottedQuad(quint32 address);
+
 // The interfaces a broadcast goes out of: up, not loopback and able to broadcast, each
 // once however many addresses it has, in the order listed.
 QList<unsigned> broadcastInterfaces(const QList<NetworkInterface> &interfaces);
-
-// Sends one datagram to `to` out of the interface with this index, whatever the routing
-// table says (so a limited broadcast leaves without a default route, and through every
-// network); 0 leaves the choice to the routing table. False with errno set on failure.
-// The one place that knows how this platform picks the outgoing interface.
-bool sendThroughInterface(int fd, QByteArrayView datagram, const sockaddr_in &to, unsigned interfaceIndex);
 
 // Where an address lies as seen from this computer, judged from its interfaces alone: pure
 // functions over a list the caller passes, so any list can be judged.
@@ -62,20 +53,3 @@ struct LocalRange final {
 // so that no choice asks for more than 65,536 addresses; a /32 holds only the computer
 // itself and is left out.
 QList<LocalRange> localScanRanges(const QList<NetworkInterface> &interfaces);
-
-// Receiving with the interface a datagram came in on, which a reply to a broadcast does not
-// otherwise tell.
-
-// Asks the system to give each datagram read from `fd` its arriving interface. False with
-// errno set on failure.
-bool enableArrivalInterface(int fd);
-
-struct ReceivedDatagram final {
-    qsizetype size = 0; // the bytes put in the buffer; the rest of a longer datagram is gone
-    sockaddr_in from{};
-    unsigned interfaceIndex = 0; // 0 when the system did not say
-};
-
-// Reads one datagram into `buffer` as recvfrom() would, blocking as the socket does.
-// Nothing, with errno set, when the receive failed or timed out.
-std::optional<ReceivedDatagram> receiveWithInterface(int fd, std::span<char> buffer);

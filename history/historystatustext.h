@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/devicehistory.h"
+#include "history/devicehistory.h"
 
 #include <QDateTime>
 #include <QString>
@@ -11,7 +11,3 @@
 // with (no completed run in the history yet, or no history). `now` says which year is this
 // one.
 QString historyStatusText(qsizetype deviceCount, const DeviceChanges &changes, const QDateTime &now);
-
-// "8 Dec 09:14" in local time, "8 Dec 2025 09:14" in a year other than now's; English month
-// names whatever the user's locale, as the sentences around them are English.
-QString shortTimeText(const QDateTime &time, const QDateTime &now);

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "model/devicediff.h"
-#include "model/devicehistory.h"
+#include "history/devicediff.h"
+#include "history/devicehistory.h"
 
 #include <QByteArray>
 #include <QString>

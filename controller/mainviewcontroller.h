@@ -1,0 +1,247 @@
+#pragma once
+
+#include "discovery/discoveryreport.h"
+#include "history/devicehistory.h"
+#include "model/devicelist.h"
+#include "platform/controls.h"
+#include "platform/resolver.h"
+#include "probes/probesink.h"
+#include "probes/run.h"
+#include "scan/iprange.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+// The one controller of the tool: the owner of every list of devices, the discovering flag,
+// the run in progress and the weak references to the window's controls. It starts every
+// run and ends it; what a run does in the background lives in discovery/, scan/ and
+// probes/, which report back through the Run and the callbacks it gives them. The window and
+// the command line drive it through the operations below. Unless an operation says
+// otherwise, it runs on the main thread, which is the only thread that reads or changes the
+// lists, the flag and the controls. Made and held by std::shared_ptr: a run's background
+// task holds the controller until it ends. Each section names the file that defines it.
+//
+// Some names are older than the protocols' present names, and stay: xpicoDevices, the
+// records of the gateways' (XPico) "/getdata.json"; vudiduDevices, those of the Corva
+// devices' "/info".
+class MainViewController final : public std::enable_shared_from_this<MainViewController>,
+                                 public TableViewDataSource,
+                                 public TableViewDelegate,
+                                 public ProbeSink {
+public:
+    // Builds the model-name table. Each discovery broadcast goes once to broadcastAddress
+    // (tests pass a loopback address, the user one with --broadcast); when it is empty, to
+    // 255.255.255.255 out of every interface that can broadcast, as the tool does. Name
+    // look-ups go through the resolver.
+    explicit MainViewController(QString broadcastAddress, std::shared_ptr<Resolver> resolver = systemResolver());
+    MainViewController(const MainViewController &) = delete;
+    MainViewController &operator=(const MainViewController &) = delete;
+
+    // Creates the view's controls, connects them to this controller's control references
+    // and returns the view, a widget of the window's toolkit. Without one the controller
+    // runs headless.
+    using ViewLoader = std::function<QObject *(MainViewController &)>;
+    void setViewLoader(ViewLoader loader) { m_viewLoader = std::move(loader); }
+    // The view, loaded on the first request: the lists start empty, the table is wired and
+    // the range text box shows the remembered range.
+    QObject *view();
+
+    // --- The device list: controller/mainviewcontroller.cpp -------------------------------
+
+    // Appends a record to devices and, when it passes the search, to filteredDevices. No
+    // duplicate check and no table reload.
+    void addDevice(const Device &device);
+    // The search field's action: the text becomes the filter, the rows are searched anew
+    // in the order of adding, and the table reloads.
+    void search(const QString &text);
+    // Sorts the rows by the table's present sort descriptors and reloads the table.
+    void tableViewSortDescriptorsDidChange() override;
+    qsizetype numberOfRowsInTableView() const override { return m_filteredDevices.size(); }
+    // A probe's merge step (see ProbeSink).
+    bool addIfNew(const Device &record, ProbeKind kind) override;
+    // The end of a run: keeps in filteredDevices and devices, in order, the records of the
+    // devices that a found list holds, then reloads the table.
+    void pruneToFoundDevices();
+
+    // --- Runs: controller/runs.cpp ---------------------------------------------------------
+
+    // Starts a discovery run unless a run is in progress: both broadcasts, each followed by
+    // probing its responders one by one, then the run's end.
+    void startDiscovery();
+    void discoveryStopped();
+    // The local UDP port both discovery sockets are bound to (0: one the system picks), so
+    // that a firewall can let the replies in. Set before the first run.
+    void setReplyPort(quint16 port) { m_replyPort = port; }
+    // What the latest discovery run sent and heard, and why each responder that answered is
+    // not listed; nothing before the first discovery run's end.
+    const std::optional<DiscoveryReport> &latestReport() const { return m_latestReport; }
+
+    // Scans the range typed in the range text box unless a run is in progress; marks the
+    // text orange when it cannot be expanded.
+    void startIPRangeScan();
+    // Scans the range unless a run is in progress, and remembers it in LastScanAddress; false
+    // when it cannot be expanded (as the log says) or a run is in progress.
+    bool scanRange(const QString &expression);
+    // Scans each of the computer's own networks (up, not loopback; one wider than a /16 as
+    // the /24 around the computer's address) in turn, as one run, unless a run is in
+    // progress; LastScanAddress is left alone. False when there is no such network.
+    bool startLocalNetworksScan();
+    void scanStopped();
+    // How far the latest range scan has come: probes ended of the addresses in its range,
+    // and the records found. Nothing before the first scan; kept once the scan has ended,
+    // until the next.
+    struct ScanProgress {
+        quint64 probed = 0;
+        quint64 total = 0;
+        quint64 found = 0;
+        bool finished = false;
+    };
+    std::optional<ScanProgress> scanProgress() const;
+
+    // Asks one address for its details, as a run of its own, unless a run is in progress.
+    void startProbe(const QString &address);
+
+    // Ends the run in progress, if any: the one place where every run ends, completed or
+    // stopped. The run is stopped, so whatever of it is still under way winds down and
+    // reaches nothing; the kind's own step (discoveryStopped, scanStopped) puts the
+    // controls back to idle; a completed run prunes the lists to the devices that answered
+    // in it, while a stopped one, which did not ask every device, logs how far it got and
+    // keeps them; the run is recorded in the history, the table reloads, the busy indicator
+    // hides, and the run-finished handler is called.
+    void finishRun(bool stopped);
+    // Stop, Escape, Run > Stop, SIGINT and SIGTERM.
+    void stopRun() { finishRun(true); }
+    bool isRunning() const { return m_run != nullptr; }
+    bool discovering() const { return m_discovering; }
+
+    // How a run ended, as the run-finished handler hears it.
+    struct FinishedRun {
+        Run::Kind kind = Run::Kind::Discovery;
+        bool stopped = false;
+        DeviceList found; // the run's found lists, duplicates included
+    };
+    // Called on the main thread at the very end of every run: the command line waits for
+    // it. Not part of any run's own steps.
+    void setRunFinishedHandler(std::function<void(const FinishedRun &)> handler)
+    {
+        m_runFinished = std::move(handler);
+    }
+
+    // --- The device history: controller/runhistory.cpp ------------------------------------
+
+    // The file in which every run's devices are recorded, and against which new, missing
+    // and moved devices are judged (empty: none, as --no-history asks). It is read afresh
+    // at each run's end, so that another instance's runs count too.
+    void setHistoryFile(const QString &path) { m_historyFile = path; }
+    // What the latest run changed against the history: nothing before the first run's end,
+    // or without a history file.
+    const DeviceChanges &latestChanges() const { return m_latestChanges; }
+
+    // --- The window's table and actions: controller/mainviewcontroller.cpp ----------------
+
+    // A cell of the row's record: the text of columns 0 to 6, the "Open" button of column 7
+    // with the row as its tag. The host name of a device that the latest run found new is
+    // bold, one that moved is in italics.
+    TableCell tableViewCell(int column, int row) const override;
+    // No row can be selected.
+    bool selectionShouldChangeInTableView() const override { return false; }
+    void tableViewButtonPressed(int tag) override { connectToDevice(tag); }
+    // Opens "http://" followed by the row's redirectAddress in the web browser. A row that
+    // no longer exists, or a record without redirectAddress, opens nothing.
+    void connectToDevice(int row);
+    void didClickDiscoverButton() { startDiscovery(); }
+    void didClickIPRangeScanButton() { startIPRangeScan(); }
+    // What opens URLs: the desktop's default handlers in the window.
+    void setWorkspace(std::shared_ptr<Workspace> workspace) { m_workspace = std::move(workspace); }
+
+    // --- State ------------------------------------------------------------------------------
+
+    void setDiscoverButton(std::weak_ptr<PushButton> button) { m_discoverButton = std::move(button); }
+    void setIpRangeButton(std::weak_ptr<PushButton> button) { m_ipRangeButton = std::move(button); }
+    void setIpRangeTextBox(std::weak_ptr<TextField> field) { m_ipRangeTextBox = std::move(field); }
+    void setSearch(std::weak_ptr<SearchField> field) { m_search = std::move(field); }
+    void setTableView(std::weak_ptr<TableView> table) { m_tableView = std::move(table); }
+    // The Stop button: available exactly while a run is in progress.
+    void setStopButton(std::weak_ptr<RunControl> button) { m_stopButton = std::move(button); }
+    // The line under the table that counts the devices and what changed; its link names the
+    // missing devices.
+    void setHistoryLine(std::weak_ptr<InfoLine> line) { m_historyLine = std::move(line); }
+    // The line under the table that says when responders answered but are not listed; its
+    // link opens the discovery report.
+    void setReportLine(std::weak_ptr<InfoLine> line) { m_reportLine = std::move(line); }
+    void setProgressIndicator(std::weak_ptr<ProgressIndicator> indicator)
+    {
+        m_progressIndicator = std::move(indicator);
+    }
+
+    const DeviceList &xpicoDevices() const { return m_xpicoDevices; }
+    void setXpicoDevices(const DeviceList &devices) { m_xpicoDevices = devices; }
+    const DeviceList &vudiduDevices() const { return m_vudiduDevices; }
+    void setVudiduDevices(const DeviceList &devices) { m_vudiduDevices = devices; }
+    const DeviceList &devices() const { return m_devices; }
+    const DeviceList &filteredDevices() const { return m_filteredDevices; }
+
+    // The range text box's colour as the view made it, saved when the view loads.
+    void setDefaultTextColor(std::optional<Color> color) { m_defaultTextColor = color; }
+
+private:
+    // A new run, the run in progress until it ends; its background work holds it too.
+    std::shared_ptr<Run> beginRun(Run::Kind kind, quint64 addresses = 0);
+    // The end of a run whose work has completed: ends it, unless it has ended already.
+    void completeRun(const std::shared_ptr<Run> &run);
+    // A scan's run: the controls show it, and its background task walks the ranges.
+    void beginScan(QList<IpRange> ranges);
+
+    void loadView();
+    void reloadTable() const;
+    // Shows or hides the busy indicator, animating it while shown, and the Stop button
+    // with it: every run shows it at its start and hides it at its end or stop.
+    void showProgress(bool shown) const;
+
+    // The history's part of a run's end: judge the run's devices, then record them.
+    void recordInHistory(bool stopped);
+    void showHistoryStatus() const;
+    // Keeps the report of a discovery run that ended, and says under the table what it
+    // explains.
+    void showReport(DiscoveryReport report);
+    void markChange(const DeviceRecord &record, TableCell &cell) const;
+
+    const QString m_broadcastAddress;
+    quint16 m_replyPort = 0;
+    const std::shared_ptr<Resolver> m_resolver;
+    ViewLoader m_viewLoader;
+    std::shared_ptr<Workspace> m_workspace;
+    QPointer<QObject> m_view;
+    bool m_viewLoaded = false;
+    std::function<void(const FinishedRun &)> m_runFinished;
+
+    bool m_discovering = false;
+    std::shared_ptr<Run> m_run;              // the run in progress; null when idle
+    std::shared_ptr<ReportInProgress> m_report; // the discovery run in progress's report
+    std::shared_ptr<const Run> m_latestScan; // for the scan's progress, until the next scan
+    QString m_historyFile;
+    DeviceChanges m_latestChanges;
+    std::optional<DiscoveryReport> m_latestReport;
+    QSet<QString> m_newDevices;          // of the latest changes, by MAC address
+    QHash<QString, QString> m_movedFrom; // the same, with the address a device had before
+    std::weak_ptr<PushButton> m_discoverButton;
+    std::weak_ptr<PushButton> m_ipRangeButton;
+    std::weak_ptr<TextField> m_ipRangeTextBox;
+    std::weak_ptr<SearchField> m_search;
+    DeviceList m_xpicoDevices;
+    DeviceList m_vudiduDevices;
+    DeviceList m_devices;
+    DeviceList m_filteredDevices;
+    std::weak_ptr<TableView> m_tableView;
+    std::weak_ptr<ProgressIndicator> m_progressIndicator;
+    std::weak_ptr<RunControl> m_stopButton;
+    std::weak_ptr<InfoLine> m_historyLine;
+    std::weak_ptr<InfoLine> m_reportLine;
+    QString m_filter;
+    std::optional<Color> m_defaultTextColor;
+};

@@ -1,0 +1,239 @@
+// The runs: how the controller starts discovery runs, range scans and lone probes, hands
+// their background work to discovery/, scan/ and probes/, and ends each in one place.
+
+#include "controller/mainviewcontroller.h"
+
+#include "discovery/discoveryrun.h"
+#include "localnet/networkinterfaces.h"
+#include "platform/backgroundpool.h"
+#include "platform/englishtext.h"
+#include "platform/log.h"
+#include "platform/mainqueue.h"
+#include "platform/preferences.h"
+#include "probes/deviceprobe.h"
+#include "scan/rangeexpression.h"
+#include "scan/rangescan.h"
+
+std::shared_ptr<Run> MainViewController::beginRun(Run::Kind kind, quint64 addresses)
+{
+    requireMainThread("MainViewController::beginRun");
+    m_run = std::make_shared<Run>(kind, weak_from_this(), addresses);
+    if (kind == Run::Kind::Scan)
+        m_latestScan = m_run;
+    return m_run;
+}
+
+void MainViewController::completeRun(const std::shared_ptr<Run> &run)
+{
+    requireMainThread("MainViewController::completeRun");
+    if (m_run == run)
+        finishRun(false);
+}
+
+void MainViewController::finishRun(bool stopped)
+{
+    requireMainThread("MainViewController::finishRun");
+    if (!m_run)
+        return;
+    const std::shared_ptr<Run> run = std::move(m_run);
+    // How far it got is counted before the stop, which ends what is in flight as it goes.
+    const quint64 probed = run->probed();
+    run->stop();
+    switch (run->kind()) {
+    case Run::Kind::Scan:
+        if (stopped)
+            logLine(lcScan, "Scan stopped after %@ of %@ addresses", groupedNumber(probed),
+                    groupedNumber(run->addresses()));
+        scanStopped();
+        break;
+    case Run::Kind::Discovery:
+        if (stopped)
+            logLine(lcDiscovery, "Discovery stopped after %lu answers", std::size_t(run->answers()));
+        discoveryStopped();
+        showReport(std::exchange(m_report, nullptr)->copy());
+        break;
+    case Run::Kind::Probe:
+        break;
+    }
+    recordInHistory(stopped);
+    if (stopped)
+        reloadTable();
+    else
+        pruneToFoundDevices();
+    showProgress(false);
+    showHistoryStatus();
+    if (m_runFinished)
+        m_runFinished({run->kind(), stopped, m_vudiduDevices + m_xpicoDevices});
+}
+
+// --- Discovery ---------------------------------------------------------------------------
+
+void MainViewController::startDiscovery()
+{
+    requireMainThread("MainViewController::startDiscovery");
+    if (m_discovering)
+        return;
+    m_discovering = true;
+    const std::shared_ptr<Run> run = beginRun(Run::Kind::Discovery);
+    m_report = std::make_shared<ReportInProgress>(ipv4Interfaces(), m_replyPort);
+    showProgress(true);
+    withControl(m_discoverButton, [](PushButton &button) {
+        button.setTitle(QStringLiteral("Discovering..."));
+        button.setEnabled(false);
+    });
+    m_vudiduDevices.clear();
+    m_xpicoDevices.clear();
+
+    // Once stopped, the run has ended, and the task only winds down.
+    auto discovery = std::make_shared<DiscoveryRun>(DiscoverySetting{m_broadcastAddress, m_replyPort, m_resolver},
+                                                    run, m_report);
+    discovery->setReload([weak = weak_from_this()] {
+        if (const auto self = weak.lock())
+            self->reloadTable();
+    });
+    BackgroundPool::global().async([self = shared_from_this(), run, discovery] {
+        discovery->run();
+        if (!run->isStopped())
+            mainSync([&] { self->completeRun(run); });
+    });
+}
+
+void MainViewController::discoveryStopped()
+{
+    requireMainThread("MainViewController::discoveryStopped");
+    logLine(lcDiscovery, "Discovery Stopped");
+    m_discovering = false;
+    withControl(m_discoverButton, [](PushButton &button) {
+        button.setTitle(QStringLiteral("Discover (Local Network)"));
+        button.setEnabled(true);
+    });
+}
+
+void MainViewController::showReport(DiscoveryReport report)
+{
+    m_latestReport = std::move(report);
+    const QString summary = m_latestReport->summaryLine();
+    withControl(m_reportLine, [&](InfoLine &line) {
+        line.setText(summary.isEmpty() ? QString() : summary + QStringLiteral(" \u2014 Details"), QStringLiteral("Details"));
+    });
+}
+
+// --- The range scan ----------------------------------------------------------------------
+
+void MainViewController::startIPRangeScan()
+{
+    requireMainThread("MainViewController::startIPRangeScan");
+    if (m_discovering)
+        return;
+    QString expression;
+    withControl(m_ipRangeTextBox, [&](TextField &field) { expression = field.stringValue(); });
+    const bool scanning = scanRange(expression);
+    withControl(m_ipRangeTextBox, [&](TextField &field) {
+        if (!scanning)
+            field.setTextColor(systemOrangeColor);
+        else if (m_defaultTextColor)
+            field.setTextColor(*m_defaultTextColor);
+    });
+}
+
+bool MainViewController::scanRange(const QString &expression)
+{
+    requireMainThread("MainViewController::scanRange");
+    if (m_discovering)
+        return false;
+    // Expanded here and now, before anything else changes; the range computes its
+    // addresses as the scan walks it.
+    IpRange addresses = get_ip_range(expression);
+    if (addresses.isEmpty()) {
+        logLine(lcScan, "Unable to expand IP Range: '%@'", expression);
+        return false;
+    }
+    Preferences::standard().setValue(LastScanAddressKey, expression);
+    logLine(lcScan, "IP range expanded into %lu addresses.", std::size_t(addresses.size()));
+    beginScan({std::move(addresses)});
+    return true;
+}
+
+bool MainViewController::startLocalNetworksScan()
+{
+    requireMainThread("MainViewController::startLocalNetworksScan");
+    if (m_discovering)
+        return false;
+    QList<IpRange> ranges;
+    for (const LocalRange &network : localScanRanges(ipv4Interfaces())) {
+        IpRange addresses = get_ip_range(network.range);
+        logLine(lcScan, "IP range expanded into %lu addresses.", std::size_t(addresses.size()));
+        ranges.append(std::move(addresses));
+    }
+    if (ranges.isEmpty()) {
+        logLine(lcScan, "No network of this computer to scan: every interface is down, or loopback");
+        return false;
+    }
+    beginScan(std::move(ranges));
+    return true;
+}
+
+void MainViewController::beginScan(QList<IpRange> ranges)
+{
+    quint64 total = 0;
+    for (const IpRange &range : std::as_const(ranges))
+        total += quint64(range.size());
+    m_discovering = true;
+    // The run exists before the window first shows its progress.
+    const std::shared_ptr<Run> run = beginRun(Run::Kind::Scan, total);
+    showProgress(true);
+    withControl(m_ipRangeButton, [](PushButton &button) {
+        button.setTitle(QStringLiteral("Scanning..."));
+        button.setEnabled(false);
+    });
+    withControl(m_discoverButton, [](PushButton &button) { button.setEnabled(false); });
+    m_vudiduDevices.clear();
+    m_xpicoDevices.clear();
+    reloadTable();
+
+    // Once stopped, the run has ended, and the task only winds down.
+    BackgroundPool::global().async([self = shared_from_this(), ranges = std::move(ranges), run] {
+        scanDevices(ranges, run, self->m_resolver);
+        mainSync([&] {
+            if (!run->isStopped())
+                self->reloadTable();
+        });
+        mainSync([&] { self->completeRun(run); });
+    });
+}
+
+void MainViewController::scanStopped()
+{
+    requireMainThread("MainViewController::scanStopped");
+    m_discovering = false;
+    withControl(m_ipRangeButton, [](PushButton &button) {
+        button.setEnabled(true);
+        button.setTitle(QStringLiteral("IP Range Scan"));
+    });
+    withControl(m_discoverButton, [](PushButton &button) { button.setEnabled(true); });
+    showProgress(false);
+}
+
+std::optional<MainViewController::ScanProgress> MainViewController::scanProgress() const
+{
+    requireMainThread("MainViewController::scanProgress");
+    if (!m_latestScan)
+        return std::nullopt;
+    return ScanProgress{m_latestScan->probed(), m_latestScan->addresses(), m_latestScan->answers(),
+                        m_latestScan != m_run};
+}
+
+// --- A lone probe ------------------------------------------------------------------------
+
+void MainViewController::startProbe(const QString &address)
+{
+    requireMainThread("MainViewController::startProbe");
+    if (m_discovering || m_run)
+        return;
+    const std::shared_ptr<Run> run = beginRun(Run::Kind::Probe);
+    // The synchronous probe waits for the main thread's merge, so it runs on the pool.
+    BackgroundPool::global().async([self = shared_from_this(), run, address] {
+        getDeviceInfo(address, address, run);
+        mainSync([&] { self->completeRun(run); });
+    });
+}

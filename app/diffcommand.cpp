@@ -32,6 +32,10 @@ std::optional<DeviceList> readList(const QString &path, std::FILE *err)
 
 int runDiffCommand(const Command &command, std::FILE *out, std::FILE *err)
 {
+    if (command.files.value(0) == u"-" && command.files.value(1) == u"-") {
+        writeLine(err, QStringLiteral("-"), QStringLiteral("only one of the two lists can come from standard input"));
+        return 2;
+    }
     // Both files are read, so that one run names every file that cannot be.
     const std::optional<DeviceList> before = readList(command.files.value(0), err);
     const std::optional<DeviceList> after = readList(command.files.value(1), err);

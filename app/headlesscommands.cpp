@@ -15,8 +15,11 @@
 #include <QTimer>
 
 #include <atomic>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
@@ -31,7 +34,6 @@ std::shared_ptr<MainViewController> headlessController(const Command &command)
                               && (command.kind == Command::Kind::Discover || command.kind == Command::Kind::Scan
                                   || command.kind == Command::Kind::Watch);
     controller->setHistoryFile(keepsHistory ? DeviceHistory::defaultPath() : QString());
-    controller->setRunFinishedHandler([](const MainViewController::FinishedRun &) { QCoreApplication::quit(); });
     return controller;
 }
 
@@ -65,10 +67,51 @@ void printRun(const MainViewController &controller, const Command &command)
         print(controller.devices(), command.format, false);
         return;
     }
+    if (!controller.historyProblem().isEmpty()) {
+        std::fprintf(stderr, "devicefinder: nothing to compare with: %s\n", qPrintable(controller.historyProblem()));
+        return;
+    }
     const DeviceChanges &changes = controller.latestChanges();
     writeOut(command.format == OutputFormat::Json  ? changesAsJson(changes)
           : command.format == OutputFormat::Csv ? changesAsCsv(changes)
                                                 : changesAsTextTable(changes).toUtf8());
+}
+
+// Turns the event loop until the run in progress ends, and tells how it ended.
+MainViewController::FinishedRun waitForRun(MainViewController &controller)
+{
+    MainViewController::FinishedRun finished;
+    controller.setRunFinishedHandler([&](const MainViewController::FinishedRun &run) {
+        finished = run;
+        QCoreApplication::quit();
+    });
+    QCoreApplication::exec();
+    return finished;
+}
+
+// One line on standard error for a run that could ask nothing ("device" or "address").
+bool saidFailed(const MainViewController::FinishedRun &run, const char *what)
+{
+    if (run.failure.isEmpty())
+        return false;
+    std::fprintf(stderr, "devicefinder: no %s could be asked: %s\n", what, qPrintable(run.failure));
+    return true;
+}
+
+// Whether standard output has lost its reader: a pipe whose reader has gone reports an
+// error, a terminal that has gone a hang-up, even while nothing is written.
+bool outputHasNoReader()
+{
+    pollfd output{STDOUT_FILENO, 0, 0};
+    return poll(&output, 1, 0) == 1 && (output.revents & (POLLERR | POLLHUP));
+}
+
+// Ends the program as a closed pipe ends a writer that does not ignore SIGPIPE: quietly.
+[[noreturn]] void endForClosedOutput()
+{
+    std::signal(SIGPIPE, SIG_DFL);
+    std::raise(SIGPIPE);
+    std::_Exit(128 + SIGPIPE);
 }
 
 // The discovery report as JSON into the file, or on standard error for "-"; one line on
@@ -140,11 +183,14 @@ int runDiscoverCommand(int argc, char *argv[], const Command &command)
     const auto controller = headlessController(command);
     stopOnQuitSignals(controller);
     controller->startDiscovery();
-    QCoreApplication::exec();
-    printRun(*controller, command);
-    if (!command.reportFile.isEmpty() && controller->latestReport())
-        return writeReport(*controller->latestReport(), command.reportFile) ? 0 : 1;
-    return 0;
+    const MainViewController::FinishedRun run = waitForRun(*controller);
+    // A run that could ask nothing has no list to print; its report says what went wrong.
+    const bool failed = saidFailed(run, "device");
+    if (!failed)
+        printRun(*controller, command);
+    const bool reported = command.reportFile.isEmpty() || !controller->latestReport()
+                          || writeReport(*controller->latestReport(), command.reportFile);
+    return failed || !reported ? 1 : 0;
 }
 
 int runScanCommand(int argc, char *argv[], const Command &command)
@@ -164,11 +210,13 @@ int runScanCommand(int argc, char *argv[], const Command &command)
         QObject::connect(&progressTimer, &QTimer::timeout, &progressTimer, [&] { progressLine.update(); });
         progressTimer.start(200);
     }
-    QCoreApplication::exec();
+    const MainViewController::FinishedRun run = waitForRun(*controller);
     if (progressTimer.isActive()) {
         progressLine.update();
         finishLogStatusLine();
     }
+    if (saidFailed(run, "address"))
+        return 1;
     printRun(*controller, command);
     return 0;
 }
@@ -178,7 +226,7 @@ int runProbeCommand(int argc, char *argv[], const Command &command)
     QCoreApplication app(argc, argv);
     const auto controller = headlessController(command);
     controller->startProbe(command.argument);
-    QCoreApplication::exec();
+    waitForRun(*controller);
     print(controller->devices(), command.format, true);
     return controller->devices().isEmpty() ? 1 : 0;
 }
@@ -188,13 +236,17 @@ int runWatchCommand(int argc, char *argv[], const Command &command)
     QCoreApplication app(argc, argv);
     const auto controller = headlessController(command);
     stopOnQuitSignals(controller);
-    DeviceWatch watch = command.noHistory ? DeviceWatch() : DeviceWatch(DeviceHistory::load(DeviceHistory::defaultPath()));
+    const LoadedHistory history = command.noHistory ? LoadedHistory() : DeviceHistory::load(DeviceHistory::defaultPath());
+    DeviceWatch watch = history.usable ? DeviceWatch(history.history) : DeviceWatch();
     // Runs start `every` seconds apart, the next one at once when a run took longer.
     const std::chrono::seconds every(command.everySeconds);
     QTimer next;
     next.setSingleShot(true);
     QElapsedTimer sinceStart;
+    // Nobody reading is a reason to stop broadcasting, even with nothing to write.
     QObject::connect(&next, &QTimer::timeout, &next, [&] {
+        if (outputHasNoReader())
+            endForClosedOutput();
         sinceStart.start();
         controller->startDiscovery();
     });
@@ -203,11 +255,20 @@ int runWatchCommand(int argc, char *argv[], const Command &command)
             QCoreApplication::quit(); // a stopped run is not judged, nor one that a signal ends
             return;
         }
-        const QDateTime now = QDateTime::currentDateTimeUtc();
-        for (const WatchEvent &event : watch.update(run.found))
-            writeOut(watchEventLine(event, now));
-        // Each line as it happens, for whatever reads it.
-        std::fflush(stdout);
+        // A round that could ask nothing is no news of the devices: it is tried again.
+        if (!saidFailed(run, "device")) {
+            const QDateTime now = QDateTime::currentDateTimeUtc();
+            for (const WatchEvent &event : watch.update(run.found, run.askedEveryone))
+                writeOut(watchEventLine(event, now));
+        }
+        // Each line as it happens, for whatever reads it; output that cannot be written ends
+        // the command, quietly when its reader has gone.
+        if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+            if (errno == EPIPE || outputHasNoReader())
+                endForClosedOutput();
+            QCoreApplication::quit();
+            return;
+        }
         next.start(std::max(std::chrono::milliseconds(0), every - std::chrono::milliseconds(sinceStart.elapsed())));
     });
     next.start(0);

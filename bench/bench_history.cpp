@@ -39,7 +39,7 @@ void runEnd(benchmark::State &state)
     filled.save(path);
     const DeviceList run = devices(12);
     for (auto _ : state) {
-        DeviceHistory history = DeviceHistory::load(path);
+        DeviceHistory history = DeviceHistory::load(path).history;
         benchmark::DoNotOptimize(history.changes(run, true));
         history.record(run, true, QDateTime::currentDateTimeUtc());
         history.save(path);
@@ -55,7 +55,7 @@ void load(benchmark::State &state)
     filled.record(devices(state.range(0)), true, QDateTime::currentDateTimeUtc());
     filled.save(path);
     for (auto _ : state)
-        benchmark::DoNotOptimize(DeviceHistory::load(path).size());
+        benchmark::DoNotOptimize(DeviceHistory::load(path).history.size());
 }
 
 } // namespace

@@ -119,10 +119,15 @@ public:
     bool isRunning() const { return m_run != nullptr; }
     bool discovering() const { return m_discovering; }
 
-    // How a run ended, as the run-finished handler hears it.
+    // How a run ended, as the run-finished handler hears it. A run that could ask nothing
+    // (no broadcast left, no probe found a route) has failed, says why, and changed nothing
+    // in the history; one that could not ask everyone (stopped, or some broadcasts did not
+    // go out) judges nobody missing.
     struct FinishedRun {
         Run::Kind kind = Run::Kind::Discovery;
         bool stopped = false;
+        QString failure;
+        bool askedEveryone = true;
         DeviceList found; // the run's found lists, duplicates included
     };
     // Called on the main thread at the very end of every run: the command line waits for
@@ -141,6 +146,9 @@ public:
     // What the latest run changed against the history: nothing before the first run's end,
     // or without a history file.
     const DeviceChanges &latestChanges() const { return m_latestChanges; }
+    // Why the history file is not used (another kind of file, or a newer version's), which
+    // the latest run left untouched; empty when it is used or there is none.
+    const QString &historyProblem() const { return m_historyProblem; }
 
     // --- The window's table and actions: controller/mainviewcontroller.cpp ----------------
 
@@ -203,8 +211,11 @@ private:
     // with it: every run shows it at its start and hides it at its end or stop.
     void showProgress(bool shown) const;
 
-    // The history's part of a run's end: judge the run's devices, then record them.
-    void recordInHistory(bool stopped);
+    // How far the run could ask, from what its work noted.
+    FinishedRun reachOf(const Run &run, bool stopped) const;
+    // The history's part of a run's end: judge the run's devices against what it asked,
+    // then record them; a failed run changes nothing.
+    void recordInHistory(const FinishedRun &finished);
     void showHistoryStatus() const;
     // Keeps the report of a discovery run that ended, and says under the table what it
     // explains.
@@ -223,9 +234,12 @@ private:
     bool m_discovering = false;
     std::shared_ptr<Run> m_run;              // the run in progress; null when idle
     std::shared_ptr<ReportInProgress> m_report; // the discovery run in progress's report
+    QList<IpRange> m_scanRanges;                // the scan in progress's, or the latest's
     std::shared_ptr<const Run> m_latestScan; // for the scan's progress, until the next scan
     QString m_historyFile;
     DeviceChanges m_latestChanges;
+    QString m_historyProblem;
+    QString m_latestFailure; // why the latest scan could ask nothing
     std::optional<DiscoveryReport> m_latestReport;
     QSet<QString> m_newDevices;          // of the latest changes, by MAC address
     QHash<QString, QString> m_movedFrom; // the same, with the address a device had before

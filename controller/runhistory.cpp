@@ -4,23 +4,42 @@
 #include "controller/mainviewcontroller.h"
 
 #include "history/historystatustext.h"
+#include "platform/log.h"
 #include "platform/mainqueue.h"
 
-void MainViewController::recordInHistory(bool stopped)
+void MainViewController::recordInHistory(const FinishedRun &finished)
 {
     requireMainThread("MainViewController::recordInHistory");
     m_latestChanges = DeviceChanges();
     m_newDevices.clear();
     m_movedFrom.clear();
-    if (m_historyFile.isEmpty())
+    // A run that could ask nothing knows nothing of who is there: the history stays as it was.
+    if (m_historyFile.isEmpty() || !finished.failure.isEmpty())
         return;
     // Read afresh, so that the runs of another instance count too; of two instances saving
     // at once, the last one's file stays.
-    DeviceHistory history = DeviceHistory::load(m_historyFile);
-    const DeviceList found = m_vudiduDevices + m_xpicoDevices;
-    m_latestChanges = history.changes(found, !stopped);
-    history.record(found, !stopped, QDateTime::currentDateTimeUtc());
-    history.save(m_historyFile);
+    LoadedHistory loaded = DeviceHistory::load(m_historyFile);
+    if (!loaded.usable) {
+        if (m_historyProblem.isEmpty())
+            logLine(lcModel, "The device history is not used, and left as it is: %@", loaded.problem);
+        m_historyProblem = loaded.problem;
+        return;
+    }
+    m_historyProblem.clear();
+    RunScope scope;
+    if (finished.kind == Run::Kind::Scan) {
+        scope.covers = [ranges = m_scanRanges](const QString &address) {
+            return std::any_of(ranges.cbegin(), ranges.cend(), [&](const IpRange &range) { return range.contains(address); });
+        };
+    }
+    DeviceHistory &history = loaded.history;
+    m_latestChanges = history.changes(finished.found, finished.askedEveryone, scope);
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    if (history.record(finished.found, finished.askedEveryone, now, scope))
+        history.save(m_historyFile);
+    else
+        logLine(lcModel, "The clock reads %@, before the year 2000: this run is not recorded in the device history",
+                historyTimeText(now));
     // With nothing to compare with (the first run on this computer), nothing is marked.
     if (m_latestChanges.since.isValid()) {
         m_newDevices = m_latestChanges.addedIdentities();
@@ -30,7 +49,11 @@ void MainViewController::recordInHistory(bool stopped)
 
 void MainViewController::showHistoryStatus() const
 {
-    const QString text = historyStatusText(m_devices.size(), m_latestChanges, QDateTime::currentDateTime());
+    QString text = historyStatusText(m_devices.size(), m_latestChanges, QDateTime::currentDateTime());
+    if (!m_latestFailure.isEmpty())
+        text = QStringLiteral("No address could be asked: %1").arg(m_latestFailure);
+    else if (!m_historyProblem.isEmpty())
+        text += QStringLiteral(" \u00b7 the history is not used: %1").arg(m_historyProblem);
     const QString missing = m_latestChanges.since.isValid() && !m_latestChanges.missing.isEmpty()
                                 ? QStringLiteral("%1 missing").arg(m_latestChanges.missing.size())
                                 : QString();

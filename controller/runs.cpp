@@ -39,6 +39,7 @@ void MainViewController::finishRun(bool stopped)
     // How far it got is counted before the stop, which ends what is in flight as it goes.
     const quint64 probed = run->probed();
     run->stop();
+    FinishedRun finished = reachOf(*run, stopped);
     switch (run->kind()) {
     case Run::Kind::Scan:
         if (stopped)
@@ -55,7 +56,10 @@ void MainViewController::finishRun(bool stopped)
     case Run::Kind::Probe:
         break;
     }
-    recordInHistory(stopped);
+    finished.found = m_vudiduDevices + m_xpicoDevices;
+    // A failed discovery says why on the report's line, a failed scan on the history's.
+    m_latestFailure = run->kind() == Run::Kind::Scan ? finished.failure : QString();
+    recordInHistory(finished);
     if (stopped)
         reloadTable();
     else
@@ -63,7 +67,24 @@ void MainViewController::finishRun(bool stopped)
     showProgress(false);
     showHistoryStatus();
     if (m_runFinished)
-        m_runFinished({run->kind(), stopped, m_vudiduDevices + m_xpicoDevices});
+        m_runFinished(finished);
+}
+
+MainViewController::FinishedRun MainViewController::reachOf(const Run &run, bool stopped) const
+{
+    FinishedRun finished{run.kind(), stopped, {}, !stopped, {}};
+    if (stopped)
+        return finished;
+    if (run.kind() == Run::Kind::Discovery) {
+        const DiscoveryReport report = m_report->copy();
+        finished.failure = report.failure();
+        finished.askedEveryone = report.askedEverything();
+    } else if (run.kind() == Run::Kind::Scan && run.probesWithoutRoute() > 0) {
+        finished.askedEveryone = false;
+        if (run.probesWithoutRoute() == run.probesEnded())
+            finished.failure = QStringLiteral("this computer has no route to the addresses of the range");
+    }
+    return finished;
 }
 
 // --- Discovery ---------------------------------------------------------------------------
@@ -160,13 +181,16 @@ bool MainViewController::startLocalNetworksScan()
     if (m_discovering)
         return false;
     QList<IpRange> ranges;
-    for (const LocalRange &network : localScanRanges(ipv4Interfaces())) {
+    for (const LocalNetwork &network : localNetworks(ipv4Interfaces())) {
+        logLine(lcScan, "%@", network.description());
+        if (!network.isTaken())
+            continue;
         IpRange addresses = get_ip_range(network.range);
         logLine(lcScan, "IP range expanded into %lu addresses.", std::size_t(addresses.size()));
         ranges.append(std::move(addresses));
     }
     if (ranges.isEmpty()) {
-        logLine(lcScan, "No network of this computer to scan: every interface is down, or loopback");
+        logLine(lcScan, "No network of this computer to scan: every interface is down, without a carrier, or loopback");
         return false;
     }
     beginScan(std::move(ranges));
@@ -175,6 +199,7 @@ bool MainViewController::startLocalNetworksScan()
 
 void MainViewController::beginScan(QList<IpRange> ranges)
 {
+    m_scanRanges = ranges;
     quint64 total = 0;
     for (const IpRange &range : std::as_const(ranges))
         total += quint64(range.size());

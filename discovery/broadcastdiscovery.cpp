@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -112,6 +113,14 @@ std::optional<QList<ResponderEntry>> runBroadcastDiscovery(const BroadcastProtoc
         if (setting.report)
             setting.report->change(change);
     };
+    // A request that cannot go out: the perror line, and why in the report.
+    const auto failed = [&](const char *perrorText, const QString &why) {
+        const int error = errno;
+        std::perror(perrorText);
+        const QString reason = why + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error));
+        note([&](DiscoveryReport &report) { report.noteSetUpFailed(protocol.name, reason); });
+        return std::nullopt;
+    };
     const SteadyClock::time_point started = SteadyClock::now();
     logLine(lcDiscovery, protocol.starting);
 
@@ -120,15 +129,11 @@ std::optional<QList<ResponderEntry>> runBroadcastDiscovery(const BroadcastProtoc
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     const SocketCloser closer(fd);
     const int on = 1;
-    if (setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
-        std::perror(protocol.broadcastFailure);
-        return std::nullopt;
-    }
+    if (setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0)
+        return failed(protocol.broadcastFailure, QStringLiteral("the discovery socket could not be set up"));
     const timeval timeout{1, 0};
-    if (setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) < 0) {
-        std::perror(protocol.timeoutFailure);
-        return std::nullopt;
-    }
+    if (setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) < 0)
+        return failed(protocol.timeoutFailure, QStringLiteral("the discovery socket could not be set up"));
     // Which interface each reply came in on, for the report; a socket without it still works.
     enableArrivalInterface(fd);
     if (setting.replyPort != 0) {
@@ -136,13 +141,13 @@ std::optional<QList<ResponderEntry>> runBroadcastDiscovery(const BroadcastProtoc
         local.sin_family = AF_INET;
         local.sin_port = htons(setting.replyPort);
         local.sin_addr.s_addr = htonl(INADDR_ANY);
-        if (bind(fd, reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0) {
-            std::perror(protocol.bindFailure);
-            return std::nullopt;
-        }
+        if (bind(fd, reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0)
+            return failed(protocol.bindFailure, QStringLiteral("the reply port %1 could not be bound").arg(setting.replyPort));
     }
-    // With no target (no interface that can broadcast) nothing can be sent.
-    errno = ENETUNREACH;
+    if (targets.isEmpty()) {
+        errno = ENETUNREACH;
+        return failed(protocol.sendFailure, QStringLiteral("no network interface is up that can broadcast"));
+    }
     int sent = 0;
     for (const BroadcastTarget &target : targets) {
         sockaddr_in to{};
@@ -154,11 +159,18 @@ std::optional<QList<ResponderEntry>> runBroadcastDiscovery(const BroadcastProtoc
         if (addressed && sendThroughInterface(fd, protocol.request, to, target.interfaceIndex)) {
             ++sent;
             note([&](DiscoveryReport &report) { report.noteSent(protocol.name, target.interfaceIndex); });
-        } else if (targets.size() > 1)
+            continue;
+        }
+        const int error = errno;
+        if (targets.size() > 1)
             std::perror(protocol.sendFailure);
+        note([&](DiscoveryReport &report) {
+            report.noteNotSent(protocol.name, target.interfaceIndex, QString::fromLocal8Bit(std::strerror(error)));
+        });
+        errno = error;
     }
     if (sent == 0) {
-        if (targets.size() <= 1)
+        if (targets.size() == 1)
             std::perror(protocol.sendFailure);
         return std::nullopt;
     }
@@ -166,7 +178,8 @@ std::optional<QList<ResponderEntry>> runBroadcastDiscovery(const BroadcastProtoc
 
     // A stop wakes a receive that is waiting. Ends before the socket closes.
     const std::stop_callback wake(stop, [fd] { shutdown(fd, SHUT_RDWR); });
-    ReplyLookups lookups(setting.resolver, stop, setting.lookUpCap);
+    ReplyLookups lookups(setting.resolver, stop, setting.lookUpCap,
+                         setting.report ? setting.report->interfaces() : QList<NetworkInterface>());
     // Tested only between receives: a receive already waiting runs to its end. The name
     // look-ups run beside the loop, so every reply that comes in the window is read.
     const SteadyClock::time_point close = windowClose();

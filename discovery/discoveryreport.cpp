@@ -1,5 +1,7 @@
 #include "discovery/discoveryreport.h"
 
+#include "platform/englishtext.h"
+
 #include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -12,26 +14,24 @@
 
 namespace {
 
-// What explains an entry best: the place of its address, when that kept its probe from any
-// answer.
+// What explains an entry best: the place of its address, when that is on none of the
+// computer's networks.
 std::optional<ResponderPlace> explainingPlace(const DiscoveryReport::Unlisted &entry)
 {
-    if (entry.place == ResponderPlace::OnNetwork || !entry.probe || entry.probe->kind != ProbeOutcome::Kind::NoAnswer)
+    if (entry.place == ResponderPlace::OnNetwork)
         return std::nullopt;
     return entry.place;
 }
 
-QString reasonName(const DiscoveryReport::Unlisted &entry)
+QString probeName(const ProbeOutcome &outcome)
 {
-    if (const std::optional<ResponderPlace> place = explainingPlace(entry))
-        return *place == ResponderPlace::LinkLocal ? QStringLiteral("link-local") : QStringLiteral("off-network");
-    if (!entry.probe)
-        return QStringLiteral("not-probed");
-    switch (entry.probe->kind) {
+    switch (outcome.kind) {
     case ProbeOutcome::Kind::NoAnswer:
         return QStringLiteral("no-answer");
     case ProbeOutcome::Kind::Refused:
         return QStringLiteral("refused");
+    case ProbeOutcome::Kind::NoRoute:
+        return QStringLiteral("no-route");
     case ProbeOutcome::Kind::HttpStatus:
         return QStringLiteral("http-status");
     case ProbeOutcome::Kind::NotJson:
@@ -43,6 +43,18 @@ QString reasonName(const DiscoveryReport::Unlisted &entry)
         break;
     }
     return QStringLiteral("not-probed");
+}
+
+QString reasonName(const DiscoveryReport::Unlisted &entry)
+{
+    if (const std::optional<ResponderPlace> place = explainingPlace(entry))
+        return *place == ResponderPlace::LinkLocal ? QStringLiteral("link-local") : QStringLiteral("off-network");
+    return entry.probe ? probeName(*entry.probe) : QStringLiteral("not-probed");
+}
+
+QJsonValue textOrNull(const QString &text)
+{
+    return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text);
 }
 
 bool isHttpStatus(const DiscoveryReport::Unlisted &entry)
@@ -74,8 +86,11 @@ QString interfaceText(const DiscoveryReport::Interface *interface)
 QString protocolText(const DiscoveryReport::Interface &interface, DiscoveryProtocol protocol)
 {
     const auto k = std::size_t(protocol);
+    const QString sent = interface.sent[k]                   ? QStringLiteral("sent")
+                         : interface.sendError[k].isEmpty() ? QStringLiteral("not sent")
+                                                            : QStringLiteral("not sent (%1)").arg(interface.sendError[k]);
     return QStringLiteral("%1 %2, %3 %4, %5 bad")
-        .arg(protocolTitle(protocol), interface.sent[k] ? QStringLiteral("sent") : QStringLiteral("not sent"))
+        .arg(protocolTitle(protocol), sent)
         .arg(interface.replies[k])
         .arg(interface.replies[k] == 1 ? QStringLiteral("reply") : QStringLiteral("replies"))
         .arg(interface.bad[k]);
@@ -102,6 +117,44 @@ void DiscoveryReport::noteSent(DiscoveryProtocol protocol, unsigned interfaceInd
     interfaceEntry(interfaceIndex).sent[std::size_t(protocol)] = true;
 }
 
+void DiscoveryReport::noteNotSent(DiscoveryProtocol protocol, unsigned interfaceIndex, const QString &error)
+{
+    interfaceEntry(interfaceIndex).sendError[std::size_t(protocol)] = error;
+}
+
+void DiscoveryReport::noteSetUpFailed(DiscoveryProtocol protocol, const QString &why)
+{
+    m_setUpFailure[std::size_t(protocol)] = why;
+}
+
+QString DiscoveryReport::failure() const
+{
+    QString sendError;
+    for (const Interface &interface : m_interfaces) {
+        if (interface.sent[0] || interface.sent[1])
+            return {};
+        for (const QString &error : interface.sendError) {
+            if (sendError.isEmpty())
+                sendError = error;
+        }
+    }
+    for (const QString &why : m_setUpFailure) {
+        if (!why.isEmpty())
+            return why;
+    }
+    return sendError.isEmpty() ? QString() : QStringLiteral("no request could be sent: ") + sendError;
+}
+
+bool DiscoveryReport::askedEverything() const
+{
+    const auto none = [](const std::array<QString, 2> &texts) {
+        return std::all_of(texts.cbegin(), texts.cend(), [](const QString &text) { return text.isEmpty(); });
+    };
+    return none(m_setUpFailure)
+           && std::all_of(m_interfaces.cbegin(), m_interfaces.cend(),
+                          [&](const Interface &interface) { return none(interface.sendError); });
+}
+
 void DiscoveryReport::noteReply(DiscoveryProtocol protocol, unsigned interfaceIndex, bool valid)
 {
     Interface &interface = interfaceEntry(interfaceIndex);
@@ -114,11 +167,11 @@ void DiscoveryReport::noteResponder(DiscoveryProtocol protocol, const QString &a
 {
     bool ok = false;
     const quint32 value = QHostAddress(address).toIPv4Address(&ok);
-    if (!ok || findUnlisted(protocol, value) != m_unlisted.end())
+    if (!ok || m_listed.contains(value) || findUnlisted(protocol, value) != m_unlisted.end())
         return;
     qsizetype &tracked = m_tracked[std::size_t(protocol)];
     if (tracked >= maxTracked) {
-        ++m_untracked;
+        m_beyondTracking = true;
         return;
     }
     ++tracked;
@@ -129,12 +182,15 @@ void DiscoveryReport::noteResponder(DiscoveryProtocol protocol, const QString &a
 
 void DiscoveryReport::noteProbed(DiscoveryProtocol protocol, const QString &address, const ProbeOutcome &outcome)
 {
-    const auto entry = findUnlisted(protocol, QHostAddress(address).toIPv4Address());
-    if (entry == m_unlisted.end() || outcome.kind == ProbeOutcome::Kind::Stopped)
+    const quint32 value = QHostAddress(address).toIPv4Address();
+    if (outcome.kind == ProbeOutcome::Kind::Listed) {
+        // Listed by one probe, a device is listed: the other's failure tells nothing.
+        m_listed.insert(value);
+        m_unlisted.removeIf([value](const Unlisted &entry) { return entry.address == value; });
         return;
-    if (outcome.kind == ProbeOutcome::Kind::Listed)
-        m_unlisted.erase(entry);
-    else
+    }
+    const auto entry = findUnlisted(protocol, value);
+    if (entry != m_unlisted.end() && outcome.kind != ProbeOutcome::Kind::Stopped)
         entry->probe = outcome;
 }
 
@@ -150,7 +206,7 @@ qsizetype DiscoveryReport::unlistedDevices() const
     QSet<quint32> addresses;
     for (const Unlisted &entry : m_unlisted)
         addresses.insert(entry.address);
-    return addresses.size() + m_untracked;
+    return addresses.size();
 }
 
 DiscoveryReport::Interface &DiscoveryReport::interfaceEntry(unsigned index)
@@ -191,6 +247,8 @@ QByteArray DiscoveryReport::toJson() const
             {QStringLiteral("sent"), perProtocol(interface.sent)},
             {QStringLiteral("replies"), perProtocol(interface.replies)},
             {QStringLiteral("bad"), perProtocol(interface.bad)},
+            {QStringLiteral("sendError"), perProtocol(std::array<QJsonValue, 2>{textOrNull(interface.sendError[0]),
+                                                                                  textOrNull(interface.sendError[1])})},
         });
     }
     QJsonArray unlisted;
@@ -202,6 +260,9 @@ QByteArray DiscoveryReport::toJson() const
             {QStringLiteral("interface"), interface ? interface->name : QString()},
             {QStringLiteral("reason"), reasonName(entry)},
         };
+        // Where the address explains it, how the probe ended stands beside it.
+        if (explainingPlace(entry) && entry.probe)
+            object.insert(QStringLiteral("probe"), probeName(*entry.probe));
         if (isHttpStatus(entry))
             object.insert(QStringLiteral("status"), entry.probe->status);
         unlisted.append(object);
@@ -210,8 +271,11 @@ QByteArray DiscoveryReport::toJson() const
         {QStringLiteral("interfaces"), interfaces},
         {QStringLiteral("unlisted"), unlisted},
         {QStringLiteral("unlistedNotShown"), qint64(unlistedNotShown())},
+        {QStringLiteral("unlistedDevices"), qint64(unlistedDevices())},
+        {QStringLiteral("unlistedBeyondTracking"), m_beyondTracking},
         {QStringLiteral("replyPort"), m_replyPort != 0 ? QJsonValue(m_replyPort) : QJsonValue()},
         {QStringLiteral("hint"), m_hint},
+        {QStringLiteral("failure"), textOrNull(failure())},
     };
     return QJsonDocument(report).toJson(QJsonDocument::Indented);
 }
@@ -247,6 +311,8 @@ QString DiscoveryReport::unlistedText(const Unlisted &entry) const
     case ProbeOutcome::Kind::Refused:
         return answered + QStringLiteral("refused the connection when asked for its details over HTTP (port 80): its "
                                          "web server may be turned off.");
+    case ProbeOutcome::Kind::NoRoute:
+        return answered + QStringLiteral("could not be asked for its details: this computer has no route to it.");
     case ProbeOutcome::Kind::HttpStatus:
         return answered
                + QStringLiteral("gave HTTP status %1 instead of its details when asked for them.").arg(entry.probe->status);
@@ -284,6 +350,8 @@ QString DiscoveryReport::toText() const
     paragraphs.append(m_replyPort != 0
                           ? QStringLiteral("Replies were awaited on UDP port %1.").arg(m_replyPort)
                           : QStringLiteral("Replies were awaited on a UDP port the system picked for each broadcast."));
+    if (const QString why = failure(); !why.isEmpty())
+        paragraphs.append(QStringLiteral("No device could be asked: %1.").arg(why));
     if (m_hint)
         paragraphs.append(QString::fromLatin1(noDeviceAnsweredHint) + u'.');
     if (!m_unlisted.isEmpty())
@@ -300,10 +368,14 @@ QString DiscoveryReport::toText() const
 
 QString DiscoveryReport::summaryLine() const
 {
+    if (const QString why = failure(); !why.isEmpty())
+        return QStringLiteral("No device could be asked: %1").arg(why);
     const qsizetype count = unlistedDevices();
+    if (m_beyondTracking)
+        return QStringLiteral("At least %1 devices answered but are not listed").arg(groupedNumber(quint64(count)));
     if (count == 1)
         return QStringLiteral("1 device answered but is not listed");
     if (count > 1)
-        return QStringLiteral("%1 devices answered but are not listed").arg(count);
+        return QStringLiteral("%1 devices answered but are not listed").arg(groupedNumber(quint64(count)));
     return m_hint ? QStringLiteral("No device answered the discovery broadcasts") : QString();
 }

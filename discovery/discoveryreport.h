@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QSet>
 #include <QString>
 
 #include <array>
@@ -39,14 +40,14 @@ public:
         quint32 address = 0;
         int prefixLength = 0;
         std::array<bool, 2> sent{};
+        std::array<QString, 2> sendError{}; // why a request could not leave by it
         std::array<int, 2> replies{}; // every datagram that came in on it
         std::array<int, 2> bad{};     // those of them that failed the reply check
     };
 
     // A responder that answered and is not listed. Its reason: an address on none of the
-    // computer's networks when its probe got no answer at all (one that got any answer, a
-    // refusal, a status or a body, was reached by a router and is told as it happened), else
-    // how its probe ended, else that it was not probed.
+    // computer's networks (off-network, link-local), whatever its probe got, which stands
+    // beside it as detail; else how its probe ended; else that it was not probed.
     struct Unlisted final {
         quint32 address = 0;
         DiscoveryProtocol protocol = DiscoveryProtocol::Corva;
@@ -61,35 +62,50 @@ public:
     // when the system picks one for each broadcast.
     DiscoveryReport(const QList<NetworkInterface> &interfaces, quint16 replyPort);
 
-    // A request that left by this interface (0: where the routing table sent it).
+    // A request that left by this interface (0: where the routing table sent it), or could
+    // not, with the system's word for why.
     void noteSent(DiscoveryProtocol protocol, unsigned interfaceIndex);
+    void noteNotSent(DiscoveryProtocol protocol, unsigned interfaceIndex, const QString &error);
+    // A broadcast that could not be made at all: its socket, its reply port, no interface.
+    void noteSetUpFailed(DiscoveryProtocol protocol, const QString &why);
     // A datagram that came in on this interface, and whether it passed the reply check.
     void noteReply(DiscoveryProtocol protocol, unsigned interfaceIndex, bool valid);
     // A responder (a dotted-quad address) about to be probed: until its probe ends, it is
     // one that was not probed. Repeats of an address for one protocol are kept once.
     void noteResponder(DiscoveryProtocol protocol, const QString &address, unsigned interfaceIndex);
-    // How its probe ended: a listed responder leaves the report, and a stopped probe leaves
-    // it not probed.
+    // How its probe ended: a responder listed by either probe leaves the report for good,
+    // and a stopped probe leaves it not probed.
     void noteProbed(DiscoveryProtocol protocol, const QString &address, const ProbeOutcome &outcome);
     // Whether the run told that no device answered either broadcast.
     void setHint(bool applied) { m_hint = applied; }
 
     const QList<Interface> &interfaces() const { return m_interfaces; }
-    // The first maxUnlisted responders not listed, and how many more there are.
+    // The first maxUnlisted responders not listed, and how many more entries there are.
     QList<Unlisted> unlisted() const { return m_unlisted.mid(0, maxUnlisted); }
-    qsizetype unlistedNotShown() const { return m_unlisted.size() - unlisted().size() + m_untracked; }
+    qsizetype unlistedNotShown() const { return m_unlisted.size() - unlisted().size(); }
     bool hint() const { return m_hint; }
     quint16 replyPort() const { return m_replyPort; }
-    // The devices not listed: each address once, and those past the cap.
+    // The devices not listed, each source address once: exactly, unless more responders
+    // answered than the report keeps track of, when it is the least there are.
     qsizetype unlistedDevices() const;
+    bool unlistedBeyondTracking() const { return m_beyondTracking; }
 
-    // {"interfaces": [...], "unlisted": [...], "unlistedNotShown", "replyPort" (null when
-    // the system picked it), "hint"}, indented, ending in a newline.
+    // Why the run could ask no device at all: no request left by any interface. Empty when one
+    // did.
+    QString failure() const;
+    // Whether every request the run meant to send left: a run that could not send some asks
+    // only part of the devices.
+    bool askedEverything() const;
+
+    // {"interfaces": [...], "unlisted": [...], "unlistedNotShown", "unlistedDevices",
+    // "unlistedBeyondTracking", "replyPort" (null when the system picked it), "hint",
+    // "failure" (null when something was sent)}, indented, ending in a newline.
     QByteArray toJson() const;
     // The report in plain words, one paragraph per responder not listed.
     QString toText() const;
-    // The line under the table: "2 devices answered but are not listed", or that none
-    // answered; empty when there is nothing to explain. The window adds its "Details".
+    // The line under the table: that no device could be asked and why, "2 devices answered
+    // but are not listed", or that none answered; empty when there is nothing to explain. The
+    // window adds its "Details".
     QString summaryLine() const;
 
 private:
@@ -102,7 +118,9 @@ private:
     QList<Interface> m_interfaces;
     QList<Unlisted> m_unlisted;   // in the order the responders answered
     std::array<qsizetype, 2> m_tracked{}; // of m_unlisted's entries, by protocol, listed or not
-    qsizetype m_untracked = 0;    // responders beyond maxTracked, none of them probed
+    QSet<quint32> m_listed;       // addresses a probe listed
+    bool m_beyondTracking = false; // a responder answered past maxTracked
+    std::array<QString, 2> m_setUpFailure{};
     quint16 m_replyPort = 0;
     bool m_hint = false;
 };

@@ -29,7 +29,9 @@ void DiscoveryRun::run()
     const std::optional<QList<ResponderEntry>> xpico = discoveryBrio();
     if (m_run->isStopped())
         return;
-    if ((!corva || corva->isEmpty()) && (!xpico || xpico->isEmpty())) {
+    // A run that sent nothing asked nobody: its report says why instead.
+    const bool sent = corva || xpico;
+    if (sent && (!corva || corva->isEmpty()) && (!xpico || xpico->isEmpty())) {
         logLine(lcDiscovery, noDeviceAnsweredHint);
         if (m_report)
             m_report->change([](DiscoveryReport &report) { report.setHint(true); });

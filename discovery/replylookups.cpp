@@ -22,8 +22,10 @@ QString hostnameOf(const QByteArray &name, const QString &address)
 
 } // namespace
 
-ReplyLookups::ReplyLookups(std::shared_ptr<Resolver> resolver, std::stop_token run, qsizetype cap)
-    : m_resolver(std::move(resolver)), m_cap(cap), m_giveUpOnStop(std::move(run), GiveUp{&m_owner})
+ReplyLookups::ReplyLookups(std::shared_ptr<Resolver> resolver, std::stop_token run, qsizetype cap,
+                           QList<NetworkInterface> interfaces)
+    : m_resolver(std::move(resolver)), m_cap(cap), m_interfaces(std::move(interfaces)),
+      m_giveUpOnStop(std::move(run), GiveUp{&m_owner})
 {
 }
 
@@ -41,9 +43,23 @@ void ReplyLookups::add(quint32 address, unsigned interfaceIndex)
     auto lookup = std::make_shared<Lookup>();
     lookup->text = QHostAddress(address).toString();
     m_replies.append({lookup, interfaceIndex});
-    if (m_byAddress.size() >= m_cap)
-        return; // beyond the responders a run probes: nobody needs its name
-    m_byAddress.insert(address, lookup);
+    // Beyond the responders a run probes, nobody needs a name.
+    if (!m_interfaces.isEmpty() && !isOnAnyNetwork(address, m_interfaces)) {
+        if (m_offNetwork.size() < m_cap) {
+            m_byAddress.insert(address, lookup);
+            m_offNetwork.append({address, lookup});
+        }
+    } else if (m_started < m_cap) {
+        m_byAddress.insert(address, lookup);
+        startLookUp(address, lookup);
+    }
+}
+
+void ReplyLookups::startLookUp(quint32 address, const std::shared_ptr<Lookup> &lookup)
+{
+    if (m_started >= m_cap)
+        return;
+    ++m_started;
     {
         const std::lock_guard lock(m_shared->mutex);
         ++m_shared->pending;
@@ -65,6 +81,9 @@ void ReplyLookups::add(quint32 address, unsigned interfaceIndex)
 
 QList<ResponderEntry> ReplyLookups::entries(std::chrono::steady_clock::time_point deadline)
 {
+    for (const auto &[address, lookup] : std::as_const(m_offNetwork))
+        startLookUp(address, lookup);
+    m_offNetwork.clear();
     std::unique_lock lock(m_shared->mutex);
     m_shared->answered.wait_until(lock, m_owner.get_token(), deadline, [this] { return m_shared->pending == 0; });
     const bool stopped = m_owner.stop_requested();

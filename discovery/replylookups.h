@@ -1,6 +1,7 @@
 #pragma once
 
 #include "discovery/responderentry.h"
+#include "localnet/networkinterfaces.h"
 #include "platform/resolver.h"
 
 #include <QHash>
@@ -16,12 +17,16 @@
 // the look-up pool, so that a slow name server never keeps the loop from reading the
 // replies waiting in the socket. They are the run's: at most `cap` addresses are looked
 // up (an address that answers again shares its first look-up; any further address goes
-// without), and they are given up when the run stops or once the entries are taken.
+// without), and they are given up when the run stops or once the entries are taken. The
+// budget goes to the responders on the computer's own networks first: one on none of
+// `interfaces` is looked up only once the receive window has closed, with what is left, so
+// that forged replies from elsewhere cannot use it up.
 //
 // One discovery thread adds replies and takes the entries; the look-ups run on the pool.
 class ReplyLookups final {
 public:
-    ReplyLookups(std::shared_ptr<Resolver> resolver, std::stop_token run, qsizetype cap);
+    ReplyLookups(std::shared_ptr<Resolver> resolver, std::stop_token run, qsizetype cap,
+                 QList<NetworkInterface> interfaces = {});
     ReplyLookups(const ReplyLookups &) = delete;
     ReplyLookups &operator=(const ReplyLookups &) = delete;
     ~ReplyLookups();
@@ -54,8 +59,12 @@ private:
         void operator()() const { owner->request_stop(); }
     };
 
+    void startLookUp(quint32 address, const std::shared_ptr<Lookup> &lookup);
+
     const std::shared_ptr<Resolver> m_resolver;
     const qsizetype m_cap;
+    const QList<NetworkInterface> m_interfaces;
+    qsizetype m_started = 0;
     const std::shared_ptr<Shared> m_shared = std::make_shared<Shared>();
     std::stop_source m_owner; // the look-ups' owner
     std::stop_callback<GiveUp> m_giveUpOnStop;
@@ -65,4 +74,5 @@ private:
     };
     QList<Reply> m_replies; // in arrival order
     QHash<quint32, std::shared_ptr<Lookup>> m_byAddress;
+    QList<std::pair<quint32, std::shared_ptr<Lookup>>> m_offNetwork; // not looked up yet
 };

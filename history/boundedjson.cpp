@@ -4,6 +4,10 @@
 #include <QFileInfo>
 #include <QJsonParseError>
 
+#include <algorithm>
+
+#include <unistd.h>
+
 JsonSize measureJson(QByteArrayView json)
 {
     JsonSize size;
@@ -43,6 +47,29 @@ std::optional<QString> jsonSizeProblem(QByteArrayView json)
     return std::nullopt;
 }
 
+namespace {
+
+// What is left of an open file up to one byte past the bound: the size a file says may be
+// wrong (a file growing, a pipe), so the reads stop there whatever it said.
+FileBytes readBounded(QFile &file)
+{
+    QByteArray bytes;
+    constexpr qint64 chunk = 1 << 16;
+    while (bytes.size() <= maxJsonFileBytes) {
+        const QByteArray part = file.read(std::min(chunk, maxJsonFileBytes + 1 - bytes.size()));
+        if (part.isEmpty())
+            break;
+        bytes += part;
+    }
+    if (file.error() != QFileDevice::NoError)
+        return {{}, file.errorString()};
+    if (bytes.size() > maxJsonFileBytes)
+        return {{}, QStringLiteral("larger than %1 MiB").arg(maxJsonFileBytes / (1024 * 1024))};
+    return {bytes, {}};
+}
+
+} // namespace
+
 FileBytes readBoundedFile(const QString &path, bool regularOnly)
 {
     const QFileInfo info(path);
@@ -57,21 +84,15 @@ FileBytes readBoundedFile(const QString &path, bool regularOnly)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {{}, file.errorString()};
-    // The size said may be wrong (a file growing, a pipe): the reads stop one byte past the
-    // bound whatever it said.
-    QByteArray bytes;
-    constexpr qint64 chunk = 1 << 16;
-    while (bytes.size() <= maxJsonFileBytes) {
-        const QByteArray part = file.read(std::min(chunk, maxJsonFileBytes + 1 - bytes.size()));
-        if (part.isEmpty())
-            break;
-        bytes += part;
-    }
-    if (file.error() != QFileDevice::NoError)
+    return readBounded(file);
+}
+
+FileBytes readBoundedStandardInput()
+{
+    QFile file;
+    if (!file.open(STDIN_FILENO, QIODevice::ReadOnly))
         return {{}, file.errorString()};
-    if (bytes.size() > maxJsonFileBytes)
-        return {{}, QStringLiteral("larger than %1 MiB").arg(maxJsonFileBytes / (1024 * 1024))};
-    return {bytes, {}};
+    return readBounded(file);
 }
 
 ParsedJson parseBoundedJson(const QByteArray &bytes)

@@ -38,6 +38,8 @@ struct FileBytes final {
     QString problem; // empty when the bytes were read
 };
 FileBytes readBoundedFile(const QString &path, bool regularOnly);
+// The same of standard input, read until it ends or passes the bound.
+FileBytes readBoundedStandardInput();
 
 // The bytes as a JSON document within the bounds above, or why not: too large, or not
 // JSON ("truncated" when the text ends too early).

@@ -1,6 +1,7 @@
 #include "history/devicehistory.h"
 
 #include "history/boundedjson.h"
+#include "history/setaside.h"
 #include "platform/log.h"
 
 #include <QDir>
@@ -17,8 +18,13 @@
 namespace {
 
 // The file says what it is, so that a file of another kind or version is never read as one.
+// Version 1 kept one last completed run, of any kind; version 2 keeps the last completed
+// discovery apart from the last completed run.
 constexpr QStringView formatName = u"devicefinder-history";
-constexpr int formatVersion = 1;
+constexpr int formatVersion = 2;
+
+// A clock before this has never been set: nothing it says is a time to record.
+const QDateTime earliestTrustedTime(QDate(2000, 1, 1), QTime(0, 0), Qt::UTC);
 
 QByteArray compact(const QJsonObject &object)
 {
@@ -78,16 +84,32 @@ std::optional<std::pair<QString, HistoryEntry>> entryOf(const QJsonValue &value)
                                                   lastAddress.toString(), *firstSeen, *lastSeen});
 }
 
-// Puts a file that is not a history out of the way, so that the next save does not destroy
-// what a person may want to look at.
+// Puts a damaged history out of the way under a name of its own, so that the next save
+// destroys nothing a person may want to look at.
 void setAside(const QString &path, const QString &problem)
 {
-    const QString aside = path + QStringLiteral(".bad");
-    QFile::remove(aside);
-    if (QFile::rename(path, aside))
-        logLine(lcModel, "Device history %@ set aside as %@: %@", path, aside, problem);
+    const SetAside aside = setAsideFile(path);
+    if (aside.problem.isEmpty())
+        logLine(lcModel, "Device history %@ set aside as %@: %@", path, aside.path, problem);
     else
-        logLine(lcModel, "Device history %@ not read, and could not be set aside: %@", path, problem);
+        logLine(lcModel, "Device history %@ not read, and could not be set aside (%@): %@", path, aside.problem,
+                problem);
+}
+
+// The MAC addresses a run lists, each one known to the history, once.
+std::optional<QStringList> deviceList(const QJsonValue &value, const QHash<QString, HistoryEntry> &entries)
+{
+    if (!value.isArray())
+        return std::nullopt;
+    QStringList macs;
+    QSet<QString> listed;
+    for (const QJsonValue &mac : value.toArray()) {
+        if (!mac.isString() || !entries.contains(mac.toString()) || listed.contains(mac.toString()))
+            return std::nullopt;
+        listed.insert(mac.toString());
+        macs.append(mac.toString());
+    }
+    return macs;
 }
 
 } // namespace
@@ -114,18 +136,27 @@ QString DeviceHistory::defaultPath()
            + QStringLiteral("/devicefinder/history.json");
 }
 
-DeviceHistory DeviceHistory::load(const QString &path)
+LoadedHistory DeviceHistory::load(const QString &path)
 {
     const QFileInfo info(path);
     if (!info.exists() && !info.isSymLink())
         return {};
     const FileBytes file = readBoundedFile(path, true);
-    QString problem = file.problem;
-    if (problem.isEmpty()) {
-        if (std::optional<DeviceHistory> history = fromJson(file.bytes, &problem))
-            return *history;
+    HistoryReading reading;
+    if (file.problem.isEmpty())
+        reading = read(file.bytes);
+    else
+        reading.problem = file.problem;
+    switch (reading.kind) {
+    case HistoryReading::Kind::History:
+        return {*reading.history, true, {}};
+    case HistoryReading::Kind::Foreign:
+    case HistoryReading::Kind::Newer:
+        return {{}, false, QStringLiteral("%1 is %2").arg(path, reading.problem)};
+    case HistoryReading::Kind::Damaged:
+        break;
     }
-    setAside(path, problem);
+    setAside(path, reading.problem);
     return {};
 }
 
@@ -140,44 +171,49 @@ bool DeviceHistory::save(const QString &path) const
     return false;
 }
 
-std::optional<DeviceHistory> DeviceHistory::fromJson(const QByteArray &bytes, QString *problem)
+HistoryReading DeviceHistory::read(const QByteArray &bytes)
 {
-    const auto refuse = [problem](const QString &why) {
-        *problem = why;
-        return std::nullopt;
-    };
+    const auto damaged = [](const QString &why) { return HistoryReading{HistoryReading::Kind::Damaged, std::nullopt, why}; };
     const ParsedJson parsed = parseBoundedJson(bytes);
     if (!parsed.problem.isEmpty())
-        return refuse(parsed.problem);
+        return damaged(parsed.problem);
     const QJsonObject root = parsed.document.object();
-    if (root.value(u"format").toString() != formatName || root.value(u"version") != formatVersion)
-        return refuse(QStringLiteral("not a device history of this version"));
+    if (root.value(u"format").toString() != formatName)
+        return {HistoryReading::Kind::Foreign, std::nullopt, QStringLiteral("not a device history")};
+    const int version = root.value(u"version").toInt();
+    if (version > formatVersion)
+        return {HistoryReading::Kind::Newer, std::nullopt,
+                QStringLiteral("a device history of a newer version (%1) of the tool").arg(version)};
+    if (version < 1 || root.value(u"version") != version)
+        return damaged(QStringLiteral("a device history of no known version"));
     const QJsonValue devices = root.value(u"devices");
     if (!devices.isArray() || devices.toArray().size() > maxDevices)
-        return refuse(QStringLiteral("no list of at most %1 devices").arg(maxDevices));
+        return damaged(QStringLiteral("no list of at most %1 devices").arg(maxDevices));
     DeviceHistory history;
     for (const QJsonValue &value : devices.toArray()) {
         std::optional<std::pair<QString, HistoryEntry>> entry = entryOf(value);
         if (!entry || history.m_entries.contains(entry->first))
-            return refuse(QStringLiteral("a device entry is malformed or repeated"));
+            return damaged(QStringLiteral("a device entry is malformed or repeated"));
         history.m_entries.insert(entry->first, entry->second);
     }
-    const QJsonValue lastRun = root.value(u"lastCompletedRun");
-    if (lastRun.isNull())
-        return history;
-    const std::optional<QDateTime> time = timeOf(lastRun.toObject().value(u"time"));
-    const QJsonValue seen = lastRun.toObject().value(u"devices");
-    if (!time || !seen.isArray())
-        return refuse(QStringLiteral("the last completed run is malformed"));
-    history.m_lastRunTime = *time;
-    QSet<QString> listed;
-    for (const QJsonValue &mac : seen.toArray()) {
-        if (!mac.isString() || !history.m_entries.contains(mac.toString()) || listed.contains(mac.toString()))
-            return refuse(QStringLiteral("the last completed run names an unknown or repeated device"));
-        listed.insert(mac.toString());
-        history.m_lastRunDevices.append(mac.toString());
+    // Version 1's last completed run stands for both.
+    const QJsonValue discovery = root.value(version == 1 ? u"lastCompletedRun" : u"lastCompletedDiscovery");
+    if (!discovery.isNull()) {
+        const std::optional<QDateTime> time = timeOf(discovery.toObject().value(u"time"));
+        const std::optional<QStringList> seen = deviceList(discovery.toObject().value(u"devices"), history.m_entries);
+        if (!time || !seen)
+            return damaged(QStringLiteral("the last completed discovery is malformed or names an unknown device"));
+        history.m_discoveryTime = *time;
+        history.m_discoveryDevices = *seen;
+        history.m_lastRunTime = *time;
     }
-    return history;
+    if (version > 1 && !root.value(u"lastCompletedRun").isNull()) {
+        const std::optional<QDateTime> time = timeOf(root.value(u"lastCompletedRun"));
+        if (!time)
+            return damaged(QStringLiteral("the last completed run is malformed"));
+        history.m_lastRunTime = *time;
+    }
+    return {HistoryReading::Kind::History, std::move(history), {}};
 }
 
 QByteArray DeviceHistory::toJson() const
@@ -185,23 +221,26 @@ QByteArray DeviceHistory::toJson() const
     QJsonArray devices;
     for (const QString &mac : newestFirst())
         devices.append(entryJson(mac, m_entries[mac]));
-    QJsonValue lastRun(QJsonValue::Null);
-    if (m_lastRunTime.isValid())
-        lastRun = QJsonObject{{QStringLiteral("time"), historyTimeText(m_lastRunTime)},
-                              {QStringLiteral("devices"), QJsonArray::fromStringList(m_lastRunDevices)}};
-    const QJsonObject root{{QStringLiteral("format"), formatName.toString()},
-                           {QStringLiteral("version"), formatVersion},
-                           {QStringLiteral("lastCompletedRun"), lastRun},
-                           {QStringLiteral("devices"), devices}};
+    QJsonValue discovery(QJsonValue::Null);
+    if (m_discoveryTime.isValid())
+        discovery = QJsonObject{{QStringLiteral("time"), historyTimeText(m_discoveryTime)},
+                                {QStringLiteral("devices"), QJsonArray::fromStringList(m_discoveryDevices)}};
+    const QJsonObject root{
+        {QStringLiteral("format"), formatName.toString()},
+        {QStringLiteral("version"), formatVersion},
+        {QStringLiteral("lastCompletedRun"),
+         m_lastRunTime.isValid() ? QJsonValue(historyTimeText(m_lastRunTime)) : QJsonValue(QJsonValue::Null)},
+        {QStringLiteral("lastCompletedDiscovery"), discovery},
+        {QStringLiteral("devices"), devices}};
     return compact(root);
 }
 
-DeviceChanges DeviceHistory::changes(const DeviceList &found, bool completed) const
+DeviceChanges DeviceHistory::changes(const DeviceList &found, bool completed, const RunScope &scope) const
 {
     DeviceChanges changes;
-    changes.since = m_lastRunTime;
+    changes.since = scope.isDiscovery() ? m_discoveryTime : m_lastRunTime;
     const DeviceList devices = distinctDevices(found);
-    if (!m_lastRunTime.isValid()) {
+    if (!changes.since.isValid()) {
         changes.added = devices;
         return changes;
     }
@@ -219,16 +258,32 @@ DeviceChanges DeviceHistory::changes(const DeviceList &found, bool completed) co
     }
     if (!completed)
         return changes; // it did not ask every device
-    for (const QString &mac : m_lastRunDevices) {
-        if (!seenNow.contains(mac))
-            changes.missing.append(m_entries.value(mac));
+    if (scope.isDiscovery()) {
+        for (const QString &mac : m_discoveryDevices) {
+            if (!seenNow.contains(mac))
+                changes.missing.append(m_entries.value(mac));
+        }
+        return changes;
+    }
+    // A scan asked only its ranges: a device last seen elsewhere is not missing from them.
+    for (const QString &mac : newestFirst()) {
+        const HistoryEntry &entry = m_entries[mac];
+        if (!seenNow.contains(mac) && !entry.lastAddress.isEmpty() && scope.covers(entry.lastAddress))
+            changes.missing.append(entry);
     }
     return changes;
 }
 
-void DeviceHistory::record(const DeviceList &found, bool completed, const QDateTime &now)
+bool DeviceHistory::record(const DeviceList &found, bool completed, const QDateTime &now, const RunScope &scope)
 {
-    const QDateTime seen = QDateTime::fromSecsSinceEpoch(now.toSecsSinceEpoch()).toUTC();
+    QDateTime seen = QDateTime::fromSecsSinceEpoch(now.toSecsSinceEpoch()).toUTC();
+    // A clock set back moves nothing backwards; one that was never set records nothing when
+    // no time of the history can stand in for it.
+    const QDateTime latest = latestTime();
+    if (latest.isValid() && seen < latest)
+        seen = latest;
+    if (seen < earliestTrustedTime)
+        return false;
     QStringList seenNow;
     for (const Device &device : distinctDevices(found)) {
         const std::optional<QJsonObject> kept = keptRecord(device->object());
@@ -243,11 +298,24 @@ void DeviceHistory::record(const DeviceList &found, bool completed, const QDateT
         entry.lastAddress = deviceAddress(*entry.record);
         seenNow.append(mac);
     }
-    if (completed) {
+    if (completed)
         m_lastRunTime = seen;
-        m_lastRunDevices = seenNow;
+    if (completed && scope.isDiscovery()) {
+        m_discoveryTime = seen;
+        m_discoveryDevices = seenNow;
     }
     applyBounds(seen);
+    return true;
+}
+
+QDateTime DeviceHistory::latestTime() const
+{
+    QDateTime latest = m_lastRunTime;
+    for (const HistoryEntry &entry : m_entries) {
+        if (!latest.isValid() || entry.lastSeen > latest)
+            latest = entry.lastSeen;
+    }
+    return latest;
 }
 
 void DeviceHistory::applyBounds(const QDateTime &now)
@@ -257,7 +325,7 @@ void DeviceHistory::applyBounds(const QDateTime &now)
 
     // The most recently seen devices stay, as many as the count and the file's bounds allow,
     // leaving room for the rest of the file.
-    const QSet<QString> inLastRun(m_lastRunDevices.cbegin(), m_lastRunDevices.cend());
+    const QSet<QString> inLastRun(m_discoveryDevices.cbegin(), m_discoveryDevices.cend());
     qint64 bytes = 1024;
     JsonSize total{16, 64};
     QSet<QString> kept;
@@ -279,7 +347,7 @@ void DeviceHistory::applyBounds(const QDateTime &now)
         kept.insert(mac);
     }
     m_entries.removeIf([&](QHash<QString, HistoryEntry>::iterator it) { return !kept.contains(it.key()); });
-    m_lastRunDevices.removeIf([&](const QString &mac) { return !kept.contains(mac); });
+    m_discoveryDevices.removeIf([&](const QString &mac) { return !kept.contains(mac); });
 }
 
 QStringList DeviceHistory::newestFirst() const

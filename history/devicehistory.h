@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 // One device as the history knows it: keyed by its MAC address (the same-device rule's
@@ -39,6 +40,18 @@ struct DeviceChanges final {
     QHash<QString, QString> movedFrom() const;
 };
 
+// What a run asked, by which it is judged: a discovery asks every device its broadcasts
+// reach, a scan the addresses of its ranges.
+struct RunScope final {
+    // A scan's test of an address text; empty for a discovery.
+    std::function<bool(const QString &address)> covers;
+
+    bool isDiscovery() const { return !covers; }
+};
+
+struct LoadedHistory;
+struct HistoryReading;
+
 // When and where each device was seen, kept across launches in one JSON file: which devices
 // are new, missing or moved is judged against it. Records without a MAC address are not
 // kept. Bounded: a device unseen for maxAgeDays falls out, at most maxDevices are kept (the
@@ -58,45 +71,73 @@ public:
     // ~/.local/share/devicefinder/history.json (the data folder follows XDG_DATA_HOME).
     static QString defaultPath();
 
-    // Reads the file. A damaged, empty, foreign or too large file is set aside beside it
-    // (the name with ".bad" added, replacing an earlier one) with one log line, and the
-    // history starts empty; a missing file is an empty history. Never fails.
-    static DeviceHistory load(const QString &path);
+    // The history a file holds. A missing file is an empty history. A damaged one (not
+    // JSON, truncated, too large, a history of this kind that is malformed) is set aside
+    // under a name of its own with the time in it (the newest 5 kept) with one log line, and
+    // the history starts empty. A file of another kind or of a newer version is left
+    // untouched and not used: nothing may be judged against it or written over it.
+    static LoadedHistory load(const QString &path);
     // Writes the whole history atomically: another process sees the old file or the new one,
     // never a part. Of two processes saving, the last one's file stays. Logs one line and
     // returns false when it cannot be written.
     bool save(const QString &path) const;
 
-    // The history of a file's bytes, or nothing with the reason, when they are not a whole,
-    // well-formed history of this version. Pure.
-    static std::optional<DeviceHistory> fromJson(const QByteArray &bytes, QString *problem);
+    // What a file's bytes hold (see HistoryReading). Pure.
+    static HistoryReading read(const QByteArray &bytes);
     QByteArray toJson() const;
 
     // What a run that found `found` (its found lists, duplicates and records without a MAC
-    // address included) changes: new and moved devices for any run, missing ones only for a
-    // completed run. With no completed run in the history yet, every device of the run is
-    // new and `since` is invalid: a caller with nothing to compare with marks nothing.
-    DeviceChanges changes(const DeviceList &found, bool completed) const;
+    // address included) changes, judged by what it asked: new and moved devices for any
+    // run; missing ones only for a completed run, a discovery's against the last completed
+    // discovery, a scan's among the devices last seen at an address it asked. With nothing
+    // to compare with (no completed discovery before a discovery, no completed run at all
+    // before a scan), every device of the run is new and `since` is invalid: a caller marks
+    // nothing then.
+    DeviceChanges changes(const DeviceList &found, bool completed, const RunScope &scope = {}) const;
     // Records a run that ended at `now`: its devices are seen then, at their addresses. A
-    // completed run becomes the one the next judges missing devices against; a stopped run
-    // only adds what it found. Then the bounds apply.
-    void record(const DeviceList &found, bool completed, const QDateTime &now);
+    // completed discovery becomes the one the next discovery judges missing devices against;
+    // a scan or a stopped run only adds what it found. Then the bounds apply. A clock that
+    // reads earlier than the history's latest time moves nothing backwards: the run is
+    // recorded at that latest time, so that no sighting goes back, no device ages out and
+    // "since" stays true; with a clock before 2000 and nothing recorded yet, the run records
+    // nothing and this returns false.
+    bool record(const DeviceList &found, bool completed, const QDateTime &now, const RunScope &scope = {});
 
     qsizetype size() const { return m_entries.size(); }
     std::optional<HistoryEntry> entry(const QString &mac) const;
+    // The last completed run of any kind, and the last completed discovery with the
+    // devices it saw, in its order.
     QDateTime lastCompletedRun() const { return m_lastRunTime; }
-    // The devices the last completed run saw, in its order.
-    QStringList lastRunDevices() const { return m_lastRunDevices; }
+    QDateTime lastCompletedDiscovery() const { return m_discoveryTime; }
+    QStringList lastDiscoveryDevices() const { return m_discoveryDevices; }
     // The MAC addresses, the most recently seen first (ties by MAC address): the order of
     // the file and of the bounds.
     QStringList newestFirst() const;
 
 private:
+    // The latest time the history holds: its last completed run, or its latest sighting.
+    QDateTime latestTime() const;
     void applyBounds(const QDateTime &now);
 
     QHash<QString, HistoryEntry> m_entries; // by MAC address
     QDateTime m_lastRunTime;                // invalid until a run completes
-    QStringList m_lastRunDevices;           // MAC addresses, each one with an entry
+    QDateTime m_discoveryTime;              // invalid until a discovery completes
+    QStringList m_discoveryDevices;         // MAC addresses, each one with an entry
+};
+
+struct LoadedHistory final {
+    DeviceHistory history;
+    bool usable = true;
+    QString problem; // why it is not used
+};
+
+// What a file's bytes hold: a history (of this version, or of an earlier one read as this
+// one), a damaged one, or a file of another kind or of a newer version, with why it is not a
+// history.
+struct HistoryReading final {
+    enum class Kind { History, Damaged, Foreign, Newer } kind = Kind::Damaged;
+    std::optional<DeviceHistory> history; // History only
+    QString problem;
 };
 
 // Where a record says the device answered: its ipAddress text, or empty.

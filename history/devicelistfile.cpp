@@ -36,12 +36,14 @@ DeviceListFile parseDeviceList(const QByteArray &bytes)
     DeviceList records;
     if (parsed.document.isObject()) {
         parsed.document = QJsonDocument(); // the history reads the bytes itself
-        QString problem;
-        const std::optional<DeviceHistory> history = DeviceHistory::fromJson(bytes, &problem);
-        if (!history)
-            return failure(QStringLiteral("not a device list (a JSON array of records) or device history: %1").arg(problem));
-        for (const QString &mac : history->newestFirst())
-            records.append(history->entry(mac)->record);
+        const HistoryReading reading = DeviceHistory::read(bytes);
+        if (!reading.history)
+            return failure(
+                QStringLiteral("not a device list (a JSON array of records) or device history: %1").arg(reading.problem));
+        // A history stands for what its last completed discovery saw, not for every device
+        // it still remembers.
+        for (const QString &mac : reading.history->lastDiscoveryDevices())
+            records.append(reading.history->entry(mac)->record);
         return fromRecords(records);
     }
     const QJsonArray array = parsed.document.array();
@@ -55,7 +57,7 @@ DeviceListFile parseDeviceList(const QByteArray &bytes)
 
 DeviceListFile readDeviceListFile(const QString &path)
 {
-    const FileBytes file = readBoundedFile(path, false);
+    const FileBytes file = path == u"-" ? readBoundedStandardInput() : readBoundedFile(path, false);
     if (!file.problem.isEmpty())
         return failure(file.problem);
     return parseDeviceList(file.bytes);

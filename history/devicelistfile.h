@@ -6,7 +6,8 @@
 #include <QString>
 
 // A device list saved earlier, as `diff` reads it: the JSON array that `--json` prints and
-// the window exports, or the device history file (its devices' last records). The file is
+// the window exports, or the device history file (the last records of the devices its last
+// completed discovery saw); "-" reads standard input. The file is
 // untrusted: it is bounded as boundedjson.h says, and every record is kept as data. Pure,
 // any thread.
 struct DeviceListFile final {

@@ -32,19 +32,19 @@ QByteArray kindName(WatchEvent::Kind kind)
 
 DeviceWatch::DeviceWatch(const DeviceHistory &history)
 {
-    if (!history.lastCompletedRun().isValid())
+    if (!history.lastCompletedDiscovery().isValid())
         return;
     m_started = true;
     for (const QString &mac : history.newestFirst())
         m_missing.insert(mac, 0);
-    for (const QString &mac : history.lastRunDevices()) {
+    for (const QString &mac : history.lastDiscoveryDevices()) {
         const HistoryEntry entry = *history.entry(mac);
         m_missing.remove(mac);
         m_present.insert(mac, {entry.record, entry.lastAddress});
     }
 }
 
-QList<WatchEvent> DeviceWatch::update(const DeviceList &found)
+QList<WatchEvent> DeviceWatch::update(const DeviceList &found, bool askedEveryone)
 {
     ++m_run;
     const DeviceList devices = distinctDevices(found);
@@ -66,6 +66,8 @@ QList<WatchEvent> DeviceWatch::update(const DeviceList &found)
         m_present.insert(mac, {device, address});
     }
     m_started = true;
+    if (!askedEveryone)
+        return events;
 
     QStringList gone;
     for (auto it = m_present.begin(); it != m_present.end(); ++it) {

@@ -34,8 +34,9 @@ public:
     explicit DeviceWatch(const DeviceHistory &history);
 
     // The events of one more completed run: new, moved and back in the run's order, then
-    // missing by MAC address.
-    QList<WatchEvent> update(const DeviceList &found);
+    // missing by MAC address. A run that could not ask everyone (some broadcasts did not
+    // go out) counts nobody absent.
+    QList<WatchEvent> update(const DeviceList &found, bool askedEveryone = true);
 
 private:
     struct Present final {

@@ -1,5 +1,7 @@
 #include "localnet/networkinterfaces.h"
 
+#include "platform/englishtext.h"
+
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -81,17 +83,95 @@ ResponderPlace placeOf(quint32 address, const QList<NetworkInterface> &interface
     return networkOf(address, 16) == 0xA9FE0000u ? ResponderPlace::LinkLocal : ResponderPlace::OffNetwork;
 }
 
+QList<LocalNetwork> localNetworks(const QList<NetworkInterface> &interfaces)
+{
+    // The widest network scanned whole; a wider one is scanned around the computer's address.
+    constexpr int widestWhole = 22;
+    constexpr int aroundPrefix = 24;
+    QList<LocalNetwork> networks;
+    for (const NetworkInterface &interface : interfaces) {
+        const int prefix = std::clamp(interface.prefixLength, 0, 32);
+        LocalNetwork network;
+        network.interface = interface.name;
+        network.address = interface.address;
+        network.network = QStringLiteral("%1/%2").arg(dottedQuad(networkOf(interface.address, prefix))).arg(prefix);
+        network.size = quint64(1) << (32 - prefix);
+        if (!(interface.flags & IFF_UP))
+            network.choice = LocalNetwork::Choice::Down;
+        else if (interface.flags & IFF_LOOPBACK)
+            network.choice = LocalNetwork::Choice::Loopback;
+        else if (!(interface.flags & IFF_RUNNING))
+            network.choice = LocalNetwork::Choice::NoCarrier;
+        else if (prefix >= 31)
+            network.choice = LocalNetwork::Choice::OnlyThisComputer;
+        else if (placeOf(interface.address, {}) == ResponderPlace::LinkLocal)
+            network.choice = LocalNetwork::Choice::LinkLocal;
+        else if (prefix < widestWhole)
+            network.choice = LocalNetwork::Choice::AroundAddress;
+        networks.append(network);
+    }
+    const auto scans = [](const LocalNetwork &network) {
+        return network.choice == LocalNetwork::Choice::Whole || network.choice == LocalNetwork::Choice::AroundAddress;
+    };
+    // A self-assigned address is left out for networks that can hold devices, unless it is
+    // all there is.
+    const bool onlyLinkLocal = std::none_of(networks.cbegin(), networks.cend(), scans);
+    for (LocalNetwork &network : networks) {
+        if (network.choice == LocalNetwork::Choice::LinkLocal && onlyLinkLocal)
+            network.choice = LocalNetwork::Choice::AroundAddress;
+        if (network.choice == LocalNetwork::Choice::Whole)
+            network.range = network.network;
+        else if (network.choice == LocalNetwork::Choice::AroundAddress)
+            network.range = QStringLiteral("%1/%2").arg(dottedQuad(networkOf(network.address, aroundPrefix))).arg(aroundPrefix);
+    }
+    // Each network once: one that is scanned rather than one left out, else the first.
+    QList<LocalNetwork> distinct;
+    for (const LocalNetwork &network : std::as_const(networks)) {
+        const auto same = std::find_if(distinct.begin(), distinct.end(),
+                                       [&](const LocalNetwork &other) { return other.network == network.network; });
+        if (same == distinct.end())
+            distinct.append(network);
+        else if (!scans(*same) && scans(network))
+            *same = network;
+    }
+    return distinct;
+}
+
+QString LocalNetwork::description() const
+{
+    const QString on = QStringLiteral("%1 on %2").arg(network, interface);
+    switch (choice) {
+    case Choice::Whole:
+        return QStringLiteral("Scanning %1").arg(on);
+    case Choice::AroundAddress:
+        return QStringLiteral("Scanning %1 on %2, the /24 around this computer's address: %3 is wider than a /22")
+            .arg(range, interface, network);
+    case Choice::Down:
+        return QStringLiteral("Leaving out %1: the interface is down").arg(on);
+    case Choice::NoCarrier:
+        return QStringLiteral("Leaving out %1: the interface has no carrier").arg(on);
+    case Choice::Loopback:
+        return QStringLiteral("Leaving out %1: loopback").arg(on);
+    case Choice::LinkLocal:
+        return QStringLiteral("Leaving out %1: a self-assigned address, while this computer has other networks").arg(on);
+    case Choice::OnlyThisComputer:
+        break;
+    }
+    return QStringLiteral("Leaving out %1: it holds this computer alone").arg(on);
+}
+
 QList<LocalRange> localScanRanges(const QList<NetworkInterface> &interfaces)
 {
+    // The most a scan takes.
+    constexpr quint64 maxWholeOffered = quint64(1) << 24;
     QList<LocalRange> ranges;
-    for (const NetworkInterface &interface : interfaces) {
-        if (!(interface.flags & IFF_UP) || (interface.flags & IFF_LOOPBACK) || interface.prefixLength >= 32)
+    for (const LocalNetwork &network : localNetworks(interfaces)) {
+        if (!network.isTaken())
             continue;
-        const int prefix = interface.prefixLength < 16 ? 24 : interface.prefixLength;
-        const QString network = dottedQuad(networkOf(interface.address, prefix));
-        const QString range = QStringLiteral("%1/%2").arg(network).arg(prefix);
-        if (std::none_of(ranges.cbegin(), ranges.cend(), [&](const LocalRange &other) { return other.range == range; }))
-            ranges.append({range, QStringLiteral("%1 \u2014 %2").arg(range, interface.name)});
+        ranges.append({network.range, QStringLiteral("%1 \u2014 %2").arg(network.range, network.interface)});
+        if (network.choice == LocalNetwork::Choice::AroundAddress && network.size <= maxWholeOffered)
+            ranges.append({network.network, QStringLiteral("%1 \u2014 %2, %3 addresses")
+                                                .arg(network.network, network.interface, groupedNumber(network.size))});
     }
     return ranges;
 }

@@ -38,6 +38,29 @@ bool isOnAnyNetwork(quint32 address, const QList<NetworkInterface> &interfaces);
 enum class ResponderPlace { OnNetwork, OffNetwork, LinkLocal };
 ResponderPlace placeOf(quint32 address, const QList<NetworkInterface> &interfaces);
 
+// How one address of the computer's interfaces is taken when the computer's own networks are
+// scanned: only networks that can hold devices. An interface that is down or has no carrier
+// (a cable out, a bridge with nothing on it), loopback, a self-assigned (link-local) address
+// when there is any other network, and a network of this computer alone are left out; a
+// network wider than a /22 is scanned as the /24 around the computer's address.
+struct LocalNetwork final {
+    enum class Choice { Whole, AroundAddress, Down, NoCarrier, Loopback, LinkLocal, OnlyThisComputer };
+    QString interface;
+    quint32 address = 0; // the computer's, host byte order
+    QString network;     // "10.200.0.0/16"
+    quint64 size = 0;  // the network's addresses
+    Choice choice = Choice::Whole;
+    QString range;     // what is scanned: the network, or the /24 around the address; empty when left out
+
+    bool isTaken() const { return !range.isEmpty(); }
+    // What a person reads of the choice, one line: "Scanning 10.200.7.0/24 on tun0, the /24
+    // around this computer's address: 10.200.0.0/16 is wider than a /22".
+    QString description() const;
+};
+
+// The networks of the interfaces' addresses, each once, in the order listed.
+QList<LocalNetwork> localNetworks(const QList<NetworkInterface> &interfaces);
+
 // One of the computer's own networks offered as a range to scan: `range` as the range box
 // and the scan read it ("10.241.67.0/24"), `label` as a person reads it ("10.241.67.0/24 —
 // eth1").
@@ -48,8 +71,7 @@ struct LocalRange final {
     bool operator==(const LocalRange &) const = default;
 };
 
-// The networks of the interfaces that are up and not loopback, each once, in the order
-// listed. A network wider than a /16 is offered as the /24 around the computer's address,
-// so that no choice asks for more than 65,536 addresses; a /32 holds only the computer
-// itself and is left out.
+// The choices of the range box: each network a scan of the computer's networks takes, and
+// after a network scanned as the /24 around the computer's address, the whole of it too,
+// with its size ("10.200.0.0/16 — tun0, 65,536 addresses").
 QList<LocalRange> localScanRanges(const QList<NetworkInterface> &interfaces);

@@ -95,17 +95,21 @@ QString terminalText(const QString &text)
 {
     QString shown;
     shown.reserve(text.size());
-    for (const QChar c : text) {
-        switch (c.category()) {
+    // By code point, so that a character beyond 16 bits (the tag characters) is judged as
+    // itself, not as the halves of its surrogate pair.
+    for (const char32_t c : text.toUcs4()) {
+        switch (QChar::category(c)) {
         case QChar::Other_Control:
         case QChar::Other_Format:
+        case QChar::Other_PrivateUse:
         case QChar::Separator_Line:
         case QChar::Separator_Paragraph:
-            shown += c.unicode() < 0x100 ? QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'))
-                                         : QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+            shown += c < 0x100     ? QStringLiteral("\\x%1").arg(uint(c), 2, 16, QLatin1Char('0'))
+                     : c < 0x10000 ? QStringLiteral("\\u%1").arg(uint(c), 4, 16, QLatin1Char('0'))
+                                   : QStringLiteral("\\U%1").arg(uint(c), 8, 16, QLatin1Char('0'));
             break;
         default:
-            shown += c;
+            shown += QString::fromUcs4(&c, 1);
         }
     }
     return shown;

@@ -34,9 +34,10 @@ QString csvRow(const QStringList &fields);
 // its widest cell and two spaces apart, no blanks at a line's end.
 QString textTable(QList<QStringList> rows);
 
-// A device chooses its texts: on a terminal none of them may move the cursor, change colours
-// or turn the line around. Control and invisible format characters and line separators are
-// shown escaped ("\x1b", "\u202e"); the JSON output keeps them exactly.
+// A device chooses its texts: on a terminal none of them may move the cursor, change colours,
+// turn the line around or hide in it. Control, format and private-use characters and line
+// separators are shown escaped by code point ("\x1b", "\u202e",
+// "\U000e0041"); the JSON output keeps them exactly.
 QString terminalText(const QString &text);
 
 // Every key of each record with its value's text form, one "key: value" a line, sorted by

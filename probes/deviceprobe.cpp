@@ -85,7 +85,9 @@ void DeviceProbe::finished(HttpResult result)
         return;
     }
     if (!result.responded) {
-        m_job.end({result.refused ? ProbeOutcome::Kind::Refused : ProbeOutcome::Kind::NoAnswer});
+        m_job.end({result.refused   ? ProbeOutcome::Kind::Refused
+                   : result.noRoute ? ProbeOutcome::Kind::NoRoute
+                                    : ProbeOutcome::Kind::NoAnswer});
         return;
     }
     if (!handOver && !result.body) {

@@ -31,8 +31,11 @@ struct HttpResult final {
     // body, whatever bytes arrived before the failure.
     bool responded = false;
     // Without a response: whether the host refused the connection (it is there, with no web
-    // server), as opposed to no answer at all.
+    // server), as opposed to no answer at all...
     bool refused = false;
+    // ...or whether the request never left this computer: no route to the address, or no
+    // address of this computer to send from.
+    bool noRoute = false;
     int status = 0;
     // Absent when there was no body, or when it was larger than maxBodyBytes.
     std::optional<QByteArray> body;

@@ -135,6 +135,7 @@ bool HttpRequest::completed(int code)
         long osError = 0;
         curl_easy_getinfo(m_handle, CURLINFO_OS_ERRNO, &osError);
         m_result.refused = code == CURLE_COULDNT_CONNECT && osError == ECONNREFUSED;
+        m_result.noRoute = code == CURLE_COULDNT_CONNECT && (osError == ENETUNREACH || osError == EADDRNOTAVAIL);
         return false;
     }
     const char *location = nullptr;

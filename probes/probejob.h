@@ -17,7 +17,7 @@ enum class ProbeKind { DeviceInfo, XpicoData };
 // How a probe ended, for a caller that waits for it: listed (a record with a MAC address
 // was merged, new or not), or why not.
 struct ProbeOutcome final {
-    enum class Kind { Listed, NoAnswer, Refused, HttpStatus, NotJson, NoMac, Stopped } kind = Kind::Stopped;
+    enum class Kind { Listed, NoAnswer, Refused, NoRoute, HttpStatus, NotJson, NoMac, Stopped } kind = Kind::Stopped;
     int status = 0; // HttpStatus
 };
 
@@ -42,6 +42,8 @@ struct ProbeJob final {
     {
         if (outcome)
             *outcome = how;
+        if (how.kind != ProbeOutcome::Kind::Stopped)
+            run->noteProbeEnded(how.kind == ProbeOutcome::Kind::NoRoute);
         ticket.end();
     }
 };

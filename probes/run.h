@@ -4,6 +4,7 @@
 
 #include <QtGlobal>
 
+#include <atomic>
 #include <memory>
 #include <stop_token>
 
@@ -44,6 +45,17 @@ public:
     quint64 answers() const { return m_answers; }
     void noteAnswer() { ++m_answers; }
 
+    // The probes that ended, and those of them that never left this computer (no route):
+    // a scan whose every probe had no route asked nothing.
+    void noteProbeEnded(bool noRoute)
+    {
+        m_probesEnded.fetch_add(1, std::memory_order_relaxed);
+        if (noRoute)
+            m_probesWithoutRoute.fetch_add(1, std::memory_order_relaxed);
+    }
+    quint64 probesEnded() const { return m_probesEnded.load(std::memory_order_relaxed); }
+    quint64 probesWithoutRoute() const { return m_probesWithoutRoute.load(std::memory_order_relaxed); }
+
 private:
     const Kind m_kind;
     const std::weak_ptr<ProbeSink> m_sink;
@@ -51,4 +63,6 @@ private:
     std::stop_source m_stop;
     const std::shared_ptr<DispatchGroup> m_group = std::make_shared<DispatchGroup>();
     quint64 m_answers = 0;
+    std::atomic<quint64> m_probesEnded{0};
+    std::atomic<quint64> m_probesWithoutRoute{0};
 };

@@ -68,6 +68,23 @@ IpRange IpRange::literal(const QString &text)
     return range;
 }
 
+bool IpRange::contains(QStringView address) const
+{
+    if (m_isLiteral)
+        return m_size != 0 && address == m_literal;
+    if (m_size == 0)
+        return false;
+    std::size_t k = 0;
+    for (const QStringView part : address.tokenize(u'.')) {
+        bool ok = false;
+        const qint64 octet = part.toLongLong(&ok);
+        if (!ok || k == 4 || part != QString::number(octet) || octet < m_low[k] || octet > m_high[k])
+            return false;
+        ++k;
+    }
+    return k == 4;
+}
+
 QString IpRange::at(qint64 i) const
 {
     Q_ASSERT(i >= 0 && i < m_size);

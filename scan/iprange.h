@@ -34,6 +34,8 @@ public:
     bool isEmpty() const { return m_size == 0; }
     // Precondition: 0 <= i < size().
     QString at(qint64 i) const;
+    // Whether the range gives this text, written as it writes its own.
+    bool contains(QStringView address) const;
 
     // The iterators refer to this range, which must outlive them.
     iterator begin() const;

@@ -98,12 +98,15 @@ private slots:
         start({simDevice(Kind::Info, u"corva-a"_s, u"127.0.8.11"_s)});
         const QList<BroadcastTarget> targets{{loopbackBroadcast, 999'999}, {loopbackBroadcast, 0}};
         std::optional<QList<ResponderEntry>> found;
+        std::shared_ptr<ReportInProgress> report;
         const auto discover = [&](const BroadcastProtocol &protocol, const QList<BroadcastTarget> &to) {
+            report = std::make_shared<ReportInProgress>(QList<NetworkInterface>{}, 47'811);
             return standardError(
-                [&] { found = runBroadcastDiscovery(protocol, {to, 47'811, m_resolver, 1024, nullptr}, {}); });
+                [&] { found = runBroadcastDiscovery(protocol, {to, 47'811, m_resolver, 1024, report}, {}); });
         };
         QByteArray errors = discover(corvaProtocol(), targets);
         QCOMPARE(errors, QByteArray("sendto failed: No such device\n"));
+        QVERIFY(report->copy().failure().isEmpty() && !report->copy().askedEverything());
         // The replies come in on loopback, as the entries say.
         QCOMPARE(found, (QList<ResponderEntry>{{u"127.0.8.11"_s, u"corva-a"_s, u"corva-a"_s, if_nametoindex("lo")}}));
         QCOMPARE(m_log->lines().count(u"Broadcast sent"_s), 1);
@@ -113,6 +116,7 @@ private slots:
         QVERIFY(!found);
         QCOMPARE(errors, QByteArray("sendto() failed: Network is unreachable\n"));
         QCOMPARE(m_log->lines(), QStringList{u"Starting XPico discovery..."_s});
+        QCOMPARE(report->copy().failure(), u"no network interface is up that can broadcast: Network is unreachable"_s);
 
         const int holder = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         sockaddr_in local{};
@@ -123,6 +127,7 @@ private slots:
         close(holder);
         QVERIFY(!found);
         QCOMPARE(errors, QByteArray("bind() failed: Address already in use\n"));
+        QCOMPARE(report->copy().failure(), u"the reply port 47811 could not be bound: Address already in use"_s);
     }
 
     // Each address is probed once per query step, and at most 1,024 of them.
@@ -174,6 +179,17 @@ private slots:
         QCOMPARE(late, (QList<ResponderEntry>{{u"127.3.0.1"_s, std::nullopt, u"127.3.0.1"_s},
                                               {u"127.1.0.7"_s, u"127.1.0.7"_s, u"127.1.0.7"_s}}));
         QVERIFY(m_log->lines().contains(u"1 name look-ups gave no answer within 3s; those responders are listed by address"_s));
+
+        // Forged replies from off the computer's networks, first: the budget still goes to
+        // the responder on one, and they get what is left.
+        const QList<NetworkInterface> lan{{u"eth1"_s, 2, IFF_UP | IFF_RUNNING, 0x7F01'0001, 16}};
+        ReplyLookups lookups(m_resolver, {}, 4, lan);
+        for (quint32 i = 0; i < 10; ++i)
+            lookups.add(0x7F09'0000 + i, 0);
+        lookups.add(0x7F01'0007, 0);
+        const QList<ResponderEntry> entries = lookups.entries(std::chrono::steady_clock::now() + std::chrono::seconds(60));
+        QCOMPARE(entries.last().hostname, u"127.1.0.7"_s);
+        QCOMPARE(std::count_if(entries.cbegin(), entries.cend(), [](const ResponderEntry &e) { return e.hostname.has_value(); }), 4);
     }
 
     // Forged replies from 3,000 addresses behind a name server that never answers them: a

@@ -49,21 +49,26 @@ private slots:
         QTest::addColumn<QString>("address");
         QTest::addColumn<ProbeOutcome::Kind>("probe");
         QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("detail"); // how the probe ended, beside a reason of the address
         QTest::addColumn<QString>("words");
         using K = ProbeOutcome::Kind;
         const auto row = [](const char *name, const QString &address, K probe, const QString &reason,
-                            const QString &words) { QTest::newRow(name) << address << probe << reason << words; };
-        row("factory address", u"10.0.0.50"_s, K::NoAnswer, u"off-network"_s,
+                            const QString &detail, const QString &words) {
+            QTest::newRow(name) << address << probe << reason << detail << words;
+        };
+        row("factory address", u"10.0.0.50"_s, K::NoAnswer, u"off-network"_s, u"no-answer"_s,
             u"10.0.0.50 answered on eth1 (192.168.7.2/24), but its address is not on that network: its web page "
             "cannot be reached from here. Give the computer an address on 10.0.0.0/24, or set the device's address."_s);
-        row("another interface's network", u"10.20.9.9"_s, K::NoAnswer, u"no-answer"_s, u"http://10.20.9.9"_s);
-        row("self-assigned", u"169.254.3.4"_s, K::NoAnswer, u"link-local"_s, u"address on 192.168.7.0/24"_s);
-        // An answer of any kind, or no probe at all, is told as it happened.
-        row("off-network, refused", u"10.0.0.50"_s, K::Refused, u"refused"_s, u"refused the connection"_s);
-        row("status", u"192.168.7.20"_s, K::HttpStatus, u"http-status"_s, u"HTTP status 503"_s);
-        row("not JSON", u"169.254.3.4"_s, K::NotJson, u"not-json"_s, u"not a JSON object"_s);
-        row("not probed", u"10.0.0.50"_s, K::Stopped, u"not-probed"_s, u"was not asked"_s);
-        row("no MAC address", u"192.168.7.21"_s, K::NoMac, u"no-mac"_s, u"name no MAC address"_s);
+        row("another interface's network", u"10.20.9.9"_s, K::NoAnswer, u"no-answer"_s, {}, u"http://10.20.9.9"_s);
+        row("self-assigned", u"169.254.3.4"_s, K::NoAnswer, u"link-local"_s, u"no-answer"_s, u"address on 192.168.7.0/24"_s);
+        // Off the computer's networks, the address explains whatever the probe got.
+        row("off-network, refused", u"10.0.0.50"_s, K::Refused, u"off-network"_s, u"refused"_s, u"not on that network"_s);
+        row("self-assigned, not JSON", u"169.254.3.4"_s, K::NotJson, u"link-local"_s, u"not-json"_s, u"self-assigned"_s);
+        row("off-network, not probed", u"10.0.0.50"_s, K::Stopped, u"off-network"_s, {}, u"not on that network"_s);
+        row("status", u"192.168.7.20"_s, K::HttpStatus, u"http-status"_s, {}, u"HTTP status 503"_s);
+        row("refused", u"192.168.7.20"_s, K::Refused, u"refused"_s, {}, u"refused the connection"_s);
+        row("not probed", u"192.168.7.20"_s, K::Stopped, u"not-probed"_s, {}, u"was not asked"_s);
+        row("no MAC address", u"192.168.7.21"_s, K::NoMac, u"no-mac"_s, {}, u"name no MAC address"_s);
     }
 
     void reasons()
@@ -71,16 +76,55 @@ private slots:
         QFETCH(QString, address);
         QFETCH(ProbeOutcome::Kind, probe);
         QFETCH(QString, reason);
+        QFETCH(QString, detail);
         QFETCH(QString, words);
         DiscoveryReport report(computer, 0);
         noteUnlisted(report, DiscoveryProtocol::Xpico, address, probe);
         const QJsonObject entry = parsed(report).value(u"unlisted"_s).toArray().at(0).toObject();
         QJsonObject expected{{u"address"_s, address}, {u"protocol"_s, u"xpico"_s}, {u"interface"_s, u"eth1"_s},
                              {u"reason"_s, reason}};
-        if (reason == u"http-status"_s)
+        if (!detail.isEmpty())
+            expected.insert(u"probe"_s, detail);
+        if (probe == ProbeOutcome::Kind::HttpStatus)
             expected.insert(u"status"_s, 503);
         QCOMPARE(entry, expected);
         QVERIFY2(report.toText().contains(words), qPrintable(report.toText()));
+    }
+
+    // A device that one probe listed is never unlisted because the other failed: a Corva
+    // device whose gateway page answers 404.
+    void listedByEitherProbe()
+    {
+        DiscoveryReport report(computer, 0);
+        for (const DiscoveryProtocol protocol : {DiscoveryProtocol::Corva, DiscoveryProtocol::Xpico})
+            report.noteResponder(protocol, u"192.168.7.9"_s, 2);
+        report.noteProbed(DiscoveryProtocol::Corva, u"192.168.7.9"_s, {ProbeOutcome::Kind::Listed});
+        report.noteProbed(DiscoveryProtocol::Xpico, u"192.168.7.9"_s, {ProbeOutcome::Kind::HttpStatus, 404});
+        noteUnlisted(report, DiscoveryProtocol::Xpico, u"192.168.7.9"_s, ProbeOutcome::Kind::HttpStatus);
+        QVERIFY(report.unlisted().isEmpty());
+        QCOMPARE(report.summaryLine(), QString());
+    }
+
+    // Nothing sent on any interface is a failure that says why; something sent on one of
+    // two is no failure, but not everything was asked.
+    void failures()
+    {
+        DiscoveryReport report(computer, 47800);
+        QVERIFY(report.askedEverything());
+        report.noteSetUpFailed(DiscoveryProtocol::Corva, u"the reply port 47800 could not be bound: Address in use"_s);
+        report.noteSetUpFailed(DiscoveryProtocol::Xpico, u"the reply port 47800 could not be bound: Address in use"_s);
+        QCOMPARE(report.summaryLine(), u"No device could be asked: the reply port 47800 could not be bound: Address in use"_s);
+        QCOMPARE(parsed(report).value(u"failure"_s).toString(), u"the reply port 47800 could not be bound: Address in use"_s);
+        QVERIFY(!report.askedEverything());
+
+        DiscoveryReport partly(computer, 0);
+        partly.noteNotSent(DiscoveryProtocol::Corva, 2, u"Network is unreachable"_s);
+        QCOMPARE(partly.failure(), u"no request could be sent: Network is unreachable"_s);
+        partly.noteSent(DiscoveryProtocol::Corva, 3);
+        QCOMPARE(partly.failure(), QString());
+        QVERIFY(!partly.askedEverything());
+        QCOMPARE(parsed(partly).value(u"failure"_s), QJsonValue(QJsonValue::Null));
+        QVERIFY(partly.toText().contains(u"eth1 (192.168.7.2/24): Corva not sent (Network is unreachable)"_s));
     }
 
     // The names scripts read; texts that are data come back as they went in.
@@ -99,7 +143,8 @@ private slots:
 
         const QJsonObject object = parsed(report);
         QCOMPARE(object.keys(),
-                 (QStringList{u"hint"_s, u"interfaces"_s, u"replyPort"_s, u"unlisted"_s, u"unlistedNotShown"_s}));
+                 (QStringList{u"failure"_s, u"hint"_s, u"interfaces"_s, u"replyPort"_s, u"unlisted"_s,
+                              u"unlistedBeyondTracking"_s, u"unlistedDevices"_s, u"unlistedNotShown"_s}));
         QCOMPARE(object.value(u"replyPort"_s).toInt(), 47800);
         QCOMPARE(object.value(u"hint"_s), QJsonValue(true));
         const QJsonArray interfaces = object.value(u"interfaces"_s).toArray();
@@ -109,7 +154,8 @@ private slots:
         };
         QCOMPARE(interfaces.at(2).toObject(),
                  (QJsonObject{{u"name"_s, hostile}, {u"address"_s, u"172.16.1.1"_s}, {u"prefixLength"_s, 24},
-                              {u"sent"_s, pair(true, false)}, {u"replies"_s, pair(2, 0)}, {u"bad"_s, pair(1, 0)}}));
+                              {u"sent"_s, pair(true, false)}, {u"replies"_s, pair(2, 0)}, {u"bad"_s, pair(1, 0)},
+                              {u"sendError"_s, pair(QJsonValue::Null, QJsonValue::Null)}}));
         QCOMPARE(interfaces.at(3)[u"name"_s].toString(), u"lo"_s);
         QCOMPARE(object.value(u"unlisted"_s)[0][u"interface"_s].toString(), hostile);
         QVERIFY(report.toText().contains(hostile + u" (172.16.1.1/24)"_s));
@@ -138,6 +184,12 @@ private slots:
         QCOMPARE(report.summaryLine(), u"302 devices answered but are not listed"_s);
         report.noteProbed(P::Xpico, u"10.1.1.1"_s, {ProbeOutcome::Kind::Listed});
         QCOMPARE(report.summaryLine(), u"301 devices answered but are not listed"_s);
+        // Past the tracking bound, devices are counted, not datagrams, and as the least there are.
+        for (int i = 0; i < 3 * int(DiscoveryReport::maxTracked); ++i)
+            report.noteResponder(P::Corva, u"10.8.%1.%2"_s.arg(i / 2 / 256).arg(i / 2 % 256), 2);
+        QCOMPARE(report.unlistedDevices(), DiscoveryReport::maxTracked);
+        QCOMPARE(report.summaryLine(), u"At least 2,048 devices answered but are not listed"_s);
+        QCOMPARE(parsed(report).value(u"unlistedBeyondTracking"_s), QJsonValue(true));
     }
 };
 

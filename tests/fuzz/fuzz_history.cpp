@@ -15,14 +15,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
     const QDateTime now = QDateTime::fromSecsSinceEpoch(1'796'000'000).toUTC();
-    static const QRegularExpression unshowable(QStringLiteral("[\\p{Cc}\\p{Cf}\\x{2028}\\x{2029}]"));
+    static const QRegularExpression unshowable(QStringLiteral("[\\p{Cc}\\p{Cf}\\p{Co}\\x{2028}\\x{2029}]"));
 
-    QString problem;
-    const std::optional<DeviceHistory> history = DeviceHistory::fromJson(bytes, &problem);
-    require(history.has_value() == problem.isEmpty(), "a history, or the reason there is none");
+    const HistoryReading reading = DeviceHistory::read(bytes);
+    const std::optional<DeviceHistory> &history = reading.history;
+    require(history.has_value() == reading.problem.isEmpty(), "a history, or the reason there is none");
+    require(history.has_value() == (reading.kind == HistoryReading::Kind::History), "a history is read as one");
     if (history) {
-        const std::optional<DeviceHistory> reread = DeviceHistory::fromJson(history->toJson(), &problem);
-        require(reread && reread->toJson() == history->toJson(), "a history reads back as it was written");
+        const HistoryReading reread = DeviceHistory::read(history->toJson());
+        require(reread.history && reread.history->toJson() == history->toJson(), "a history reads back as it was written");
     }
 
     const DeviceListFile list = parseDeviceList(bytes);
@@ -42,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     DeviceHistory judged = history.value_or(DeviceHistory());
     require(QJsonDocument::fromJson(changesAsJson(judged.changes(list.devices, true))).isObject(), "the changes are one object");
     judged.record(list.devices, true, now);
-    require(DeviceHistory::fromJson(judged.toJson(), &problem).has_value(), "a recorded history is one a load accepts");
+    require(DeviceHistory::read(judged.toJson()).history.has_value(), "a recorded history is one a load accepts");
 
     DeviceWatch watch = history ? DeviceWatch(*history) : DeviceWatch();
     for (const DeviceList &run : {list.devices, DeviceList(), DeviceList(), list.devices}) {

@@ -53,12 +53,27 @@ QString describe(const DeviceChanges &changes)
     return parts.join(u" | "_s);
 }
 
-// Runs an hour apart: "C:a@1 b@2" completed, "S:c@3" stopped.
+// A scan of 10.0.0.FIRST to 10.0.0.LAST, "FIRST-LAST"; a discovery for an empty text.
+RunScope scopeOf(const QString &range)
+{
+    if (range.isEmpty())
+        return {};
+    const int first = range.section(u'-', 0, 0).toInt();
+    const int last = range.section(u'-', 1).toInt();
+    return {[first, last](const QString &address) {
+        const int host = address.section(u'.', 3).toInt();
+        return address.startsWith(u"10.0.0."_s) && host >= first && host <= last;
+    }};
+}
+
+// Runs an hour apart: "C:a@1 b@2" a completed discovery, "S:c@3" a stopped one, "R:a@1" a
+// completed scan of 10.0.0.0/24.
 DeviceHistory historyOf(const QStringList &runs)
 {
     DeviceHistory history;
     for (qsizetype i = 0; i < runs.size(); ++i)
-        history.record(devices(runs[i].mid(2)), runs[i].startsWith(u"C:"), start.addSecs(3600 * i));
+        history.record(devices(runs[i].mid(2)), !runs[i].startsWith(u"S:"), start.addSecs(3600 * i),
+                       scopeOf(runs[i].startsWith(u"R:") ? u"0-255"_s : QString()));
     return history;
 }
 
@@ -90,23 +105,33 @@ private slots:
         QTest::addColumn<bool>("completed");
         QTest::addColumn<QString>("changes");
         QTest::addColumn<QString>("status"); // the line under the table
+        QTest::addColumn<QString>("scope");  // a scan's range, see scopeOf
         const QString dot = u" \u00b7 "_s;
         QTest::newRow("no completed run: all new") << QStringList{u"S:a@1"_s} << u"a@1 b@2"_s << true << u"new a | new b"_s
-                                                   << u"2 devices"_s;
+                                                   << u"2 devices"_s << QString();
         QTest::newRow("no change") << QStringList{u"C:a@1"_s} << u"a@1"_s << true << QString()
-                                   << u"1 device"_s + dot + u"no changes since 8 Dec 09:14"_s;
+                                   << u"1 device"_s + dot + u"no changes since 8 Dec 09:14"_s << QString();
         QTest::newRow("new, missing, moved") << QStringList{u"C:a@1 b@2"_s} << u"a@3 c@4 d@5"_s << true
                                              << u"new c | new d | missing b | moved a<10.0.0.1"_s
-                                             << u"3 devices"_s + dot + u"2 new"_s + dot + u"1 moved"_s + dot + u"1 missing since 8 Dec 09:14"_s;
+                                             << u"3 devices"_s + dot + u"2 new"_s + dot + u"1 moved"_s + dot + u"1 missing since 8 Dec 09:14"_s << QString();
         QTest::newRow("a stopped run marks nothing missing") << QStringList{u"C:a@1 b@2"_s} << u"c@3 a@4"_s << false
                                                              << u"new c | moved a<10.0.0.1"_s
-                                                             << u"2 devices"_s + dot + u"1 new"_s + dot + u"1 moved since 8 Dec 09:14"_s;
+                                                             << u"2 devices"_s + dot + u"1 new"_s + dot + u"1 moved since 8 Dec 09:14"_s << QString();
         QTest::newRow("after a stopped run: its devices known, missing judged against the completed one")
             << QStringList{u"C:a@1 b@2"_s, u"S:c@3"_s} << u"a@1 c@3"_s << true << u"missing b"_s
-            << u"2 devices"_s + dot + u"1 missing since 8 Dec 09:14"_s;
+            << u"2 devices"_s + dot + u"1 missing since 8 Dec 09:14"_s << QString();
         QTest::newRow("the first record of a device counts, none without a MAC")
             << QStringList{u"C:a@1 b@2"_s, u"C:a@1"_s} << u"a@1 a@9 -@2"_s << true << QString()
-            << u"1 device"_s + dot + u"no changes since 8 Dec 10:14"_s;
+            << u"1 device"_s + dot + u"no changes since 8 Dec 10:14"_s << QString();
+        QTest::newRow("a scan judges only its range") << QStringList{u"C:a@1 b@2 c@7"_s} << u"a@1"_s << true
+                                                      << u"missing b"_s
+                                                      << u"1 device"_s + dot + u"1 missing since 8 Dec 09:14"_s << u"1-3"_s;
+        QTest::newRow("a scan is no discovery's baseline")
+            << QStringList{u"C:a@1 b@2"_s, u"R:a@1"_s} << u"a@1 b@2"_s << true << QString()
+            << u"2 devices"_s + dot + u"no changes since 8 Dec 09:14"_s << QString();
+        QTest::newRow("a device moved into a scanned range") << QStringList{u"C:a@9"_s} << u"a@1"_s << true
+                                                             << u"moved a<10.0.0.9"_s
+                                                             << u"1 device"_s + dot + u"1 moved since 8 Dec 09:14"_s << u"1-3"_s;
     }
 
     void judgements()
@@ -116,30 +141,53 @@ private slots:
         QFETCH(bool, completed);
         QFETCH(QString, changes);
         QFETCH(QString, status);
+        QFETCH(QString, scope);
         const DeviceHistory history = historyOf(before);
-        const DeviceChanges judged = history.changes(devices(run), completed);
+        const DeviceChanges judged = history.changes(devices(run), completed, scopeOf(scope));
         QCOMPARE(describe(judged), changes);
         QCOMPARE(QJsonDocument::fromJson(changesAsJson(judged))[u"since"].isNull(), !before.join(QString()).contains(u"C:"_s));
         QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany)); // the month stays English
         QCOMPARE(historyStatusText(distinctDevices(devices(run)).size(), judged, start), status);
         QLocale::setDefault(QLocale::c());
         // The file keeps all that the judgements need.
-        QString problem;
-        const std::optional<DeviceHistory> reread = DeviceHistory::fromJson(history.toJson(), &problem);
-        QVERIFY2(reread, qPrintable(problem));
-        QCOMPARE(describe(reread->changes(devices(run), completed)), changes);
+        const HistoryReading reread = DeviceHistory::read(history.toJson());
+        QVERIFY2(reread.history, qPrintable(reread.problem));
+        QCOMPARE(describe(reread.history->changes(devices(run), completed, scopeOf(scope))), changes);
+    }
+
+    // A clock that jumped back moves no sighting back and ages nobody out; one that was never
+    // set records nothing where no time stands in for it.
+    void wrongClock()
+    {
+        const QDateTime booted(QDate(1970, 1, 1), QTime(0, 5), Qt::UTC);
+        DeviceHistory history = historyOf({u"C:a@1 b@2"_s});
+        QVERIFY(history.record(devices(u"a@3 c@4"_s), true, booted));
+        QVERIFY(history.record(devices(u"a@3"_s), true, start.addSecs(-86'400 * 200)));
+        QCOMPARE(history.size(), 3);
+        for (const QString &mac : {u"a"_s, u"b"_s, u"c"_s})
+            QCOMPARE(history.entry(mac)->lastSeen, start);
+        QCOMPARE(history.entry(u"c"_s)->firstSeen, start);
+        QCOMPARE(history.lastCompletedRun(), start);
+        QCOMPARE(history.changes(devices(u"a@3"_s), true).since, start);
+
+        DeviceHistory empty;
+        QVERIFY(!empty.record(devices(u"a@1"_s), true, booted));
+        QCOMPARE(empty.size(), 0);
+        QVERIFY(!empty.lastCompletedRun().isValid());
     }
 
     void watch_data()
     {
         QTest::addColumn<bool>("fromHistory"); // the first run is recorded in a history the watch starts from
-        QTest::addColumn<QStringList>("runs");
+        QTest::addColumn<QStringList>("runs");   // "~": a run that could not ask everyone
         QTest::addColumn<QStringList>("events"); // of the last run
         QTest::newRow("the first run is compared with nothing") << false << QStringList{u"a@1"_s} << QStringList{};
         QTest::newRow("new, moved") << false << QStringList{u"a@1"_s, u"a@2 b@2"_s} << QStringList{u"moved a 10.0.0.1"_s, u"new b"_s};
         QTest::newRow("one run without it is no alarm") << false << QStringList{u"a@1 b@2"_s, u"a@1"_s, u"a@1 b@2"_s} << QStringList{};
         QTest::newRow("missing after two runs without it")
             << false << QStringList{u"a@1 b@2 c@3"_s, u"a@1"_s, u"a@1"_s} << QStringList{u"missing b"_s, u"missing c"_s};
+        QTest::newRow("a run that could not ask everyone counts nobody absent")
+            << false << QStringList{u"a@1 b@2"_s, u"~a@1"_s, u"a@1"_s} << QStringList{};
         QTest::newRow("back") << false << QStringList{u"a@1 b@2"_s, u"a@1"_s, u"a@1"_s, u"b@5 a@1"_s} << QStringList{u"back b"_s};
         QTest::newRow("from the history") << true << QStringList{u"a@1 b@2"_s, u"a@7 c@3"_s}
                                           << QStringList{u"moved a 10.0.0.1"_s, u"new c"_s};
@@ -153,7 +201,7 @@ private slots:
         DeviceWatch watch = fromHistory ? DeviceWatch(historyOf({u"C:"_s + runs.takeFirst()})) : DeviceWatch();
         QList<WatchEvent> last;
         for (const QString &run : runs)
-            last = watch.update(devices(run));
+            last = watch.update(devices(QString(run).remove(u'~')), !run.startsWith(u'~'));
         QStringList described;
         static const char *const names[] = {"new ", "missing ", "moved ", "back "};
         for (const WatchEvent &event : last)
@@ -165,25 +213,35 @@ private slots:
                         "'macAddress':'a'},'from':'10.0.0.2'}\n"));
     }
 
-    // Bytes as the history file and as a list given to diff. A file that is not a whole
-    // history is set aside with one line and a new history starts.
+    // Bytes as the history file and as a list given to diff. A damaged history is set aside
+    // under a name of its own with one line, and a new history starts; a file of another
+    // kind or a newer version is left as it is, and not used.
     void files_data()
     {
         QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<int>("history");     // its devices; -1: set aside
+        QTest::addColumn<int>("history");     // its devices; -1: set aside; -2: left untouched, not used
         QTest::addColumn<QString>("problem"); // how diff's line starts
         QTest::addColumn<QList<int>>("list"); // devices, records without a MAC, repeated MACs
-        const QByteArray whole = historyOf({u"C:a@1 b@2"_s}).toJson();
+        const QByteArray whole = historyOf({u"C:a@1 b@2"_s, u"C:b@2"_s}).toJson();
         const QList<int> none{0, 0, 0};
-        QTest::newRow("a history") << whole << 2 << QString() << QList<int>{2, 0, 0};
+        QTest::newRow("a history: its last discovery for diff") << whole << 2 << QString() << QList<int>{1, 0, 0};
+        QTest::newRow("a history of the version before")
+            << quotes("{'format':'devicefinder-history','version':1,'lastCompletedRun':{'time':'2026-12-08T09:14:00Z',"
+                      "'devices':['a']},'devices':[{'macAddress':'a','firstSeen':'2026-12-08T09:14:00Z','lastSeen':"
+                      "'2026-12-08T09:14:00Z','lastAddress':'10.0.0.1','record':{'macAddress':'a'}}]}")
+            << 1 << QString() << QList<int>{1, 0, 0};
         QTest::newRow("without a MAC, one MAC twice") << quotes("[{},{'macAddress':5},{'macAddress':'a'},{'macAddress':'a'}]")
-                                                      << -1 << QString() << QList<int>{1, 2, 1};
+                                                      << -2 << QString() << QList<int>{1, 2, 1};
         QTest::newRow("empty") << QByteArray("") << -1 << u"empty"_s << none;
         QTest::newRow("truncated") << whole.left(whole.size() - 9) << -1 << u"not JSON: truncated"_s << none;
         QTest::newRow("not JSON") << QByteArray("\x7f" "ELF\x02") << -1 << u"not JSON: "_s << none;
-        QTest::newRow("another version") << QByteArray(whole).replace(quotes("'version':1"), quotes("'version':2")) << -1
-                                         << u"not a device list (a JSON array of records) or device history"_s << none;
-        QTest::newRow("wrong shape") << QByteArray("[1]") << -1 << u"not a device list: entry 1 "_s << none;
+        QTest::newRow("a newer version") << QByteArray(whole).replace(quotes("'version':2"), quotes("'version':3")) << -2
+                                         << u"not a device list (a JSON array of records) or device history: a device "
+                                            "history of a newer version"_s << none;
+        QTest::newRow("a malformed entry") << QByteArray(whole).replace(quotes("'lastAddress'"), quotes("'lost'")) << -1
+                                           << u"not a device list (a JSON array of records) or device history: a device "
+                                              "entry is malformed"_s << none;
+        QTest::newRow("wrong shape") << QByteArray("[1]") << -2 << u"not a device list: entry 1 "_s << none;
         QTest::newRow("too large") << QByteArray(maxJsonFileBytes + 1, ' ') << -1 << u"larger than 16 MiB"_s << none;
         QTest::newRow("a million entries") << "[" + QByteArray("{},").repeated(1'000'000) + "{}]" << -1
                                            << u"more than 200000 JSON objects and arrays"_s << none;
@@ -202,12 +260,35 @@ private slots:
         QVERIFY2(read.problem.startsWith(problem) && read.problem.isEmpty() == problem.isEmpty(), qPrintable(read.problem));
         QCOMPARE((QList<int>{int(read.devices.size()), int(read.withoutMac), int(read.repeated)}), list);
         LogCapture log;
-        QCOMPARE(DeviceHistory::load(path).size(), qMax(history, 0));
-        QCOMPARE(log.lines().size(), history < 0 ? 1 : 0);
-        if (history < 0) {
-            QVERIFY2(log.lines()[0].startsWith(u"Device history %1 set aside as %1.bad: "_s.arg(path)), qPrintable(log.lines()[0]));
-            QCOMPARE(readFile(path + u".bad"_s), bytes);
+        const LoadedHistory loaded = DeviceHistory::load(path);
+        QCOMPARE(loaded.usable, history != -2);
+        QCOMPARE(loaded.history.size(), qMax(history, 0));
+        QCOMPARE(log.lines().size(), history == -1 ? 1 : 0);
+        const QStringList asides = QDir(dir.path()).entryList({u"history.json.bad-*"_s});
+        QCOMPARE(asides.size(), history == -1 ? 1 : 0);
+        if (history == -1) {
+            QVERIFY2(log.lines()[0].startsWith(u"Device history %1 set aside as %2: "_s.arg(path, dir.filePath(asides[0]))),
+                     qPrintable(log.lines()[0]));
+            QCOMPARE(readFile(dir.filePath(asides[0])), bytes);
+        } else {
+            QCOMPARE(readFile(path), bytes);
         }
+    }
+
+    // Damage after damage: each set-aside keeps its own name, and the newest 5 stay.
+    void damageNeverOverwrites()
+    {
+        const QTemporaryDir dir;
+        const QString path = dir.filePath(u"history.json"_s);
+        for (int i = 0; i < 7; ++i) {
+            QVERIFY(writeFile(path, QByteArray("{broken ") + QByteArray::number(i)));
+            QCOMPARE(DeviceHistory::load(path).history.size(), 0);
+        }
+        QStringList kept;
+        for (const QString &name : QDir(dir.path()).entryList({u"history.json.bad-*"_s}))
+            kept.append(QString::fromLatin1(readFile(dir.filePath(name))));
+        kept.sort();
+        QCOMPARE(kept, (QStringList{u"{broken 2"_s, u"{broken 3"_s, u"{broken 4"_s, u"{broken 5"_s, u"{broken 6"_s}));
     }
 
     // Instances that save in turn: the file is always whole and the last one's, and no
@@ -216,7 +297,7 @@ private slots:
     {
         const QTemporaryDir dir;
         const QString path = dir.filePath(u"data/history.json"_s);
-        QCOMPARE(DeviceHistory::load(path).size(), 0); // no file yet is no damage
+        QCOMPARE(DeviceHistory::load(path).history.size(), 0); // no file yet is no damage
         const DeviceHistory histories[] = {historyOf({u"C:a@1"_s}), historyOf({u"C:b@1 c@2"_s})};
         for (int i = 0; i < 10; ++i) {
             QVERIFY(histories[i % 2].save(path));
@@ -253,7 +334,7 @@ private slots:
         QCOMPARE(history.entry(u"m00000"_s)->record->object().contains(u"notes"_s), padding < DeviceHistory::maxRecordBytes);
         const QTemporaryDir dir;
         QVERIFY(history.save(dir.filePath(u"h.json"_s)));
-        QCOMPARE(DeviceHistory::load(dir.filePath(u"h.json"_s)).size(), history.size());
+        QCOMPARE(DeviceHistory::load(dir.filePath(u"h.json"_s)).history.size(), history.size());
     }
 
     // diff's status and output; texts escaped for a terminal; a file that cannot be read named
@@ -284,7 +365,6 @@ private slots:
             changes.append(QString::fromUtf8(line).simplified());
         QCOMPARE(changes, (QStringList{u"new d 10.0.0.4 d"_s, u"missing b 10.0.0.2 b"_s, u"moved a 10.0.0.9 a 10.0.0.1"_s,
                                        u"changed c 10.0.0.3 c 2.0 Firmware: 1.0"_s}));
-        QCOMPARE(terminalText(u"\u001b[2J\u202e<b>"_s), u"\\x1b[2J\\u202e<b>"_s);
         command.files[0] = command.files[1];
         QCOMPARE(run(), 0);
         QCOMPARE(written[0], QByteArray());

@@ -39,24 +39,49 @@ private slots:
         QCOMPARE(broadcastInterfaces(interfaces), (QList<unsigned>{2, 5}));
     }
 
-    // Up and not loopback, each network once, wider than a /16 as the /24 around the address,
-    // and every one a range the scan reads.
-    void localRanges()
+    // A laptop with an idle container bridge, a VPN /16, a self-assigned address and its
+    // Wi-Fi: only networks that can hold devices are scanned, each once, a wide one as the /24
+    // around the address; the range box offers the wide one whole too. Every range is one
+    // the scan reads.
+    void localNetworks()
     {
         const QList<NetworkInterface> interfaces{
-            {u"lo"_s, 1, IFF_UP | IFF_LOOPBACK, ip("127.0.0.1"), 8},   {u"eth1"_s, 2, up, ip("10.241.67.12"), 8},
-            {u"eth1"_s, 2, up, ip("10.241.67.13"), 8},                  {u"eth2"_s, 4, up, ip("172.16.5.9"), 16},
-            {u"eth3"_s, 5, up, ip("172.20.200.1"), 12},                 {u"eth4"_s, 6, IFF_BROADCAST, ip("192.168.9.1"), 24},
-            {u"tun0"_s, 7, IFF_UP | IFF_POINTOPOINT, ip("10.8.0.6"), 32}, {u"ppp0"_s, 8, IFF_UP, ip("100.64.0.9"), 30}};
+            {u"lo"_s, 1, up | IFF_LOOPBACK | IFF_RUNNING, ip("127.0.0.1"), 8},
+            {u"wlan0"_s, 2, up | IFF_RUNNING, ip("192.168.7.20"), 24},
+            {u"wlan0"_s, 2, up | IFF_RUNNING, ip("192.168.7.21"), 24},
+            {u"docker0"_s, 3, up, ip("172.17.0.1"), 16},
+            {u"tun0"_s, 4, IFF_UP | IFF_POINTOPOINT | IFF_RUNNING, ip("10.200.7.9"), 16},
+            {u"eth0"_s, 5, up | IFF_RUNNING, ip("169.254.3.4"), 16},
+            {u"eth1"_s, 6, IFF_BROADCAST, ip("198.18.9.1"), 24},
+            {u"ppp0"_s, 7, IFF_UP | IFF_RUNNING, ip("100.64.0.9"), 32},
+            {u"eth2"_s, 8, up | IFF_RUNNING, ip("198.19.1.7"), 22}};
+        QStringList lines;
+        for (const LocalNetwork &network : ::localNetworks(interfaces))
+            lines.append(network.description());
+        QCOMPARE(lines, (QStringList{
+                            u"Leaving out 127.0.0.0/8 on lo: loopback"_s,
+                            u"Scanning 192.168.7.0/24 on wlan0"_s,
+                            u"Leaving out 172.17.0.0/16 on docker0: the interface has no carrier"_s,
+                            u"Scanning 10.200.7.0/24 on tun0, the /24 around this computer's address: 10.200.0.0/16 is "
+                            "wider than a /22"_s,
+                            u"Leaving out 169.254.0.0/16 on eth0: a self-assigned address, while this computer has other "
+                            "networks"_s,
+                            u"Leaving out 198.18.9.0/24 on eth1: the interface is down"_s,
+                            u"Leaving out 100.64.0.9/32 on ppp0: it holds this computer alone"_s,
+                            u"Scanning 198.19.0.0/22 on eth2"_s}));
         const QList<LocalRange> ranges = localScanRanges(interfaces);
-        QCOMPARE(ranges, (QList<LocalRange>{{u"10.241.67.0/24"_s, u"10.241.67.0/24 \u2014 eth1"_s},
-                                            {u"172.16.0.0/16"_s, u"172.16.0.0/16 \u2014 eth2"_s},
-                                            {u"172.20.200.0/24"_s, u"172.20.200.0/24 \u2014 eth3"_s},
-                                            {u"100.64.0.8/30"_s, u"100.64.0.8/30 \u2014 ppp0"_s}}));
+        QCOMPARE(ranges, (QList<LocalRange>{{u"192.168.7.0/24"_s, u"192.168.7.0/24 \u2014 wlan0"_s},
+                                            {u"10.200.7.0/24"_s, u"10.200.7.0/24 \u2014 tun0"_s},
+                                            {u"10.200.0.0/16"_s, u"10.200.0.0/16 \u2014 tun0, 65,536 addresses"_s},
+                                            {u"198.19.0.0/22"_s, u"198.19.0.0/22 \u2014 eth2"_s}}));
         QList<qint64> sizes;
         for (const LocalRange &range : ranges)
             sizes.append(get_ip_range(range.range).size());
-        QCOMPARE(sizes, (QList<qint64>{256, 65536, 256, 4}));
+        QCOMPARE(sizes, (QList<qint64>{256, 256, 65536, 1024}));
+
+        // A self-assigned address alone is scanned, around the address.
+        const QList<LocalNetwork> alone = ::localNetworks({interfaces.at(0), interfaces.at(5)});
+        QCOMPARE(alone.at(1).range, u"169.254.3.0/24"_s);
     }
 };
 

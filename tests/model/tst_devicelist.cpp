@@ -144,6 +144,25 @@ private slots:
         QCOMPARE(::csvField(value), field);
     }
 
+    // What a terminal shows of a device's text: nothing that moves, recolours, turns or hides.
+    void terminalText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("escape sequence, bidi override") << u"\u001b[2J\u202e<b>"_s << u"\\x1b[2J\\u202e<b>"_s;
+        QTest::newRow("tag characters, beyond 16 bits") << u"a\U000E0041\U000E007F"_s << u"a\\U000e0041\\U000e007f"_s;
+        QTest::newRow("private use, in and beyond 16 bits") << u"\uE000\U000F0001"_s << u"\\ue000\\U000f0001"_s;
+        QTest::newRow("line separator") << u"a\u2028b"_s << u"a\\u2028b"_s;
+        QTest::newRow("letters and an emoji stay") << u"Gerät 会議室 \U0001F600"_s << u"Gerät 会議室 \U0001F600"_s;
+    }
+
+    void terminalText()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        QCOMPARE(::terminalText(text), shown);
+    }
+
 private:
     std::unique_ptr<FakeControls> m_ui;
 };

@@ -17,6 +17,7 @@ void AppDelegate::applicationDidFinishLaunching()
     controller->setViewLoader(m_viewLoader);
     controller->setReplyPort(m_replyPort);
     controller->setHistoryFile(m_historyFile);
+    controller->setLabelsFile(m_labelsFile);
     setRootViewController(controller);
 
     QObject *view = controller->view();

@@ -15,8 +15,9 @@ public:
 
     // The local port of the discovery sockets (0: one the system picks).
     void setReplyPort(quint16 port) { m_replyPort = port; }
-    // Where the controller keeps the device history (empty: nowhere).
+    // Where the controller keeps the device history and the user's labels (empty: nowhere).
     void setHistoryFile(const QString &path) { m_historyFile = path; }
+    void setLabelsFile(const QString &path) { m_labelsFile = path; }
     void applicationDidFinishLaunching();
     // Closing the main window quits the tool.
     static constexpr bool applicationShouldTerminateAfterLastWindowClosed() { return true; }
@@ -37,6 +38,7 @@ private:
     QString m_broadcastAddress;
     quint16 m_replyPort = 0;
     QString m_historyFile;
+    QString m_labelsFile;
     std::shared_ptr<Resolver> m_resolver;
     std::shared_ptr<MainViewController> m_rootViewController;
     Window *m_window = nullptr;

@@ -146,6 +146,28 @@ Command withOperands(Command::Kind kind, const QStringList &arguments)
     return command;
 }
 
+// label MAC TEXT, label MAC, label --list [--json]. The text is taken as it is, whatever it
+// starts with: a label is no option.
+Command labelCommand(const QStringList &operands)
+{
+    Command command = ofKind(Command::Kind::Label);
+    LabelRequest &request = command.label;
+    if (!operands.isEmpty() && operands.first() == u"--list") {
+        request.action = LabelRequest::Action::List;
+        request.json = operands.size() == 2 && operands.at(1) == u"--json";
+        if (operands.size() > 1 + int(request.json))
+            return usageError(QStringLiteral("label --list takes only --json"));
+        return command;
+    }
+    if (operands.isEmpty() || operands.size() > 2 || operands.first().startsWith(u"--"))
+        return usageError(QStringLiteral("label takes a MAC address and a label (\"\" to remove it), a MAC address, "
+                                         "or --list"));
+    request.action = operands.size() == 2 ? LabelRequest::Action::Set : LabelRequest::Action::Print;
+    request.macAddress = operands.first();
+    request.label = operands.value(1);
+    return command;
+}
+
 } // namespace
 
 Command parseCommandLine(const QStringList &arguments)
@@ -194,6 +216,8 @@ Command parseCommandLine(const QStringList &arguments)
         return withOperands(Command::Kind::Diff, arguments);
     if (first == u"watch")
         return withOperands(Command::Kind::Watch, arguments);
+    if (first == u"label")
+        return labelCommand(arguments.mid(1));
     return usageError(QStringLiteral("unknown command '%1'").arg(first));
 }
 
@@ -234,6 +258,9 @@ QString usageText()
         "                                     asks one address for its details; prints the device\n"
         "  devicefinder expand RANGE          prints the addresses a range covers, one a line\n"
         "  devicefinder diff OLD NEW [--json] compares two device lists saved earlier\n"
+        "  devicefinder label MAC TEXT        gives the device with this MAC address a label\n"
+        "                                     (\"\" removes it); label MAC prints it\n"
+        "  devicefinder label --list [--json] prints every label\n"
         "  devicefinder watch [--every SECONDS] [--broadcast ADDR] [--reply-port PORT]\n"
         "                     [--no-history]\n"
         "                                     a discovery run every SECONDS (60; at least 10);\n"
@@ -254,7 +281,9 @@ QString usageText()
         "as the /24 around this computer's address. A log line says why each is taken or left.\n"
         "\n"
         "The device list goes to standard output, as a table, as JSON (--json) or as CSV\n"
-        "(--csv); log lines go to standard error.\n"
+        "(--csv), each device with your label (\"label\" in JSON, a last \"Label\" column); log\n"
+        "lines go to standard error. Labels (at most 200 characters, one line) are kept by MAC\n"
+        "address in ~/.local/share/devicefinder/labels.json, also with --no-history.\n"
         "\n"
         "Every completed run records its devices, by MAC address, in the device history\n"
         "(~/.local/share/devicefinder/history.json): when each was first and last seen, and\n"

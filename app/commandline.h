@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/labelcommand.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -8,7 +10,7 @@ enum class OutputFormat { Text, Json, Csv };
 
 // What the command line asks for.
 struct Command {
-    enum class Kind { Window, Discover, Scan, Expand, Probe, Diff, Watch, Help, Version, UsageError };
+    enum class Kind { Window, Discover, Scan, Expand, Probe, Diff, Watch, Label, Help, Version, UsageError };
     Kind kind = Kind::Window;
     QString argument; // Scan, Expand: the range (none with --local); Probe: the address
     QString broadcastAddress; // Window, Discover, Watch: empty for every interface
@@ -20,6 +22,7 @@ struct Command {
     int everySeconds = 60;      // Watch: how often a discovery run starts
     QString reportFile;         // Discover: where --report writes the report, "-" for standard error
     bool localNetworks = false; // Scan: --local, each of the computer's own networks in turn
+    LabelRequest label;         // Label
     QString message; // UsageError: what was wrong
 };
 

@@ -1,6 +1,7 @@
 #include "app/diffcommand.h"
 
 #include "history/changesexport.h"
+#include "history/devicelabels.h"
 #include "history/devicediff.h"
 #include "history/devicelistfile.h"
 
@@ -42,11 +43,13 @@ int runDiffCommand(const Command &command, std::FILE *out, std::FILE *err)
     if (!before || !after)
         return 2;
     const DeviceDiff diff = diffDevices(*before, *after);
+    const DeviceLabels labels(DeviceLabels::defaultPath());
+    const LabelOf labelOf = [&labels](const DeviceRecord &record) { return labels.labelOf(record); };
     QByteArray text;
     if (command.format == OutputFormat::Json)
-        text = diffAsJson(diff);
+        text = diffAsJson(diff, labelOf);
     else if (!diff.isEmpty())
-        text = diffAsTextTable(diff).toUtf8();
+        text = diffAsTextTable(diff, labelOf).toUtf8();
     // Output that cannot be written is trouble, not a difference; the caller says so.
     if (std::fwrite(text.constData(), 1, std::size_t(text.size()), out) != std::size_t(text.size())
         || std::fflush(out) != 0)

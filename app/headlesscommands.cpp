@@ -34,6 +34,8 @@ std::shared_ptr<MainViewController> headlessController(const Command &command)
                               && (command.kind == Command::Kind::Discover || command.kind == Command::Kind::Scan
                                   || command.kind == Command::Kind::Watch);
     controller->setHistoryFile(keepsHistory ? DeviceHistory::defaultPath() : QString());
+    // The user's data, not history: read with --no-history too.
+    controller->setLabelsFile(DeviceLabels::defaultPath());
     return controller;
 }
 
@@ -43,18 +45,18 @@ void writeOut(const QByteArray &bytes)
     std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout);
 }
 
-void print(const DeviceList &devices, OutputFormat format, bool oneDevice)
+void print(const DeviceList &devices, const LabelOf &labelOf, OutputFormat format, bool oneDevice)
 {
     QByteArray out;
     switch (format) {
     case OutputFormat::Json:
-        out = devicesAsJson(devices);
+        out = devicesAsJson(devices, labelOf);
         break;
     case OutputFormat::Csv:
-        out = devicesAsCsv(devices);
+        out = devicesAsCsv(devices, labelOf);
         break;
     case OutputFormat::Text:
-        out = (oneDevice ? devicesAsKeyValues(devices) : devicesAsTextTable(devices)).toUtf8();
+        out = (oneDevice ? devicesAsKeyValues(devices, labelOf) : devicesAsTextTable(devices, labelOf)).toUtf8();
         break;
     }
     writeOut(out);
@@ -63,8 +65,9 @@ void print(const DeviceList &devices, OutputFormat format, bool oneDevice)
 // The run's devices, or with --changes what changed against the history.
 void printRun(const MainViewController &controller, const Command &command)
 {
+    const LabelOf labelOf = controller.labelOf();
     if (!command.changes) {
-        print(controller.devices(), command.format, false);
+        print(controller.devices(), labelOf, command.format, false);
         return;
     }
     if (!controller.historyProblem().isEmpty()) {
@@ -72,9 +75,9 @@ void printRun(const MainViewController &controller, const Command &command)
         return;
     }
     const DeviceChanges &changes = controller.latestChanges();
-    writeOut(command.format == OutputFormat::Json  ? changesAsJson(changes)
-          : command.format == OutputFormat::Csv ? changesAsCsv(changes)
-                                                : changesAsTextTable(changes).toUtf8());
+    writeOut(command.format == OutputFormat::Json  ? changesAsJson(changes, labelOf)
+             : command.format == OutputFormat::Csv ? changesAsCsv(changes, labelOf)
+                                                   : changesAsTextTable(changes, labelOf).toUtf8());
 }
 
 // Turns the event loop until the run in progress ends, and tells how it ended.
@@ -227,7 +230,7 @@ int runProbeCommand(int argc, char *argv[], const Command &command)
     const auto controller = headlessController(command);
     controller->startProbe(command.argument);
     waitForRun(*controller);
-    print(controller->devices(), command.format, true);
+    print(controller->devices(), controller->labelOf(), command.format, true);
     return controller->devices().isEmpty() ? 1 : 0;
 }
 
@@ -259,7 +262,7 @@ int runWatchCommand(int argc, char *argv[], const Command &command)
         if (!saidFailed(run, "device")) {
             const QDateTime now = QDateTime::currentDateTimeUtc();
             for (const WatchEvent &event : watch.update(run.found, run.askedEveryone))
-                writeOut(watchEventLine(event, now));
+                writeOut(watchEventLine(event, now, controller->labelOf()));
         }
         // Each line as it happens, for whatever reads it; output that cannot be written ends
         // the command, quietly when its reader has gone.

@@ -3,6 +3,7 @@
 #include "app/diffcommand.h"
 #include "app/expandcommand.h"
 #include "app/headlesscommands.h"
+#include "app/labelcommand.h"
 #include "app/quitsignals.h"
 #include "platform/log.h"
 #include "platform/mainqueue.h"
@@ -64,10 +65,12 @@ namespace {
                          command.broadcastAddress, systemResolver());
     delegate.setReplyPort(command.replyPort);
     delegate.setHistoryFile(command.noHistory ? QString() : DeviceHistory::defaultPath());
+    delegate.setLabelsFile(DeviceLabels::defaultPath());
     delegate.setWindow(&window);
     window.setExportRows([&delegate] {
         const auto &controller = delegate.rootViewController();
-        return controller ? controller->filteredDevices() : DeviceList();
+        return controller ? MainWindow::ExportRows{controller->filteredDevices(), controller->labelOf()}
+                          : MainWindow::ExportRows();
     });
     window.setDiscoveryReport([&delegate] {
         const auto &controller = delegate.rootViewController();
@@ -135,6 +138,9 @@ int main(int argc, char *argv[])
         break;
     case Command::Kind::Watch:
         status = runWatchCommand(argc, argv, command);
+        break;
+    case Command::Kind::Label:
+        status = runLabelCommand(command.label, DeviceLabels::defaultPath(), stdout, stderr);
         break;
     case Command::Kind::Window:
         runWindow(argc, argv, command);

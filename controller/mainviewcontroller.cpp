@@ -53,7 +53,7 @@ void MainViewController::addDevice(const Device &device)
 {
     requireMainThread("MainViewController::addDevice");
     m_devices.append(device);
-    if (passesSearch(*device, m_filter))
+    if (passesSearch(*device, m_filter, m_labels ? m_labels->labelOf(*device) : QString()))
         m_filteredDevices.append(device);
 }
 
@@ -61,7 +61,7 @@ void MainViewController::search(const QString &text)
 {
     requireMainThread("MainViewController::search");
     m_filter = text;
-    m_filteredDevices = searchDevices(m_devices, m_filter);
+    m_filteredDevices = searchDevices(m_devices, m_filter, labelOf());
     reloadTable();
 }
 
@@ -69,7 +69,7 @@ void MainViewController::tableViewSortDescriptorsDidChange()
 {
     requireMainThread("MainViewController::tableViewSortDescriptorsDidChange");
     withControl(m_tableView, [&](TableView &table) {
-        sortDevices(m_filteredDevices, table.sortDescriptors());
+        sortDevices(m_filteredDevices, table.sortDescriptors(), labelOf());
         table.reloadData();
     });
 }
@@ -105,7 +105,11 @@ TableCell MainViewController::tableViewCell(int column, int row) const
         cell.kind = TableCell::Kind::Button;
         cell.text = QStringLiteral("Open");
         cell.tag = row;
-    } else if (column >= 0 && column < openColumn && row >= 0 && row < m_filteredDevices.size()) {
+    } else if (column == labelColumn && row >= 0 && row < m_filteredDevices.size()) {
+        const DeviceRecord &record = *m_filteredDevices.at(row);
+        cell.text = m_labels ? m_labels->labelOf(record) : QString();
+        cell.editable = m_labels && deviceIdentity(record);
+    } else if (column >= 0 && column < textColumnCount && row >= 0 && row < m_filteredDevices.size()) {
         const DeviceRecord &record = *m_filteredDevices.at(row);
         cell.text = columnText(record, column);
         if (column == hostnameColumn)

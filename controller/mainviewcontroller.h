@@ -2,6 +2,7 @@
 
 #include "discovery/discoveryreport.h"
 #include "history/devicehistory.h"
+#include "history/devicelabels.h"
 #include "model/devicelist.h"
 #include "platform/controls.h"
 #include "platform/resolver.h"
@@ -150,11 +151,27 @@ public:
     // the latest run left untouched; empty when it is used or there is none.
     const QString &historyProblem() const { return m_historyProblem; }
 
+    // --- The user's labels: controller/labels.cpp -----------------------------------------
+
+    // The file of the user's labels, keyed by MAC address (empty: none). Read now, and again
+    // at each run's end, so that another instance's edits show.
+    void setLabelsFile(const QString &path);
+    // The user's label of a device, by its record, as the table, the search, the sort and
+    // every export show it.
+    LabelOf labelOf() const;
+    // Gives the device of a row the label (an empty one removes it); the labels file is
+    // re-read and written whole. Why not, or empty.
+    QString setLabel(int row, const QString &label);
+    // A word for the user about the labels file, once: a damaged one set aside, a newer one
+    // left untouched. Empty when there is none.
+    QString takeLabelsNotice();
+    QString tableViewSetCellText(int column, int row, const QString &text) override;
+
     // --- The window's table and actions: controller/mainviewcontroller.cpp ----------------
 
-    // A cell of the row's record: the text of columns 0 to 6, the "Open" button of column 7
-    // with the row as its tag. The host name of a device that the latest run found new is
-    // bold, one that moved is in italics.
+    // A cell of the row's record: the text of columns 0 to 6, the label (editable), the
+    // "Open" button with the row as its tag. The host name of a device that the latest run
+    // found new is bold, one that moved is in italics.
     TableCell tableViewCell(int column, int row) const override;
     // No row can be selected.
     bool selectionShouldChangeInTableView() const override { return false; }
@@ -216,7 +233,7 @@ private:
     // The history's part of a run's end: judge the run's devices against what it asked,
     // then record them; a failed run changes nothing.
     void recordInHistory(const FinishedRun &finished);
-    void showHistoryStatus() const;
+    void showHistoryStatus();
     // Keeps the report of a discovery run that ended, and says under the table what it
     // explains.
     void showReport(DiscoveryReport report);
@@ -258,4 +275,5 @@ private:
     std::weak_ptr<InfoLine> m_reportLine;
     QString m_filter;
     std::optional<Color> m_defaultTextColor;
+    std::shared_ptr<DeviceLabels> m_labels; // null without a labels file
 };

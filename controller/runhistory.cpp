@@ -47,13 +47,16 @@ void MainViewController::recordInHistory(const FinishedRun &finished)
     }
 }
 
-void MainViewController::showHistoryStatus() const
+void MainViewController::showHistoryStatus()
 {
     QString text = historyStatusText(m_devices.size(), m_latestChanges, QDateTime::currentDateTime());
     if (!m_latestFailure.isEmpty())
         text = QStringLiteral("No address could be asked: %1").arg(m_latestFailure);
     else if (!m_historyProblem.isEmpty())
         text += QStringLiteral(" \u00b7 the history is not used: %1").arg(m_historyProblem);
+    // Said once, on the first line after it happened.
+    if (const QString notice = takeLabelsNotice(); !notice.isEmpty())
+        text += QStringLiteral(" \u00b7 ") + notice;
     const QString missing = m_latestChanges.since.isValid() && !m_latestChanges.missing.isEmpty()
                                 ? QStringLiteral("%1 missing").arg(m_latestChanges.missing.size())
                                 : QString();

@@ -57,6 +57,9 @@ void MainViewController::finishRun(bool stopped)
         break;
     }
     finished.found = m_vudiduDevices + m_xpicoDevices;
+    // Another instance may have labelled a device meanwhile.
+    if (m_labels)
+        m_labels->reload();
     // A failed discovery says why on the report's line, a failed scan on the history's.
     m_latestFailure = run->kind() == Run::Kind::Scan ? finished.failure : QString();
     recordInHistory(finished);

@@ -35,29 +35,33 @@ DeviceList lastRecords(const QList<HistoryEntry> &entries)
     return records;
 }
 
-QList<QStringList> tableRows(const QList<ChangeRow> &rows)
+QList<QStringList> tableRows(const QList<ChangeRow> &rows, const LabelOf &labelOf)
 {
-    QList<QStringList> table{QStringList{QStringLiteral("Change")} + deviceHeaderTexts() + QStringList{QStringLiteral("Before")}};
+    QList<QStringList> table{QStringList{QStringLiteral("Change")} + deviceHeaderTexts()
+                             + QStringList{QStringLiteral("Before"), QStringLiteral("Label")}};
     for (const ChangeRow &row : rows)
-        table.append(QStringList{row.change} + deviceRowTexts(*row.device) + QStringList{row.before});
+        table.append(QStringList{row.change} + deviceRowTexts(*row.device)
+                     + QStringList{row.before, labelOf ? labelOf(*row.device) : QString()});
     return table;
 }
 
-QJsonArray recordsJson(const DeviceList &devices)
+QJsonArray recordsJson(const DeviceList &devices, const LabelOf &labelOf)
 {
     QJsonArray array;
     for (const Device &device : devices)
-        array.append(device->object());
+        array.append(printedRecord(*device, labelOf));
     return array;
 }
 
-QJsonObject changesObject(const DeviceList &added, const DeviceList &missing, const QList<MovedDevice> &moved)
+QJsonObject changesObject(const DeviceList &added, const DeviceList &missing, const QList<MovedDevice> &moved,
+                          const LabelOf &labelOf)
 {
     QJsonArray movedJson;
     for (const MovedDevice &device : moved)
-        movedJson.append(QJsonObject{{QStringLiteral("from"), device.from}, {QStringLiteral("record"), device.device->object()}});
-    return {{QStringLiteral("new"), recordsJson(added)},
-            {QStringLiteral("missing"), recordsJson(missing)},
+        movedJson.append(QJsonObject{{QStringLiteral("from"), device.from},
+                                     {QStringLiteral("record"), printedRecord(*device.device, labelOf)}});
+    return {{QStringLiteral("new"), recordsJson(added, labelOf)},
+            {QStringLiteral("missing"), recordsJson(missing, labelOf)},
             {QStringLiteral("moved"), movedJson}};
 }
 
@@ -65,7 +69,7 @@ QJsonObject changesObject(const DeviceList &added, const DeviceList &missing, co
 QString changedBefore(const ChangedDevice &device)
 {
     QStringList parts;
-    for (int column = 0; column < openColumn; ++column) {
+    for (int column = 0; column < textColumnCount; ++column) {
         const QStringView key = deviceColumns[column].key;
         const bool firmware = key == DeviceKey::tag;
         const bool differs = device.before->value(key) != device.after->value(key)
@@ -78,42 +82,42 @@ QString changedBefore(const ChangedDevice &device)
 
 } // namespace
 
-QByteArray changesAsJson(const DeviceChanges &changes)
+QByteArray changesAsJson(const DeviceChanges &changes, const LabelOf &labelOf)
 {
-    QJsonObject object = changesObject(changes.added, lastRecords(changes.missing), changes.moved);
+    QJsonObject object = changesObject(changes.added, lastRecords(changes.missing), changes.moved, labelOf);
     object.insert(QStringLiteral("since"), changes.since.isValid() ? QJsonValue(historyTimeText(changes.since))
                                                                    : QJsonValue(QJsonValue::Null));
     return QJsonDocument(object).toJson(QJsonDocument::Indented);
 }
 
-QByteArray changesAsCsv(const DeviceChanges &changes)
+QByteArray changesAsCsv(const DeviceChanges &changes, const LabelOf &labelOf)
 {
     QString csv;
-    for (const QStringList &row : tableRows(rowsOf(changes.added, lastRecords(changes.missing), changes.moved)))
+    for (const QStringList &row : tableRows(rowsOf(changes.added, lastRecords(changes.missing), changes.moved), labelOf))
         csv += csvRow(row);
     return csv.toUtf8();
 }
 
-QString changesAsTextTable(const DeviceChanges &changes)
+QString changesAsTextTable(const DeviceChanges &changes, const LabelOf &labelOf)
 {
-    return textTable(tableRows(rowsOf(changes.added, lastRecords(changes.missing), changes.moved)));
+    return textTable(tableRows(rowsOf(changes.added, lastRecords(changes.missing), changes.moved), labelOf));
 }
 
-QByteArray diffAsJson(const DeviceDiff &diff)
+QByteArray diffAsJson(const DeviceDiff &diff, const LabelOf &labelOf)
 {
-    QJsonObject object = changesObject(diff.added, diff.missing, diff.moved);
+    QJsonObject object = changesObject(diff.added, diff.missing, diff.moved, labelOf);
     QJsonArray changed;
     for (const ChangedDevice &device : diff.changed)
-        changed.append(QJsonObject{{QStringLiteral("before"), device.before->object()},
-                                   {QStringLiteral("record"), device.after->object()}});
+        changed.append(QJsonObject{{QStringLiteral("before"), printedRecord(*device.before, labelOf)},
+                                   {QStringLiteral("record"), printedRecord(*device.after, labelOf)}});
     object.insert(QStringLiteral("changed"), changed);
     return QJsonDocument(object).toJson(QJsonDocument::Indented);
 }
 
-QString diffAsTextTable(const DeviceDiff &diff)
+QString diffAsTextTable(const DeviceDiff &diff, const LabelOf &labelOf)
 {
     QList<ChangeRow> rows = rowsOf(diff.added, diff.missing, diff.moved);
     for (const ChangedDevice &device : diff.changed)
         rows.append({QStringLiteral("changed"), device.after, changedBefore(device)});
-    return textTable(tableRows(rows));
+    return textTable(tableRows(rows, labelOf));
 }

@@ -1,5 +1,7 @@
 #include "history/devicewatch.h"
 
+#include "model/deviceexport.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -98,10 +100,10 @@ void DeviceWatch::forgetOldestMissing()
         m_missing.remove(byRun.at(i).second);
 }
 
-QByteArray watchEventLine(const WatchEvent &event, const QDateTime &time)
+QByteArray watchEventLine(const WatchEvent &event, const QDateTime &time, const LabelOf &labelOf)
 {
     QByteArray line = "{\"time\":" + jsonText(historyTimeText(time)) + ",\"event\":\"" + kindName(event.kind)
-                      + "\",\"device\":" + jsonText(event.device->object());
+                      + "\",\"device\":" + jsonText(printedRecord(*event.device, labelOf));
     if (event.kind == WatchEvent::Kind::Moved)
         line += ",\"from\":" + jsonText(event.from);
     return line + "}\n";

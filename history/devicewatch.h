@@ -55,5 +55,5 @@ private:
 
 // One event as one line of compact JSON with its line end:
 // {"time": "2026-12-08T09:14:03Z", "event": "moved", "device": record, "from": "ADDR"}
-// ("from" only for a moved device).
-QByteArray watchEventLine(const WatchEvent &event, const QDateTime &time);
+// ("from" only for a moved device), the record with the user's label (see printedRecord).
+QByteArray watchEventLine(const WatchEvent &event, const QDateTime &time, const LabelOf &labelOf = {});

@@ -8,8 +8,8 @@
 #include <array>
 
 // The seven text columns of the device table, in their order, as the window, the command
-// line and the exports show them. The table's eighth column is the "Open" button, which
-// leads to "http://" followed by the record's redirectAddress.
+// line and the exports show them. In the window the user's label follows them, then the
+// "Open" button, which leads to "http://" followed by the record's redirectAddress.
 struct DeviceColumn final {
     QStringView key;   // the record key the column shows
     QStringView title; // what a user reads in the header
@@ -26,7 +26,10 @@ inline constexpr std::array<DeviceColumn, 7> deviceColumns{{
 }};
 
 inline constexpr int hostnameColumn = 0;
-inline constexpr int openColumn = int(deviceColumns.size());
+inline constexpr int textColumnCount = int(deviceColumns.size());
+// The window's table.
+inline constexpr int labelColumn = textColumnCount;
+inline constexpr int openColumn = labelColumn + 1;
 
 // What a cell of a text column shows: the value's text form (a number in decimal, a
 // missing value as the empty text); in the firmware column, a tag of "[none]" gives way

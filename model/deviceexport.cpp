@@ -19,7 +19,7 @@ QStringList deviceHeaderTexts()
 QStringList deviceRowTexts(const DeviceRecord &record)
 {
     QStringList row;
-    for (int column = 0; column < openColumn; ++column)
+    for (int column = 0; column < textColumnCount; ++column)
         row.append(columnText(record, column));
     row.append(openAddress(record).value_or(QString()));
     return row;
@@ -33,19 +33,30 @@ QString csvRow(const QStringList &fields)
     return quoted.join(u',') + QStringLiteral("\r\n");
 }
 
-QByteArray devicesAsJson(const DeviceList &devices)
+QJsonObject printedRecord(const DeviceRecord &record, const LabelOf &labelOf)
+{
+    QJsonObject object = record.object();
+    const QString label = labelOf ? labelOf(record) : QString();
+    if (label.isEmpty())
+        object.remove(DeviceKey::label);
+    else
+        object.insert(DeviceKey::label, label);
+    return object;
+}
+
+QByteArray devicesAsJson(const DeviceList &devices, const LabelOf &labelOf)
 {
     QJsonArray array;
     for (const Device &device : devices)
-        array.append(device->object());
+        array.append(printedRecord(*device, labelOf));
     return QJsonDocument(array).toJson(QJsonDocument::Indented);
 }
 
-QByteArray devicesAsCsv(const DeviceList &devices)
+QByteArray devicesAsCsv(const DeviceList &devices, const LabelOf &labelOf)
 {
-    QString csv = csvRow(deviceHeaderTexts());
+    QString csv = csvRow(deviceHeaderTexts() + QStringList{QStringLiteral("Label")});
     for (const Device &device : devices)
-        csv += csvRow(deviceRowTexts(*device));
+        csv += csvRow(deviceRowTexts(*device) + QStringList{labelOf ? labelOf(*device) : QString()});
     return csv.toUtf8();
 }
 
@@ -61,11 +72,11 @@ QString csvField(const QString &value)
     return field;
 }
 
-QString devicesAsTextTable(const DeviceList &devices)
+QString devicesAsTextTable(const DeviceList &devices, const LabelOf &labelOf)
 {
-    QList<QStringList> rows{deviceHeaderTexts()};
+    QList<QStringList> rows{deviceHeaderTexts() + QStringList{QStringLiteral("Label")}};
     for (const Device &device : devices)
-        rows.append(deviceRowTexts(*device));
+        rows.append(deviceRowTexts(*device) + QStringList{labelOf ? labelOf(*device) : QString()});
     return textTable(rows);
 }
 
@@ -98,29 +109,36 @@ QString terminalText(const QString &text)
     // By code point, so that a character beyond 16 bits (the tag characters) is judged as
     // itself, not as the halves of its surrogate pair.
     for (const char32_t c : text.toUcs4()) {
-        switch (QChar::category(c)) {
-        case QChar::Other_Control:
-        case QChar::Other_Format:
-        case QChar::Other_PrivateUse:
-        case QChar::Separator_Line:
-        case QChar::Separator_Paragraph:
+        if (!isUnshownCharacter(c))
+            shown += QString::fromUcs4(&c, 1);
+        else
             shown += c < 0x100     ? QStringLiteral("\\x%1").arg(uint(c), 2, 16, QLatin1Char('0'))
                      : c < 0x10000 ? QStringLiteral("\\u%1").arg(uint(c), 4, 16, QLatin1Char('0'))
                                    : QStringLiteral("\\U%1").arg(uint(c), 8, 16, QLatin1Char('0'));
-            break;
-        default:
-            shown += QString::fromUcs4(&c, 1);
-        }
     }
     return shown;
 }
 
-QString devicesAsKeyValues(const DeviceList &devices)
+bool isUnshownCharacter(char32_t c)
+{
+    switch (QChar::category(c)) {
+    case QChar::Other_Control:
+    case QChar::Other_Format:
+    case QChar::Other_PrivateUse:
+    case QChar::Separator_Line:
+    case QChar::Separator_Paragraph:
+        return true;
+    default:
+        return false;
+    }
+}
+
+QString devicesAsKeyValues(const DeviceList &devices, const LabelOf &labelOf)
 {
     QStringList blocks;
     for (const Device &device : devices) {
         QString block;
-        const QJsonObject &object = device->object();
+        const QJsonObject object = printedRecord(*device, labelOf);
         for (auto it = object.begin(); it != object.end(); ++it)
             block += terminalText(it.key()) + QStringLiteral(": ") + terminalText(valueText(it.value())) + u'\n';
         blocks.append(block);

@@ -17,25 +17,35 @@ bool isDigit(QChar c)
     return c >= u'0' && c <= u'9';
 }
 
+// What a record shows under a key: the user's label under "label", else the record's own.
+QJsonValue shownValue(const DeviceRecord &record, const QString &key, const LabelOf &labelOf)
+{
+    if (key != DeviceKey::label)
+        return record.value(key);
+    const QString label = labelOf ? labelOf(record) : QString();
+    return label.isEmpty() ? QJsonValue(QJsonValue::Undefined) : QJsonValue(label);
+}
+
 } // namespace
 
-bool passesSearch(const DeviceRecord &record, const QString &filter)
+bool passesSearch(const DeviceRecord &record, const QString &filter, const QString &label)
 {
     if (filter.isEmpty())
         return true;
     if (contains(record.value(DeviceKey::hostname), filter)
-        || contains(record.value(DeviceKey::serialNumber), filter))
+        || contains(record.value(DeviceKey::serialNumber), filter) || label.contains(filter, Qt::CaseInsensitive))
         return true;
     const QJsonValue mac = record.value(DeviceKey::macAddress);
     return !mac.isUndefined()
            && valueText(mac).remove(u':').contains(filter, Qt::CaseInsensitive);
 }
 
-DeviceList searchDevices(const DeviceList &devices, const QString &filter)
+DeviceList searchDevices(const DeviceList &devices, const QString &filter, const LabelOf &labelOf)
 {
     DeviceList passed;
-    std::copy_if(devices.begin(), devices.end(), std::back_inserter(passed),
-                 [&](const Device &device) { return passesSearch(*device, filter); });
+    std::copy_if(devices.begin(), devices.end(), std::back_inserter(passed), [&](const Device &device) {
+        return passesSearch(*device, filter, labelOf ? labelOf(*device) : QString());
+    });
     return passed;
 }
 
@@ -103,11 +113,11 @@ int compareValues(const QJsonValue &a, const QJsonValue &b)
     return 0;
 }
 
-void sortDevices(DeviceList &devices, const QList<SortDescriptor> &descriptors)
+void sortDevices(DeviceList &devices, const QList<SortDescriptor> &descriptors, const LabelOf &labelOf)
 {
     std::stable_sort(devices.begin(), devices.end(), [&](const Device &x, const Device &y) {
         for (const SortDescriptor &descriptor : descriptors) {
-            const int order = compareValues(x->value(descriptor.key), y->value(descriptor.key));
+            const int order = compareValues(shownValue(*x, descriptor.key, labelOf), shownValue(*y, descriptor.key, labelOf));
             if (order != 0)
                 return descriptor.ascending ? order < 0 : order > 0;
         }

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringView>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -20,6 +21,8 @@ inline constexpr QStringView uptime = u"uptime";
 inline constexpr QStringView redirectAddress = u"redirectAddress";
 inline constexpr QStringView tag = u"tag";
 inline constexpr QStringView sha = u"sha";
+// The user's label, which the tool adds to a record it prints or exports.
+inline constexpr QStringView label = u"label";
 } // namespace DeviceKey
 
 // One device: a map from text keys to JSON values. A record built from a device's answer
@@ -47,6 +50,10 @@ private:
 // Records are shared between the lists and never change once listed.
 using Device = std::shared_ptr<const DeviceRecord>;
 using DeviceList = QList<Device>;
+
+// The user's label of a device, by its record: an empty text for none. An empty function
+// gives none for every device.
+using LabelOf = std::function<QString(const DeviceRecord &record)>;
 
 // The text form of a JSON value: a text as it is, a number in decimal ("93784", "1.5"),
 // true or false, a null as the empty text, an object or array as compact JSON.

@@ -80,6 +80,7 @@ struct TableCell {
     bool bold = false;
     bool italic = false;
     QString note;
+    bool editable = false; // a text the user may edit in place
 };
 
 // What the table asks of its data source: how many rows, and word that the user changed
@@ -101,6 +102,8 @@ public:
     virtual bool selectionShouldChangeInTableView() const = 0;
     // A cell button's action, given the button's tag.
     virtual void tableViewButtonPressed(int tag) = 0;
+    // The user's new text for an editable cell; why it was not taken, or empty.
+    virtual QString tableViewSetCellText(int column, int row, const QString &text) = 0;
 };
 
 class TableView {

@@ -51,8 +51,8 @@ int DeviceTableModel::columnCount(const QModelIndex &parent) const
 QVariant DeviceTableModel::data(const QModelIndex &index, int role) const
 {
     // A view asks for many roles per cell as it paints; only these few build the cell.
-    if (role != Qt::DisplayRole && role != Qt::ToolTipRole && role != Qt::FontRole && role != CellKindRole
-        && role != TagRole)
+    if (role != Qt::DisplayRole && role != Qt::EditRole && role != Qt::ToolTipRole && role != Qt::FontRole
+        && role != CellKindRole && role != TagRole)
         return {};
     const auto delegate = m_delegate.lock();
     if (!delegate || !index.isValid())
@@ -60,6 +60,7 @@ QVariant DeviceTableModel::data(const QModelIndex &index, int role) const
     const TableCell cell = delegate->tableViewCell(index.column(), index.row());
     switch (role) {
     case Qt::DisplayRole:
+    case Qt::EditRole:
         return cell.text;
     case Qt::ToolTipRole: // the whole text, where a narrow column cuts it short, and why it is marked
         if (cell.kind != TableCell::Kind::Text || (cell.text.isEmpty() && cell.note.isEmpty()))
@@ -84,8 +85,10 @@ QVariant DeviceTableModel::headerData(int section, Qt::Orientation orientation, 
 {
     if (orientation != Qt::Horizontal || section < 0 || section > openColumn)
         return {};
+    if (role == Qt::DisplayRole && section < textColumnCount)
+        return deviceColumns.at(std::size_t(section)).title.toString();
     if (role == Qt::DisplayRole)
-        return section < openColumn ? deviceColumns.at(std::size_t(section)).title.toString() : QString();
+        return section == labelColumn ? tr("Label") : QString();
     if (role == Qt::InitialSortOrderRole)
         return int(Qt::AscendingOrder);
     return {};
@@ -100,5 +103,18 @@ Qt::ItemFlags DeviceTableModel::flags(const QModelIndex &index) const
     Qt::ItemFlags flags = Qt::ItemIsEnabled;
     if (delegate && delegate->selectionShouldChangeInTableView())
         flags |= Qt::ItemIsSelectable;
+    if (delegate && index.column() == labelColumn && delegate->tableViewCell(index.column(), index.row()).editable)
+        flags |= Qt::ItemIsEditable;
     return flags;
+}
+
+bool DeviceTableModel::setData(const QModelIndex &index, const QVariant &value, int role)
+{
+    const auto delegate = m_delegate.lock();
+    if (role != Qt::EditRole || !delegate || !index.isValid())
+        return false;
+    const QString why = delegate->tableViewSetCellText(index.column(), index.row(), value.toString());
+    if (!why.isEmpty())
+        emit editRefused(why);
+    return why.isEmpty();
 }

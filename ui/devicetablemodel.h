@@ -8,7 +8,9 @@
 
 // The table's model: asks the data source for the row count and the delegate for each
 // cell, only as the view needs them, so a reload costs nothing per row. The columns and
-// their titles are fixed: the seven text columns, then the "Open" buttons. Main thread.
+// their titles are fixed: the seven text columns, the label, then the "Open" buttons. An
+// editable cell's new text goes to the delegate; one it refuses is said by editRefused.
+// Main thread.
 class DeviceTableModel final : public QAbstractTableModel {
     Q_OBJECT
 
@@ -29,6 +31,10 @@ public:
     QVariant data(const QModelIndex &index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
     Qt::ItemFlags flags(const QModelIndex &index) const override;
+    bool setData(const QModelIndex &index, const QVariant &value, int role) override;
+
+signals:
+    void editRefused(const QString &why);
 
 private:
     std::weak_ptr<TableViewDataSource> m_dataSource;

@@ -9,10 +9,10 @@ ExportFormat exportFormatFor(const QString &path)
     return path.endsWith(u".json", Qt::CaseInsensitive) ? ExportFormat::Json : ExportFormat::Csv;
 }
 
-std::optional<QString> writeExportFile(const QString &path, const DeviceList &devices)
+std::optional<QString> writeExportFile(const QString &path, const DeviceList &devices, const LabelOf &labelOf)
 {
-    const QByteArray bytes =
-        exportFormatFor(path) == ExportFormat::Json ? devicesAsJson(devices) : devicesAsCsv(devices);
+    const QByteArray bytes = exportFormatFor(path) == ExportFormat::Json ? devicesAsJson(devices, labelOf)
+                                                                          : devicesAsCsv(devices, labelOf);
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
         return file.errorString();

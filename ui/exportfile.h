@@ -13,6 +13,6 @@ enum class ExportFormat { Csv, Json };
 // JSON for a name ending in ".json", CSV for any other.
 ExportFormat exportFormatFor(const QString &path);
 
-// Writes the rows in the format the name asks for, whole or not at all: a file that was
-// there stays as it was when the write fails. Returns the reason of a failure.
-std::optional<QString> writeExportFile(const QString &path, const DeviceList &devices);
+// Writes the rows, with their labels, in the format the name asks for, whole or not at all: a
+// file that was there stays as it was when the write fails. Returns the reason of a failure.
+std::optional<QString> writeExportFile(const QString &path, const DeviceList &devices, const LabelOf &labelOf = {});

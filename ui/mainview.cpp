@@ -1,10 +1,15 @@
 #include "ui/mainview.h"
 
-#include "localnet/networkinterfaces.h"
 #include "controller/mainviewcontroller.h"
+#include "controller/rowactions.h"
+#include "localnet/networkinterfaces.h"
+#include "model/devicecolumns.h"
+#include "platform/log.h"
+#include "platform/userprogram.h"
 #include "scan/scanprogresstext.h"
 #include "ui/busyindicatoradapter.h"
 #include "ui/desktopworkspace.h"
+#include "ui/devicetablemodel.h"
 #include "ui/discoveryreportdialog.h"
 #include "ui/infolineadapter.h"
 #include "ui/missingdevicesdialog.h"
@@ -15,7 +20,10 @@
 #include "ui/textfieldadapter.h"
 #include "ui_mainviewcontroller.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QMenu>
+#include <QMessageBox>
 #include <QStyle>
 
 namespace {
@@ -83,6 +91,15 @@ MainView::MainView(MainViewController &controller, QWidget *parent)
     connect(m_form->historyLine, &QLabel::linkActivated, this, &MainView::showMissingDevices);
     connect(m_form->reportLine, &QLabel::linkActivated, this, &MainView::showReport);
 
+    m_form->tableView->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_form->tableView, &QWidget::customContextMenuRequested, this, &MainView::showRowMenu);
+    // Said once the editor has closed, which a message taking the focus would disturb.
+    if (auto *model = qobject_cast<DeviceTableModel *>(m_form->tableView->model()))
+        connect(
+            model, &DeviceTableModel::editRefused, this,
+            [this](const QString &why) { say(tr("Set Label"), tr("The label was not set: %1").arg(why)); },
+            Qt::QueuedConnection);
+
     QAction *localRanges = m_form->ipRangeTextBox->addAction(style()->standardIcon(QStyle::SP_ArrowDown),
                                                              QLineEdit::TrailingPosition);
     localRanges->setObjectName(QStringLiteral("localRangesAction"));
@@ -108,7 +125,8 @@ void MainView::showMissingDevices()
     const auto controller = m_controller.lock();
     if (!controller || controller->latestChanges().missing.isEmpty())
         return;
-    auto *dialog = new MissingDevicesDialog(controller->latestChanges().missing, QDateTime::currentDateTime(), this);
+    auto *dialog = new MissingDevicesDialog(controller->latestChanges().missing, QDateTime::currentDateTime(),
+                                            controller->labelOf(), this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setObjectName(QStringLiteral("missingDevices"));
     dialog->open();
@@ -152,4 +170,99 @@ void MainView::offerLocalRanges()
     if (menu->isEmpty())
         menu->addAction(tr("No network to offer"))->setEnabled(false);
     menu->popup(m_form->ipRangeTextBox->mapToGlobal(QPoint(0, m_form->ipRangeTextBox->height())));
+}
+
+// The row under the pointer, or for the keyboard's menu the current one.
+void MainView::showRowMenu(const QPoint &at)
+{
+    const auto controller = m_controller.lock();
+    QTableView *table = m_form->tableView;
+    QModelIndex index = table->indexAt(at);
+    if (!index.isValid())
+        index = table->currentIndex();
+    if (!controller || !index.isValid() || index.row() >= controller->filteredDevices().size())
+        return;
+    const int row = index.row();
+    const Device device = controller->filteredDevices().at(row);
+    const LabelOf labelOf = controller->labelOf();
+    const QString label = labelOf ? labelOf(*device) : QString();
+    const QString address = device->value(DeviceKey::ipAddress).toString();
+    const QString mac = device->value(DeviceKey::macAddress).toString();
+
+    QMenu menu(this);
+    menu.setObjectName(QStringLiteral("rowMenu"));
+    for (const RowAction &action : builtInRowActions()) {
+        QAction *item = menu.addAction(action.name);
+        switch (action.kind) {
+        case RowAction::Kind::OpenInBrowser:
+            item->setEnabled(openAddress(*device).has_value());
+            connect(item, &QAction::triggered, this, [this, row] {
+                if (const auto held = m_controller.lock())
+                    held->connectToDevice(row);
+            });
+            break;
+        case RowAction::Kind::CopyAddress:
+            item->setEnabled(!address.isEmpty());
+            connect(item, &QAction::triggered, this, [address] { QGuiApplication::clipboard()->setText(address); });
+            break;
+        case RowAction::Kind::CopyMacAddress:
+            item->setEnabled(!mac.isEmpty());
+            connect(item, &QAction::triggered, this, [mac] { QGuiApplication::clipboard()->setText(mac); });
+            break;
+        case RowAction::Kind::SetLabel: {
+            const QModelIndex cell = table->model()->index(row, labelColumn);
+            item->setEnabled(cell.flags() & Qt::ItemIsEditable);
+            connect(item, &QAction::triggered, table, [table, cell = QPersistentModelIndex(cell)] {
+                if (cell.isValid())
+                    table->edit(cell);
+            });
+            break;
+        }
+        case RowAction::Kind::Program:
+            break;
+        }
+    }
+    addUserActions(menu, *device, label);
+    const QPoint where = table->indexAt(at).isValid() ? at : table->visualRect(index).center();
+    menu.exec(table->viewport()->mapToGlobal(where));
+}
+
+// The user's own actions, read afresh each time; a bad file shows why in the menu.
+void MainView::addUserActions(QMenu &menu, const DeviceRecord &record, const QString &label)
+{
+    const RowActionsFile file = readRowActions(rowActionsPath());
+    if (!file.problem.isEmpty()) {
+        if (file.problem != m_actionsProblemSaid)
+            logLine(lcApp, "Actions file not used: %@", file.problem);
+        m_actionsProblemSaid = file.problem;
+        menu.addSeparator();
+        menu.addAction(tr("Your actions are not shown: %1").arg(file.problem))->setEnabled(false);
+        return;
+    }
+    m_actionsProblemSaid.clear();
+    if (!file.actions.isEmpty())
+        menu.addSeparator();
+    for (const RowAction &action : file.actions) {
+        // A "&" in the user's name is no shortcut.
+        QAction *item = menu.addAction(QString(action.name).replace(u'&', QStringLiteral("&&")));
+        const ExpandedCommand command = expandCommand(action.command, record, label);
+        if (command.arguments.isEmpty()) {
+            item->setEnabled(false);
+            item->setToolTip(command.unavailable);
+            continue;
+        }
+        connect(item, &QAction::triggered, this, [this, name = action.name, arguments = command.arguments] {
+            const ProgramStart start = startDetachedProgram(arguments);
+            if (!start.started)
+                say(name, tr("%1 could not be started: %2").arg(name, start.error));
+        });
+    }
+}
+
+void MainView::say(const QString &title, const QString &text)
+{
+    auto *box = new QMessageBox(QMessageBox::Warning, title, text, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setTextFormat(Qt::PlainText);
+    box->open();
 }

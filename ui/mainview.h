@@ -6,10 +6,12 @@
 #include <memory>
 
 class BusyIndicatorAdapter;
+class DeviceRecord;
 class InfoLineAdapter;
 class MainViewController;
 class PushButtonAdapter;
 class QAction;
+class QMenu;
 class RunControlAdapter;
 class SearchFieldAdapter;
 class TableViewAdapter;
@@ -23,7 +25,9 @@ class MainViewController;
 // the controller's weak references to them empty themselves when the window goes. Beside
 // the busy indicator, a range scan shows how far it has come, and a Stop button (also Escape
 // and the view's Stop action) stops the run in progress. The arrow at the end of the range
-// box offers the computer's own networks as ranges. Main thread.
+// box offers the computer's own networks as ranges. A row's menu (right click, the Menu key,
+// Shift+F10) opens, copies and labels its device and runs the user's own actions on it.
+// Main thread.
 class MainView final : public QWidget {
     Q_OBJECT
 
@@ -38,6 +42,9 @@ private:
     void showMissingDevices();
     void showReport();
     void offerLocalRanges();
+    void showRowMenu(const QPoint &at);
+    void addUserActions(QMenu &menu, const DeviceRecord &record, const QString &label);
+    void say(const QString &title, const QString &text);
 
     std::weak_ptr<MainViewController> m_controller;
     std::unique_ptr<Ui::MainViewController> m_form;
@@ -52,4 +59,5 @@ private:
     std::shared_ptr<InfoLineAdapter> m_historyLine;
     std::shared_ptr<InfoLineAdapter> m_reportLine;
     QTimer m_progressTimer;
+    QString m_actionsProblemSaid; // the bad actions file's problem last logged
 };

@@ -70,8 +70,8 @@ void MainWindow::exportRows()
     // A name without a type takes the one of the chosen filter.
     if (QFileInfo(path).suffix().isEmpty())
         path += filter == json ? QStringLiteral(".json") : QStringLiteral(".csv");
-    const DeviceList rows = m_exportRows ? m_exportRows() : DeviceList();
-    if (const std::optional<QString> error = writeExportFile(path, rows))
+    const ExportRows rows = m_exportRows ? m_exportRows() : ExportRows();
+    if (const std::optional<QString> error = writeExportFile(path, rows.devices, rows.labelOf))
         QMessageBox::warning(this, tr("Export Devices"),
                              tr("The devices could not be saved to %1: %2").arg(QDir::toNativeSeparators(path), *error));
 }

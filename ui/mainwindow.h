@@ -23,8 +23,12 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
 
     // Where File > Export... takes its rows from: the table's, in their present filter
-    // and order.
-    void setExportRows(std::function<DeviceList()> rows) { m_exportRows = std::move(rows); }
+    // and order, with their labels.
+    struct ExportRows {
+        DeviceList devices;
+        LabelOf labelOf;
+    };
+    void setExportRows(std::function<ExportRows()> rows) { m_exportRows = std::move(rows); }
     // Where Help > Discovery Report… takes its report from: the last discovery run's,
     // nothing before one has ended.
     void setDiscoveryReport(std::function<std::optional<DiscoveryReport>()> report)
@@ -42,7 +46,7 @@ private:
     void exportRows();
     void showAbout();
 
-    std::function<DeviceList()> m_exportRows;
+    std::function<ExportRows()> m_exportRows;
     std::function<std::optional<DiscoveryReport>()> m_discoveryReport;
     QPointer<DiscoveryReportDialog> m_reportDialog;
     QAction *m_helpMenu = nullptr; // the Help menu's entry in the menu bar

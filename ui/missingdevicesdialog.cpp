@@ -30,25 +30,27 @@ QTableWidgetItem *textItem(const QString &text)
 
 } // namespace
 
-MissingDevicesDialog::MissingDevicesDialog(const QList<HistoryEntry> &missing, const QDateTime &now, QWidget *parent)
+MissingDevicesDialog::MissingDevicesDialog(const QList<HistoryEntry> &missing, const QDateTime &now,
+                                           const LabelOf &labelOf, QWidget *parent)
     : QDialog(parent)
 {
     setWindowTitle(tr("Missing Devices"));
-    auto *table = new QTableWidget(int(missing.size()), 4, this);
-    table->setHorizontalHeaderLabels({tr("Host name"), tr("Last address"), tr("Last seen"), QString()});
+    auto *table = new QTableWidget(int(missing.size()), 5, this);
+    table->setHorizontalHeaderLabels({tr("Host name"), tr("Label"), tr("Last address"), tr("Last seen"), QString()});
     table->verticalHeader()->hide();
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->setSelectionMode(QAbstractItemView::NoSelection);
     for (int row = 0; row < int(missing.size()); ++row) {
         const HistoryEntry &entry = missing.at(row);
         table->setItem(row, 0, textItem(entry.record->text(DeviceKey::hostname)));
-        table->setItem(row, 1, textItem(entry.lastAddress));
-        table->setItem(row, 2, textItem(shortTimeText(entry.lastSeen, now)));
+        table->setItem(row, 1, textItem(labelOf ? labelOf(*entry.record) : QString()));
+        table->setItem(row, 2, textItem(entry.lastAddress));
+        table->setItem(row, 3, textItem(shortTimeText(entry.lastSeen, now)));
         auto *open = new QPushButton(tr("Open"), table);
         open->setEnabled(isIpv4Address(entry.lastAddress));
         connect(open, &QPushButton::clicked, this,
                 [address = entry.lastAddress] { QDesktopServices::openUrl(QUrl(QStringLiteral("http://") + address)); });
-        table->setCellWidget(row, 3, open);
+        table->setCellWidget(row, 4, open);
     }
     table->resizeColumnsToContents();
     table->horizontalHeader()->setStretchLastSection(true);

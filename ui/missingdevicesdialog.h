@@ -5,7 +5,7 @@
 #include <QDialog>
 
 // A short, read-only list of the devices that the previous completed run saw and the latest
-// one did not: host name, last address and when last seen, and an "Open" per row that opens
+// one did not: host name, label, last address and when last seen, and an "Open" per row that opens
 // "http://" and the last address in the browser (only for an IPv4 address: the history file
 // is not trusted to name a web page). Texts from devices are shown as plain text, control
 // characters escaped. Main thread.
@@ -14,5 +14,6 @@ class MissingDevicesDialog final : public QDialog {
 
 public:
     // `now` says which year is this one, for the times shown.
-    MissingDevicesDialog(const QList<HistoryEntry> &missing, const QDateTime &now, QWidget *parent = nullptr);
+    MissingDevicesDialog(const QList<HistoryEntry> &missing, const QDateTime &now, const LabelOf &labelOf = {},
+                         QWidget *parent = nullptr);
 };

@@ -1,12 +1,15 @@
 #include "ui/openbuttondelegate.h"
 
+#include "history/labelsformat.h"
 #include "ui/devicetablemodel.h"
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyleOptionButton>
+#include <QValidator>
 
 bool OpenButtonDelegate::isButton(const QModelIndex &index)
 {
@@ -58,6 +61,31 @@ QSize OpenButtonDelegate::sizeHint(const QStyleOptionViewItem &option, const QMo
     const QWidget *widget = option.widget;
     QStyle *style = widget ? widget->style() : QApplication::style();
     return style->sizeFromContents(QStyle::CT_PushButton, &button, text, widget) + QSize(8, 4);
+}
+
+namespace {
+
+// What a label may hold, as the labels file takes it; a keystroke that would make it
+// something else does not go in.
+class LabelValidator final : public QValidator {
+public:
+    using QValidator::QValidator;
+
+    State validate(QString &input, int &) const override
+    {
+        return input.isEmpty() || !labelProblem(input) ? Acceptable : Invalid;
+    }
+};
+
+} // namespace
+
+QWidget *OpenButtonDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem &option,
+                                          const QModelIndex &index) const
+{
+    QWidget *editor = QStyledItemDelegate::createEditor(parent, option, index);
+    if (auto *line = qobject_cast<QLineEdit *>(editor))
+        line->setValidator(new LabelValidator(line));
+    return editor;
 }
 
 bool OpenButtonDelegate::editorEvent(QEvent *event, QAbstractItemModel *model, const QStyleOptionViewItem &option,

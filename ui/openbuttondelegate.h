@@ -6,7 +6,8 @@
 // Draws the cells that hold a button as push buttons, and presses them: a click, or Space
 // or Enter on the current cell, calls the table delegate's button action with the cell's
 // tag. One delegate draws every row, so a table of thousands of rows holds no widget per
-// row. Main thread.
+// row. An editable cell (the label) is edited in a line that takes only what a label may
+// hold. Main thread.
 class OpenButtonDelegate final : public QStyledItemDelegate {
     Q_OBJECT
 
@@ -15,6 +16,7 @@ public:
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+    QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
 
 protected:
     bool editorEvent(QEvent *event, QAbstractItemModel *model, const QStyleOptionViewItem &option,

@@ -18,7 +18,7 @@ void sizeColumns(QTableView &table)
     static const std::array<QString, openColumn + 1> typical{
         QStringLiteral("corva-conference-room"), QStringLiteral("10391234567"), QStringLiteral("255.255.255.255"),
         QStringLiteral("00:00:00:00:00:00"),     QStringLiteral("2.10.1-beta"), QStringLiteral("RT-42C"),
-        QStringLiteral("9999d 23:59:59"),        QStringLiteral("Open")};
+        QStringLiteral("9999d 23:59:59"),        QStringLiteral("Roof gateway"), QStringLiteral("Open")};
     QHeaderView *header = table.horizontalHeader();
     for (int column = 0; column <= openColumn; ++column) {
         const QString title = table.model()->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
@@ -43,6 +43,8 @@ TableViewAdapter::TableViewAdapter(QTableView *table) : m_table(table), m_model(
     table->setItemDelegate(new OpenButtonDelegate(table));
     table->setMouseTracking(true); // the buttons light up under the pointer
     table->setSelectionMode(QAbstractItemView::NoSelection);
+    // The label is edited in place: a double click or F2, Return keeps, Escape cancels.
+    table->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
     QHeaderView *header = table->horizontalHeader();
     header->setSectionsMovable(false); // cells follow their column's place
     header->setSectionsClickable(true);
@@ -76,7 +78,7 @@ void TableViewAdapter::sortIndicatorChanged(int column, Qt::SortOrder order)
 {
     if (!m_table)
         return;
-    if (column < 0 || column >= openColumn) {
+    if (column < 0 || column == openColumn) {
         // The buttons do not sort: the header keeps showing the order in force.
         const QSignalBlocker blocker(m_table->horizontalHeader());
         m_table->horizontalHeader()->setSortIndicator(m_sortColumn, m_sortOrder);
@@ -84,7 +86,7 @@ void TableViewAdapter::sortIndicatorChanged(int column, Qt::SortOrder order)
     }
     m_sortColumn = column;
     m_sortOrder = order;
-    const QString key = deviceColumns.at(std::size_t(column)).key.toString();
+    const QString key = (column == labelColumn ? DeviceKey::label : deviceColumns.at(std::size_t(column)).key).toString();
     m_sortDescriptors.removeIf([&](const SortDescriptor &descriptor) { return descriptor.key == key; });
     m_sortDescriptors.prepend({key, order == Qt::AscendingOrder});
     if (const auto dataSource = m_dataSource.lock())

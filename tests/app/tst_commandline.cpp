@@ -46,6 +46,11 @@ private slots:
         row("watch --every 9", "usage error");
         row("watch --json", "usage error");
         row("--help x", "usage error");
+        row("label 02:00:5e:10:00:11 --roof", "label set 02:00:5e:10:00:11 --roof");
+        row("label 02:00:5e:10:00:11", "label print 02:00:5e:10:00:11");
+        row("label --list --json", "label list json");
+        row("label --list x", "usage error");
+        row("label", "usage error");
     }
 
     void parse()
@@ -54,8 +59,8 @@ private slots:
         QFETCH(QString, asks);
         const Command command = parseCommandLine(arguments.split(u' '));
         QCOMPARE(command.message.isEmpty(), command.kind != Command::Kind::UsageError);
-        static const QStringList kinds{u"window"_s, u"discover"_s, u"scan"_s, u"expand"_s, u"probe"_s,
-                                       u"diff"_s,   u"watch"_s,    u"help"_s, u"version"_s, u"usage error"_s};
+        static const QStringList kinds{u"window"_s, u"discover"_s, u"scan"_s, u"expand"_s,  u"probe"_s,      u"diff"_s,
+                                       u"watch"_s,  u"label"_s,    u"help"_s, u"version"_s, u"usage error"_s};
         QStringList set{kinds.at(int(command.kind))};
         const auto add = [&](bool given, const QString &what) { set.append(given ? QStringList{what} : QStringList{}); };
         add(!command.argument.isEmpty(), command.argument);
@@ -68,6 +73,13 @@ private slots:
         add(command.everySeconds != 60, u"every %1"_s.arg(command.everySeconds));
         add(!command.reportFile.isEmpty(), u"report "_s + command.reportFile);
         add(command.localNetworks, u"local"_s);
+        if (command.kind == Command::Kind::Label) {
+            static const char *const actions[] = {"print", "set", "list"};
+            set += QStringList{QString::fromLatin1(actions[int(command.label.action)]), command.label.macAddress,
+                               command.label.label};
+            add(command.label.json, u"json"_s);
+            set.removeAll(QString());
+        }
         QCOMPARE(command.kind == Command::Kind::UsageError ? u"usage error"_s : set.join(u' '), asks);
     }
 

@@ -275,22 +275,6 @@ private slots:
         }
     }
 
-    // Damage after damage: each set-aside keeps its own name, and the newest 5 stay.
-    void damageNeverOverwrites()
-    {
-        const QTemporaryDir dir;
-        const QString path = dir.filePath(u"history.json"_s);
-        for (int i = 0; i < 7; ++i) {
-            QVERIFY(writeFile(path, QByteArray("{broken ") + QByteArray::number(i)));
-            QCOMPARE(DeviceHistory::load(path).history.size(), 0);
-        }
-        QStringList kept;
-        for (const QString &name : QDir(dir.path()).entryList({u"history.json.bad-*"_s}))
-            kept.append(QString::fromLatin1(readFile(dir.filePath(name))));
-        kept.sort();
-        QCOMPARE(kept, (QStringList{u"{broken 2"_s, u"{broken 3"_s, u"{broken 4"_s, u"{broken 5"_s, u"{broken 6"_s}));
-    }
-
     // Instances that save in turn: the file is always whole and the last one's, and no
     // temporary file stays behind.
     void lastWriterWins()

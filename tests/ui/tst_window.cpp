@@ -1,5 +1,7 @@
 #include "app/appdelegate.h"
 #include "history/devicehistory.h"
+#include "history/devicelabels.h"
+#include "model/devicecolumns.h"
 #include "platform/preferences.h"
 #include "support/devices.h"
 #include "support/tableresolver.h"
@@ -87,7 +89,7 @@ private slots:
         controller()->search({}); // lists them all and reloads
 
         QCOMPARE(rowTexts(0), (QStringList{u"corva-a"_s, u"10391234567"_s, {}, {}, u"c0ffee4"_s, {}, u"1d 02:03:04"_s,
-                                          u"Open"_s}));
+                                          {}, u"Open"_s}));
         // Device texts are never markup, in a cell or in its tooltip.
         for (int column : {0, 4}) {
             const QString shown = cell(1, column).data().toString();
@@ -126,7 +128,7 @@ private slots:
         clickHeader(1); // the second click turns it
         QCOMPARE(column(0), (QStringList{u"a"_s, u"b"_s, u"a"_s, u"c"_s}));
         QCOMPARE(table()->horizontalHeader()->sortIndicatorOrder(), Qt::DescendingOrder);
-        clickHeader(7); // the buttons do not sort
+        clickHeader(openColumn); // the buttons do not sort
         QCOMPARE(table()->horizontalHeader()->sortIndicatorSection(), 1);
         clickOpen(1);
         QCOMPARE(m_opened, (QList<QUrl>{QUrl(u"http://b.example"_s)}));
@@ -141,6 +143,43 @@ private slots:
                  (QJsonArray{device(u"a"_s, u"1"_s, u"02:00:00:00:00:02"_s),
                              device(u"a"_s, u"2"_s, u"02:00:00:00:00:04"_s)}));
         QVERIFY(writeExportFile(m_config.filePath(u"no-such-folder/rows.csv"_s), {}).has_value());
+    }
+
+    // A label follows the device's MAC address: shown in its column, edited in place (F2 and
+    // Return keep, Escape cancels), found by the search, sorted like the other columns, kept
+    // in the labels file; the editor takes no more than a label may hold.
+    void labels()
+    {
+        quietWindow();
+        const QString path = m_config.filePath(u"labels.json"_s);
+        QFile::remove(path);
+        controller()->setLabelsFile(path);
+        controller()->addDevice(record(device(u"b"_s, u"2"_s, u"02:00:00:00:00:0b"_s)));
+        controller()->addDevice(record(device(u"a"_s, u"1"_s, u"02:00:00:00:00:0A"_s)));
+        controller()->search({});
+        const auto type = [&](int row, const QString &text, Qt::Key end) {
+            table()->setFocus();
+            table()->setCurrentIndex(cell(row, labelColumn));
+            QTest::keyClick(table(), Qt::Key_F2);
+            auto *editor = qobject_cast<QLineEdit *>(table()->indexWidget(cell(row, labelColumn)));
+            QVERIFY(editor);
+            editor->selectAll();
+            QTest::keyClicks(editor, text);
+            QTest::keyClick(editor, end);
+            QCoreApplication::processEvents(); // the editor commits once the key is handled
+        };
+        type(1, u"Roof gateway"_s, Qt::Key_Return);
+        type(0, u"nothing kept"_s, Qt::Key_Escape);
+        QCOMPARE(column(labelColumn), (QStringList{QString(), u"Roof gateway"_s}));
+        QCOMPARE(DeviceLabels(path).label(u"02:00:00:00:00:0a"_s), u"Roof gateway"_s);
+
+        clickHeader(labelColumn);
+        QCOMPARE(column(0), (QStringList{u"b"_s, u"a"_s})); // no label first
+        QTest::keyClicks(widget<QLineEdit>("search"), u"ROOF"_s);
+        QCOMPARE(column(0), QStringList{u"a"_s});
+
+        type(0, QString(201, u'x'), Qt::Key_Return);
+        QCOMPARE(column(labelColumn), QStringList{QString(200, u'x')});
     }
 
     // Judged against the history: a device never seen before is in bold, one at another
@@ -209,10 +248,10 @@ private slots:
         MissingDevicesDialog missing({entry(u"<b>lobby</b>\u001b[2J"_s, u"198.18.0.7"_s), entry(u"hall"_s, u"evil.example/x"_s)},
                                      seen);
         const auto *table = missing.findChild<QTableWidget *>();
-        QCOMPARE((QStringList{table->item(0, 0)->text(), table->item(0, 1)->text()}),
+        QCOMPARE((QStringList{table->item(0, 0)->text(), table->item(0, 2)->text()}),
                  (QStringList{u"<b>lobby</b>\\x1b[2J"_s, u"198.18.0.7"_s}));
-        QVERIFY(!table->cellWidget(1, 3)->isEnabled());
-        qobject_cast<QPushButton *>(table->cellWidget(0, 3))->click();
+        QVERIFY(!table->cellWidget(1, 4)->isEnabled());
+        qobject_cast<QPushButton *>(table->cellWidget(0, 4))->click();
         QCOMPARE(m_opened, (QList<QUrl>{QUrl(u"http://198.18.0.7"_s)}));
 
         MainWindow window;
@@ -343,8 +382,8 @@ private:
     }
     void clickOpen(int row) const
     {
-        table()->scrollTo(cell(row, 7));
-        QTest::mouseClick(table()->viewport(), Qt::LeftButton, {}, table()->visualRect(cell(row, 7)).center());
+        table()->scrollTo(cell(row, openColumn));
+        QTest::mouseClick(table()->viewport(), Qt::LeftButton, {}, table()->visualRect(cell(row, openColumn)).center());
     }
 
     QTemporaryDir m_config;

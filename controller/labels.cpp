@@ -1,0 +1,47 @@
+// The user's labels: the controller's operations that show, search, sort and edit them.
+
+#include "controller/mainviewcontroller.h"
+
+#include "model/devicecolumns.h"
+#include "platform/mainqueue.h"
+
+void MainViewController::setLabelsFile(const QString &path)
+{
+    requireMainThread("MainViewController::setLabelsFile");
+    m_labels = path.isEmpty() ? nullptr : std::make_shared<DeviceLabels>(path);
+}
+
+LabelOf MainViewController::labelOf() const
+{
+    if (!m_labels)
+        return {};
+    // The labels as they are at each call: an edit or a re-read shows at once.
+    return [labels = std::weak_ptr<const DeviceLabels>(m_labels)](const DeviceRecord &record) {
+        const auto held = labels.lock();
+        return held ? held->labelOf(record) : QString();
+    };
+}
+
+QString MainViewController::setLabel(int row, const QString &label)
+{
+    requireMainThread("MainViewController::setLabel");
+    if (!m_labels)
+        return QStringLiteral("labels are not kept");
+    if (row < 0 || row >= m_filteredDevices.size())
+        return QStringLiteral("that row is gone");
+    const std::optional<QString> mac = deviceIdentity(*m_filteredDevices.at(row));
+    if (!mac)
+        return QStringLiteral("a device without a MAC address cannot have a label");
+    // The table shows the cell anew by itself; a reload here would close the editor that asked.
+    return m_labels->setLabel(*mac, label);
+}
+
+QString MainViewController::takeLabelsNotice()
+{
+    return m_labels ? m_labels->takeNotice() : QString();
+}
+
+QString MainViewController::tableViewSetCellText(int column, int row, const QString &text)
+{
+    return column == labelColumn ? setLabel(row, text) : QStringLiteral("this column cannot be edited");
+}

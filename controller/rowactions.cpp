@@ -1,0 +1,199 @@
+#include "controller/rowactions.h"
+
+#include "history/labelsformat.h"
+#include "history/boundedjson.h"
+
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <optional>
+
+namespace {
+
+// One piece of an argument: a literal text, or a placeholder's name.
+struct Piece final {
+    QString text;
+    bool placeholder = false;
+};
+
+constexpr QStringView placeholderNames[] = {u"address", u"mac", u"hostname", u"serial", u"label"};
+
+// The argument's pieces, or nothing and why when a brace is neither a placeholder nor doubled.
+std::optional<QList<Piece>> piecesOf(QStringView argument, QString *problem)
+{
+    QList<Piece> pieces{{}};
+    for (qsizetype i = 0; i < argument.size(); ++i) {
+        const QChar c = argument.at(i);
+        if ((c == u'{' || c == u'}') && i + 1 < argument.size() && argument.at(i + 1) == c) {
+            pieces.last().text += c;
+            ++i;
+        } else if (c == u'}') {
+            *problem = QStringLiteral("a lone '}' (write '}}' for one)");
+            return std::nullopt;
+        } else if (c == u'{') {
+            const qsizetype end = argument.indexOf(u'}', i);
+            const QStringView name = end < 0 ? QStringView() : argument.sliced(i + 1, end - i - 1);
+            if (std::find(std::begin(placeholderNames), std::end(placeholderNames), name) == std::end(placeholderNames)) {
+                *problem = end < 0 ? QStringLiteral("a lone '{' (write '{{' for one)")
+                                   : QStringLiteral("unknown placeholder {%1}").arg(name);
+                return std::nullopt;
+            }
+            pieces.append({name.toString(), true});
+            pieces.append(Piece{});
+            i = end;
+        } else {
+            pieces.last().text += c;
+        }
+    }
+    return pieces;
+}
+
+bool hasControlCharacter(QStringView text)
+{
+    return std::any_of(text.begin(), text.end(), [](QChar c) { return c.category() == QChar::Other_Control; });
+}
+
+bool isOneLine(QStringView text)
+{
+    return !hasControlCharacter(text) && !text.contains(QChar(0x2028)) && !text.contains(QChar(0x2029));
+}
+
+// The text of a record's key when it is a text; empty otherwise.
+QString textOf(const DeviceRecord &record, QStringView key)
+{
+    const QJsonValue value = record.value(key);
+    return value.isString() ? value.toString() : QString();
+}
+
+QString plainAddress(const DeviceRecord &record)
+{
+    const QString text = textOf(record, DeviceKey::ipAddress);
+    const QHostAddress address(text);
+    const bool plain = address.protocol() == QHostAddress::IPv4Protocol && address.toString() == text;
+    return plain ? text : QString();
+}
+
+// A placeholder's value and what it is called in a reason.
+std::pair<QString, QString> valueOf(const QString &name, const DeviceRecord &record, const QString &label)
+{
+    if (name == u"address")
+        return {plainAddress(record), QStringLiteral("IP address")};
+    if (name == u"mac")
+        return {macAddressKey(textOf(record, DeviceKey::macAddress)).value_or(QString()), QStringLiteral("MAC address")};
+    if (name == u"hostname")
+        return {textOf(record, DeviceKey::hostname), QStringLiteral("host name")};
+    if (name == u"serial")
+        return {textOf(record, DeviceKey::serialNumber), QStringLiteral("serial number")};
+    return {label, QStringLiteral("label")};
+}
+
+QString actionProblem(const QJsonValue &value)
+{
+    const QJsonValue name = value.toObject().value(u"name");
+    const QJsonValue command = value.toObject().value(u"command");
+    if (!name.isString() || name.toString().trimmed().isEmpty() || !isOneLine(name.toString())
+        || name.toString().size() > maxActionNameLength)
+        return QStringLiteral("no \"name\" of one line of at most %1 characters").arg(maxActionNameLength);
+    const QJsonArray arguments = command.toArray();
+    if (!command.isArray() || arguments.isEmpty() || arguments.size() > maxActionArguments)
+        return QStringLiteral("no \"command\": a list of 1 to %1 texts").arg(maxActionArguments);
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QJsonValue argument = arguments.at(i);
+        if (!argument.isString() || argument.toString().size() > maxActionArgumentLength)
+            return QStringLiteral("argument %1 is not a text of at most %2 characters").arg(i + 1).arg(maxActionArgumentLength);
+        QString problem;
+        const std::optional<QList<Piece>> pieces = piecesOf(argument.toString(), &problem);
+        if (!pieces)
+            return QStringLiteral("argument %1: %2").arg(QString::number(i + 1), problem);
+        if (i == 0 && (pieces->size() > 1 || pieces->first().text.isEmpty()))
+            return QStringLiteral("the program (argument 1) must be a name or path without placeholders");
+    }
+    return {};
+}
+
+} // namespace
+
+QList<RowAction> builtInRowActions()
+{
+    return {{RowAction::Kind::OpenInBrowser, QStringLiteral("Open in Browser"), {}},
+            {RowAction::Kind::CopyAddress, QStringLiteral("Copy Address"), {}},
+            {RowAction::Kind::CopyMacAddress, QStringLiteral("Copy MAC Address"), {}},
+            {RowAction::Kind::SetLabel, QStringLiteral("Set Label..."), {}}};
+}
+
+RowActionsFile parseRowActions(const QByteArray &bytes)
+{
+    if (bytes.size() > maxActionsFileBytes)
+        return {{}, QStringLiteral("larger than %1 KiB").arg(maxActionsFileBytes / 1024)};
+    const ParsedJson parsed = parseBoundedJson(bytes);
+    if (!parsed.problem.isEmpty())
+        return {{}, parsed.problem};
+    if (!parsed.document.isArray())
+        return {{}, QStringLiteral("not a list of actions (a JSON array)")};
+    const QJsonArray array = parsed.document.array();
+    if (array.size() > maxRowActions)
+        return {{}, QStringLiteral("more than %1 actions").arg(maxRowActions)};
+    RowActionsFile file;
+    for (qsizetype i = 0; i < array.size(); ++i) {
+        if (const QString problem = actionProblem(array.at(i)); !problem.isEmpty())
+            return {{}, QStringLiteral("action %1: %2").arg(QString::number(i + 1), problem)};
+        const QJsonObject object = array.at(i).toObject();
+        QStringList command;
+        for (const QJsonValue &argument : object.value(u"command").toArray())
+            command.append(argument.toString());
+        file.actions.append({RowAction::Kind::Program, object.value(u"name").toString().trimmed(), command});
+    }
+    return file;
+}
+
+QString rowActionsPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+           + QStringLiteral("/devicefinder/actions.json");
+}
+
+RowActionsFile readRowActions(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink())
+        return {};
+    const FileBytes bytes = readBoundedFile(path, true);
+    RowActionsFile file = bytes.problem.isEmpty() ? parseRowActions(bytes.bytes) : RowActionsFile{{}, bytes.problem};
+    if (!file.problem.isEmpty())
+        file.problem = QStringLiteral("%1: %2").arg(path, file.problem);
+    return file;
+}
+
+ExpandedCommand expandCommand(const QStringList &command, const DeviceRecord &record, const QString &label)
+{
+    ExpandedCommand expanded;
+    for (const QString &argument : command) {
+        QString problem;
+        const std::optional<QList<Piece>> pieces = piecesOf(argument, &problem);
+        if (!pieces)
+            return {{}, problem};
+        QString text;
+        for (const Piece &piece : *pieces) {
+            if (!piece.placeholder) {
+                text += piece.text;
+                continue;
+            }
+            const auto [value, what] = valueOf(piece.text, record, label);
+            if (value.isEmpty())
+                return {{}, QStringLiteral("no %1").arg(what)};
+            if (value.size() > maxActionArgumentLength)
+                return {{}, QStringLiteral("the %1 is longer than %2 characters").arg(what).arg(maxActionArgumentLength)};
+            if (hasControlCharacter(value))
+                return {{}, QStringLiteral("the %1 holds a control character").arg(what)};
+            if (text.isEmpty() && value.startsWith(u'-'))
+                return {{}, QStringLiteral("the %1 starts with '-'").arg(what)};
+            text += value;
+        }
+        expanded.arguments.append(text);
+    }
+    return expanded;
+}

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "model/devicerecord.h"
+
+#include <QMap>
+#include <QString>
+#include <QStringView>
+
+#include <chrono>
+
+// The user's own names for devices, keyed by MAC address (see macAddressKey), kept in one
+// JSON file beside the device history. They are the user's data, not history: never aged
+// out, read also when the history is not, and never dropped without a word: a file that
+// cannot be read is set aside or left untouched, never overwritten.
+//
+// One object is used by one thread at a time. Objects in several threads or processes may
+// share one file: each edit re-reads it under a lock file beside it, so that none loses
+// another's label.
+class DeviceLabels final {
+public:
+    // ~/.local/share/devicefinder/labels.json (the data folder follows XDG_DATA_HOME).
+    static QString defaultPath();
+
+    // Reads the labels at `path`, as reload does. An edit waits at most `lockWait` for
+    // another's edit to end.
+    explicit DeviceLabels(QString path, std::chrono::milliseconds lockWait = std::chrono::seconds(5));
+
+    // Reads the file again. A missing file is no labels. A damaged, foreign or too large file
+    // (see labelsFromJson), or a non-regular one, is set aside (setAsideFile) with one log
+    // line and a notice, and the labels start empty. A file of a newer version, one that
+    // cannot be opened, or a damaged one that cannot be set aside is left untouched: no
+    // labels, and read-only from then on, with a reason.
+    void reload();
+
+    const QString &path() const { return m_path; }
+    // Every label, by macAddressKey.
+    const QMap<QString, QString> &labels() const { return m_labels; }
+    // The label of a MAC address in any well-formed spelling; empty when it has none or the
+    // text is not a well-formed MAC address.
+    QString label(QStringView mac) const;
+    // The label of the record's macAddress text; empty when it has none or lacks a
+    // well-formed one.
+    QString labelOf(const DeviceRecord &record) const;
+
+    // Whether edits are refused for the rest of this object's life, and why, for the user.
+    bool isReadOnly() const { return !m_readOnlyReason.isEmpty(); }
+    const QString &readOnlyReason() const { return m_readOnlyReason; }
+    // What the user should be told once, such as "the labels file was damaged and set aside
+    // as ...": taking it clears it. Empty when there is nothing to tell.
+    QString takeNotice();
+
+    // Gives the device with MAC address `mac` (any well-formed spelling) the label `text`,
+    // with white space around it trimmed; an empty or blank text removes its label. Under
+    // the lock, the file is read again, this one change applied to what it holds, and the
+    // whole written atomically (QSaveFile); labels() then shows the file as written. Returns
+    // why nothing was written, or empty: a malformed MAC address or label, a read-only
+    // object, a file that turned out newer or unreadable (the object is read-only from then
+    // on), a lock not had in time, more than maxLabels labels, or a write that failed. A
+    // file found damaged is set aside, and the labels this object read before are written.
+    QString setLabel(QStringView mac, const QString &text);
+
+private:
+    struct Reading;
+    Reading readFile();
+
+    QString m_path;
+    std::chrono::milliseconds m_lockWait;
+    QMap<QString, QString> m_labels;
+    QString m_readOnlyReason;
+    QString m_notice;
+};

@@ -1,0 +1,101 @@
+#include "history/labelsformat.h"
+
+#include "history/boundedjson.h"
+#include "model/deviceexport.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+
+namespace {
+
+// The file says what it is, so that a file of another kind or version is never read as one.
+constexpr QStringView formatName = u"devicefinder-labels";
+constexpr int formatVersion = 1;
+
+LabelsContent damaged(const QString &problem)
+{
+    return {LabelsContent::Status::Damaged, {}, problem};
+}
+
+} // namespace
+
+std::optional<QString> macAddressKey(QStringView text)
+{
+    if (text.size() != 17 || (text.at(2) != u':' && text.at(2) != u'-'))
+        return std::nullopt;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        const bool hex = (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+        if (i % 3 == 2 ? c != text.at(2) : !hex)
+            return std::nullopt;
+    }
+    return text.toString().toLower().replace(u'-', u':');
+}
+
+std::optional<QString> labelProblem(QStringView label)
+{
+    if (label.isEmpty())
+        return QStringLiteral("a label cannot be empty");
+    if (!label.isValidUtf16())
+        return QStringLiteral("the label is not valid text");
+    const QList<uint> characters = label.toUcs4();
+    if (characters.size() > maxLabelLength)
+        return QStringLiteral("a label has at most %1 characters, this one %2").arg(maxLabelLength).arg(characters.size());
+    for (const uint c : characters) {
+        if (c == '\n' || c == '\r' || c == 0x2028 || c == 0x2029)
+            return QStringLiteral("a label is one line: it cannot hold a line break");
+        if (isUnshownCharacter(c))
+            return QStringLiteral("a label cannot hold the control or invisible character U+%1")
+                .arg(QString::number(c, 16).toUpper().rightJustified(4, u'0'));
+    }
+    return std::nullopt;
+}
+
+LabelsContent labelsFromJson(const QByteArray &bytes)
+{
+    const ParsedJson parsed = parseBoundedJson(bytes);
+    if (!parsed.problem.isEmpty())
+        return damaged(parsed.problem);
+    const QJsonObject root = parsed.document.object();
+    if (!parsed.document.isObject() || root.value(u"format").toString() != formatName)
+        return damaged(QStringLiteral("not a labels file"));
+    const QJsonValue version = root.value(u"version");
+    const qint64 number = version.isDouble() ? version.toInteger(0) : 0;
+    if (number < 1)
+        return damaged(QStringLiteral("its version is not a whole number of 1 or more"));
+    if (number > formatVersion)
+        return {LabelsContent::Status::Newer, {},
+                QStringLiteral("written by a newer version of Device Finder (labels file version %1)").arg(number)};
+    const QJsonValue labels = root.value(u"labels");
+    if (!labels.isArray())
+        return damaged(QStringLiteral("no list of labels"));
+    if (labels.toArray().size() > maxLabels)
+        return damaged(QStringLiteral("more than %1 labels").arg(maxLabels));
+    LabelsContent content;
+    qsizetype position = 0;
+    for (const QJsonValue &value : labels.toArray()) {
+        ++position;
+        const QJsonValue mac = value.toObject().value(u"macAddress");
+        const QJsonValue label = value.toObject().value(u"label");
+        const std::optional<QString> key = mac.isString() ? macAddressKey(mac.toString()) : std::nullopt;
+        if (!key || !label.isString())
+            return damaged(QStringLiteral("label %1: no well-formed macAddress and label").arg(position));
+        if (content.labels.contains(*key))
+            return damaged(QStringLiteral("label %1: MAC address %2 has a label already").arg(QString::number(position), *key));
+        if (const std::optional<QString> problem = labelProblem(label.toString()))
+            return damaged(QStringLiteral("label %1: %2").arg(QString::number(position), *problem));
+        content.labels.insert(*key, label.toString());
+    }
+    return content;
+}
+
+QByteArray labelsToJson(const QMap<QString, QString> &labels)
+{
+    QJsonArray entries;
+    for (auto it = labels.cbegin(); it != labels.cend(); ++it)
+        entries.append(QJsonObject{{QStringLiteral("macAddress"), it.key()}, {QStringLiteral("label"), it.value()}});
+    const QJsonObject root{{QStringLiteral("format"), formatName.toString()},
+                           {QStringLiteral("version"), formatVersion},
+                           {QStringLiteral("labels"), entries}};
+    return QJsonDocument(root).toJson(QJsonDocument::Indented);
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+#include <QStringView>
+
+#include <optional>
+
+// The user's labels as text: which MAC addresses and labels are well-formed, and the labels
+// file's JSON. Pure, any thread.
+
+inline constexpr qsizetype maxLabels = 10'000;
+inline constexpr qsizetype maxLabelLength = 200; // in characters (code points)
+
+// The key a label is kept under: six pairs of hex digits with one separator, ':' or '-',
+// used throughout, given back in lower case with ':' ("00:80:a3:1b:2c:3d"). A device may write
+// its MAC address in either case or with either separator and keeps its label. Nothing for
+// any other text, spaces around it included.
+std::optional<QString> macAddressKey(QStringView text);
+
+// Why the text cannot be a label, or nothing when it can: empty, longer than maxLabelLength
+// characters, or holding a character that could move a terminal's cursor or hide text: a
+// control character (line breaks and tabs included), a line or paragraph separator, an
+// invisible format character (direction overrides, zero-width ones), a private-use
+// character, or a broken UTF-16 surrogate. Such a label prints as it is, everywhere.
+std::optional<QString> labelProblem(QStringView label);
+
+// The labels file's content, by macAddressKey.
+struct LabelsContent final {
+    enum class Status { Read, Damaged, Newer };
+    Status status = Status::Read;
+    QMap<QString, QString> labels; // Read only
+    QString problem;               // Damaged, Newer: why, for a log line or the user
+};
+
+// What the bytes of a labels file hold. Damaged: not JSON, too large for the bounded reader,
+// another kind of file, a version that is not a whole number of at least 1, more than
+// maxLabels labels, or an entry that is malformed, repeats a MAC address (in any spelling)
+// or holds a label that labelProblem refuses. Newer: a labels file of a later version, which
+// this one must neither read nor replace.
+LabelsContent labelsFromJson(const QByteArray &bytes);
+
+// The file's bytes for the labels (keys as macAddressKey gives them, labels labelProblem
+// accepts), sorted by MAC address; labelsFromJson reads them back unchanged.
+QByteArray labelsToJson(const QMap<QString, QString> &labels);

@@ -120,12 +120,20 @@ Command withOperands(Command::Kind kind, const QStringList &arguments)
     Command command = ofKind(kind);
     const QString name = arguments.first();
     QStringList operands;
+    QStringList options = arguments.mid(1);
+    // watch [options] -- PROGRAM [ARG...]: whatever follows "--" is the program's, as it is.
+    if (const qsizetype end = options.indexOf(QStringLiteral("--")); kind == K::Watch && end >= 0) {
+        command.program = options.mid(end + 1);
+        options = options.first(end);
+        if (command.program.isEmpty() || command.program.first().isEmpty())
+            return usageError(QStringLiteral("watch: -- takes the program to run for each event"));
+    }
     const unsigned accepted = kind == K::Discover ? Formats | Broadcasts | History | Changes | Report
                               : kind == K::Scan   ? Formats | History | Changes | Local
                               : kind == K::Probe  ? Formats
                               : kind == K::Diff   ? JsonOnly
                                                   : Broadcasts | History | Every;
-    if (const std::optional<QString> problem = readOptions(arguments.mid(1), accepted, command, operands))
+    if (const std::optional<QString> problem = readOptions(options, accepted, command, operands))
         return usageError(QStringLiteral("%1: %2").arg(name, *problem));
     const qsizetype wanted = kind == K::Discover || kind == K::Watch || command.localNetworks ? 0 : kind == K::Diff ? 2 : 1;
     if (operands.size() != wanted) {
@@ -262,9 +270,10 @@ QString usageText()
         "                                     (\"\" removes it); label MAC prints it\n"
         "  devicefinder label --list [--json] prints every label\n"
         "  devicefinder watch [--every SECONDS] [--broadcast ADDR] [--reply-port PORT]\n"
-        "                     [--no-history]\n"
+        "                     [--no-history] [-- PROGRAM [ARG...]]\n"
         "                                     a discovery run every SECONDS (60; at least 10);\n"
-        "                                     prints each change as one JSON line\n"
+        "                                     prints each change as one JSON line, and runs\n"
+        "                                     PROGRAM for each\n"
         "  devicefinder --help | --version\n"
         "\n"
         "RANGE is a CIDR block (192.168.1.1/24), a dash range on the last octet\n"
@@ -298,7 +307,10 @@ QString usageText()
         "address:\n"
         "new, missing, moved and changed (another host name or firmware). watch prints\n"
         "{\"time\", \"event\", \"device\"} lines, the event new, missing (after two runs in a row\n"
-        "without the device), moved or back.\n"
+        "without the device), moved or back. PROGRAM runs once per event, one at a time,\n"
+        "without a shell: the event's line on its standard input, DF_EVENT, DF_MAC,\n"
+        "DF_ADDRESS, DF_FROM (moved), DF_HOSTNAME and DF_LABEL in its environment; it is\n"
+        "ended after 30 s.\n"
         "\n"
         "Ctrl+C (SIGINT) or SIGTERM stops a discover or scan run: the devices found so far are\n"
         "printed as usual, and a second Ctrl+C quits at once. In the window, Stop, Escape or\n"

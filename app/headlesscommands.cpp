@@ -4,9 +4,11 @@
 #include "controller/mainviewcontroller.h"
 #include "history/changesexport.h"
 #include "history/devicewatch.h"
+#include "history/watchenvironment.h"
 #include "model/deviceexport.h"
 #include "platform/log.h"
 #include "platform/mainqueue.h"
+#include "platform/programqueue.h"
 #include "scan/scanprogresstext.h"
 
 #include <QCoreApplication>
@@ -241,6 +243,14 @@ int runWatchCommand(int argc, char *argv[], const Command &command)
     stopOnQuitSignals(controller);
     const LoadedHistory history = command.noHistory ? LoadedHistory() : DeviceHistory::load(DeviceHistory::defaultPath());
     DeviceWatch watch = history.usable ? DeviceWatch(history.history) : DeviceWatch();
+    // With "-- PROGRAM", each event also runs the program, one at a time in event order.
+    std::unique_ptr<ProgramQueue> programs =
+        command.program.isEmpty() ? nullptr : std::make_unique<ProgramQueue>(command.program);
+    // A program of ours is ended with us, not left running on its own.
+    const auto endForNoReader = [&programs] {
+        programs.reset();
+        endForClosedOutput();
+    };
     // Runs start `every` seconds apart, the next one at once when a run took longer.
     const std::chrono::seconds every(command.everySeconds);
     QTimer next;
@@ -249,7 +259,7 @@ int runWatchCommand(int argc, char *argv[], const Command &command)
     // Nobody reading is a reason to stop broadcasting, even with nothing to write.
     QObject::connect(&next, &QTimer::timeout, &next, [&] {
         if (outputHasNoReader())
-            endForClosedOutput();
+            endForNoReader();
         sinceStart.start();
         controller->startDiscovery();
     });
@@ -259,19 +269,26 @@ int runWatchCommand(int argc, char *argv[], const Command &command)
             return;
         }
         // A round that could ask nothing is no news of the devices: it is tried again.
-        if (!saidFailed(run, "device")) {
-            const QDateTime now = QDateTime::currentDateTimeUtc();
-            for (const WatchEvent &event : watch.update(run.found, run.askedEveryone))
-                writeOut(watchEventLine(event, now, controller->labelOf()));
-        }
+        QList<WatchEvent> events;
+        if (!saidFailed(run, "device"))
+            events = watch.update(run.found, run.askedEveryone);
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        const LabelOf labelOf = controller->labelOf();
+        for (const WatchEvent &event : events)
+            writeOut(watchEventLine(event, now, labelOf));
         // Each line as it happens, for whatever reads it; output that cannot be written ends
         // the command, quietly when its reader has gone.
         if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
             if (errno == EPIPE || outputHasNoReader())
-                endForClosedOutput();
+                endForNoReader();
             QCoreApplication::quit();
             return;
         }
+        // The program's output follows the line it is about.
+        for (const WatchEvent &event : events)
+            if (programs)
+                programs->enqueue({watchEventLine(event, now, labelOf),
+                                   watchEventEnvironment(event, labelOf && event.device ? labelOf(*event.device) : QString())});
         next.start(std::max(std::chrono::milliseconds(0), every - std::chrono::milliseconds(sinceStart.elapsed())));
     });
     next.start(0);

@@ -3,6 +3,7 @@
 #include "discovery/discoveryreport.h"
 #include "history/devicehistory.h"
 #include "history/devicelabels.h"
+#include "history/devicewatch.h"
 #include "model/devicelist.h"
 #include "platform/controls.h"
 #include "platform/resolver.h"
@@ -13,7 +14,9 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -167,6 +170,17 @@ public:
     QString takeLabelsNotice();
     QString tableViewSetCellText(int column, int row, const QString &text) override;
 
+    // --- Watching: controller/watching.cpp --------------------------------------------------
+
+    // While watching, a discovery run starts every `interval` (one due while a run is in
+    // progress waits for its end); the changes of each completed discovery, judged as watch
+    // judges them (missing only after two runs in a row), go to the notifier. Watching
+    // begins with the discovery in progress, or one started then, which the later ones are
+    // compared with.
+    void setWatching(bool watching, std::chrono::milliseconds interval);
+    bool isWatching() const { return m_watch.has_value(); }
+    void setNotifier(std::weak_ptr<ChangeNotifier> notifier) { m_notifier = std::move(notifier); }
+
     // --- The window's table and actions: controller/mainviewcontroller.cpp ----------------
 
     // A cell of the row's record: the text of columns 0 to 6, the label (editable), the
@@ -238,6 +252,10 @@ private:
     // explains.
     void showReport(DiscoveryReport report);
     void markChange(const DeviceRecord &record, TableCell &cell) const;
+    // Watching's part of a run's end: notifies a discovery's changes, and starts the run that
+    // came due meanwhile.
+    void watchRunEnded(const FinishedRun &finished);
+    void watchIntervalPassed();
 
     const QString m_broadcastAddress;
     quint16 m_replyPort = 0;
@@ -276,4 +294,8 @@ private:
     QString m_filter;
     std::optional<Color> m_defaultTextColor;
     std::shared_ptr<DeviceLabels> m_labels; // null without a labels file
+    std::optional<DeviceWatch> m_watch;     // while watching
+    std::unique_ptr<QTimer> m_watchTimer;
+    bool m_watchRunDue = false;
+    std::weak_ptr<ChangeNotifier> m_notifier;
 };

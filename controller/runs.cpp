@@ -69,6 +69,7 @@ void MainViewController::finishRun(bool stopped)
         pruneToFoundDevices();
     showProgress(false);
     showHistoryStatus();
+    watchRunEnded(finished);
     if (m_runFinished)
         m_runFinished(finished);
 }

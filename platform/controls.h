@@ -118,6 +118,14 @@ public:
     virtual QList<SortDescriptor> sortDescriptors() const = 0;
 };
 
+// Tells the user of changes while the window may be out of sight: a desktop notification,
+// its body as markup for a service that takes it and as plain text for one that does not.
+class ChangeNotifier {
+public:
+    virtual ~ChangeNotifier() = default;
+    virtual void notify(const QString &summary, const QString &markupBody, const QString &plainBody) = 0;
+};
+
 // Opens a URL with the user's default handler for its scheme: the web browser for http.
 class Workspace {
 public:

@@ -5,6 +5,7 @@
 #include "localnet/networkinterfaces.h"
 #include "model/devicecolumns.h"
 #include "platform/log.h"
+#include "platform/preferences.h"
 #include "platform/userprogram.h"
 #include "scan/scanprogresstext.h"
 #include "ui/busyindicatoradapter.h"
@@ -13,6 +14,7 @@
 #include "ui/discoveryreportdialog.h"
 #include "ui/infolineadapter.h"
 #include "ui/missingdevicesdialog.h"
+#include "ui/notifieradapter.h"
 #include "ui/pushbuttonadapter.h"
 #include "ui/runcontroladapter.h"
 #include "ui/searchfieldadapter.h"
@@ -20,6 +22,7 @@
 #include "ui/textfieldadapter.h"
 #include "ui_mainviewcontroller.h"
 
+#include <QActionGroup>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMenu>
@@ -30,6 +33,11 @@ namespace {
 
 // A few times a second: enough to see a scan move, cheap for the main thread.
 constexpr int progressIntervalMs = 250;
+
+// Whether the window watches, and how often, kept across launches.
+const QString watchKey = QStringLiteral("Watch");
+const QString watchIntervalKey = QStringLiteral("WatchIntervalMinutes");
+constexpr int watchIntervals[] = {1, 5, 15, 60};
 
 } // namespace
 
@@ -71,6 +79,15 @@ MainView::MainView(MainViewController &controller, QWidget *parent)
     controller.setHistoryLine(m_historyLine);
     controller.setReportLine(m_reportLine);
     controller.setWorkspace(std::make_shared<DesktopWorkspace>());
+    auto *notifier = new DesktopNotifier(this);
+    m_notifier = std::make_shared<NotifierAdapter>(notifier);
+    controller.setNotifier(m_notifier);
+    connect(notifier, &DesktopNotifier::activated, this, [this] {
+        window()->showNormal();
+        window()->raise();
+        window()->activateWindow();
+    });
+    addWatchActions();
 
     const auto act = [this](void (MainViewController::*action)()) {
         return [this, action] {
@@ -265,4 +282,50 @@ void MainView::say(const QString &title, const QString &text)
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setTextFormat(Qt::PlainText);
     box->open();
+}
+
+// Run > Watch and Run > Watch Interval, as the preferences left them.
+void MainView::addWatchActions()
+{
+    Preferences &preferences = Preferences::standard();
+    auto *separator = new QAction(this);
+    separator->setSeparator(true);
+    addAction(separator);
+    m_watchAction = new QAction(tr("&Watch"), this);
+    m_watchAction->setObjectName(QStringLiteral("watchAction"));
+    m_watchAction->setCheckable(true);
+    m_watchAction->setChecked(preferences.value(watchKey).toBool());
+    addAction(m_watchAction);
+
+    auto *intervals = new QMenu(tr("Watch &Interval"), this);
+    m_watchIntervals = new QActionGroup(this);
+    const int chosen = preferences.value(watchIntervalKey).toInt();
+    const bool known = std::count(std::begin(watchIntervals), std::end(watchIntervals), chosen) > 0;
+    for (const int minutes : watchIntervals) {
+        QAction *interval = intervals->addAction(minutes == 1 ? tr("1 Minute") : tr("%1 Minutes").arg(minutes));
+        interval->setCheckable(true);
+        interval->setData(minutes);
+        interval->setChecked(known ? minutes == chosen : minutes == 1);
+        m_watchIntervals->addAction(interval);
+    }
+    QAction *intervalMenu = intervals->menuAction();
+    intervalMenu->setObjectName(QStringLiteral("watchIntervalAction"));
+    addAction(intervalMenu);
+    // A choice is remembered as it is made.
+    const auto remember = [this] {
+        Preferences::standard().setValue(watchKey, m_watchAction->isChecked());
+        Preferences::standard().setValue(watchIntervalKey, m_watchIntervals->checkedAction()->data());
+        watchChanged();
+    };
+    connect(m_watchAction, &QAction::toggled, this, remember);
+    connect(m_watchIntervals, &QActionGroup::triggered, this, remember);
+    // Once the window has started its first run, which watching then begins with.
+    QMetaObject::invokeMethod(this, &MainView::watchChanged, Qt::QueuedConnection);
+}
+
+void MainView::watchChanged()
+{
+    const int minutes = m_watchIntervals->checkedAction()->data().toInt();
+    if (const auto controller = m_controller.lock())
+        controller->setWatching(m_watchAction->isChecked(), std::chrono::minutes(minutes));
 }

@@ -10,7 +10,9 @@ class DeviceRecord;
 class InfoLineAdapter;
 class MainViewController;
 class PushButtonAdapter;
+class NotifierAdapter;
 class QAction;
+class QActionGroup;
 class QMenu;
 class RunControlAdapter;
 class SearchFieldAdapter;
@@ -27,7 +29,8 @@ class MainViewController;
 // and the view's Stop action) stops the run in progress. The arrow at the end of the range
 // box offers the computer's own networks as ranges. A row's menu (right click, the Menu key,
 // Shift+F10) opens, copies and labels its device and runs the user's own actions on it.
-// Main thread.
+// The Watch action (remembered, with its interval) repeats the discovery run and shows a
+// desktop notification of what changed; clicking it raises the window. Main thread.
 class MainView final : public QWidget {
     Q_OBJECT
 
@@ -45,6 +48,8 @@ private:
     void showRowMenu(const QPoint &at);
     void addUserActions(QMenu &menu, const DeviceRecord &record, const QString &label);
     void say(const QString &title, const QString &text);
+    void addWatchActions();
+    void watchChanged();
 
     std::weak_ptr<MainViewController> m_controller;
     std::unique_ptr<Ui::MainViewController> m_form;
@@ -60,4 +65,7 @@ private:
     std::shared_ptr<InfoLineAdapter> m_reportLine;
     QTimer m_progressTimer;
     QString m_actionsProblemSaid; // the bad actions file's problem last logged
+    QAction *m_watchAction = nullptr;    // children of this view
+    QActionGroup *m_watchIntervals = nullptr;
+    std::shared_ptr<NotifierAdapter> m_notifier;
 };

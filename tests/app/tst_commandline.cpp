@@ -45,6 +45,9 @@ private slots:
         row("watch --every 10", "watch every 10");
         row("watch --every 9", "usage error");
         row("watch --json", "usage error");
+        row("watch --every 10 -- notify-send --urgency=low -- new", "watch every 10 program notify-send --urgency=low -- new");
+        row("watch --", "usage error");
+        row("discover -- x", "usage error");
         row("--help x", "usage error");
         row("label 02:00:5e:10:00:11 --roof", "label set 02:00:5e:10:00:11 --roof");
         row("label 02:00:5e:10:00:11", "label print 02:00:5e:10:00:11");
@@ -73,6 +76,7 @@ private slots:
         add(command.everySeconds != 60, u"every %1"_s.arg(command.everySeconds));
         add(!command.reportFile.isEmpty(), u"report "_s + command.reportFile);
         add(command.localNetworks, u"local"_s);
+        add(!command.program.isEmpty(), u"program "_s + command.program.join(u' '));
         if (command.kind == Command::Kind::Label) {
             static const char *const actions[] = {"print", "set", "list"};
             set += QStringList{QString::fromLatin1(actions[int(command.label.action)]), command.label.macAddress,

@@ -112,6 +112,21 @@ private slots:
         QVERIFY(progress->finished);
     }
 
+    // Watching begins with a discovery run and repeats it; one that comes due while a run is
+    // in progress waits for its end instead of interrupting it.
+    void watchingWaitsForTheRunInProgress()
+    {
+        FakeControls ui;
+        QList<bool> stopped;
+        ui.controller->setRunFinishedHandler([&](const MainViewController::FinishedRun &run) { stopped.append(run.stopped); });
+        ui.controller->setWatching(true, std::chrono::milliseconds(100));
+        QVERIFY(ui.controller->discovering());
+        QTRY_VERIFY_WITH_TIMEOUT(stopped.size() == 2, 30'000);
+        ui.controller->setWatching(false, {});
+        ui.controller->stopRun();
+        QCOMPARE(stopped.first(2), (QList<bool>{false, false}));
+    }
+
 private:
     QTemporaryDir m_config;
 };

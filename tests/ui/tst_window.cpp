@@ -21,6 +21,7 @@
 #include <QJsonDocument>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSettings>
@@ -322,6 +323,27 @@ private slots:
         // The stopped runs wind down on their own, and nothing of them reaches the list.
         QTRY_VERIFY_WITH_TIMEOUT(m_delegate->rootViewController().use_count() == 1, 20'000);
         QCOMPARE(column(0), QStringList{u"kept"_s});
+    }
+
+    // Run > Watch and its interval as the preferences left them: watching begins with the
+    // start-up run, and a choice is remembered as it is made.
+    void watchMenu()
+    {
+        Preferences::standard().setValue(u"Watch"_s, true);
+        Preferences::standard().setValue(u"WatchIntervalMinutes"_s, 15);
+        launch();
+        auto *watch = widget<QAction>("watchAction");
+        const QList<QAction *> intervals = widget<QAction>("watchIntervalAction")->menu()->actions();
+        QVERIFY(watch->isChecked() && intervals.at(2)->isChecked());
+        QCOMPARE(intervals.at(2)->text(), u"15 Minutes"_s);
+        QTRY_VERIFY(controller()->isWatching());
+        QVERIFY(controller()->discovering());
+        intervals.at(0)->trigger();
+        watch->trigger();
+        QVERIFY(!controller()->isWatching());
+        QCOMPARE(Preferences::standard().value(u"Watch"_s).toBool(), false);
+        QCOMPARE(Preferences::standard().value(u"WatchIntervalMinutes"_s).toInt(), 1);
+        controller()->stopRun();
     }
 
 private:

@@ -1,0 +1,14 @@
+#pragma once
+
+#include "history/devicewatch.h"
+
+#include <QProcessEnvironment>
+#include <QString>
+
+// The environment of the user's program for one watch event: `base` (the tool's own)
+// without any DF_ variable it had, plus DF_EVENT (new, missing, moved, back), DF_MAC,
+// DF_ADDRESS (for a missing device the last one seen), DF_FROM (moved only), DF_HOSTNAME
+// and DF_LABEL, each only when it has a value. A NUL character, which would cut the
+// variable short, is dropped. Pure, any thread.
+QProcessEnvironment watchEventEnvironment(const WatchEvent &event, const QString &label,
+                                          QProcessEnvironment base = QProcessEnvironment::systemEnvironment());

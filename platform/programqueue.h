@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QProcessEnvironment>
+#include <QStringList>
+#include <QTimer>
+
+#include <chrono>
+#include <deque>
+
+class QProcess;
+
+// Runs the user's command once per job, one job at a time and in the order given, as
+// userprogram.h starts programs (its own process group). Each run gets the job's bytes on
+// its standard input and the job's environment; its standard output and error are the
+// tool's own. A run over the time limit is ended: SIGTERM to its process group, SIGKILL
+// `killDelay` later, and one log line. A run that cannot start, exits non-zero or dies on a
+// signal gets one log line; the queue goes on either way.
+//
+// Memory stays bounded: at most `capacity` jobs wait. A job that comes while the queue is
+// full is dropped, since the jobs are events in order and a gap at the end is easier to
+// make sense of than one in the middle; the first drop of a burst is logged, and the count
+// once the queue has caught up.
+//
+// Main thread; driven by the event loop, it never waits for a program.
+class ProgramQueue final : public QObject {
+    Q_OBJECT
+
+public:
+    struct Limits {
+        std::chrono::milliseconds timeLimit = std::chrono::seconds(30);
+        std::chrono::milliseconds killDelay = std::chrono::seconds(5);
+        qsizetype capacity = 100;
+    };
+
+    struct Job {
+        QByteArray input;
+        QProcessEnvironment environment;
+    };
+
+    // `command` is the program and its arguments, never empty.
+    explicit ProgramQueue(QStringList command, QObject *parent = nullptr) : ProgramQueue(std::move(command), Limits{}, parent) {}
+    ProgramQueue(QStringList command, Limits limits, QObject *parent = nullptr);
+    // Kills a run in progress (SIGKILL to its group) and waits the moment that takes.
+    ~ProgramQueue() override;
+
+    void enqueue(Job job);
+    // Drops the jobs waiting and ends a run in progress as its time limit would; idle()
+    // follows once it has ended.
+    void stop();
+    bool isIdle() const { return !m_process && m_waiting.empty(); }
+
+signals:
+    // Nothing runs and nothing waits any more.
+    void idle();
+
+private:
+    void startNext();
+    void runEnded();
+    void signalGroup(int signal);
+    void reportDropped();
+    QString name() const;
+
+    const QStringList m_command;
+    const Limits m_limits;
+    std::deque<Job> m_waiting;
+    QProcess *m_process = nullptr;
+    bool m_endedByUs = false;
+    qint64 m_dropped = 0;
+    QTimer m_timeLimit;
+    QTimer m_killDelay;
+};

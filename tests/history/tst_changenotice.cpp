@@ -1,0 +1,110 @@
+#include "history/changenotice.h"
+#include "history/watchenvironment.h"
+
+#include <QJsonObject>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+using Labels = QHash<QString, QString>;
+
+// "kind|mac|hostname|address", an empty field left out of the record.
+WatchEvent watchEvent(const QString &text)
+{
+    const QStringList fields = text.split(u'|');
+    const auto kind = WatchEvent::Kind(QStringList{u"new"_s, u"missing"_s, u"moved"_s, u"back"_s}.indexOf(fields.at(0)));
+    QJsonObject record;
+    const QStringList keys{u"macAddress"_s, u"hostname"_s, u"ipAddress"_s};
+    for (qsizetype i = 0; i < keys.size(); ++i) {
+        if (!fields.value(i + 1).isEmpty())
+            record.insert(keys.at(i), fields.value(i + 1));
+    }
+    return {kind, std::make_shared<const DeviceRecord>(record), u"10.0.0.1"_s};
+}
+
+} // namespace
+
+class TestChangeNotice final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void notice_data();
+    void notice();
+    void environment();
+};
+
+void TestChangeNotice::notice_data()
+{
+    QTest::addColumn<QString>("events"); // as watchEvent() reads them, joined by ";"
+    QTest::addColumn<Labels>("labels");
+    QTest::addColumn<QString>("summary");
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<QString>("plainBody"); // empty: the same as the body
+
+    const Labels none;
+    QTest::newRow("no events") << QString() << none << QString() << QString() << QString();
+    QTest::newRow("labels first, then host names")
+        << u"new|aa|Corva-0042|10.0.0.2;new|bb|roof-gw|10.0.0.3"_s << Labels{{u"bb"_s, u"Roof gateway"_s}}
+        << u"2 new devices"_s << u"2 new devices: Roof gateway, Corva-0042"_s << QString();
+    QTest::newRow("then the address, then the MAC address")
+        << u"missing|aa||;missing|bb||10.0.0.7;missing|cc| |;missing|dd|host|"_s
+        << Labels{{u"cc"_s, u"  "_s}} << u"4 devices missing"_s
+        << u"4 devices missing: host, 10.0.0.7, aa, cc"_s << QString();
+    QTest::newRow("one line per kind, in order")
+        << u"back|aa|a|;moved|bb|b|;missing|cc|c|;new|dd|d|;back|ee|e|"_s << none
+        << u"1 new device, 1 device missing, 1 device moved, 2 devices back"_s
+        << u"1 new device: d\n1 device missing: c\n1 device moved: b\n2 devices back: a, e"_s << QString();
+    QTest::newRow("five named, then a count")
+        << u"new|m1|d1;new|m2|d2;new|m3|d3;new|m4|d4;new|m5|d5;new|m6|d6;new|m7|d7;new|m8|d8"_s
+        << Labels{{u"m7"_s, u"Lab"_s}} << u"8 new devices"_s << u"8 new devices: Lab, d1, d2, d3, d4 and 3 more"_s
+        << QString();
+    QTest::newRow("markup and line breaks stay text")
+        << u"new|aa|<b>Evil</b> & \"co\" 'x'\nrm\u202Etxt.exe\u0007\xD800|"_s << none << u"1 new device"_s
+        << u"1 new device: &lt;b&gt;Evil&lt;/b&gt; &amp; &quot;co&quot; 'x'\uFFFDrm\uFFFDtxt.exe\uFFFD\uFFFD"_s
+        << u"1 new device: <b>Evil</b> & \"co\" 'x'\uFFFDrm\uFFFDtxt.exe\uFFFD\uFFFD"_s;
+    QTest::newRow("long names cut short, characters whole")
+        << (u"new|aa|"_s + u"x"_s.repeated(63) + u"\U0001F600yz|"_s) << none
+        << u"1 new device"_s << (u"1 new device: "_s + u"x"_s.repeated(63) + u"\U0001F600\u2026"_s) << QString();
+}
+
+void TestChangeNotice::notice()
+{
+    QFETCH(QString, events);
+    QFETCH(Labels, labels);
+    QFETCH(QString, summary);
+    QFETCH(QString, body);
+    QFETCH(QString, plainBody);
+
+    QList<WatchEvent> list;
+    for (const QString &text : events.split(u';', Qt::SkipEmptyParts))
+        list.append(watchEvent(text));
+    const std::optional<ChangeNotice> notice = changeNotice(list, [&labels](const DeviceRecord &record) {
+        return labels.value(deviceIdentity(record).value_or(QString()));
+    });
+    QCOMPARE(notice.has_value(), !summary.isEmpty());
+    if (!notice)
+        return;
+    QCOMPARE(notice->summary, summary);
+    QCOMPARE(notice->body, body);
+    QCOMPARE(notice->plainBody, plainBody.isEmpty() ? body : plainBody);
+}
+
+void TestChangeNotice::environment()
+{
+    QProcessEnvironment base;
+    base.insert(u"PATH"_s, u"/bin"_s);
+    base.insert(u"DF_FROM"_s, u"stale"_s);
+    base.insert(u"DF_OTHER"_s, u"1"_s);
+
+    const QStringList moved =
+        watchEventEnvironment(watchEvent(u"moved|aa:bb|gate\u0000way|10.0.0.9"_s), u"Roof; $(id)"_s, base).toStringList();
+    QCOMPARE(moved, (QStringList{u"DF_ADDRESS=10.0.0.9"_s, u"DF_EVENT=moved"_s, u"DF_FROM=10.0.0.1"_s,
+                                 u"DF_HOSTNAME=gateway"_s, u"DF_LABEL=Roof; $(id)"_s, u"DF_MAC=aa:bb"_s, u"PATH=/bin"_s}));
+    const QStringList fresh = watchEventEnvironment(watchEvent(u"new|aa:bb||"_s), QString(), base).toStringList();
+    QCOMPARE(fresh, (QStringList{u"DF_EVENT=new"_s, u"DF_MAC=aa:bb"_s, u"PATH=/bin"_s}));
+}
+
+QTEST_GUILESS_MAIN(TestChangeNotice)
+#include "tst_changenotice.moc"

@@ -15,7 +15,9 @@ QByteArray jsonText(const QJsonValue &value)
     return QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact).chopped(1).sliced(1);
 }
 
-QByteArray kindName(WatchEvent::Kind kind)
+} // namespace
+
+const char *watchEventName(WatchEvent::Kind kind)
 {
     switch (kind) {
     case WatchEvent::Kind::New:
@@ -29,8 +31,6 @@ QByteArray kindName(WatchEvent::Kind kind)
     }
     return "back";
 }
-
-} // namespace
 
 DeviceWatch::DeviceWatch(const DeviceHistory &history)
 {
@@ -102,7 +102,7 @@ void DeviceWatch::forgetOldestMissing()
 
 QByteArray watchEventLine(const WatchEvent &event, const QDateTime &time, const LabelOf &labelOf)
 {
-    QByteArray line = "{\"time\":" + jsonText(historyTimeText(time)) + ",\"event\":\"" + kindName(event.kind)
+    QByteArray line = "{\"time\":" + jsonText(historyTimeText(time)) + ",\"event\":\"" + watchEventName(event.kind)
                       + "\",\"device\":" + jsonText(printedRecord(*event.device, labelOf));
     if (event.kind == WatchEvent::Kind::Moved)
         line += ",\"from\":" + jsonText(event.from);

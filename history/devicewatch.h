@@ -53,6 +53,9 @@ private:
     QHash<QString, quint64> m_missing; // MAC address -> the run that reported it
 };
 
+// "new", "missing", "moved" or "back", as the event lines and the program's DF_EVENT say it.
+const char *watchEventName(WatchEvent::Kind kind);
+
 // One event as one line of compact JSON with its line end:
 // {"time": "2026-12-08T09:14:03Z", "event": "moved", "device": record, "from": "ADDR"}
 // ("from" only for a moved device), the record with the user's label (see printedRecord).

@@ -4,22 +4,7 @@
 
 namespace {
 
-QString eventName(WatchEvent::Kind kind)
-{
-    switch (kind) {
-    case WatchEvent::Kind::New:
-        return QStringLiteral("new");
-    case WatchEvent::Kind::Missing:
-        return QStringLiteral("missing");
-    case WatchEvent::Kind::Moved:
-        return QStringLiteral("moved");
-    case WatchEvent::Kind::Back:
-        break;
-    }
-    return QStringLiteral("back");
-}
-
-void insert(QProcessEnvironment &environment, const QString &name, QString value)
+void setVariable(QProcessEnvironment &environment, const QString &name, QString value)
 {
     value.remove(QChar(0));
     if (!value.isEmpty())
@@ -36,12 +21,12 @@ QProcessEnvironment watchEventEnvironment(const WatchEvent &event, const QString
             base.remove(name);
     }
     const DeviceRecord &record = *event.device;
-    insert(base, QStringLiteral("DF_EVENT"), eventName(event.kind));
-    insert(base, QStringLiteral("DF_MAC"), deviceIdentity(record).value_or(QString()));
-    insert(base, QStringLiteral("DF_ADDRESS"), deviceAddress(record));
+    setVariable(base, QStringLiteral("DF_EVENT"), QString::fromLatin1(watchEventName(event.kind)));
+    setVariable(base, QStringLiteral("DF_MAC"), deviceIdentity(record).value_or(QString()));
+    setVariable(base, QStringLiteral("DF_ADDRESS"), deviceAddress(record));
     if (event.kind == WatchEvent::Kind::Moved)
-        insert(base, QStringLiteral("DF_FROM"), event.from);
-    insert(base, QStringLiteral("DF_HOSTNAME"), record.text(DeviceKey::hostname));
-    insert(base, QStringLiteral("DF_LABEL"), label);
+        setVariable(base, QStringLiteral("DF_FROM"), event.from);
+    setVariable(base, QStringLiteral("DF_HOSTNAME"), record.text(DeviceKey::hostname));
+    setVariable(base, QStringLiteral("DF_LABEL"), label);
     return base;
 }

@@ -55,7 +55,7 @@ enum Option : unsigned {
     Changes = 16,   // --changes
     Every = 32,     // --every
     Report = 64,    // --report
-    Local = 128,    // --local
+    Local = 128,    // --local, --ranges-from
 };
 
 // Watch: at least 10 s apart, so that a run ends before the next starts; at most a day.
@@ -103,6 +103,11 @@ std::optional<QString> readOptions(QStringList arguments, unsigned accepted, Com
             command.reportFile = arguments.takeFirst();
         } else if (argument == u"--local" && (accepted & Local)) {
             command.localNetworks = true;
+        } else if (argument == u"--ranges-from" && (accepted & Local)) {
+            if (arguments.isEmpty() || arguments.first().isEmpty()
+                || (arguments.first().startsWith(u'-') && arguments.first() != u"-"))
+                return QStringLiteral("--ranges-from takes a file name, or - for standard input");
+            command.rangesFile = arguments.takeFirst();
         } else if (argument.startsWith(u"--")) {
             return QStringLiteral("unknown option '%1'").arg(argument);
         } else {
@@ -135,14 +140,21 @@ Command withOperands(Command::Kind kind, const QStringList &arguments)
                                                   : Broadcasts | History | Every;
     if (const std::optional<QString> problem = readOptions(options, accepted, command, operands))
         return usageError(QStringLiteral("%1: %2").arg(name, *problem));
-    const qsizetype wanted = kind == K::Discover || kind == K::Watch || command.localNetworks ? 0 : kind == K::Diff ? 2 : 1;
+    if (kind == K::Scan) {
+        // Ranges as operands, in a file, or the computer's own networks: one of the three.
+        const int sources = int(!operands.isEmpty()) + int(!command.rangesFile.isEmpty()) + int(command.localNetworks);
+        if (sources != 1)
+            return usageError(QStringLiteral("scan takes ranges, --ranges-from FILE or --local"));
+        command.ranges = operands;
+        return command;
+    }
+    const qsizetype wanted = kind == K::Discover || kind == K::Watch ? 0 : kind == K::Diff ? 2 : 1;
     if (operands.size() != wanted) {
         if (wanted == 0)
             return usageError(QStringLiteral("%1 takes no range or address").arg(name));
         if (kind == K::Diff)
             return usageError(QStringLiteral("diff takes two files, the older device list and the newer one"));
-        return usageError(kind == K::Probe ? QStringLiteral("probe takes one address")
-                                           : QStringLiteral("scan takes one range, or --local"));
+        return usageError(QStringLiteral("probe takes one address"));
     }
     if (wanted == 1)
         command.argument = operands.first();
@@ -257,8 +269,11 @@ QString usageText()
         "  devicefinder discover [--changes] [--json | --csv] [--broadcast ADDR]\n"
         "                        [--reply-port PORT] [--report FILE] [--no-history]\n"
         "                                     one discovery run; prints the devices found\n"
-        "  devicefinder scan RANGE [--changes] [--json | --csv] [--no-history]\n"
-        "                                     one scan of the range; prints the devices found\n"
+        "  devicefinder scan RANGE... [--changes] [--json | --csv] [--no-history]\n"
+        "                                     one scan of the ranges; prints the devices found\n"
+        "  devicefinder scan --ranges-from FILE [--changes] [--json | --csv] [--no-history]\n"
+        "                                     the same, one range a line of FILE (- for\n"
+        "                                     standard input)\n"
         "  devicefinder scan --local [--changes] [--json | --csv] [--no-history]\n"
         "                                     scans each of this computer's networks in turn;\n"
         "                                     prints the devices found, in one list\n"
@@ -277,7 +292,9 @@ QString usageText()
         "  devicefinder --help | --version\n"
         "\n"
         "RANGE is a CIDR block (192.168.1.1/24), a dash range on the last octet\n"
-        "(192.168.1.10-20) or a single address (192.168.1.7). ADDRESS is an IPv4 address or a\n"
+        "(192.168.1.10-20) or a single address (192.168.1.7). Several ranges make one scan, each\n"
+        "address asked once, in the order given (at most 16,777,216 in all); a FILE of ranges\n"
+        "holds one a line, with # comments and blank lines. ADDRESS is an IPv4 address or a\n"
         "host name, with an optional :PORT. Discovery broadcasts go to 255.255.255.255 out of\n"
         "every network interface, or once to the ADDR of --broadcast (such as 192.168.1.255).\n"
         "The devices answer to a UDP port the system picks, or to PORT (1 to 65535) with\n"
@@ -299,7 +316,7 @@ QString usageText()
         "where. --no-history neither reads nor writes it. With --changes, discover and scan\n"
         "print only what changed against it: new devices (never seen before), missing ones\n"
         "(a discovery: seen by the previous completed discovery, not by this one; a scan: last\n"
-        "seen inside its range, not there now) and moved ones (at another address); with\n"
+        "seen inside its ranges, not there now) and moved ones (at another address); with\n"
         "--json as one object {\"new\", \"missing\", \"moved\", \"since\"}. A run that could\n"
         "ask nobody (its reply port taken, no interface to broadcast on, no route) prints no\n"
         "list, says why and exits 1, and leaves the history as it was. diff compares two\n"

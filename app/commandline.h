@@ -12,7 +12,9 @@ enum class OutputFormat { Text, Json, Csv };
 struct Command {
     enum class Kind { Window, Discover, Scan, Expand, Probe, Diff, Watch, Label, Help, Version, UsageError };
     Kind kind = Kind::Window;
-    QString argument; // Scan, Expand: the range (none with --local); Probe: the address
+    QString argument; // Expand: the range; Probe: the address
+    QStringList ranges; // Scan: the ranges, in order (none with --local or --ranges-from)
+    QString rangesFile; // Scan: --ranges-from, one range a line; "-" for standard input
     QString broadcastAddress; // Window, Discover, Watch: empty for every interface
     quint16 replyPort = 0;    // Window, Discover, Watch: 0 for one the system picks
     OutputFormat format = OutputFormat::Text;

@@ -13,6 +13,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QSaveFile>
 #include <QTimer>
 
@@ -92,6 +93,40 @@ MainViewController::FinishedRun waitForRun(MainViewController &controller)
     });
     QCoreApplication::exec();
     return finished;
+}
+
+// A ranges file is read whole, up to this size: some 100,000 lines of ranges.
+constexpr qint64 maxRangesFileBytes = 4 << 20;
+
+// The ranges of scan's command line: its operands, or the lines of the --ranges-from file.
+// Nothing, after one line on standard error, when they cannot be read.
+std::optional<RangeList> commandLineRanges(const Command &command)
+{
+    RangeListResult built;
+    if (command.rangesFile.isEmpty()) {
+        built = rangeListFromTexts(command.ranges);
+    } else {
+        const bool standardInput = command.rangesFile == u"-";
+        QFile file(command.rangesFile);
+        const bool opened = standardInput ? file.open(stdin, QIODevice::ReadOnly) : file.open(QIODevice::ReadOnly);
+        const QByteArray text = opened ? file.read(maxRangesFileBytes + 1) : QByteArray();
+        const QString name = standardInput ? QStringLiteral("standard input") : command.rangesFile;
+        if (!opened || file.error() != QFileDevice::NoError) {
+            std::fprintf(stderr, "devicefinder: scan: %s cannot be read: %s\n", qPrintable(name),
+                         qPrintable(file.errorString()));
+            return std::nullopt;
+        }
+        if (text.size() > maxRangesFileBytes) {
+            std::fprintf(stderr, "devicefinder: scan: %s is larger than 4 MiB\n", qPrintable(name));
+            return std::nullopt;
+        }
+        built = rangeListFromLines(QString::fromUtf8(text));
+        if (!built.ranges)
+            built.error = name + QStringLiteral(", ") + built.error;
+    }
+    if (!built.ranges)
+        std::fprintf(stderr, "devicefinder: scan: %s\n", qPrintable(built.error));
+    return std::move(built.ranges);
 }
 
 // One line on standard error for a run that could ask nothing ("device" or "address").
@@ -203,11 +238,18 @@ int runScanCommand(int argc, char *argv[], const Command &command)
     QCoreApplication app(argc, argv);
     const auto controller = headlessController(command);
     stopOnQuitSignals(controller);
-    // The scan remembers the range in LastScanAddress as the window's does.
-    const bool scanning =
-        command.localNetworks ? controller->startLocalNetworksScan() : controller->scanRange(command.argument);
+    // One range is remembered in LastScanAddress as the window's is; several are not.
+    bool scanning = false;
+    if (command.localNetworks) {
+        scanning = controller->startLocalNetworksScan();
+    } else if (command.ranges.size() == 1) {
+        scanning = controller->scanRange(command.ranges.first());
+    } else {
+        std::optional<RangeList> ranges = commandLineRanges(command);
+        scanning = ranges && controller->scanRanges(*std::move(ranges));
+    }
     if (!scanning)
-        return 2; // the range could not be expanded, or no network scanned, as the log line said
+        return 2; // the ranges could not be expanded, or no network scanned, as the line said
     // Only a person at a terminal sees the count; scripts and log files get none of it.
     ScanProgressLine progressLine(*controller);
     QTimer progressTimer;

@@ -9,7 +9,7 @@
 #include "platform/resolver.h"
 #include "probes/probesink.h"
 #include "probes/run.h"
-#include "scan/iprange.h"
+#include "scan/rangelist.h"
 
 #include <QObject>
 #include <QPointer>
@@ -89,8 +89,12 @@ public:
     // text orange when it cannot be expanded.
     void startIPRangeScan();
     // Scans the range unless a run is in progress, and remembers it in LastScanAddress; false
-    // when it cannot be expanded (as the log says) or a run is in progress.
+    // when it cannot be expanded (as the log says) or a run is in progress. Several ranges,
+    // between blanks or commas, are scanned as one (see scanRanges).
     bool scanRange(const QString &expression);
+    // Scans the ranges as one scan, each address once in the order they give, unless a run is
+    // in progress; LastScanAddress is left alone. False when a run is in progress.
+    bool scanRanges(RangeList ranges);
     // Scans each of the computer's own networks (up, not loopback; one wider than a /16 as
     // the /24 around the computer's address) in turn, as one run, unless a run is in
     // progress; LastScanAddress is left alone. False when there is no such network.
@@ -234,7 +238,7 @@ private:
     // The end of a run whose work has completed: ends it, unless it has ended already.
     void completeRun(const std::shared_ptr<Run> &run);
     // A scan's run: the controls show it, and its background task walks the ranges.
-    void beginScan(QList<IpRange> ranges);
+    void beginScan(std::shared_ptr<const RangeList> ranges);
 
     void loadView();
     void reloadTable() const;
@@ -269,7 +273,7 @@ private:
     bool m_discovering = false;
     std::shared_ptr<Run> m_run;              // the run in progress; null when idle
     std::shared_ptr<ReportInProgress> m_report; // the discovery run in progress's report
-    QList<IpRange> m_scanRanges;                // the scan in progress's, or the latest's
+    std::shared_ptr<const RangeList> m_scanRanges; // the scan in progress's, or the latest's
     std::shared_ptr<const Run> m_latestScan; // for the scan's progress, until the next scan
     QString m_historyFile;
     DeviceChanges m_latestChanges;

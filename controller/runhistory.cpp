@@ -28,9 +28,7 @@ void MainViewController::recordInHistory(const FinishedRun &finished)
     m_historyProblem.clear();
     RunScope scope;
     if (finished.kind == Run::Kind::Scan) {
-        scope.covers = [ranges = m_scanRanges](const QString &address) {
-            return std::any_of(ranges.cbegin(), ranges.cend(), [&](const IpRange &range) { return range.contains(address); });
-        };
+        scope.covers = [ranges = m_scanRanges](const QString &address) { return ranges->contains(address); };
     }
     DeviceHistory &history = loaded.history;
     m_latestChanges = history.changes(finished.found, finished.askedEveryone, scope);

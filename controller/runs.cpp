@@ -14,6 +14,8 @@
 #include "scan/rangeexpression.h"
 #include "scan/rangescan.h"
 
+#include <QRegularExpression>
+
 std::shared_ptr<Run> MainViewController::beginRun(Run::Kind kind, quint64 addresses)
 {
     requireMainThread("MainViewController::beginRun");
@@ -166,16 +168,30 @@ bool MainViewController::scanRange(const QString &expression)
     requireMainThread("MainViewController::scanRange");
     if (m_discovering)
         return false;
-    // Expanded here and now, before anything else changes; the range computes its
-    // addresses as the scan walks it.
-    IpRange addresses = get_ip_range(expression);
-    if (addresses.isEmpty()) {
+    // Expanded here and now, before anything else changes; the list computes its addresses
+    // as the scan walks it. One range is the whole text, as typed.
+    static const QRegularExpression separators(QStringLiteral("[\\s,]+"));
+    const QStringList texts = expression.split(separators, Qt::SkipEmptyParts);
+    RangeListResult built = rangeListFromTexts(texts.size() > 1 ? texts : QStringList{expression});
+    if (!built.ranges) {
         logLine(lcScan, "Unable to expand IP Range: '%@'", expression);
+        if (texts.size() > 1)
+            logLine(lcScan, "%@", built.error);
         return false;
     }
     Preferences::standard().setValue(LastScanAddressKey, expression);
-    logLine(lcScan, "IP range expanded into %lu addresses.", std::size_t(addresses.size()));
-    beginScan({std::move(addresses)});
+    logLine(lcScan, "IP range expanded into %lu addresses.", std::size_t(built.ranges->size()));
+    beginScan(std::make_shared<const RangeList>(*std::move(built.ranges)));
+    return true;
+}
+
+bool MainViewController::scanRanges(RangeList ranges)
+{
+    requireMainThread("MainViewController::scanRanges");
+    if (m_discovering)
+        return false;
+    logLine(lcScan, "IP range expanded into %lu addresses.", std::size_t(ranges.size()));
+    beginScan(std::make_shared<const RangeList>(std::move(ranges)));
     return true;
 }
 
@@ -184,32 +200,31 @@ bool MainViewController::startLocalNetworksScan()
     requireMainThread("MainViewController::startLocalNetworksScan");
     if (m_discovering)
         return false;
-    QList<IpRange> ranges;
+    RangeList ranges;
     for (const LocalNetwork &network : localNetworks(ipv4Interfaces())) {
         logLine(lcScan, "%@", network.description());
         if (!network.isTaken())
             continue;
-        IpRange addresses = get_ip_range(network.range);
+        const IpRange addresses = get_ip_range(network.range);
         logLine(lcScan, "IP range expanded into %lu addresses.", std::size_t(addresses.size()));
-        ranges.append(std::move(addresses));
+        // Two interfaces on one network: its addresses are asked once.
+        if (const std::optional<QString> problem = ranges.append(addresses))
+            logLine(lcScan, "Leaving out %@: it %@", network.range, *problem);
     }
     if (ranges.isEmpty()) {
         logLine(lcScan, "No network of this computer to scan: every interface is down, without a carrier, or loopback");
         return false;
     }
-    beginScan(std::move(ranges));
+    beginScan(std::make_shared<const RangeList>(std::move(ranges)));
     return true;
 }
 
-void MainViewController::beginScan(QList<IpRange> ranges)
+void MainViewController::beginScan(std::shared_ptr<const RangeList> ranges)
 {
     m_scanRanges = ranges;
-    quint64 total = 0;
-    for (const IpRange &range : std::as_const(ranges))
-        total += quint64(range.size());
     m_discovering = true;
     // The run exists before the window first shows its progress.
-    const std::shared_ptr<Run> run = beginRun(Run::Kind::Scan, total);
+    const std::shared_ptr<Run> run = beginRun(Run::Kind::Scan, quint64(ranges->size()));
     showProgress(true);
     withControl(m_ipRangeButton, [](PushButton &button) {
         button.setTitle(QStringLiteral("Scanning..."));
@@ -222,7 +237,7 @@ void MainViewController::beginScan(QList<IpRange> ranges)
 
     // Once stopped, the run has ended, and the task only winds down.
     BackgroundPool::global().async([self = shared_from_this(), ranges = std::move(ranges), run] {
-        scanDevices(ranges, run, self->m_resolver);
+        scanDevices(*ranges, run, self->m_resolver);
         mainSync([&] {
             if (!run->isStopped())
                 self->reloadTable();

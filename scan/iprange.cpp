@@ -1,42 +1,9 @@
 #include "scan/iprange.h"
 
+#include "scan/addresstext.h"
+
 #include <algorithm>
 #include <cstdint>
-
-namespace {
-
-char16_t *appendDecimal(char16_t *out, qint64 value)
-{
-    // Through the unsigned magnitude, so the most negative value has one too.
-    std::uint64_t magnitude = value < 0 ? 0 - std::uint64_t(value) : std::uint64_t(value);
-    if (value < 0)
-        *out++ = u'-';
-    std::array<char16_t, 20> digits;
-    std::size_t count = 0;
-    do {
-        digits[count++] = char16_t(u'0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
-    while (count != 0)
-        *out++ = digits[--count];
-    return out;
-}
-
-// Rewrites `text` in place: no allocation while nobody else shares it.
-void writeAddress(QString &text, const std::array<qint64, 4> &octets)
-{
-    std::array<char16_t, 4 * 20 + 3> buffer; // four of "-9223372036854775808" and three dots
-    char16_t *end = buffer.data();
-    for (std::size_t k = 0; k < octets.size(); ++k) {
-        if (k != 0)
-            *end++ = u'.';
-        end = appendDecimal(end, octets[k]);
-    }
-    text.resize(end - buffer.data());
-    std::copy(buffer.data(), end, text.data());
-}
-
-} // namespace
 
 IpRange::IpRange(const std::array<OctetBounds, 4> &table)
 {
@@ -72,17 +39,14 @@ bool IpRange::contains(QStringView address) const
 {
     if (m_isLiteral)
         return m_size != 0 && address == m_literal;
-    if (m_size == 0)
+    const std::optional<std::array<qint64, 4>> octets = canonicalOctets(address);
+    if (m_size == 0 || !octets)
         return false;
-    std::size_t k = 0;
-    for (const QStringView part : address.tokenize(u'.')) {
-        bool ok = false;
-        const qint64 octet = part.toLongLong(&ok);
-        if (!ok || k == 4 || part != QString::number(octet) || octet < m_low[k] || octet > m_high[k])
+    for (std::size_t k = 0; k < octets->size(); ++k) {
+        if ((*octets)[k] < m_low[k] || (*octets)[k] > m_high[k])
             return false;
-        ++k;
     }
-    return k == 4;
+    return true;
 }
 
 QString IpRange::at(qint64 i) const
@@ -91,7 +55,7 @@ QString IpRange::at(qint64 i) const
     if (m_isLiteral)
         return m_literal;
     QString text;
-    writeAddress(text, octetsAt(i));
+    writeAddressText(text, octetsAt(i));
     return text;
 }
 
@@ -125,7 +89,7 @@ IpRange::iterator::iterator(const IpRange *range, qint64 index)
         return;
     }
     m_octets = range->octetsAt(index);
-    writeAddress(m_text, m_octets);
+    writeAddressText(m_text, m_octets);
 }
 
 IpRange::iterator &IpRange::iterator::operator++()
@@ -140,6 +104,6 @@ IpRange::iterator &IpRange::iterator::operator++()
         }
         m_octets[k] = m_range->m_low[k];
     }
-    writeAddress(m_text, m_octets);
+    writeAddressText(m_text, m_octets);
     return *this;
 }

@@ -10,7 +10,7 @@ constexpr int probesInFlight = 50;
 
 } // namespace
 
-void scanDevices(const QList<IpRange> &ranges, const std::shared_ptr<Run> &run,
+void scanDevices(const RangeList &ranges, const std::shared_ptr<Run> &run,
                  const std::shared_ptr<Resolver> &resolver)
 {
     requireBackgroundThread("scanDevices");
@@ -27,23 +27,7 @@ void scanDevices(const QList<IpRange> &ranges, const std::shared_ptr<Run> &run,
         // probe has found a device, and the probe keeps its unit until then. The network
         // thread gives units back at the end of each of its passes, so this thread wakes
         // once for all a pass ended, and it wakes the network thread only when that sleeps.
-        qsizetype current = 0;
-        std::optional<IpRange::iterator> next;
-        // The ranges' addresses one after another; nothing at their end.
-        const auto nextAddress = [&]() -> std::optional<QString> {
-            for (; current < ranges.size(); ++current, next.reset()) {
-                const IpRange &range = ranges.at(current);
-                if (!next)
-                    next = range.begin();
-                if (*next != range.end()) {
-                    QString address = **next;
-                    ++*next;
-                    return address;
-                }
-            }
-            return std::nullopt;
-        };
-        for (std::optional<QString> address = nextAddress(); address && !run->isStopped(); address = nextAddress()) {
+        for (auto address = ranges.begin(); address != ranges.end() && !run->isStopped(); ++address) {
             processLimiter->wait();
             if (run->isStopped())
                 break;

@@ -2,17 +2,15 @@
 
 #include "platform/resolver.h"
 #include "probes/run.h"
-#include "scan/iprange.h"
-
-#include <QList>
+#include "scan/rangelist.h"
 
 #include <memory>
 
-// The background work of one range scan: probes every address of the ranges, one range
-// after another, with the device info probe, at most 50 at a time, and returns once every
+// The background work of one range scan: probes every address of the ranges, in the order
+// the list gives them, with the device info probe, at most 50 at a time, and returns once every
 // probe has ended, logging "SCAN COMPLETE" unless the run was stopped; after a stop, it
 // starts no further probe. The probes merge into the run's sink, and leave the run's group
 // as they end, so that its leaves count the addresses probed. An address is looked up by
 // name through the resolver only once its probe has found a device. Background thread.
-void scanDevices(const QList<IpRange> &ranges, const std::shared_ptr<Run> &run,
+void scanDevices(const RangeList &ranges, const std::shared_ptr<Run> &run,
                  const std::shared_ptr<Resolver> &resolver);

@@ -179,7 +179,20 @@ void MainView::offerLocalRanges()
     auto *menu = new QMenu(this);
     menu->setObjectName(QStringLiteral("localRangesMenu"));
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    for (const LocalRange &range : localScanRanges(ipv4Interfaces())) {
+    const QList<NetworkInterface> interfaces = ipv4Interfaces();
+    // First, every network that a scan of the computer's own networks takes, as one scan.
+    QStringList all;
+    for (const LocalNetwork &network : localNetworks(interfaces)) {
+        if (network.isTaken())
+            all.append(network.range);
+    }
+    if (!all.isEmpty()) {
+        QAction *choice = menu->addAction(tr("All my networks"));
+        choice->setToolTip(all.join(u' '));
+        connect(choice, &QAction::triggered, this, [this, text = all.join(u' ')] { m_form->ipRangeTextBox->setText(text); });
+        menu->addSeparator();
+    }
+    for (const LocalRange &range : localScanRanges(interfaces)) {
         // An interface name is the system's text: a "&" in it is no shortcut.
         QAction *choice = menu->addAction(QString(range.label).replace(u'&', QStringLiteral("&&")));
         connect(choice, &QAction::triggered, this, [this, text = range.range] { m_form->ipRangeTextBox->setText(text); });

@@ -2,6 +2,7 @@
 
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -35,6 +36,11 @@ private slots:
         row("scan --csv --local", "scan csv local");
         row("scan --local 10.0.0.0/24", "usage error");
         row("scan --local --report r", "usage error");
+        row("scan 10.0.0.0/30 10.0.1.0/30 --csv", "scan 10.0.0.0/30 10.0.1.0/30 csv");
+        row("scan --ranges-from - --json", "scan json ranges-from -");
+        row("scan --ranges-from r.txt 10.0.0.1", "usage error");
+        row("scan --ranges-from --json", "usage error");
+        row("scan --csv", "usage error");
         row("probe 10.0.0.7 --json", "probe 10.0.0.7 json");
         row("probe 127.0.0.5:8080", "probe 127.0.0.5:8080");
         row("probe 010.0.0.1", "usage error");
@@ -67,6 +73,7 @@ private slots:
         QStringList set{kinds.at(int(command.kind))};
         const auto add = [&](bool given, const QString &what) { set.append(given ? QStringList{what} : QStringList{}); };
         add(!command.argument.isEmpty(), command.argument);
+        add(!command.ranges.isEmpty(), command.ranges.join(u' '));
         add(command.format != OutputFormat::Text, command.format == OutputFormat::Json ? u"json"_s : u"csv"_s);
         add(!command.broadcastAddress.isEmpty(), u"broadcast "_s + command.broadcastAddress);
         add(command.replyPort != 0, u"port %1"_s.arg(command.replyPort));
@@ -76,6 +83,7 @@ private slots:
         add(command.everySeconds != 60, u"every %1"_s.arg(command.everySeconds));
         add(!command.reportFile.isEmpty(), u"report "_s + command.reportFile);
         add(command.localNetworks, u"local"_s);
+        add(!command.rangesFile.isEmpty(), u"ranges-from "_s + command.rangesFile);
         add(!command.program.isEmpty(), u"program "_s + command.program.join(u' '));
         if (command.kind == Command::Kind::Label) {
             static const char *const actions[] = {"print", "set", "list"};
@@ -99,6 +107,10 @@ private slots:
                                  << QStringList{} << QString();
         QTest::newRow("help") << QStringList{u"--help"_s} << 0 << usageText().toUtf8() << QStringList{} << QString();
         QTest::newRow("unknown command") << QStringList{u"frobnicate"_s} << 2 << QByteArray() << QStringList{} << QString();
+        // One range that cannot be expanded, and nothing is asked.
+        QTest::newRow("several ranges, one bad") << QStringList{u"scan"_s, u"127.0.0.1"_s, u"127.0.0.0/33"_s} << 2 << QByteArray()
+                                                 << QStringList{u"IP Range in single address notation."_s, u"IP Range in CIDR notation."_s}
+                                                 << QString();
 
         QTest::newRow("block") << QStringList{u"expand"_s, u"10.0.0.0/30"_s} << 0 << QByteArray("10.0.0.0\n10.0.0.1\n10.0.0.2\n10.0.0.3\n")
                                << QStringList{u"IP Range in CIDR notation."_s} << QString();
@@ -123,6 +135,12 @@ private slots:
         QFETCH(QString, outputFile);
 
         QProcess process;
+        const QTemporaryDir home;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"HOME"_s, home.path());
+        environment.remove(u"XDG_DATA_HOME"_s);
+        environment.remove(u"XDG_CONFIG_HOME"_s);
+        process.setProcessEnvironment(environment);
         if (!outputFile.isEmpty())
             process.setStandardOutputFile(outputFile);
         process.start(QStringLiteral(DF_BINARY), arguments);

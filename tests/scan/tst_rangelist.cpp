@@ -1,0 +1,179 @@
+#include "scan/rangeexpression.h"
+#include "scan/rangelist.h"
+#include "support/logcapture.h"
+
+#include <QSet>
+#include <QTest>
+
+#include <ranges>
+
+using namespace Qt::StringLiterals;
+
+static_assert(std::forward_iterator<RangeList::iterator>);
+
+namespace {
+
+QStringList walk(const RangeList &list)
+{
+    return QStringList(list.begin(), list.end());
+}
+
+QStringList numbered(const QString &prefix, int from, int to)
+{
+    QStringList texts;
+    for (int i = from; i <= to; ++i)
+        texts.append(prefix + QString::number(i));
+    return texts;
+}
+
+} // namespace
+
+class TestRangeList final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void fromTexts_data();
+    void fromTexts();
+    void fromLines_data();
+    void fromLines();
+    void refusedRangesLeaveTheListAsItWas();
+};
+
+void TestRangeList::fromTexts_data()
+{
+    QTest::addColumn<QStringList>("texts");
+    QTest::addColumn<qint64>("size");
+    // The whole walk when it is short, else its first addresses.
+    QTest::addColumn<QStringList>("head");
+    QTest::addColumn<QString>("error");
+
+    const auto row = [](const char *name, const QStringList &texts, qint64 size, const QStringList &head) {
+        QTest::newRow(name) << texts << size << head << QString();
+    };
+    const auto bad = [](const char *name, const QStringList &texts, const QString &error) {
+        QTest::newRow(name) << texts << qint64(0) << QStringList() << error;
+    };
+    const QString n = u"10.0.0."_s;
+
+    row("one range", {u"10.0.0.0/30"_s}, 4, numbered(n, 0, 3));
+    row("the order given, not sorted", {u"10.0.0.8/30"_s, u"10.0.0.0/30"_s}, 8, numbered(n, 8, 11) + numbered(n, 0, 3));
+    row("overlap above", {u"10.0.0.0/30"_s, u"10.0.0.2-5"_s}, 6, numbered(n, 0, 5));
+    row("later inside earlier", {u"10.0.0.0/24"_s, u"10.0.0.5"_s, u"10.0.0.7-9"_s}, 256, numbered(n, 0, 255));
+    row("earlier ones inside later", {u"10.0.0.2"_s, u"10.0.0.4-5"_s, u"10.0.0.0/29"_s}, 8,
+        {u"10.0.0.2"_s, u"10.0.0.4"_s, u"10.0.0.5"_s, u"10.0.0.0"_s, u"10.0.0.1"_s, u"10.0.0.3"_s, u"10.0.0.6"_s,
+         u"10.0.0.7"_s});
+    row("ending together", {u"10.0.0.4-7"_s, u"10.0.0.0/29"_s, u"10.0.0.20"_s}, 9,
+        numbered(n, 4, 7) + numbered(n, 0, 3) + QStringList{u"10.0.0.20"_s});
+    row("repeats", {u"10.0.0.1"_s, u"10.0.0.1/32"_s, u"10.0.0.1-1"_s, u"10.0.0.1"_s, u"10.0.0.9"_s}, 2,
+        {u"10.0.0.1"_s, u"10.0.0.9"_s});
+    row("across an octet", {u"10.0.0.255"_s, u"10.0.0.0/23"_s}, 512,
+        {u"10.0.0.255"_s, u"10.0.0.0"_s, u"10.0.0.1"_s});
+    row("a /8 around a /9", {u"10.128.0.0/09"_s, u"10.0.0.0/08"_s}, 16'777'216, {u"10.128.0.0"_s, u"10.128.0.1"_s});
+    row("a /16 around a /17", {u"10.0.128.0/17"_s, u"10.0.0.0/16"_s}, 65'536, {u"10.0.128.0"_s});
+    row("up to the cap", {u"10.0.0.0/09"_s, u"10.128.0.0/09"_s, u"10.0.0.0/08"_s}, 16'777'216, numbered(n, 0, 1));
+
+    // Texts are asked as written: an octet past 255 is its own address, and so is a single
+    // address kept as typed.
+    row("past 255 is not the next octet", {u"10.0.0.254-256"_s, u"10.0.1.0/31"_s, u"10.0.0.256"_s}, 5,
+        numbered(n, 254, 256) + QStringList{u"10.0.1.0"_s, u"10.0.1.1"_s});
+    row("past 255 overlapping", {u"10.0.0.250-260"_s, u"10.0.0.258-262"_s, u"10.0.0.255"_s}, 13, numbered(n, 250, 262));
+    row("first octets past 255", {u"300.0.0.1-3"_s, u"300.0.0.2-4"_s}, 4, numbered(u"300.0.0."_s, 1, 4));
+    row("as typed", {u"010.0.0.1"_s, u"10.0.0.1"_s, u"010.0.0.1"_s, u"10.0.0.1 "_s}, 3,
+        {u"010.0.0.1"_s, u"10.0.0.1"_s, u"10.0.0.1 "_s});
+
+    bad("past the cap", {u"10.0.0.0/08"_s, u"10.255.255.255"_s, u"11.0.0.0"_s},
+        u"range 3: \"11.0.0.0\" takes the scan past 16777216 addresses"_s);
+    bad("past the cap as typed", {u"10.0.0.0/08"_s, u"010.0.0.1"_s},
+        u"range 2: \"010.0.0.1\" takes the scan past 16777216 addresses"_s);
+    bad("a range that cannot be expanded", {u"10.0.0.0/24"_s, u"10.0.0.0/33"_s},
+        u"range 2: \"10.0.0.0/33\" cannot be expanded"_s);
+    bad("a dash on an earlier octet", {u"10.0.0-3.5-9"_s}, u"range 1: \"10.0.0-3.5-9\" cannot be expanded"_s);
+    bad("nothing", {}, u"no range to scan"_s);
+}
+
+void TestRangeList::fromTexts()
+{
+    QFETCH(QStringList, texts);
+    QFETCH(qint64, size);
+    QFETCH(QStringList, head);
+    QFETCH(QString, error);
+
+    const LogCapture log;
+    const RangeListResult result = rangeListFromTexts(texts);
+    QCOMPARE(result.error, error);
+    QCOMPARE(result.ranges.has_value(), error.isEmpty());
+    if (!result.ranges)
+        return;
+    const RangeList &list = *result.ranges;
+    QCOMPARE(list.size(), size);
+
+    if (size > 70'000) {
+        QStringList first;
+        for (auto it = list.begin(); first.size() < head.size(); ++it)
+            first.append(*it);
+        QCOMPARE(first, head);
+        return;
+    }
+    const QStringList walked = walk(list);
+    QCOMPARE(walked.size(), size);
+    QCOMPARE(walked.first(head.size()), head);
+    QCOMPARE(QSet<QString>(walked.begin(), walked.end()).size(), size);
+    for (const QString &address : walked)
+        QVERIFY2(list.contains(address), qPrintable(address));
+    for (const QString &text : texts) {
+        const IpRange range = get_ip_range(text);
+        for (const QString &address : range)
+            QVERIFY2(list.contains(address), qPrintable(address));
+    }
+    for (const QString &address : {u"10.0.0.64"_s, u"10.0.1.2"_s, u"10.0.0.256"_s, u"10.00.0.1"_s})
+        QCOMPARE(list.contains(address), walked.contains(address));
+}
+
+void TestRangeList::fromLines_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("walked");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("comments and blanks") << u"# office\n10.0.0.0/31\n\n  10.0.0.1-3  # lab\r\n\t\n#10.0.0.9\n"_s
+                                         << numbered(u"10.0.0."_s, 0, 3) << QString();
+    QTest::newRow("no line end at the end") << u"10.0.0.1"_s << QStringList{u"10.0.0.1"_s} << QString();
+    QTest::newRow("a bad line by its number") << u"# x\n10.0.0.0/30\n\n10.0.0.0/33\n10.0.0.9\n"_s << QStringList()
+                                              << u"line 4: \"10.0.0.0/33\" cannot be expanded"_s;
+    QTest::newRow("what a file holds stays text on one line")
+        << u"10.0.0.0/33\u001b[2J\u0007"_s << QStringList() << u"line 1: \"10.0.0.0/33\uFFFD[2J\uFFFD\" cannot be expanded"_s;
+    QTest::newRow("a long line is cut short") << (u"x"_s.repeated(100) + u"\n"_s) << QStringList()
+                                              << (u"line 1: \""_s + u"x"_s.repeated(60) + u"...\" cannot be expanded"_s);
+    QTest::newRow("only comments") << u"# nothing yet\n\n"_s << QStringList() << u"no range in the file"_s;
+}
+
+void TestRangeList::fromLines()
+{
+    QFETCH(QString, text);
+    QFETCH(QStringList, walked);
+    QFETCH(QString, error);
+
+    const LogCapture log;
+    const RangeListResult result = rangeListFromLines(text);
+    QCOMPARE(result.error, error);
+    QCOMPARE(result.ranges ? walk(*result.ranges) : QStringList(), walked);
+}
+
+void TestRangeList::refusedRangesLeaveTheListAsItWas()
+{
+    RangeList list;
+    QCOMPARE(list.append(IpRange({{{10, 10}, {0, 0}, {0, 0}, {8, 9}}})), std::nullopt);
+    // Neither a dash on several octets nor an empty range is walked, and neither changes
+    // what was there.
+    QCOMPARE(list.append(IpRange({{{10, 10}, {0, 0}, {0, 3}, {0, 9}}})), u"is not one interval of addresses"_s);
+    QCOMPARE(list.append(IpRange()), u"cannot be expanded"_s);
+    QCOMPARE(walk(list), (QStringList{u"10.0.0.8"_s, u"10.0.0.9"_s}));
+
+    for (qint64 i = list.rangeCount(); i < RangeList::maxRanges; ++i)
+        QVERIFY(!list.append(IpRange({{{10, 10}, {0, 0}, {0, 0}, {8, 8}}})));
+    QCOMPARE(list.append(IpRange({{{10, 10}, {0, 0}, {0, 0}, {1, 1}}})), u"is one range too many: at most 65536 ranges"_s);
+    QCOMPARE(list.size(), 2);
+}
+
+QTEST_GUILESS_MAIN(TestRangeList)
+#include "tst_rangelist.moc"

@@ -3,6 +3,8 @@
 #include "platform/log.h"
 #include "platform/mainqueue.h"
 #include "probes/deviceprobe.h"
+#include "scan/addresswalk.h"
+#include "scan/scansweep.h"
 
 namespace {
 
@@ -15,8 +17,12 @@ void scanDevices(const QList<IpRange> &ranges, const std::shared_ptr<Run> &run,
 {
     requireBackgroundThread("scanDevices");
     const auto processLimiter = std::make_shared<Semaphore>(probesInFlight);
+    // The units that the probes of addresses found empty give back: they took none.
+    const auto noUnit = std::make_shared<Semaphore>(0);
     // Its leaves are the run's count of addresses probed.
     const std::shared_ptr<DispatchGroup> &dispatchGroup = run->group();
+    // It runs ahead of the walk, so that the units go to addresses where someone lives.
+    ScanSweep sweep(ranges, run);
     {
         // A stop frees this thread from its wait for a unit: the unit it adds is never
         // given to a probe, since the walk ends.
@@ -27,23 +33,16 @@ void scanDevices(const QList<IpRange> &ranges, const std::shared_ptr<Run> &run,
         // probe has found a device, and the probe keeps its unit until then. The network
         // thread gives units back at the end of each of its passes, so this thread wakes
         // once for all a pass ended, and it wakes the network thread only when that sleeps.
-        qsizetype current = 0;
-        std::optional<IpRange::iterator> next;
-        // The ranges' addresses one after another; nothing at their end.
-        const auto nextAddress = [&]() -> std::optional<QString> {
-            for (; current < ranges.size(); ++current, next.reset()) {
-                const IpRange &range = ranges.at(current);
-                if (!next)
-                    next = range.begin();
-                if (*next != range.end()) {
-                    QString address = **next;
-                    ++*next;
-                    return address;
-                }
+        AddressWalk walk(ranges);
+        for (std::optional<QString> address = walk.next(); address && !run->isStopped(); address = walk.next()) {
+            const bool empty = sweep.foundEmpty(*address);
+            if (run->isStopped())
+                break;
+            if (empty) {
+                dispatchGroup->enter();
+                endUnanswered({*address, *address, ProbeKind::DeviceInfo, run, ProbeTicket(noUnit, dispatchGroup)});
+                continue;
             }
-            return std::nullopt;
-        };
-        for (std::optional<QString> address = nextAddress(); address && !run->isStopped(); address = nextAddress()) {
             processLimiter->wait();
             if (run->isStopped())
                 break;
@@ -54,6 +53,8 @@ void scanDevices(const QList<IpRange> &ranges, const std::shared_ptr<Run> &run,
         }
     }
     dispatchGroup->wait();
-    if (!run->isStopped())
-        logLine(lcScan, "SCAN COMPLETE");
+    if (run->isStopped())
+        return;
+    sweep.logSummary();
+    logLine(lcScan, "SCAN COMPLETE");
 }

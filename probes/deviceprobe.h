@@ -36,7 +36,7 @@ class DeviceProbe final : public HttpHandler {
 public:
     // Logs "GET ..." and starts the request. Any thread.
     static void start(ProbeJob job);
-    // The path the job asks for, logged as "GET ...".
+    // Logs the job's "GET ..." line, and gives the path it asks for.
     static QString logRequest(const ProbeJob &job);
 
     void finished(HttpResult result) override;

@@ -237,7 +237,7 @@ void MainViewController::beginScan(std::shared_ptr<const RangeList> ranges)
 
     // Once stopped, the run has ended, and the task only winds down.
     BackgroundPool::global().async([self = shared_from_this(), ranges = std::move(ranges), run] {
-        scanDevices(*ranges, run, self->m_resolver);
+        scanDevices(ranges, run, self->m_resolver);
         mainSync([&] {
             if (!run->isStopped())
                 self->reloadTable();

@@ -49,6 +49,12 @@ void probe(ProbeJob job)
     DeviceProbe::start(std::move(job));
 }
 
+void endUnanswered(ProbeJob job)
+{
+    DeviceProbe::logRequest(job);
+    job.end({ProbeOutcome::Kind::NoAnswer});
+}
+
 ProbeOutcome getDeviceInfo(const QString &ipAddress, const std::optional<QString> &redirectAddress,
                            const std::shared_ptr<Run> &run)
 {
@@ -63,11 +69,17 @@ ProbeOutcome getXpicoInfo(const QString &ipAddress, const std::optional<QString>
 
 // --- One probe ---------------------------------------------------------------------------
 
-void DeviceProbe::start(ProbeJob job)
+QString DeviceProbe::logRequest(const ProbeJob &job)
 {
-    const QString path = job.kind == ProbeKind::DeviceInfo ? QStringLiteral("/info") : QStringLiteral("/getdata.json");
+    QString path = job.kind == ProbeKind::DeviceInfo ? QStringLiteral("/info") : QStringLiteral("/getdata.json");
     // Joined as they are: an address text may carry a port.
     logLine(lcProbes, "GET %@", QStringLiteral("http://") + job.address + path);
+    return path;
+}
+
+void DeviceProbe::start(ProbeJob job)
+{
+    const QString path = logRequest(job);
     // A text that would send the request to any other host makes no URL, and the request
     // fails as a transport error.
     QByteArray url = probeUrl(job.address, path).value_or(QByteArray());

@@ -19,6 +19,10 @@
 // after its merge, on every path (a hand-over to the gateway data probe included).
 void probe(ProbeJob job);
 
+// Ends a probe at once without a request, for an address where the neighbour sweep found
+// nobody: its "GET" line, then its end as that of a connection that found no host. Any thread.
+void endUnanswered(ProbeJob job);
+
 // The synchronous probes of one address, for a run's background task: each returns once
 // the probe has ended and its record has been merged, saying how it ended. They wait for
 // the main thread, so they never run on it.
@@ -32,6 +36,8 @@ class DeviceProbe final : public HttpHandler {
 public:
     // Logs "GET ..." and starts the request. Any thread.
     static void start(ProbeJob job);
+    // Logs the job's "GET ..." line, and gives the path it asks for.
+    static QString logRequest(const ProbeJob &job);
 
     void finished(HttpResult result) override;
 

@@ -1,5 +1,6 @@
 #include "probes/httpclient.h"
 
+#include "localnet/networkinterfaces.h"
 #include "probes/networkloop.h"
 
 #include <QHostAddress>
@@ -9,20 +10,6 @@ namespace {
 bool isDigitsAndDots(const QString &host)
 {
     return std::all_of(host.cbegin(), host.cend(), [](QChar c) { return c == u'.' || c.isDigit(); });
-}
-
-// Four numbers of 0 to 255 without leading zeros: the address a range scan asks, by the
-// ten thousand, which needs no URL parser to be taken as it is written.
-bool isPlainIPv4(QStringView text)
-{
-    int parts = 0;
-    for (QStringView part : text.tokenize(u'.')) {
-        const bool digits = !part.isEmpty() && part.size() <= 3
-                            && std::all_of(part.cbegin(), part.cend(), [](QChar c) { return c >= u'0' && c <= u'9'; });
-        if (!digits || (part.size() > 1 && part.front() == u'0') || part.toInt() > 255 || ++parts > 4)
-            return false;
-    }
-    return parts == 4;
 }
 
 } // namespace
@@ -46,9 +33,39 @@ std::optional<QUrl> exactHttpUrl(const QString &text)
     return url;
 }
 
+std::optional<IPv4Endpoint> ipv4Endpoint(QByteArrayView url)
+{
+    constexpr QByteArrayView scheme("http://");
+    if (!url.startsWith(scheme))
+        return std::nullopt;
+    QByteArrayView authority = url.sliced(scheme.size());
+    qsizetype end = 0;
+    while (end < authority.size() && authority[end] != '/' && authority[end] != '?' && authority[end] != '#')
+        ++end;
+    authority = authority.first(end);
+    IPv4Endpoint endpoint;
+    if (const qsizetype colon = authority.indexOf(':'); colon >= 0) {
+        const QByteArrayView digits = authority.sliced(colon + 1);
+        const bool numeric = !digits.isEmpty() && digits.size() <= 5
+                             && std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+        const uint port = numeric ? digits.toUInt() : 0;
+        if (port == 0 || port > 65535)
+            return std::nullopt;
+        endpoint.port = quint16(port);
+        authority = authority.first(colon);
+    }
+    const std::optional<quint32> address = plainIPv4(QString::fromLatin1(authority));
+    if (!address)
+        return std::nullopt;
+    endpoint.address = *address;
+    return endpoint;
+}
+
 std::optional<QByteArray> probeUrl(const QString &address, const QString &path)
 {
-    if (isPlainIPv4(address))
+    // The address a range scan asks, by the ten thousand, needs no URL parser to be taken as
+    // it is written.
+    if (plainIPv4(address))
         return (QStringLiteral("http://") + address + path).toLatin1();
     std::optional<QUrl> url = exactHttpUrl(QStringLiteral("http://") + address + path);
     // Only the host that the address text names, with its port if any: no user information,

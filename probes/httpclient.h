@@ -59,6 +59,15 @@ void httpGet(QByteArray url, std::unique_ptr<HttpHandler> handler, std::stop_tok
 // "010.0.0.1" as 8.0.0.1), since the probe would then ask another address.
 std::optional<QUrl> exactHttpUrl(const QString &text);
 
+// Where the network thread connects itself, before curl: the address and port of an
+// "http://A.B.C.D[:PORT]/..." URL whose host is a plain IPv4 address. Nothing for any other
+// URL, such as one with a host name, which curl resolves and connects to itself.
+struct IPv4Endpoint final {
+    quint32 address = 0; // host byte order
+    quint16 port = 80;
+};
+std::optional<IPv4Endpoint> ipv4Endpoint(QByteArrayView url);
+
 // The URL of `path` on the host that `address` names, with its ":port" if any, fully
 // encoded; nothing when the joined text would name anything else (user information,
 // another host, a path before `path`).

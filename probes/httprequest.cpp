@@ -5,6 +5,7 @@
 #include <curl/curl.h>
 #include <cerrno>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -21,10 +22,16 @@ bool isRedirect(long status)
     return status == 301 || status == 302 || status == 303 || status == 305 || status == 307 || status == 308;
 }
 
-// Sockets that a child started by "Open" would otherwise inherit.
-curl_socket_t openSocket(void *, curlsocktype, curl_sockaddr *address)
+int closeSocket(void *, curl_socket_t socket)
 {
-    return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    return ::close(socket);
+}
+
+// What curl's result says of a connection that failed with the system's `error`.
+void noteConnectFailure(HttpResult &result, int error)
+{
+    result.refused = error == ECONNREFUSED;
+    result.noRoute = error == ENETUNREACH || error == EADDRNOTAVAIL;
 }
 
 curl_slist *jsonHeaders()
@@ -55,6 +62,37 @@ HttpRequest::~HttpRequest()
 {
     if (m_handle)
         curl_easy_cleanup(m_handle);
+    if (m_socket >= 0)
+        ::close(m_socket);
+}
+
+struct HttpRequest::SocketCallbacks {
+    static curl_socket_t open(void *request, curlsocktype purpose, curl_sockaddr *address);
+    static int options(void *request, curl_socket_t socket, curlsocktype purpose);
+};
+
+curl_socket_t HttpRequest::SocketCallbacks::open(void *opaque, curlsocktype, curl_sockaddr *address)
+{
+    auto *const request = static_cast<HttpRequest *>(opaque);
+    if (request->m_socket >= 0) {
+        request->m_handedSocket = std::exchange(request->m_socket, -1);
+        return request->m_handedSocket;
+    }
+    // A redirect's, or one to a host name, which may get the number of one closed before.
+    // Close-on-exec, so that a child started by "Open" does not inherit it.
+    request->m_handedSocket = -1;
+    return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+}
+
+int HttpRequest::SocketCallbacks::options(void *opaque, curl_socket_t socket, curlsocktype)
+{
+    return socket == static_cast<HttpRequest *>(opaque)->m_handedSocket ? CURL_SOCKOPT_ALREADY_CONNECTED
+                                                                        : CURL_SOCKOPT_OK;
+}
+
+void HttpRequest::connectFailed(int error)
+{
+    noteConnectFailure(m_result, error);
 }
 
 bool HttpRequest::start(CURL *handle)
@@ -82,7 +120,9 @@ CURL *HttpRequest::newHandle()
     curl_easy_setopt(handle, CURLOPT_QUICK_EXIT, 1L);
     // Nor is an address kept: the cache, pruned by a walk over all of it, grows with a scan.
     curl_easy_setopt(handle, CURLOPT_DNS_CACHE_TIMEOUT, 0L);
-    curl_easy_setopt(handle, CURLOPT_OPENSOCKETFUNCTION, openSocket);
+    curl_easy_setopt(handle, CURLOPT_OPENSOCKETFUNCTION, SocketCallbacks::open);
+    curl_easy_setopt(handle, CURLOPT_SOCKOPTFUNCTION, SocketCallbacks::options);
+    curl_easy_setopt(handle, CURLOPT_CLOSESOCKETFUNCTION, closeSocket);
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, onBody);
     curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, onHeader);
     return handle;
@@ -97,6 +137,8 @@ bool HttpRequest::setUp()
     curl_easy_setopt(m_handle, CURLOPT_PRIVATE, this);
     curl_easy_setopt(m_handle, CURLOPT_WRITEDATA, this);
     curl_easy_setopt(m_handle, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(m_handle, CURLOPT_OPENSOCKETDATA, this);
+    curl_easy_setopt(m_handle, CURLOPT_SOCKOPTDATA, this);
     return true;
 }
 
@@ -134,8 +176,8 @@ bool HttpRequest::completed(int code)
     if (code != CURLE_OK || status <= 0) {
         long osError = 0;
         curl_easy_getinfo(m_handle, CURLINFO_OS_ERRNO, &osError);
-        m_result.refused = code == CURLE_COULDNT_CONNECT && osError == ECONNREFUSED;
-        m_result.noRoute = code == CURLE_COULDNT_CONNECT && (osError == ENETUNREACH || osError == EADDRNOTAVAIL);
+        if (code == CURLE_COULDNT_CONNECT)
+            noteConnectFailure(m_result, int(osError));
         return false;
     }
     const char *location = nullptr;

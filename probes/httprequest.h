@@ -35,6 +35,16 @@ public:
     // Gives the handle back, for another request; the request holds none after this.
     CURL *releaseHandle() { return std::exchange(m_handle, nullptr); }
 
+    // Where the loop connects itself before it hands the request to curl; nothing for a URL
+    // whose host curl resolves.
+    std::optional<IPv4Endpoint> endpoint() const { return ipv4Endpoint(m_url); }
+    // The loop's connection, connected: curl takes it as its own instead of opening one.
+    // Network thread.
+    void handOver(int socket) { m_socket = socket; }
+    // The loop's connection failed with `error` (errno): the result says so as curl's would,
+    // and no curl handle is taken. Network thread.
+    void connectFailed(int error);
+
     // The transfer ended with curl's result `code`. True when it was a redirect the request
     // follows: the handle is set up for the new URL. Else the result is ready.
     bool completed(int code);
@@ -47,6 +57,8 @@ public:
 
 private:
     bool setUp();
+    // curl's socket callbacks, with curl's types.
+    struct SocketCallbacks;
     static size_t onBody(char *data, size_t size, size_t count, void *request);
     static size_t onHeader(char *data, size_t size, size_t count, void *request);
 
@@ -65,5 +77,7 @@ private:
     QByteArray m_body;
     HttpResult m_result;
     int m_redirects = 0;
+    int m_socket = -1; // the loop's connection, until curl takes it
+    int m_handedSocket = -1; // the one curl took
     bool m_tooLarge = false;
 };

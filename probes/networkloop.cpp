@@ -1,13 +1,16 @@
 #include "probes/networkloop.h"
 
+#include <arpa/inet.h>
 #include <curl/curl.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <utility>
 
 namespace {
@@ -79,6 +82,18 @@ void NetworkLoop::start(std::unique_ptr<HttpRequest> request)
         wake();
 }
 
+void NetworkLoop::startSweep(std::shared_ptr<NeighbourSweep> sweep)
+{
+    bool sleeping = false;
+    {
+        const std::lock_guard lock(m_mutex);
+        m_queuedSweeps.push_back(std::move(sweep));
+        sleeping = std::exchange(m_sleeping, false);
+    }
+    if (sleeping)
+        wake();
+}
+
 void NetworkLoop::wake()
 {
     const std::uint64_t one = 1;
@@ -102,14 +117,20 @@ void NetworkLoop::waitAndAct()
     bool queued = false;
     {
         const std::lock_guard lock(m_mutex);
-        queued = !m_queued.empty();
+        queued = !m_queued.empty() || !m_queuedSweeps.empty();
         m_sleeping = !queued;
     }
     // Until curl's own time-out or the first request's, whichever comes first.
     const Clock::time_point now = Clock::now();
-    Clock::time_point until = queued ? now : m_curlTimer.value_or(now + std::chrono::milliseconds(idleSleepMs));
+    // Requests that ended as they started (a refused connection) are finished after it.
+    const bool due = queued || !m_ended.empty();
+    Clock::time_point until = due ? now : m_curlTimer.value_or(now + std::chrono::milliseconds(idleSleepMs));
     for (const auto &[handle, request] : m_active)
         until = std::min(until, request->deadline());
+    for (const auto &[socket, request] : m_connecting)
+        until = std::min(until, request->deadline());
+    for (const std::shared_ptr<NeighbourSweep> &sweep : m_sweeps)
+        until = std::min(until, sweep->wakeAt().value_or(until));
     const auto timeoutMs = std::max<long long>(0, std::chrono::ceil<std::chrono::milliseconds>(until - now).count());
 
     std::array<epoll_event, 64> events;
@@ -122,6 +143,14 @@ void NetworkLoop::waitAndAct()
             [[maybe_unused]] const ssize_t got = read(m_wakeUp, &count, sizeof count);
             continue;
         }
+        if (m_connecting.contains(event.data.fd)) {
+            connected(event.data.fd);
+            continue;
+        }
+        // A sweep acts on what its descriptors have on every pass.
+        if (std::any_of(m_sweeps.cbegin(), m_sweeps.cend(),
+                        [&](const std::shared_ptr<NeighbourSweep> &sweep) { return sweep->owns(event.data.fd); }))
+            continue;
         const int what = ((event.events & EPOLLIN) ? CURL_CSELECT_IN : 0)
                          | ((event.events & EPOLLOUT) ? CURL_CSELECT_OUT : 0)
                          | ((event.events & (EPOLLERR | EPOLLHUP)) ? CURL_CSELECT_ERR : 0);
@@ -131,6 +160,18 @@ void NetworkLoop::waitAndAct()
         m_curlTimer.reset();
         curl_multi_socket_action(m_multi, CURL_SOCKET_TIMEOUT, 0, &running);
     }
+    if (!m_sweeps.empty())
+        actOnSweeps(Clock::now());
+}
+
+void NetworkLoop::actOnSweeps(Clock::time_point now)
+{
+    for (const std::shared_ptr<NeighbourSweep> &sweep : m_sweeps) {
+        sweep->act(m_epoll, now);
+        if (sweep->isOver())
+            sweep->end(m_epoll);
+    }
+    std::erase_if(m_sweeps, [](const std::shared_ptr<NeighbourSweep> &sweep) { return sweep->isOver(); });
 }
 
 int NetworkLoop::onSocket(CURL *, int socket, int what, void *opaque, void *watched)
@@ -166,20 +207,84 @@ int NetworkLoop::onTimer(CURLM *, long timeoutMs, void *opaque)
 void NetworkLoop::startQueued()
 {
     std::deque<std::unique_ptr<HttpRequest>> queued;
+    std::vector<std::shared_ptr<NeighbourSweep>> sweeps;
     {
         const std::lock_guard lock(m_mutex);
         m_sleeping = false;
         queued.swap(m_queued);
+        sweeps.swap(m_queuedSweeps);
     }
-    for (std::unique_ptr<HttpRequest> &request : queued) {
-        // Adding a handle sets curl's timer, on which the next pass starts the transfer.
-        if (!request->start(spareHandle()) || curl_multi_add_handle(m_multi, request->handle()) != CURLM_OK) {
-            m_ended.push_back({std::move(request), true});
-            continue;
-        }
-        CURL *const handle = request->handle();
-        m_active.emplace(handle, std::move(request));
+    for (std::shared_ptr<NeighbourSweep> &sweep : sweeps) {
+        sweep->begin(m_epoll);
+        m_sweeps.push_back(std::move(sweep));
     }
+    for (std::unique_ptr<HttpRequest> &request : queued)
+        connectOrStart(std::move(request));
+}
+
+void NetworkLoop::connectOrStart(std::unique_ptr<HttpRequest> request)
+{
+    const std::optional<IPv4Endpoint> endpoint = request->endpoint();
+    if (!endpoint) {
+        startTransfer(std::move(request));
+        return;
+    }
+    const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (socket < 0) {
+        m_ended.push_back({std::move(request), true});
+        return;
+    }
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(endpoint->port);
+    to.sin_addr.s_addr = htonl(endpoint->address);
+    if (::connect(socket, reinterpret_cast<const sockaddr *>(&to), sizeof to) == 0) {
+        request->handOver(socket);
+        startTransfer(std::move(request));
+        return;
+    }
+    if (errno != EINPROGRESS) {
+        request->connectFailed(errno);
+        ::close(socket);
+        m_ended.push_back({std::move(request), false});
+        return;
+    }
+    epoll_event event{};
+    event.events = EPOLLOUT;
+    event.data.fd = socket;
+    epoll_ctl(m_epoll, EPOLL_CTL_ADD, socket, &event);
+    m_connecting.emplace(socket, std::move(request));
+}
+
+void NetworkLoop::connected(int socket)
+{
+    const auto found = m_connecting.find(socket);
+    std::unique_ptr<HttpRequest> request = std::move(found->second);
+    m_connecting.erase(found);
+    epoll_ctl(m_epoll, EPOLL_CTL_DEL, socket, nullptr);
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+        error = errno;
+    if (error == 0) {
+        request->handOver(socket);
+        startTransfer(std::move(request));
+        return;
+    }
+    request->connectFailed(error);
+    ::close(socket);
+    m_ended.push_back({std::move(request), false});
+}
+
+void NetworkLoop::startTransfer(std::unique_ptr<HttpRequest> request)
+{
+    // Adding a handle sets curl's timer, on which the next pass starts the transfer.
+    if (!request->start(spareHandle()) || curl_multi_add_handle(m_multi, request->handle()) != CURLM_OK) {
+        m_ended.push_back({std::move(request), true});
+        return;
+    }
+    CURL *const handle = request->handle();
+    m_active.emplace(handle, std::move(request));
 }
 
 void NetworkLoop::readCompletions()
@@ -209,6 +314,16 @@ void NetworkLoop::endOverdue()
     for (CURL *handle : over) {
         curl_multi_remove_handle(m_multi, handle); // closes its socket
         end(handle, true);
+    }
+    for (auto connecting = m_connecting.begin(); connecting != m_connecting.end();) {
+        if (!connecting->second->isOver(now)) {
+            ++connecting;
+            continue;
+        }
+        epoll_ctl(m_epoll, EPOLL_CTL_DEL, connecting->first, nullptr);
+        ::close(connecting->first);
+        m_ended.push_back({std::move(connecting->second), true});
+        connecting = m_connecting.erase(connecting);
     }
 }
 

@@ -101,6 +101,21 @@ bool RangeList::contains(const QString &address) const
     return candidate->first.line == point.line && candidate->second >= point.low;
 }
 
+QList<RangeList::Stretch> RangeList::stretches() const
+{
+    QList<Stretch> stretches;
+    for (const Piece &piece : m_pieces) {
+        if (piece.isLiteral) {
+            stretches.append({piece.literal, piece.literal});
+            continue;
+        }
+        Stretch &stretch = stretches.emplaceBack();
+        writeAddressText(stretch.first, octetsAt(piece.interval.line, piece.interval.low));
+        writeAddressText(stretch.last, octetsAt(piece.interval.line, piece.interval.high));
+    }
+    return stretches;
+}
+
 RangeList::iterator RangeList::begin() const
 {
     return iterator(this, 0);

@@ -48,6 +48,14 @@ public:
     // Whether the walk gives this address text.
     bool contains(const QString &address) const;
 
+    // The stretches the walk gives one after another: a run of addresses from its first to
+    // its last, or one text kept as typed (first and last alike). At most three per range.
+    struct Stretch {
+        QString first;
+        QString last;
+    };
+    QList<Stretch> stretches() const;
+
     // The iterators refer to this list, which must outlive them.
     iterator begin() const;
     iterator end() const;

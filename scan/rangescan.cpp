@@ -3,6 +3,7 @@
 #include "platform/log.h"
 #include "platform/mainqueue.h"
 #include "probes/deviceprobe.h"
+#include "scan/scansweep.h"
 
 namespace {
 
@@ -10,13 +11,17 @@ constexpr int probesInFlight = 50;
 
 } // namespace
 
-void scanDevices(const RangeList &ranges, const std::shared_ptr<Run> &run,
+void scanDevices(const std::shared_ptr<const RangeList> &ranges, const std::shared_ptr<Run> &run,
                  const std::shared_ptr<Resolver> &resolver)
 {
     requireBackgroundThread("scanDevices");
     const auto processLimiter = std::make_shared<Semaphore>(probesInFlight);
+    // The units that the probes of addresses found empty give back: they took none.
+    const auto noUnit = std::make_shared<Semaphore>(0);
     // Its leaves are the run's count of addresses probed.
     const std::shared_ptr<DispatchGroup> &dispatchGroup = run->group();
+    // It runs ahead of the walk, so that the units go to addresses where someone lives.
+    ScanSweep sweep(ranges, run);
     {
         // A stop frees this thread from its wait for a unit: the unit it adds is never
         // given to a probe, since the walk ends.
@@ -27,7 +32,15 @@ void scanDevices(const RangeList &ranges, const std::shared_ptr<Run> &run,
         // probe has found a device, and the probe keeps its unit until then. The network
         // thread gives units back at the end of each of its passes, so this thread wakes
         // once for all a pass ended, and it wakes the network thread only when that sleeps.
-        for (auto address = ranges.begin(); address != ranges.end() && !run->isStopped(); ++address) {
+        for (auto address = ranges->begin(); address != ranges->end() && !run->isStopped(); ++address) {
+            const bool empty = sweep.foundEmpty(*address);
+            if (run->isStopped())
+                break;
+            if (empty) {
+                dispatchGroup->enter();
+                endUnanswered({*address, *address, ProbeKind::DeviceInfo, run, ProbeTicket(noUnit, dispatchGroup)});
+                continue;
+            }
             processLimiter->wait();
             if (run->isStopped())
                 break;
@@ -38,6 +51,8 @@ void scanDevices(const RangeList &ranges, const std::shared_ptr<Run> &run,
         }
     }
     dispatchGroup->wait();
-    if (!run->isStopped())
-        logLine(lcScan, "SCAN COMPLETE");
+    if (run->isStopped())
+        return;
+    sweep.logSummary();
+    logLine(lcScan, "SCAN COMPLETE");
 }

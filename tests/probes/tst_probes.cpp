@@ -481,6 +481,26 @@ private slots:
         QTRY_COMPARE(openDescriptors().size(), descriptorsBefore);
     }
 
+    // A sweep of loopback addresses, which no neighbour entry resolves: its descriptors are
+    // close-on-exec, and a stop ends it at once and closes them.
+    void neighbourSweepEnds()
+    {
+        NetworkLoop::instance();
+        const qsizetype descriptorsBefore = openDescriptors().size();
+        std::stop_source run;
+        QString why;
+        const auto addresses = [next = 0x7F000D01u]() mutable {
+            return SweepSchedule::Next{next < 0x7F000DFF ? std::optional(next++) : std::nullopt};
+        };
+        const std::shared_ptr<NeighbourSweep> sweep = NeighbourSweep::start(addresses, run.get_token(), &why);
+        QVERIFY2(sweep, qPrintable(why));
+        QTest::qWait(200);
+        QVERIFY(socketsCloseOnExec());
+        run.request_stop();
+        QCOMPARE(sweep->verdict(0x7F000D01u), std::nullopt);
+        QTRY_COMPARE_WITH_TIMEOUT(openDescriptors().size(), descriptorsBefore, 1000);
+    }
+
 private:
     // Starts the devices and gives each one's "address:port" to probe.
     QStringList start(const QList<DeviceProfile> &devices)

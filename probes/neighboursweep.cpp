@@ -1,0 +1,236 @@
+#include "probes/neighboursweep.h"
+
+#include "probes/networkloop.h"
+
+#include <sys/epoll.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+// Datagrams read from rtnetlink in one pass, at most: a burst of changes does not hold the
+// transfers; the rest is read at the next pass.
+constexpr int maxReadsPerPass = 64;
+
+QString errorText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+void watch(int epoll, int operation, int descriptor, unsigned events)
+{
+    epoll_event event{};
+    event.events = events;
+    event.data.fd = descriptor;
+    epoll_ctl(epoll, operation, descriptor, &event);
+}
+
+} // namespace
+
+std::shared_ptr<NeighbourSweep> NeighbourSweep::start(SweepSchedule::Source addresses, std::stop_token stop,
+                                                      QString *why)
+{
+    auto sweep = std::make_shared<NeighbourSweep>(std::move(addresses), std::move(stop));
+    if (!sweep->m_neighbours->isOpen()) {
+        *why = QStringLiteral("rtnetlink cannot be opened: %1").arg(errorText(sweep->m_neighbours->openError()));
+        return nullptr;
+    }
+    if (!sweep->m_discard->isOpen()) {
+        *why = QStringLiteral("no UDP socket: %1").arg(errorText(sweep->m_discard->openError()));
+        return nullptr;
+    }
+    NetworkLoop::instance().startSweep(sweep);
+    return sweep;
+}
+
+NeighbourSweep::NeighbourSweep(SweepSchedule::Source addresses, std::stop_token stop)
+    : m_stop(std::move(stop)), m_schedule(std::in_place, std::move(addresses), Clock::now())
+{
+    m_wakeOnStop.emplace(m_stop, WakeLoop());
+}
+
+void NeighbourSweep::WakeLoop::operator()() const
+{
+    NetworkLoop::instance().wake();
+}
+
+std::optional<SweepVerdict::Kind> NeighbourSweep::verdict(quint32 address)
+{
+    std::unique_lock lock(m_mutex);
+    if (!m_handed.wait(lock, m_stop, [this] { return !m_verdicts.empty() || !m_failure.isEmpty() || m_finished; }))
+        return std::nullopt;
+    if (m_verdicts.empty())
+        return SweepVerdict::Kind::NoWord;
+    const bool wasFull = m_verdicts.size() >= maxHanded;
+    const SweepVerdict verdict = m_verdicts.front();
+    m_verdicts.pop_front();
+    lock.unlock();
+    // The network thread stopped handing verdicts out when there was no room.
+    if (wasFull)
+        NetworkLoop::instance().wake();
+    Q_ASSERT(verdict.address == address);
+    return verdict.address == address ? verdict.kind : SweepVerdict::Kind::NoWord;
+}
+
+QString NeighbourSweep::failure() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_failure;
+}
+
+int NeighbourSweep::timesLost() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_timesLost;
+}
+
+void NeighbourSweep::begin(int epoll)
+{
+    watch(epoll, EPOLL_CTL_ADD, m_neighbours->descriptor(), EPOLLIN);
+    requestDump();
+}
+
+bool NeighbourSweep::owns(int descriptor) const
+{
+    return m_neighbours && (descriptor == m_neighbours->descriptor() || descriptor == m_discard->descriptor());
+}
+
+void NeighbourSweep::act(int epoll, Clock::time_point now)
+{
+    if (m_over)
+        return;
+    if (m_stop.stop_requested()) {
+        m_over = true;
+        return;
+    }
+    readChanges(now);
+    if (m_dumpAgain && !m_dumping && !m_over)
+        requestDump();
+    if (m_over)
+        return;
+    sendDue(epoll, now);
+    handVerdicts(now);
+}
+
+std::optional<NeighbourSweep::Clock::time_point> NeighbourSweep::wakeAt() const
+{
+    if (m_over || m_waitingToSend)
+        return std::nullopt;
+    return m_schedule->wakeAt();
+}
+
+void NeighbourSweep::end(int epoll)
+{
+    epoll_ctl(epoll, EPOLL_CTL_DEL, m_neighbours->descriptor(), nullptr);
+    if (m_waitingToSend)
+        epoll_ctl(epoll, EPOLL_CTL_DEL, m_discard->descriptor(), nullptr);
+    m_neighbours.reset();
+    m_discard.reset();
+    m_schedule.reset(); // with the source and what it holds
+    m_wakeOnStop.reset();
+}
+
+void NeighbourSweep::readChanges(Clock::time_point now)
+{
+    for (int reads = 0; reads < maxReadsPerPass; ++reads) {
+        NeighbourSocket::Read read = m_neighbours->read();
+        switch (read.status) {
+        case NeighbourSocket::ReadStatus::Nothing:
+            return;
+        case NeighbourSocket::ReadStatus::Failed:
+            fail(QStringLiteral("rtnetlink failed: %1").arg(errorText(read.error)));
+            return;
+        case NeighbourSocket::ReadStatus::Lost: {
+            // Sends wait for a new dump, which tells what the lost changes would have.
+            m_schedule->wordsLost(now);
+            m_dumpAgain = true;
+            const std::lock_guard lock(m_mutex);
+            ++m_timesLost;
+            continue;
+        }
+        case NeighbourSocket::ReadStatus::Messages:
+            break;
+        }
+        for (const NeighbourEntry &entry : std::as_const(read.messages.entries))
+            m_schedule->heard(entry);
+        const NetlinkStatus &status = read.messages.status;
+        m_interrupted = m_interrupted || status.dumpInterrupted;
+        if (status.sequence != m_sequence || !m_dumping || (!status.dumpDone && status.error == 0))
+            continue;
+        m_dumping = false;
+        if (status.error != 0) {
+            fail(QStringLiteral("rtnetlink refused the neighbour table: %1").arg(errorText(status.error)));
+            return;
+        }
+        if (std::exchange(m_interrupted, false)) {
+            m_schedule->wordsLost(now);
+            m_dumpAgain = true;
+        } else if (!m_dumpAgain) {
+            m_schedule->dumpEnded();
+        }
+    }
+}
+
+void NeighbourSweep::requestDump()
+{
+    m_dumpAgain = false;
+    m_dumping = true;
+    if (!m_neighbours->requestDump(++m_sequence))
+        fail(QStringLiteral("rtnetlink refused a request: %1").arg(errorText(errno)));
+}
+
+void NeighbourSweep::sendDue(int epoll, Clock::time_point now)
+{
+    if (m_waitingToSend) {
+        // Watched until there is room again.
+        watch(epoll, EPOLL_CTL_DEL, m_discard->descriptor(), 0);
+        m_waitingToSend = false;
+    }
+    while (const std::optional<quint32> address = m_schedule->dueSend(now)) {
+        switch (m_discard->send(*address)) {
+        case DiscardSocket::SendResult::Sent:
+            m_schedule->sent(*address, now);
+            break;
+        case DiscardSocket::SendResult::Full:
+            watch(epoll, EPOLL_CTL_ADD, m_discard->descriptor(), EPOLLOUT);
+            m_waitingToSend = true;
+            return;
+        case DiscardSocket::SendResult::Failed:
+            // This computer's own address or a broadcast address, an address the kernel
+            // cannot resolve: probed as it would be without the sweep.
+            m_schedule->sendFailed(*address);
+            break;
+        }
+    }
+}
+
+void NeighbourSweep::handVerdicts(Clock::time_point now)
+{
+    bool handed = false;
+    {
+        const std::lock_guard lock(m_mutex);
+        while (m_verdicts.size() < maxHanded) {
+            const std::optional<SweepVerdict> verdict = m_schedule->nextVerdict(now);
+            if (!verdict)
+                break;
+            m_verdicts.push_back(*verdict);
+            handed = true;
+        }
+        m_finished = m_schedule->isFinished();
+        handed = handed || m_finished;
+    }
+    if (handed)
+        m_handed.notify_all();
+    m_over = m_over || m_finished;
+}
+
+void NeighbourSweep::fail(const QString &why)
+{
+    m_over = true;
+    {
+        const std::lock_guard lock(m_mutex);
+        m_failure = why;
+    }
+    m_handed.notify_all();
+}

@@ -1,0 +1,86 @@
+#pragma once
+
+#include "localnet/discardsocket.h"
+#include "localnet/neighboursocket.h"
+#include "localnet/sweepschedule.h"
+
+#include <QString>
+
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+
+// The neighbour sweep of one scan: which of its addresses on this computer's links nobody
+// holds, learnt before they are probed. Each gets one datagram to its discard port, which
+// makes the kernel resolve it, and the kernel's neighbour table is followed over rtnetlink;
+// the schedule (localnet/sweepschedule.h) keeps the books. The network thread runs it in its
+// epoll loop until every verdict has been taken, it fails, or the run stops, and then closes
+// its sockets; nothing of it outlives the run. The scan's walk takes the verdicts in order.
+class NeighbourSweep final {
+public:
+    using Clock = SweepSchedule::Clock;
+    // Verdicts handed to the walk and not yet taken, at most: with the schedule's look-ahead,
+    // the sweep's memory is bounded however large the scan is.
+    static constexpr std::size_t maxHanded = 1024;
+
+    // Opens the two sockets and hands the sweep to the network thread, which calls
+    // `addresses` for the addresses to sweep, in the walk's order. Nothing, with why, when a
+    // socket cannot be opened. Any thread.
+    static std::shared_ptr<NeighbourSweep> start(SweepSchedule::Source addresses, std::stop_token stop, QString *why);
+
+    // The walk's, one thread. The verdict on the next address swept, which is `address`, as
+    // soon as the sweep has it: NoWord once the sweep has failed or has no more, nothing once
+    // the run is stopped.
+    std::optional<SweepVerdict::Kind> verdict(quint32 address);
+    // Why the sweep failed part way; empty while it has not. How often the kernel's changes
+    // were lost, and its table read again. Any thread.
+    QString failure() const;
+    int timesLost() const;
+
+    // The network thread's: it registers the descriptors with its epoll, acts on each pass
+    // (reads the changes, sends what is due, hands out verdicts), sleeps no longer than
+    // wakeAt(), and ends the sweep once it is over.
+    void begin(int epoll);
+    bool owns(int descriptor) const;
+    void act(int epoll, Clock::time_point now);
+    std::optional<Clock::time_point> wakeAt() const;
+    bool isOver() const { return m_over; }
+    void end(int epoll);
+
+    NeighbourSweep(SweepSchedule::Source addresses, std::stop_token stop);
+
+private:
+    struct WakeLoop {
+        void operator()() const;
+    };
+
+    void readChanges(Clock::time_point now);
+    void requestDump();
+    void sendDue(int epoll, Clock::time_point now);
+    void handVerdicts(Clock::time_point now);
+    void fail(const QString &why);
+
+    const std::stop_token m_stop;
+    std::optional<std::stop_callback<WakeLoop>> m_wakeOnStop;
+    // Network thread only.
+    std::unique_ptr<NeighbourSocket> m_neighbours = std::make_unique<NeighbourSocket>();
+    std::unique_ptr<DiscardSocket> m_discard = std::make_unique<DiscardSocket>();
+    std::optional<SweepSchedule> m_schedule;
+    quint32 m_sequence = 0;
+    bool m_dumping = false;
+    bool m_dumpAgain = false;
+    bool m_interrupted = false;
+    bool m_waitingToSend = false; // the send buffer was full: the descriptor is watched for room
+    bool m_over = false;
+
+    mutable std::mutex m_mutex;
+    std::condition_variable_any m_handed;
+    std::deque<SweepVerdict> m_verdicts; // under m_mutex
+    QString m_failure; // under m_mutex
+    // Every verdict handed out: a walk that asks for more is not kept waiting. Under m_mutex.
+    bool m_finished = false;
+    int m_timesLost = 0; // under m_mutex
+};

@@ -1,0 +1,91 @@
+#include "scan/scansweep.h"
+
+#include "localnet/networkinterfaces.h"
+#include "platform/englishtext.h"
+#include "platform/log.h"
+
+#include <algorithm>
+
+namespace {
+
+// Addresses the sweep's source looks at in one call, at most: a range with few addresses on
+// link does not hold the network thread while the source looks for the next one.
+constexpr int looksPerCall = 4096;
+
+// A stretch's addresses lie between its first and its last.
+bool mayBeOnLink(const RangeList::Stretch &stretch, const LinkRoutes &routes)
+{
+    const std::optional<quint32> first = plainIPv4(stretch.first);
+    const std::optional<quint32> last = plainIPv4(stretch.last);
+    return !first || !last || routes.mayBeOnLink(*first, *last);
+}
+
+// The walk's addresses in turn, on the network thread, while the scan's own walk goes on.
+struct SweepWalk {
+    std::shared_ptr<const RangeList> ranges;
+    RangeList::iterator next;
+};
+
+} // namespace
+
+ScanSweep::ScanSweep(const std::shared_ptr<const RangeList> &ranges, const std::shared_ptr<Run> &run)
+{
+    QString why;
+    std::optional<LinkRoutes> routes = LinkRoutes::read(&why);
+    if (!routes) {
+        logLine(lcScan, "No neighbour sweep: the routing table cannot be read (%@); every address is probed", why);
+        return;
+    }
+    const QList<RangeList::Stretch> stretches = ranges->stretches();
+    if (std::none_of(stretches.cbegin(), stretches.cend(), [&](const auto &stretch) { return mayBeOnLink(stretch, *routes); }))
+        return;
+    m_routes = std::make_shared<const LinkRoutes>(std::move(*routes));
+    // The walk's own order, on the network thread.
+    SweepSchedule::Source source = [walk = std::make_shared<SweepWalk>(SweepWalk{ranges, ranges->begin()}),
+                                    routes = m_routes] {
+        for (int looked = 0; looked < looksPerCall; ++looked) {
+            if (walk->next == walk->ranges->end())
+                return SweepSchedule::Next{};
+            const std::optional<quint32> ip = plainIPv4(*walk->next);
+            ++walk->next;
+            if (ip && routes->isOnLink(*ip))
+                return SweepSchedule::Next{ip, false};
+        }
+        return SweepSchedule::Next{std::nullopt, true};
+    };
+    m_sweep = NeighbourSweep::start(std::move(source), run->stopToken(), &why);
+    if (!m_sweep)
+        logLine(lcScan, "No neighbour sweep: %@; every address is probed", why);
+}
+
+bool ScanSweep::foundEmpty(const QString &address)
+{
+    if (!m_sweep)
+        return false;
+    const std::optional<quint32> ip = plainIPv4(address);
+    if (!ip || !m_routes->isOnLink(*ip))
+        return false;
+    ++m_swept;
+    const std::optional<SweepVerdict::Kind> kind = m_sweep->verdict(*ip);
+    if (kind == SweepVerdict::Kind::NoWord && !m_failureLogged) {
+        if (const QString failure = m_sweep->failure(); !failure.isEmpty()) {
+            m_failureLogged = true;
+            logLine(lcScan, "The neighbour sweep stopped: %@; the addresses after it are probed without it", failure);
+        }
+    }
+    if (kind != SweepVerdict::Kind::Nobody)
+        return false;
+    ++m_empty;
+    return true;
+}
+
+void ScanSweep::logSummary() const
+{
+    if (m_swept == 0)
+        return;
+    QString line = QStringLiteral("The neighbour sweep found %1 of %2 addresses on this computer's links empty")
+                       .arg(groupedNumber(m_empty), groupedNumber(m_swept));
+    if (const int lost = m_sweep->timesLost(); lost > 0)
+        line += QStringLiteral("; the kernel's changes were lost %1 times, and its table read again").arg(lost);
+    logLine(lcScan, "%@", line);
+}

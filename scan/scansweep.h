@@ -1,0 +1,31 @@
+#pragma once
+
+#include "localnet/linkroutes.h"
+#include "probes/neighboursweep.h"
+#include "probes/run.h"
+#include "scan/rangelist.h"
+
+#include <memory>
+
+// The neighbour sweep (probes/neighboursweep.h) as one scan uses it: which of the scan's
+// addresses it takes (those on this computer's links), the verdict on each as the walk comes
+// to it, and what the log says of it. Made and used on the scan's thread.
+class ScanSweep final {
+public:
+    // Starts the sweep of the ranges' addresses on this computer's links, when there are
+    // any; when there can be none, says why in the log, once.
+    ScanSweep(const std::shared_ptr<const RangeList> &ranges, const std::shared_ptr<Run> &run);
+
+    // Whether the sweep found nobody at the walk's next address, waiting for its verdict if
+    // the sweep takes the address. False for any other address, and after a stop.
+    bool foundEmpty(const QString &address);
+    // The line that says how many addresses the sweep found empty, if it took any.
+    void logSummary() const;
+
+private:
+    std::shared_ptr<const LinkRoutes> m_routes;
+    std::shared_ptr<NeighbourSweep> m_sweep;
+    quint64 m_swept = 0;
+    quint64 m_empty = 0;
+    bool m_failureLogged = false;
+};

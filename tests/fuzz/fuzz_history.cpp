@@ -1,8 +1,9 @@
-// Bytes as the device history file or as a device list given to `diff`: files the tool
-// keeps or is handed are untrusted input.
+// Bytes as the device history file, the labels file or a device list given to `diff`:
+// files the tool keeps or is handed are untrusted input.
 #include "history/changesexport.h"
 #include "history/devicelistfile.h"
 #include "history/devicewatch.h"
+#include "history/labelsformat.h"
 #include "tests/fuzz/require.h"
 
 #include <QJsonDocument>
@@ -25,6 +26,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const HistoryReading reread = DeviceHistory::read(history->toJson());
         require(reread.history && reread.history->toJson() == history->toJson(), "a history reads back as it was written");
     }
+
+    const LabelsContent labels = labelsFromJson(bytes);
+    require(labels.problem.isEmpty() == (labels.status == LabelsContent::Status::Read), "labels, or the reason");
+    require(labelsFromJson(labelsToJson(labels.labels)).labels == labels.labels, "labels read back as written");
 
     const DeviceListFile list = parseDeviceList(bytes);
     require(list.problem.isEmpty() || list.devices.isEmpty(), "a list, or the reason there is none");

@@ -1,7 +1,9 @@
 #include "scan/rangeexpression.h"
+#include "scan/rangelist.h"
 #include "tests/fuzz/require.h"
 
 #include <QLoggingCategory>
+#include <QSet>
 
 #include <algorithm>
 #include <cstdint>
@@ -25,6 +27,23 @@ void checkRange(const QString &expression)
     for (auto it = range.begin(); it != range.end() && i < walked; ++it, ++i)
         require(*it == range.at(i), "the walk yields element i at step i");
     require(i == std::min(range.size(), walked), "the walk has as many steps as the size");
+}
+
+// A ranges file: within the cap, each address of the walk's beginning once and covered.
+void checkRangeList(const QString &text)
+{
+    const RangeListResult built = rangeListFromLines(text);
+    require(built.ranges.has_value() == built.error.isEmpty(), "a list, or the reason there is none");
+    if (!built.ranges)
+        return;
+    const RangeList &list = *built.ranges;
+    require(list.size() > 0 && list.size() <= RangeList::maxSize, "size within the cap");
+    QSet<QString> seen;
+    for (auto it = list.begin(); it != list.end() && seen.size() < 4096; ++it) {
+        require(!seen.contains(*it) && list.contains(*it), "each address once, and the list covers it");
+        seen.insert(*it);
+    }
+    require(seen.size() == std::min<qint64>(list.size(), 4096), "the walk has as many steps as the size");
 }
 
 // The integer value of a text is the C library's conversion, saturation included.
@@ -54,5 +73,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // Raw UTF-16 reaches what UTF-8 decoding never yields, such as lone surrogates.
     checkRange(QString::fromUtf16(reinterpret_cast<const char16_t *>(bytes), qsizetype(size / 2)));
     checkIntegerValue(data, size);
+    checkRangeList(QString::fromUtf8(bytes, qsizetype(size)));
     return 0;
 }

@@ -62,14 +62,11 @@ void TestRangeList::fromTexts_data()
     row("earlier ones inside later", {u"10.0.0.2"_s, u"10.0.0.4-5"_s, u"10.0.0.0/29"_s}, 8,
         {u"10.0.0.2"_s, u"10.0.0.4"_s, u"10.0.0.5"_s, u"10.0.0.0"_s, u"10.0.0.1"_s, u"10.0.0.3"_s, u"10.0.0.6"_s,
          u"10.0.0.7"_s});
-    row("ending together", {u"10.0.0.4-7"_s, u"10.0.0.0/29"_s, u"10.0.0.20"_s}, 9,
-        numbered(n, 4, 7) + numbered(n, 0, 3) + QStringList{u"10.0.0.20"_s});
     row("repeats", {u"10.0.0.1"_s, u"10.0.0.1/32"_s, u"10.0.0.1-1"_s, u"10.0.0.1"_s, u"10.0.0.9"_s}, 2,
         {u"10.0.0.1"_s, u"10.0.0.9"_s});
     row("across an octet", {u"10.0.0.255"_s, u"10.0.0.0/23"_s}, 512,
         {u"10.0.0.255"_s, u"10.0.0.0"_s, u"10.0.0.1"_s});
     row("a /8 around a /9", {u"10.128.0.0/09"_s, u"10.0.0.0/08"_s}, 16'777'216, {u"10.128.0.0"_s, u"10.128.0.1"_s});
-    row("a /16 around a /17", {u"10.0.128.0/17"_s, u"10.0.0.0/16"_s}, 65'536, {u"10.0.128.0"_s});
     row("up to the cap", {u"10.0.0.0/09"_s, u"10.128.0.0/09"_s, u"10.0.0.0/08"_s}, 16'777'216, numbered(n, 0, 1));
 
     // Texts are asked as written: an octet past 255 is its own address, and so is a single
@@ -83,8 +80,6 @@ void TestRangeList::fromTexts_data()
 
     bad("past the cap", {u"10.0.0.0/08"_s, u"10.255.255.255"_s, u"11.0.0.0"_s},
         u"range 3: \"11.0.0.0\" takes the scan past 16777216 addresses"_s);
-    bad("past the cap as typed", {u"10.0.0.0/08"_s, u"010.0.0.1"_s},
-        u"range 2: \"010.0.0.1\" takes the scan past 16777216 addresses"_s);
     bad("a range that cannot be expanded", {u"10.0.0.0/24"_s, u"10.0.0.0/33"_s},
         u"range 2: \"10.0.0.0/33\" cannot be expanded"_s);
     bad("a dash on an earlier octet", {u"10.0.0-3.5-9"_s}, u"range 1: \"10.0.0-3.5-9\" cannot be expanded"_s);
@@ -137,7 +132,6 @@ void TestRangeList::fromLines_data()
 
     QTest::newRow("comments and blanks") << u"# office\n10.0.0.0/31\n\n  10.0.0.1-3  # lab\r\n\t\n#10.0.0.9\n"_s
                                          << numbered(u"10.0.0."_s, 0, 3) << QString();
-    QTest::newRow("no line end at the end") << u"10.0.0.1"_s << QStringList{u"10.0.0.1"_s} << QString();
     QTest::newRow("a bad line by its number") << u"# x\n10.0.0.0/30\n\n10.0.0.0/33\n10.0.0.9\n"_s << QStringList()
                                               << u"line 4: \"10.0.0.0/33\" cannot be expanded"_s;
     QTest::newRow("what a file holds stays text on one line")

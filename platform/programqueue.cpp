@@ -44,7 +44,9 @@ ProgramQueue::~ProgramQueue()
 
 void ProgramQueue::enqueue(Job job)
 {
-    if (qsizetype(m_waiting.size()) >= m_limits.capacity) {
+    // With nothing running, the first job is only about to start, not waiting.
+    const qsizetype waiting = qsizetype(m_waiting.size()) - (m_process ? 0 : 1);
+    if (waiting >= m_limits.capacity) {
         if (m_dropped++ == 0)
             logLine(lcApp, "The program %@ is %d events behind: the next events are dropped until it catches up", name(),
                     m_limits.capacity);
@@ -52,7 +54,12 @@ void ProgramQueue::enqueue(Job job)
     }
     reportDropped();
     m_waiting.push_back(std::move(job));
-    startNext();
+    // Started from an event-loop turn of its own, never inside the caller: that may be the
+    // end of a run, which a background thread waits for, and that thread is not held while
+    // a program starts. (Qt starts it vfork-style, and the thread sanitizer loses a
+    // hand-over between threads that spans such a start.)
+    if (!m_process && m_waiting.size() == 1)
+        QMetaObject::invokeMethod(this, &ProgramQueue::startNext, Qt::QueuedConnection);
 }
 
 void ProgramQueue::stop()

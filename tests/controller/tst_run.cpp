@@ -81,17 +81,18 @@ private slots:
     {
         FakeControls ui;
         LogCapture log;
-        Semaphore gate(0);
+        // Shared with the blockers, which may still be leaving its wait when the test ends.
+        const auto gate = std::make_shared<Semaphore>(0);
         constexpr int blockers = 64; // more than the pool has threads
         bool released = false;
         const auto release = [&] {
             for (int i = 0; i < blockers && !released; ++i)
-                gate.signal();
+                gate->signal();
             released = true;
         };
         const auto releaseAtLast = qScopeGuard(release);
         for (int i = 0; i < blockers; ++i)
-            BackgroundPool::global().async([&gate] { gate.wait(); });
+            BackgroundPool::global().async([gate] { gate->wait(); });
 
         ui.textBox->text = u"127.0.16.0/24"_s;
         ui.controller->startIPRangeScan();

@@ -69,29 +69,28 @@ NetworkLoop::NetworkLoop()
     thread.detach();
 }
 
-void NetworkLoop::start(std::unique_ptr<HttpRequest> request)
+template <typename Add>
+void NetworkLoop::enqueue(Add add)
 {
     bool sleeping = false;
     {
         const std::lock_guard lock(m_mutex);
-        m_queued.push_back(std::move(request));
-        // A loop that is awake looks at the queue before it sleeps again.
+        add();
+        // A loop that is awake looks at its queues before it sleeps again.
         sleeping = std::exchange(m_sleeping, false);
     }
     if (sleeping)
         wake();
 }
 
+void NetworkLoop::start(std::unique_ptr<HttpRequest> request)
+{
+    enqueue([&] { m_queued.push_back(std::move(request)); });
+}
+
 void NetworkLoop::startSweep(std::shared_ptr<NeighbourSweep> sweep)
 {
-    bool sleeping = false;
-    {
-        const std::lock_guard lock(m_mutex);
-        m_queuedSweeps.push_back(std::move(sweep));
-        sleeping = std::exchange(m_sleeping, false);
-    }
-    if (sleeping)
-        wake();
+    enqueue([&] { m_queuedSweeps.push_back(std::move(sweep)); });
 }
 
 void NetworkLoop::wake()

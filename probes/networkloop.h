@@ -39,6 +39,9 @@ private:
     using Clock = HttpRequest::Clock;
 
     NetworkLoop();
+    // Adds to a queue under the lock, then wakes the loop if it sleeps.
+    template <typename Add>
+    void enqueue(Add add);
     void run();
     // Waits for the sockets, the time-outs or a wake-up, and lets curl act on what came.
     void waitAndAct();

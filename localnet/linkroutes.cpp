@@ -113,6 +113,15 @@ bool LinkRoutes::isOnLink(quint32 address) const
            && m_linkInterfaces.contains(taken->interfaceIndex);
 }
 
+int LinkRoutes::linkInterface(quint32 address) const
+{
+    if (!isOnLink(address))
+        return 0;
+    return std::find_if(m_main.cbegin(), m_main.cend(), [address](const RouteEntry &route) {
+        return covers(route, address);
+    })->interfaceIndex;
+}
+
 bool LinkRoutes::mayBeOnLink(quint32 first, quint32 last) const
 {
     return std::any_of(m_main.cbegin(), m_main.cend(), [&](const RouteEntry &route) {

@@ -29,6 +29,10 @@ public:
     // a carrier and resolves addresses (not loopback, point-to-point or without ARP). An
     // address of the local table (this computer's own, a broadcast address) is not.
     bool isOnLink(quint32 address) const;
+    // The interface the route to an on-link address leaves by: only its neighbour entry for
+    // the address tells who is there (another interface on the same subnet has its own). 0
+    // when the address is not on link.
+    int linkInterface(quint32 address) const;
     // Whether any address from `first` to `last` may be on link: a cheap test of a whole range.
     bool mayBeOnLink(quint32 first, quint32 last) const;
 

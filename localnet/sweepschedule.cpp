@@ -3,6 +3,16 @@
 #include <algorithm>
 #include <vector>
 
+namespace {
+
+// An address on one interface, as one key.
+std::uint64_t knownKey(quint32 address, int interfaceIndex)
+{
+    return std::uint64_t(address) << 32 | quint32(interfaceIndex);
+}
+
+} // namespace
+
 SweepSchedule::SweepSchedule(Source addresses, Clock::time_point now)
     : m_source(std::move(addresses)), m_heldUntil(now + dumpWait), m_rateAt(now)
 {
@@ -13,14 +23,17 @@ void SweepSchedule::heard(const NeighbourEntry &entry)
     if (entry.state == NeighbourState::Unknown)
         return;
     const auto [begin, end] = m_unsettled.equal_range(entry.address);
-    // A word that settles a given address need not be kept for later.
-    if (entry.state == NeighbourState::Nobody)
-        m_known.erase(entry.address);
-    else if (begin == end && m_known.size() < maxKnown)
-        m_known.insert(entry.address);
     std::vector<std::uint64_t> positions;
-    for (auto it = begin; it != end; ++it)
-        positions.push_back(it->second);
+    for (auto it = begin; it != end; ++it) {
+        if (at(it->second).interfaceIndex == entry.interfaceIndex)
+            positions.push_back(it->second);
+    }
+    // A word that settles a given address need not be kept for later.
+    const std::uint64_t key = knownKey(entry.address, entry.interfaceIndex);
+    if (entry.state == NeighbourState::Nobody)
+        m_known.erase(key);
+    else if (positions.empty() && m_known.size() < maxKnown)
+        m_known.insert(key);
     for (const std::uint64_t position : positions) {
         if (entry.state == NeighbourState::Someone)
             settle(position, SweepVerdict::Kind::Someone);
@@ -104,7 +117,7 @@ void SweepSchedule::fill()
 {
     m_sourcePaused = false;
     while (!m_sourceEnded && m_window.size() < maxAhead) {
-        const auto [address, more] = m_source();
+        const auto [address, more, interfaceIndex] = m_source();
         if (!address && more) {
             m_sourcePaused = true;
             return;
@@ -115,8 +128,8 @@ void SweepSchedule::fill()
             return;
         }
         const std::uint64_t position = m_first + m_window.size();
-        m_window.push_back({*address, Step::Waiting, SweepVerdict::Kind::NoWord, {}});
-        if (m_known.erase(*address) > 0)
+        m_window.push_back({*address, interfaceIndex, Step::Waiting, SweepVerdict::Kind::NoWord, {}});
+        if (m_known.erase(knownKey(*address, interfaceIndex)) > 0)
             settle(position, SweepVerdict::Kind::Someone);
         else
             m_unsettled.emplace(*address, position);

@@ -32,12 +32,13 @@ struct SweepVerdict final {
 class SweepSchedule final {
 public:
     using Clock = std::chrono::steady_clock;
-    // The next address in the scan's order. Nothing with `more` set: the source looked at
-    // enough addresses for one call and is asked again at the loop's next pass; nothing
-    // without it: the last was given.
+    // The next address in the scan's order, and the interface its datagram leaves by. Nothing
+    // with `more` set: the source looked at enough addresses for one call and is asked again
+    // at the loop's next pass; nothing without it: the last was given.
     struct Next final {
         std::optional<quint32> address;
         bool more = false;
+        int interfaceIndex = 0;
     };
     using Source = std::function<Next()>;
 
@@ -60,8 +61,10 @@ public:
     // Sends wait for the first dump's end (dumpEnded()), or dumpWait after `now`.
     SweepSchedule(Source addresses, Clock::time_point now);
 
-    // The kernel's word on one entry, from a dump or a change. Someone settles an address
-    // given and not yet settled; nobody settles one whose datagram was sent (an older FAILED
+    // The kernel's word on one entry, from a dump or a change. Only a word from the interface
+    // an address's datagram leaves by counts for it: another interface on the same subnet (a
+    // second link, a bridge) keeps entries of its own, which say nothing of this link. Someone
+    // settles an address given and not yet settled; nobody settles one whose datagram was sent (an older FAILED
     // entry may be out of date). Words on settled addresses are ignored. The last word on an
     // address not given yet is remembered, so that one the table already shows as someone
     // (other traffic resolved it) is settled, when given, without a datagram: a datagram to
@@ -95,6 +98,7 @@ private:
     enum class Step { Waiting, Sent, Settled };
     struct Entry final {
         quint32 address = 0;
+        int interfaceIndex = 0;
         Step step = Step::Waiting;
         SweepVerdict::Kind kind = SweepVerdict::Kind::NoWord;
         Clock::time_point sentAt;
@@ -121,7 +125,7 @@ private:
     std::deque<std::uint64_t> m_expiries; // the sent, in the order sent
     std::uint64_t m_nextSend = 0; // no waiting entry before it
     int m_unresolved = 0;
-    std::unordered_set<quint32> m_known; // someone, and not given yet
+    std::unordered_set<std::uint64_t> m_known; // someone, and not given yet: address and interface
     std::optional<Clock::time_point> m_heldUntil;
     Clock::time_point m_rateAt; // when the next send is due at the steady rate
 };

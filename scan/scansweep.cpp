@@ -48,8 +48,8 @@ ScanSweep::ScanSweep(const std::shared_ptr<const RangeList> &ranges, const std::
                 return SweepSchedule::Next{};
             const std::optional<quint32> ip = plainIPv4(*walk->next);
             ++walk->next;
-            if (ip && routes->isOnLink(*ip))
-                return SweepSchedule::Next{ip, false};
+            if (const int via = ip ? routes->linkInterface(*ip) : 0)
+                return SweepSchedule::Next{ip, false, via};
         }
         return SweepSchedule::Next{std::nullopt, true};
     };

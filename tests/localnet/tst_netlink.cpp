@@ -169,6 +169,7 @@ private slots:
                                                  {u"veth"_s, 2, flags, ip(u"198.18.5.254"_s), 24}};
         const LinkRoutes routes(parseRouteMessages(recorded("routes")).routes, interfaces);
         QCOMPARE(routes.isOnLink(ip(address)), onLink);
+        QCOMPARE(routes.linkInterface(ip(address)), onLink ? 2 : 0);
         // A whole range's test: the /16 holds the link's addresses, 198.18.8.0/24 none.
         QCOMPARE(routes.mayBeOnLink(ip(u"198.18.0.0"_s), ip(u"198.18.255.255"_s)),
                  flags == (IFF_UP | IFF_RUNNING | IFF_BROADCAST));

@@ -9,16 +9,25 @@ using namespace std::chrono_literals;
 using Clock = SweepSchedule::Clock;
 using Kind = SweepVerdict::Kind;
 using State = NeighbourState;
-using Words = QList<State>;
 
 namespace {
 
 const Clock::time_point start = Clock::time_point() + 1h;
 constexpr quint32 base = 0xC6120000; // 198.18.0.0
+// Another interface on the addresses' subnet; theirs is the source's default, 0.
+constexpr int otherLink = 3;
 
-NeighbourEntry word(quint32 address, State state)
+// The kernel's word on an address, on its own link unless said otherwise.
+struct Word {
+    Word(State state, int interfaceIndex = 0) : state(state), interfaceIndex(interfaceIndex) { }
+    State state;
+    int interfaceIndex;
+};
+using Words = QList<Word>;
+
+NeighbourEntry word(quint32 address, Word said)
 {
-    return {address, 2, state, false};
+    return {address, said.interfaceIndex, said.state, false};
 }
 
 // An owner's loop over `total` made-up addresses from a source that asks to be called again
@@ -100,6 +109,13 @@ private slots:
         QTest::newRow("someone, then failed, before it is given") << Case{{S, N}, false, {S}, 1, someone, 0};
         QTest::newRow("someone, given, not sent") << Case{{S}, given, {}, 0, someone, 0};
         QTest::newRow("failed, given, not sent") << Case{{N}, given, {}, 1, noWord, 4000};
+        // Another interface on the subnet keeps entries of its own: they say nothing here.
+        const Word otherN{N, otherLink}, otherS{S, otherLink};
+        QTest::newRow("failed on another link") << Case{{}, false, {otherN}, 1, noWord, 4000};
+        QTest::newRow("reachable on another link, then failed") << Case{{}, false, {otherS, N}, 1, nobody, 0};
+        QTest::newRow("someone on another link before it is given") << Case{{otherS}, false, {}, 1, noWord, 4000};
+        QTest::newRow("someone on both, failed on another, before it is given")
+            << Case{{S, otherS, otherN}, false, {}, 0, someone, 0};
     }
 
     // One address's way from the source to its verdict.
@@ -113,13 +129,13 @@ private slots:
             start);
         if (c.given)
             QVERIFY(!schedule.dueSend(start)); // waits for the first dump
-        for (const State state : std::as_const(c.early))
-            schedule.heard(word(address, state));
+        for (const Word &early : std::as_const(c.early))
+            schedule.heard(word(address, early));
         schedule.dumpEnded();
         QCOMPARE(schedule.dueSend(start).has_value(), c.send != 0);
         c.send == 2 ? schedule.sendFailed(address) : schedule.sent(address, start);
-        for (const State state : std::as_const(c.words))
-            schedule.heard(word(address, state));
+        for (const Word &later : std::as_const(c.words))
+            schedule.heard(word(address, later));
         const Clock::time_point at = start + std::chrono::milliseconds(c.atMs);
         QVERIFY(c.atMs == 0 || !schedule.nextVerdict(at - 1ms));
         QCOMPARE(schedule.nextVerdict(at), (SweepVerdict{address, c.kind}));

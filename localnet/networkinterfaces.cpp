@@ -118,7 +118,8 @@ QList<LocalNetwork> localNetworks(const QList<NetworkInterface> &interfaces)
             network.choice = LocalNetwork::Choice::Loopback;
         else if (!(interface.flags & IFF_RUNNING))
             network.choice = LocalNetwork::Choice::NoCarrier;
-        else if (prefix >= 31)
+        // A /31 is a point-to-point link of two hosts, the other end a peer worth asking.
+        else if (prefix == 32)
             network.choice = LocalNetwork::Choice::OnlyThisComputer;
         else if (placeOf(interface.address, {}) == ResponderPlace::LinkLocal)
             network.choice = LocalNetwork::Choice::LinkLocal;
@@ -140,11 +141,13 @@ QList<LocalNetwork> localNetworks(const QList<NetworkInterface> &interfaces)
         else if (network.choice == LocalNetwork::Choice::AroundAddress)
             network.range = QStringLiteral("%1/%2").arg(dottedQuad(networkOf(network.address, aroundPrefix))).arg(aroundPrefix);
     }
-    // Each network once: one that is scanned rather than one left out, else the first.
+    // Each range scanned once, and each network left out once unless it is scanned: of two
+    // interfaces on one wide network, each gives the /24 around its own address.
     QList<LocalNetwork> distinct;
     for (const LocalNetwork &network : std::as_const(networks)) {
-        const auto same = std::find_if(distinct.begin(), distinct.end(),
-                                       [&](const LocalNetwork &other) { return other.network == network.network; });
+        const auto same = std::find_if(distinct.begin(), distinct.end(), [&](const LocalNetwork &other) {
+            return scans(network) && scans(other) ? other.range == network.range : other.network == network.network;
+        });
         if (same == distinct.end())
             distinct.append(network);
         else if (!scans(*same) && scans(network))
@@ -185,7 +188,10 @@ QList<LocalRange> localScanRanges(const QList<NetworkInterface> &interfaces)
         if (!network.isTaken())
             continue;
         ranges.append({network.range, QStringLiteral("%1 \u2014 %2").arg(network.range, network.interface)});
-        if (network.choice == LocalNetwork::Choice::AroundAddress && network.size <= maxWholeOffered)
+        // Offered once, though several interfaces lie on it.
+        const bool offered = std::any_of(ranges.cbegin(), ranges.cend(),
+                                         [&](const LocalRange &range) { return range.range == network.network; });
+        if (network.choice == LocalNetwork::Choice::AroundAddress && network.size <= maxWholeOffered && !offered)
             ranges.append({network.network, QStringLiteral("%1 \u2014 %2, %3 addresses")
                                                 .arg(network.network, network.interface, groupedNumber(network.size))});
     }

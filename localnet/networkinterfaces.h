@@ -46,8 +46,9 @@ ResponderPlace placeOf(quint32 address, const QList<NetworkInterface> &interface
 // How one address of the computer's interfaces is taken when the computer's own networks are
 // scanned: only networks that can hold devices. An interface that is down or has no carrier
 // (a cable out, a bridge with nothing on it), loopback, a self-assigned (link-local) address
-// when there is any other network, and a network of this computer alone are left out; a
-// network wider than a /22 is scanned as the /24 around the computer's address.
+// when there is any other network, and a /32 (this computer alone) are left out; a /31 is a
+// point-to-point link whose two addresses are scanned; a network wider than a /22 is scanned
+// as the /24 around the computer's address.
 struct LocalNetwork final {
     enum class Choice { Whole, AroundAddress, Down, NoCarrier, Loopback, LinkLocal, OnlyThisComputer };
     QString interface;
@@ -63,7 +64,8 @@ struct LocalNetwork final {
     QString description() const;
 };
 
-// The networks of the interfaces' addresses, each once, in the order listed.
+// The networks of the interfaces' addresses, in the order listed: each range scanned once
+// (each address on a wide network gives its own /24), each network left out once.
 QList<LocalNetwork> localNetworks(const QList<NetworkInterface> &interfaces);
 
 // One of the computer's own networks offered as a range to scan: `range` as the range box

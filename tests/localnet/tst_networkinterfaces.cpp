@@ -39,10 +39,10 @@ private slots:
         QCOMPARE(broadcastInterfaces(interfaces), (QList<unsigned>{2, 5}));
     }
 
-    // A laptop with an idle container bridge, a VPN /16, a self-assigned address and its
-    // Wi-Fi: only networks that can hold devices are scanned, each once, a wide one as the /24
-    // around the address; the range box offers the wide one whole too. Every range is one
-    // the scan reads.
+    // A laptop with an idle container bridge, a VPN /16 (with a second address of its own), a
+    // self-assigned address, its Wi-Fi and a point-to-point /31: only networks that can hold
+    // devices are scanned, each range once, a wide one as the /24 around each address; the
+    // range box offers the wide one whole too. Every range is one the scan reads.
     void localNetworks()
     {
         const QList<NetworkInterface> interfaces{
@@ -54,7 +54,11 @@ private slots:
             {u"eth0"_s, 5, up | IFF_RUNNING, ip("169.254.3.4"), 16},
             {u"eth1"_s, 6, IFF_BROADCAST, ip("198.18.9.1"), 24},
             {u"ppp0"_s, 7, IFF_UP | IFF_RUNNING, ip("100.64.0.9"), 32},
-            {u"eth2"_s, 8, up | IFF_RUNNING, ip("198.19.1.7"), 22}};
+            {u"eth2"_s, 8, up | IFF_RUNNING, ip("198.19.1.7"), 22},
+            {u"tap0"_s, 9, up | IFF_RUNNING, ip("10.200.9.1"), 16},
+            {u"tap1"_s, 10, up | IFF_RUNNING, ip("10.200.7.10"), 16},
+            {u"tap2"_s, 11, IFF_BROADCAST, ip("10.200.5.5"), 16},
+            {u"eth3"_s, 12, up | IFF_RUNNING, ip("198.18.4.3"), 31}};
         QStringList lines;
         for (const LocalNetwork &network : ::localNetworks(interfaces))
             lines.append(network.description());
@@ -68,16 +72,21 @@ private slots:
                             "networks"_s,
                             u"Leaving out 198.18.9.0/24 on eth1: the interface is down"_s,
                             u"Leaving out 100.64.0.9/32 on ppp0: it holds this computer alone"_s,
-                            u"Scanning 198.19.0.0/22 on eth2"_s}));
+                            u"Scanning 198.19.0.0/22 on eth2"_s,
+                            u"Scanning 10.200.9.0/24 on tap0, the /24 around this computer's address: 10.200.0.0/16 is "
+                            "wider than a /22"_s,
+                            u"Scanning 198.18.4.2/31 on eth3"_s}));
         const QList<LocalRange> ranges = localScanRanges(interfaces);
         QCOMPARE(ranges, (QList<LocalRange>{{u"192.168.7.0/24"_s, u"192.168.7.0/24 \u2014 wlan0"_s},
                                             {u"10.200.7.0/24"_s, u"10.200.7.0/24 \u2014 tun0"_s},
                                             {u"10.200.0.0/16"_s, u"10.200.0.0/16 \u2014 tun0, 65,536 addresses"_s},
-                                            {u"198.19.0.0/22"_s, u"198.19.0.0/22 \u2014 eth2"_s}}));
+                                            {u"198.19.0.0/22"_s, u"198.19.0.0/22 \u2014 eth2"_s},
+                                            {u"10.200.9.0/24"_s, u"10.200.9.0/24 \u2014 tap0"_s},
+                                            {u"198.18.4.2/31"_s, u"198.18.4.2/31 \u2014 eth3"_s}}));
         QList<qint64> sizes;
         for (const LocalRange &range : ranges)
             sizes.append(get_ip_range(range.range).size());
-        QCOMPARE(sizes, (QList<qint64>{256, 256, 65536, 1024}));
+        QCOMPARE(sizes, (QList<qint64>{256, 256, 65536, 1024, 256, 2}));
 
         // A self-assigned address alone is scanned, around the address.
         const QList<LocalNetwork> alone = ::localNetworks({interfaces.at(0), interfaces.at(5)});

@@ -84,18 +84,6 @@ std::optional<std::pair<QString, HistoryEntry>> entryOf(const QJsonValue &value)
                                                   lastAddress.toString(), *firstSeen, *lastSeen});
 }
 
-// Puts a damaged history out of the way under a name of its own, so that the next save
-// destroys nothing a person may want to look at.
-void setAside(const QString &path, const QString &problem)
-{
-    const SetAside aside = setAsideFile(path);
-    if (aside.problem.isEmpty())
-        logLine(lcModel, "Device history %@ set aside as %@: %@", path, aside.path, problem);
-    else
-        logLine(lcModel, "Device history %@ not read, and could not be set aside (%@): %@", path, aside.problem,
-                problem);
-}
-
 // The MAC addresses a run lists, each one known to the history, once.
 std::optional<QStringList> deviceList(const QJsonValue &value, const QHash<QString, HistoryEntry> &entries)
 {
@@ -138,26 +126,30 @@ QString DeviceHistory::defaultPath()
 
 LoadedHistory DeviceHistory::load(const QString &path)
 {
-    const QFileInfo info(path);
-    if (!info.exists() && !info.isSymLink())
-        return {};
-    const FileBytes file = readBoundedFile(path, true);
     HistoryReading reading;
-    if (file.problem.isEmpty())
-        reading = read(file.bytes);
-    else
-        reading.problem = file.problem;
-    switch (reading.kind) {
-    case HistoryReading::Kind::History:
-        return {*reading.history, true, {}};
-    case HistoryReading::Kind::Foreign:
-    case HistoryReading::Kind::Newer:
-        return {{}, false, QStringLiteral("%1 is %2").arg(path, reading.problem)};
-    case HistoryReading::Kind::Damaged:
+    const OwnFileReading file = readOwnFile(path, [&reading](const QByteArray &bytes) {
+        reading = read(bytes);
+        return reading.kind == HistoryReading::Kind::Damaged ? std::optional(reading.problem) : std::nullopt;
+    });
+    switch (file.status) {
+    case OwnFileReading::Status::Missing:
+        return {};
+    case OwnFileReading::Status::Unreadable:
+        // Not what it holds: it is left as it is, and read again the next time.
+        return {{}, false, QStringLiteral("%1 cannot be read now: %2").arg(path, file.problem)};
+    case OwnFileReading::Status::SetAside:
+        logLine(lcModel, "Device history %@ set aside as %@: %@", path, file.asidePath, file.problem);
+        return {};
+    case OwnFileReading::Status::Damaged:
+        // Never written over: the caller says why, once.
+        return {{}, false,
+                QStringLiteral("%1 is damaged (%2) and could not be set aside: %3").arg(path, file.problem, file.asideProblem)};
+    case OwnFileReading::Status::Read:
         break;
     }
-    setAside(path, reading.problem);
-    return {};
+    if (reading.kind == HistoryReading::Kind::History)
+        return {*reading.history, true, {}};
+    return {{}, false, QStringLiteral("%1 is %2").arg(path, reading.problem)};
 }
 
 bool DeviceHistory::save(const QString &path) const

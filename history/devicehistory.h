@@ -71,11 +71,14 @@ public:
     // ~/.local/share/devicefinder/history.json (the data folder follows XDG_DATA_HOME).
     static QString defaultPath();
 
-    // The history a file holds. A missing file is an empty history. A damaged one (not
-    // JSON, truncated, too large, a history of this kind that is malformed) is set aside
-    // under a name of its own with the time in it (the newest 5 kept) with one log line, and
-    // the history starts empty. A file of another kind or of a newer version is left
-    // untouched and not used: nothing may be judged against it or written over it.
+    // The history a file holds. A missing file is an empty history. A damaged one (read
+    // whole and not JSON, truncated, too large, a history of this kind that is malformed) is
+    // set aside under a name of its own with the time in it (the newest 5 kept) with one log
+    // line, and the history starts empty; only the very file that was read is set aside (one
+    // written over it meanwhile is read instead). A file of another kind or of a newer
+    // version, one that cannot be read now (permissions, an I/O error, not a regular file),
+    // and a damaged one that cannot be set aside are left untouched and not used: nothing
+    // may be judged against them or written over them. The next load tries again.
     static LoadedHistory load(const QString &path);
     // Writes the whole history atomically: another process sees the old file or the new one,
     // never a part. Of two processes saving, the last one's file stays. Logs one line and

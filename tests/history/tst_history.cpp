@@ -11,6 +11,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -273,6 +276,29 @@ private slots:
         } else {
             QCOMPARE(readFile(path), bytes);
         }
+    }
+
+    // A file that cannot be read now (here with no file handle left) says nothing of what it
+    // holds: it stays as it is, unused, and is read once it can be.
+    void unreadable()
+    {
+        const QTemporaryDir dir;
+        const QString path = dir.filePath(u"history.json"_s);
+        QVERIFY(historyOf({u"C:a@1"_s}).save(path));
+        rlimit limit{};
+        ::getrlimit(RLIMIT_NOFILE, &limit);
+        const rlimit lower{std::min<rlim_t>(limit.rlim_cur, 256), limit.rlim_max};
+        QList<int> taken; // every handle the lower limit allows, while the file is read
+        QVERIFY(::setrlimit(RLIMIT_NOFILE, &lower) == 0);
+        for (int handle; (handle = ::dup(STDERR_FILENO)) >= 0;)
+            taken.append(handle);
+        const LoadedHistory loaded = DeviceHistory::load(path);
+        for (const int handle : std::as_const(taken))
+            ::close(handle);
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        QVERIFY2(!loaded.usable && loaded.problem.startsWith(path + u" cannot be read now: "_s), qPrintable(loaded.problem));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{u"history.json"_s});
+        QCOMPARE(DeviceHistory::load(path).history.size(), 1);
     }
 
     // Instances that save in turn: the file is always whole and the last one's, and no

@@ -19,12 +19,17 @@ namespace {
 
 // The file says what it is, so that a file of another kind or version is never read as one.
 // Version 1 kept one last completed run, of any kind; version 2 keeps the last completed
-// discovery apart from the last completed run.
+// discovery apart from the last completed run, and may hold a clock reading not yet trusted
+// ("unconfirmedTime", which an earlier reader of version 2 passes over).
 constexpr QStringView formatName = u"devicefinder-history";
 constexpr int formatVersion = 2;
 
 // A clock before this has never been set: nothing it says is a time to record.
 const QDateTime earliestTrustedTime(QDate(2000, 1, 1), QTime(0, 0), Qt::UTC);
+
+// A clock that reads further than this past the history's latest time is trusted only once a
+// later run's clock agrees.
+constexpr qint64 trustedStepSeconds = 24 * 3600;
 
 QByteArray compact(const QJsonObject &object)
 {
@@ -205,6 +210,8 @@ HistoryReading DeviceHistory::read(const QByteArray &bytes)
             return damaged(QStringLiteral("the last completed run is malformed"));
         history.m_lastRunTime = *time;
     }
+    // Only a reading waiting for the next run: without one that run waits for a second.
+    history.m_unconfirmedTime = timeOf(root.value(u"unconfirmedTime")).value_or(QDateTime());
     return {HistoryReading::Kind::History, std::move(history), {}};
 }
 
@@ -217,13 +224,15 @@ QByteArray DeviceHistory::toJson() const
     if (m_discoveryTime.isValid())
         discovery = QJsonObject{{QStringLiteral("time"), historyTimeText(m_discoveryTime)},
                                 {QStringLiteral("devices"), QJsonArray::fromStringList(m_discoveryDevices)}};
-    const QJsonObject root{
+    QJsonObject root{
         {QStringLiteral("format"), formatName.toString()},
         {QStringLiteral("version"), formatVersion},
         {QStringLiteral("lastCompletedRun"),
          m_lastRunTime.isValid() ? QJsonValue(historyTimeText(m_lastRunTime)) : QJsonValue(QJsonValue::Null)},
         {QStringLiteral("lastCompletedDiscovery"), discovery},
         {QStringLiteral("devices"), devices}};
+    if (m_unconfirmedTime.isValid())
+        root.insert(QStringLiteral("unconfirmedTime"), historyTimeText(m_unconfirmedTime));
     return compact(root);
 }
 
@@ -276,6 +285,16 @@ bool DeviceHistory::record(const DeviceList &found, bool completed, const QDateT
         seen = latest;
     if (seen < earliestTrustedTime)
         return false;
+    // A clock far ahead would age out everyone unseen and pin every later sighting to its
+    // future: it is trusted once a second run agrees, its clock reading at least what the
+    // run before it kept. Until then the run is recorded at the latest time.
+    const QDateTime clock = seen;
+    const bool agreed = m_unconfirmedTime.isValid() && clock >= m_unconfirmedTime;
+    m_unconfirmedTime = QDateTime();
+    if (latest.isValid() && clock > latest.addSecs(trustedStepSeconds) && !agreed) {
+        m_unconfirmedTime = clock;
+        seen = latest;
+    }
     QStringList seenNow;
     for (const Device &device : distinctDevices(found)) {
         const std::optional<QJsonObject> kept = keptRecord(device->object());

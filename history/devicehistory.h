@@ -103,7 +103,10 @@ public:
     // reads earlier than the history's latest time moves nothing backwards: the run is
     // recorded at that latest time, so that no sighting goes back, no device ages out and
     // "since" stays true; with a clock before 2000 and nothing recorded yet, the run records
-    // nothing and this returns false.
+    // nothing and this returns false. A clock more than a day past the latest time is
+    // trusted only when the previous run's clock read as far ahead (a computer off for a
+    // while, whose second run agrees): until then the run is recorded at the latest time too,
+    // and its clock kept as unconfirmedTime for the next run to agree with or not.
     bool record(const DeviceList &found, bool completed, const QDateTime &now, const RunScope &scope = {});
 
     qsizetype size() const { return m_entries.size(); }
@@ -113,6 +116,9 @@ public:
     QDateTime lastCompletedRun() const { return m_lastRunTime; }
     QDateTime lastCompletedDiscovery() const { return m_discoveryTime; }
     QStringList lastDiscoveryDevices() const { return m_discoveryDevices; }
+    // The clock of the last run when it read too far ahead to be trusted yet; invalid when
+    // the last run's clock was trusted.
+    QDateTime unconfirmedTime() const { return m_unconfirmedTime; }
     // The MAC addresses, the most recently seen first (ties by MAC address): the order of
     // the file and of the bounds.
     QStringList newestFirst() const;
@@ -126,6 +132,7 @@ private:
     QDateTime m_lastRunTime;                // invalid until a run completes
     QDateTime m_discoveryTime;              // invalid until a discovery completes
     QStringList m_discoveryDevices;         // MAC addresses, each one with an entry
+    QDateTime m_unconfirmedTime;            // see unconfirmedTime()
 };
 
 struct LoadedHistory final {

@@ -56,10 +56,12 @@ int runLabelCommand(const LabelRequest &request, const QString &labelsPath, std:
     }
 
     DeviceLabels labels(labelsPath);
-    if (const QString notice = labels.takeNotice(); !notice.isEmpty())
+    const QString notice = labels.takeNotice();
+    if (!notice.isEmpty())
         writeLine(err, notice);
     if (labels.isReadOnly()) {
-        writeLine(err, labels.readOnlyReason());
+        if (notice != labels.readOnlyReason())
+            writeLine(err, labels.readOnlyReason());
         return 1;
     }
     switch (request.action) {

@@ -154,8 +154,9 @@ public:
     // What the latest run changed against the history: nothing before the first run's end,
     // or without a history file.
     const DeviceChanges &latestChanges() const { return m_latestChanges; }
-    // Why the history file is not used (another kind of file, or a newer version's), which
-    // the latest run left untouched; empty when it is used or there is none.
+    // Why the history file is not used (another kind of file, a newer version's, or one that
+    // cannot be read now), which the latest run left untouched; empty when it is used or
+    // there is none.
     const QString &historyProblem() const { return m_historyProblem; }
 
     // --- The user's labels: controller/labels.cpp -----------------------------------------

@@ -33,11 +33,15 @@ void MainViewController::recordInHistory(const FinishedRun &finished)
     DeviceHistory &history = loaded.history;
     m_latestChanges = history.changes(finished.found, finished.askedEveryone, scope);
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    if (history.record(finished.found, finished.askedEveryone, now, scope))
+    if (history.record(finished.found, finished.askedEveryone, now, scope)) {
         history.save(m_historyFile);
-    else
+        if (history.unconfirmedTime().isValid())
+            logLine(lcModel, "The clock reads %@, more than a day after the device history's latest time: until the "
+                             "next run's clock agrees, this run is recorded at that latest time", historyTimeText(now));
+    } else {
         logLine(lcModel, "The clock reads %@, before the year 2000: this run is not recorded in the device history",
                 historyTimeText(now));
+    }
     // With nothing to compare with (the first run on this computer), nothing is marked.
     if (m_latestChanges.since.isValid()) {
         m_newDevices = m_latestChanges.addedIdentities();

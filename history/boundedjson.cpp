@@ -1,12 +1,22 @@
 #include "history/boundedjson.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonParseError>
 
 #include <algorithm>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
+
+QString tooLargeText()
+{
+    return QStringLiteral("larger than %1 MiB").arg(maxJsonFileBytes / (1024 * 1024));
+}
+
+} // namespace
 
 JsonSize measureJson(QByteArrayView json)
 {
@@ -38,7 +48,7 @@ JsonSize measureJson(QByteArrayView json)
 std::optional<QString> jsonSizeProblem(QByteArrayView json)
 {
     if (json.size() > maxJsonFileBytes)
-        return QStringLiteral("larger than %1 MiB").arg(maxJsonFileBytes / (1024 * 1024));
+        return tooLargeText();
     const JsonSize size = measureJson(json);
     if (size.containers > maxJsonContainers)
         return QStringLiteral("more than %1 JSON objects and arrays").arg(maxJsonContainers);
@@ -48,6 +58,11 @@ std::optional<QString> jsonSizeProblem(QByteArrayView json)
 }
 
 namespace {
+
+FileBytes unreadable(const QString &problem)
+{
+    return {FileBytes::Status::Unreadable, {}, problem, {}};
+}
 
 // What is left of an open file up to one byte past the bound: the size a file says may be
 // wrong (a file growing, a pipe), so the reads stop there whatever it said.
@@ -62,36 +77,66 @@ FileBytes readBounded(QFile &file)
         bytes += part;
     }
     if (file.error() != QFileDevice::NoError)
-        return {{}, file.errorString()};
+        return unreadable(file.errorString());
     if (bytes.size() > maxJsonFileBytes)
-        return {{}, QStringLiteral("larger than %1 MiB").arg(maxJsonFileBytes / (1024 * 1024))};
-    return {bytes, {}};
+        return {FileBytes::Status::TooLarge, {}, tooLargeText(), {}};
+    return {FileBytes::Status::Read, bytes, {}, {}};
+}
+
+FileIdentity identityOf(const struct stat &status)
+{
+    return {quint64(status.st_dev), quint64(status.st_ino)};
 }
 
 } // namespace
 
+std::optional<FileIdentity> fileIdentity(const QString &path)
+{
+    struct stat status {};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        return std::nullopt;
+    return identityOf(status);
+}
+
 FileBytes readBoundedFile(const QString &path, bool regularOnly)
 {
-    const QFileInfo info(path);
-    if (!info.exists())
-        return {{}, QStringLiteral("no such file")};
-    if (info.isDir())
-        return {{}, QStringLiteral("a folder, not a file")};
-    if (regularOnly && !info.isFile())
-        return {{}, QStringLiteral("not a regular file")};
-    if (info.isFile() && info.size() > maxJsonFileBytes)
-        return {{}, QStringLiteral("larger than %1 MiB").arg(maxJsonFileBytes / (1024 * 1024))};
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {{}, file.errorString()};
-    return readBounded(file);
+    // Opened without waiting: a pipe put at the path of a file of ours must not hold the
+    // reader until something writes to it.
+    const int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | (regularOnly ? O_NONBLOCK : 0);
+    const int descriptor = ::open(QFile::encodeName(path).constData(), flags);
+    if (descriptor < 0) {
+        if (errno == ENOENT)
+            return {FileBytes::Status::Missing, {}, QStringLiteral("no such file"), {}};
+        return unreadable(qt_error_string(errno));
+    }
+    struct stat status {};
+    QString problem;
+    if (::fstat(descriptor, &status) != 0)
+        problem = qt_error_string(errno);
+    else if (S_ISDIR(status.st_mode))
+        problem = QStringLiteral("a folder, not a file");
+    else if (regularOnly && !S_ISREG(status.st_mode))
+        problem = QStringLiteral("not a regular file");
+    QFile file;
+    if (problem.isEmpty() && !file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        problem = file.errorString();
+    if (!problem.isEmpty()) {
+        if (!file.isOpen())
+            ::close(descriptor);
+        return unreadable(problem);
+    }
+    FileBytes read = S_ISREG(status.st_mode) && status.st_size > maxJsonFileBytes
+                         ? FileBytes{FileBytes::Status::TooLarge, {}, tooLargeText(), {}}
+                         : readBounded(file);
+    read.identity = identityOf(status);
+    return read;
 }
 
 FileBytes readBoundedStandardInput()
 {
     QFile file;
     if (!file.open(STDIN_FILENO, QIODevice::ReadOnly))
-        return {{}, file.errorString()};
+        return unreadable(file.errorString());
     return readBounded(file);
 }
 

@@ -30,12 +30,28 @@ JsonSize measureJson(QByteArrayView json);
 // Why the text is too large to parse; nothing when it is within the bounds above.
 std::optional<QString> jsonSizeProblem(QByteArrayView json);
 
+// Which file a path named when it was opened: another file renamed over it has another.
+struct FileIdentity final {
+    quint64 device = 0;
+    quint64 inode = 0;
+    bool operator==(const FileIdentity &) const = default;
+};
+// The identity of the file `path` names now (symbolic links followed); nothing when there is
+// none or it cannot be looked at.
+std::optional<FileIdentity> fileIdentity(const QString &path);
+
 // A file's bytes, at most maxJsonFileBytes of them, or why they cannot be had. Only a
 // regular file is read when `regularOnly` is set (a pipe or a device might never end);
 // otherwise a pipe is read until it ends or passes the bound.
 struct FileBytes final {
+    // Read: the bytes are the whole file. TooLarge: the file itself is past the bound.
+    // Unreadable: it could not be opened or read now (permissions, an I/O error, no file
+    // handles left, not a regular file), which says nothing of what it holds.
+    enum class Status { Read, Missing, TooLarge, Unreadable };
+    Status status = Status::Unreadable;
     QByteArray bytes;
-    QString problem; // empty when the bytes were read
+    QString problem;       // empty when the bytes were read
+    FileIdentity identity; // of the file opened: Read and TooLarge
 };
 FileBytes readBoundedFile(const QString &path, bool regularOnly);
 // The same of standard input, read until it ends or passes the bound.

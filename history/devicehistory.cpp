@@ -19,12 +19,17 @@ namespace {
 
 // The file says what it is, so that a file of another kind or version is never read as one.
 // Version 1 kept one last completed run, of any kind; version 2 keeps the last completed
-// discovery apart from the last completed run.
+// discovery apart from the last completed run, and may hold a clock reading not yet trusted
+// ("unconfirmedTime", which an earlier reader of version 2 passes over).
 constexpr QStringView formatName = u"devicefinder-history";
 constexpr int formatVersion = 2;
 
 // A clock before this has never been set: nothing it says is a time to record.
 const QDateTime earliestTrustedTime(QDate(2000, 1, 1), QTime(0, 0), Qt::UTC);
+
+// A clock that reads further than this past the history's latest time is trusted only once a
+// later run's clock agrees.
+constexpr qint64 trustedStepSeconds = 24 * 3600;
 
 QByteArray compact(const QJsonObject &object)
 {
@@ -84,18 +89,6 @@ std::optional<std::pair<QString, HistoryEntry>> entryOf(const QJsonValue &value)
                                                   lastAddress.toString(), *firstSeen, *lastSeen});
 }
 
-// Puts a damaged history out of the way under a name of its own, so that the next save
-// destroys nothing a person may want to look at.
-void setAside(const QString &path, const QString &problem)
-{
-    const SetAside aside = setAsideFile(path);
-    if (aside.problem.isEmpty())
-        logLine(lcModel, "Device history %@ set aside as %@: %@", path, aside.path, problem);
-    else
-        logLine(lcModel, "Device history %@ not read, and could not be set aside (%@): %@", path, aside.problem,
-                problem);
-}
-
 // The MAC addresses a run lists, each one known to the history, once.
 std::optional<QStringList> deviceList(const QJsonValue &value, const QHash<QString, HistoryEntry> &entries)
 {
@@ -138,26 +131,30 @@ QString DeviceHistory::defaultPath()
 
 LoadedHistory DeviceHistory::load(const QString &path)
 {
-    const QFileInfo info(path);
-    if (!info.exists() && !info.isSymLink())
-        return {};
-    const FileBytes file = readBoundedFile(path, true);
     HistoryReading reading;
-    if (file.problem.isEmpty())
-        reading = read(file.bytes);
-    else
-        reading.problem = file.problem;
-    switch (reading.kind) {
-    case HistoryReading::Kind::History:
-        return {*reading.history, true, {}};
-    case HistoryReading::Kind::Foreign:
-    case HistoryReading::Kind::Newer:
-        return {{}, false, QStringLiteral("%1 is %2").arg(path, reading.problem)};
-    case HistoryReading::Kind::Damaged:
+    const OwnFileReading file = readOwnFile(path, [&reading](const QByteArray &bytes) {
+        reading = read(bytes);
+        return reading.kind == HistoryReading::Kind::Damaged ? std::optional(reading.problem) : std::nullopt;
+    });
+    switch (file.status) {
+    case OwnFileReading::Status::Missing:
+        return {};
+    case OwnFileReading::Status::Unreadable:
+        // Not what it holds: it is left as it is, and read again the next time.
+        return {{}, false, QStringLiteral("%1 cannot be read now: %2").arg(path, file.problem)};
+    case OwnFileReading::Status::SetAside:
+        logLine(lcModel, "Device history %@ set aside as %@: %@", path, file.asidePath, file.problem);
+        return {};
+    case OwnFileReading::Status::Damaged:
+        // Never written over: the caller says why, once.
+        return {{}, false,
+                QStringLiteral("%1 is damaged (%2) and could not be set aside: %3").arg(path, file.problem, file.asideProblem)};
+    case OwnFileReading::Status::Read:
         break;
     }
-    setAside(path, reading.problem);
-    return {};
+    if (reading.kind == HistoryReading::Kind::History)
+        return {*reading.history, true, {}};
+    return {{}, false, QStringLiteral("%1 is %2").arg(path, reading.problem)};
 }
 
 bool DeviceHistory::save(const QString &path) const
@@ -213,6 +210,8 @@ HistoryReading DeviceHistory::read(const QByteArray &bytes)
             return damaged(QStringLiteral("the last completed run is malformed"));
         history.m_lastRunTime = *time;
     }
+    // Only a reading waiting for the next run: without one that run waits for a second.
+    history.m_unconfirmedTime = timeOf(root.value(u"unconfirmedTime")).value_or(QDateTime());
     return {HistoryReading::Kind::History, std::move(history), {}};
 }
 
@@ -225,13 +224,15 @@ QByteArray DeviceHistory::toJson() const
     if (m_discoveryTime.isValid())
         discovery = QJsonObject{{QStringLiteral("time"), historyTimeText(m_discoveryTime)},
                                 {QStringLiteral("devices"), QJsonArray::fromStringList(m_discoveryDevices)}};
-    const QJsonObject root{
+    QJsonObject root{
         {QStringLiteral("format"), formatName.toString()},
         {QStringLiteral("version"), formatVersion},
         {QStringLiteral("lastCompletedRun"),
          m_lastRunTime.isValid() ? QJsonValue(historyTimeText(m_lastRunTime)) : QJsonValue(QJsonValue::Null)},
         {QStringLiteral("lastCompletedDiscovery"), discovery},
         {QStringLiteral("devices"), devices}};
+    if (m_unconfirmedTime.isValid())
+        root.insert(QStringLiteral("unconfirmedTime"), historyTimeText(m_unconfirmedTime));
     return compact(root);
 }
 
@@ -284,6 +285,16 @@ bool DeviceHistory::record(const DeviceList &found, bool completed, const QDateT
         seen = latest;
     if (seen < earliestTrustedTime)
         return false;
+    // A clock far ahead would age out everyone unseen and pin every later sighting to its
+    // future: it is trusted once a second run agrees, its clock reading at least what the
+    // run before it kept. Until then the run is recorded at the latest time.
+    const QDateTime clock = seen;
+    const bool agreed = m_unconfirmedTime.isValid() && clock >= m_unconfirmedTime;
+    m_unconfirmedTime = QDateTime();
+    if (latest.isValid() && clock > latest.addSecs(trustedStepSeconds) && !agreed) {
+        m_unconfirmedTime = clock;
+        seen = latest;
+    }
     QStringList seenNow;
     for (const Device &device : distinctDevices(found)) {
         const std::optional<QJsonObject> kept = keptRecord(device->object());

@@ -71,11 +71,14 @@ public:
     // ~/.local/share/devicefinder/history.json (the data folder follows XDG_DATA_HOME).
     static QString defaultPath();
 
-    // The history a file holds. A missing file is an empty history. A damaged one (not
-    // JSON, truncated, too large, a history of this kind that is malformed) is set aside
-    // under a name of its own with the time in it (the newest 5 kept) with one log line, and
-    // the history starts empty. A file of another kind or of a newer version is left
-    // untouched and not used: nothing may be judged against it or written over it.
+    // The history a file holds. A missing file is an empty history. A damaged one (read
+    // whole and not JSON, truncated, too large, a history of this kind that is malformed) is
+    // set aside under a name of its own with the time in it (the newest 5 kept) with one log
+    // line, and the history starts empty; only the very file that was read is set aside (one
+    // written over it meanwhile is read instead). A file of another kind or of a newer
+    // version, one that cannot be read now (permissions, an I/O error, not a regular file),
+    // and a damaged one that cannot be set aside are left untouched and not used: nothing
+    // may be judged against them or written over them. The next load tries again.
     static LoadedHistory load(const QString &path);
     // Writes the whole history atomically: another process sees the old file or the new one,
     // never a part. Of two processes saving, the last one's file stays. Logs one line and
@@ -100,7 +103,10 @@ public:
     // reads earlier than the history's latest time moves nothing backwards: the run is
     // recorded at that latest time, so that no sighting goes back, no device ages out and
     // "since" stays true; with a clock before 2000 and nothing recorded yet, the run records
-    // nothing and this returns false.
+    // nothing and this returns false. A clock more than a day past the latest time is
+    // trusted only when the previous run's clock read as far ahead (a computer off for a
+    // while, whose second run agrees): until then the run is recorded at the latest time too,
+    // and its clock kept as unconfirmedTime for the next run to agree with or not.
     bool record(const DeviceList &found, bool completed, const QDateTime &now, const RunScope &scope = {});
 
     qsizetype size() const { return m_entries.size(); }
@@ -110,6 +116,9 @@ public:
     QDateTime lastCompletedRun() const { return m_lastRunTime; }
     QDateTime lastCompletedDiscovery() const { return m_discoveryTime; }
     QStringList lastDiscoveryDevices() const { return m_discoveryDevices; }
+    // The clock of the last run when it read too far ahead to be trusted yet; invalid when
+    // the last run's clock was trusted.
+    QDateTime unconfirmedTime() const { return m_unconfirmedTime; }
     // The MAC addresses, the most recently seen first (ties by MAC address): the order of
     // the file and of the bounds.
     QStringList newestFirst() const;
@@ -123,6 +132,7 @@ private:
     QDateTime m_lastRunTime;                // invalid until a run completes
     QDateTime m_discoveryTime;              // invalid until a discovery completes
     QStringList m_discoveryDevices;         // MAC addresses, each one with an entry
+    QDateTime m_unconfirmedTime;            // see unconfirmedTime()
 };
 
 struct LoadedHistory final {

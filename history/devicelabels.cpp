@@ -36,12 +36,14 @@ QString lockProblem(QLockFile::LockError error)
 
 } // namespace
 
-// What the file holds now. Unusable: neither read nor set aside, for the reason given.
+// What the file holds now. Unreadable and Newer: not read, and left where it is, for the
+// reason given.
 struct DeviceLabels::Reading final {
-    enum class Outcome { Labels, SetAside, Unusable };
+    enum class Outcome { Labels, SetAside, Unreadable, Newer };
     Outcome outcome = Outcome::Labels;
     QMap<QString, QString> labels;
-    QString problem;
+    QString problem; // for the user
+    QString cause;   // for the log
 };
 
 QString DeviceLabels::defaultPath()
@@ -58,50 +60,64 @@ DeviceLabels::DeviceLabels(QString path, std::chrono::milliseconds lockWait)
 
 void DeviceLabels::reload()
 {
-    m_labels.clear();
-    if (isReadOnly())
+    take(readFile());
+}
+
+void DeviceLabels::take(const Reading &reading)
+{
+    switch (reading.outcome) {
+    case Reading::Outcome::Labels:
+    case Reading::Outcome::SetAside:
+        m_labels = reading.labels;
+        m_readOnlyReason.clear();
         return;
-    const Reading reading = readFile();
-    if (reading.outcome == Reading::Outcome::Unusable)
-        m_readOnlyReason = reading.problem;
-    m_labels = reading.labels;
+    case Reading::Outcome::Newer:
+        m_labels.clear();
+        break;
+    case Reading::Outcome::Unreadable:
+        // The labels read before stay shown: the file is most likely whole.
+        break;
+    }
+    if (reading.problem == m_readOnlyReason)
+        return; // said already
+    m_readOnlyReason = reading.problem;
+    logLine(lcModel, "Labels file %@ left untouched, labels are read-only: %@", m_path, reading.cause);
+    if (reading.outcome == Reading::Outcome::Unreadable)
+        m_notice = reading.problem;
 }
 
 DeviceLabels::Reading DeviceLabels::readFile()
 {
-    const QFileInfo info(m_path);
-    if (!info.exists() && !info.isSymLink())
+    LabelsContent content;
+    const OwnFileReading file = readOwnFile(m_path, [&content](const QByteArray &bytes) {
+        content = labelsFromJson(bytes);
+        return content.status == LabelsContent::Status::Damaged ? std::optional(content.problem) : std::nullopt;
+    });
+    const auto unreadable = [this](const QString &cause) {
+        return Reading{Reading::Outcome::Unreadable, {},
+                       QStringLiteral("the labels file %1 %2; labels are read-only until it can be read").arg(m_path, cause),
+                       cause};
+    };
+    switch (file.status) {
+    case OwnFileReading::Status::Missing:
         return {};
-    // A file that cannot be opened may be whole: it is not damage, and is left alone.
-    QFile file(m_path);
-    if (info.isFile() && !file.open(QIODevice::ReadOnly))
-        return {Reading::Outcome::Unusable, {},
-                QStringLiteral("the labels file %1 cannot be read: %2").arg(m_path, file.errorString())};
-    file.close();
-    const FileBytes bytes = readBoundedFile(m_path, true);
-    const LabelsContent content = bytes.problem.isEmpty() ? labelsFromJson(bytes.bytes)
-                                                          : LabelsContent{LabelsContent::Status::Damaged, {}, bytes.problem};
-    switch (content.status) {
-    case LabelsContent::Status::Read:
-        return {Reading::Outcome::Labels, content.labels, {}};
-    case LabelsContent::Status::Newer:
-        logLine(lcModel, "Labels file %@ left untouched, labels are read-only: %@", m_path, content.problem);
-        return {Reading::Outcome::Unusable, {},
-                QStringLiteral("the labels file %1 was %2; labels are read-only").arg(m_path, content.problem)};
-    case LabelsContent::Status::Damaged:
+    case OwnFileReading::Status::Unreadable:
+        // Not damage: it may be whole, and is read again the next time.
+        return unreadable(QStringLiteral("cannot be read now: %1").arg(file.problem));
+    case OwnFileReading::Status::Damaged:
+        return unreadable(
+            QStringLiteral("is damaged (%1) and could not be set aside: %2").arg(file.problem, file.asideProblem));
+    case OwnFileReading::Status::SetAside:
+        logLine(lcModel, "Labels file %@ set aside as %@: %@", m_path, file.asidePath, file.problem);
+        m_notice = QStringLiteral("the labels file was damaged (%1) and set aside as %2").arg(file.problem, file.asidePath);
+        return {Reading::Outcome::SetAside, {}, {}, {}};
+    case OwnFileReading::Status::Read:
         break;
     }
-    const SetAside aside = setAsideFile(m_path);
-    if (aside.path.isEmpty()) {
-        logLine(lcModel, "Labels file %@ not read, and could not be set aside: %@ (%@)", m_path, content.problem,
-                aside.problem);
-        return {Reading::Outcome::Unusable, {},
-                QStringLiteral("the labels file %1 is damaged (%2) and could not be set aside: %3")
-                    .arg(m_path, content.problem, aside.problem)};
-    }
-    logLine(lcModel, "Labels file %@ set aside as %@: %@", m_path, aside.path, content.problem);
-    m_notice = QStringLiteral("the labels file was damaged (%1) and set aside as %2").arg(content.problem, aside.path);
-    return {Reading::Outcome::SetAside, {}, {}};
+    if (content.status == LabelsContent::Status::Newer)
+        return {Reading::Outcome::Newer, {},
+                QStringLiteral("the labels file %1 was %2; labels are read-only").arg(m_path, content.problem), content.problem};
+    return {Reading::Outcome::Labels, content.labels, {}, {}};
 }
 
 QString DeviceLabels::label(QStringView mac) const
@@ -131,8 +147,6 @@ QString DeviceLabels::setLabel(QStringView mac, const QString &text)
         if (const std::optional<QString> problem = labelProblem(label))
             return *problem;
     }
-    if (isReadOnly())
-        return m_readOnlyReason;
 
     QDir().mkpath(QFileInfo(m_path).absolutePath());
     QLockFile lock(m_path + QStringLiteral(".lock"));
@@ -140,20 +154,14 @@ QString DeviceLabels::setLabel(QStringView mac, const QString &text)
     if (!lock.tryLock(m_lockWait))
         return lockProblem(lock.error());
 
+    // Read again whatever this object found before: a read-only state ends with the file
+    // read, and a file this object cannot read is one it must never replace.
     Reading reading = readFile();
-    switch (reading.outcome) {
-    case Reading::Outcome::Unusable:
-        // A file this object cannot read is one it must never replace.
-        m_readOnlyReason = reading.problem;
-        return reading.problem;
-    case Reading::Outcome::SetAside:
-        // The labels this object read before are kept: the damage was nobody's edit.
-        reading.labels = m_labels;
-        break;
-    case Reading::Outcome::Labels:
-        break;
-    }
-    m_labels = reading.labels;
+    if (reading.outcome == Reading::Outcome::SetAside)
+        reading.labels = m_labels; // the damage was nobody's edit: the labels read before stay
+    take(reading);
+    if (isReadOnly())
+        return m_readOnlyReason;
     if (label.isEmpty())
         reading.labels.remove(*key);
     else

@@ -10,8 +10,8 @@
 
 // The user's own names for devices, keyed by MAC address (see macAddressKey), kept in one
 // JSON file beside the device history. They are the user's data, not history: never aged
-// out, read also when the history is not, and never dropped without a word: a file that
-// cannot be read is set aside or left untouched, never overwritten.
+// out, read also when the history is not, and never dropped without a word: a damaged file
+// is set aside, one that cannot be read is left untouched, and neither is written over.
 //
 // One object is used by one thread at a time. Objects in several threads or processes may
 // share one file: each edit re-reads it under a lock file beside it, so that none loses
@@ -25,11 +25,13 @@ public:
     // another's edit to end.
     explicit DeviceLabels(QString path, std::chrono::milliseconds lockWait = std::chrono::seconds(5));
 
-    // Reads the file again. A missing file is no labels. A damaged, foreign or too large file
-    // (see labelsFromJson), or a non-regular one, is set aside (setAsideFile) with one log
-    // line and a notice, and the labels start empty. A file of a newer version, one that
-    // cannot be opened, or a damaged one that cannot be set aside is left untouched: no
-    // labels, and read-only from then on, with a reason.
+    // Reads the file again. A missing file is no labels. A file read whole that is damaged,
+    // foreign or too large (see labelsFromJson) is set aside (setAsideFile) with one log line
+    // and a notice, and the labels start empty. A file of a newer version is left untouched:
+    // no labels, and read-only. One that cannot be read now (permissions, an I/O error, not a
+    // regular file), or a damaged one that cannot be set aside, is left untouched too, with
+    // one log line and a notice: the labels read before stay, read-only. Each read-only
+    // state is said once, and lasts until a read (this, or an edit's) reads the file.
     void reload();
 
     const QString &path() const { return m_path; }
@@ -42,7 +44,7 @@ public:
     // well-formed one.
     QString labelOf(const DeviceRecord &record) const;
 
-    // Whether edits are refused for the rest of this object's life, and why, for the user.
+    // Whether edits are refused until the file can be read again, and why, for the user.
     bool isReadOnly() const { return !m_readOnlyReason.isEmpty(); }
     const QString &readOnlyReason() const { return m_readOnlyReason; }
     // What the user should be told once, such as "the labels file was damaged and set aside
@@ -53,15 +55,17 @@ public:
     // with white space around it trimmed; an empty or blank text removes its label. Under
     // the lock, the file is read again, this one change applied to what it holds, and the
     // whole written atomically (QSaveFile); labels() then shows the file as written. Returns
-    // why nothing was written, or empty: a malformed MAC address or label, a read-only
-    // object, a file that turned out newer or unreadable (the object is read-only from then
-    // on), a lock not had in time, more than maxLabels labels, or a write that failed. A
-    // file found damaged is set aside, and the labels this object read before are written.
+    // why nothing was written, or empty: a malformed MAC address or label, a file that is
+    // newer or cannot be read now (read-only, as reload says), a lock not had in time, more
+    // than maxLabels labels, or a write that failed. A file found damaged is set aside, and
+    // the labels this object read before are written.
     QString setLabel(QStringView mac, const QString &text);
 
 private:
     struct Reading;
     Reading readFile();
+    // The labels and the read-only state a reading gives, said once.
+    void take(const Reading &reading);
 
     QString m_path;
     std::chrono::milliseconds m_lockWait;

@@ -38,7 +38,7 @@ std::optional<SetAsideStamp> setAsideStamp(const QString &name, const QString &f
     return SetAsideStamp{match.captured(1), match.hasCaptured(2) ? match.captured(2).toInt() : 1};
 }
 
-SetAside setAsideFile(const QString &path, const QDateTime &now)
+SetAside setAsideFile(const QString &path, const FileIdentity &read, const QDateTime &now)
 {
     SetAside result;
     // QFile::rename never replaces an existing file, so a name another process takes in the
@@ -48,6 +48,9 @@ SetAside setAsideFile(const QString &path, const QDateTime &now)
         const QString candidate = setAsideName(path, now, attempt);
         if (taken(candidate))
             continue;
+        // Checked as late as can be: a rename by path takes whatever is there by then.
+        if (fileIdentity(path) != read)
+            return {{}, QStringLiteral("it was replaced since it was read"), true};
         if (file.rename(candidate))
             result.path = candidate;
         else if (!taken(candidate))
@@ -74,4 +77,33 @@ SetAside setAsideFile(const QString &path, const QDateTime &now)
     for (qsizetype i = keptSetAsides - 1; i < older.size(); ++i)
         folder.remove(older.at(i).second);
     return result;
+}
+
+OwnFileReading readOwnFile(const QString &path, const std::function<std::optional<QString>(const QByteArray &)> &damage)
+{
+    using Status = OwnFileReading::Status;
+    for (int round = 0; round < 3; ++round) {
+        const FileBytes file = readBoundedFile(path, true);
+        std::optional<QString> problem = file.problem;
+        switch (file.status) {
+        case FileBytes::Status::Missing:
+            return {};
+        case FileBytes::Status::Unreadable:
+            return {Status::Unreadable, file.problem, {}, {}};
+        case FileBytes::Status::Read:
+            problem = damage(file.bytes);
+            break;
+        case FileBytes::Status::TooLarge:
+            break;
+        }
+        if (!problem)
+            return {Status::Read, {}, {}, {}};
+        const SetAside aside = setAsideFile(path, file.identity);
+        if (aside.replaced)
+            continue;
+        if (aside.path.isEmpty())
+            return {Status::Damaged, *problem, {}, aside.problem};
+        return {Status::SetAside, *problem, aside.path, {}};
+    }
+    return {Status::Unreadable, QStringLiteral("it keeps changing"), {}, {}};
 }

@@ -11,6 +11,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -155,20 +158,33 @@ private slots:
         QCOMPARE(describe(reread.history->changes(devices(run), completed, scopeOf(scope))), changes);
     }
 
-    // A clock that jumped back moves no sighting back and ages nobody out; one that was never
-    // set records nothing where no time stands in for it.
+    // Runs that see a, each at its clock, after a run at `start` that saw a and b, each on
+    // the history read back from its file. A clock set back or never set moves nothing back;
+    // one far ahead is trusted only when the next run agrees, and ages b out only then.
+    void wrongClock_data()
+    {
+        QTest::addColumn<QList<qint64>>("clocks"); // seconds after start; 0: a clock never set
+        QTest::addColumn<qint64>("seen");          // a's last sighting, seconds after start
+        constexpr qint64 day = 86'400;
+        QTest::newRow("set back, never set") << QList<qint64>{-200 * day, 0} << qint64(0);
+        QTest::newRow("within a day ahead: trusted at once") << QList<qint64>{day - 60} << day - 60;
+        QTest::newRow("far ahead once, then right again") << QList<qint64>{200 * day, 7200} << qint64(7200);
+        QTest::newRow("far ahead twice: trusted") << QList<qint64>{200 * day, 200 * day + 3600} << 200 * day + 3600;
+    }
+
     void wrongClock()
     {
+        QFETCH(QList<qint64>, clocks);
+        QFETCH(qint64, seen);
         const QDateTime booted(QDate(1970, 1, 1), QTime(0, 5), Qt::UTC);
         DeviceHistory history = historyOf({u"C:a@1 b@2"_s});
-        QVERIFY(history.record(devices(u"a@3 c@4"_s), true, booted));
-        QVERIFY(history.record(devices(u"a@3"_s), true, start.addSecs(-86'400 * 200)));
-        QCOMPARE(history.size(), 3);
-        for (const QString &mac : {u"a"_s, u"b"_s, u"c"_s})
-            QCOMPARE(history.entry(mac)->lastSeen, start);
-        QCOMPARE(history.entry(u"c"_s)->firstSeen, start);
-        QCOMPARE(history.lastCompletedRun(), start);
-        QCOMPARE(history.changes(devices(u"a@3"_s), true).since, start);
+        for (const qint64 clock : clocks) {
+            history = *DeviceHistory::read(history.toJson()).history;
+            QVERIFY(history.record(devices(u"a@3"_s), true, clock ? start.addSecs(clock) : booted));
+        }
+        QCOMPARE(history.entry(u"a"_s)->lastSeen, start.addSecs(seen));
+        QCOMPARE(history.changes(devices(u"a@3"_s), true).since, start.addSecs(seen));
+        QCOMPARE(history.entry(u"b"_s).has_value(), seen < DeviceHistory::maxAgeDays * 86'400);
 
         DeviceHistory empty;
         QVERIFY(!empty.record(devices(u"a@1"_s), true, booted));
@@ -275,6 +291,29 @@ private slots:
         }
     }
 
+    // A file that cannot be read now (here with no file handle left) says nothing of what it
+    // holds: it stays as it is, unused, and is read once it can be.
+    void unreadable()
+    {
+        const QTemporaryDir dir;
+        const QString path = dir.filePath(u"history.json"_s);
+        QVERIFY(historyOf({u"C:a@1"_s}).save(path));
+        rlimit limit{};
+        ::getrlimit(RLIMIT_NOFILE, &limit);
+        const rlimit lower{std::min<rlim_t>(limit.rlim_cur, 256), limit.rlim_max};
+        QList<int> taken; // every handle the lower limit allows, while the file is read
+        QVERIFY(::setrlimit(RLIMIT_NOFILE, &lower) == 0);
+        for (int handle; (handle = ::dup(STDERR_FILENO)) >= 0;)
+            taken.append(handle);
+        const LoadedHistory loaded = DeviceHistory::load(path);
+        for (const int handle : std::as_const(taken))
+            ::close(handle);
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        QVERIFY2(!loaded.usable && loaded.problem.startsWith(path + u" cannot be read now: "_s), qPrintable(loaded.problem));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{u"history.json"_s});
+        QCOMPARE(DeviceHistory::load(path).history.size(), 1);
+    }
+
     // Instances that save in turn: the file is always whole and the last one's, and no
     // temporary file stays behind.
     void lastWriterWins()
@@ -312,7 +351,8 @@ private slots:
         for (int i = 0; i < count; ++i)
             run.append(std::make_shared<const DeviceRecord>(
                 QJsonObject{{u"macAddress"_s, u"m%1"_s.arg(i, 5, 10, QChar(u'0'))}, {u"notes"_s, QString(padding, u'x')}}));
-        history.record(run, true, start.addDays(DeviceHistory::maxAgeDays).addSecs(3601));
+        for (const DeviceList &each : {DeviceList(), run}) // a clock this far ahead is trusted the second time
+            history.record(each, true, start.addDays(DeviceHistory::maxAgeDays).addSecs(3601));
         QVERIFY(!history.entry(u"old"_s));
         QVERIFY(kept < 0 ? history.size() < count : history.size() == kept);
         QCOMPARE(history.entry(u"m00000"_s)->record->object().contains(u"notes"_s), padding < DeviceHistory::maxRecordBytes);

@@ -132,8 +132,7 @@ private slots:
         QCOMPARE(ids.value(1), ids.value(0)); // a process group of its own
     }
 
-    // Whatever the program left in its group is ended too: the program may ignore SIGTERM,
-    // die of it while its child ignores it, or have exited long before.
+    // Whatever is left in the program's group is ended, whether or not the program has exited.
     void timeLimitEndsTheProgramAndWhatItStarted_data()
     {
         QTest::addColumn<QByteArray>("input");
@@ -159,12 +158,11 @@ private slots:
     void groupsEndWithTheQueue()
     {
         QFile::remove(m_dir.filePath(u"sleepers"_s));
-        {
-            ProgramQueue queue(command(), {20s, 300ms, 10});
-            queue.enqueue(job("leave"));
-            queue.enqueue(job("hang"));
-            QTRY_COMPARE(file(u"sleepers"_s).count('\n'), 2);
-        }
+        auto queue = std::make_unique<ProgramQueue>(command(), ProgramQueue::Limits{20s, 300ms, 10});
+        queue->enqueue(job("leave"));
+        queue->enqueue(job("hang"));
+        QTRY_COMPARE(file(u"sleepers"_s).count('\n'), 2);
+        queue.reset();
         QVERIFY(sleepersGone());
     }
 

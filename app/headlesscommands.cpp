@@ -193,13 +193,16 @@ private:
 
 // SIGINT or SIGTERM stops the run as the window's Stop button does: the devices found so
 // far are printed as usual, and the status is 128 plus the signal's number. A signal after
-// the run's end still sets the status; a second one leaves at once. Between the runs of
-// watch, a signal ends the command.
-void stopOnQuitSignals(const std::shared_ptr<MainViewController> &controller)
+// the run's end still sets the status; a second one leaves at once, after `atOnce` (any
+// thread). Between the runs of watch, a signal ends the command.
+void stopOnQuitSignals(const std::shared_ptr<MainViewController> &controller, std::function<void()> atOnce = {})
 {
-    watchQuitSignals([weak = std::weak_ptr(controller)](int signal, int count) {
-        if (count > 1)
+    watchQuitSignals([weak = std::weak_ptr(controller), atOnce = std::move(atOnce)](int signal, int count) {
+        if (count > 1) {
+            if (atOnce)
+                atOnce();
             std::_Exit(128 + signal);
+        }
         signalStatus = 128 + signal;
         mainAsync([weak] {
             if (const auto running = weak.lock(); running && running->isRunning())
@@ -282,12 +285,14 @@ int runWatchCommand(int argc, char *argv[], const Command &command)
 {
     QCoreApplication app(argc, argv);
     const auto controller = headlessController(command);
-    stopOnQuitSignals(controller);
-    const LoadedHistory history = command.noHistory ? LoadedHistory() : DeviceHistory::load(DeviceHistory::defaultPath());
-    DeviceWatch watch = history.usable ? DeviceWatch(history.history) : DeviceWatch();
     // With "-- PROGRAM", each event also runs the program, one at a time in event order.
     std::unique_ptr<ProgramQueue> programs =
         command.program.isEmpty() ? nullptr : std::make_unique<ProgramQueue>(command.program);
+    // Whatever our programs left running ends with us, also when a second signal leaves at
+    // once: the queue's end, which waits for them, is cut short by killing them.
+    stopOnQuitSignals(controller, programs ? programs->killer() : std::function<void()>());
+    const LoadedHistory history = command.noHistory ? LoadedHistory() : DeviceHistory::load(DeviceHistory::defaultPath());
+    DeviceWatch watch = history.usable ? DeviceWatch(history.history) : DeviceWatch();
     // A program of ours is ended with us, not left running on its own.
     const auto endForNoReader = [&programs] {
         programs.reset();

@@ -103,8 +103,9 @@ int main(int argc, char *argv[])
     // started before the network thread's descriptors are close-on-exec.
     const bool stopsOnSignals = command.kind == Command::Kind::Window || command.kind == Command::Kind::Discover
                                 || command.kind == Command::Kind::Scan || command.kind == Command::Kind::Watch;
+    // A hang-up ends watch as Ctrl+C does, so that it ends its programs too.
     if (stopsOnSignals)
-        blockQuitSignals();
+        blockQuitSignals(command.kind == Command::Kind::Watch);
     if (stopsOnSignals || command.kind == Command::Kind::Probe)
         NetworkLoop::instance();
 

@@ -10,26 +10,25 @@
 
 namespace {
 
-sigset_t quitSignals()
-{
-    sigset_t quitSet;
-    sigemptyset(&quitSet);
-    sigaddset(&quitSet, SIGINT);
-    sigaddset(&quitSet, SIGTERM);
-    return quitSet;
-}
+// Set once, on the main thread, before any other thread starts.
+sigset_t quitSet;
 
 } // namespace
 
-void blockQuitSignals()
+void blockQuitSignals(bool hangUp)
 {
-    const sigset_t quitSet = quitSignals();
+    sigemptyset(&quitSet);
+    sigaddset(&quitSet, SIGINT);
+    sigaddset(&quitSet, SIGTERM);
+    // A blocked signal is kept even when ignored, so nohup's ignored SIGHUP would end us.
+    struct sigaction hangUpAction = {};
+    if (hangUp && sigaction(SIGHUP, nullptr, &hangUpAction) == 0 && hangUpAction.sa_handler != SIG_IGN)
+        sigaddset(&quitSet, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &quitSet, nullptr);
 }
 
 void watchQuitSignals(std::function<void(int signal, int count)> handler)
 {
-    const sigset_t quitSet = quitSignals();
     const int fd = signalfd(-1, &quitSet, SFD_CLOEXEC);
     if (fd < 0) {
         pthread_sigmask(SIG_UNBLOCK, &quitSet, nullptr);

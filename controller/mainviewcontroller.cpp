@@ -118,6 +118,35 @@ TableCell MainViewController::tableViewCell(int column, int row) const
     return cell;
 }
 
+namespace {
+
+// The two kinds apart, so that an address never passes for a MAC address a device sent.
+QString heldDevice(const DeviceRecord &record)
+{
+    if (const std::optional<QString> mac = deviceIdentity(record))
+        return QStringLiteral("mac ") + *mac;
+    const QString address = record.text(DeviceKey::ipAddress);
+    return address.isEmpty() ? QString() : QStringLiteral("address ") + address;
+}
+
+} // namespace
+
+QString MainViewController::tableViewRowDevice(int row) const
+{
+    requireMainThread("MainViewController::tableViewRowDevice");
+    return row >= 0 && row < m_filteredDevices.size() ? heldDevice(*m_filteredDevices.at(row)) : QString();
+}
+
+int MainViewController::tableViewRowOfDevice(const QString &device) const
+{
+    requireMainThread("MainViewController::tableViewRowOfDevice");
+    for (qsizetype row = 0; !device.isEmpty() && row < m_filteredDevices.size(); ++row) {
+        if (heldDevice(*m_filteredDevices.at(row)) == device)
+            return int(row);
+    }
+    return -1;
+}
+
 void MainViewController::connectToDevice(int row)
 {
     requireMainThread("MainViewController::connectToDevice");

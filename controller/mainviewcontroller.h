@@ -195,6 +195,9 @@ public:
     // No row can be selected.
     bool selectionShouldChangeInTableView() const override { return false; }
     void tableViewButtonPressed(int tag) override { connectToDevice(tag); }
+    // A row's device by its MAC address, or by its address for a record without one.
+    QString tableViewRowDevice(int row) const override;
+    int tableViewRowOfDevice(const QString &device) const override;
     // Opens "http://" followed by the row's redirectAddress in the web browser. A row that
     // no longer exists, or a record without redirectAddress, opens nothing.
     void connectToDevice(int row);

@@ -1,14 +1,16 @@
 #include "history/watchenvironment.h"
 
+#include "model/deviceexport.h"
+
 #include <QStringList>
 
 namespace {
 
-void setVariable(QProcessEnvironment &environment, const QString &name, QString value)
+// As a terminal shows it, since that or a desktop is where a program's texts end up.
+void setVariable(QProcessEnvironment &environment, const QString &name, const QString &value)
 {
-    value.remove(QChar(0));
     if (!value.isEmpty())
-        environment.insert(name, value);
+        environment.insert(name, terminalText(value));
 }
 
 } // namespace

@@ -104,6 +104,11 @@ public:
     virtual void tableViewButtonPressed(int tag) = 0;
     // The user's new text for an editable cell; why it was not taken, or empty.
     virtual QString tableViewSetCellText(int column, int row, const QString &text) = 0;
+    // Which device a row shows, in a form that outlives a reload and a new order, so that a
+    // menu or an editor opened on the row stays with its device; empty for no row.
+    virtual QString tableViewRowDevice(int row) const = 0;
+    // The row that shows that device now; -1 when none does.
+    virtual int tableViewRowOfDevice(const QString &device) const = 0;
 };
 
 class TableView {

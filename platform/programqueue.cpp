@@ -5,8 +5,9 @@
 
 #include <QProcess>
 
-#include <cerrno>
 #include <csignal>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -18,28 +19,32 @@ QString secondsText(std::chrono::milliseconds duration)
 } // namespace
 
 ProgramQueue::ProgramQueue(QStringList command, Limits limits, QObject *parent)
-    : QObject(parent), m_command(std::move(command)), m_limits(limits)
+    : QObject(parent), m_command(std::move(command)), m_limits(limits),
+      m_groups(std::make_shared<ProgramGroups>(limits.timeLimit, limits.killDelay))
 {
     Q_ASSERT(!m_command.isEmpty());
-    m_timeLimit.setSingleShot(true);
-    m_killDelay.setSingleShot(true);
-    connect(&m_timeLimit, &QTimer::timeout, this, [this] {
-        logLine(lcApp, "The program %@ ran over %@ s and was ended", name(), secondsText(m_limits.timeLimit));
-        m_endedByUs = true;
-        signalGroup(SIGTERM);
-        m_killDelay.start(m_limits.killDelay);
-    });
-    connect(&m_killDelay, &QTimer::timeout, this, [this] { signalGroup(SIGKILL); });
+    m_groupTimer.setSingleShot(true);
+    connect(&m_groupTimer, &QTimer::timeout, this, &ProgramQueue::advanceGroups);
 }
 
 ProgramQueue::~ProgramQueue()
 {
-    if (!m_process)
-        return;
-    m_process->disconnect(this);
-    signalGroup(SIGKILL);
+    m_waiting.clear();
+    if (m_process)
+        m_process->disconnect(this);
+    m_groups->signalAll(SIGTERM);
+    const auto deadline = ProgramGroups::Clock::now() + m_limits.killDelay;
+    while (m_groups->anyLeft() && ProgramGroups::Clock::now() < deadline) {
+        // Until it is reaped, the run's first process counts as a member of its group.
+        if (m_process && m_process->state() != QProcess::NotRunning)
+            m_process->waitForFinished(20);
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    m_groups->killAll();
     // Only the moment a killed process takes to go; QProcess would wait for it anyway.
-    m_process->waitForFinished(1000);
+    if (m_process)
+        m_process->waitForFinished(1000);
 }
 
 void ProgramQueue::enqueue(Job job)
@@ -60,17 +65,6 @@ void ProgramQueue::enqueue(Job job)
     // hand-over between threads that spans such a start.)
     if (!m_process && m_waiting.size() == 1)
         QMetaObject::invokeMethod(this, &ProgramQueue::startNext, Qt::QueuedConnection);
-}
-
-void ProgramQueue::stop()
-{
-    m_waiting.clear();
-    if (!m_process || m_endedByUs)
-        return;
-    m_endedByUs = true;
-    m_timeLimit.stop();
-    signalGroup(SIGTERM);
-    m_killDelay.start(m_limits.killDelay);
 }
 
 void ProgramQueue::startNext()
@@ -113,13 +107,18 @@ void ProgramQueue::startNext()
     // only makes the write fail.
     process->write(job.input);
     process->closeWriteChannel();
-    m_timeLimit.start(m_limits.timeLimit);
+    // Made here too, as a shell does, so that the group is there whichever of the two comes
+    // first; once the child has executed the program its own call has made it.
+    m_processGroup = pid_t(process->processId());
+    ::setpgid(m_processGroup, m_processGroup);
+    m_groups->add(m_processGroup);
+    advanceGroups();
 }
 
 void ProgramQueue::runEnded()
 {
-    m_timeLimit.stop();
-    m_killDelay.stop();
+    // Its group keeps its time limit: what the program left behind is ended all the same.
+    m_processGroup = 0;
     m_process->disconnect(this);
     m_process->deleteLater();
     m_process = nullptr;
@@ -127,14 +126,20 @@ void ProgramQueue::runEnded()
     QMetaObject::invokeMethod(this, &ProgramQueue::startNext, Qt::QueuedConnection);
 }
 
-void ProgramQueue::signalGroup(int signal)
+void ProgramQueue::advanceGroups()
 {
-    const qint64 pid = m_process ? m_process->processId() : 0;
-    if (pid <= 0)
+    const ProgramGroups::Step step = m_groups->advance();
+    for (const pid_t group : step.overTime) {
+        logLine(lcApp, "The program %@ ran over %@ s and was ended", name(), secondsText(m_limits.timeLimit));
+        if (group == m_processGroup)
+            m_endedByUs = true;
+    }
+    if (!step.next) {
+        m_groupTimer.stop();
         return;
-    // The child makes its group at once; should it not have yet, the child alone.
-    if (::kill(-pid_t(pid), signal) != 0 && errno == ESRCH)
-        ::kill(pid_t(pid), signal);
+    }
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(step.next.value() - ProgramGroups::Clock::now());
+    m_groupTimer.start(std::max(wait, std::chrono::milliseconds(0)));
 }
 
 void ProgramQueue::reportDropped()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/programgroups.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QProcessEnvironment>
@@ -8,15 +10,19 @@
 
 #include <chrono>
 #include <deque>
+#include <functional>
+#include <memory>
 
 class QProcess;
 
 // Runs the user's command once per job, one job at a time and in the order given, as
 // userprogram.h starts programs (its own process group). Each run gets the job's bytes on
 // its standard input and the job's environment; its standard output and error are the
-// tool's own. A run over the time limit is ended: SIGTERM to its process group, SIGKILL
-// `killDelay` later, and one log line. A run that cannot start, exits non-zero or dies on a
-// signal gets one log line; the queue goes on either way.
+// tool's own. The next run starts once the run's first process has exited. A run's process
+// group that still has members at the time limit is ended, whether or not its first
+// process is still there: SIGTERM to the group, SIGKILL `killDelay` later, and one log
+// line. A run that cannot start, exits non-zero or dies on a signal gets one log line; the
+// queue goes on either way.
 //
 // Memory stays bounded: at most `capacity` jobs wait. A job that comes while the queue is
 // full is dropped, since the jobs are events in order and a gap at the end is easier to
@@ -42,14 +48,19 @@ public:
     // `command` is the program and its arguments, never empty.
     explicit ProgramQueue(QStringList command, QObject *parent = nullptr) : ProgramQueue(std::move(command), Limits{}, parent) {}
     ProgramQueue(QStringList command, Limits limits, QObject *parent = nullptr);
-    // Kills a run in progress (SIGKILL to its group) and waits the moment that takes.
+    // Drops the jobs waiting and ends every group of its runs that still has members:
+    // SIGTERM, then SIGKILL once they have all gone or `killDelay` has passed, so it waits at
+    // most that long and a moment.
     ~ProgramQueue() override;
 
     void enqueue(Job job);
-    // Drops the jobs waiting and ends a run in progress as its time limit would; idle()
-    // follows once it has ended.
-    void stop();
     bool isIdle() const { return !m_process && m_waiting.empty(); }
+    // What kills every group of its runs at once (SIGKILL), from any thread, for a quit that
+    // cannot wait; it still works once the queue has gone.
+    std::function<void()> killer() const
+    {
+        return [groups = m_groups] { groups->killAll(); };
+    }
 
 signals:
     // Nothing runs and nothing waits any more.
@@ -58,7 +69,7 @@ signals:
 private:
     void startNext();
     void runEnded();
-    void signalGroup(int signal);
+    void advanceGroups();
     void reportDropped();
     QString name() const;
 
@@ -68,6 +79,7 @@ private:
     QProcess *m_process = nullptr;
     bool m_endedByUs = false;
     qint64 m_dropped = 0;
-    QTimer m_timeLimit;
-    QTimer m_killDelay;
+    pid_t m_processGroup = 0; // the run's, once started
+    const std::shared_ptr<ProgramGroups> m_groups;
+    QTimer m_groupTimer; // when the next group is due for its signal
 };

@@ -218,6 +218,13 @@ void MainView::showRowMenu(const QPoint &at)
     const QString label = labelOf ? labelOf(*device) : QString();
     const QString address = device->value(DeviceKey::ipAddress).toString();
     const QString mac = device->value(DeviceKey::macAddress).toString();
+    // The menu holds its device, not the row: a run may reorder or reload the table meanwhile.
+    const QString held = controller->tableViewRowDevice(row);
+    const auto copy = [](QStringView key) {
+        return [key](MainViewController &controller, int row) {
+            QGuiApplication::clipboard()->setText(controller.filteredDevices().at(row)->value(key).toString());
+        };
+    };
 
     QMenu menu(this);
     menu.setObjectName(QStringLiteral("rowMenu"));
@@ -226,39 +233,46 @@ void MainView::showRowMenu(const QPoint &at)
         switch (action.kind) {
         case RowAction::Kind::OpenInBrowser:
             item->setEnabled(openAddress(*device).has_value());
-            connect(item, &QAction::triggered, this, [this, row] {
-                if (const auto held = m_controller.lock())
-                    held->connectToDevice(row);
-            });
+            connect(item, &QAction::triggered, this,
+                    onHeldDevice(held, [](MainViewController &controller, int row) { controller.connectToDevice(row); }));
             break;
         case RowAction::Kind::CopyAddress:
             item->setEnabled(!address.isEmpty());
-            connect(item, &QAction::triggered, this, [address] { QGuiApplication::clipboard()->setText(address); });
+            connect(item, &QAction::triggered, this, onHeldDevice(held, copy(DeviceKey::ipAddress)));
             break;
         case RowAction::Kind::CopyMacAddress:
             item->setEnabled(!mac.isEmpty());
-            connect(item, &QAction::triggered, this, [mac] { QGuiApplication::clipboard()->setText(mac); });
+            connect(item, &QAction::triggered, this, onHeldDevice(held, copy(DeviceKey::macAddress)));
             break;
-        case RowAction::Kind::SetLabel: {
-            const QModelIndex cell = table->model()->index(row, labelColumn);
-            item->setEnabled(cell.flags() & Qt::ItemIsEditable);
-            connect(item, &QAction::triggered, table, [table, cell = QPersistentModelIndex(cell)] {
-                if (cell.isValid())
-                    table->edit(cell);
-            });
+        case RowAction::Kind::SetLabel:
+            item->setEnabled(table->model()->index(row, labelColumn).flags() & Qt::ItemIsEditable);
+            connect(item, &QAction::triggered, this, onHeldDevice(held, [table](MainViewController &, int row) {
+                        const QModelIndex cell = table->model()->index(row, labelColumn);
+                        table->setCurrentIndex(cell);
+                        table->edit(cell);
+                    }));
             break;
-        }
         case RowAction::Kind::Program:
             break;
         }
     }
-    addUserActions(menu, *device, label);
+    addUserActions(menu, *device, label, held);
     const QPoint where = table->indexAt(at).isValid() ? at : table->visualRect(index).center();
     menu.exec(table->viewport()->mapToGlobal(where));
 }
 
+std::function<void()> MainView::onHeldDevice(const QString &held, std::function<void(MainViewController &, int row)> act)
+{
+    return [this, held, act = std::move(act)] {
+        const auto controller = m_controller.lock();
+        const int row = controller ? controller->tableViewRowOfDevice(held) : -1;
+        if (row >= 0)
+            act(*controller, row);
+    };
+}
+
 // The user's own actions, read afresh each time; a bad file shows why in the menu.
-void MainView::addUserActions(QMenu &menu, const DeviceRecord &record, const QString &label)
+void MainView::addUserActions(QMenu &menu, const DeviceRecord &record, const QString &label, const QString &held)
 {
     const RowActionsFile file = readRowActions(rowActionsPath());
     if (!file.problem.isEmpty()) {
@@ -281,11 +295,18 @@ void MainView::addUserActions(QMenu &menu, const DeviceRecord &record, const QSt
             item->setToolTip(command.unavailable);
             continue;
         }
-        connect(item, &QAction::triggered, this, [this, name = action.name, arguments = command.arguments] {
-            const ProgramStart start = startDetachedProgram(arguments);
-            if (!start.started)
-                say(name, tr("%1 could not be started: %2").arg(name, start.error));
-        });
+        // With the device's record as it is when chosen: it may have moved meanwhile.
+        connect(item, &QAction::triggered, this,
+                onHeldDevice(held, [this, action](MainViewController &controller, int row) {
+                    const Device now = controller.filteredDevices().at(row);
+                    const LabelOf labelOf = controller.labelOf();
+                    const QStringList arguments = expandCommand(action.command, *now, labelOf ? labelOf(*now) : QString()).arguments;
+                    if (arguments.isEmpty())
+                        return;
+                    const ProgramStart start = startDetachedProgram(arguments);
+                    if (!start.started)
+                        say(action.name, tr("%1 could not be started: %2").arg(action.name, start.error));
+                }));
     }
 }
 

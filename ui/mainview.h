@@ -3,6 +3,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 class BusyIndicatorAdapter;
@@ -46,7 +47,10 @@ private:
     void showReport();
     void offerLocalRanges();
     void showRowMenu(const QPoint &at);
-    void addUserActions(QMenu &menu, const DeviceRecord &record, const QString &label);
+    void addUserActions(QMenu &menu, const DeviceRecord &record, const QString &label, const QString &held);
+    // A menu item's action on the device the menu holds (see tableViewRowDevice), at the row
+    // that shows it when the item is chosen; nothing once it is no longer shown.
+    std::function<void()> onHeldDevice(const QString &held, std::function<void(MainViewController &, int row)> act);
     void say(const QString &title, const QString &text);
     void addWatchActions();
     void watchChanged();

@@ -85,7 +85,22 @@ QWidget *OpenButtonDelegate::createEditor(QWidget *parent, const QStyleOptionVie
     QWidget *editor = QStyledItemDelegate::createEditor(parent, option, index);
     if (auto *line = qobject_cast<QLineEdit *>(editor))
         line->setValidator(new LabelValidator(line));
+    // Taken now, while the row still shows the device: a reload comes after the change.
+    const auto *model = qobject_cast<const DeviceTableModel *>(index.model());
+    const auto delegate = model ? model->delegate().lock() : nullptr;
+    m_editor = editor;
+    m_editedDevice = delegate ? delegate->tableViewRowDevice(index.row()) : QString();
+    m_editedColumn = index.column();
     return editor;
+}
+
+void OpenButtonDelegate::destroyEditor(QWidget *editor, const QModelIndex &index) const
+{
+    if (editor == m_editor) {
+        m_editor = nullptr;
+        m_editedDevice.clear();
+    }
+    QStyledItemDelegate::destroyEditor(editor, index);
 }
 
 bool OpenButtonDelegate::editorEvent(QEvent *event, QAbstractItemModel *model, const QStyleOptionViewItem &option,

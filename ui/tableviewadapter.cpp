@@ -5,6 +5,7 @@
 #include "ui/openbuttondelegate.h"
 
 #include <QHeaderView>
+#include <QLineEdit>
 
 #include <array>
 
@@ -37,10 +38,11 @@ void sizeColumns(QTableView &table)
 
 } // namespace
 
-TableViewAdapter::TableViewAdapter(QTableView *table) : m_table(table), m_model(new DeviceTableModel(table))
+TableViewAdapter::TableViewAdapter(QTableView *table)
+    : m_table(table), m_model(new DeviceTableModel(table)), m_cells(new OpenButtonDelegate(table))
 {
     table->setModel(m_model);
-    table->setItemDelegate(new OpenButtonDelegate(table));
+    table->setItemDelegate(m_cells);
     table->setMouseTracking(true); // the buttons light up under the pointer
     table->setSelectionMode(QAbstractItemView::NoSelection);
     // The label is edited in place: a double click or F2, Return keeps, Escape cancels.
@@ -70,8 +72,32 @@ void TableViewAdapter::setDelegate(std::weak_ptr<TableViewDelegate> delegate)
 
 void TableViewAdapter::reloadData()
 {
-    if (m_model)
-        m_model->reload();
+    if (!m_model)
+        return;
+    // The reset closes the editor; what it held is taken first.
+    auto *line = m_cells ? qobject_cast<QLineEdit *>(m_cells->openEditor()) : nullptr;
+    const int column = line ? m_cells->editedColumn() : -1;
+    const QString device = line ? m_cells->editedDevice() : QString();
+    const QString text = line ? line->text() : QString();
+    const int cursor = line ? line->cursorPosition() : 0;
+    const int selectionStart = line ? line->selectionStart() : -1;
+    const int selectionLength = line ? line->selectionLength() : 0;
+    m_model->reload();
+
+    const auto delegate = m_model->delegate().lock();
+    const int row = delegate && !device.isEmpty() ? delegate->tableViewRowOfDevice(device) : -1;
+    if (row < 0 || !m_table)
+        return;
+    const QModelIndex cell = m_model->index(row, column);
+    m_table->setCurrentIndex(cell);
+    m_table->edit(cell);
+    if (auto *reopened = qobject_cast<QLineEdit *>(m_cells->openEditor()); reopened && reopened != line) {
+        reopened->setText(text);
+        if (selectionStart >= 0)
+            reopened->setSelection(selectionStart, selectionLength);
+        else
+            reopened->setCursorPosition(cursor);
+    }
 }
 
 void TableViewAdapter::sortIndicatorChanged(int column, Qt::SortOrder order)

@@ -32,6 +32,7 @@ class TestChangeNotice final : public QObject {
 private slots:
     void notice_data();
     void notice();
+    void environment_data();
     void environment();
 };
 
@@ -91,17 +92,31 @@ void TestChangeNotice::notice()
     QCOMPARE(notice->plainBody, plainBody.isEmpty() ? body : plainBody);
 }
 
+// A device's texts reach the program as the terminal output shows them.
+void TestChangeNotice::environment_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("escaped");
+    QTest::newRow("C0: NUL, ESC, CR, LF") << u"a\u0000\u001b[2J\r\nb"_s << u"a\\x00\\x1b[2J\\x0d\\x0ab"_s;
+    QTest::newRow("DEL, C1: NEL, CSI") << u"a\u007f\u0085\u009b31mb"_s << u"a\\x7f\\x85\\x9b31mb"_s;
+    QTest::newRow("line and paragraph separators") << u"a\u2028b\u2029c"_s << u"a\\u2028b\\u2029c"_s;
+    QTest::newRow("direction override, isolates") << u"\u202Ea\u2066b\u2067c\u2068d\u2069"_s
+                                                   << u"\\u202ea\\u2066b\\u2067c\\u2068d\\u2069"_s;
+}
+
 void TestChangeNotice::environment()
 {
+    QFETCH(QString, text);
+    QFETCH(QString, escaped);
     QProcessEnvironment base;
     base.insert(u"PATH"_s, u"/bin"_s);
     base.insert(u"DF_FROM"_s, u"stale"_s);
     base.insert(u"DF_OTHER"_s, u"1"_s);
 
     const QStringList moved =
-        watchEventEnvironment(watchEvent(u"moved|aa:bb|gate\u0000way|10.0.0.9"_s), u"Roof; $(id)"_s, base).toStringList();
+        watchEventEnvironment(watchEvent(u"moved|aa:bb|"_s + text + u"|10.0.0.9"_s), text, base).toStringList();
     QCOMPARE(moved, (QStringList{u"DF_ADDRESS=10.0.0.9"_s, u"DF_EVENT=moved"_s, u"DF_FROM=10.0.0.1"_s,
-                                 u"DF_HOSTNAME=gateway"_s, u"DF_LABEL=Roof; $(id)"_s, u"DF_MAC=aa:bb"_s, u"PATH=/bin"_s}));
+                                 u"DF_HOSTNAME="_s + escaped, u"DF_LABEL="_s + escaped, u"DF_MAC=aa:bb"_s, u"PATH=/bin"_s}));
     const QStringList fresh = watchEventEnvironment(watchEvent(u"new|aa:bb||"_s), QString(), base).toStringList();
     QCOMPARE(fresh, (QStringList{u"DF_EVENT=new"_s, u"DF_MAC=aa:bb"_s, u"PATH=/bin"_s}));
 }

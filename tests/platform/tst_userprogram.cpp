@@ -24,7 +24,9 @@ echo "start $job" >> "$dir/log"
 case $job in
 fail) exit 3 ;;
 crash) kill -9 $$ ;;
-hang) trap '' TERM; sleep 20 & echo $! > "$dir/sleeper"; wait $! ;;
+hang) trap '' TERM; sleep 20 & echo $! >> "$dir/sleepers"; wait $! ;;
+stray) (trap '' TERM; exec sleep 20) & echo $! >> "$dir/sleepers"; wait $! ;;
+leave) (trap '' TERM; exec sleep 20) & echo $! >> "$dir/sleepers" ;;
 clean)
     # Read by the shell itself: the children of sh start with no signal blocked.
     while read -r line; do case $line in SigBlk*|SigIgn*) echo "$line" ;; esac; done < /proc/$$/status > "$dir/signals"
@@ -52,6 +54,15 @@ class TestUserProgram final : public QObject {
     int m_leakedDescriptor = -1;
 
     QStringList command() const { return {m_dir.filePath(u"program"_s), m_dir.path()}; }
+    // Whether every child the program started is gone, or a zombie nobody has reaped yet.
+    bool sleepersGone() const
+    {
+        const QList<QByteArray> pids = file(u"sleepers"_s).trimmed().split('\n');
+        return std::all_of(pids.begin(), pids.end(), [](const QByteArray &pid) {
+            const QByteArray stat = contents(u"/proc/"_s + QString::fromLatin1(pid) + u"/stat"_s);
+            return stat.isEmpty() || stat.contains(") Z ");
+        });
+    }
     QByteArray file(const QString &name) const { return contents(m_dir.filePath(name)); }
     ProgramQueue::Job job(const QByteArray &input) const
     {
@@ -121,18 +132,38 @@ private slots:
         QCOMPARE(ids.value(1), ids.value(0)); // a process group of its own
     }
 
+    // Whatever is left in the program's group is ended, whether or not the program has exited.
+    void timeLimitEndsTheProgramAndWhatItStarted_data()
+    {
+        QTest::addColumn<QByteArray>("input");
+        QTest::newRow("the program ignores SIGTERM") << QByteArray("hang");
+        QTest::newRow("its child ignores SIGTERM") << QByteArray("stray");
+        QTest::newRow("its child outlives it") << QByteArray("leave");
+    }
     void timeLimitEndsTheProgramAndWhatItStarted()
     {
+        QFETCH(QByteArray, input);
+        QFile::remove(m_dir.filePath(u"sleepers"_s));
         const LogCapture log;
         ProgramQueue queue(command(), {300ms, 300ms, 10});
         QSignalSpy idle(&queue, &ProgramQueue::idle);
-        queue.enqueue(job("hang"));
-        // It ignores SIGTERM and sleeps for 20 s, so only the SIGKILL ends it in time.
+        queue.enqueue(job(input));
         QVERIFY(idle.wait(10'000));
+        QCOMPARE(file(u"sleepers"_s).count('\n'), 1);
+        QTRY_VERIFY(sleepersGone());
         QCOMPARE(log.lines(), QStringList{u"The program %1 ran over 0.3 s and was ended"_s.arg(command().first())});
-        // So is its child, gone or a zombie nobody has reaped yet.
-        const QString sleeper = u"/proc/"_s + QString::fromLatin1(file(u"sleeper"_s).trimmed()) + u"/stat"_s;
-        QTRY_VERIFY(contents(sleeper).isEmpty() || contents(sleeper).contains(") Z "));
+    }
+
+    // The queue's end ends its groups, the running program's and the ones left behind.
+    void groupsEndWithTheQueue()
+    {
+        QFile::remove(m_dir.filePath(u"sleepers"_s));
+        auto queue = std::make_unique<ProgramQueue>(command(), ProgramQueue::Limits{20s, 300ms, 10});
+        queue->enqueue(job("leave"));
+        queue->enqueue(job("hang"));
+        QTRY_COMPARE(file(u"sleepers"_s).count('\n'), 2);
+        queue.reset();
+        QVERIFY(sleepersGone());
     }
 
     void detachedStart()

@@ -30,6 +30,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextDocument>
+#include <QTimer>
 
 #include <net/if.h>
 
@@ -181,6 +182,65 @@ private slots:
 
         type(0, QString(201, u'x'), Qt::Key_Return);
         QCOMPARE(column(labelColumn), QStringList{QString(200, u'x')});
+    }
+
+    // The row menu acts on the device whose row was clicked, wherever a reload has put it
+    // meanwhile, and does nothing once the device is gone.
+    void rowMenuHoldsItsDevice_data()
+    {
+        QTest::addColumn<bool>("gone"); // else the rows are sorted anew while the menu is open
+        QTest::addColumn<QList<QUrl>>("opened");
+        QTest::newRow("reordered") << false << QList<QUrl>{QUrl(u"http://b.example"_s)};
+        QTest::newRow("gone") << true << QList<QUrl>();
+    }
+    void rowMenuHoldsItsDevice()
+    {
+        QFETCH(bool, gone);
+        QFETCH(QList<QUrl>, opened);
+        quietWindow();
+        const Device a = record(device(u"a"_s, u"1"_s, u"02:00:00:00:00:0a"_s));
+        const Device c = record(device(u"c"_s, u"1"_s, u"02:00:00:00:00:0c"_s));
+        for (const Device &listed : {record(device(u"b"_s, u"1"_s, u"02:00:00:00:00:0b"_s)), a, c})
+            controller()->addDevice(listed);
+        controller()->search({});
+        QTimer::singleShot(0, this, [&] {
+            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            QVERIFY(menu && menu->objectName() == u"rowMenu");
+            controller()->setVudiduDevices({a, c});
+            if (gone)
+                controller()->pruneToFoundDevices();
+            else
+                table()->horizontalHeader()->setSortIndicator(0, Qt::AscendingOrder);
+            QCOMPARE(column(0).first(), u"a"_s); // b's row shows another device now
+            menu->actions().first()->trigger(); // "Open in Browser"
+            menu->close();
+        });
+        emit table()->customContextMenuRequested(table()->visualRect(cell(0, 0)).center()); // b's row
+        QCOMPARE(m_opened, opened);
+    }
+
+    // A label being typed stays open across reloads, on its device's row wherever that is
+    // now, with what was typed so far.
+    void labelEditorHoldsItsDevice()
+    {
+        quietWindow();
+        const QString path = m_config.filePath(u"held.json"_s);
+        controller()->setLabelsFile(path);
+        for (const QString &name : {u"b"_s, u"a"_s, u"c"_s})
+            controller()->addDevice(record(device(name, u"1"_s, u"02:00:00:00:00:0"_s + name)));
+        controller()->search({});
+        const auto editor = [&](int row) { return qobject_cast<QLineEdit *>(table()->indexWidget(cell(row, labelColumn))); };
+        table()->setCurrentIndex(cell(0, labelColumn));
+        QTest::keyClick(table(), Qt::Key_F2);
+        QVERIFY(editor(0));
+        QTest::keyClicks(editor(0), u"Roof"_s);
+        controller()->search({});
+        table()->horizontalHeader()->setSortIndicator(0, Qt::AscendingOrder); // b moves down
+        QVERIFY(!editor(0) && editor(1));
+        QTest::keyClicks(editor(1), u" gateway"_s); // the cursor where it was, nothing selected
+        QTest::keyClick(editor(1), Qt::Key_Return);
+        QCoreApplication::processEvents();
+        QCOMPARE(DeviceLabels(path).label(u"02:00:00:00:00:0b"_s), u"Roof gateway"_s);
     }
 
     // Judged against the history: a device never seen before is in bold, one at another

@@ -78,17 +78,21 @@ void MainViewController::finishRun(bool stopped)
 
 MainViewController::FinishedRun MainViewController::reachOf(const Run &run, bool stopped) const
 {
-    FinishedRun finished{run.kind(), stopped, {}, !stopped, {}};
+    FinishedRun finished{run.kind(), stopped, {}, !stopped, {}, nullptr};
     if (stopped)
         return finished;
     if (run.kind() == Run::Kind::Discovery) {
         const DiscoveryReport report = m_report->copy();
         finished.failure = report.failure();
         finished.askedEveryone = report.askedEverything();
-    } else if (run.kind() == Run::Kind::Scan && run.probesWithoutRoute() > 0) {
+    } else if (run.kind() == Run::Kind::Scan && run.probesWithoutRoute() == run.probesEnded()
+               && run.probesEnded() > 0) {
         finished.askedEveryone = false;
-        if (run.probesWithoutRoute() == run.probesEnded())
-            finished.failure = QStringLiteral("this computer has no route to the addresses of the range");
+        finished.failure = QStringLiteral("this computer has no route to the addresses of the range");
+    } else if (run.kind() == Run::Kind::Scan && run.probesWithoutRoute() > 0) {
+        // The rest of the range is judged as usual; a set too scattered to keep judges nobody.
+        finished.unasked = std::make_shared<const UnaskedAddresses>(run.unasked());
+        finished.askedEveryone = finished.unasked->isExact();
     }
     return finished;
 }

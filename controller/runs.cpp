@@ -11,7 +11,6 @@
 #include "platform/mainqueue.h"
 #include "platform/preferences.h"
 #include "probes/deviceprobe.h"
-#include "scan/rangeexpression.h"
 #include "scan/rangescan.h"
 
 #include <QRegularExpression>
@@ -209,16 +208,15 @@ bool MainViewController::startLocalNetworksScan()
         logLine(lcScan, "%@", network.description());
         if (!network.isTaken())
             continue;
-        const IpRange addresses = get_ip_range(network.range);
-        logLine(lcScan, "IP range expanded into %lu addresses.", std::size_t(addresses.size()));
         // Two interfaces on one network: its addresses are asked once.
-        if (const std::optional<QString> problem = ranges.append(addresses))
+        if (const std::optional<QString> problem = ranges.appendExpression(network.range))
             logLine(lcScan, "Leaving out %@: it %@", network.range, *problem);
     }
     if (ranges.isEmpty()) {
         logLine(lcScan, "No network of this computer to scan: every interface is down, without a carrier, or loopback");
         return false;
     }
+    logLine(lcScan, "IP range expanded into %lu addresses.", std::size_t(ranges.size()));
     beginScan(std::make_shared<const RangeList>(std::move(ranges)));
     return true;
 }

@@ -23,7 +23,7 @@ namespace {
 // entries, and the dump's end.
 QByteArray recorded(const char *name)
 {
-    QFile file(QFINDTESTDATA(u"../fuzz/seeds/neighbours/"_s + QLatin1StringView(name)));
+    QFile file(QFINDTESTDATA(u"fuzz/seeds/neighbours/"_s + QLatin1StringView(name)));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 

@@ -130,13 +130,15 @@ public:
     // How a run ended, as the run-finished handler hears it. A run that could ask nothing
     // (no broadcast left, no probe found a route) has failed, says why, and changed nothing
     // in the history; one that could not ask everyone (stopped, or some broadcasts did not
-    // go out) judges nobody missing.
+    // go out) judges nobody missing. A scan that found no route to some of its addresses
+    // leaves unjudged only the devices last seen there.
     struct FinishedRun {
         Run::Kind kind = Run::Kind::Discovery;
         bool stopped = false;
         QString failure;
         bool askedEveryone = true;
         DeviceList found; // the run's found lists, duplicates included
+        std::shared_ptr<const UnaskedAddresses> unasked; // a scan's, when it had any
     };
     // Called on the main thread at the very end of every run: the command line waits for
     // it. Not part of any run's own steps.

@@ -28,7 +28,9 @@ void MainViewController::recordInHistory(const FinishedRun &finished)
     m_historyProblem.clear();
     RunScope scope;
     if (finished.kind == Run::Kind::Scan) {
-        scope.covers = [ranges = m_scanRanges](const QString &address) { return ranges->contains(address); };
+        scope.covers = [ranges = m_scanRanges, unasked = finished.unasked](const QString &address) {
+            return ranges->contains(address) && !(unasked && unasked->contains(address));
+        };
     }
     DeviceHistory &history = loaded.history;
     m_latestChanges = history.changes(finished.found, finished.askedEveryone, scope);

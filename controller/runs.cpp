@@ -11,7 +11,6 @@
 #include "platform/mainqueue.h"
 #include "platform/preferences.h"
 #include "probes/deviceprobe.h"
-#include "scan/rangeexpression.h"
 #include "scan/rangescan.h"
 
 #include <QRegularExpression>
@@ -78,17 +77,21 @@ void MainViewController::finishRun(bool stopped)
 
 MainViewController::FinishedRun MainViewController::reachOf(const Run &run, bool stopped) const
 {
-    FinishedRun finished{run.kind(), stopped, {}, !stopped, {}};
+    FinishedRun finished{run.kind(), stopped, {}, !stopped, {}, nullptr};
     if (stopped)
         return finished;
     if (run.kind() == Run::Kind::Discovery) {
         const DiscoveryReport report = m_report->copy();
         finished.failure = report.failure();
         finished.askedEveryone = report.askedEverything();
-    } else if (run.kind() == Run::Kind::Scan && run.probesWithoutRoute() > 0) {
+    } else if (run.kind() == Run::Kind::Scan && run.probesWithoutRoute() == run.probesEnded()
+               && run.probesEnded() > 0) {
         finished.askedEveryone = false;
-        if (run.probesWithoutRoute() == run.probesEnded())
-            finished.failure = QStringLiteral("this computer has no route to the addresses of the range");
+        finished.failure = QStringLiteral("this computer has no route to the addresses of the range");
+    } else if (run.kind() == Run::Kind::Scan && run.probesWithoutRoute() > 0) {
+        // The rest of the range is judged as usual; a set too scattered to keep judges nobody.
+        finished.unasked = std::make_shared<const UnaskedAddresses>(run.unasked());
+        finished.askedEveryone = finished.unasked->isExact();
     }
     return finished;
 }
@@ -205,16 +208,15 @@ bool MainViewController::startLocalNetworksScan()
         logLine(lcScan, "%@", network.description());
         if (!network.isTaken())
             continue;
-        const IpRange addresses = get_ip_range(network.range);
-        logLine(lcScan, "IP range expanded into %lu addresses.", std::size_t(addresses.size()));
         // Two interfaces on one network: its addresses are asked once.
-        if (const std::optional<QString> problem = ranges.append(addresses))
+        if (const std::optional<QString> problem = ranges.appendExpression(network.range))
             logLine(lcScan, "Leaving out %@: it %@", network.range, *problem);
     }
     if (ranges.isEmpty()) {
         logLine(lcScan, "No network of this computer to scan: every interface is down, without a carrier, or loopback");
         return false;
     }
+    logLine(lcScan, "IP range expanded into %lu addresses.", std::size_t(ranges.size()));
     beginScan(std::make_shared<const RangeList>(std::move(ranges)));
     return true;
 }

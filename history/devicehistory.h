@@ -41,7 +41,7 @@ struct DeviceChanges final {
 };
 
 // What a run asked, by which it is judged: a discovery asks every device its broadcasts
-// reach, a scan the addresses of its ranges.
+// reach, a scan the addresses of its ranges, less those it found no route to.
 struct RunScope final {
     // A scan's test of an address text; empty for a discovery.
     std::function<bool(const QString &address)> covers;

@@ -72,6 +72,7 @@ std::optional<QList<RouteEntry>> kernelRoutes(QString *why)
 } // namespace
 
 LinkRoutes::LinkRoutes(const QList<RouteEntry> &routes, const QList<NetworkInterface> &interfaces)
+    : m_hosts(routes, interfaces)
 {
     if (routes.size() > maxRoutes)
         return;
@@ -102,7 +103,7 @@ std::optional<LinkRoutes> LinkRoutes::read(QString *why)
 
 bool LinkRoutes::isOnLink(quint32 address) const
 {
-    if (m_linkInterfaces.isEmpty())
+    if (m_linkInterfaces.isEmpty() || !m_hosts.isHostAddress(address))
         return false;
     // The kernel looks at the local table first.
     if (std::any_of(m_local.cbegin(), m_local.cend(), [address](const RouteEntry &route) { return covers(route, address); }))

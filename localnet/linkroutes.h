@@ -1,5 +1,6 @@
 #pragma once
 
+#include "localnet/hostaddresses.h"
 #include "localnet/networkinterfaces.h"
 #include "localnet/routemessages.h"
 
@@ -27,7 +28,8 @@ public:
     // Whether `address` is sent to directly on a link whose neighbours the kernel resolves:
     // its route in the main table has no gateway and leaves by an interface that is up, has
     // a carrier and resolves addresses (not loopback, point-to-point or without ARP). An
-    // address of the local table (this computer's own, a broadcast address) is not.
+    // address of the local table (this computer's own, a broadcast address) is not, nor one
+    // that is no host's, whatever route it takes.
     bool isOnLink(quint32 address) const;
     // The interface the route to an on-link address leaves by: only its neighbour entry for
     // the address tells who is there (another interface on the same subnet has its own). 0
@@ -35,8 +37,11 @@ public:
     int linkInterface(quint32 address) const;
     // Whether any address from `first` to `last` may be on link: a cheap test of a whole range.
     bool mayBeOnLink(quint32 first, quint32 last) const;
+    // Which addresses can be a host's, judged from the same table and interfaces.
+    const HostAddresses &hostAddresses() const { return m_hosts; }
 
 private:
+    HostAddresses m_hosts;
     QList<RouteEntry> m_local;
     QList<RouteEntry> m_main; // the longest prefix first, then the lowest metric
     QList<int> m_linkInterfaces; // the interfaces that resolve their neighbours

@@ -43,7 +43,7 @@ struct ProbeJob final {
         if (outcome)
             *outcome = how;
         if (how.kind != ProbeOutcome::Kind::Stopped)
-            run->noteProbeEnded(how.kind == ProbeOutcome::Kind::NoRoute);
+            run->noteProbeEnded(address, how.kind == ProbeOutcome::Kind::NoRoute);
         ticket.end();
     }
 };

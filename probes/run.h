@@ -1,11 +1,13 @@
 #pragma once
 
 #include "platform/dispatchgroup.h"
+#include "probes/unaskedaddresses.h"
 
 #include <QtGlobal>
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <stop_token>
 
 class ProbeSink;
@@ -45,16 +47,25 @@ public:
     quint64 answers() const { return m_answers; }
     void noteAnswer() { ++m_answers; }
 
-    // The probes that ended, and those of them that never left this computer (no route):
-    // a scan whose every probe had no route asked nothing.
-    void noteProbeEnded(bool noRoute)
+    // The probes that ended, and those of them that never left this computer (no route),
+    // with their addresses: a scan whose every probe had no route asked nothing, and one
+    // where some had none leaves unjudged only the devices last seen at those addresses.
+    void noteProbeEnded(const QString &address, bool noRoute)
     {
         m_probesEnded.fetch_add(1, std::memory_order_relaxed);
-        if (noRoute)
-            m_probesWithoutRoute.fetch_add(1, std::memory_order_relaxed);
+        if (!noRoute)
+            return;
+        m_probesWithoutRoute.fetch_add(1, std::memory_order_relaxed);
+        const std::lock_guard lock(m_unaskedMutex);
+        m_unasked.add(address);
     }
     quint64 probesEnded() const { return m_probesEnded.load(std::memory_order_relaxed); }
     quint64 probesWithoutRoute() const { return m_probesWithoutRoute.load(std::memory_order_relaxed); }
+    UnaskedAddresses unasked() const
+    {
+        const std::lock_guard lock(m_unaskedMutex);
+        return m_unasked;
+    }
 
 private:
     const Kind m_kind;
@@ -65,4 +76,6 @@ private:
     quint64 m_answers = 0;
     std::atomic<quint64> m_probesEnded{0};
     std::atomic<quint64> m_probesWithoutRoute{0};
+    mutable std::mutex m_unaskedMutex;
+    UnaskedAddresses m_unasked; // under m_unaskedMutex
 };

@@ -71,21 +71,54 @@ IpRange expandSingleAddress(const QString &expression)
 
 IpRange get_ip_range(const QString &expression)
 {
+    const RangeNotation notation = notationOf(expression);
+    logNotation(notation);
+    return expandInNotation(expression, notation);
+}
+
+RangeNotation notationOf(const QString &expression)
+{
     static const QRegularExpression cidr(addressPattern + QStringLiteral("/\\d\\d"));
     static const QRegularExpression dashRange(addressPattern + QStringLiteral("-\\d{1,3}"));
     static const QRegularExpression singleAddress(addressPattern);
 
-    if (beginsWith(cidr, expression)) {
+    if (beginsWith(cidr, expression))
+        return RangeNotation::Cidr;
+    if (beginsWith(dashRange, expression))
+        return RangeNotation::DashRange;
+    if (beginsWith(singleAddress, expression))
+        return RangeNotation::SingleAddress;
+    return RangeNotation::None;
+}
+
+void logNotation(RangeNotation notation)
+{
+    switch (notation) {
+    case RangeNotation::Cidr:
         logLine(lcScan, "IP Range in CIDR notation.");
-        return expandCidr(expression);
-    }
-    if (beginsWith(dashRange, expression)) {
+        break;
+    case RangeNotation::DashRange:
         logLine(lcScan, "IP Range in Range notation.");
-        return expandDashRange(expression);
-    }
-    if (beginsWith(singleAddress, expression)) {
+        break;
+    case RangeNotation::SingleAddress:
         logLine(lcScan, "IP Range in single address notation.");
+        break;
+    case RangeNotation::None:
+        break;
+    }
+}
+
+IpRange expandInNotation(const QString &expression, RangeNotation notation)
+{
+    switch (notation) {
+    case RangeNotation::Cidr:
+        return expandCidr(expression);
+    case RangeNotation::DashRange:
+        return expandDashRange(expression);
+    case RangeNotation::SingleAddress:
         return expandSingleAddress(expression);
+    case RangeNotation::None:
+        break;
     }
     return {};
 }

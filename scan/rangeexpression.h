@@ -20,6 +20,14 @@
 // expanded or covers more than IpRange::maxSize addresses.
 IpRange get_ip_range(const QString &expression);
 
+// get_ip_range in its steps, for a list of ranges that names each notation once: the
+// notation the expression begins with (None when no pattern matches), its log line ("IP
+// Range in CIDR notation."; none for None), and the addresses of the expression read in it.
+enum class RangeNotation { None, Cidr, DashRange, SingleAddress };
+RangeNotation notationOf(const QString &expression);
+void logNotation(RangeNotation notation);
+IpRange expandInNotation(const QString &expression, RangeNotation notation);
+
 // The four octets of the low 32 bits of an address value, most significant first.
 std::array<qint64, 4> split_to_octets(qint64 value);
 

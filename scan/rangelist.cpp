@@ -34,12 +34,22 @@ QString quoted(const QString &text)
 
 std::optional<QString> appendText(RangeList &list, const QString &where, const QString &text)
 {
-    if (const std::optional<QString> error = list.append(get_ip_range(text)))
+    if (const std::optional<QString> error = list.appendExpression(text))
         return where + QStringLiteral(": ") + quoted(text) + u' ' + *error;
     return std::nullopt;
 }
 
 } // namespace
+
+std::optional<QString> RangeList::appendExpression(const QString &expression)
+{
+    const RangeNotation notation = notationOf(expression);
+    const unsigned bit = 1u << unsigned(notation);
+    if (!(m_notationsLogged & bit))
+        logNotation(notation);
+    m_notationsLogged |= bit;
+    return append(expandInNotation(expression, notation));
+}
 
 std::optional<QString> RangeList::append(const IpRange &range)
 {

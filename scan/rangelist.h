@@ -40,6 +40,10 @@ public:
     // range, one that is no interval, more than maxRanges ranges, or a total above
     // maxSize); the list is then unchanged.
     std::optional<QString> append(const IpRange &range);
+    // Expands a range expression as get_ip_range does and appends it. The notation's log
+    // line is written only for the list's first range in that notation: a list of 65,536
+    // ranges logs as one range does.
+    std::optional<QString> appendExpression(const QString &expression);
 
     // The number of addresses the walk gives, each once.
     qint64 size() const { return m_size; }
@@ -98,6 +102,7 @@ private:
     std::vector<Piece> m_pieces;
     qint64 m_size = 0;
     qsizetype m_ranges = 0;
+    unsigned m_notationsLogged = 0; // a bit per RangeNotation
 };
 
 // Yields a reference to a text that it rewrites in place as it moves, as IpRange's does.

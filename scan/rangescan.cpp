@@ -1,5 +1,6 @@
 #include "scan/rangescan.h"
 
+#include "localnet/networkinterfaces.h"
 #include "platform/log.h"
 #include "platform/mainqueue.h"
 #include "probes/deviceprobe.h"
@@ -20,8 +21,15 @@ void scanDevices(const std::shared_ptr<const RangeList> &ranges, const std::shar
     const auto noUnit = std::make_shared<Semaphore>(0);
     // Its leaves are the run's count of addresses probed.
     const std::shared_ptr<DispatchGroup> &dispatchGroup = run->group();
+    // The kernel's routes, read once. An address that is no host's (a network's broadcast
+    // address, multicast) is answered for at once, as asked with nobody there: the kernel
+    // would not connect to it.
+    QString why;
+    std::optional<LinkRoutes> read = LinkRoutes::read(&why);
+    const auto routes = read ? std::make_shared<const LinkRoutes>(*std::move(read)) : nullptr;
+    const HostAddresses hosts = routes ? routes->hostAddresses() : HostAddresses({}, ipv4Interfaces());
     // It runs ahead of the walk, so that the units go to addresses where someone lives.
-    ScanSweep sweep(ranges, run);
+    ScanSweep sweep(ranges, run, routes, why);
     {
         // A stop frees this thread from its wait for a unit: the unit it adds is never
         // given to a probe, since the walk ends.
@@ -33,7 +41,8 @@ void scanDevices(const std::shared_ptr<const RangeList> &ranges, const std::shar
         // thread gives units back at the end of each of its passes, so this thread wakes
         // once for all a pass ended, and it wakes the network thread only when that sleeps.
         for (auto address = ranges->begin(); address != ranges->end() && !run->isStopped(); ++address) {
-            const bool empty = sweep.foundEmpty(*address);
+            const std::optional<quint32> ip = plainIPv4(*address);
+            const bool empty = (ip && !hosts.isHostAddress(*ip)) || sweep.foundEmpty(*address);
             if (run->isStopped())
                 break;
             if (empty) {

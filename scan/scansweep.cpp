@@ -28,10 +28,9 @@ struct SweepWalk {
 
 } // namespace
 
-ScanSweep::ScanSweep(const std::shared_ptr<const RangeList> &ranges, const std::shared_ptr<Run> &run)
+ScanSweep::ScanSweep(const std::shared_ptr<const RangeList> &ranges, const std::shared_ptr<Run> &run,
+                     std::shared_ptr<const LinkRoutes> routes, const QString &why)
 {
-    QString why;
-    std::optional<LinkRoutes> routes = LinkRoutes::read(&why);
     if (!routes) {
         logLine(lcScan, "No neighbour sweep: the routing table cannot be read (%@); every address is probed", why);
         return;
@@ -39,7 +38,7 @@ ScanSweep::ScanSweep(const std::shared_ptr<const RangeList> &ranges, const std::
     const QList<RangeList::Stretch> stretches = ranges->stretches();
     if (std::none_of(stretches.cbegin(), stretches.cend(), [&](const auto &stretch) { return mayBeOnLink(stretch, *routes); }))
         return;
-    m_routes = std::make_shared<const LinkRoutes>(std::move(*routes));
+    m_routes = std::move(routes);
     // The walk's own order, on the network thread.
     SweepSchedule::Source source = [walk = std::make_shared<SweepWalk>(SweepWalk{ranges, ranges->begin()}),
                                     routes = m_routes] {
@@ -53,9 +52,10 @@ ScanSweep::ScanSweep(const std::shared_ptr<const RangeList> &ranges, const std::
         }
         return SweepSchedule::Next{std::nullopt, true};
     };
-    m_sweep = NeighbourSweep::start(std::move(source), run->stopToken(), &why);
+    QString unopened;
+    m_sweep = NeighbourSweep::start(std::move(source), run->stopToken(), &unopened);
     if (!m_sweep)
-        logLine(lcScan, "No neighbour sweep: %@; every address is probed", why);
+        logLine(lcScan, "No neighbour sweep: %@; every address is probed", unopened);
 }
 
 bool ScanSweep::foundEmpty(const QString &address)

@@ -12,9 +12,11 @@
 // to it, and what the log says of it. Made and used on the scan's thread.
 class ScanSweep final {
 public:
-    // Starts the sweep of the ranges' addresses on this computer's links, when there are
-    // any; when there can be none, says why in the log, once.
-    ScanSweep(const std::shared_ptr<const RangeList> &ranges, const std::shared_ptr<Run> &run);
+    // Starts the sweep of the ranges' addresses on this computer's links, as `routes` has
+    // them, when there are any; when there can be none, says why in the log, once (`why` the
+    // routes could not be read, when there are none).
+    ScanSweep(const std::shared_ptr<const RangeList> &ranges, const std::shared_ptr<Run> &run,
+              std::shared_ptr<const LinkRoutes> routes, const QString &why);
 
     // Whether the sweep found nobody at the walk's next address, waiting for its verdict if
     // the sweep takes the address. False for any other address, and after a stop.

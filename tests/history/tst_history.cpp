@@ -158,6 +158,47 @@ private slots:
         QCOMPARE(describe(reread.history->changes(devices(run), completed, scopeOf(scope))), changes);
     }
 
+    // Scans of 10.0.0.0/24 an hour apart, each judged and then recorded: "R:a@1" completed,
+    // "S:a@1" stopped, "R-1:a@1" completed without a route to 10.0.0.1. Each step's changes
+    // end with the hour of its "since" ("-": nothing to compare with).
+    void scanLife_data()
+    {
+        QTest::addColumn<QStringList>("scans");
+        QTest::addColumn<QStringList>("judged");
+        QTest::addColumn<QString>("seen"); // "a 0-2": a first seen in hour 0, last in hour 2
+        QTest::newRow("first and later sightings")
+            << QStringList{u"R:a@1 b@2"_s, u"R:a@1 c@3"_s, u"R:a@1 b@2 c@3"_s}
+            << QStringList{u"new a | new b @-"_s, u"new c | missing b @0"_s, u" @1"_s} << u"b 0-2"_s;
+        QTest::newRow("stopped scans: nothing to compare with before a completed one, nobody's baseline")
+            << QStringList{u"S:a@1"_s, u"R:a@1 b@2"_s, u"S:a@4"_s, u"R:a@4"_s}
+            << QStringList{u"new a @-"_s, u"new a | new b @-"_s, u"moved a<10.0.0.1 @1"_s, u"missing b @1"_s} << u"a 0-3"_s;
+        QTest::newRow("no route: only the device last seen there unjudged")
+            << QStringList{u"R:a@1 b@2 c@3"_s, u"R-1:c@3"_s, u"R:c@3"_s}
+            << QStringList{u"new a | new b | new c @-"_s, u"missing b @0"_s, u"missing a | missing b @1"_s} << u"c 0-2"_s;
+    }
+
+    void scanLife()
+    {
+        QFETCH(QStringList, scans);
+        QFETCH(QStringList, judged);
+        QFETCH(QString, seen);
+        const auto hour = [](const QDateTime &time) { return time.isValid() ? QString::number(start.secsTo(time) / 3600) : u"-"_s; };
+        DeviceHistory history;
+        for (qsizetype i = 0; i < scans.size(); ++i) {
+            const QStringList noRoute = scans[i].section(u':', 0, 0).split(u'-').mid(1);
+            const RunScope scope{[noRoute](const QString &address) {
+                return address.startsWith(u"10.0.0."_s) && !noRoute.contains(address.section(u'.', 3));
+            }};
+            const DeviceList found = devices(scans[i].section(u':', 1));
+            const bool completed = !scans[i].startsWith(u'S');
+            const DeviceChanges changes = history.changes(found, completed, scope);
+            QCOMPARE(describe(changes) + u" @"_s + hour(changes.since), judged[i]);
+            QVERIFY(history.record(found, completed, start.addSecs(3600 * i), scope));
+        }
+        const std::optional<HistoryEntry> entry = history.entry(seen.left(1));
+        QCOMPARE(entry ? hour(entry->firstSeen) + u'-' + hour(entry->lastSeen) : QString(), seen.mid(2));
+    }
+
     // Runs that see a, each at its clock, after a run at `start` that saw a and b, each on
     // the history read back from its file. A clock set back or never set moves nothing back;
     // one far ahead is trusted only when the next run agrees, and ages b out only then.

@@ -7,6 +7,7 @@
 
 #include <climits>
 #include <cstring>
+#include <linux/rtnetlink.h>
 #include <net/if.h>
 
 using namespace Qt::StringLiterals;
@@ -143,21 +144,33 @@ private slots:
         QCOMPARE(summary(parseRouteMessages(datagram)), expected);
     }
 
-    // The recorded table, with the veth up and running unless a row says otherwise.
+    // The recorded table, with the veth up and running unless a row says otherwise, a /31
+    // and a /30 beside it, and a made-up route that puts 224.0.0.0/3 on the link.
     void onLink_data()
     {
         QTest::addColumn<QString>("address");
         QTest::addColumn<unsigned>("flags");
         QTest::addColumn<bool>("onLink");
+        QTest::addColumn<bool>("host");
         const unsigned up = IFF_UP | IFF_RUNNING | IFF_BROADCAST;
-        QTest::newRow("on the /24") << u"198.18.5.20"_s << up << true;
-        QTest::newRow("this computer's own") << u"198.18.5.254"_s << up << false;
-        QTest::newRow("through the router") << u"198.18.6.1"_s << up << false;
-        QTest::newRow("a host route inside the routed /16") << u"198.18.7.7"_s << up << true;
-        QTest::newRow("blackhole") << u"198.18.9.1"_s << up << false;
-        QTest::newRow("the default route") << u"203.0.113.1"_s << up << false;
-        QTest::newRow("no carrier") << u"198.18.5.20"_s << unsigned(IFF_UP | IFF_BROADCAST) << false;
-        QTest::newRow("without ARP") << u"198.18.5.20"_s << unsigned(IFF_UP | IFF_RUNNING | IFF_NOARP) << false;
+        QTest::newRow("on the /24") << u"198.18.5.20"_s << up << true << true;
+        QTest::newRow("this computer's own") << u"198.18.5.254"_s << up << false << true;
+        QTest::newRow("through the router") << u"198.18.6.1"_s << up << false << true;
+        QTest::newRow("a host route inside the routed /16") << u"198.18.7.7"_s << up << true << true;
+        QTest::newRow("blackhole") << u"198.18.9.1"_s << up << false << true;
+        QTest::newRow("the default route") << u"203.0.113.1"_s << up << false << true;
+        QTest::newRow("no carrier") << u"198.18.5.20"_s << unsigned(IFF_UP | IFF_BROADCAST) << false << true;
+        QTest::newRow("without ARP") << u"198.18.5.20"_s << unsigned(IFF_UP | IFF_RUNNING | IFF_NOARP) << false << true;
+        // No host's addresses, whatever their routes.
+        QTest::newRow("the /24's network address") << u"198.18.5.0"_s << up << false << false;
+        QTest::newRow("the /24's broadcast address") << u"198.18.5.255"_s << up << false << false;
+        QTest::newRow("a /31's address") << u"198.18.10.0"_s << up << false << true;
+        QTest::newRow("a /30's network address") << u"198.18.10.4"_s << up << false << false;
+        QTest::newRow("a /30's broadcast address") << u"198.18.10.7"_s << up << false << false;
+        QTest::newRow("multicast on the link") << u"224.0.0.251"_s << up << false << false;
+        QTest::newRow("reserved on the link") << u"240.0.0.1"_s << up << false << false;
+        QTest::newRow("limited broadcast on the link") << u"255.255.255.255"_s << up << false << false;
+        QTest::newRow("this network") << u"0.0.0.0"_s << up << false << false;
     }
 
     void onLink()
@@ -165,11 +178,16 @@ private slots:
         QFETCH(QString, address);
         QFETCH(unsigned, flags);
         QFETCH(bool, onLink);
+        QFETCH(bool, host);
         const QList<NetworkInterface> interfaces{{u"lo"_s, 1, IFF_UP | IFF_RUNNING | IFF_LOOPBACK, ip(u"127.0.0.1"_s), 8},
-                                                 {u"veth"_s, 2, flags, ip(u"198.18.5.254"_s), 24}};
-        const LinkRoutes routes(parseRouteMessages(recorded("routes")).routes, interfaces);
+                                                 {u"veth"_s, 2, flags, ip(u"198.18.5.254"_s), 24},
+                                                 {u"p2p"_s, 3, IFF_UP | IFF_POINTOPOINT, ip(u"198.18.10.1"_s), 31},
+                                                 {u"small"_s, 4, IFF_UP, ip(u"198.18.10.5"_s), 30}};
+        const RouteEntry multicastOnLink{ip(u"224.0.0.0"_s), 3, RT_TABLE_MAIN, RTN_UNICAST, false, 2, 0};
+        const LinkRoutes routes(parseRouteMessages(recorded("routes")).routes << multicastOnLink, interfaces);
         QCOMPARE(routes.isOnLink(ip(address)), onLink);
         QCOMPARE(routes.linkInterface(ip(address)), onLink ? 2 : 0);
+        QCOMPARE(routes.hostAddresses().isHostAddress(ip(address)), host);
         // A whole range's test: the /16 holds the link's addresses, 198.18.8.0/24 none.
         QCOMPARE(routes.mayBeOnLink(ip(u"198.18.0.0"_s), ip(u"198.18.255.255"_s)),
                  flags == (IFF_UP | IFF_RUNNING | IFF_BROADCAST));

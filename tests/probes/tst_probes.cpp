@@ -4,6 +4,7 @@
 #include "probes/deviceprobe.h"
 #include "probes/httpclient.h"
 #include "probes/networkloop.h"
+#include "probes/unaskedaddresses.h"
 #include "probes/xpicorecord.h"
 #include "support/descriptors.h"
 #include "support/devices.h"
@@ -499,6 +500,25 @@ private slots:
         run.request_stop();
         QCOMPARE(sweep->verdict(0x7F000D01u), std::nullopt);
         QTRY_COMPARE_WITH_TIMEOUT(openDescriptors().size(), descriptorsBefore, 1000);
+    }
+
+    // Addresses without a route, in any order, kept as joined stretches: exact however long
+    // a stretch, not once too scattered.
+    void unaskedAddresses()
+    {
+        UnaskedAddresses unasked;
+        for (const char *address : {"10.0.0.3", "10.0.0.1", "10.0.0.7", "10.0.0.2", "10.0.0.1", "255.255.255.255", "0.0.0.0"})
+            unasked.add(QString::fromLatin1(address));
+        for (quint32 address = 0x0B000000; address < 0x0B020000; ++address)
+            unasked.add(dottedQuad(address));
+        for (const char *address : {"0.0.0.0", "10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.7", "11.1.255.255", "255.255.255.255"})
+            QVERIFY2(unasked.contains(QString::fromLatin1(address)), address);
+        for (const char *address : {"0.0.0.1", "10.0.0.0", "10.0.0.4", "10.0.0.1 ", "11.2.0.0", "255.255.255.254"})
+            QVERIFY2(!unasked.contains(QString::fromLatin1(address)), address);
+        QVERIFY(unasked.isExact());
+        for (quint32 i = 0; i < UnaskedAddresses::maxIntervals; ++i)
+            unasked.add(dottedQuad(0x0C000000 + 2 * i));
+        QVERIFY(!unasked.isExact() && !unasked.contains(u"10.0.0.1"_s));
     }
 
 private:

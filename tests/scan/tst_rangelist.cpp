@@ -95,6 +95,9 @@ void TestRangeList::fromTexts()
 
     const LogCapture log;
     const RangeListResult result = rangeListFromTexts(texts);
+    // However many ranges use a notation, its line is logged once, as for one range.
+    const QStringList logged = log.lines();
+    QCOMPARE(QSet<QString>(logged.begin(), logged.end()).size(), logged.size());
     QCOMPARE(result.error, error);
     QCOMPARE(result.ranges.has_value(), error.isEmpty());
     if (!result.ranges)

@@ -1,22 +1,22 @@
 # Sourced by the scripts that show the real window on a virtual X display of their own.
 # Needs Xvfb, xdotool and ImageMagick's import (scripts/setup installs them).
 
-# Starts Xvfb on the first free display number from 90 on and exports DISPLAY; the caller
-# stops it with stop_xvfb (from its EXIT trap).
+# Starts Xvfb on a display number it picks itself (-displayfd: two at once never take the
+# same one) and exports DISPLAY; the caller stops it with stop_xvfb (from its EXIT trap).
 start_xvfb() {
-    local number=90
-    while [ -e "/tmp/.X11-unix/X$number" ] || [ -e "/tmp/.X$number-lock" ]; do
-        number=$((number + 1))
-    done
-    Xvfb ":$number" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+    local fifo number
+    fifo=$(mktemp -u "${TMPDIR:-/tmp}/xdisplay.XXXXXX")
+    mkfifo "$fifo" || return 1
+    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
     xvfb_pid=$!
+    # The number comes once the server listens; nothing within 10 s means it did not start.
+    number=$(timeout 10 head -n 1 "$fifo")
+    rm -f "$fifo"
+    if [ -z "$number" ]; then
+        echo "xdisplay: Xvfb did not start" >&2
+        return 1
+    fi
     export DISPLAY=":$number"
-    for _ in $(seq 100); do
-        [ -S "/tmp/.X11-unix/X$number" ] && return 0
-        sleep 0.05
-    done
-    echo "xdisplay: Xvfb did not start on $DISPLAY" >&2
-    return 1
 }
 
 stop_xvfb() {

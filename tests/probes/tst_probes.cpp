@@ -433,12 +433,12 @@ private slots:
             const auto [kind, http] = kinds.at(i % kinds.size());
             const QString mac = u"02:00:00:00:08:%1"_s.arg(i, 2, 16, QLatin1Char('0'));
             DeviceProfile device = withHttp(
-                simDevice(kind, u"d%1"_s.arg(i), u"127.0.8.%1"_s.arg(i + 1), kind == Kind::Info ? info(mac) : gatewayData(mac)),
+                simDevice(kind, u"d%1"_s.arg(i), u"127.0.18.%1"_s.arg(i + 1), kind == Kind::Info ? info(mac) : gatewayData(mac)),
                 http);
             device.httpSeconds = 1;
             devices.append(device);
         }
-        const QStringList addresses = start(devices) + QStringList{u"127.0.8.250:9"_s}; // refused
+        const QStringList addresses = start(devices) + QStringList{u"127.0.18.250:9"_s}; // refused
         NetworkLoop::instance(); // its own descriptors stay
         const qsizetype descriptorsBefore = openDescriptors().size();
 

@@ -1,0 +1,183 @@
+// devicefinder-arp: asks one interface's link who holds each of the addresses it is given,
+// with its own ARP requests. The package gives it cap_net_raw; it opens its packet socket
+// and gives the capability up before it reads a byte of its input. See arpinput.h and
+// arpanswers.h for what it reads and writes.
+#include "arp/arpanswers.h"
+#include "arp/arpinput.h"
+#include "arp/arpsweep.h"
+#include "arp/packetsocket.h"
+#include "arp/privileges.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// Verdicts waiting for room in the pipe, at most: the sweep pauses while devicefinder reads.
+constexpr std::size_t maxUnwritten = 64 * 1024;
+// Replies read in one pass, at most.
+constexpr int maxReadsPerPass = 256;
+
+int quit(ArpExit code, const std::string &why)
+{
+    std::fprintf(stderr, "devicefinder-arp: %s\n", why.c_str());
+    return int(code);
+}
+
+std::string errorText(const char *what)
+{
+    return std::string(what) + ": " + std::strerror(errno);
+}
+
+// Reads the input to its `end` line, blocking: the parent's death ends the helper meanwhile.
+ArpExit readInput(ArpInputParser &parser)
+{
+    std::string pending;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return ArpExit::InputClosed;
+        pending.append(buffer, std::size_t(got));
+        std::size_t newline;
+        while ((newline = pending.find('\n')) != std::string::npos) {
+            const ArpInputParser::Status status = parser.feed(std::string_view(pending).substr(0, newline));
+            pending.erase(0, newline + 1);
+            if (status == ArpInputParser::Status::Bad)
+                return ArpExit::BadInput;
+            if (status == ArpInputParser::Status::Done)
+                return pending.empty() ? ArpExit::Done : (parser.feed(pending), ArpExit::BadInput);
+        }
+        if (pending.size() > ArpInputParser::maxLine && parser.feed(pending) == ArpInputParser::Status::Bad)
+            return ArpExit::BadInput;
+    }
+}
+
+// Writes what it can without blocking; false once devicefinder no longer reads.
+bool flush(std::string &unwritten)
+{
+    while (!unwritten.empty()) {
+        const ssize_t wrote = ::write(STDOUT_FILENO, unwritten.data(), unwritten.size());
+        if (wrote < 0)
+            return errno == EAGAIN || errno == EINTR;
+        unwritten.erase(0, std::size_t(wrote));
+    }
+    return true;
+}
+
+int sweep(PacketSocket &socket, const ArpInput &input)
+{
+    using Clock = ArpSweep::Clock;
+    const ArpReply own{socket.ownAddress(), socket.ownMac()};
+    ArpSweep sweep(input.ranges, input.rate.value_or(ArpSweep::defaultRate), own, Clock::now());
+    std::string unwritten;
+    std::uint64_t someone = 0;
+    std::uint64_t nobody = 0;
+    Clock::time_point sendsHeldUntil; // the send buffer was full: no sends before it
+    for (;;) {
+        Clock::time_point now = Clock::now();
+        std::uint8_t packet[1500];
+        for (int reads = 0; reads < maxReadsPerPass; ++reads) {
+            const long got = socket.receive(packet, sizeof packet);
+            if (got < 0)
+                return quit(ArpExit::Failed, errorText("the packet socket failed"));
+            if (got == 0)
+                break;
+            if (const std::optional<ArpReply> reply = parseArpReply(packet, std::size_t(got), own.sender))
+                sweep.heard(*reply, now);
+        }
+        while (now >= sendsHeldUntil) {
+            const std::optional<std::uint32_t> target = sweep.dueRequest(now);
+            if (!target)
+                break;
+            const PacketSocket::SendResult result = socket.send(arpRequest(own.senderMac, own.sender, *target));
+            if (result == PacketSocket::SendResult::Failed)
+                return quit(ArpExit::Failed, errorText("a request cannot be sent"));
+            if (result == PacketSocket::SendResult::Full)
+                sendsHeldUntil = now + std::chrono::milliseconds(1);
+            else
+                sweep.sent(now);
+        }
+        while (unwritten.size() < maxUnwritten) {
+            const std::optional<ArpSweep::Verdict> verdict = sweep.nextVerdict(now);
+            if (!verdict)
+                break;
+            ArpAnswer answer{ArpAnswer::Kind::Nobody, verdict->address, {}, 0, 0, 0};
+            if (verdict->mac) {
+                answer.kind = ArpAnswer::Kind::Someone;
+                answer.mac = *verdict->mac;
+                ++someone;
+            } else {
+                ++nobody;
+            }
+            unwritten += answerLine(answer) + '\n';
+        }
+        const bool finished = sweep.isFinished();
+        if (finished)
+            unwritten += answerLine({ArpAnswer::Kind::End, 0, {}, sweep.requestsSent(), someone, nobody}) + '\n';
+        if (!flush(unwritten))
+            return quit(ArpExit::Failed, errorText("the answers cannot be written"));
+        if (finished) {
+            // The last lines, blocking: the pipe's reader is still there.
+            ::fcntl(STDOUT_FILENO, F_SETFL, ::fcntl(STDOUT_FILENO, F_GETFL) & ~O_NONBLOCK);
+            return flush(unwritten) ? int(ArpExit::Done) : quit(ArpExit::Failed, errorText("the answers cannot be written"));
+        }
+
+        pollfd fds[3] = {{STDIN_FILENO, POLLIN, 0}, {socket.descriptor(), POLLIN, 0},
+                         {STDOUT_FILENO, short(unwritten.empty() ? 0 : POLLOUT), 0}};
+        now = Clock::now();
+        Clock::time_point until = now + std::chrono::seconds(1);
+        if (const std::optional<Clock::time_point> wake = sweep.wakeAt())
+            until = std::min(until, *wake);
+        if (now < sendsHeldUntil)
+            until = std::min(until, sendsHeldUntil);
+        const auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(std::max(until - now, Clock::duration::zero()));
+        const timespec timeout{time_t(wait.count() / 1'000'000'000), long(wait.count() % 1'000'000'000)};
+        if (::ppoll(fds, 3, &timeout, nullptr) < 0 && errno != EINTR)
+            return quit(ArpExit::Failed, errorText("poll failed"));
+        // Anything on the input after its end, or its end: devicefinder stopped the sweep.
+        if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0)
+            return quit(ArpExit::InputClosed, "the input closed before the sweep's end");
+    }
+}
+
+} // namespace
+
+int main()
+{
+    const pid_t parent = ::getppid();
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0)
+        return quit(ArpExit::Failed, errorText("no parent-death signal"));
+    if (::getppid() != parent)
+        return quit(ArpExit::InputClosed, "its parent is gone");
+    ::signal(SIGPIPE, SIG_IGN);
+
+    PacketSocket socket;
+    if (!socket.open())
+        return quit(ArpExit::NoSocket, errorText("no packet socket (the program needs the capability cap_net_raw)"));
+    std::string why;
+    if (!dropPrivileges(&why))
+        return quit(ArpExit::Failed, why);
+
+    std::string greeting = std::string(arpGreeting) + '\n';
+    if (!flush(greeting))
+        return quit(ArpExit::Failed, errorText("the greeting cannot be written"));
+    ArpInputParser parser;
+    if (const ArpExit read = readInput(parser); read != ArpExit::Done) {
+        return read == ArpExit::BadInput ? quit(read, "bad input: " + parser.error())
+                                         : quit(read, "the input closed before its end line");
+    }
+    if (!socket.bindTo(parser.input().interface, &why))
+        return quit(ArpExit::BadInterface, why);
+    ::fcntl(STDOUT_FILENO, F_SETFL, ::fcntl(STDOUT_FILENO, F_GETFL) | O_NONBLOCK);
+    return sweep(socket, parser.input());
+}

@@ -1,0 +1,126 @@
+#include "arp/arpanswers.h"
+#include "arp/arpinput.h"
+#include "arp/arpsweep.h"
+
+#include <QTest>
+
+using namespace std::chrono_literals;
+using Clock = ArpSweep::Clock;
+
+namespace {
+
+const Clock::time_point start = Clock::time_point() + 1h;
+constexpr std::uint32_t base = 0xC6120000; // 198.18.0.0
+const MacAddress deviceMac{2, 0, 0, 0, 0, 7};
+
+ArpInputParser::Status parse(const QByteArray &text)
+{
+    ArpInputParser parser;
+    ArpInputParser::Status status = ArpInputParser::Status::More;
+    for (const QByteArray &line : text.split('\n'))
+        status = parser.feed(std::string_view(line.data(), std::size_t(line.size())));
+    return status;
+}
+
+} // namespace
+
+class TestArp final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void input_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<bool>("good");
+        const QByteArray head = "devicefinder-arp 1\ninterface eth0\n";
+        QTest::newRow("ranges and a rate") << head + "rate 15\nrange 198.18.0.1 198.18.0.9\nrange 10.0.0.1 10.0.0.1\nend" << true;
+        QTest::newRow("16,777,216 addresses") << head + "range 10.0.0.0 10.255.255.255\nend" << true;
+        QTest::newRow("one more") << head + "range 10.0.0.0 10.255.255.255\nrange 11.0.0.0 11.0.0.0\nend" << false;
+        QTest::newRow("another version") << QByteArray("devicefinder-arp 2\ninterface eth0\nrange 1.2.3.4 1.2.3.4\nend") << false;
+        QTest::newRow("no range") << head + "end" << false;
+        QTest::newRow("first above last") << head + "range 1.2.3.5 1.2.3.4\nend" << false;
+        QTest::newRow("octet 256") << head + "range 1.2.3.256 1.2.3.256\nend" << false;
+        QTest::newRow("leading zero") << head + "range 1.2.3.04 1.2.3.4\nend" << false;
+        QTest::newRow("rate 0") << head + "rate 0\nrange 1.2.3.4 1.2.3.4\nend" << false;
+        QTest::newRow("rate after a range") << head + "range 1.2.3.4 1.2.3.4\nrate 5\nend" << false;
+        QTest::newRow("a slash in the name") << QByteArray("devicefinder-arp 1\ninterface a/b\nrange 1.2.3.4 1.2.3.4\nend") << false;
+        QTest::newRow("two spaces") << head + "range  1.2.3.4 1.2.3.4\nend" << false;
+        QTest::newRow("after the end") << head + "range 1.2.3.4 1.2.3.4\nend\nend" << false;
+    }
+    void input()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(bool, good);
+        QCOMPARE(parse(text) == ArpInputParser::Status::Done, good);
+    }
+
+    void answers()
+    {
+        for (const ArpAnswer &answer : {ArpAnswer{ArpAnswer::Kind::Someone, base + 7, deviceMac, 0, 0, 0},
+                                        ArpAnswer{ArpAnswer::Kind::Nobody, base + 8, {}, 0, 0, 0},
+                                        ArpAnswer{ArpAnswer::Kind::End, 0, {}, 30, 1, 14}}) {
+            const std::string line = answerLine(answer);
+            const std::optional<ArpAnswer> back = parseAnswerLine(line);
+            QVERIFY2(back && answerLine(*back) == line, line.c_str());
+        }
+        QCOMPARE(answerLine({ArpAnswer::Kind::Someone, base + 7, deviceMac, 0, 0, 0}), "someone 198.18.0.7 02:00:00:00:00:07");
+        for (const char *bad : {"someone 198.18.0.7 02:00:00:00:00", "nobody 198.18.0.7 x", "end sent 1 someone 2",
+                                "someone 198.18.0.7 02:00:00:00:00:0G", "nobody\x1b 1.2.3.4", ""})
+            QVERIFY2(!parseAnswerLine(bad), bad);
+    }
+
+    void frames()
+    {
+        const MacAddress own{2, 0, 0, 0, 0, 1};
+        ArpPacket packet = arpRequest(own, base + 254, base + 7);
+        // A request is no reply; made a reply from the device to us, it is.
+        QVERIFY(!parseArpReply(packet.data(), packet.size(), base + 7));
+        packet[7] = 2;
+        std::copy(deviceMac.begin(), deviceMac.end(), packet.begin() + 8);
+        std::copy(packet.begin() + 24, packet.end(), packet.begin() + 14);
+        packet[24] = 198, packet[25] = 18, packet[26] = 0, packet[27] = 254;
+        const std::optional<ArpReply> reply = parseArpReply(packet.data(), packet.size(), base + 254);
+        QVERIFY(reply && reply->sender == base + 7 && reply->senderMac == deviceMac);
+        QVERIFY(!parseArpReply(packet.data(), packet.size(), base + 253)); // to someone else
+        QVERIFY(!parseArpReply(packet.data(), packet.size() - 1, base + 254));
+        packet[8] = 1; // a group address
+        QVERIFY(!parseArpReply(packet.data(), packet.size(), base + 254));
+    }
+
+    // Three addresses at two requests a second: the pace holds, the unanswered are asked
+    // twice, a reply for an address not asked counts for nothing, the verdicts keep order,
+    // and the interface's own address is never asked.
+    void sweep()
+    {
+        const ArpReply own{base + 4, MacAddress{2, 0, 0, 0, 0, 1}};
+        ArpSweep sweep({{base + 1, base + 4}}, 2, own, start);
+        std::vector<std::pair<Clock::duration, std::uint32_t>> sent;
+        std::vector<std::string> verdicts;
+        for (Clock::time_point now = start; now < start + 10s && !sweep.isFinished(); now += 10ms) {
+            if (now == start + 600ms) {
+                sweep.heard({base + 3, deviceMac}, now); // not asked yet
+                sweep.heard({base + 2, deviceMac}, now);
+            }
+            while (const std::optional<std::uint32_t> target = sweep.dueRequest(now)) {
+                sent.emplace_back(now - start, *target);
+                sweep.sent(now);
+            }
+            while (const std::optional<ArpSweep::Verdict> verdict = sweep.nextVerdict(now))
+                verdicts.push_back(answerLine({verdict->mac ? ArpAnswer::Kind::Someone : ArpAnswer::Kind::Nobody,
+                                               verdict->address, verdict->mac.value_or(MacAddress{}), 0, 0, 0}));
+        }
+        QVERIFY(sweep.isFinished());
+        QCOMPARE(sweep.requestsSent(), 5u);
+        const std::vector<std::uint32_t> targets{base + 1, base + 2, base + 1, base + 3, base + 3};
+        for (std::size_t i = 0; i < sent.size(); ++i) {
+            QCOMPARE(sent[i].second, targets[i]);
+            if (i >= 2) // at most two in any second, the answer counted as one
+                QVERIFY(sent[i].first - sent[i - 2].first > 1s);
+        }
+        QCOMPARE(verdicts, (std::vector<std::string>{"nobody 198.18.0.1", "someone 198.18.0.2 02:00:00:00:00:07",
+                                                      "nobody 198.18.0.3", "someone 198.18.0.4 02:00:00:00:00:01"}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestArp)
+#include "tst_arp.moc"

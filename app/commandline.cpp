@@ -56,7 +56,12 @@ enum Option : unsigned {
     Every = 32,     // --every
     Report = 64,    // --report
     Local = 128,    // --local, --ranges-from
+    Pace = 256,     // --arp-rate
 };
+
+// ARP requests a second: from one (an address the kernel looks for takes three seconds then)
+// to far more than any link needs.
+constexpr int maxArpRate = 100'000;
 
 // Watch: at least 10 s apart, so that a run ends before the next starts; at most a day.
 constexpr int minEverySeconds = 10;
@@ -101,6 +106,13 @@ std::optional<QString> readOptions(QStringList arguments, unsigned accepted, Com
                 || (arguments.first().startsWith(u'-') && arguments.first() != u"-"))
                 return QStringLiteral("--report takes a file name, or - for standard error");
             command.reportFile = arguments.takeFirst();
+        } else if (argument == u"--arp-rate" && (accepted & Pace)) {
+            bool ok = false;
+            const int rate = arguments.isEmpty() ? 0 : arguments.takeFirst().toInt(&ok);
+            if (!ok || rate < 1 || rate > maxArpRate)
+                return QStringLiteral("--arp-rate takes a whole number of ARP requests a second from 1 to %1")
+                    .arg(maxArpRate);
+            command.arpRate = quint32(rate);
         } else if (argument == u"--local" && (accepted & Local)) {
             command.localNetworks = true;
         } else if (argument == u"--ranges-from" && (accepted & Local)) {
@@ -134,10 +146,10 @@ Command withOperands(Command::Kind kind, const QStringList &arguments)
             return usageError(QStringLiteral("watch: -- takes the program to run for each event"));
     }
     const unsigned accepted = kind == K::Discover ? Formats | Broadcasts | History | Changes | Report
-                              : kind == K::Scan   ? Formats | History | Changes | Local
+                              : kind == K::Scan   ? Formats | History | Changes | Local | Pace
                               : kind == K::Probe  ? Formats
                               : kind == K::Diff   ? JsonOnly
-                                                  : Broadcasts | History | Every;
+                                                  : Broadcasts | History | Every | Pace;
     if (const std::optional<QString> problem = readOptions(options, accepted, command, operands))
         return usageError(QStringLiteral("%1: %2").arg(name, *problem));
     if (kind == K::Scan) {
@@ -269,7 +281,7 @@ QString usageText()
         "  devicefinder discover [--changes] [--json | --csv] [--broadcast ADDR]\n"
         "                        [--reply-port PORT] [--report FILE] [--no-history]\n"
         "                                     one discovery run; prints the devices found\n"
-        "  devicefinder scan RANGE... [--changes] [--json | --csv] [--no-history]\n"
+        "  devicefinder scan RANGE... [--changes] [--json | --csv] [--no-history] [--arp-rate N]\n"
         "                                     one scan of the ranges; prints the devices found\n"
         "  devicefinder scan --ranges-from FILE [--changes] [--json | --csv] [--no-history]\n"
         "                                     the same, one range a line of FILE (- for\n"
@@ -285,7 +297,7 @@ QString usageText()
         "                                     (\"\" removes it); label MAC prints it\n"
         "  devicefinder label --list [--json] prints every label\n"
         "  devicefinder watch [--every SECONDS] [--broadcast ADDR] [--reply-port PORT]\n"
-        "                     [--no-history] [-- PROGRAM [ARG...]]\n"
+        "                     [--no-history] [--arp-rate N] [-- PROGRAM [ARG...]]\n"
         "                                     a discovery run every SECONDS (60; at least 10);\n"
         "                                     prints each change as one JSON line, and runs\n"
         "                                     PROGRAM for each\n"
@@ -302,6 +314,9 @@ QString usageText()
         "\n"
         "--report FILE writes what the discovery run sent and heard on each interface, and why\n"
         "each device that answered is not listed, as JSON to FILE (- for standard error).\n"
+        "--arp-rate N: at most N ARP requests leave in any second for a scan's addresses on this\n"
+        "computer's links (the kernel asks three times for each; devicefinder-arp up to twice):\n"
+        "for switches with ARP inspection (15 a second) and slow wireless bridges.\n"
         "scan --local scans the networks of the interfaces that are up and have a carrier,\n"
         "loopback and self-assigned addresses left out; a network wider than a /22 is scanned\n"
         "as the /24 around this computer's address. A log line says why each is taken or left.\n"

@@ -22,6 +22,7 @@ struct Command {
     bool changes = false;       // Discover, Scan: print only what changed against the history
     bool noHistory = false;     // Window, Discover, Scan, Watch: neither read nor write the history
     int everySeconds = 60;      // Watch: how often a discovery run starts
+    quint32 arpRate = 0;        // Scan, Watch: --arp-rate, ARP requests a second at most; 0 for no pace
     QStringList program;        // Watch: after "--", the program and its arguments run per event
     QString reportFile;         // Discover: where --report writes the report, "-" for standard error
     bool localNetworks = false; // Scan: --local, each of the computer's own networks in turn

@@ -33,6 +33,7 @@ std::shared_ptr<MainViewController> headlessController(const Command &command)
 {
     auto controller = std::make_shared<MainViewController>(command.broadcastAddress, systemResolver());
     controller->setReplyPort(command.replyPort);
+    controller->setArpRate(command.arpRate);
     const bool keepsHistory = !command.noHistory
                               && (command.kind == Command::Kind::Discover || command.kind == Command::Kind::Scan
                                   || command.kind == Command::Kind::Watch);

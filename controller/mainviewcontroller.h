@@ -81,6 +81,9 @@ public:
     // The local UDP port both discovery sockets are bound to (0: one the system picks), so
     // that a firewall can let the replies in. Set before the first run.
     void setReplyPort(quint16 port) { m_replyPort = port; }
+    // ARP requests a second, at most, that a scan makes leave; 0 for no pace. Main thread.
+    void setArpRate(quint32 rate) { m_arpRate = rate; }
+    quint32 arpRate() const { return m_arpRate; }
     // What the latest discovery run sent and heard, and why each responder that answered is
     // not listed; nothing before the first discovery run's end.
     const std::optional<DiscoveryReport> &latestReport() const { return m_latestReport; }
@@ -269,6 +272,7 @@ private:
 
     const QString m_broadcastAddress;
     quint16 m_replyPort = 0;
+    quint32 m_arpRate = 0;
     const std::shared_ptr<Resolver> m_resolver;
     ViewLoader m_viewLoader;
     std::shared_ptr<Workspace> m_workspace;

@@ -238,8 +238,8 @@ void MainViewController::beginScan(std::shared_ptr<const RangeList> ranges)
     reloadTable();
 
     // Once stopped, the run has ended, and the task only winds down.
-    BackgroundPool::global().async([self = shared_from_this(), ranges = std::move(ranges), run] {
-        scanDevices(ranges, run, self->m_resolver);
+    BackgroundPool::global().async([self = shared_from_this(), ranges = std::move(ranges), run, arpRate = m_arpRate] {
+        scanDevices(ranges, run, self->m_resolver, arpRate);
         mainSync([&] {
             if (!run->isStopped())
                 self->reloadTable();

@@ -13,8 +13,9 @@ std::uint64_t knownKey(quint32 address, int interfaceIndex)
 
 } // namespace
 
-SweepSchedule::SweepSchedule(Source addresses, Clock::time_point now)
-    : m_source(std::move(addresses)), m_heldUntil(now + dumpWait), m_rateAt(now)
+SweepSchedule::SweepSchedule(Source addresses, Clock::time_point now, std::chrono::microseconds interval)
+    : m_source(std::move(addresses)), m_heldUntil(now + dumpWait), m_rateAt(now), m_interval(interval),
+      m_burst(interval > sendInterval ? std::chrono::microseconds(0) : sendBurst)
 {
 }
 
@@ -61,7 +62,7 @@ std::optional<quint32> SweepSchedule::dueSend(Clock::time_point now)
         return std::nullopt;
     m_heldUntil.reset();
     m_nextSend = firstWaiting();
-    if (m_nextSend == m_first + m_window.size() || m_unresolved >= maxUnresolved || now < m_rateAt - sendBurst)
+    if (m_nextSend == m_first + m_window.size() || m_unresolved >= maxUnresolved || now < m_rateAt - m_burst)
         return std::nullopt;
     return at(m_nextSend).address;
 }
@@ -76,7 +77,7 @@ void SweepSchedule::sent(quint32 address, Clock::time_point now)
     entry.sentAt = now;
     ++m_unresolved;
     m_expiries.push_back(m_nextSend);
-    m_rateAt = std::max(m_rateAt, now) + sendInterval;
+    m_rateAt = std::max(m_rateAt, now) + m_interval;
 }
 
 void SweepSchedule::sendFailed(quint32 address)
@@ -107,7 +108,7 @@ std::optional<SweepSchedule::Clock::time_point> SweepSchedule::wakeAt() const
     if (!m_expiries.empty())
         when = at(m_expiries.front()).sentAt + wordWait;
     if (firstWaiting() != m_first + m_window.size() && m_unresolved < maxUnresolved) {
-        const Clock::time_point send = m_heldUntil ? *m_heldUntil : m_rateAt - sendBurst;
+        const Clock::time_point send = m_heldUntil ? *m_heldUntil : m_rateAt - m_burst;
         when = when ? std::min(*when, send) : send;
     }
     return when;

@@ -58,8 +58,9 @@ public:
     // Addresses remembered as someone before they are given.
     static constexpr std::size_t maxKnown = 65'536;
 
-    // Sends wait for the first dump's end (dumpEnded()), or dumpWait after `now`.
-    SweepSchedule(Source addresses, Clock::time_point now);
+    // Sends wait for the first dump's end (dumpEnded()), or dumpWait after `now`. A longer
+    // `interval` than sendInterval paces the sends strictly: no burst after a late wake-up.
+    SweepSchedule(Source addresses, Clock::time_point now, std::chrono::microseconds interval = sendInterval);
 
     // The kernel's word on one entry, from a dump or a change. Only a word from the interface
     // an address's datagram leaves by counts for it: another interface on the same subnet (a
@@ -128,4 +129,6 @@ private:
     std::unordered_set<std::uint64_t> m_known; // someone, and not given yet: address and interface
     std::optional<Clock::time_point> m_heldUntil;
     Clock::time_point m_rateAt; // when the next send is due at the steady rate
+    std::chrono::microseconds m_interval;
+    std::chrono::microseconds m_burst;
 };

@@ -28,10 +28,19 @@ void watch(int epoll, int operation, int descriptor, unsigned events)
 
 } // namespace
 
-std::shared_ptr<NeighbourSweep> NeighbourSweep::start(SweepSchedule::Source addresses, std::stop_token stop,
-                                                      QString *why)
+std::chrono::microseconds NeighbourSweep::kernelSendInterval(quint32 arpRate)
 {
-    auto sweep = std::make_shared<NeighbourSweep>(std::move(addresses), std::move(stop));
+    // The kernel asks three times, a second apart, for an address nobody holds: a datagram
+    // now makes a request in each of the next three seconds. A little slack for its timers.
+    if (arpRate == 0)
+        return SweepSchedule::sendInterval;
+    return std::max(SweepSchedule::sendInterval, std::chrono::microseconds(3'100'000 / arpRate + 1));
+}
+
+std::shared_ptr<NeighbourSweep> NeighbourSweep::start(SweepSchedule::Source addresses, std::stop_token stop,
+                                                      const Options &options, QString *why)
+{
+    auto sweep = std::make_shared<NeighbourSweep>(std::move(addresses), std::move(stop), options);
     if (!sweep->m_neighbours->isOpen()) {
         *why = QStringLiteral("rtnetlink cannot be opened: %1").arg(errorText(sweep->m_neighbours->openError()));
         return nullptr;
@@ -44,9 +53,13 @@ std::shared_ptr<NeighbourSweep> NeighbourSweep::start(SweepSchedule::Source addr
     return sweep;
 }
 
-NeighbourSweep::NeighbourSweep(SweepSchedule::Source addresses, std::stop_token stop)
-    : m_stop(std::move(stop)), m_schedule(std::in_place, std::move(addresses), Clock::now())
+NeighbourSweep::NeighbourSweep(SweepSchedule::Source addresses, std::stop_token stop, const Options &options)
+    : m_stop(std::move(stop)), m_sendInterval(kernelSendInterval(options.arpRate))
 {
+    if (options.helper.isEmpty())
+        m_schedule.emplace(std::move(addresses), Clock::now(), m_sendInterval);
+    else
+        m_helper = std::make_unique<ArpHelperSweep>(options.helper, options.arpRate, std::move(addresses));
     m_wakeOnStop.emplace(m_stop, WakeLoop());
 }
 
@@ -85,15 +98,36 @@ int NeighbourSweep::timesLost() const
     return m_timesLost;
 }
 
+QString NeighbourSweep::how() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_how;
+}
+
+std::optional<quint64> NeighbourSweep::helperRequests() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_helperRequests;
+}
+
+quint64 NeighbourSweep::datagramsSent() const
+{
+    return m_datagrams.load(std::memory_order_relaxed);
+}
+
 void NeighbourSweep::begin(int epoll)
 {
+    if (m_helper)
+        return;
     watch(epoll, EPOLL_CTL_ADD, m_neighbours->descriptor(), EPOLLIN);
     requestDump();
 }
 
 bool NeighbourSweep::owns(int descriptor) const
 {
-    return m_neighbours && (descriptor == m_neighbours->descriptor() || descriptor == m_discard->descriptor());
+    return m_neighbours
+        && (descriptor == m_neighbours->descriptor() || descriptor == m_discard->descriptor()
+            || (m_helper && m_helper->owns(descriptor)));
 }
 
 void NeighbourSweep::act(int epoll, Clock::time_point now)
@@ -102,6 +136,10 @@ void NeighbourSweep::act(int epoll, Clock::time_point now)
         return;
     if (m_stop.stop_requested()) {
         m_over = true;
+        return;
+    }
+    if (m_helper) {
+        actWithHelper(epoll, now);
         return;
     }
     readChanges(now);
@@ -115,6 +153,8 @@ void NeighbourSweep::act(int epoll, Clock::time_point now)
 
 std::optional<NeighbourSweep::Clock::time_point> NeighbourSweep::wakeAt() const
 {
+    if (m_helper)
+        return m_helper->isGathering() && !m_over ? std::optional(Clock::time_point()) : std::nullopt;
     if (m_over || m_waitingToSend)
         return std::nullopt;
     return m_schedule->wakeAt();
@@ -122,7 +162,12 @@ std::optional<NeighbourSweep::Clock::time_point> NeighbourSweep::wakeAt() const
 
 void NeighbourSweep::end(int epoll)
 {
-    epoll_ctl(epoll, EPOLL_CTL_DEL, m_neighbours->descriptor(), nullptr);
+    if (m_helper) {
+        m_helper->end(epoll);
+        m_helper.reset();
+    } else {
+        epoll_ctl(epoll, EPOLL_CTL_DEL, m_neighbours->descriptor(), nullptr);
+    }
     if (m_waitingToSend)
         epoll_ctl(epoll, EPOLL_CTL_DEL, m_discard->descriptor(), nullptr);
     m_neighbours.reset();
@@ -191,6 +236,7 @@ void NeighbourSweep::sendDue(int epoll, Clock::time_point now)
         switch (m_discard->send(*address)) {
         case DiscardSocket::SendResult::Sent:
             m_schedule->sent(*address, now);
+            m_datagrams.fetch_add(1, std::memory_order_relaxed);
             break;
         case DiscardSocket::SendResult::Full:
             watch(epoll, EPOLL_CTL_ADD, m_discard->descriptor(), EPOLLOUT);
@@ -233,4 +279,47 @@ void NeighbourSweep::fail(const QString &why)
         m_failure = why;
     }
     m_handed.notify_all();
+}
+
+void NeighbourSweep::actWithHelper(int epoll, Clock::time_point now)
+{
+    std::size_t room = 0;
+    {
+        const std::lock_guard lock(m_mutex);
+        room = maxHanded - std::min(maxHanded, m_verdicts.size());
+    }
+    std::deque<SweepVerdict> verdicts;
+    const ArpHelperSweep::Step step = m_helper->act(epoll, verdicts, room);
+    if (step == ArpHelperSweep::Step::Unusable) {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_how = QStringLiteral("The neighbour sweep asks through the kernel: %1").arg(m_helper->why());
+        }
+        toKernel(epoll, now);
+        return;
+    }
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_how.isEmpty() && !verdicts.empty())
+            m_how = QStringLiteral("The neighbour sweep asks without the kernel: %1").arg(m_helper->how());
+        m_verdicts.insert(m_verdicts.end(), verdicts.cbegin(), verdicts.cend());
+        if (step == ArpHelperSweep::Step::Finished) {
+            m_finished = true;
+            m_helperRequests = m_helper->requestsSent();
+        }
+    }
+    if (!verdicts.empty() || step == ArpHelperSweep::Step::Finished)
+        m_handed.notify_all();
+    if (step == ArpHelperSweep::Step::Failed)
+        fail(m_helper->why());
+    m_over = m_over || step == ArpHelperSweep::Step::Finished;
+}
+
+void NeighbourSweep::toKernel(int epoll, Clock::time_point now)
+{
+    m_schedule.emplace(m_helper->rest(), now, m_sendInterval);
+    m_helper->end(epoll);
+    m_helper.reset();
+    begin(epoll);
+    act(epoll, now);
 }

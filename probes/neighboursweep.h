@@ -3,9 +3,11 @@
 #include "localnet/discardsocket.h"
 #include "localnet/neighboursocket.h"
 #include "localnet/sweepschedule.h"
+#include "probes/arphelpersweep.h"
 
 #include <QString>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -19,6 +21,8 @@
 // the schedule (localnet/sweepschedule.h) keeps the books. The network thread runs it in its
 // epoll loop until every verdict has been taken, it fails, or the run stops, and then closes
 // its sockets; nothing of it outlives the run. The scan's walk takes the verdicts in order.
+// Where devicefinder-arp is given, it asks the link instead (probes/arphelpersweep.h), and
+// the kernel does only when the helper cannot.
 class NeighbourSweep final {
 public:
     using Clock = SweepSchedule::Clock;
@@ -26,10 +30,21 @@ public:
     // the sweep's memory is bounded however large the scan is.
     static constexpr std::size_t maxHanded = 1024;
 
+    struct Options final {
+        // ARP requests in any second, at most, counting three for each address the kernel
+        // looks for; 0 for no pace of the user's.
+        quint32 arpRate = 0;
+        // The helper program, empty for none.
+        QString helper;
+    };
+    // Datagrams a second, at most, for `arpRate` requests a second by the kernel.
+    static std::chrono::microseconds kernelSendInterval(quint32 arpRate);
+
     // Opens the two sockets and hands the sweep to the network thread, which calls
     // `addresses` for the addresses to sweep, in the walk's order. Nothing, with why, when a
     // socket cannot be opened. Any thread.
-    static std::shared_ptr<NeighbourSweep> start(SweepSchedule::Source addresses, std::stop_token stop, QString *why);
+    static std::shared_ptr<NeighbourSweep> start(SweepSchedule::Source addresses, std::stop_token stop,
+                                                 const Options &options, QString *why);
 
     // The walk's, one thread. The verdict on the next address swept, which is `address`, as
     // soon as the sweep has it: NoWord once the sweep has failed or has no more, nothing once
@@ -39,6 +54,13 @@ public:
     // were lost, and its table read again. Any thread.
     QString failure() const;
     int timesLost() const;
+    // How the sweep asks, and why, once that is settled (by its first verdict): empty before,
+    // and when no helper was given. Any thread.
+    QString how() const;
+    // The ARP requests the helper sent, once it has ended; nothing when the kernel swept.
+    std::optional<quint64> helperRequests() const;
+    // Datagrams that made the kernel look for an address. Any thread.
+    quint64 datagramsSent() const;
 
     // The network thread's: it registers the descriptors with its epoll, acts on each pass
     // (reads the changes, sends what is due, hands out verdicts), sleeps no longer than
@@ -50,7 +72,7 @@ public:
     bool isOver() const { return m_over; }
     void end(int epoll);
 
-    NeighbourSweep(SweepSchedule::Source addresses, std::stop_token stop);
+    NeighbourSweep(SweepSchedule::Source addresses, std::stop_token stop, const Options &options);
 
 private:
     struct WakeLoop {
@@ -62,6 +84,9 @@ private:
     void sendDue(int epoll, Clock::time_point now);
     void handVerdicts(Clock::time_point now);
     void fail(const QString &why);
+    void actWithHelper(int epoll, Clock::time_point now);
+    // From the helper to the kernel's sweep of the same addresses.
+    void toKernel(int epoll, Clock::time_point now);
 
     const std::stop_token m_stop;
     std::optional<std::stop_callback<WakeLoop>> m_wakeOnStop;
@@ -69,6 +94,8 @@ private:
     std::unique_ptr<NeighbourSocket> m_neighbours = std::make_unique<NeighbourSocket>();
     std::unique_ptr<DiscardSocket> m_discard = std::make_unique<DiscardSocket>();
     std::optional<SweepSchedule> m_schedule;
+    std::unique_ptr<ArpHelperSweep> m_helper;
+    const std::chrono::microseconds m_sendInterval;
     quint32 m_sequence = 0;
     bool m_dumping = false;
     bool m_dumpAgain = false;
@@ -83,4 +110,7 @@ private:
     // Every verdict handed out: a walk that asks for more is not kept waiting. Under m_mutex.
     bool m_finished = false;
     int m_timesLost = 0; // under m_mutex
+    QString m_how; // under m_mutex
+    std::optional<quint64> m_helperRequests; // under m_mutex
+    std::atomic<quint64> m_datagrams{0};
 };

@@ -13,7 +13,7 @@ constexpr int probesInFlight = 50;
 } // namespace
 
 void scanDevices(const std::shared_ptr<const RangeList> &ranges, const std::shared_ptr<Run> &run,
-                 const std::shared_ptr<Resolver> &resolver)
+                 const std::shared_ptr<Resolver> &resolver, quint32 arpRate)
 {
     requireBackgroundThread("scanDevices");
     const auto processLimiter = std::make_shared<Semaphore>(probesInFlight);
@@ -29,7 +29,7 @@ void scanDevices(const std::shared_ptr<const RangeList> &ranges, const std::shar
     const auto routes = read ? std::make_shared<const LinkRoutes>(*std::move(read)) : nullptr;
     const HostAddresses hosts = routes ? routes->hostAddresses() : HostAddresses({}, ipv4Interfaces());
     // It runs ahead of the walk, so that the units go to addresses where someone lives.
-    ScanSweep sweep(ranges, run, routes, why);
+    ScanSweep sweep(ranges, run, routes, why, arpRate);
     {
         // A stop frees this thread from its wait for a unit: the unit it adds is never
         // given to a probe, since the walk ends.

@@ -14,6 +14,7 @@
 // the probe of an address that is no host's (localnet/hostaddresses.h). The probes
 // merge into the run's sink, and leave the run's group as they end, so that its leaves
 // count the addresses probed. An address is looked up by name through the resolver only
-// once its probe has found a device. Background thread.
+// once its probe has found a device. At most `arpRate` ARP requests a second leave for the
+// sweep (0: no pace of the user's). Background thread.
 void scanDevices(const std::shared_ptr<const RangeList> &ranges, const std::shared_ptr<Run> &run,
-                 const std::shared_ptr<Resolver> &resolver);
+                 const std::shared_ptr<Resolver> &resolver, quint32 arpRate = 0);

@@ -1,5 +1,6 @@
 #include "scan/scansweep.h"
 
+#include "localnet/arphelperprocess.h"
 #include "localnet/networkinterfaces.h"
 #include "platform/englishtext.h"
 #include "platform/log.h"
@@ -29,7 +30,7 @@ struct SweepWalk {
 } // namespace
 
 ScanSweep::ScanSweep(const std::shared_ptr<const RangeList> &ranges, const std::shared_ptr<Run> &run,
-                     std::shared_ptr<const LinkRoutes> routes, const QString &why)
+                     std::shared_ptr<const LinkRoutes> routes, const QString &why, quint32 arpRate)
 {
     if (!routes) {
         logLine(lcScan, "No neighbour sweep: the routing table cannot be read (%@); every address is probed", why);
@@ -53,9 +54,17 @@ ScanSweep::ScanSweep(const std::shared_ptr<const RangeList> &ranges, const std::
         return SweepSchedule::Next{std::nullopt, true};
     };
     QString unopened;
-    m_sweep = NeighbourSweep::start(std::move(source), run->stopToken(), &unopened);
-    if (!m_sweep)
+    const NeighbourSweep::Options options{arpRate, ArpHelperProcess::find()};
+    m_sweep = NeighbourSweep::start(std::move(source), run->stopToken(), options, &unopened);
+    if (!m_sweep) {
         logLine(lcScan, "No neighbour sweep: %@; every address is probed", unopened);
+    } else if (options.helper.isEmpty()) {
+        m_howLogged = true;
+        logLine(lcScan, "The neighbour sweep asks through the kernel: %@",
+                qEnvironmentVariableIsSet("DEVICEFINDER_ARP_HELPER")
+                    ? QStringLiteral("DEVICEFINDER_ARP_HELPER is empty")
+                    : QStringLiteral("no devicefinder-arp beside the program or in its library folder"));
+    }
 }
 
 bool ScanSweep::foundEmpty(const QString &address)
@@ -67,6 +76,12 @@ bool ScanSweep::foundEmpty(const QString &address)
         return false;
     ++m_swept;
     const std::optional<SweepVerdict::Kind> kind = m_sweep->verdict(*ip);
+    if (!m_howLogged) {
+        if (const QString how = m_sweep->how(); !how.isEmpty()) {
+            m_howLogged = true;
+            logLine(lcScan, "%@", how);
+        }
+    }
     if (kind == SweepVerdict::Kind::NoWord && !m_failureLogged) {
         if (const QString failure = m_sweep->failure(); !failure.isEmpty()) {
             m_failureLogged = true;
@@ -88,4 +103,13 @@ void ScanSweep::logSummary() const
     if (const int lost = m_sweep->timesLost(); lost > 0)
         line += QStringLiteral("; the kernel's changes were lost %1 times, and its table read again").arg(lost);
     logLine(lcScan, "%@", line);
+    if (const std::optional<quint64> sent = m_sweep->helperRequests()) {
+        logLine(lcScan, "The neighbour sweep's devicefinder-arp sent %@ ARP requests", groupedNumber(*sent));
+    } else {
+        // The kernel asks three times for an address nobody holds, and mostly once for one
+        // that answers.
+        const quint64 datagrams = m_sweep->datagramsSent();
+        const quint64 estimate = 3 * m_empty + (datagrams - std::min(datagrams, m_empty));
+        logLine(lcScan, "The neighbour sweep made the kernel send about %@ ARP requests", groupedNumber(estimate));
+    }
 }

@@ -14,14 +14,16 @@ class ScanSweep final {
 public:
     // Starts the sweep of the ranges' addresses on this computer's links, as `routes` has
     // them, when there are any; when there can be none, says why in the log, once (`why` the
-    // routes could not be read, when there are none).
+    // routes could not be read, when there are none). At most `arpRate` ARP requests a
+    // second leave on its behalf (0: no pace).
     ScanSweep(const std::shared_ptr<const RangeList> &ranges, const std::shared_ptr<Run> &run,
-              std::shared_ptr<const LinkRoutes> routes, const QString &why);
+              std::shared_ptr<const LinkRoutes> routes, const QString &why, quint32 arpRate = 0);
 
     // Whether the sweep found nobody at the walk's next address, waiting for its verdict if
     // the sweep takes the address. False for any other address, and after a stop.
     bool foundEmpty(const QString &address);
-    // The line that says how many addresses the sweep found empty, if it took any.
+    // The lines that say how many addresses the sweep found empty, and how many ARP requests
+    // it made leave, if it took any.
     void logSummary() const;
 
 private:
@@ -30,4 +32,5 @@ private:
     quint64 m_swept = 0;
     quint64 m_empty = 0;
     bool m_failureLogged = false;
+    bool m_howLogged = false;
 };

@@ -493,7 +493,7 @@ private slots:
         const auto addresses = [next = 0x7F000D01u]() mutable {
             return SweepSchedule::Next{next < 0x7F000DFF ? std::optional(next++) : std::nullopt};
         };
-        const std::shared_ptr<NeighbourSweep> sweep = NeighbourSweep::start(addresses, run.get_token(), &why);
+        const std::shared_ptr<NeighbourSweep> sweep = NeighbourSweep::start(addresses, run.get_token(), {}, &why);
         QVERIFY2(sweep, qPrintable(why));
         QTest::qWait(200);
         QVERIFY(socketsCloseOnExec());

@@ -1,0 +1,211 @@
+#include "probes/arphelpersweep.h"
+
+#include "arp/arpinput.h"
+#include "platform/englishtext.h"
+
+#include <net/if.h>
+#include <sys/epoll.h>
+
+namespace {
+
+// Source calls in one pass, at most: gathering a large scan does not hold the transfers.
+constexpr int gathersPerPass = 65'536;
+
+void watch(int epoll, int operation, int descriptor, unsigned events)
+{
+    epoll_event event{};
+    event.events = events;
+    event.data.fd = descriptor;
+    epoll_ctl(epoll, operation, descriptor, &event);
+}
+
+} // namespace
+
+ArpHelperSweep::ArpHelperSweep(QString program, quint32 rate, SweepSchedule::Source addresses)
+    : m_program(std::move(program)), m_rate(rate), m_source(std::move(addresses))
+{
+}
+
+ArpHelperSweep::Step ArpHelperSweep::act(int epoll, std::deque<SweepVerdict> &verdicts, std::size_t room)
+{
+    if (m_gathering) {
+        if (!gather())
+            return Step::Working;
+        m_gathering = false;
+        if (m_heldBack)
+            return unusable(QStringLiteral("the scan's addresses on this computer's links lie on more than one interface"));
+        if (m_stretches.size() > ArpInputParser::maxRanges || m_addresses > ArpInputParser::maxAddresses)
+            return unusable(QStringLiteral("the scan's addresses on this computer's links are too many for it"));
+        if (m_stretches.empty())
+            return Step::Finished;
+        return launch(epoll);
+    }
+    feed(epoll);
+    std::deque<ArpAnswer> answers;
+    const ArpHelperProcess::Status status = m_process->read(answers, room);
+    for (const ArpAnswer &answer : answers) {
+        if (answer.kind == ArpAnswer::Kind::Greeting)
+            continue;
+        if (answer.kind == ArpAnswer::Kind::End) {
+            m_endSeen = true;
+            m_sent = answer.sent;
+            continue;
+        }
+        const bool inOrder = m_stretch < m_stretches.size() && answer.address == m_stretches[m_stretch].first + m_offset;
+        if (!inOrder || m_endSeen) {
+            m_why = QStringLiteral("devicefinder-arp answered for an address out of turn");
+            return Step::Failed;
+        }
+        if (m_stretches[m_stretch].first + m_offset == m_stretches[m_stretch].last) {
+            ++m_stretch;
+            m_offset = 0;
+        } else {
+            ++m_offset;
+        }
+        ++m_given;
+        verdicts.push_back({answer.address, answer.kind == ArpAnswer::Kind::Someone ? SweepVerdict::Kind::Someone
+                                                                                     : SweepVerdict::Kind::Nobody});
+    }
+    if (status == ArpHelperProcess::Status::Failed) {
+        m_why = QStringLiteral("devicefinder-arp wrote something that is no answer");
+        return Step::Failed;
+    }
+    if (status == ArpHelperProcess::Status::Ended) {
+        ArpExit code = ArpExit::Done;
+        const QString reason = m_process->exitReason(&code);
+        if (m_endSeen && code == ArpExit::Done && m_stretch == m_stretches.size())
+            return Step::Finished;
+        if (m_given == 0) {
+            return unusable(code == ArpExit::NoSocket
+                                ? QStringLiteral("devicefinder-arp at %1 may not send ARP (%2)").arg(m_program, reason)
+                                : QStringLiteral("devicefinder-arp at %1 ended: %2").arg(m_program, reason));
+        }
+        m_why = QStringLiteral("devicefinder-arp ended: %1").arg(reason);
+        return Step::Failed;
+    }
+    watchOutput(epoll, verdicts.size() < room);
+    return Step::Working;
+}
+
+bool ArpHelperSweep::gather()
+{
+    for (int calls = 0; calls < gathersPerPass; ++calls) {
+        const SweepSchedule::Next next = m_source();
+        if (!next.address)
+            return !next.more;
+        if (m_interfaceIndex == 0)
+            m_interfaceIndex = next.interfaceIndex;
+        if (next.interfaceIndex != m_interfaceIndex) {
+            m_heldBack = next.address;
+            m_heldBackInterface = next.interfaceIndex;
+            return true;
+        }
+        ++m_addresses;
+        if (!m_stretches.empty() && m_stretches.back().last != 0xFFFFFFFF && m_stretches.back().last + 1 == *next.address)
+            m_stretches.back().last = *next.address;
+        else
+            m_stretches.push_back({*next.address, *next.address});
+        // Past either bound the helper is not used: no need to gather more.
+        if (m_stretches.size() > ArpInputParser::maxRanges || m_addresses > ArpInputParser::maxAddresses)
+            return true;
+    }
+    return false;
+}
+
+ArpHelperSweep::Step ArpHelperSweep::launch(int epoll)
+{
+    char name[IF_NAMESIZE] = {};
+    if (!if_indextoname(unsigned(m_interfaceIndex), name))
+        return unusable(QStringLiteral("the interface %1 has no name").arg(m_interfaceIndex));
+    m_interface = QString::fromLocal8Bit(name);
+    std::string input = std::string(arpGreeting) + "\ninterface " + name + '\n';
+    if (m_rate > 0)
+        input += "rate " + std::to_string(m_rate) + '\n';
+    for (const Stretch &stretch : m_stretches)
+        input += "range " + ipv4Text(stretch.first) + ' ' + ipv4Text(stretch.last) + '\n';
+    input += "end\n";
+    m_process = std::make_unique<ArpHelperProcess>();
+    QString why;
+    if (!m_process->start(m_program, std::move(input), &why))
+        return unusable(QStringLiteral("devicefinder-arp at %1 cannot be started: %2").arg(m_program, why));
+    watch(epoll, EPOLL_CTL_ADD, m_process->outputDescriptor(), EPOLLIN);
+    m_outputWatched = true;
+    feed(epoll);
+    return Step::Working;
+}
+
+void ArpHelperSweep::feed(int epoll)
+{
+    // A helper that ended early says why on its output's end.
+    m_process->write();
+    if (m_process->hasUnwritten() != m_inputWatched) {
+        m_inputWatched = !m_inputWatched;
+        watch(epoll, m_inputWatched ? EPOLL_CTL_ADD : EPOLL_CTL_DEL, m_process->inputDescriptor(), EPOLLOUT);
+    }
+}
+
+ArpHelperSweep::Step ArpHelperSweep::unusable(const QString &why)
+{
+    m_why = why;
+    return Step::Unusable;
+}
+
+void ArpHelperSweep::watchOutput(int epoll, bool watchIt)
+{
+    if (watchIt == m_outputWatched)
+        return;
+    // While the walk's verdicts are full, the helper's output waits in its pipe.
+    watch(epoll, EPOLL_CTL_MOD, m_process->outputDescriptor(), watchIt ? unsigned(EPOLLIN) : 0u);
+    m_outputWatched = watchIt;
+}
+
+bool ArpHelperSweep::owns(int descriptor) const
+{
+    return m_process && (descriptor == m_process->outputDescriptor() || descriptor == m_process->inputDescriptor());
+}
+
+QString ArpHelperSweep::how() const
+{
+    return QStringLiteral("devicefinder-arp at %1 sends the ARP requests on %2").arg(m_program, m_interface);
+}
+
+SweepSchedule::Source ArpHelperSweep::rest()
+{
+    struct Rest {
+        std::vector<Stretch> stretches;
+        int interfaceIndex;
+        std::optional<quint32> heldBack;
+        int heldBackInterface;
+        SweepSchedule::Source source;
+        std::size_t stretch = 0;
+        quint64 offset = 0;
+    };
+    auto rest = std::make_shared<Rest>(Rest{std::move(m_stretches), m_interfaceIndex, m_heldBack, m_heldBackInterface,
+                                            std::move(m_source)});
+    return [rest] {
+        if (rest->stretch < rest->stretches.size()) {
+            const Stretch &stretch = rest->stretches[rest->stretch];
+            const quint32 address = quint32(stretch.first + rest->offset);
+            if (address == stretch.last) {
+                ++rest->stretch;
+                rest->offset = 0;
+            } else {
+                ++rest->offset;
+            }
+            return SweepSchedule::Next{address, false, rest->interfaceIndex};
+        }
+        if (rest->heldBack)
+            return SweepSchedule::Next{std::exchange(rest->heldBack, std::nullopt), false, rest->heldBackInterface};
+        return rest->source ? rest->source() : SweepSchedule::Next{};
+    };
+}
+
+void ArpHelperSweep::end(int epoll)
+{
+    if (m_process && m_outputWatched)
+        epoll_ctl(epoll, EPOLL_CTL_DEL, m_process->outputDescriptor(), nullptr);
+    if (m_process && m_inputWatched)
+        epoll_ctl(epoll, EPOLL_CTL_DEL, m_process->inputDescriptor(), nullptr);
+    m_outputWatched = m_inputWatched = false;
+    m_process.reset();
+}

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "localnet/arphelperprocess.h"
+#include "localnet/sweepschedule.h"
+
+#include <QString>
+
+#include <deque>
+#include <memory>
+#include <vector>
+
+// The neighbour sweep's work when devicefinder-arp asks the link: the sweep's addresses
+// gathered into ranges (all on one interface), the helper started on that interface, and
+// its answers turned into verdicts in the walk's order. When the helper cannot be used
+// (none of it can start, its socket cannot be opened, the addresses lie on several
+// interfaces), the addresses go to the kernel's sweep instead: rest() gives them back.
+// Network thread only: the helper dies with the thread that starts it.
+class ArpHelperSweep final {
+public:
+    ArpHelperSweep(QString program, quint32 rate, SweepSchedule::Source addresses);
+
+    enum class Step {
+        Working,
+        Finished, // every verdict given
+        Unusable, // nothing given, why() says why: the kernel sweeps instead
+        Failed, // part way, why() says why
+    };
+    // Gathers, then starts the helper and feeds it, then reads its answers: appends at most
+    // `room` verdicts.
+    Step act(int epoll, std::deque<SweepVerdict> &verdicts, std::size_t room);
+    bool isGathering() const { return m_gathering; }
+    bool owns(int descriptor) const;
+    const QString &why() const { return m_why; }
+    // Where the helper asks, once it has answered.
+    QString how() const;
+    quint64 requestsSent() const { return m_sent; }
+    // The addresses, gathered and not, for the kernel's sweep; only after Unusable.
+    SweepSchedule::Source rest();
+    // Stops the helper. Its descriptors leave `epoll` first.
+    void end(int epoll);
+
+private:
+    struct Stretch final {
+        quint32 first = 0;
+        quint32 last = 0;
+    };
+    bool gather();
+    Step launch(int epoll);
+    // Writes what the helper's input takes, and watches it for room while some is left.
+    void feed(int epoll);
+    Step unusable(const QString &why);
+    void watchOutput(int epoll, bool watch);
+
+    const QString m_program;
+    const quint32 m_rate;
+    SweepSchedule::Source m_source;
+    std::vector<Stretch> m_stretches;
+    std::optional<quint32> m_heldBack; // the address, on another interface, that ended gathering
+    int m_interfaceIndex = 0;
+    int m_heldBackInterface = 0;
+    quint64 m_addresses = 0;
+    bool m_gathering = true;
+    std::unique_ptr<ArpHelperProcess> m_process;
+    bool m_outputWatched = false;
+    bool m_inputWatched = false;
+    // The next answer expected: a stretch and an offset in it.
+    std::size_t m_stretch = 0;
+    quint64 m_offset = 0;
+    quint64 m_given = 0;
+    quint64 m_sent = 0;
+    bool m_endSeen = false;
+    QString m_interface;
+    QString m_why;
+};

@@ -11,11 +11,12 @@ AppDelegate::AppDelegate(MainViewController::ViewLoader viewLoader, QString broa
 
 void AppDelegate::applicationDidFinishLaunching()
 {
-    Preferences::standard().registerDefaults({{LastScanAddressKey, QStringLiteral("192.168.1.1/24")}});
+    Preferences::standard().registerDefaults({{LastScanAddressKey, QStringLiteral("192.168.1.1/24")}, {ArpRateKey, 0}});
 
     auto controller = std::make_shared<MainViewController>(m_broadcastAddress, m_resolver);
     controller->setViewLoader(m_viewLoader);
     controller->setReplyPort(m_replyPort);
+    controller->setArpRate(Preferences::standard().value(ArpRateKey).toUInt());
     controller->setHistoryFile(m_historyFile);
     controller->setLabelsFile(m_labelsFile);
     setRootViewController(controller);

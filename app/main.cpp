@@ -72,6 +72,10 @@ namespace {
         return controller ? MainWindow::ExportRows{controller->filteredDevices(), controller->labelOf()}
                           : MainWindow::ExportRows();
     });
+    window.setArpRateChanged([&delegate](quint32 rate) {
+        if (const auto &controller = delegate.rootViewController())
+            controller->setArpRate(rate);
+    });
     window.setDiscoveryReport([&delegate] {
         const auto &controller = delegate.rootViewController();
         return controller ? controller->latestReport() : std::nullopt;

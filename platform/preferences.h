@@ -24,3 +24,5 @@ private:
 
 // The last range the user scanned.
 inline const QString LastScanAddressKey = QStringLiteral("LastScanAddress");
+// ARP requests a second, at most, for the window's scans; 0 for no pace.
+inline const QString ArpRateKey = QStringLiteral("ArpRate");

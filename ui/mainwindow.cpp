@@ -3,10 +3,13 @@
 #include "ui/discoveryreportdialog.h"
 #include "ui/exportfile.h"
 
+#include "platform/preferences.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
 #include <QMenuBar>
 #include <QMessageBox>
 
@@ -17,6 +20,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     QMenu *file = menuBar()->addMenu(tr("&File"));
     QAction *exportAction = file->addAction(tr("&Export..."), this, &MainWindow::exportRows);
     exportAction->setShortcut(QKeySequence(tr("Ctrl+E")));
+    file->addAction(tr("ARP &Pace…"), this, &MainWindow::askArpRate)->setObjectName(QStringLiteral("arpPaceAction"));
     file->addSeparator();
     QAction *quit = file->addAction(tr("&Quit"), qApp, &QCoreApplication::quit);
     quit->setShortcut(QKeySequence::Quit);
@@ -95,4 +99,19 @@ void MainWindow::showAbout()
     box.setInformativeText(tr("Finds networked devices on the local network, lists their details and opens their "
                               "web pages."));
     box.exec();
+}
+
+void MainWindow::askArpRate()
+{
+    bool ok = false;
+    const int rate = QInputDialog::getInt(
+        this, tr("ARP Pace"),
+        tr("ARP requests a second, at most, that a scan makes leave (0: as fast as it goes).\n"
+           "Switches with ARP inspection allow 15 a second on a port."),
+        Preferences::standard().value(ArpRateKey).toInt(), 0, 100'000, 1, &ok);
+    if (!ok)
+        return;
+    Preferences::standard().setValue(ArpRateKey, rate);
+    if (m_arpRateChanged)
+        m_arpRateChanged(quint32(rate));
 }

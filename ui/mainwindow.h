@@ -14,7 +14,8 @@ class DiscoveryReportDialog;
 
 // The tool's one window: the controller's view as its content, and the menus. File >
 // Export... saves the rows as the table shows them, File > Quit ends the tool, Run > Stop
-// stops the run in progress, Help > Discovery Report… tells what the last discovery run
+// stops the run in progress, File > ARP Pace… sets (and remembers) how many ARP requests a
+// second the scans may make leave, Help > Discovery Report… tells what the last discovery run
 // sent and heard, Help > About tells what it is. Main thread.
 class MainWindow final : public QMainWindow, public Window {
     Q_OBJECT
@@ -35,6 +36,8 @@ public:
     {
         m_discoveryReport = std::move(report);
     }
+    // What File > ARP Pace… does with the pace it remembered: 0 for none.
+    void setArpRateChanged(std::function<void(quint32)> changed) { m_arpRateChanged = std::move(changed); }
     // Opens the report as it is now, in place of one already open.
     void showDiscoveryReport();
 
@@ -45,9 +48,11 @@ public:
 private:
     void exportRows();
     void showAbout();
+    void askArpRate();
 
     std::function<ExportRows()> m_exportRows;
     std::function<std::optional<DiscoveryReport>()> m_discoveryReport;
+    std::function<void(quint32)> m_arpRateChanged;
     QPointer<DiscoveryReportDialog> m_reportDialog;
     QAction *m_helpMenu = nullptr; // the Help menu's entry in the menu bar
 };

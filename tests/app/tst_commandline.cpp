@@ -50,6 +50,9 @@ private slots:
         row("watch --broadcast 10.1.255.255 --no-history", "watch broadcast 10.1.255.255 no-history");
         row("watch --every 10", "watch every 10");
         row("watch --every 9", "usage error");
+        row("watch --arp-rate 15", "watch arp-rate 15");
+        row("scan 10.0.0.0/16 --arp-rate 0", "usage error");
+        row("discover --arp-rate 15", "usage error");
         row("watch --json", "usage error");
         row("watch --every 10 -- notify-send --urgency=low -- new", "watch every 10 program notify-send --urgency=low -- new");
         row("watch --", "usage error");
@@ -81,6 +84,7 @@ private slots:
         add(command.changes, u"changes"_s);
         add(command.noHistory, u"no-history"_s);
         add(command.everySeconds != 60, u"every %1"_s.arg(command.everySeconds));
+        add(command.arpRate != 0, u"arp-rate %1"_s.arg(command.arpRate));
         add(!command.reportFile.isEmpty(), u"report "_s + command.reportFile);
         add(command.localNetworks, u"local"_s);
         add(!command.rangesFile.isEmpty(), u"ranges-from "_s + command.rangesFile);

@@ -34,7 +34,7 @@ std::chrono::microseconds NeighbourSweep::kernelSendInterval(quint32 arpRate)
     // now makes a request in each of the next three seconds. A little slack for its timers.
     if (arpRate == 0)
         return SweepSchedule::sendInterval;
-    return std::max(SweepSchedule::sendInterval, std::chrono::microseconds(3'100'000 / arpRate + 1));
+    return std::max(SweepSchedule::sendInterval, std::chrono::microseconds(3'300'000 / arpRate + 1));
 }
 
 std::shared_ptr<NeighbourSweep> NeighbourSweep::start(SweepSchedule::Source addresses, std::stop_token stop,

@@ -49,11 +49,11 @@ void ArpSweep::sent(Clock::time_point now)
     m_nextAt = std::max(m_nextAt, now) + m_interval;
 }
 
-void ArpSweep::heard(const ArpReply &reply, Clock::time_point now)
+bool ArpSweep::heard(const ArpReply &reply, Clock::time_point now)
 {
     const auto [begin, end] = m_asked.equal_range(reply.sender);
     if (begin == end)
-        return;
+        return false;
     for (auto it = begin; it != end; ++it) {
         Entry &entry = at(it->second);
         entry.step = Step::Settled;
@@ -63,6 +63,7 @@ void ArpSweep::heard(const ArpReply &reply, Clock::time_point now)
     m_nextAt = std::max(m_nextAt, now) + m_interval;
     prune(m_askedOnce);
     prune(m_askedTwice);
+    return true;
 }
 
 std::optional<ArpSweep::Verdict> ArpSweep::nextVerdict(Clock::time_point now)

@@ -9,8 +9,8 @@
 
 // The helper's sweep of its ranges: one request per address, a second after retryWait to
 // those that did not answer, nobody replyWait after that. At most `rate` requests in any
-// second, evenly spaced; an answer counts as one request too, since devicefinder's
-// connection to the address makes the kernel ask for it once more. Verdicts come in the
+// second, evenly spaced; an answer counts as one request too: the owner has the kernel
+// resolve the address then (one request), so that devicefinder's connection finds it known. Verdicts come in the
 // ranges' order. No socket and no clock of its own: the owner sends, reads, and passes the
 // time in. Memory is bounded by maxAhead however many addresses there are.
 class ArpSweep final {
@@ -32,8 +32,8 @@ public:
     // The address a request is due for now; the same until sent() says it left.
     std::optional<std::uint32_t> dueRequest(Clock::time_point now);
     void sent(Clock::time_point now);
-    // A reply; it counts only for an address asked and not yet answered.
-    void heard(const ArpReply &reply, Clock::time_point now);
+    // A reply; it counts only for an address asked and not yet answered: true then.
+    bool heard(const ArpReply &reply, Clock::time_point now);
     // The verdict on the next address in order, once there is one.
     std::optional<Verdict> nextVerdict(Clock::time_point now);
     // When the sweep next has something to do of its own accord; nothing once finished.

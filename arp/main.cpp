@@ -8,10 +8,13 @@
 #include "arp/packetsocket.h"
 #include "arp/privileges.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -74,8 +77,21 @@ bool flush(std::string &unwritten)
     return true;
 }
 
+// One empty datagram to the discard port of an address that answered: the kernel resolves
+// it now, in the pace's slot the answer took, and devicefinder's connection to it later asks
+// nothing. A datagram that cannot leave changes only when the kernel asks.
+void resolveThroughKernel(int discard, std::uint32_t address)
+{
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(9);
+    to.sin_addr.s_addr = htonl(address);
+    ::sendto(discard, nullptr, 0, MSG_DONTWAIT, reinterpret_cast<const sockaddr *>(&to), sizeof to);
+}
+
 int sweep(PacketSocket &socket, const ArpInput &input)
 {
+    const int discard = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     using Clock = ArpSweep::Clock;
     const ArpReply own{socket.ownAddress(), socket.ownMac()};
     ArpSweep sweep(input.ranges, input.rate.value_or(ArpSweep::defaultRate), own, Clock::now());
@@ -92,8 +108,9 @@ int sweep(PacketSocket &socket, const ArpInput &input)
                 return quit(ArpExit::Failed, errorText("the packet socket failed"));
             if (got == 0)
                 break;
-            if (const std::optional<ArpReply> reply = parseArpReply(packet, std::size_t(got), own.sender))
-                sweep.heard(*reply, now);
+            const std::optional<ArpReply> reply = parseArpReply(packet, std::size_t(got), own.sender);
+            if (reply && sweep.heard(*reply, now))
+                resolveThroughKernel(discard, reply->sender);
         }
         while (now >= sendsHeldUntil) {
             const std::optional<std::uint32_t> target = sweep.dueRequest(now);

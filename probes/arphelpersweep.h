@@ -33,7 +33,8 @@ public:
     const QString &why() const { return m_why; }
     // Where the helper asks, once it has answered.
     QString how() const;
-    quint64 requestsSent() const { return m_sent; }
+    // The requests the helper sent, once it has said.
+    std::optional<quint64> requestsSent() const { return m_endSeen ? std::optional(m_sent) : std::nullopt; }
     // The addresses, gathered and not, for the kernel's sweep; only after Unusable.
     SweepSchedule::Source rest();
     // Stops the helper. Its descriptors leave `epoll` first.

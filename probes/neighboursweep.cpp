@@ -104,9 +104,17 @@ QString NeighbourSweep::how() const
     return m_how;
 }
 
-std::optional<quint64> NeighbourSweep::helperRequests() const
+bool NeighbourSweep::helperAsked() const
 {
     const std::lock_guard lock(m_mutex);
+    return m_helperAsks;
+}
+
+std::optional<quint64> NeighbourSweep::helperRequests() const
+{
+    std::unique_lock lock(m_mutex);
+    m_handed.wait_for(lock, std::chrono::seconds(1),
+                      [this] { return m_helperRequests || !m_helperAsks || !m_failure.isEmpty(); });
     return m_helperRequests;
 }
 
@@ -300,15 +308,15 @@ void NeighbourSweep::actWithHelper(int epoll, Clock::time_point now)
     }
     {
         const std::lock_guard lock(m_mutex);
-        if (m_how.isEmpty() && !verdicts.empty())
+        if (m_how.isEmpty() && !verdicts.empty()) {
             m_how = QStringLiteral("The neighbour sweep asks without the kernel: %1").arg(m_helper->how());
-        m_verdicts.insert(m_verdicts.end(), verdicts.cbegin(), verdicts.cend());
-        if (step == ArpHelperSweep::Step::Finished) {
-            m_finished = true;
-            m_helperRequests = m_helper->requestsSent();
+            m_helperAsks = true;
         }
+        m_verdicts.insert(m_verdicts.end(), verdicts.cbegin(), verdicts.cend());
+        m_finished = m_finished || step == ArpHelperSweep::Step::Finished;
+        m_helperRequests = m_helper->requestsSent();
     }
-    if (!verdicts.empty() || step == ArpHelperSweep::Step::Finished)
+    if (!verdicts.empty() || step == ArpHelperSweep::Step::Finished || m_helper->requestsSent())
         m_handed.notify_all();
     if (step == ArpHelperSweep::Step::Failed)
         fail(m_helper->why());

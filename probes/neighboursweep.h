@@ -57,7 +57,9 @@ public:
     // How the sweep asks, and why, once that is settled (by its first verdict): empty before,
     // and when no helper was given. Any thread.
     QString how() const;
-    // The ARP requests the helper sent, once it has ended; nothing when the kernel swept.
+    // Whether the helper asked (rather than the kernel), and the ARP requests it sent, once
+    // it has said: it says with its last answers, so this waits a second at most for that.
+    bool helperAsked() const;
     std::optional<quint64> helperRequests() const;
     // Datagrams that made the kernel look for an address. Any thread.
     quint64 datagramsSent() const;
@@ -104,7 +106,7 @@ private:
     bool m_over = false;
 
     mutable std::mutex m_mutex;
-    std::condition_variable_any m_handed;
+    mutable std::condition_variable_any m_handed;
     std::deque<SweepVerdict> m_verdicts; // under m_mutex
     QString m_failure; // under m_mutex
     // Every verdict handed out: a walk that asks for more is not kept waiting. Under m_mutex.
@@ -112,5 +114,6 @@ private:
     int m_timesLost = 0; // under m_mutex
     QString m_how; // under m_mutex
     std::optional<quint64> m_helperRequests; // under m_mutex
+    bool m_helperAsks = false; // under m_mutex: the helper gave a verdict and asks still
     std::atomic<quint64> m_datagrams{0};
 };

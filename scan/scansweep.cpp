@@ -103,8 +103,12 @@ void ScanSweep::logSummary() const
     if (const int lost = m_sweep->timesLost(); lost > 0)
         line += QStringLiteral("; the kernel's changes were lost %1 times, and its table read again").arg(lost);
     logLine(lcScan, "%@", line);
-    if (const std::optional<quint64> sent = m_sweep->helperRequests()) {
-        logLine(lcScan, "The neighbour sweep's devicefinder-arp sent %@ ARP requests", groupedNumber(*sent));
+    if (m_sweep->helperAsked()) {
+        const std::optional<quint64> sent = m_sweep->helperRequests();
+        // The helper has the kernel resolve each address that answers, once.
+        logLine(lcScan, "The neighbour sweep's devicefinder-arp sent %@ ARP requests, and the kernel about %@ more, one for "
+                "each address that answered",
+                sent ? groupedNumber(*sent) : QStringLiteral("an uncounted number of"), groupedNumber(m_swept - m_empty));
     } else {
         // The kernel asks three times for an address nobody holds, and mostly once for one
         // that answers.

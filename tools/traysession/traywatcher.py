@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-# A stand-in tray host for the tray tests: a StatusNotifierWatcher on the session bus that
+# A stand-in tray host (see traysession): a StatusNotifierWatcher on the session bus that
 # keeps the items registered with it until their bus names go, and says "ready" once its
 # name is taken.
 import dbus

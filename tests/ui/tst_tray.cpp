@@ -1,0 +1,154 @@
+#include "app/appdelegate.h"
+#include "platform/autostart.h"
+#include "platform/preferences.h"
+#include "support/logcapture.h"
+#include "support/tableresolver.h"
+#include "ui/mainview.h"
+#include "ui/mainwindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QLabel>
+#include <QSystemTrayIcon>
+#include <QTest>
+#include <QTimer>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+
+using namespace Qt::StringLiterals;
+
+// The window and its tray icon under a virtual X display, with a stand-in tray host on a
+// session bus of their own (tools/traysession runs this); discovery broadcasts on loopback.
+class TestTray final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QVERIFY(QSystemTrayIcon::isSystemTrayAvailable()); }
+
+    // Run > Start at Login writes the autostart entry, and takes it away again.
+    void startAtLogin()
+    {
+        launch();
+        auto *start = m_window->findChild<QAction *>(u"startAtLoginAction"_s);
+        QVERIFY(!start->isChecked());
+        start->trigger();
+        QFile entry(qEnvironmentVariable("XDG_CONFIG_HOME") + u"/autostart/devicefinder.desktop"_s);
+        QVERIFY(entry.open(QIODevice::ReadOnly));
+        QVERIFY(entry.readAll().contains("\nExec=devicefinder --hidden\n"));
+        start->trigger();
+        QVERIFY(!entry.exists());
+    }
+
+    // The icon registers while watching, and only then, its tooltip the line under the table.
+    // Closed from its frame, the window hides and watching goes on; Activate shows it again;
+    // Ctrl+Q quits.
+    void watchesInTheTray()
+    {
+        Preferences::standard().setValue(u"Watch"_s, false);
+        launch();
+        QTest::qWait(500);
+        QCOMPARE(items(), QStringList());
+        m_window->findChild<QAction *>(u"watchAction"_s)->trigger();
+        QTRY_COMPARE(items().size(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_delegate->rootViewController()->discovering(), 20'000);
+        QTRY_COMPARE(toolTip(items().first()), m_window->findChild<QLabel *>(u"historyLine"_s)->text());
+
+        // Within the event loop, where a close that was not refused would end it.
+        const LogCapture log;
+        m_delegate->rootViewController()->setWatching(true, std::chrono::milliseconds(200));
+        QTimer::singleShot(0, this, [this] { closeFromFrame(); });
+        QTimer::singleShot(3'000, qApp, [] { QCoreApplication::exit(7); });
+        QCOMPARE(QApplication::exec(), 7);
+        QVERIFY(m_window->isHidden());
+        QVERIFY(Preferences::standard().value(u"TrayKeepsWatchingTold"_s).toBool());
+        QVERIFY(log.lines().contains(u"Starting Corva discovery..."_s));
+        QCOMPARE(items().size(), 1);
+
+        QDBusConnection::sessionBus().send(QDBusMessage::createMethodCall(
+            items().first(), u"/StatusNotifierItem"_s, u"org.kde.StatusNotifierItem"_s, u"Activate"_s) << 0 << 0);
+        QTRY_VERIFY(m_window->isVisible());
+
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        QTimer::singleShot(0, this, [this] { QTest::keyClick(m_window.get(), Qt::Key_Q, Qt::ControlModifier); });
+        QTimer::singleShot(10'000, qApp, [] { QCoreApplication::exit(1); });
+        QCOMPARE(QApplication::exec(), 0);
+    }
+
+private:
+    void launch()
+    {
+        m_window = std::make_unique<MainWindow>();
+        m_delegate = std::make_unique<AppDelegate>([](MainViewController &c) { return new MainView(c); },
+                                                   loopbackBroadcast, std::make_shared<TableResolver>());
+        m_delegate->setWindow(m_window.get());
+        m_window->show();
+        m_delegate->applicationDidFinishLaunching();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    }
+
+    // As a window manager closes a window: WM_DELETE_WINDOW, which Qt takes for the user's close.
+    void closeFromFrame() const
+    {
+        xcb_connection_t *x = qApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+        const auto atom = [x](const QByteArray &name) {
+            xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(x, xcb_intern_atom(x, 0, name.size(), name.data()), nullptr);
+            const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+            std::free(reply);
+            return atom;
+        };
+        xcb_client_message_event_t message{};
+        message.response_type = XCB_CLIENT_MESSAGE;
+        message.format = 32;
+        message.window = xcb_window_t(m_window->winId());
+        message.type = atom("WM_PROTOCOLS");
+        message.data.data32[0] = atom("WM_DELETE_WINDOW");
+        xcb_send_event(x, 0, message.window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char *>(&message));
+        xcb_flush(x);
+    }
+
+    static QVariant watcherProperty(const QString &service, const QString &path, const QString &interface,
+                                    const QString &name)
+    {
+        QDBusMessage get = QDBusMessage::createMethodCall(service, path, u"org.freedesktop.DBus.Properties"_s, u"Get"_s);
+        get << interface << name;
+        return QDBusConnection::sessionBus().call(get, QDBus::BlockWithGui).arguments().value(0).value<QDBusVariant>().variant();
+    }
+    static QStringList items()
+    {
+        return watcherProperty(u"org.kde.StatusNotifierWatcher"_s, u"/StatusNotifierWatcher"_s,
+                               u"org.kde.StatusNotifierWatcher"_s, u"RegisteredStatusNotifierItems"_s)
+            .toStringList();
+    }
+    // The title of the item's tooltip: (icon name, icon pixmaps, title, text).
+    static QString toolTip(const QString &item)
+    {
+        const auto tip = watcherProperty(item, u"/StatusNotifierItem"_s, u"org.kde.StatusNotifierItem"_s, u"ToolTip"_s)
+                             .value<QDBusArgument>();
+        QString icon, title;
+        tip.beginStructure();
+        tip >> icon;
+        tip.beginArray();
+        while (!tip.atEnd()) {
+            int width = 0, height = 0;
+            QByteArray data;
+            tip.beginStructure();
+            tip >> width >> height >> data;
+            tip.endStructure();
+        }
+        tip.endArray();
+        tip >> title;
+        return title;
+    }
+
+    std::unique_ptr<MainWindow> m_window;
+    std::unique_ptr<AppDelegate> m_delegate;
+};
+
+QTEST_MAIN(TestTray)
+#include "tst_tray.moc"

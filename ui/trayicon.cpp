@@ -18,7 +18,8 @@ const QString appName = QStringLiteral("Device Finder");
 } // namespace
 
 TrayIcon::TrayIcon(MainViewController &controller, QAction *watchAction, QWidget *view, DesktopNotifier *notifier)
-    : m_controller(controller.weak_from_this()), m_watchAction(watchAction), m_view(view), m_notifier(notifier)
+    : m_controller(controller.weak_from_this()), m_watchAction(watchAction), m_view(view), m_notifier(notifier),
+      m_icon(new QSystemTrayIcon(view))
 {
     m_menu.addAction(tr("Show Device Finder"), this, &TrayIcon::showWindow);
     m_menu.addAction(tr("Discover Now"), this, [this] {
@@ -28,10 +29,10 @@ TrayIcon::TrayIcon(MainViewController &controller, QAction *watchAction, QWidget
     m_menu.addAction(watchAction);
     m_menu.addSeparator();
     m_menu.addAction(tr("Quit"), qApp, &QCoreApplication::quit);
-    m_icon.setContextMenu(&m_menu);
-    m_icon.setIcon(applicationIcon());
-    m_icon.setToolTip(appName);
-    connect(&m_icon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+    m_icon->setContextMenu(&m_menu);
+    m_icon->setIcon(applicationIcon());
+    m_icon->setToolTip(appName);
+    connect(m_icon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
             showWindow();
     });
@@ -42,7 +43,7 @@ TrayIcon::TrayIcon(MainViewController &controller, QAction *watchAction, QWidget
 
 void TrayIcon::setText(const QString &text, const QString & /*link*/)
 {
-    m_icon.setToolTip(text.isEmpty() ? appName : text);
+    m_icon->setToolTip(text.isEmpty() ? appName : text);
 }
 
 void TrayIcon::showWindow()
@@ -61,9 +62,9 @@ void TrayIcon::update()
         return;
     const bool available = QSystemTrayIcon::isSystemTrayAvailable();
     const bool shown = m_watchAction->isChecked() && available;
-    const bool wasShown = m_icon.isVisible();
+    const bool wasShown = m_icon->isVisible();
     if (shown != wasShown) {
-        m_icon.setVisible(shown);
+        m_icon->setVisible(shown);
         logLine(lcApp, shown ? "Tray icon shown" : "Tray icon hidden");
     }
     QWidget *window = m_view->window();
@@ -76,7 +77,7 @@ void TrayIcon::update()
 bool TrayIcon::eventFilter(QObject *watched, QEvent *event)
 {
     // Only a close from the window's frame: a quit closes the window too, and must end the tool.
-    if (event->type() != QEvent::Close || !event->spontaneous() || !m_icon.isVisible() || !m_view
+    if (event->type() != QEvent::Close || !event->spontaneous() || !m_icon->isVisible() || !m_view
         || watched != m_view->window())
         return false;
     event->ignore();

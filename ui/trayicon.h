@@ -26,7 +26,8 @@ class TrayIcon final : public QObject, public InfoLine {
     Q_OBJECT
 
 public:
-    // The view is the window's content: the window is the view's at the time of use.
+    // The view is the window's content: the window is the view's at the time of use. The
+    // icon is the view's child.
     TrayIcon(MainViewController &controller, QAction *watchAction, QWidget *view, DesktopNotifier *notifier);
 
     void setText(const QString &text, const QString &link) override;
@@ -45,5 +46,5 @@ private:
     QPointer<QWidget> m_view;
     QPointer<DesktopNotifier> m_notifier;
     QMenu m_menu;
-    QSystemTrayIcon m_icon;
+    QSystemTrayIcon *m_icon;
 };

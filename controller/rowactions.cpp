@@ -1,6 +1,6 @@
 #include "controller/rowactions.h"
 
-#include "history/labelsformat.h"
+#include "labels/labelsformat.h"
 #include "history/boundedjson.h"
 
 #include <QFileInfo>

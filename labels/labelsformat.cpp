@@ -1,4 +1,4 @@
-#include "history/labelsformat.h"
+#include "labels/labelsformat.h"
 
 #include "history/boundedjson.h"
 #include "model/deviceexport.h"

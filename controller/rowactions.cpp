@@ -1,10 +1,10 @@
 #include "controller/rowactions.h"
 
-#include "labels/labelsformat.h"
 #include "history/boundedjson.h"
+#include "labels/labelsformat.h"
+#include "localnet/ipv4text.h"
 
 #include <QFileInfo>
-#include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QStandardPaths>
@@ -72,9 +72,7 @@ QString textOf(const DeviceRecord &record, QStringView key)
 QString plainAddress(const DeviceRecord &record)
 {
     const QString text = textOf(record, DeviceKey::ipAddress);
-    const QHostAddress address(text);
-    const bool plain = address.protocol() == QHostAddress::IPv4Protocol && address.toString() == text;
-    return plain ? text : QString();
+    return plainIPv4(text) ? text : QString();
 }
 
 // A placeholder's value and what it is called in a reason.

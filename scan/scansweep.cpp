@@ -1,6 +1,7 @@
 #include "scan/scansweep.h"
 
 #include "localnet/arphelperprocess.h"
+#include "localnet/ipv4text.h"
 #include "localnet/networkinterfaces.h"
 #include "platform/englishtext.h"
 #include "platform/log.h"

@@ -9,8 +9,10 @@
 #include "platform/mainqueue.h"
 #include "probes/networkloop.h"
 #include "ui/applicationicon.h"
+#include "ui/desktopcolorscheme.h"
 #include "ui/mainview.h"
 #include "ui/mainwindow.h"
+#include "ui/windowpalette.h"
 
 #include <QApplication>
 #include <QTextStream>
@@ -59,6 +61,13 @@ namespace {
     app.setDesktopFileName(QStringLiteral("org.devicefinder.DeviceFinder"));
     app.setWindowIcon(applicationIcon());
     app.setQuitOnLastWindowClosed(AppDelegate::applicationShouldTerminateAfterLastWindowClosed());
+
+    // The window's colours follow the desktop's scheme, light until the desktop says dark.
+    QApplication::setPalette(windowPalette(false));
+    DesktopColorScheme scheme;
+    QObject::connect(&scheme, &DesktopColorScheme::darkChanged, &app,
+                     [](bool dark) { QApplication::setPalette(windowPalette(dark)); });
+    scheme.start();
 
     MainWindow window;
     AppDelegate delegate([](MainViewController &controller) { return new MainView(controller); },

@@ -12,9 +12,11 @@
 #include "ui/desktopworkspace.h"
 #include "ui/devicetablemodel.h"
 #include "ui/discoveryreportdialog.h"
+#include "ui/elidedlabel.h"
 #include "ui/infolineadapter.h"
 #include "ui/missingdevicesdialog.h"
 #include "ui/notifieradapter.h"
+#include "ui/openbuttondelegate.h"
 #include "ui/pushbuttonadapter.h"
 #include "ui/runcontroladapter.h"
 #include "ui/searchfieldadapter.h"
@@ -25,6 +27,7 @@
 #include <QActionGroup>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
 #include <QStyle>
@@ -120,11 +123,55 @@ MainView::MainView(MainViewController &controller, QWidget *parent)
     QAction *localRanges = m_form->ipRangeTextBox->addAction(style()->standardIcon(QStyle::SP_ArrowDown),
                                                              QLineEdit::TrailingPosition);
     localRanges->setObjectName(QStringLiteral("localRangesAction"));
-    localRanges->setToolTip(tr("This computer's networks"));
+    localRanges->setText(tr("This computer's networks"));
+    localRanges->setToolTip(tr("This computer's networks (Alt+Down)"));
     connect(localRanges, &QAction::triggered, this, &MainView::offerLocalRanges);
+    // The keyboard's ways to the table's rows and to the networks on offer.
+    m_form->tableView->installEventFilter(this);
+    m_form->ipRangeTextBox->installEventFilter(this);
 }
 
 MainView::~MainView() = default;
+
+bool MainView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return QWidget::eventFilter(watched, event);
+    const auto *key = static_cast<QKeyEvent *>(event);
+    const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
+    if (watched == m_form->ipRangeTextBox) {
+        // As a combo box offers its list.
+        if ((key->key() == Qt::Key_Down && modifiers == Qt::AltModifier) || (key->key() == Qt::Key_F4 && !modifiers)) {
+            offerLocalRanges();
+            return true;
+        }
+        return false;
+    }
+    QTableView *table = m_form->tableView;
+    const auto *cells = qobject_cast<OpenButtonDelegate *>(table->itemDelegate());
+    if (watched != table || (cells && cells->openEditor()) || !table->currentIndex().isValid())
+        return false;
+    // Return opens the current row's device, whichever cell of it is current; the Menu key
+    // and Shift+F10 open its menu beside it, wherever the pointer is.
+    if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && !modifiers) {
+        if (const auto controller = m_controller.lock())
+            controller->connectToDevice(table->currentIndex().row());
+        return true;
+    }
+    if ((key->key() == Qt::Key_Menu && !modifiers) || (key->key() == Qt::Key_F10 && modifiers == Qt::ShiftModifier)) {
+        showRowMenu(table->visualRect(table->currentIndex()).center());
+        return true;
+    }
+    return false;
+}
+
+void MainView::changeEvent(QEvent *event)
+{
+    // The range box's orange is the one readable on the new palette.
+    if (event->type() == QEvent::PaletteChange && m_ipRangeTextBox)
+        m_ipRangeTextBox->followPalette();
+    QWidget::changeEvent(event);
+}
 
 void MainView::busyIndicatorAnimating(bool animating)
 {
@@ -168,7 +215,7 @@ void MainView::showScanProgress()
         m_form->progressLabel->hide();
         return;
     }
-    m_form->progressLabel->setText(scanProgressText(progress->probed, progress->total, progress->found));
+    m_form->progressLabel->setFullText(scanProgressText(progress->probed, progress->total, progress->found));
     m_form->progressLabel->show();
 }
 
@@ -233,6 +280,9 @@ void MainView::showRowMenu(const QPoint &at)
         switch (action.kind) {
         case RowAction::Kind::OpenInBrowser:
             item->setEnabled(openAddress(*device).has_value());
+            // What the table's Return does; shown, not bound here.
+            item->setShortcut(QKeySequence(Qt::Key_Return));
+            item->setShortcutContext(Qt::WidgetShortcut);
             connect(item, &QAction::triggered, this,
                     onHeldDevice(held, [](MainViewController &controller, int row) { controller.connectToDevice(row); }));
             break;

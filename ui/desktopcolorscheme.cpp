@@ -50,7 +50,7 @@ void DesktopColorScheme::busReady(bool connected)
     // From any sender: naming the service would make Qt ask the bus for its owner and wait. A
     // stranger's signal can only switch the palette.
     bus.connect(QString(), path, interface, QStringLiteral("SettingChanged"), this,
-                SLOT(settingChanged(QString,QString,QDBusVariant)));
+                SLOT(settingChanged(QDBusMessage)));
     QDBusMessage read = QDBusMessage::createMethodCall(service, path, interface, QStringLiteral("Read"));
     read << appearance << colorScheme;
     auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(read, callTimeout), this);
@@ -62,10 +62,11 @@ void DesktopColorScheme::busReady(bool connected)
     });
 }
 
-void DesktopColorScheme::settingChanged(const QString &group, const QString &key, const QDBusVariant &value)
+void DesktopColorScheme::settingChanged(const QDBusMessage &message)
 {
-    if (group == appearance && key == colorScheme)
-        setScheme(value.variant());
+    const QVariantList arguments = message.arguments();
+    if (arguments.size() == 3 && arguments.at(0).toString() == appearance && arguments.at(1).toString() == colorScheme)
+        setScheme(arguments.at(2));
 }
 
 void DesktopColorScheme::setScheme(const QVariant &value)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QDBusVariant>
+#include <QDBusMessage>
 #include <QObject>
 
 // Whether the desktop prefers a dark colour scheme, as its portal says
@@ -21,7 +21,7 @@ signals:
     void darkChanged(bool dark);
 
 private slots:
-    void settingChanged(const QString &group, const QString &key, const QDBusVariant &value);
+    void settingChanged(const QDBusMessage &message); // SettingChanged(namespace, key, value)
 
 private:
     void busReady(bool connected);

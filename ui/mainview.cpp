@@ -126,6 +126,9 @@ MainView::MainView(MainViewController &controller, QWidget *parent)
     localRanges->setText(tr("This computer's networks"));
     localRanges->setToolTip(tr("This computer's networks (Alt+Down)"));
     connect(localRanges, &QAction::triggered, this, &MainView::offerLocalRanges);
+    // The search field's clear button is named after what it does, for screen readers.
+    if (auto *clear = m_form->search->findChild<QAction *>(QStringLiteral("_q_qlineeditclearaction")))
+        clear->setText(tr("Clear search"));
     // The keyboard's ways to the table's rows and to the networks on offer.
     m_form->tableView->installEventFilter(this);
     m_form->ipRangeTextBox->installEventFilter(this);

@@ -1,7 +1,6 @@
 #!/usr/bin/python3
-# A stand-in desktop portal on the session bus: Settings.Read answers the appearance's
-# color-scheme with the number given, and its Set method (org.devicefinder.TestPortal)
-# changes it and sends SettingChanged, as a desktop does when the user switches.
+# A stand-in desktop portal: Settings.Read answers the color-scheme given; its Set method
+# (org.devicefinder.TestPortal) changes it and sends SettingChanged, as a desktop switching does.
 import sys
 
 import dbus
@@ -9,18 +8,14 @@ import dbus.mainloop.glib
 import dbus.service
 from gi.repository import GLib
 
-SETTINGS = 'org.freedesktop.portal.Settings'
+SETTINGS, APPEARANCE = 'org.freedesktop.portal.Settings', 'org.freedesktop.appearance'
 
 
 class Portal(dbus.service.Object):
-    def __init__(self, bus, scheme):
-        super().__init__(bus, '/org/freedesktop/portal/desktop')
-        self.scheme = scheme
+    scheme = int(sys.argv[1])
 
     @dbus.service.method(SETTINGS, in_signature='ss', out_signature='v')
     def Read(self, group, key):
-        if (group, key) != ('org.freedesktop.appearance', 'color-scheme'):
-            raise dbus.exceptions.DBusException('no such setting', name='org.freedesktop.portal.Error.NotFound')
         return dbus.UInt32(self.scheme, variant_level=1)  # a variant in a variant, as the portal sends it
 
     @dbus.service.signal(SETTINGS, signature='ssv')
@@ -30,11 +25,10 @@ class Portal(dbus.service.Object):
     @dbus.service.method('org.devicefinder.TestPortal', in_signature='u')
     def Set(self, scheme):
         self.scheme = scheme
-        self.SettingChanged('org.freedesktop.appearance', 'color-scheme', dbus.UInt32(scheme))
+        self.SettingChanged(APPEARANCE, 'color-scheme', dbus.UInt32(scheme))
 
 
 dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
-bus = dbus.SessionBus()
-portal = Portal(bus, int(sys.argv[1]))
-name = dbus.service.BusName('org.freedesktop.portal.Desktop', bus)
+portal = Portal(dbus.SessionBus(), '/org/freedesktop/portal/desktop')
+name = dbus.service.BusName('org.freedesktop.portal.Desktop', dbus.SessionBus())
 GLib.MainLoop().run()

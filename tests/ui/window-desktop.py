@@ -1,7 +1,6 @@
 #!/usr/bin/python3
 # Checks the real window through the accessibility tree, the keyboard and its pixels; run by
-# test-window-desktop with the display, the buses and the tool started. Prints one line per
-# check; exits 1 if any failed.
+# test-window-desktop with the display, the buses and the tool started. Exits 1 on a failure.
 import os
 import subprocess
 import sys
@@ -9,55 +8,42 @@ import time
 
 import pyatspi
 
-failed = []
+window, failed = sys.argv[1], []
 
 
 def check(what, ok):
     print(('ok   ' if ok else 'FAIL ') + what, flush=True)
-    if not ok:
-        failed.append(what)
+    failed.extend([] if ok else [what])
 
 
 def until(seconds, probe):
     deadline = time.time() + seconds
-    while True:
-        value = probe()
-        if value or time.time() > deadline:
-            return value
+    while not (value := probe()) and time.time() < deadline:
         time.sleep(0.2)
-
-
-def application():
-    desktop = pyatspi.Registry.getDesktop(0)
-    return next((a for a in desktop if a is not None and a.name == 'devicefinder'), None)
+    return value
 
 
 def nodes(node):
     yield node
     for child in node:
-        if child is not None:
-            yield from nodes(child)
+        yield from nodes(child) if child is not None else ()
 
 
 def frame():
-    return next(w for w in application() if w.getRoleName() == 'frame')
+    app = next((a for a in pyatspi.Registry.getDesktop(0) if a is not None and a.name == 'devicefinder'), [])
+    return next((w for w in app if w.getRoleName() == 'frame'), None)
 
 
-def find(name, role=None):
-    return next((n for n in nodes(frame()) if n.name == name and (role is None or n.getRoleName() == role)), None)
+def find(name):
+    return next((n for n in nodes(frame()) if n.name == name), None) if frame() else None
 
 
-def extents(node):
-    box = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
-    return box.x, box.y, box.width, box.height
+def box(node):
+    return node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
 
 
 def focused():
-    for window in application():
-        for node in nodes(window):
-            if node.getState().contains(pyatspi.STATE_FOCUSED):
-                return node.name
-    return None
+    return next((n.name for n in nodes(frame()) if n.getState().contains(pyatspi.STATE_FOCUSED)), None)
 
 
 def key(*keys):
@@ -65,89 +51,53 @@ def key(*keys):
     time.sleep(0.3)
 
 
-def lightness(pixels):
-    return [(max(p) + min(p)) / 510 for p in pixels]
-
-
-def shot(path):
-    subprocess.run(['import', '-window', window, '-depth', '8', path], check=True)
-
-
 def looks_dark(dark):
-    # The window's own background (its bottom left corner, in the margin) and the brightest or
-    # darkest pixel of a button's label.
-    shot(os.environ['WORK'] + '/window.ppm')
-    with open(os.environ['WORK'] + '/window.ppm', 'rb') as f:
-        data = f.read()
-    fields, at = [], 0
-    while len(fields) < 4:  # P6, width, height, largest value; one blank; the pixels
-        while data[at:at + 1].isspace():
-            at += 1
-        end = at
-        while not data[end:end + 1].isspace():
-            end += 1
-        fields.append(data[at:end])
-        at = end
-    width, height, image = int(fields[1]), int(fields[2]), data[at + 1:]
-    pixel = lambda x, y: image[3 * (y * width + x):3 * (y * width + x) + 3]
-    wx, wy, _, _ = extents(frame())
-    bx, by, bw, bh = extents(find('IP Range Scan', 'push button'))
-    label = lightness(pixel(x, y) for x in range(bx - wx + 4, bx - wx + bw - 4) for y in range(by - wy + 4, by - wy + bh - 4))
-    background = lightness([pixel(3, height - 3)])[0]
-    return (background < 0.5 and max(label) > 0.5) if dark else (background > 0.5 and min(label) < 0.5)
+    # The window's background (its bottom left corner) and the pixels of a button's label.
+    rgb = subprocess.run(['import', '-window', window, '-depth', '8', 'rgb:-'], capture_output=True, check=True).stdout
+    w, b = box(frame()), box(find('IP Range Scan'))
+    light = lambda x, y: (max(rgb[3 * (y * w.width + x):][:3]) + min(rgb[3 * (y * w.width + x):][:3])) / 510
+    label = [light(x, y) for x in range(b.x - w.x + 4, b.x - w.x + b.width - 4) for y in range(b.y - w.y + 4, b.y - w.y + b.height - 4)]
+    background = light(3, w.height - 3)
+    return background < 0.5 < max(label) if dark else background > 0.5 > min(label)
 
 
-def portal(scheme):
-    subprocess.run(['dbus-send', '--session', '--print-reply', '--dest=org.freedesktop.portal.Desktop',
-                    '/org/freedesktop/portal/desktop', 'org.devicefinder.TestPortal.Set', 'uint32:%d' % scheme],
-                   check=True, stdout=subprocess.DEVNULL)
+def desktop(scheme):
+    subprocess.run(['dbus-send', '--session', '--print-reply', '--dest=org.freedesktop.portal.Desktop', '/org/freedesktop/portal/desktop',
+                    'org.devicefinder.TestPortal.Set', 'uint32:%d' % scheme], check=True, stdout=subprocess.DEVNULL)
 
 
-window = sys.argv[1]
-check('the window is in the accessibility tree', until(20, lambda: application() and find('IP Range Scan')))
-if failed:
-    sys.exit(1)
+if not until(20, lambda: find('Discover (Local Network)')):  # shown, and the start-up run over
+    sys.exit('the window is not in the accessibility tree')
 check('a desktop that prefers dark makes the window dark', until(5, lambda: looks_dark(True)))
 
-# The keyboard: from the range box, Tab goes through the controls in reading order.
 subprocess.run(['xdotool', 'windowfocus', '--sync', window], check=True)
-until(30, lambda: find('Discover (Local Network)', 'push button'))  # the start-up run is over
 for _ in range(12):
     if focused() == 'Address range':
         break
     key('Tab')
-order = [focused()]
-for _ in range(4):
-    key('Tab')
-    order.append(focused())
-check('Tab walks ' + ', '.join(map(str, order)),
-      order == ['Address range', 'IP Range Scan', 'Discover (Local Network)', 'Search', 'Devices'])
+order = [focused()] + [key('Tab') or focused() for _ in range(4)]
+check('Tab walks ' + ', '.join(map(str, order)), order == ['Address range', 'IP Range Scan', 'Discover (Local Network)', 'Search', 'Devices'])
 
-# A scan on loopback: the window keeps its width before, during and after it.
-before = extents(frame())[2]
+before = box(frame()).width
 key('shift+Tab', 'shift+Tab', 'shift+Tab', 'shift+Tab', 'ctrl+a')
 subprocess.run(['xdotool', 'type', '127.0.43.0/24'], check=True)
 key('Return')
 progress = until(5, lambda: next((n.name for n in nodes(frame()) if n.name.startswith('Probed ')), None))
-during = extents(frame())[2]
-until(30, lambda: find('IP Range Scan', 'push button'))
-after = extents(frame())[2]
-check('the scan shows its progress (%s)' % progress, bool(progress))
-check('the width stays %d before, %d during, %d after a scan' % (before, during, after), before == during == after)
+during = box(frame()).width
+until(30, lambda: find('IP Range Scan'))
+check('a scan shows "%s" and keeps the width: %d, %d, %d' % (progress, before, during, box(frame()).width),
+      progress and before == during == box(frame()).width)
 
-# Names: every button, field, menu item and row's Open has one; Open says which device.
 opens = sorted(n.name for n in nodes(frame()) if n.name.startswith('Open '))
-check('each row says what it opens: %s' % opens,
-      opens == ['Open corva-boardroom-with-a-rather-long-name', 'Open corva-lobby'])
-named = ('push button', 'text', 'entry', 'password text', 'menu item', 'check menu item', 'radio menu item', 'menu', 'table')
-nameless = [(n.getRoleName(), n.parent.name, n.parent.getRoleName()) for n in nodes(frame()) if n.getRoleName() in named and not n.name]
+check('each row says what it opens: %s' % opens, opens == ['Open corva-boardroom-with-a-rather-long-name', 'Open corva-lobby'])
+roles = ('push button', 'text', 'menu item', 'check menu item', 'radio menu item', 'menu', 'table')
+nameless = [(n.getRoleName(), n.parent.name) for n in nodes(frame()) if n.getRoleName() in roles and not n.name]
 check('every control and menu item has a name (nameless: %s)' % nameless, not nameless)
 
-# The desktop switches to light and back: the window follows at once.
-portal(0)
+desktop(0)
 check('switching the desktop to light makes the window light', until(5, lambda: looks_dark(False)))
-portal(1)
+desktop(1)
 check('and back to dark makes it dark', until(5, lambda: looks_dark(True)))
 if os.environ.get('SCREENSHOT'):
-    shot(os.environ['SCREENSHOT'])
+    subprocess.run(['import', '-window', window, os.environ['SCREENSHOT']], check=True)
 sys.exit(1 if failed else 0)

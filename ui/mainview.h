@@ -18,6 +18,7 @@ class QMenu;
 class RunControlAdapter;
 class SearchFieldAdapter;
 class TableViewAdapter;
+class TrayIcon;
 class TextFieldAdapter;
 namespace Ui {
 class MainViewController;
@@ -32,7 +33,9 @@ class MainViewController;
 // opens the current row's device. A row's menu (right click, the Menu key,
 // Shift+F10) opens, copies and labels its device and runs the user's own actions on it.
 // The Watch action (remembered, with its interval) repeats the discovery run and shows a
-// desktop notification of what changed; clicking it raises the window. Main thread.
+// desktop notification of what changed; clicking it raises the window. While watching, a
+// tray icon keeps watching after the window closes (see TrayIcon); Run > Start at Login
+// starts the tool in the tray at login. Main thread.
 class MainView final : public QWidget {
     Q_OBJECT
 
@@ -40,6 +43,10 @@ public:
     // Connects the controls to the controller's control references.
     explicit MainView(MainViewController &controller, QWidget *parent = nullptr);
     ~MainView() override;
+
+    // For a start at login: watching, in the tray when there is one (the window shows
+    // only when there is none), once the view is the window's content.
+    void startInTray();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -59,6 +66,7 @@ private:
     void say(const QString &title, const QString &text);
     void addWatchActions();
     void watchChanged();
+    void addStartAtLoginAction();
 
     std::weak_ptr<MainViewController> m_controller;
     std::unique_ptr<Ui::MainViewController> m_form;
@@ -77,4 +85,5 @@ private:
     QAction *m_watchAction = nullptr;    // children of this view
     QActionGroup *m_watchIntervals = nullptr;
     std::shared_ptr<NotifierAdapter> m_notifier;
+    std::shared_ptr<TrayIcon> m_tray;
 };

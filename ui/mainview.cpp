@@ -234,6 +234,7 @@ void MainView::offerLocalRanges()
 {
     auto *menu = new QMenu(this);
     menu->setObjectName(QStringLiteral("localRangesMenu"));
+    menu->setAccessibleName(tr("This computer's networks"));
     menu->setAttribute(Qt::WA_DeleteOnClose);
     const QList<NetworkInterface> interfaces = ipv4Interfaces();
     // First, every network that a scan of the computer's own networks takes, as one scan.
@@ -284,6 +285,7 @@ void MainView::showRowMenu(const QPoint &at)
 
     QMenu menu(this);
     menu.setObjectName(QStringLiteral("rowMenu"));
+    menu.setAccessibleName(tr("Device %1").arg(device->value(DeviceKey::hostname).toString()).trimmed());
     for (const RowAction &action : builtInRowActions()) {
         QAction *item = menu.addAction(action.name);
         switch (action.kind) {

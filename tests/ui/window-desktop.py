@@ -90,7 +90,7 @@ check('a scan shows "%s" and keeps the width: %d, %d, %d' % (progress, before, d
 
 opens = sorted(n.name for n in nodes(frame()) if n.name.startswith('Open '))
 check('each row says what it opens: %s' % opens, opens == ['Open corva-boardroom-with-a-rather-long-name', 'Open corva-lobby'])
-roles = ('push button', 'text', 'menu item', 'check menu item', 'radio menu item', 'menu', 'table')
+roles = ('push button', 'text', 'menu item', 'check menu item', 'radio menu item', 'popup menu', 'table')
 nameless = [(n.getRoleName(), n.parent.name) for n in nodes(frame()) if n.getRoleName() in roles and not n.name]
 check('every control and menu item has a name (nameless: %s)' % nameless, not nameless)
 

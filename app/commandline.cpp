@@ -56,7 +56,24 @@ enum Option : unsigned {
     Every = 32,     // --every
     Report = 64,    // --report
     Local = 128,    // --local, --ranges-from
+    Rules = 256,    // --missing-after, --flap-changes, --flap-window, --metrics, --notify
 };
+
+// A whole number from `low` to `high`, taken from the front of `arguments`.
+std::optional<int> wholeNumber(QStringList &arguments, int low, int high)
+{
+    bool ok = false;
+    const int number = arguments.isEmpty() ? 0 : arguments.takeFirst().toInt(&ok);
+    if (!ok || number < low || number > high)
+        return std::nullopt;
+    return number;
+}
+
+// Flapping: at least two changes; a window from a minute to a week.
+constexpr int minFlapChanges = 2;
+constexpr int maxFlapChanges = 1000;
+constexpr int minFlapWindow = 60;
+constexpr int maxFlapWindow = 604'800;
 
 // Watch: at least 10 s apart, so that a run ends before the next starts; at most a day.
 constexpr int minEverySeconds = 10;
@@ -95,6 +112,31 @@ std::optional<QString> readOptions(QStringList arguments, unsigned accepted, Com
                 return QStringLiteral("--every takes a whole number of seconds from %1 to %2")
                     .arg(minEverySeconds)
                     .arg(maxEverySeconds);
+        } else if (argument == u"--missing-after" && (accepted & Rules)) {
+            const std::optional<int> runs = wholeNumber(arguments, WatchRule::minMissingAfter, WatchRule::maxMissingAfter);
+            if (!runs)
+                return QStringLiteral("--missing-after takes a whole number of runs from %1 to %2")
+                    .arg(WatchRule::minMissingAfter)
+                    .arg(WatchRule::maxMissingAfter);
+            command.watchRule.missingAfter = *runs;
+        } else if (argument == u"--flap-changes" && (accepted & Rules)) {
+            const std::optional<int> changes = wholeNumber(arguments, minFlapChanges, maxFlapChanges);
+            if (!changes)
+                return QStringLiteral("--flap-changes takes a whole number from %1 to %2").arg(minFlapChanges).arg(maxFlapChanges);
+            command.watchRule.flapChanges = *changes;
+        } else if (argument == u"--flap-window" && (accepted & Rules)) {
+            const std::optional<int> seconds = wholeNumber(arguments, minFlapWindow, maxFlapWindow);
+            if (!seconds)
+                return QStringLiteral("--flap-window takes a whole number of seconds from %1 to %2")
+                    .arg(minFlapWindow)
+                    .arg(maxFlapWindow);
+            command.watchRule.flapWindow = std::chrono::seconds(*seconds);
+        } else if (argument == u"--metrics" && (accepted & Rules)) {
+            if (arguments.isEmpty() || arguments.first().isEmpty() || arguments.first().startsWith(u'-'))
+                return QStringLiteral("--metrics takes a file name");
+            command.metricsFile = arguments.takeFirst();
+        } else if (argument == u"--notify" && (accepted & Rules)) {
+            command.notify = true;
         } else if (argument == u"--report" && (accepted & Report)) {
             // "-" is standard error; anything else that starts with "-" is an option left without its file.
             if (arguments.isEmpty() || arguments.first().isEmpty()
@@ -137,7 +179,7 @@ Command withOperands(Command::Kind kind, const QStringList &arguments)
                               : kind == K::Scan   ? Formats | History | Changes | Local
                               : kind == K::Probe  ? Formats
                               : kind == K::Diff   ? JsonOnly
-                                                  : Broadcasts | History | Every;
+                                                  : Broadcasts | History | Every | Rules;
     if (const std::optional<QString> problem = readOptions(options, accepted, command, operands))
         return usageError(QStringLiteral("%1: %2").arg(name, *problem));
     if (kind == K::Scan) {
@@ -177,6 +219,14 @@ Command labelCommand(const QStringList &operands)
         request.json = operands.size() == 2 && operands.at(1) == u"--json";
         if (operands.size() > 1 + int(request.json))
             return usageError(QStringLiteral("label --list takes only --json"));
+        return command;
+    }
+    if (operands.size() == 3 && operands.at(1) == u"--watch") {
+        if (operands.at(2) != u"on" && operands.at(2) != u"off")
+            return usageError(QStringLiteral("label MAC --watch takes on or off"));
+        request.action = LabelRequest::Action::Watch;
+        request.macAddress = operands.first();
+        request.watched = operands.at(2) == u"on";
         return command;
     }
     if (operands.isEmpty() || operands.size() > 2 || operands.first().startsWith(u"--"))

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/labelcommand.h"
+#include "history/devicewatch.h"
 
 #include <QString>
 #include <QStringList>
@@ -23,6 +24,9 @@ struct Command {
     bool noHistory = false;     // Window, Discover, Scan, Watch: neither read nor write the history
     int everySeconds = 60;      // Watch: how often a discovery run starts
     QStringList program;        // Watch: after "--", the program and its arguments run per event
+    WatchRule watchRule;        // Watch: --missing-after, --flap-changes, --flap-window
+    QString metricsFile;        // Watch: --metrics, rewritten after every run
+    bool notify = false;        // Watch: --notify, a desktop notification per run with changes
     QString reportFile;         // Discover: where --report writes the report, "-" for standard error
     bool localNetworks = false; // Scan: --local, each of the computer's own networks in turn
     LabelRequest label;         // Label

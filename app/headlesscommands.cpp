@@ -292,7 +292,9 @@ int runWatchCommand(int argc, char *argv[], const Command &command)
     // once: the queue's end, which waits for them, is cut short by killing them.
     stopOnQuitSignals(controller, programs ? programs->killer() : std::function<void()>());
     const LoadedHistory history = command.noHistory ? LoadedHistory() : DeviceHistory::load(DeviceHistory::defaultPath());
-    DeviceWatch watch = history.usable ? DeviceWatch(history.history) : DeviceWatch();
+    DeviceWatch watch = history.usable ? DeviceWatch(history.history, command.watchRule) : DeviceWatch(command.watchRule);
+    // Labels and watch choices are read again at each run's end, so an edit meanwhile counts.
+    watch.setWatched(controller->watchedTest());
     // A program of ours is ended with us, not left running on its own.
     const auto endForNoReader = [&programs] {
         programs.reset();

@@ -99,7 +99,11 @@ private slots:
                                                   "{'macAddress': '00:80:A3:1B:2C:3D', 'label': 'b'}") << -1;
         QTest::newRow("a control character") << fileOf("{'macAddress': '00:80:a3:1b:2c:3d', 'label': 'a\\u0007'}") << -1;
         QTest::newRow("huge") << whole + QByteArray(maxJsonFileBytes, ' ') << -1;
-        QTest::newRow("a newer version") << fileOf("", "2") << -2;
+        QTest::newRow("a newer version") << fileOf("", "3") << -2;
+        QTest::newRow("the version before") << fileOf("{'macAddress': '00:80:a3:1b:2c:3d', 'label': 'a'}") << 1;
+        QTest::newRow("not watched, with a label and without")
+            << labelsToJson({{mac, u"roof"_s}}, {mac, u"00:00:00:00:00:01"_s}) << 1;
+        QTest::newRow("no label and watched") << fileOf("{'macAddress': '00:80:a3:1b:2c:3d', 'watch': true}", "2") << -1;
     }
 
     void files()
@@ -118,7 +122,15 @@ private slots:
         QCOMPARE(read.takeNotice(), QString());
         if (labels >= 0) {
             QCOMPARE(notice, QString());
-            QCOMPARE(labelsToJson(read.labels()), bytes);
+            if (!bytes.contains("\"version\": 1"))
+                QCOMPARE(labelsToJson(read.labels(), read.unwatched()), bytes);
+            QCOMPARE(read.isWatched(mac), !bytes.contains("\"watch\": false"));
+            // Leaving a device out of watching keeps every label, also of the version before.
+            const QMap<QString, QString> before = read.labels();
+            QCOMPARE(read.setWatched(mac, false).isEmpty(), labels < maxLabels);
+            const DeviceLabels again(path);
+            QCOMPARE(again.labels(), before);
+            QCOMPARE(again.isWatched(mac.toUpper()), labels == maxLabels);
         } else if (labels == -1) {
             const QStringList aside = QDir(dir.path()).entryList({u"labels.json.bad-*"_s});
             QCOMPARE(aside.size(), 1);
@@ -229,9 +241,9 @@ private slots:
         QVERIFY(writeFile(path + u".lock"_s, "99999999\ndevicefinder\n\n"));
         QCOMPARE(waiting.setLabel(mac, u"x"_s), QString());
         // A newer instance's file, written meanwhile, is never replaced.
-        QVERIFY(writeFile(path, fileOf("", "2")));
+        QVERIFY(writeFile(path, fileOf("", "3")));
         QVERIFY(waiting.setLabel(mac, u"y"_s).contains(u"newer version"_s));
-        QCOMPARE(readFile(path), fileOf("", "2"));
+        QCOMPARE(readFile(path), fileOf("", "3"));
         QCOMPARE(QDir(dir.filePath(u"data"_s)).entryList(QDir::Files), QStringList{u"labels.json"_s});
     }
 
@@ -240,9 +252,10 @@ private slots:
         const QTemporaryDir dir;
         const QString path = dir.filePath(u"labels.json"_s);
         QByteArray written[2]; // standard output and error
-        const auto run = [&](LabelRequest::Action action, const QString &macAddress, const QString &label, bool json = false) {
+        const auto run = [&](LabelRequest::Action action, const QString &macAddress, const QString &label, bool json = false,
+                             bool watched = true) {
             std::FILE *streams[] = {std::tmpfile(), std::tmpfile()};
-            const int status = runLabelCommand({action, macAddress, label, json}, path, streams[0], streams[1]);
+            const int status = runLabelCommand({action, macAddress, label, json, watched}, path, streams[0], streams[1]);
             for (int i : {0, 1}) {
                 std::rewind(streams[i]);
                 QFile file;
@@ -256,13 +269,15 @@ private slots:
         QCOMPARE(run(Action::Print, u"00-80-a3-1b-2c-3d"_s, {}), 0);
         QCOMPARE(written[0], "Gateway on the roof\n");
         QCOMPARE(run(Action::List, {}, {}), 0);
-        QCOMPARE(written[0], "MAC address        Label\n00:00:00:00:00:01  cellar\n00:80:a3:1b:2c:3d  Gateway on the roof\n");
+        QCOMPARE(written[0], "MAC address        Label                Watch\n00:00:00:00:00:01  cellar               on\n"
+                             "00:80:a3:1b:2c:3d  Gateway on the roof  on\n");
         QCOMPARE(run(Action::Set, mac, {}), 0);
         QCOMPARE(run(Action::Print, mac, {}), 1);
         QCOMPARE(written[0] + written[1], QByteArray());
+        QCOMPARE(run(Action::Watch, mac, {}, false, false), 0);
         QCOMPARE(run(Action::List, {}, {}, true), 0);
         QCOMPARE(QJsonDocument::fromJson(written[0]).toVariant(),
-                 QJsonDocument::fromJson(labelsToJson({{u"00:00:00:00:00:01"_s, u"cellar"_s}}))[u"labels"_s].toVariant());
+                 QJsonDocument::fromJson(labelsToJson({{u"00:00:00:00:00:01"_s, u"cellar"_s}}, {mac}))[u"labels"_s].toVariant());
 
         QCOMPARE(run(Action::Set, u"00:80:a3:1b:2c\x1b[2J"_s, u"x"_s), 2);
         QCOMPARE(written[1], "devicefinder: not a MAC address (six pairs of hex digits between ':' or '-'): 00:80:a3:1b:2c\\x1b[2J\n");

@@ -71,5 +71,6 @@ private:
     QString m_actionsProblemSaid; // the bad actions file's problem last logged
     QAction *m_watchAction = nullptr;    // children of this view
     QActionGroup *m_watchIntervals = nullptr;
+    QActionGroup *m_watchMissingAfter = nullptr;
     std::shared_ptr<NotifierAdapter> m_notifier;
 };

@@ -219,6 +219,27 @@ private slots:
         QCOMPARE(m_opened, opened);
     }
 
+    // "Don't Watch" is kept with the labels, and shows checked the next time.
+    void dontWatch()
+    {
+        quietWindow();
+        controller()->setLabelsFile(m_config.filePath(u"watch.json"_s));
+        controller()->addDevice(record(device(u"a"_s, u"1"_s, u"02:00:00:00:00:0a"_s)));
+        controller()->search({});
+        for (const bool left : {false, true}) {
+            QTimer::singleShot(0, this, [&] {
+                auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+                auto *action = menu ? menu->findChild<QAction *>(u"dontWatchAction"_s) : nullptr;
+                QVERIFY(action && action->isChecked() == left);
+                action->trigger();
+                menu->close();
+            });
+            emit table()->customContextMenuRequested(table()->visualRect(cell(0, 0)).center());
+            QCOMPARE(controller()->isRowWatched(0), left);
+        }
+        QVERIFY(DeviceLabels(m_config.filePath(u"watch.json"_s)).isWatched(u"02:00:00:00:00:0a"_s));
+    }
+
     // A label being typed stays open across reloads, on its device's row wherever that is
     // now, with what was typed so far.
     void labelEditorHoldsItsDevice()
@@ -395,10 +416,15 @@ private slots:
         auto *watch = widget<QAction>("watchAction");
         const QList<QAction *> intervals = widget<QAction>("watchIntervalAction")->menu()->actions();
         QVERIFY(watch->isChecked() && intervals.at(2)->isChecked());
+        const QList<QAction *> missingAfter = widget<QAction>("watchMissingAfterAction")->menu()->actions();
+        QVERIFY(missingAfter.at(1)->isChecked());
+        QCOMPARE(missingAfter.at(1)->text(), u"2 Runs"_s);
         QCOMPARE(intervals.at(2)->text(), u"15 Minutes"_s);
         QTRY_VERIFY(controller()->isWatching());
         QVERIFY(controller()->discovering());
         intervals.at(0)->trigger();
+        missingAfter.at(3)->trigger();
+        QCOMPARE(Preferences::standard().value(u"WatchMissingAfter"_s).toInt(), 5);
         watch->trigger();
         QVERIFY(!controller()->isWatching());
         QCOMPARE(Preferences::standard().value(u"Watch"_s).toBool(), false);

@@ -5,6 +5,7 @@
 #include "history/changesexport.h"
 #include "history/devicewatch.h"
 #include "history/watchenvironment.h"
+#include "history/watchmetrics.h"
 #include "model/deviceexport.h"
 #include "platform/log.h"
 #include "platform/mainqueue.h"
@@ -305,6 +306,7 @@ int runWatchCommand(int argc, char *argv[], const Command &command)
     QTimer next;
     next.setSingleShot(true);
     QElapsedTimer sinceStart;
+    QString metricsProblem;
     // Nobody reading is a reason to stop broadcasting, even with nothing to write.
     QObject::connect(&next, &QTimer::timeout, &next, [&] {
         if (outputHasNoReader())
@@ -323,6 +325,15 @@ int runWatchCommand(int argc, char *argv[], const Command &command)
             events = watch.update(run.found, run.askedEveryone);
         const QDateTime now = QDateTime::currentDateTimeUtc();
         const LabelOf labelOf = controller->labelOf();
+        if (!command.metricsFile.isEmpty()) {
+            const QString problem = writeWatchMetrics(
+                command.metricsFile,
+                watchMetricsText(watch.devicesNow(), labelOf, now, std::chrono::milliseconds(sinceStart.elapsed())));
+            // Said once, and again when it comes back after a good write.
+            if (!problem.isEmpty() && problem != metricsProblem)
+                logLine(lcApp, "Metrics file %@ could not be written: %@", command.metricsFile, problem);
+            metricsProblem = problem;
+        }
         for (const WatchEvent &event : events)
             writeOut(watchEventLine(event, now, labelOf));
         // Each line as it happens, for whatever reads it; output that cannot be written ends

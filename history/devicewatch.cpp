@@ -3,6 +3,7 @@
 #include "model/deviceexport.h"
 
 #include <QJsonArray>
+#include <QMap>
 #include <QJsonDocument>
 
 #include <algorithm>
@@ -149,6 +150,23 @@ QList<HistoryEntry> DeviceWatch::missingNow() const
             missing.append({entry.record, entry.address, {}, entry.lastSeen});
     }
     return missing;
+}
+
+QList<DeviceWatch::DeviceState> DeviceWatch::devicesNow() const
+{
+    QMap<QString, DeviceState> byMac;
+    for (auto it = m_present.cbegin(); it != m_present.cend(); ++it)
+        byMac.insert(it.key(), {it->record, true});
+    for (auto it = m_missing.cbegin(); it != m_missing.cend(); ++it) {
+        if (it->record)
+            byMac.insert(it.key(), {it->record, false});
+    }
+    QList<DeviceState> states;
+    for (const DeviceState &state : std::as_const(byMac)) {
+        if (isWatched(state.record))
+            states.append(state);
+    }
+    return states;
 }
 
 void DeviceWatch::forgetOldestMissing()

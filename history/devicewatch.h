@@ -68,6 +68,14 @@ public:
     // each with its last record and when it was last seen, by MAC address.
     QList<HistoryEntry> missingNow() const;
 
+    struct DeviceState final {
+        Device record; // the latest one seen
+        bool up = true; // false: missing by the rule
+    };
+    // Every watched device this watch has a record of, by MAC address: those there (also
+    // those absent fewer runs than the rule's number) and those missing.
+    QList<DeviceState> devicesNow() const;
+
 private:
     struct Present final {
         Device record;

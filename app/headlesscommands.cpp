@@ -2,6 +2,7 @@
 
 #include "app/quitsignals.h"
 #include "controller/mainviewcontroller.h"
+#include "history/changenotice.h"
 #include "history/changesexport.h"
 #include "history/devicewatch.h"
 #include "history/watchenvironment.h"
@@ -282,10 +283,13 @@ int runProbeCommand(int argc, char *argv[], const Command &command)
     return controller->devices().isEmpty() ? 1 : 0;
 }
 
-int runWatchCommand(int argc, char *argv[], const Command &command)
+int runWatchCommand(int argc, char *argv[], const Command &command,
+                    const std::function<std::shared_ptr<ChangeNotifier>()> &notifier)
 {
     QCoreApplication app(argc, argv);
     const auto controller = headlessController(command);
+    // Without a notification service it says so once, and watch goes on.
+    const std::shared_ptr<ChangeNotifier> notices = command.notify && notifier ? notifier() : nullptr;
     // With "-- PROGRAM", each event also runs the program, one at a time in event order.
     std::unique_ptr<ProgramQueue> programs =
         command.program.isEmpty() ? nullptr : std::make_unique<ProgramQueue>(command.program);
@@ -344,6 +348,8 @@ int runWatchCommand(int argc, char *argv[], const Command &command)
             QCoreApplication::quit();
             return;
         }
+        if (const std::optional<ChangeNotice> notice = notices ? changeNotice(events, labelOf) : std::nullopt)
+            notices->notify(notice->summary, notice->body, notice->plainBody);
         // The program's output follows the line it is about.
         for (const WatchEvent &event : events)
             if (programs)

@@ -9,6 +9,8 @@
 #include "platform/mainqueue.h"
 #include "probes/networkloop.h"
 #include "ui/applicationicon.h"
+#include "ui/desktopnotifier.h"
+#include "ui/notifieradapter.h"
 #include "ui/mainview.h"
 #include "ui/mainwindow.h"
 
@@ -138,7 +140,11 @@ int main(int argc, char *argv[])
         status = runDiffCommand(command, stdout, stderr);
         break;
     case Command::Kind::Watch:
-        status = runWatchCommand(argc, argv, command);
+        status = runWatchCommand(argc, argv, command, [] {
+            QGuiApplication::setApplicationDisplayName(QStringLiteral("Device Finder"));
+            QGuiApplication::setDesktopFileName(QStringLiteral("org.devicefinder.DeviceFinder"));
+            return std::make_shared<NotifierAdapter>(new DesktopNotifier(QCoreApplication::instance()));
+        });
         break;
     case Command::Kind::Label:
         status = runLabelCommand(command.label, DeviceLabels::defaultPath(), stdout, stderr);

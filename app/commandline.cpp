@@ -1,6 +1,7 @@
 #include "app/commandline.h"
 
-#include <QHostAddress>
+#include "localnet/ipv4text.h"
+
 #include <QRegularExpression>
 
 namespace {
@@ -17,13 +18,6 @@ Command usageError(const QString &message)
     Command command = ofKind(Command::Kind::UsageError);
     command.message = message;
     return command;
-}
-
-bool isDottedQuad(const QString &text)
-{
-    QHostAddress address;
-    return address.setAddress(text) && address.protocol() == QAbstractSocket::IPv4Protocol
-           && address.toString() == text;
 }
 
 // A local UDP port: 1 to 65535, in plain decimal.
@@ -95,7 +89,7 @@ std::optional<QString> readOptions(QStringList arguments, unsigned accepted, Com
             if (arguments.isEmpty())
                 return QStringLiteral("--broadcast takes an IPv4 address");
             command.broadcastAddress = arguments.takeFirst();
-            if (!isDottedQuad(command.broadcastAddress))
+            if (!plainIPv4(command.broadcastAddress))
                 return QStringLiteral("--broadcast takes an IPv4 address such as 192.168.1.255, not '%1'")
                     .arg(command.broadcastAddress);
         } else if (argument == u"--reply-port" && broadcasts) {
@@ -259,7 +253,7 @@ Command parseCommandLine(const QStringList &arguments)
             } else if (option == u"--reply-port") {
                 if (const std::optional<QString> problem = readReplyPort(rest, command))
                     return usageError(*problem);
-            } else if (option == u"--broadcast" && !rest.isEmpty() && isDottedQuad(rest.first())) {
+            } else if (option == u"--broadcast" && !rest.isEmpty() && plainIPv4(rest.first())) {
                 command.broadcastAddress = rest.takeFirst();
             } else if (option == u"--broadcast") {
                 return usageError(QStringLiteral("--broadcast takes one IPv4 address such as 192.168.1.255"));
@@ -306,7 +300,7 @@ bool isProbeAddress(const QString &text)
         return false;
     const QString host = match.captured(1);
     if (digitsAndDots.match(host).hasMatch())
-        return isDottedQuad(host);
+        return plainIPv4(host).has_value();
     return hostName.match(host).hasMatch();
 }
 

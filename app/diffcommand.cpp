@@ -1,7 +1,7 @@
 #include "app/diffcommand.h"
 
 #include "history/changesexport.h"
-#include "history/devicelabels.h"
+#include "labels/devicelabels.h"
 #include "history/devicediff.h"
 #include "history/devicelistfile.h"
 

@@ -1,7 +1,7 @@
 #include "app/labelcommand.h"
 
-#include "history/devicelabels.h"
-#include "history/labelsformat.h"
+#include "labels/devicelabels.h"
+#include "labels/labelsformat.h"
 #include "model/deviceexport.h"
 
 #include <QJsonArray>

@@ -2,7 +2,7 @@
 
 #include "discovery/discoveryreport.h"
 #include "history/devicehistory.h"
-#include "history/devicelabels.h"
+#include "labels/devicelabels.h"
 #include "history/devicewatch.h"
 #include "model/devicelist.h"
 #include "platform/controls.h"

@@ -1,10 +1,11 @@
 #include "controller/rowactions.h"
 
-#include "history/labelsformat.h"
 #include "history/boundedjson.h"
+#include "labels/labelsformat.h"
+#include "localnet/ipv4text.h"
+#include "model/terminaltext.h"
 
 #include <QFileInfo>
-#include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QStandardPaths>
@@ -52,11 +53,6 @@ std::optional<QList<Piece>> piecesOf(QStringView argument, QString *problem)
     return pieces;
 }
 
-bool hasControlCharacter(QStringView text)
-{
-    return std::any_of(text.begin(), text.end(), [](QChar c) { return c.category() == QChar::Other_Control; });
-}
-
 bool isOneLine(QStringView text)
 {
     return !hasControlCharacter(text) && !text.contains(QChar(0x2028)) && !text.contains(QChar(0x2029));
@@ -72,9 +68,7 @@ QString textOf(const DeviceRecord &record, QStringView key)
 QString plainAddress(const DeviceRecord &record)
 {
     const QString text = textOf(record, DeviceKey::ipAddress);
-    const QHostAddress address(text);
-    const bool plain = address.protocol() == QHostAddress::IPv4Protocol && address.toString() == text;
-    return plain ? text : QString();
+    return plainIPv4(text) ? text : QString();
 }
 
 // A placeholder's value and what it is called in a reason.

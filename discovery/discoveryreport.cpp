@@ -1,5 +1,6 @@
 #include "discovery/discoveryreport.h"
 
+#include "localnet/ipv4text.h"
 #include "platform/englishtext.h"
 
 #include <QHostAddress>

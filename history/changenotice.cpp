@@ -1,6 +1,6 @@
 #include "history/changenotice.h"
 
-#include "model/deviceexport.h"
+#include "model/terminaltext.h"
 
 #include <QStringList>
 

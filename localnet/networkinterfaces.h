@@ -18,11 +18,6 @@ struct NetworkInterface final {
 // This machine's interfaces that have an IPv4 address.
 QList<NetworkInterface> ipv4Interfaces();
 
-// "192.168.7.2": an address in host byte order, as people write it.
-QString dottedQuad(quint32 address);
-// The address of a text of four numbers of 0 to 255 without leading zeros, as dottedQuad()
-// writes it; nothing for any other text.
-std::optional<quint32> plainIPv4(QStringView text);
 
 // The interfaces a broadcast goes out of: up, not loopback and able to broadcast, each
 // once however many addresses it has, in the order listed.

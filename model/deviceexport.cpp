@@ -102,37 +102,6 @@ QString textTable(QList<QStringList> rows)
     return table;
 }
 
-QString terminalText(const QString &text)
-{
-    QString shown;
-    shown.reserve(text.size());
-    // By code point, so that a character beyond 16 bits (the tag characters) is judged as
-    // itself, not as the halves of its surrogate pair.
-    for (const char32_t c : text.toUcs4()) {
-        if (!isUnshownCharacter(c))
-            shown += QString::fromUcs4(&c, 1);
-        else
-            shown += c < 0x100     ? QStringLiteral("\\x%1").arg(uint(c), 2, 16, QLatin1Char('0'))
-                     : c < 0x10000 ? QStringLiteral("\\u%1").arg(uint(c), 4, 16, QLatin1Char('0'))
-                                   : QStringLiteral("\\U%1").arg(uint(c), 8, 16, QLatin1Char('0'));
-    }
-    return shown;
-}
-
-bool isUnshownCharacter(char32_t c)
-{
-    switch (QChar::category(c)) {
-    case QChar::Other_Control:
-    case QChar::Other_Format:
-    case QChar::Other_PrivateUse:
-    case QChar::Separator_Line:
-    case QChar::Separator_Paragraph:
-        return true;
-    default:
-        return false;
-    }
-}
-
 QString devicesAsKeyValues(const DeviceList &devices, const LabelOf &labelOf)
 {
     QStringList blocks;

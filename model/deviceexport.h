@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/devicerecord.h"
+#include "model/terminaltext.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -40,14 +41,6 @@ QString csvRow(const QStringList &fields);
 // Rows as a table for a terminal: each cell as terminalText shows it, each column as wide as
 // its widest cell and two spaces apart, no blanks at a line's end.
 QString textTable(QList<QStringList> rows);
-
-// A device chooses its texts: on a terminal none of them may move the cursor, change colours,
-// turn the line around or hide in it. Control, format and private-use characters and line
-// separators are shown escaped by code point ("\x1b", "\u202e", "\U000e0041"); the JSON
-// output keeps them exactly.
-QString terminalText(const QString &text);
-// Whether a terminal would act on the character or hide it, as terminalText judges.
-bool isUnshownCharacter(char32_t c);
 
 // Every key of each printed record with its value's text form, one "key: value" a line,
 // sorted by key; a blank line between records.

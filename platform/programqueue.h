@@ -54,7 +54,6 @@ public:
     ~ProgramQueue() override;
 
     void enqueue(Job job);
-    bool isIdle() const { return !m_process && m_waiting.empty(); }
     // What kills every group of its runs at once (SIGKILL), from any thread, for a quit that
     // cannot wait; it still works once the queue has gone.
     std::function<void()> killer() const

@@ -1,5 +1,6 @@
 #include "probes/httpclient.h"
 
+#include "localnet/ipv4text.h"
 #include "localnet/networkinterfaces.h"
 #include "probes/networkloop.h"
 

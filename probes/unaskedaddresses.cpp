@@ -1,5 +1,6 @@
 #include "probes/unaskedaddresses.h"
 
+#include "localnet/ipv4text.h"
 #include "localnet/networkinterfaces.h"
 
 #include <iterator>

@@ -141,12 +141,3 @@ qint64 combine_octets(const QStringList &octets)
         accumulator = (accumulator | std::uint64_t(integerValue(octet))) << 8;
     return qint64(accumulator) >> 8;
 }
-
-QString octetsToString(std::span<const qint64> octets)
-{
-    QStringList texts;
-    texts.reserve(qsizetype(octets.size()));
-    for (const qint64 octet : octets)
-        texts.append(QString::number(octet));
-    return texts.join(u'.');
-}

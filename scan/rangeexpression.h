@@ -9,7 +9,6 @@
 #include <QtGlobal>
 
 #include <array>
-#include <span>
 
 // The range expression the user types, and the conversions between an address value,
 // its octets and its dotted text. Pure functions, safe from any thread.
@@ -34,6 +33,3 @@ std::array<qint64, 4> split_to_octets(qint64 value);
 // The address value of octet texts, most significant first. An octet above 255 is ORed
 // into the octets above it, and bits beyond the 32nd are kept.
 qint64 combine_octets(const QStringList &octets);
-
-// The decimal texts of the numbers joined with ".".
-QString octetsToString(std::span<const qint64> octets);

@@ -1,5 +1,6 @@
 #include "scan/rangelist.h"
 
+#include "model/terminaltext.h"
 #include "scan/addresstext.h"
 #include "scan/rangeexpression.h"
 
@@ -26,7 +27,7 @@ QString quoted(const QString &text)
     constexpr qsizetype shown = 60;
     QString line = text.left(shown);
     for (QChar &c : line) {
-        if (c.category() == QChar::Other_Control)
+        if (isControlCharacter(c.unicode()))
             c = QChar::ReplacementCharacter;
     }
     return u'"' + line + (text.size() > shown ? QStringLiteral("...\"") : QStringLiteral("\""));

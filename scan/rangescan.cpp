@@ -1,5 +1,6 @@
 #include "scan/rangescan.h"
 
+#include "localnet/ipv4text.h"
 #include "localnet/networkinterfaces.h"
 #include "platform/log.h"
 #include "platform/mainqueue.h"

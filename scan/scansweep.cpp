@@ -1,5 +1,6 @@
 #include "scan/scansweep.h"
 
+#include "localnet/ipv4text.h"
 #include "localnet/networkinterfaces.h"
 #include "platform/englishtext.h"
 #include "platform/log.h"

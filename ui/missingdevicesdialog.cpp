@@ -1,25 +1,18 @@
 #include "ui/missingdevicesdialog.h"
 
-#include "model/deviceexport.h"
+#include "localnet/ipv4text.h"
+#include "model/terminaltext.h"
 #include "platform/englishtext.h"
 
 #include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QHeaderView>
-#include <QHostAddress>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QUrl>
 #include <QVBoxLayout>
 
 namespace {
-
-bool isIpv4Address(const QString &text)
-{
-    QHostAddress address;
-    return address.setAddress(text) && address.protocol() == QAbstractSocket::IPv4Protocol
-           && address.toString() == text;
-}
 
 QTableWidgetItem *textItem(const QString &text)
 {
@@ -47,7 +40,7 @@ MissingDevicesDialog::MissingDevicesDialog(const QList<HistoryEntry> &missing, c
         table->setItem(row, 2, textItem(entry.lastAddress));
         table->setItem(row, 3, textItem(shortTimeText(entry.lastSeen, now)));
         auto *open = new QPushButton(tr("Open"), table);
-        open->setEnabled(isIpv4Address(entry.lastAddress));
+        open->setEnabled(plainIPv4(entry.lastAddress).has_value());
         connect(open, &QPushButton::clicked, this,
                 [address = entry.lastAddress] { QDesktopServices::openUrl(QUrl(QStringLiteral("http://") + address)); });
         table->setCellWidget(row, 4, open);

@@ -1,6 +1,6 @@
 #include "ui/openbuttondelegate.h"
 
-#include "history/labelsformat.h"
+#include "labels/labelsformat.h"
 #include "ui/devicetablemodel.h"
 
 #include <QApplication>

@@ -3,7 +3,7 @@
 #include "history/changesexport.h"
 #include "history/devicelistfile.h"
 #include "history/devicewatch.h"
-#include "history/labelsformat.h"
+#include "labels/labelsformat.h"
 #include "tests/fuzz/require.h"
 
 #include <QJsonDocument>

@@ -1,4 +1,5 @@
 #include "controller/mainviewcontroller.h"
+#include "localnet/ipv4text.h"
 #include "platform/backgroundpool.h"
 #include "probes/deviceinforecord.h"
 #include "probes/deviceprobe.h"

@@ -1,6 +1,6 @@
 #include "app/appdelegate.h"
 #include "history/devicehistory.h"
-#include "history/devicelabels.h"
+#include "labels/devicelabels.h"
 #include "model/devicecolumns.h"
 #include "platform/preferences.h"
 #include "support/devices.h"

@@ -1,6 +1,6 @@
-#include "history/devicelabels.h"
+#include "labels/devicelabels.h"
 
-#include "history/labelsformat.h"
+#include "labels/labelsformat.h"
 #include "history/setaside.h"
 #include "history/boundedjson.h"
 #include "platform/log.h"

@@ -1,7 +1,7 @@
-#include "history/labelsformat.h"
+#include "labels/labelsformat.h"
 
 #include "history/boundedjson.h"
-#include "model/deviceexport.h"
+#include "model/terminaltext.h"
 
 #include <QJsonArray>
 #include <QJsonObject>

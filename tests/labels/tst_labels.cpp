@@ -1,6 +1,6 @@
 #include "app/labelcommand.h"
-#include "history/devicelabels.h"
-#include "history/labelsformat.h"
+#include "labels/devicelabels.h"
+#include "labels/labelsformat.h"
 #include "history/setaside.h"
 #include "history/boundedjson.h"
 #include "support/logcapture.h"

@@ -232,6 +232,21 @@ Command labelCommand(const QStringList &operands)
     return command;
 }
 
+// settings export FILE|-, settings import FILE|- [--replace].
+Command settingsCommand(QStringList operands)
+{
+    Command command = ofKind(Command::Kind::Settings);
+    SettingsRequest &request = command.settings;
+    request.import = operands.value(0) == u"import";
+    request.replace = request.import && operands.removeAll(QStringLiteral("--replace")) == 1;
+    if (operands.size() != 2 || (operands.first() != u"export" && operands.first() != u"import") || operands.at(1).isEmpty()
+        || (operands.at(1).startsWith(u'-') && operands.at(1) != u"-"))
+        return usageError(QStringLiteral("settings takes export FILE, or import FILE [--replace]; - for standard "
+                                         "output or input"));
+    request.file = operands.at(1);
+    return command;
+}
+
 } // namespace
 
 Command parseCommandLine(const QStringList &arguments)
@@ -282,6 +297,8 @@ Command parseCommandLine(const QStringList &arguments)
         return withOperands(Command::Kind::Watch, arguments);
     if (first == u"label")
         return labelCommand(arguments.mid(1));
+    if (first == u"settings")
+        return settingsCommand(arguments.mid(1));
     return usageError(QStringLiteral("unknown command '%1'").arg(first));
 }
 

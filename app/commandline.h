@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/labelcommand.h"
+#include "app/settingscommand.h"
 #include "history/devicewatch.h"
 
 #include <QString>
@@ -11,7 +12,7 @@ enum class OutputFormat { Text, Json, Csv };
 
 // What the command line asks for.
 struct Command {
-    enum class Kind { Window, Discover, Scan, Expand, Probe, Diff, Watch, Label, Help, Version, UsageError };
+    enum class Kind { Window, Discover, Scan, Expand, Probe, Diff, Watch, Label, Settings, Help, Version, UsageError };
     Kind kind = Kind::Window;
     QString argument; // Expand: the range; Probe: the address
     QStringList ranges; // Scan: the ranges, in order (none with --local or --ranges-from)
@@ -30,6 +31,7 @@ struct Command {
     QString reportFile;         // Discover: where --report writes the report, "-" for standard error
     bool localNetworks = false; // Scan: --local, each of the computer's own networks in turn
     LabelRequest label;         // Label
+    SettingsRequest settings;   // Settings
     QString message; // UsageError: what was wrong
 };
 

@@ -5,6 +5,7 @@
 #include "app/headlesscommands.h"
 #include "app/labelcommand.h"
 #include "app/quitsignals.h"
+#include "controller/rowactions.h"
 #include "platform/log.h"
 #include "platform/mainqueue.h"
 #include "probes/networkloop.h"
@@ -148,6 +149,9 @@ int main(int argc, char *argv[])
         break;
     case Command::Kind::Label:
         status = runLabelCommand(command.label, DeviceLabels::defaultPath(), stdout, stderr);
+        break;
+    case Command::Kind::Settings:
+        status = runSettingsCommand(command.settings, {DeviceLabels::defaultPath(), rowActionsPath()}, stdout, stderr);
         break;
     case Command::Kind::Window:
         runWindow(argc, argv, command);

@@ -70,9 +70,11 @@ public:
     // Leaves the device out of watching, or watches it again; as setLabel edits the file.
     QString setWatched(QStringView mac, bool watched);
 
-private:
-    // Under the lock, re-reads the file, applies `change` and writes the whole, as setLabel says.
+    // Under the lock, re-reads the file, applies `change` to what it holds and writes the
+    // whole, as setLabel says; the change must keep keys and labels well-formed.
     QString edit(const std::function<void(QMap<QString, QString> &labels, QSet<QString> &unwatched)> &change);
+
+private:
     struct Reading;
     Reading readFile();
     // The labels and the read-only state a reading gives, said once.

@@ -37,12 +37,8 @@ namespace {
 // A few times a second: enough to see a scan move, cheap for the main thread.
 constexpr int progressIntervalMs = 250;
 
-// Whether the window watches, and how often, kept across launches.
-const QString watchKey = QStringLiteral("Watch");
-const QString watchIntervalKey = QStringLiteral("WatchIntervalMinutes");
+// The choices of Watch Interval (minutes) and Missing After (runs).
 constexpr int watchIntervals[] = {1, 5, 15, 60};
-// After how many runs without it a device is missing (the watch rule's number).
-const QString watchMissingAfterKey = QStringLiteral("WatchMissingAfter");
 constexpr int watchMissingAfters[] = {1, 2, 3, 5, 10};
 
 } // namespace
@@ -346,7 +342,7 @@ void MainView::addWatchActions()
     m_watchAction = new QAction(tr("&Watch"), this);
     m_watchAction->setObjectName(QStringLiteral("watchAction"));
     m_watchAction->setCheckable(true);
-    m_watchAction->setChecked(preferences.value(watchKey).toBool());
+    m_watchAction->setChecked(preferences.value(WatchKey).toBool());
     addAction(m_watchAction);
 
     // A menu of choices, one checked: the one the preferences hold, else `fallback`.
@@ -367,16 +363,16 @@ void MainView::addWatchActions()
         addAction(menu->menuAction());
         return group;
     };
-    m_watchIntervals = addChoices(tr("Watch &Interval"), "watchIntervalAction", watchIntervalKey, watchIntervals, 1,
+    m_watchIntervals = addChoices(tr("Watch &Interval"), "watchIntervalAction", WatchIntervalKey, watchIntervals, 1,
                                   [this](int minutes) { return minutes == 1 ? tr("1 Minute") : tr("%1 Minutes").arg(minutes); });
     m_watchMissingAfter =
-        addChoices(tr("&Missing After"), "watchMissingAfterAction", watchMissingAfterKey, watchMissingAfters,
+        addChoices(tr("&Missing After"), "watchMissingAfterAction", WatchMissingAfterKey, watchMissingAfters,
                    WatchRule().missingAfter, [this](int runs) { return runs == 1 ? tr("1 Run") : tr("%1 Runs").arg(runs); });
     // A choice is remembered as it is made.
     const auto remember = [this] {
-        Preferences::standard().setValue(watchKey, m_watchAction->isChecked());
-        Preferences::standard().setValue(watchIntervalKey, m_watchIntervals->checkedAction()->data());
-        Preferences::standard().setValue(watchMissingAfterKey, m_watchMissingAfter->checkedAction()->data());
+        Preferences::standard().setValue(WatchKey, m_watchAction->isChecked());
+        Preferences::standard().setValue(WatchIntervalKey, m_watchIntervals->checkedAction()->data());
+        Preferences::standard().setValue(WatchMissingAfterKey, m_watchMissingAfter->checkedAction()->data());
         watchChanged();
     };
     connect(m_watchAction, &QAction::toggled, this, remember);

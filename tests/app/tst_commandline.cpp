@@ -64,6 +64,8 @@ private slots:
         row("watch --missing-after 3 --flap-changes 5 --flap-window 600 --metrics m.prom --notify",
             "watch missing-after 3 flap 5 600 metrics m.prom notify");
         row("watch --missing-after 0", "usage error");
+        row("settings import - --replace", "settings import - replace");
+        row("settings export --replace", "usage error");
         row("watch --flap-window 59", "usage error");
         row("label", "usage error");
     }
@@ -75,7 +77,7 @@ private slots:
         const Command command = parseCommandLine(arguments.split(u' '));
         QCOMPARE(command.message.isEmpty(), command.kind != Command::Kind::UsageError);
         static const QStringList kinds{u"window"_s, u"discover"_s, u"scan"_s, u"expand"_s,  u"probe"_s,      u"diff"_s,
-                                       u"watch"_s,  u"label"_s,    u"help"_s, u"version"_s, u"usage error"_s};
+                                       u"watch"_s,  u"label"_s,    u"settings"_s, u"help"_s, u"version"_s, u"usage error"_s};
         QStringList set{kinds.at(int(command.kind))};
         const auto add = [&](bool given, const QString &what) { set.append(given ? QStringList{what} : QStringList{}); };
         add(!command.argument.isEmpty(), command.argument);
@@ -104,6 +106,10 @@ private slots:
             add(command.label.json, u"json"_s);
             set.removeAll(QString());
         }
+        if (command.kind == Command::Kind::Settings)
+            set += QStringList{command.settings.import ? u"import"_s : u"export"_s, command.settings.file,
+                               command.settings.replace ? u"replace"_s : QString()};
+        set.removeAll(QString());
         QCOMPARE(command.kind == Command::Kind::UsageError ? u"usage error"_s : set.join(u' '), asks);
     }
 

@@ -64,8 +64,14 @@ namespace {
     app.setQuitOnLastWindowClosed(AppDelegate::applicationShouldTerminateAfterLastWindowClosed());
 
     MainWindow window;
-    AppDelegate delegate([](MainViewController &controller) { return new MainView(controller); },
-                         command.broadcastAddress, systemResolver());
+    AppDelegate delegate(
+        [hidden = command.hidden](MainViewController &controller) {
+            auto *view = new MainView(controller);
+            if (hidden)
+                view->startInTray();
+            return view;
+        },
+        command.broadcastAddress, systemResolver());
     delegate.setReplyPort(command.replyPort);
     delegate.setHistoryFile(command.noHistory ? QString() : DeviceHistory::defaultPath());
     delegate.setLabelsFile(DeviceLabels::defaultPath());
@@ -79,7 +85,9 @@ namespace {
         const auto &controller = delegate.rootViewController();
         return controller ? controller->latestReport() : std::nullopt;
     });
-    window.show();
+    // Started hidden, the window shows once the view finds no tray.
+    if (!command.hidden)
+        window.show();
     QMetaObject::invokeMethod(&app, [&delegate] { delegate.applicationDidFinishLaunching(); },
                               Qt::QueuedConnection);
     // Leaves from here, so that the application, the window and the controller outlive

@@ -4,6 +4,7 @@
 #include "controller/rowactions.h"
 #include "localnet/networkinterfaces.h"
 #include "model/devicecolumns.h"
+#include "platform/autostart.h"
 #include "platform/log.h"
 #include "platform/preferences.h"
 #include "platform/userprogram.h"
@@ -20,6 +21,7 @@
 #include "ui/searchfieldadapter.h"
 #include "ui/tableviewadapter.h"
 #include "ui/textfieldadapter.h"
+#include "ui/trayicon.h"
 #include "ui_mainviewcontroller.h"
 
 #include <QActionGroup>
@@ -84,12 +86,11 @@ MainView::MainView(MainViewController &controller, QWidget *parent)
     auto *notifier = new DesktopNotifier(this);
     m_notifier = std::make_shared<NotifierAdapter>(notifier);
     controller.setNotifier(m_notifier);
-    connect(notifier, &DesktopNotifier::activated, this, [this] {
-        window()->showNormal();
-        window()->raise();
-        window()->activateWindow();
-    });
     addWatchActions();
+    m_tray = std::make_shared<TrayIcon>(controller, m_watchAction, this, notifier);
+    controller.setStatusTip(m_tray);
+    connect(notifier, &DesktopNotifier::activated, m_tray.get(), &TrayIcon::showWindow);
+    addStartAtLoginAction();
 
     const auto act = [this](void (MainViewController::*action)()) {
         return [this, action] {
@@ -127,6 +128,11 @@ MainView::MainView(MainViewController &controller, QWidget *parent)
 }
 
 MainView::~MainView() = default;
+
+void MainView::startInTray()
+{
+    QMetaObject::invokeMethod(this, [this] { m_watchAction->setChecked(true); }, Qt::QueuedConnection);
+}
 
 void MainView::busyIndicatorAnimating(bool animating)
 {
@@ -388,4 +394,21 @@ void MainView::watchChanged()
     if (const auto controller = m_controller.lock())
         controller->setWatching(m_watchAction->isChecked(), std::chrono::minutes(minutes),
                                 {.missingAfter = m_watchMissingAfter->checkedAction()->data().toInt()});
+}
+
+// Run > Start at Login: checked while the autostart entry is there.
+void MainView::addStartAtLoginAction()
+{
+    auto *startAtLogin = new QAction(tr("Start at &Login"), this);
+    startAtLogin->setObjectName(QStringLiteral("startAtLoginAction"));
+    startAtLogin->setCheckable(true);
+    startAtLogin->setChecked(startsAtLogin());
+    addAction(startAtLogin);
+    connect(startAtLogin, &QAction::toggled, this, [this, startAtLogin](bool start) {
+        if (const std::optional<QString> problem = setStartAtLogin(start)) {
+            const QSignalBlocker blocker(startAtLogin);
+            startAtLogin->setChecked(startsAtLogin());
+            say(tr("Start at Login"), tr("The login start could not be changed: %1").arg(*problem));
+        }
+    });
 }

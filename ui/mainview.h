@@ -18,6 +18,7 @@ class QMenu;
 class RunControlAdapter;
 class SearchFieldAdapter;
 class TableViewAdapter;
+class TrayIcon;
 class TextFieldAdapter;
 namespace Ui {
 class MainViewController;
@@ -31,7 +32,9 @@ class MainViewController;
 // box offers the computer's own networks as ranges. A row's menu (right click, the Menu key,
 // Shift+F10) opens, copies and labels its device and runs the user's own actions on it.
 // The Watch action (remembered, with its interval) repeats the discovery run and shows a
-// desktop notification of what changed; clicking it raises the window. Main thread.
+// desktop notification of what changed; clicking it raises the window. While watching, a
+// tray icon keeps watching after the window closes (see TrayIcon); Run > Start at Login
+// starts the tool in the tray at login. Main thread.
 class MainView final : public QWidget {
     Q_OBJECT
 
@@ -39,6 +42,10 @@ public:
     // Connects the controls to the controller's control references.
     explicit MainView(MainViewController &controller, QWidget *parent = nullptr);
     ~MainView() override;
+
+    // For a start at login: watching, in the tray when there is one (the window shows
+    // only when there is none), once the view is the window's content.
+    void startInTray();
 
 private:
     void busyIndicatorAnimating(bool animating);
@@ -54,6 +61,7 @@ private:
     void say(const QString &title, const QString &text);
     void addWatchActions();
     void watchChanged();
+    void addStartAtLoginAction();
 
     std::weak_ptr<MainViewController> m_controller;
     std::unique_ptr<Ui::MainViewController> m_form;
@@ -73,4 +81,5 @@ private:
     QActionGroup *m_watchIntervals = nullptr;
     QActionGroup *m_watchMissingAfter = nullptr;
     std::shared_ptr<NotifierAdapter> m_notifier;
+    std::shared_ptr<TrayIcon> m_tray;
 };

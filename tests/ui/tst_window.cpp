@@ -301,6 +301,30 @@ private slots:
         QVERIFY2(shown.toPlainText().startsWith(u"3 devices \u00b7 1 new \u00b7 1 moved since "_s), qPrintable(line->text()));
     }
 
+    // While watching, the line under the table says what the watch rule says: missing after
+    // one run here, since the device was last seen, and its link lists it.
+    void watchedLine()
+    {
+        quietWindow();
+        QCoreApplication::processEvents(); // the view's own watch choice comes first
+        const Device a = record(device(u"a"_s, u"1"_s, u"02:00:00:00:00:0a"_s));
+        const Device b = record(device(u"b"_s, u"1"_s, u"02:00:00:00:00:0b"_s));
+        controller()->setWatching(true, std::chrono::hours(1), {.missingAfter = 1});
+        for (const DeviceList &found : {DeviceList{a, b}, DeviceList{a}}) {
+            if (!controller()->discovering())
+                controller()->startDiscovery();
+            for (const Device &listed : found)
+                controller()->addIfNew(listed, ProbeKind::DeviceInfo);
+            QTRY_VERIFY_WITH_TIMEOUT(!controller()->discovering(), 15'000);
+        }
+        controller()->setWatching(false, {});
+        QTextDocument shown;
+        shown.setHtml(widget<QLabel>("historyLine")->text());
+        QVERIFY2(shown.toPlainText().startsWith(u"1 device \u00b7 1 missing since "_s), qPrintable(shown.toPlainText()));
+        QCOMPARE(controller()->latestChanges().missing.size(), 1);
+        QCOMPARE(controller()->latestChanges().missing.first().record, b);
+    }
+
     // A run that nobody answered says so under the table; its "Details" shows the report.
     void reportLine()
     {

@@ -81,6 +81,10 @@ namespace {
         return controller ? MainWindow::ExportRows{controller->filteredDevices(), controller->labelOf()}
                           : MainWindow::ExportRows();
     });
+    window.setSettingsImported([&delegate] {
+        if (const auto &controller = delegate.rootViewController())
+            controller->reloadLabels();
+    });
     window.setDiscoveryReport([&delegate] {
         const auto &controller = delegate.rootViewController();
         return controller ? controller->latestReport() : std::nullopt;

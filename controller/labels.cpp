@@ -46,6 +46,14 @@ QString MainViewController::tableViewSetCellText(int column, int row, const QStr
     return column == labelColumn ? setLabel(row, text) : QStringLiteral("this column cannot be edited");
 }
 
+void MainViewController::reloadLabels()
+{
+    requireMainThread("MainViewController::reloadLabels");
+    if (m_labels)
+        m_labels->reload();
+    reloadTable();
+}
+
 WatchedTest MainViewController::watchedTest() const
 {
     if (!m_labels)

@@ -176,6 +176,8 @@ public:
     // A word for the user about the labels file, once: a damaged one set aside, a newer one
     // left untouched. Empty when there is none.
     QString takeLabelsNotice();
+    // Reads the labels file again now (settings taken in) and shows the table anew.
+    void reloadLabels();
     // Whether the user watches a device (kept with the labels): every device without a
     // labels file. Main thread; the test reads the labels as they are at each call.
     WatchedTest watchedTest() const;

@@ -114,13 +114,15 @@ void MainWindow::importSettingsFile()
     const SettingsImport imported = bytes.problem.isEmpty()
                                         ? importSettings(bytes.bytes, {DeviceLabels::defaultPath(), rowActionsPath()}, false)
                                         : SettingsImport{SettingsImport::Outcome::Refused, bytes.problem, {}};
+    if (imported.outcome != SettingsImport::Outcome::Refused && m_settingsImported)
+        m_settingsImported();
     QMessageBox box(QMessageBox::Information, title, QString(), QMessageBox::Ok, this);
     box.setTextFormat(Qt::PlainText);
     if (imported.outcome != SettingsImport::Outcome::Imported) {
         box.setIcon(QMessageBox::Warning);
         box.setText(tr("The settings of %1 were not taken in: %2").arg(QDir::toNativeSeparators(path), imported.problem));
     } else if (imported.conflicts.isEmpty()) {
-        box.setText(tr("The settings were taken in. Labels show after the next run; window choices at the next start."));
+        box.setText(tr("The settings were taken in; the window's choices take effect at the next start."));
     } else {
         box.setText(tr("The settings were taken in; where they differ, those of this computer were kept:\n%1")
                         .arg(imported.conflicts.join(u'\n')));

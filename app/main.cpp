@@ -10,10 +10,12 @@
 #include "platform/mainqueue.h"
 #include "probes/networkloop.h"
 #include "ui/applicationicon.h"
+#include "ui/desktopcolorscheme.h"
 #include "ui/desktopnotifier.h"
 #include "ui/notifieradapter.h"
 #include "ui/mainview.h"
 #include "ui/mainwindow.h"
+#include "ui/windowpalette.h"
 
 #include <QApplication>
 #include <QTextStream>
@@ -62,6 +64,13 @@ namespace {
     app.setDesktopFileName(QStringLiteral("org.devicefinder.DeviceFinder"));
     app.setWindowIcon(applicationIcon());
     app.setQuitOnLastWindowClosed(AppDelegate::applicationShouldTerminateAfterLastWindowClosed());
+
+    // The window's colours follow the desktop's scheme, light until the desktop says dark.
+    QApplication::setPalette(windowPalette(false));
+    DesktopColorScheme scheme;
+    QObject::connect(&scheme, &DesktopColorScheme::darkChanged, &app,
+                     [](bool dark) { QApplication::setPalette(windowPalette(dark)); });
+    scheme.start();
 
     MainWindow window;
     AppDelegate delegate(

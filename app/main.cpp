@@ -5,12 +5,17 @@
 #include "app/headlesscommands.h"
 #include "app/labelcommand.h"
 #include "app/quitsignals.h"
+#include "controller/rowactions.h"
 #include "platform/log.h"
 #include "platform/mainqueue.h"
 #include "probes/networkloop.h"
 #include "ui/applicationicon.h"
+#include "ui/desktopcolorscheme.h"
+#include "ui/desktopnotifier.h"
+#include "ui/notifieradapter.h"
 #include "ui/mainview.h"
 #include "ui/mainwindow.h"
+#include "ui/windowpalette.h"
 
 #include <QApplication>
 #include <QTextStream>
@@ -60,6 +65,13 @@ namespace {
     app.setWindowIcon(applicationIcon());
     app.setQuitOnLastWindowClosed(AppDelegate::applicationShouldTerminateAfterLastWindowClosed());
 
+    // The window's colours follow the desktop's scheme, light until the desktop says dark.
+    QApplication::setPalette(windowPalette(false));
+    DesktopColorScheme scheme;
+    QObject::connect(&scheme, &DesktopColorScheme::darkChanged, &app,
+                     [](bool dark) { QApplication::setPalette(windowPalette(dark)); });
+    scheme.start();
+
     MainWindow window;
     AppDelegate delegate(
         [hidden = command.hidden](MainViewController &controller) {
@@ -81,6 +93,10 @@ namespace {
     window.setArpRateChanged([&delegate](quint32 rate) {
         if (const auto &controller = delegate.rootViewController())
             controller->setArpRate(rate);
+    });
+    window.setSettingsImported([&delegate] {
+        if (const auto &controller = delegate.rootViewController())
+            controller->reloadLabels();
     });
     window.setDiscoveryReport([&delegate] {
         const auto &controller = delegate.rootViewController();
@@ -150,10 +166,17 @@ int main(int argc, char *argv[])
         status = runDiffCommand(command, stdout, stderr);
         break;
     case Command::Kind::Watch:
-        status = runWatchCommand(argc, argv, command);
+        status = runWatchCommand(argc, argv, command, [] {
+            QGuiApplication::setApplicationDisplayName(QStringLiteral("Device Finder"));
+            QGuiApplication::setDesktopFileName(QStringLiteral("org.devicefinder.DeviceFinder"));
+            return std::make_shared<NotifierAdapter>(new DesktopNotifier(QCoreApplication::instance()));
+        });
         break;
     case Command::Kind::Label:
         status = runLabelCommand(command.label, DeviceLabels::defaultPath(), stdout, stderr);
+        break;
+    case Command::Kind::Settings:
+        status = runSettingsCommand(command.settings, {DeviceLabels::defaultPath(), rowActionsPath()}, stdout, stderr);
         break;
     case Command::Kind::Window:
         runWindow(argc, argv, command);

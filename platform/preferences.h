@@ -15,6 +15,8 @@ public:
     // The stored value, else the registered default, else an invalid QVariant.
     QVariant value(const QString &key) const;
     void setValue(const QString &key, const QVariant &value);
+    // Whether the user's own value is stored (not only a registered default).
+    bool isStored(const QString &key) const;
 
 private:
     Preferences() = default;
@@ -26,3 +28,8 @@ private:
 inline const QString LastScanAddressKey = QStringLiteral("LastScanAddress");
 // ARP requests a second, at most, for the window's scans; 0 for no pace.
 inline const QString ArpRateKey = QStringLiteral("ArpRate");
+// Whether the window watches, how often (minutes), and after how many runs without it a
+// device is missing.
+inline const QString WatchKey = QStringLiteral("Watch");
+inline const QString WatchIntervalKey = QStringLiteral("WatchIntervalMinutes");
+inline const QString WatchMissingAfterKey = QStringLiteral("WatchMissingAfter");

@@ -13,9 +13,11 @@
 #include "ui/desktopworkspace.h"
 #include "ui/devicetablemodel.h"
 #include "ui/discoveryreportdialog.h"
+#include "ui/elidedlabel.h"
 #include "ui/infolineadapter.h"
 #include "ui/missingdevicesdialog.h"
 #include "ui/notifieradapter.h"
+#include "ui/openbuttondelegate.h"
 #include "ui/pushbuttonadapter.h"
 #include "ui/runcontroladapter.h"
 #include "ui/searchfieldadapter.h"
@@ -27,19 +29,22 @@
 #include <QActionGroup>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
 #include <QStyle>
+
+#include <functional>
+#include <span>
 
 namespace {
 
 // A few times a second: enough to see a scan move, cheap for the main thread.
 constexpr int progressIntervalMs = 250;
 
-// Whether the window watches, and how often, kept across launches.
-const QString watchKey = QStringLiteral("Watch");
-const QString watchIntervalKey = QStringLiteral("WatchIntervalMinutes");
+// The choices of Watch Interval (minutes) and Missing After (runs).
 constexpr int watchIntervals[] = {1, 5, 15, 60};
+constexpr int watchMissingAfters[] = {1, 2, 3, 5, 10};
 
 } // namespace
 
@@ -121,11 +126,58 @@ MainView::MainView(MainViewController &controller, QWidget *parent)
     QAction *localRanges = m_form->ipRangeTextBox->addAction(style()->standardIcon(QStyle::SP_ArrowDown),
                                                              QLineEdit::TrailingPosition);
     localRanges->setObjectName(QStringLiteral("localRangesAction"));
-    localRanges->setToolTip(tr("This computer's networks"));
+    localRanges->setText(tr("This computer's networks"));
+    localRanges->setToolTip(tr("This computer's networks (Alt+Down)"));
     connect(localRanges, &QAction::triggered, this, &MainView::offerLocalRanges);
+    // The search field's clear button is named after what it does, for screen readers.
+    if (auto *clear = m_form->search->findChild<QAction *>(QStringLiteral("_q_qlineeditclearaction")))
+        clear->setText(tr("Clear search"));
+    // The keyboard's ways to the table's rows and to the networks on offer.
+    m_form->tableView->installEventFilter(this);
+    m_form->ipRangeTextBox->installEventFilter(this);
 }
 
 MainView::~MainView() = default;
+
+bool MainView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return QWidget::eventFilter(watched, event);
+    const auto *key = static_cast<QKeyEvent *>(event);
+    const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
+    if (watched == m_form->ipRangeTextBox) {
+        // As a combo box offers its list.
+        if ((key->key() == Qt::Key_Down && modifiers == Qt::AltModifier) || (key->key() == Qt::Key_F4 && !modifiers)) {
+            offerLocalRanges();
+            return true;
+        }
+        return false;
+    }
+    QTableView *table = m_form->tableView;
+    const auto *cells = qobject_cast<OpenButtonDelegate *>(table->itemDelegate());
+    if (watched != table || (cells && cells->openEditor()) || !table->currentIndex().isValid())
+        return false;
+    // Return opens the current row's device, whichever cell of it is current; the Menu key
+    // and Shift+F10 open its menu beside it, wherever the pointer is.
+    if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && !modifiers) {
+        if (const auto controller = m_controller.lock())
+            controller->connectToDevice(table->currentIndex().row());
+        return true;
+    }
+    if ((key->key() == Qt::Key_Menu && !modifiers) || (key->key() == Qt::Key_F10 && modifiers == Qt::ShiftModifier)) {
+        showRowMenu(table->visualRect(table->currentIndex()).center());
+        return true;
+    }
+    return false;
+}
+
+void MainView::changeEvent(QEvent *event)
+{
+    // The range box's orange is the one readable on the new palette.
+    if (event->type() == QEvent::PaletteChange && m_ipRangeTextBox)
+        m_ipRangeTextBox->followPalette();
+    QWidget::changeEvent(event);
+}
 
 void MainView::startInTray()
 {
@@ -174,7 +226,7 @@ void MainView::showScanProgress()
         m_form->progressLabel->hide();
         return;
     }
-    m_form->progressLabel->setText(scanProgressText(progress->probed, progress->total, progress->found));
+    m_form->progressLabel->setFullText(scanProgressText(progress->probed, progress->total, progress->found));
     m_form->progressLabel->show();
 }
 
@@ -184,6 +236,7 @@ void MainView::offerLocalRanges()
 {
     auto *menu = new QMenu(this);
     menu->setObjectName(QStringLiteral("localRangesMenu"));
+    menu->setAccessibleName(tr("This computer's networks"));
     menu->setAttribute(Qt::WA_DeleteOnClose);
     const QList<NetworkInterface> interfaces = ipv4Interfaces();
     // First, every network that a scan of the computer's own networks takes, as one scan.
@@ -234,11 +287,15 @@ void MainView::showRowMenu(const QPoint &at)
 
     QMenu menu(this);
     menu.setObjectName(QStringLiteral("rowMenu"));
+    menu.setAccessibleName(tr("Device %1").arg(device->value(DeviceKey::hostname).toString()).trimmed());
     for (const RowAction &action : builtInRowActions()) {
         QAction *item = menu.addAction(action.name);
         switch (action.kind) {
         case RowAction::Kind::OpenInBrowser:
             item->setEnabled(openAddress(*device).has_value());
+            // What the table's Return does; shown, not bound here.
+            item->setShortcut(QKeySequence(Qt::Key_Return));
+            item->setShortcutContext(Qt::WidgetShortcut);
             connect(item, &QAction::triggered, this,
                     onHeldDevice(held, [](MainViewController &controller, int row) { controller.connectToDevice(row); }));
             break;
@@ -262,6 +319,18 @@ void MainView::showRowMenu(const QPoint &at)
             break;
         }
     }
+    // Its events are told nowhere; it is still listed and recorded.
+    QAction *dontWatch = menu.addAction(tr("Don't Watch"));
+    dontWatch->setObjectName(QStringLiteral("dontWatchAction"));
+    dontWatch->setCheckable(true);
+    dontWatch->setChecked(!controller->isRowWatched(row));
+    dontWatch->setEnabled(!mac.isEmpty() && controller->labelOf());
+    connect(dontWatch, &QAction::toggled, this, [this, held](bool left) {
+        onHeldDevice(held, [this, left](MainViewController &controller, int row) {
+            if (const QString problem = controller.setRowWatched(row, !left); !problem.isEmpty())
+                say(tr("Don't Watch"), problem);
+        })();
+    });
     addUserActions(menu, *device, label, held);
     const QPoint where = table->indexAt(at).isValid() ? at : table->visualRect(index).center();
     menu.exec(table->viewport()->mapToGlobal(where));
@@ -324,7 +393,7 @@ void MainView::say(const QString &title, const QString &text)
     box->open();
 }
 
-// Run > Watch and Run > Watch Interval, as the preferences left them.
+// Run > Watch, Run > Watch Interval and Run > Missing After, as the preferences left them.
 void MainView::addWatchActions()
 {
     Preferences &preferences = Preferences::standard();
@@ -334,31 +403,42 @@ void MainView::addWatchActions()
     m_watchAction = new QAction(tr("&Watch"), this);
     m_watchAction->setObjectName(QStringLiteral("watchAction"));
     m_watchAction->setCheckable(true);
-    m_watchAction->setChecked(preferences.value(watchKey).toBool());
+    m_watchAction->setChecked(preferences.value(WatchKey).toBool());
     addAction(m_watchAction);
 
-    auto *intervals = new QMenu(tr("Watch &Interval"), this);
-    m_watchIntervals = new QActionGroup(this);
-    const int chosen = preferences.value(watchIntervalKey).toInt();
-    const bool known = std::count(std::begin(watchIntervals), std::end(watchIntervals), chosen) > 0;
-    for (const int minutes : watchIntervals) {
-        QAction *interval = intervals->addAction(minutes == 1 ? tr("1 Minute") : tr("%1 Minutes").arg(minutes));
-        interval->setCheckable(true);
-        interval->setData(minutes);
-        interval->setChecked(known ? minutes == chosen : minutes == 1);
-        m_watchIntervals->addAction(interval);
-    }
-    QAction *intervalMenu = intervals->menuAction();
-    intervalMenu->setObjectName(QStringLiteral("watchIntervalAction"));
-    addAction(intervalMenu);
+    // A menu of choices, one checked: the one the preferences hold, else `fallback`.
+    const auto addChoices = [&](const QString &title, const char *name, const QString &key, std::span<const int> values,
+                                int fallback, const std::function<QString(int)> &text) {
+        auto *menu = new QMenu(title, this);
+        auto *group = new QActionGroup(this);
+        const int chosen = preferences.value(key).toInt();
+        const bool known = std::count(values.begin(), values.end(), chosen) > 0;
+        for (const int value : values) {
+            QAction *choice = menu->addAction(text(value));
+            choice->setCheckable(true);
+            choice->setData(value);
+            choice->setChecked(known ? value == chosen : value == fallback);
+            group->addAction(choice);
+        }
+        menu->menuAction()->setObjectName(QLatin1StringView(name));
+        addAction(menu->menuAction());
+        return group;
+    };
+    m_watchIntervals = addChoices(tr("Watch &Interval"), "watchIntervalAction", WatchIntervalKey, watchIntervals, 1,
+                                  [this](int minutes) { return minutes == 1 ? tr("1 Minute") : tr("%1 Minutes").arg(minutes); });
+    m_watchMissingAfter =
+        addChoices(tr("&Missing After"), "watchMissingAfterAction", WatchMissingAfterKey, watchMissingAfters,
+                   WatchRule().missingAfter, [this](int runs) { return runs == 1 ? tr("1 Run") : tr("%1 Runs").arg(runs); });
     // A choice is remembered as it is made.
     const auto remember = [this] {
-        Preferences::standard().setValue(watchKey, m_watchAction->isChecked());
-        Preferences::standard().setValue(watchIntervalKey, m_watchIntervals->checkedAction()->data());
+        Preferences::standard().setValue(WatchKey, m_watchAction->isChecked());
+        Preferences::standard().setValue(WatchIntervalKey, m_watchIntervals->checkedAction()->data());
+        Preferences::standard().setValue(WatchMissingAfterKey, m_watchMissingAfter->checkedAction()->data());
         watchChanged();
     };
     connect(m_watchAction, &QAction::toggled, this, remember);
     connect(m_watchIntervals, &QActionGroup::triggered, this, remember);
+    connect(m_watchMissingAfter, &QActionGroup::triggered, this, remember);
     // Once the window has started its first run, which watching then begins with.
     QMetaObject::invokeMethod(this, &MainView::watchChanged, Qt::QueuedConnection);
 }
@@ -367,7 +447,8 @@ void MainView::watchChanged()
 {
     const int minutes = m_watchIntervals->checkedAction()->data().toInt();
     if (const auto controller = m_controller.lock())
-        controller->setWatching(m_watchAction->isChecked(), std::chrono::minutes(minutes));
+        controller->setWatching(m_watchAction->isChecked(), std::chrono::minutes(minutes),
+                                {.missingAfter = m_watchMissingAfter->checkedAction()->data().toInt()});
 }
 
 // Run > Start at Login: checked while the autostart entry is there.

@@ -29,7 +29,8 @@ class MainViewController;
 // the controller's weak references to them empty themselves when the window goes. Beside
 // the busy indicator, a range scan shows how far it has come, and a Stop button (also Escape
 // and the view's Stop action) stops the run in progress. The arrow at the end of the range
-// box offers the computer's own networks as ranges. A row's menu (right click, the Menu key,
+// box (or Alt+Down in it) offers the computer's own networks as ranges. In the table, Return
+// opens the current row's device. A row's menu (right click, the Menu key,
 // Shift+F10) opens, copies and labels its device and runs the user's own actions on it.
 // The Watch action (remembered, with its interval) repeats the discovery run and shows a
 // desktop notification of what changed; clicking it raises the window. While watching, a
@@ -46,6 +47,10 @@ public:
     // For a start at login: watching, in the tray when there is one (the window shows
     // only when there is none), once the view is the window's content.
     void startInTray();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     void busyIndicatorAnimating(bool animating);
@@ -79,6 +84,7 @@ private:
     QString m_actionsProblemSaid; // the bad actions file's problem last logged
     QAction *m_watchAction = nullptr;    // children of this view
     QActionGroup *m_watchIntervals = nullptr;
+    QActionGroup *m_watchMissingAfter = nullptr;
     std::shared_ptr<NotifierAdapter> m_notifier;
     std::shared_ptr<TrayIcon> m_tray;
 };

@@ -6,10 +6,12 @@
 #include "support/devices.h"
 #include "support/tableresolver.h"
 #include "ui/discoveryreportdialog.h"
+#include "ui/elidedlabel.h"
 #include "ui/exportfile.h"
 #include "ui/mainview.h"
 #include "ui/mainwindow.h"
 #include "ui/missingdevicesdialog.h"
+#include "ui/windowpalette.h"
 
 #include <QAction>
 #include <QApplication>
@@ -33,6 +35,8 @@
 #include <QTimer>
 
 #include <net/if.h>
+
+#include <cmath>
 
 using namespace Qt::StringLiterals;
 
@@ -219,6 +223,27 @@ private slots:
         QCOMPARE(m_opened, opened);
     }
 
+    // "Don't Watch" is kept with the labels, and shows checked the next time.
+    void dontWatch()
+    {
+        quietWindow();
+        controller()->setLabelsFile(m_config.filePath(u"watch.json"_s));
+        controller()->addDevice(record(device(u"a"_s, u"1"_s, u"02:00:00:00:00:0a"_s)));
+        controller()->search({});
+        for (const bool left : {false, true}) {
+            QTimer::singleShot(0, this, [&] {
+                auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+                auto *action = menu ? menu->findChild<QAction *>(u"dontWatchAction"_s) : nullptr;
+                QVERIFY(action && action->isChecked() == left);
+                action->trigger();
+                menu->close();
+            });
+            emit table()->customContextMenuRequested(table()->visualRect(cell(0, 0)).center());
+            QCOMPARE(controller()->isRowWatched(0), left);
+        }
+        QVERIFY(DeviceLabels(m_config.filePath(u"watch.json"_s)).isWatched(u"02:00:00:00:00:0a"_s));
+    }
+
     // A label being typed stays open across reloads, on its device's row wherever that is
     // now, with what was typed so far.
     void labelEditorHoldsItsDevice()
@@ -278,6 +303,30 @@ private slots:
         QTextDocument shown;
         shown.setHtml(line->text());
         QVERIFY2(shown.toPlainText().startsWith(u"3 devices \u00b7 1 new \u00b7 1 moved since "_s), qPrintable(line->text()));
+    }
+
+    // While watching, the line under the table says what the watch rule says: missing after
+    // one run here, since the device was last seen, and its link lists it.
+    void watchedLine()
+    {
+        quietWindow();
+        QCoreApplication::processEvents(); // the view's own watch choice comes first
+        const Device a = record(device(u"a"_s, u"1"_s, u"02:00:00:00:00:0a"_s));
+        const Device b = record(device(u"b"_s, u"1"_s, u"02:00:00:00:00:0b"_s));
+        controller()->setWatching(true, std::chrono::hours(1), {.missingAfter = 1});
+        for (const DeviceList &found : {DeviceList{a, b}, DeviceList{a}}) {
+            if (!controller()->discovering())
+                controller()->startDiscovery();
+            for (const Device &listed : found)
+                controller()->addIfNew(listed, ProbeKind::DeviceInfo);
+            QTRY_VERIFY_WITH_TIMEOUT(!controller()->discovering(), 15'000);
+        }
+        controller()->setWatching(false, {});
+        QTextDocument shown;
+        shown.setHtml(widget<QLabel>("historyLine")->text());
+        QVERIFY2(shown.toPlainText().startsWith(u"1 device \u00b7 1 missing since "_s), qPrintable(shown.toPlainText()));
+        QCOMPARE(controller()->latestChanges().missing.size(), 1);
+        QCOMPARE(controller()->latestChanges().missing.first().record, b);
     }
 
     // A run that nobody answered says so under the table; its "Details" shows the report.
@@ -370,19 +419,68 @@ private slots:
         // next, but the stop comes before its scan can end.
         range->setText(u"127.0.14.0/33"_s);
         QTest::keyClick(range, Qt::Key_Return);
-        QCOMPARE(range->palette().color(QPalette::Text).rgba(), systemOrangeColor);
+        QCOMPARE(range->palette().color(QPalette::Text), readableOrange(windowPalette(false)));
         QCOMPARE(Preferences::standard().value(LastScanAddressKey).toString(), shown);
         range->setText(u"127.0.14.0/24"_s);
         QTest::keyClick(range, Qt::Key_Return);
         QVERIFY(stop->isVisible() && !discover->isEnabled());
         QCOMPARE(scan->text(), u"Scanning..."_s);
-        QCOMPARE(widget<QLabel>("progressLabel")->text(), u"Probed 0 of 256 addresses, 0 devices found"_s);
+        QCOMPARE(widget<ElidedLabel>("progressLabel")->fullText(), u"Probed 0 of 256 addresses, 0 devices found"_s);
+        QCOMPARE(m_window->geometry().width(), 1000);
         stop->click();
         QVERIFY(!stop->isVisible() && scan->isEnabled() && discover->isEnabled());
         QVERIFY(!widget<QLabel>("progressLabel")->isVisible());
         // The stopped runs wind down on their own, and nothing of them reaches the list.
         QTRY_VERIFY_WITH_TIMEOUT(m_delegate->rootViewController().use_count() == 1, 20'000);
         QCOMPARE(column(0), QStringList{u"kept"_s});
+    }
+
+    // Every text against its background, light and dark, at 4.5:1 at least; the range box's
+    // orange follows a switch of the palette.
+    void palettes()
+    {
+        quietWindow();
+        auto *range = widget<QLineEdit>("ipRangeTextBox");
+        range->setText(u"127.0.14.0/33"_s);
+        QTest::keyClick(range, Qt::Key_Return);
+        const auto luminance = [](const QColor &c) {
+            const auto linear = [](float v) { return v <= 0.04045f ? v / 12.92f : std::pow((v + 0.055f) / 1.055f, 2.4f); };
+            return 0.2126f * linear(c.redF()) + 0.7152f * linear(c.greenF()) + 0.0722f * linear(c.blueF()) + 0.05f;
+        };
+        for (const bool dark : {true, false}) {
+            QApplication::setPalette(windowPalette(dark));
+            const QPalette p = QApplication::palette();
+            for (const QPalette::ColorRole under : {QPalette::Base, QPalette::AlternateBase, QPalette::Window})
+                for (const QColor &text : {p.color(QPalette::Text), p.color(QPalette::Link), p.color(QPalette::PlaceholderText),
+                                           p.color(QPalette::Disabled, QPalette::Text), readableOrange(p)}) {
+                    const float a = luminance(text), b = luminance(p.color(under));
+                    QVERIFY2(std::max(a, b) / std::min(a, b) >= 4.5f, qPrintable(text.name() + u" on "_s + p.color(under).name()));
+                }
+            QTRY_COMPARE(range->palette().color(QPalette::Text), readableOrange(p));
+        }
+    }
+
+    // Return opens the current row's device from any of its cells; the Menu key opens the
+    // current row's menu, which shows Return beside Open in Browser.
+    void keyboard()
+    {
+        quietWindow();
+        for (const QString &name : {u"a"_s, u"b"_s})
+            controller()->addDevice(record(device(name, u"1"_s, u"02:00:00:00:00:0"_s + name)));
+        controller()->search({});
+        table()->setCurrentIndex(cell(1, 2));
+        QTest::keyClick(table(), Qt::Key_Return);
+        QString shown;
+        QTimer::singleShot(0, this, [&] {
+            if (auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
+                shown = menu->actions().first()->shortcut().toString();
+                menu->actions().first()->trigger();
+                menu->close();
+            }
+        });
+        QTest::keyClick(table(), Qt::Key_Menu);
+        QCOMPARE(shown, u"Return"_s);
+        QCOMPARE(m_opened, (QList<QUrl>{QUrl(u"http://b.example"_s), QUrl(u"http://b.example"_s)}));
     }
 
     // Run > Watch and its interval as the preferences left them: watching begins with the
@@ -395,10 +493,15 @@ private slots:
         auto *watch = widget<QAction>("watchAction");
         const QList<QAction *> intervals = widget<QAction>("watchIntervalAction")->menu()->actions();
         QVERIFY(watch->isChecked() && intervals.at(2)->isChecked());
+        const QList<QAction *> missingAfter = widget<QAction>("watchMissingAfterAction")->menu()->actions();
+        QVERIFY(missingAfter.at(1)->isChecked());
+        QCOMPARE(missingAfter.at(1)->text(), u"2 Runs"_s);
         QCOMPARE(intervals.at(2)->text(), u"15 Minutes"_s);
         QTRY_VERIFY(controller()->isWatching());
         QVERIFY(controller()->discovering());
         intervals.at(0)->trigger();
+        missingAfter.at(3)->trigger();
+        QCOMPARE(Preferences::standard().value(u"WatchMissingAfter"_s).toInt(), 5);
         watch->trigger();
         QVERIFY(!controller()->isWatching());
         QCOMPARE(Preferences::standard().value(u"Watch"_s).toBool(), false);

@@ -18,7 +18,7 @@ void MainViewController::setWatching(bool watching, std::chrono::milliseconds in
     // The run that the later ones are compared with: the discovery in progress, or one now.
     if (!m_watch) {
         m_watch.emplace();
-        if (!m_discovering)
+        if (!isRunning())
             startDiscovery();
     }
     if (!m_watchTimer) {
@@ -34,7 +34,7 @@ void MainViewController::setWatching(bool watching, std::chrono::milliseconds in
 void MainViewController::watchIntervalPassed()
 {
     // A run in progress is never interrupted: the next one waits for its end.
-    if (m_discovering)
+    if (isRunning())
         m_watchRunDue = true;
     else
         startDiscovery();

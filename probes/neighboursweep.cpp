@@ -40,7 +40,7 @@ std::shared_ptr<NeighbourSweep> NeighbourSweep::start(SweepSchedule::Source addr
         *why = QStringLiteral("no UDP socket: %1").arg(errorText(sweep->m_discard->openError()));
         return nullptr;
     }
-    NetworkLoop::instance().startSweep(sweep);
+    NetworkLoop::instance().startWork(sweep);
     return sweep;
 }
 

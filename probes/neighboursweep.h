@@ -3,6 +3,7 @@
 #include "localnet/discardsocket.h"
 #include "localnet/neighboursocket.h"
 #include "localnet/sweepschedule.h"
+#include "probes/loopwork.h"
 
 #include <QString>
 
@@ -19,9 +20,8 @@
 // the schedule (localnet/sweepschedule.h) keeps the books. The network thread runs it in its
 // epoll loop until every verdict has been taken, it fails, or the run stops, and then closes
 // its sockets; nothing of it outlives the run. The scan's walk takes the verdicts in order.
-class NeighbourSweep final {
+class NeighbourSweep final : public LoopWork {
 public:
-    using Clock = SweepSchedule::Clock;
     // Verdicts handed to the walk and not yet taken, at most: with the schedule's look-ahead,
     // the sweep's memory is bounded however large the scan is.
     static constexpr std::size_t maxHanded = 1024;
@@ -40,15 +40,14 @@ public:
     QString failure() const;
     int timesLost() const;
 
-    // The network thread's: it registers the descriptors with its epoll, acts on each pass
-    // (reads the changes, sends what is due, hands out verdicts), sleeps no longer than
-    // wakeAt(), and ends the sweep once it is over.
-    void begin(int epoll);
-    bool owns(int descriptor) const;
-    void act(int epoll, Clock::time_point now);
-    std::optional<Clock::time_point> wakeAt() const;
-    bool isOver() const { return m_over; }
-    void end(int epoll);
+    // The network thread's: on each pass it reads the changes, sends what is due and hands
+    // out verdicts.
+    void begin(int epoll) override;
+    bool owns(int descriptor) const override;
+    void act(int epoll, Clock::time_point now) override;
+    std::optional<Clock::time_point> wakeAt() const override;
+    bool isOver() const override { return m_over; }
+    void end(int epoll) override;
 
     NeighbourSweep(SweepSchedule::Source addresses, std::stop_token stop);
 

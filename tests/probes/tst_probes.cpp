@@ -4,6 +4,7 @@
 #include "probes/deviceinforecord.h"
 #include "probes/deviceprobe.h"
 #include "probes/httpclient.h"
+#include "probes/neighboursweep.h"
 #include "probes/networkloop.h"
 #include "probes/unaskedaddresses.h"
 #include "probes/xpicorecord.h"

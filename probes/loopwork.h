@@ -1,10 +1,11 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <optional>
 
 // Work of its own descriptors that the network thread runs in its epoll loop beside the
-// transfers, such as a scan's neighbour sweep. The loop calls it on its own thread only: it
+// transfers, such as a scan's neighbour sweep. The loop calls these on its own thread: it
 // registers its descriptors, acts on each pass, sleeps no longer than wakeAt(), and ends it
 // once it is over. What the work does is its own; the loop knows it only through this.
 class LoopWork {
@@ -22,4 +23,18 @@ public:
     virtual bool isOver() const = 0;
     // Unregisters and closes its descriptors.
     virtual void end(int epoll) = 0;
+
+    // What wakes the loop for a pass now; the loop sets it as it is given the work, before
+    // any pass, and the work calls it from any thread through wakeLoop().
+    void setWaker(std::function<void()> wake) { m_wake = std::move(wake); }
+
+protected:
+    void wakeLoop() const
+    {
+        if (m_wake)
+            m_wake();
+    }
+
+private:
+    std::function<void()> m_wake;
 };

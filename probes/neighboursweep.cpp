@@ -1,7 +1,5 @@
 #include "probes/neighboursweep.h"
 
-#include "probes/networkloop.h"
-
 #include <sys/epoll.h>
 
 #include <cerrno>
@@ -28,8 +26,8 @@ void watch(int epoll, int operation, int descriptor, unsigned events)
 
 } // namespace
 
-std::shared_ptr<NeighbourSweep> NeighbourSweep::start(SweepSchedule::Source addresses, std::stop_token stop,
-                                                      QString *why)
+std::shared_ptr<NeighbourSweep> NeighbourSweep::open(SweepSchedule::Source addresses, std::stop_token stop,
+                                                     QString *why)
 {
     auto sweep = std::make_shared<NeighbourSweep>(std::move(addresses), std::move(stop));
     if (!sweep->m_neighbours->isOpen()) {
@@ -40,19 +38,12 @@ std::shared_ptr<NeighbourSweep> NeighbourSweep::start(SweepSchedule::Source addr
         *why = QStringLiteral("no UDP socket: %1").arg(errorText(sweep->m_discard->openError()));
         return nullptr;
     }
-    NetworkLoop::instance().startWork(sweep);
     return sweep;
 }
 
 NeighbourSweep::NeighbourSweep(SweepSchedule::Source addresses, std::stop_token stop)
     : m_stop(std::move(stop)), m_schedule(std::in_place, std::move(addresses), Clock::now())
 {
-    m_wakeOnStop.emplace(m_stop, WakeLoop());
-}
-
-void NeighbourSweep::WakeLoop::operator()() const
-{
-    NetworkLoop::instance().wake();
 }
 
 std::optional<SweepVerdict::Kind> NeighbourSweep::verdict(quint32 address)
@@ -68,7 +59,7 @@ std::optional<SweepVerdict::Kind> NeighbourSweep::verdict(quint32 address)
     lock.unlock();
     // The network thread stopped handing verdicts out when there was no room.
     if (wasFull)
-        NetworkLoop::instance().wake();
+        wakeLoop();
     Q_ASSERT(verdict.address == address);
     return verdict.address == address ? verdict.kind : SweepVerdict::Kind::NoWord;
 }
@@ -87,6 +78,8 @@ int NeighbourSweep::timesLost() const
 
 void NeighbourSweep::begin(int epoll)
 {
+    // A stop ends the sweep at the loop's next pass, which it asks for.
+    m_wakeOnStop.emplace(m_stop, [this] { wakeLoop(); });
     watch(epoll, EPOLL_CTL_ADD, m_neighbours->descriptor(), EPOLLIN);
     requestDump();
 }

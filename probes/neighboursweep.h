@@ -9,6 +9,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -26,10 +27,10 @@ public:
     // the sweep's memory is bounded however large the scan is.
     static constexpr std::size_t maxHanded = 1024;
 
-    // Opens the two sockets and hands the sweep to the network thread, which calls
-    // `addresses` for the addresses to sweep, in the walk's order. Nothing, with why, when a
-    // socket cannot be opened. Any thread.
-    static std::shared_ptr<NeighbourSweep> start(SweepSchedule::Source addresses, std::stop_token stop, QString *why);
+    // Opens the two sockets. Given to the network thread (NetworkLoop::startWork), the sweep
+    // calls `addresses` there for the addresses to sweep, in the walk's order. Nothing, with
+    // why, when a socket cannot be opened. Any thread.
+    static std::shared_ptr<NeighbourSweep> open(SweepSchedule::Source addresses, std::stop_token stop, QString *why);
 
     // The walk's, one thread. The verdict on the next address swept, which is `address`, as
     // soon as the sweep has it: NoWord once the sweep has failed or has no more, nothing once
@@ -52,10 +53,6 @@ public:
     NeighbourSweep(SweepSchedule::Source addresses, std::stop_token stop);
 
 private:
-    struct WakeLoop {
-        void operator()() const;
-    };
-
     void readChanges(Clock::time_point now);
     void requestDump();
     void sendDue(int epoll, Clock::time_point now);
@@ -63,7 +60,7 @@ private:
     void fail(const QString &why);
 
     const std::stop_token m_stop;
-    std::optional<std::stop_callback<WakeLoop>> m_wakeOnStop;
+    std::optional<std::stop_callback<std::function<void()>>> m_wakeOnStop; // network thread
     // Network thread only.
     std::unique_ptr<NeighbourSocket> m_neighbours = std::make_unique<NeighbourSocket>();
     std::unique_ptr<DiscardSocket> m_discard = std::make_unique<DiscardSocket>();

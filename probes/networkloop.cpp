@@ -90,6 +90,7 @@ void NetworkLoop::start(std::unique_ptr<HttpRequest> request)
 
 void NetworkLoop::startWork(std::shared_ptr<LoopWork> work)
 {
+    work->setWaker([this] { wake(); });
     enqueue([&] { m_queuedWorks.push_back(std::move(work)); });
 }
 

@@ -4,6 +4,7 @@
 #include "localnet/networkinterfaces.h"
 #include "platform/englishtext.h"
 #include "platform/log.h"
+#include "probes/networkloop.h"
 
 #include <algorithm>
 
@@ -54,8 +55,10 @@ ScanSweep::ScanSweep(const std::shared_ptr<const RangeList> &ranges, const std::
         return SweepSchedule::Next{std::nullopt, true};
     };
     QString unopened;
-    m_sweep = NeighbourSweep::start(std::move(source), run->stopToken(), &unopened);
-    if (!m_sweep)
+    m_sweep = NeighbourSweep::open(std::move(source), run->stopToken(), &unopened);
+    if (m_sweep)
+        NetworkLoop::instance().startWork(m_sweep);
+    else
         logLine(lcScan, "No neighbour sweep: %@; every address is probed", unopened);
 }
 

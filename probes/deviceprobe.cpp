@@ -4,6 +4,7 @@
 #include "platform/log.h"
 #include "platform/mainqueue.h"
 #include "probes/deviceinforecord.h"
+#include "probes/networkloop.h"
 #include "probes/probemerge.h"
 #include "probes/xpicorecord.h"
 
@@ -84,7 +85,9 @@ void DeviceProbe::start(ProbeJob job)
     // fails as a transport error.
     QByteArray url = probeUrl(job.address, path).value_or(QByteArray());
     const std::stop_token stop = job.run->stopToken();
-    httpGet(std::move(url), std::unique_ptr<HttpHandler>(new DeviceProbe(std::move(job))), stop);
+    // The handler is copied, so the probe, which holds the job, is shared by its copies.
+    const std::shared_ptr<DeviceProbe> probe(new DeviceProbe(std::move(job)));
+    httpGet(std::move(url), [probe](HttpResult result) { probe->finished(std::move(result)); }, stop);
 }
 
 void DeviceProbe::finished(HttpResult result)

@@ -83,6 +83,11 @@ void NetworkLoop::enqueue(Add add)
         wake();
 }
 
+void httpGet(QByteArray url, HttpHandler handler, std::stop_token stop)
+{
+    NetworkLoop::instance().start(std::make_unique<HttpRequest>(std::move(url), std::move(handler), std::move(stop)));
+}
+
 void NetworkLoop::start(std::unique_ptr<HttpRequest> request)
 {
     enqueue([&] { m_queued.push_back(std::move(request)); });

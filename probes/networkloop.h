@@ -14,6 +14,13 @@
 
 typedef void CURLM;
 
+// The HTTP client of the probes: starts a GET of `url`, fully encoded (an empty one fails
+// as a transport error), with the headers Accept and Content-Type both "application/json",
+// and returns at once; the network thread runs it. Requests go straight to the device,
+// never through a proxy, with no cookies and no connection kept. Once `stop` is stopped,
+// the request ends promptly as a failure, its socket closed. Any thread.
+void httpGet(QByteArray url, HttpHandler handler, std::stop_token stop);
+
 // The network thread of the probes: one libcurl multi handle that drives every request
 // at once, on one thread of its own, never destroyed (at exit a request may still be under
 // way, and nothing waits for it). It never waits for any other thread: handlers run here

@@ -43,7 +43,6 @@ void TestDeviceFile::rejects_data()
     }
     QTest::newRow("kind") << oneDevice(R"("kind": "router")") << u"\"kind\" must be one of: info, gateway, info-404"_s;
     QTest::newRow("info with data") << oneDevice(R"("kind": "info", "data": {})") << u"\"data\" does not belong"_s;
-    QTest::newRow("port") << oneDevice(R"("kind": "info", "httpPort": 70000)") << u"\"httpPort\" must be"_s;
     QTest::newRow("slow without seconds") << oneDevice(R"("kind": "info", "http": "slow")")
                                           << u"\"httpSeconds\" goes with"_s;
     QTest::newRow("two on one port")

@@ -193,13 +193,15 @@ Command parseCommandLine(const QStringList &arguments)
         return ofKind(Command::Kind::Help);
     if (arguments.size() == 1 && first == u"--version")
         return ofKind(Command::Kind::Version);
-    if (first == u"--broadcast" || first == u"--reply-port" || first == u"--no-history") {
+    if (first == u"--broadcast" || first == u"--reply-port" || first == u"--no-history" || first == u"--hidden") {
         Command command;
         QStringList rest = arguments;
         while (!rest.isEmpty()) {
             const QString option = rest.takeFirst();
             if (option == u"--no-history") {
                 command.noHistory = true;
+            } else if (option == u"--hidden") {
+                command.hidden = true;
             } else if (option == u"--reply-port") {
                 if (const std::optional<QString> problem = readReplyPort(rest, command))
                     return usageError(*problem);
@@ -258,8 +260,10 @@ QString usageText()
 {
     return QStringLiteral(
         "Usage:\n"
-        "  devicefinder [--broadcast ADDR] [--reply-port PORT] [--no-history]\n"
-        "                                     the window (a discovery run starts when it opens)\n"
+        "  devicefinder [--broadcast ADDR] [--reply-port PORT] [--no-history] [--hidden]\n"
+        "                                     the window (a discovery run starts when it opens);\n"
+        "                                     --hidden watches in the tray, the window shown\n"
+        "                                     only when the desktop has no tray\n"
         "  devicefinder discover [--changes] [--json | --csv] [--broadcast ADDR]\n"
         "                        [--reply-port PORT] [--report FILE] [--no-history]\n"
         "                                     one discovery run; prints the devices found\n"

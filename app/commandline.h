@@ -21,6 +21,7 @@ struct Command {
     QStringList files;          // Diff: the older device list and the newer one
     bool changes = false;       // Discover, Scan: print only what changed against the history
     bool noHistory = false;     // Window, Discover, Scan, Watch: neither read nor write the history
+    bool hidden = false;        // Window: --hidden, as started at login: watching, in the tray
     int everySeconds = 60;      // Watch: how often a discovery run starts
     QStringList program;        // Watch: after "--", the program and its arguments run per event
     QString reportFile;         // Discover: where --report writes the report, "-" for standard error

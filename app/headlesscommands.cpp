@@ -155,7 +155,7 @@ bool writeReport(const DiscoveryReport &report, const QString &path)
 {
     const QByteArray json = report.toJson();
     if (path == u"-")
-        return std::fwrite(json.constData(), 1, std::size_t(json.size()), stderr) == std::size_t(json.size());
+        return writeOutput(stderr, json);
     QSaveFile file(path);
     if (file.open(QIODevice::WriteOnly) && file.write(json) == json.size() && file.commit())
         return true;

@@ -10,8 +10,10 @@
 #include "platform/mainqueue.h"
 #include "probes/networkloop.h"
 #include "ui/applicationicon.h"
+#include "ui/desktopcolorscheme.h"
 #include "ui/mainview.h"
 #include "ui/mainwindow.h"
+#include "ui/windowpalette.h"
 
 #include <QApplication>
 
@@ -60,9 +62,22 @@ namespace {
     app.setWindowIcon(applicationIcon());
     app.setQuitOnLastWindowClosed(AppDelegate::applicationShouldTerminateAfterLastWindowClosed());
 
+    // The window's colours follow the desktop's scheme, light until the desktop says dark.
+    QApplication::setPalette(windowPalette(false));
+    DesktopColorScheme scheme;
+    QObject::connect(&scheme, &DesktopColorScheme::darkChanged, &app,
+                     [](bool dark) { QApplication::setPalette(windowPalette(dark)); });
+    scheme.start();
+
     MainWindow window;
-    AppDelegate delegate([](MainViewController &controller) { return new MainView(controller); },
-                         command.broadcastAddress, systemResolver());
+    AppDelegate delegate(
+        [hidden = command.hidden](MainViewController &controller) {
+            auto *view = new MainView(controller);
+            if (hidden)
+                view->startInTray();
+            return view;
+        },
+        command.broadcastAddress, systemResolver());
     delegate.setReplyPort(command.replyPort);
     delegate.setHistoryFile(command.noHistory ? QString() : DeviceHistory::defaultPath());
     delegate.setLabelsFile(DeviceLabels::defaultPath());
@@ -76,7 +91,9 @@ namespace {
         const auto &controller = delegate.rootViewController();
         return controller ? controller->latestReport() : std::nullopt;
     });
-    window.show();
+    // Started hidden, the window shows once the view finds no tray.
+    if (!command.hidden)
+        window.show();
     QMetaObject::invokeMethod(&app, [&delegate] { delegate.applicationDidFinishLaunching(); },
                               Qt::QueuedConnection);
     // Leaves from here, so that the application, the window and the controller outlive

@@ -20,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 // The one controller of the tool: the owner of every list of devices, the run in progress
 // (the discovering flag is whether it is a discovery or a scan) and the weak references to the window's controls. It starts every
@@ -222,6 +223,9 @@ public:
     // The line under the table that counts the devices and what changed; its link names the
     // missing devices.
     void setHistoryLine(std::weak_ptr<InfoLine> line) { m_historyLine = std::move(line); }
+    // Told the same text as the history line, for a view that shows it elsewhere (the tray
+    // icon's tooltip); set, it hears the latest text at once.
+    void setStatusTip(std::weak_ptr<InfoLine> tip);
     // The line under the table that says when responders answered but are not listed; its
     // link opens the discovery report.
     void setReportLine(std::weak_ptr<InfoLine> line) { m_reportLine = std::move(line); }
@@ -302,6 +306,8 @@ private:
     std::weak_ptr<RunControl> m_stopButton;
     std::weak_ptr<InfoLine> m_historyLine;
     std::weak_ptr<InfoLine> m_reportLine;
+    std::weak_ptr<InfoLine> m_statusTip;
+    std::pair<QString, QString> m_historyStatus; // the history line's latest text and link
     QString m_filter;
     std::optional<Color> m_defaultTextColor;
     std::shared_ptr<DeviceLabels> m_labels; // null without a labels file

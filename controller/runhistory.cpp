@@ -64,7 +64,15 @@ void MainViewController::showHistoryStatus()
     const QString missing = m_latestChanges.since.isValid() && !m_latestChanges.missing.isEmpty()
                                 ? QStringLiteral("%1 missing").arg(m_latestChanges.missing.size())
                                 : QString();
+    m_historyStatus = {text, missing};
     withControl(m_historyLine, [&](InfoLine &line) { line.setText(text, missing); });
+    withControl(m_statusTip, [&](InfoLine &tip) { tip.setText(text, missing); });
+}
+
+void MainViewController::setStatusTip(std::weak_ptr<InfoLine> tip)
+{
+    m_statusTip = std::move(tip);
+    withControl(m_statusTip, [&](InfoLine &line) { line.setText(m_historyStatus.first, m_historyStatus.second); });
 }
 
 void MainViewController::markChange(const DeviceRecord &record, TableCell &cell) const

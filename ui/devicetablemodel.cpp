@@ -52,7 +52,8 @@ QVariant DeviceTableModel::data(const QModelIndex &index, int role) const
 {
     // A view asks for many roles per cell as it paints; only these few build the cell.
     if (role != Qt::DisplayRole && role != Qt::EditRole && role != Qt::ToolTipRole && role != Qt::FontRole
-        && role != CellKindRole && role != TagRole)
+        && role != CellKindRole && role != TagRole && role != Qt::AccessibleTextRole
+        && role != Qt::AccessibleDescriptionRole)
         return {};
     const auto delegate = m_delegate.lock();
     if (!delegate || !index.isValid())
@@ -74,6 +75,12 @@ QVariant DeviceTableModel::data(const QModelIndex &index, int role) const
         font.setItalic(cell.italic);
         return font;
     }
+    case Qt::AccessibleTextRole: // a screen reader says which device a button opens
+        if (cell.kind != TableCell::Kind::Button)
+            return {};
+        return tr("Open %1").arg(index.siblingAtColumn(hostnameColumn).data().toString()).trimmed();
+    case Qt::AccessibleDescriptionRole:
+        return cell.kind == TableCell::Kind::Button ? tr("Opens the device's web page in the browser") : QVariant();
     case CellKindRole:
         return int(cell.kind);
     default:
@@ -89,6 +96,8 @@ QVariant DeviceTableModel::headerData(int section, Qt::Orientation orientation, 
         return deviceColumns.at(std::size_t(section)).title.toString();
     if (role == Qt::DisplayRole)
         return section == labelColumn ? tr("Label") : QString();
+    if (role == Qt::AccessibleTextRole && section == openColumn)
+        return tr("Open");
     if (role == Qt::InitialSortOrderRole)
         return int(Qt::AscendingOrder);
     return {};

@@ -4,6 +4,7 @@
 #include "controller/rowactions.h"
 #include "localnet/networkinterfaces.h"
 #include "model/devicecolumns.h"
+#include "platform/autostart.h"
 #include "platform/log.h"
 #include "platform/preferences.h"
 #include "platform/userprogram.h"
@@ -12,19 +13,23 @@
 #include "ui/desktopworkspace.h"
 #include "ui/devicetablemodel.h"
 #include "ui/discoveryreportdialog.h"
+#include "ui/elidedlabel.h"
 #include "ui/infolineadapter.h"
 #include "ui/missingdevicesdialog.h"
 #include "ui/notifieradapter.h"
+#include "ui/openbuttondelegate.h"
 #include "ui/pushbuttonadapter.h"
 #include "ui/runcontroladapter.h"
 #include "ui/searchfieldadapter.h"
 #include "ui/tableviewadapter.h"
 #include "ui/textfieldadapter.h"
+#include "ui/trayicon.h"
 #include "ui_mainviewcontroller.h"
 
 #include <QActionGroup>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
 #include <QStyle>
@@ -82,12 +87,11 @@ MainView::MainView(MainViewController &controller, QWidget *parent)
     auto *notifier = new DesktopNotifier(this);
     m_notifier = std::make_shared<NotifierAdapter>(notifier);
     controller.setNotifier(m_notifier);
-    connect(notifier, &DesktopNotifier::activated, this, [this] {
-        window()->showNormal();
-        window()->raise();
-        window()->activateWindow();
-    });
     addWatchActions();
+    m_tray = std::make_shared<TrayIcon>(controller, m_watchAction, this, notifier);
+    controller.setStatusTip(m_tray);
+    connect(notifier, &DesktopNotifier::activated, m_tray.get(), &TrayIcon::showWindow);
+    addStartAtLoginAction();
 
     const auto act = [this](void (MainViewController::*action)()) {
         return [this, action] {
@@ -120,11 +124,63 @@ MainView::MainView(MainViewController &controller, QWidget *parent)
     QAction *localRanges = m_form->ipRangeTextBox->addAction(style()->standardIcon(QStyle::SP_ArrowDown),
                                                              QLineEdit::TrailingPosition);
     localRanges->setObjectName(QStringLiteral("localRangesAction"));
-    localRanges->setToolTip(tr("This computer's networks"));
+    localRanges->setText(tr("This computer's networks"));
+    localRanges->setToolTip(tr("This computer's networks (Alt+Down)"));
     connect(localRanges, &QAction::triggered, this, &MainView::offerLocalRanges);
+    // The search field's clear button is named after what it does, for screen readers.
+    if (auto *clear = m_form->search->findChild<QAction *>(QStringLiteral("_q_qlineeditclearaction")))
+        clear->setText(tr("Clear search"));
+    // The keyboard's ways to the table's rows and to the networks on offer.
+    m_form->tableView->installEventFilter(this);
+    m_form->ipRangeTextBox->installEventFilter(this);
 }
 
 MainView::~MainView() = default;
+
+bool MainView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return QWidget::eventFilter(watched, event);
+    const auto *key = static_cast<QKeyEvent *>(event);
+    const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
+    if (watched == m_form->ipRangeTextBox) {
+        // As a combo box offers its list.
+        if ((key->key() == Qt::Key_Down && modifiers == Qt::AltModifier) || (key->key() == Qt::Key_F4 && !modifiers)) {
+            offerLocalRanges();
+            return true;
+        }
+        return false;
+    }
+    QTableView *table = m_form->tableView;
+    const auto *cells = qobject_cast<OpenButtonDelegate *>(table->itemDelegate());
+    if (watched != table || (cells && cells->openEditor()) || !table->currentIndex().isValid())
+        return false;
+    // Return opens the current row's device, whichever cell of it is current; the Menu key
+    // and Shift+F10 open its menu beside it, wherever the pointer is.
+    if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && !modifiers) {
+        if (const auto controller = m_controller.lock())
+            controller->connectToDevice(table->currentIndex().row());
+        return true;
+    }
+    if ((key->key() == Qt::Key_Menu && !modifiers) || (key->key() == Qt::Key_F10 && modifiers == Qt::ShiftModifier)) {
+        showRowMenu(table->visualRect(table->currentIndex()).center());
+        return true;
+    }
+    return false;
+}
+
+void MainView::changeEvent(QEvent *event)
+{
+    // The range box's orange is the one readable on the new palette.
+    if (event->type() == QEvent::PaletteChange && m_ipRangeTextBox)
+        m_ipRangeTextBox->followPalette();
+    QWidget::changeEvent(event);
+}
+
+void MainView::startInTray()
+{
+    QMetaObject::invokeMethod(this, [this] { m_watchAction->setChecked(true); }, Qt::QueuedConnection);
+}
 
 void MainView::busyIndicatorAnimating(bool animating)
 {
@@ -168,7 +224,7 @@ void MainView::showScanProgress()
         m_form->progressLabel->hide();
         return;
     }
-    m_form->progressLabel->setText(scanProgressText(progress->probed, progress->total, progress->found));
+    m_form->progressLabel->setFullText(scanProgressText(progress->probed, progress->total, progress->found));
     m_form->progressLabel->show();
 }
 
@@ -178,6 +234,7 @@ void MainView::offerLocalRanges()
 {
     auto *menu = new QMenu(this);
     menu->setObjectName(QStringLiteral("localRangesMenu"));
+    menu->setAccessibleName(tr("This computer's networks"));
     menu->setAttribute(Qt::WA_DeleteOnClose);
     const QList<NetworkInterface> interfaces = ipv4Interfaces();
     // First, every network that a scan of the computer's own networks takes, as one scan.
@@ -228,11 +285,15 @@ void MainView::showRowMenu(const QPoint &at)
 
     QMenu menu(this);
     menu.setObjectName(QStringLiteral("rowMenu"));
+    menu.setAccessibleName(tr("Device %1").arg(device->value(DeviceKey::hostname).toString()).trimmed());
     for (const RowAction &action : builtInRowActions()) {
         QAction *item = menu.addAction(action.name);
         switch (action.kind) {
         case RowAction::Kind::OpenInBrowser:
             item->setEnabled(openAddress(*device).has_value());
+            // What the table's Return does; shown, not bound here.
+            item->setShortcut(QKeySequence(Qt::Key_Return));
+            item->setShortcutContext(Qt::WidgetShortcut);
             connect(item, &QAction::triggered, this,
                     onHeldDevice(held, [](MainViewController &controller, int row) { controller.connectToDevice(row); }));
             break;
@@ -362,4 +423,21 @@ void MainView::watchChanged()
     const int minutes = m_watchIntervals->checkedAction()->data().toInt();
     if (const auto controller = m_controller.lock())
         controller->setWatching(m_watchAction->isChecked(), std::chrono::minutes(minutes));
+}
+
+// Run > Start at Login: checked while the autostart entry is there.
+void MainView::addStartAtLoginAction()
+{
+    auto *startAtLogin = new QAction(tr("Start at &Login"), this);
+    startAtLogin->setObjectName(QStringLiteral("startAtLoginAction"));
+    startAtLogin->setCheckable(true);
+    startAtLogin->setChecked(startsAtLogin());
+    addAction(startAtLogin);
+    connect(startAtLogin, &QAction::toggled, this, [this, startAtLogin](bool start) {
+        if (const std::optional<QString> problem = setStartAtLogin(start)) {
+            const QSignalBlocker blocker(startAtLogin);
+            startAtLogin->setChecked(startsAtLogin());
+            say(tr("Start at Login"), tr("The login start could not be changed: %1").arg(*problem));
+        }
+    });
 }

@@ -18,6 +18,7 @@ class QMenu;
 class RunControlAdapter;
 class SearchFieldAdapter;
 class TableViewAdapter;
+class TrayIcon;
 class TextFieldAdapter;
 namespace Ui {
 class MainViewController;
@@ -28,10 +29,13 @@ class MainViewController;
 // the controller's weak references to them empty themselves when the window goes. Beside
 // the busy indicator, a range scan shows how far it has come, and a Stop button (also Escape
 // and the view's Stop action) stops the run in progress. The arrow at the end of the range
-// box offers the computer's own networks as ranges. A row's menu (right click, the Menu key,
+// box (or Alt+Down in it) offers the computer's own networks as ranges. In the table, Return
+// opens the current row's device. A row's menu (right click, the Menu key,
 // Shift+F10) opens, copies and labels its device and runs the user's own actions on it.
 // The Watch action (remembered, with its interval) repeats the discovery run and shows a
-// desktop notification of what changed; clicking it raises the window. Main thread.
+// desktop notification of what changed; clicking it raises the window. While watching, a
+// tray icon keeps watching after the window closes (see TrayIcon); Run > Start at Login
+// starts the tool in the tray at login. Main thread.
 class MainView final : public QWidget {
     Q_OBJECT
 
@@ -39,6 +43,14 @@ public:
     // Connects the controls to the controller's control references.
     explicit MainView(MainViewController &controller, QWidget *parent = nullptr);
     ~MainView() override;
+
+    // For a start at login: watching, in the tray when there is one (the window shows
+    // only when there is none), once the view is the window's content.
+    void startInTray();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     void busyIndicatorAnimating(bool animating);
@@ -54,6 +66,7 @@ private:
     void say(const QString &title, const QString &text);
     void addWatchActions();
     void watchChanged();
+    void addStartAtLoginAction();
 
     std::weak_ptr<MainViewController> m_controller;
     std::unique_ptr<Ui::MainViewController> m_form;
@@ -72,4 +85,5 @@ private:
     QAction *m_watchAction = nullptr;    // children of this view
     QActionGroup *m_watchIntervals = nullptr;
     std::shared_ptr<NotifierAdapter> m_notifier;
+    std::shared_ptr<TrayIcon> m_tray;
 };

@@ -43,6 +43,9 @@ void MainWindow::setContentView(QObject *view)
         run->addActions(widget->actions());
         menuBar()->insertMenu(m_helpMenu, run);
     }
+    // A screen reader names an open menu by its title.
+    for (QMenu *menu : findChildren<QMenu *>())
+        menu->setAccessibleName(QString(menu->title()).remove(u'&'));
     resize(formSize.width(), formSize.height() + menuBar()->sizeHint().height());
 }
 

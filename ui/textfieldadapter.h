@@ -6,7 +6,10 @@
 #include <QPointer>
 
 // The range text box as the controller drives it: its text, and the colour the text is
-// drawn in. Nothing once the field has gone. Main thread.
+// drawn in. The toolkit's orange is drawn as the orange readable on the window's palette
+// (readableOrange); any other colour is taken as the default one, the palette's text colour,
+// so that the box follows a switch between light and dark. Nothing once the field has gone.
+// Main thread.
 class TextFieldAdapter final : public TextField {
 public:
     explicit TextFieldAdapter(QLineEdit *field) : m_field(field) {}
@@ -17,16 +20,12 @@ public:
         if (m_field)
             m_field->setText(text);
     }
-    Color textColor() const override { return m_field ? m_field->palette().color(QPalette::Text).rgba() : 0; }
-    void setTextColor(Color color) override
-    {
-        if (!m_field)
-            return;
-        QPalette palette = m_field->palette();
-        palette.setColor(QPalette::Text, QColor::fromRgba(color));
-        m_field->setPalette(palette);
-    }
+    Color textColor() const override;
+    void setTextColor(Color color) override;
+    // Draws the text anew in the palette's colours (after the palette changed).
+    void followPalette();
 
 private:
     QPointer<QLineEdit> m_field;
+    bool m_orange = false;
 };

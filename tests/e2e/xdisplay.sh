@@ -3,11 +3,12 @@
 
 # Starts Xvfb on a display number it picks itself (-displayfd: two at once never take the
 # same one) and exports DISPLAY; the caller stops it with stop_xvfb (from its EXIT trap).
+# XVFB_SCREEN=WxHxDEPTH gives it another screen (2560x1600x24 for a scale of 2).
 start_xvfb() {
     local fifo number
     fifo=$(mktemp -u "${TMPDIR:-/tmp}/xdisplay.XXXXXX")
     mkfifo "$fifo" || return 1
-    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+    Xvfb -displayfd 3 -screen 0 "${XVFB_SCREEN:-1280x800x24}" -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
     xvfb_pid=$!
     # The number comes once the server listens; nothing within 10 s means it did not start.
     number=$(timeout 10 head -n 1 "$fifo")

@@ -6,10 +6,12 @@
 #include "support/devices.h"
 #include "support/tableresolver.h"
 #include "ui/discoveryreportdialog.h"
+#include "ui/elidedlabel.h"
 #include "ui/exportfile.h"
 #include "ui/mainview.h"
 #include "ui/mainwindow.h"
 #include "ui/missingdevicesdialog.h"
+#include "ui/windowpalette.h"
 
 #include <QAction>
 #include <QApplication>
@@ -33,6 +35,8 @@
 #include <QTimer>
 
 #include <net/if.h>
+
+#include <cmath>
 
 using namespace Qt::StringLiterals;
 
@@ -370,19 +374,68 @@ private slots:
         // next, but the stop comes before its scan can end.
         range->setText(u"127.0.14.0/33"_s);
         QTest::keyClick(range, Qt::Key_Return);
-        QCOMPARE(range->palette().color(QPalette::Text).rgba(), systemOrangeColor);
+        QCOMPARE(range->palette().color(QPalette::Text), readableOrange(windowPalette(false)));
         QCOMPARE(Preferences::standard().value(LastScanAddressKey).toString(), shown);
         range->setText(u"127.0.14.0/24"_s);
         QTest::keyClick(range, Qt::Key_Return);
         QVERIFY(stop->isVisible() && !discover->isEnabled());
         QCOMPARE(scan->text(), u"Scanning..."_s);
-        QCOMPARE(widget<QLabel>("progressLabel")->text(), u"Probed 0 of 256 addresses, 0 devices found"_s);
+        QCOMPARE(widget<ElidedLabel>("progressLabel")->fullText(), u"Probed 0 of 256 addresses, 0 devices found"_s);
+        QCOMPARE(m_window->geometry().width(), 1000);
         stop->click();
         QVERIFY(!stop->isVisible() && scan->isEnabled() && discover->isEnabled());
         QVERIFY(!widget<QLabel>("progressLabel")->isVisible());
         // The stopped runs wind down on their own, and nothing of them reaches the list.
         QTRY_VERIFY_WITH_TIMEOUT(m_delegate->rootViewController().use_count() == 1, 20'000);
         QCOMPARE(column(0), QStringList{u"kept"_s});
+    }
+
+    // Every text against its background, light and dark, at 4.5:1 at least; the range box's
+    // orange follows a switch of the palette.
+    void palettes()
+    {
+        quietWindow();
+        auto *range = widget<QLineEdit>("ipRangeTextBox");
+        range->setText(u"127.0.14.0/33"_s);
+        QTest::keyClick(range, Qt::Key_Return);
+        const auto luminance = [](const QColor &c) {
+            const auto linear = [](float v) { return v <= 0.04045f ? v / 12.92f : std::pow((v + 0.055f) / 1.055f, 2.4f); };
+            return 0.2126f * linear(c.redF()) + 0.7152f * linear(c.greenF()) + 0.0722f * linear(c.blueF()) + 0.05f;
+        };
+        for (const bool dark : {true, false}) {
+            QApplication::setPalette(windowPalette(dark));
+            const QPalette p = QApplication::palette();
+            for (const QPalette::ColorRole under : {QPalette::Base, QPalette::AlternateBase, QPalette::Window})
+                for (const QColor &text : {p.color(QPalette::Text), p.color(QPalette::Link), p.color(QPalette::PlaceholderText),
+                                           p.color(QPalette::Disabled, QPalette::Text), readableOrange(p)}) {
+                    const float a = luminance(text), b = luminance(p.color(under));
+                    QVERIFY2(std::max(a, b) / std::min(a, b) >= 4.5f, qPrintable(text.name() + u" on "_s + p.color(under).name()));
+                }
+            QTRY_COMPARE(range->palette().color(QPalette::Text), readableOrange(p));
+        }
+    }
+
+    // Return opens the current row's device from any of its cells; the Menu key opens the
+    // current row's menu, which shows Return beside Open in Browser.
+    void keyboard()
+    {
+        quietWindow();
+        for (const QString &name : {u"a"_s, u"b"_s})
+            controller()->addDevice(record(device(name, u"1"_s, u"02:00:00:00:00:0"_s + name)));
+        controller()->search({});
+        table()->setCurrentIndex(cell(1, 2));
+        QTest::keyClick(table(), Qt::Key_Return);
+        QString shown;
+        QTimer::singleShot(0, this, [&] {
+            if (auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
+                shown = menu->actions().first()->shortcut().toString();
+                menu->actions().first()->trigger();
+                menu->close();
+            }
+        });
+        QTest::keyClick(table(), Qt::Key_Menu);
+        QCOMPARE(shown, u"Return"_s);
+        QCOMPARE(m_opened, (QList<QUrl>{QUrl(u"http://b.example"_s), QUrl(u"http://b.example"_s)}));
     }
 
     // Run > Watch and its interval as the preferences left them: watching begins with the

@@ -50,7 +50,24 @@ enum Option : unsigned {
     Every = 32,     // --every
     Report = 64,    // --report
     Local = 128,    // --local, --ranges-from
+    Rules = 256,    // --missing-after, --flap-changes, --flap-window, --metrics, --notify
 };
+
+// A whole number from `low` to `high`, taken from the front of `arguments`.
+std::optional<int> wholeNumber(QStringList &arguments, int low, int high)
+{
+    bool ok = false;
+    const int number = arguments.isEmpty() ? 0 : arguments.takeFirst().toInt(&ok);
+    if (!ok || number < low || number > high)
+        return std::nullopt;
+    return number;
+}
+
+// Flapping: at least two changes; a window from a minute to a week.
+constexpr int minFlapChanges = 2;
+constexpr int maxFlapChanges = 1000;
+constexpr int minFlapWindow = 60;
+constexpr int maxFlapWindow = 604'800;
 
 // Watch: at least 10 s apart, so that a run ends before the next starts; at most a day.
 constexpr int minEverySeconds = 10;
@@ -89,6 +106,31 @@ std::optional<QString> readOptions(QStringList arguments, unsigned accepted, Com
                 return QStringLiteral("--every takes a whole number of seconds from %1 to %2")
                     .arg(minEverySeconds)
                     .arg(maxEverySeconds);
+        } else if (argument == u"--missing-after" && (accepted & Rules)) {
+            const std::optional<int> runs = wholeNumber(arguments, WatchRule::minMissingAfter, WatchRule::maxMissingAfter);
+            if (!runs)
+                return QStringLiteral("--missing-after takes a whole number of runs from %1 to %2")
+                    .arg(WatchRule::minMissingAfter)
+                    .arg(WatchRule::maxMissingAfter);
+            command.watchRule.missingAfter = *runs;
+        } else if (argument == u"--flap-changes" && (accepted & Rules)) {
+            const std::optional<int> changes = wholeNumber(arguments, minFlapChanges, maxFlapChanges);
+            if (!changes)
+                return QStringLiteral("--flap-changes takes a whole number from %1 to %2").arg(minFlapChanges).arg(maxFlapChanges);
+            command.watchRule.flapChanges = *changes;
+        } else if (argument == u"--flap-window" && (accepted & Rules)) {
+            const std::optional<int> seconds = wholeNumber(arguments, minFlapWindow, maxFlapWindow);
+            if (!seconds)
+                return QStringLiteral("--flap-window takes a whole number of seconds from %1 to %2")
+                    .arg(minFlapWindow)
+                    .arg(maxFlapWindow);
+            command.watchRule.flapWindow = std::chrono::seconds(*seconds);
+        } else if (argument == u"--metrics" && (accepted & Rules)) {
+            if (arguments.isEmpty() || arguments.first().isEmpty() || arguments.first().startsWith(u'-'))
+                return QStringLiteral("--metrics takes a file name");
+            command.metricsFile = arguments.takeFirst();
+        } else if (argument == u"--notify" && (accepted & Rules)) {
+            command.notify = true;
         } else if (argument == u"--report" && (accepted & Report)) {
             // "-" is standard error; anything else that starts with "-" is an option left without its file.
             if (arguments.isEmpty() || arguments.first().isEmpty()
@@ -131,7 +173,7 @@ Command withOperands(Command::Kind kind, const QStringList &arguments)
                               : kind == K::Scan   ? Formats | History | Changes | Local
                               : kind == K::Probe  ? Formats
                               : kind == K::Diff   ? JsonOnly
-                                                  : Broadcasts | History | Every;
+                                                  : Broadcasts | History | Every | Rules;
     if (const std::optional<QString> problem = readOptions(options, accepted, command, operands))
         return usageError(QStringLiteral("%1: %2").arg(name, *problem));
     if (kind == K::Scan) {
@@ -173,12 +215,35 @@ Command labelCommand(const QStringList &operands)
             return usageError(QStringLiteral("label --list takes only --json"));
         return command;
     }
+    if (operands.size() == 3 && operands.at(1) == u"--watch") {
+        if (operands.at(2) != u"on" && operands.at(2) != u"off")
+            return usageError(QStringLiteral("label MAC --watch takes on or off"));
+        request.action = LabelRequest::Action::Watch;
+        request.macAddress = operands.first();
+        request.watched = operands.at(2) == u"on";
+        return command;
+    }
     if (operands.isEmpty() || operands.size() > 2 || operands.first().startsWith(u"--"))
         return usageError(QStringLiteral("label takes a MAC address and a label (\"\" to remove it), a MAC address, "
                                          "or --list"));
     request.action = operands.size() == 2 ? LabelRequest::Action::Set : LabelRequest::Action::Print;
     request.macAddress = operands.first();
     request.label = operands.value(1);
+    return command;
+}
+
+// settings export FILE|-, settings import FILE|- [--replace].
+Command settingsCommand(QStringList operands)
+{
+    Command command = ofKind(Command::Kind::Settings);
+    SettingsRequest &request = command.settings;
+    request.import = operands.value(0) == u"import";
+    request.replace = request.import && operands.removeAll(QStringLiteral("--replace")) == 1;
+    if (operands.size() != 2 || (operands.first() != u"export" && operands.first() != u"import") || operands.at(1).isEmpty()
+        || (operands.at(1).startsWith(u'-') && operands.at(1) != u"-"))
+        return usageError(QStringLiteral("settings takes export FILE, or import FILE [--replace]; - for standard "
+                                         "output or input"));
+    request.file = operands.at(1);
     return command;
 }
 
@@ -234,6 +299,8 @@ Command parseCommandLine(const QStringList &arguments)
         return withOperands(Command::Kind::Watch, arguments);
     if (first == u"label")
         return labelCommand(arguments.mid(1));
+    if (first == u"settings")
+        return settingsCommand(arguments.mid(1));
     return usageError(QStringLiteral("unknown command '%1'").arg(first));
 }
 
@@ -281,12 +348,22 @@ QString usageText()
         "  devicefinder diff OLD NEW [--json] compares two device lists saved earlier\n"
         "  devicefinder label MAC TEXT        gives the device with this MAC address a label\n"
         "                                     (\"\" removes it); label MAC prints it\n"
-        "  devicefinder label --list [--json] prints every label\n"
-        "  devicefinder watch [--every SECONDS] [--broadcast ADDR] [--reply-port PORT]\n"
+        "  devicefinder label MAC --watch off|on\n"
+        "                                     leaves the device out of watching, or not\n"
+        "  devicefinder label --list [--json] prints every label and watch choice\n"
+        "  devicefinder watch [--every SECONDS] [--missing-after N] [--flap-changes N]\n"
+        "                     [--flap-window SECONDS] [--notify] [--metrics FILE]\n"
+        "                     [--broadcast ADDR] [--reply-port PORT]\n"
         "                     [--no-history] [-- PROGRAM [ARG...]]\n"
         "                                     a discovery run every SECONDS (60; at least 10);\n"
         "                                     prints each change as one JSON line, and runs\n"
         "                                     PROGRAM for each\n"
+        "  devicefinder settings export FILE|-\n"
+        "                                     writes labels, watch choices, actions and the\n"
+        "                                     window's choices as one JSON document\n"
+        "  devicefinder settings import FILE|- [--replace]\n"
+        "                                     merges such a document; what is here wins\n"
+        "                                     unless --replace, each conflict one line\n"
         "  devicefinder --help | --version\n"
         "\n"
         "RANGE is a CIDR block (192.168.1.1/24), a dash range on the last octet\n"
@@ -321,11 +398,19 @@ QString usageText()
         "files of --json output, window exports or histories (- for standard input) by MAC\n"
         "address:\n"
         "new, missing, moved and changed (another host name or firmware). watch prints\n"
-        "{\"time\", \"event\", \"device\"} lines, the event new, missing (after two runs in a row\n"
-        "without the device), moved or back. PROGRAM runs once per event, one at a time,\n"
+        "{\"time\", \"event\", \"device\"} lines, the event new, missing (after N runs in a row\n"
+        "without the device: --missing-after, 2), moved, back, flapping or steady. A device\n"
+        "whose presence changes --flap-changes times (4) within --flap-window seconds (3600)\n"
+        "is reported once as flapping, then not until it has been steady for the window,\n"
+        "when one steady event (\"present\" true or false) says how it is. The window's\n"
+        "notifications and its missing list follow the same rule. A device left out with\n"
+        "label MAC --watch off gives no event. PROGRAM runs once per event, one at a time,\n"
         "without a shell: the event's line on its standard input, DF_EVENT, DF_MAC,\n"
-        "DF_ADDRESS, DF_FROM (moved), DF_HOSTNAME and DF_LABEL in its environment; it is\n"
-        "ended after 30 s.\n"
+        "DF_ADDRESS, DF_FROM (moved), DF_PRESENT (steady), DF_HOSTNAME and DF_LABEL in its\n"
+        "environment; it is ended after 30 s. --notify shows each run's changes as a desktop\n"
+        "notification. --metrics FILE rewrites FILE whole after every run in the Prometheus\n"
+        "text format: devicefinder_device_up{mac,address,label} 1 or 0 (missing) per device,\n"
+        "and the run's time and duration.\n"
         "\n"
         "Ctrl+C (SIGINT) or SIGTERM stops a discover or scan run: the devices found so far are\n"
         "printed as usual, and a second Ctrl+C quits at once. In the window, Stop, Escape or\n"
@@ -335,5 +420,7 @@ QString usageText()
         "Exit status: 0 on success; 1 when probe finds no device, a run could ask nobody, or\n"
         "the output cannot be written; 2 for a usage error or a range that cannot be\n"
         "expanded; 130 after Ctrl+C (SIGINT) and 143 after SIGTERM. diff: 0 when the lists\n"
-        "hold the same devices, 1 when they differ, 2 when a file cannot be read.\n");
+        "hold the same devices, 1 when they differ, 2 when a file cannot be read. settings\n"
+        "import: 2 when the file is not a settings document, over 16 MiB or over 10,000\n"
+        "labels, and nothing is changed.\n");
 }

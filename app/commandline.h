@@ -1,6 +1,8 @@
 #pragma once
 
 #include "app/labelcommand.h"
+#include "app/settingscommand.h"
+#include "history/devicewatch.h"
 
 #include <QString>
 #include <QStringList>
@@ -10,7 +12,7 @@ enum class OutputFormat { Text, Json, Csv };
 
 // What the command line asks for.
 struct Command {
-    enum class Kind { Window, Discover, Scan, Expand, Probe, Diff, Watch, Label, Help, Version, UsageError };
+    enum class Kind { Window, Discover, Scan, Expand, Probe, Diff, Watch, Label, Settings, Help, Version, UsageError };
     Kind kind = Kind::Window;
     QString argument; // Expand: the range; Probe: the address
     QStringList ranges; // Scan: the ranges, in order (none with --local or --ranges-from)
@@ -24,9 +26,13 @@ struct Command {
     bool hidden = false;        // Window: --hidden, as started at login: watching, in the tray
     int everySeconds = 60;      // Watch: how often a discovery run starts
     QStringList program;        // Watch: after "--", the program and its arguments run per event
+    WatchRule watchRule;        // Watch: --missing-after, --flap-changes, --flap-window
+    QString metricsFile;        // Watch: --metrics, rewritten after every run
+    bool notify = false;        // Watch: --notify, a desktop notification per run with changes
     QString reportFile;         // Discover: where --report writes the report, "-" for standard error
     bool localNetworks = false; // Scan: --local, each of the computer's own networks in turn
     LabelRequest label;         // Label
+    SettingsRequest settings;   // Settings
     QString message; // UsageError: what was wrong
 };
 

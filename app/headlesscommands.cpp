@@ -3,9 +3,11 @@
 #include "app/output.h"
 #include "app/quitsignals.h"
 #include "controller/mainviewcontroller.h"
+#include "history/changenotice.h"
 #include "history/changesexport.h"
 #include "history/devicewatch.h"
 #include "history/watchenvironment.h"
+#include "history/watchmetrics.h"
 #include "model/deviceexport.h"
 #include "platform/log.h"
 #include "platform/mainqueue.h"
@@ -276,10 +278,13 @@ int runProbeCommand(int argc, char *argv[], const Command &command)
     return controller->devices().isEmpty() ? 1 : 0;
 }
 
-int runWatchCommand(int argc, char *argv[], const Command &command)
+int runWatchCommand(int argc, char *argv[], const Command &command,
+                    const std::function<std::shared_ptr<ChangeNotifier>()> &notifier)
 {
     QCoreApplication app(argc, argv);
     const auto controller = headlessController(command);
+    // Without a notification service it says so once, and watch goes on.
+    const std::shared_ptr<ChangeNotifier> notices = command.notify && notifier ? notifier() : nullptr;
     // With "-- PROGRAM", each event also runs the program, one at a time in event order.
     std::unique_ptr<ProgramQueue> programs =
         command.program.isEmpty() ? nullptr : std::make_unique<ProgramQueue>(command.program);
@@ -287,7 +292,9 @@ int runWatchCommand(int argc, char *argv[], const Command &command)
     // once: the queue's end, which waits for them, is cut short by killing them.
     stopOnQuitSignals(controller, programs ? programs->killer() : std::function<void()>());
     const LoadedHistory history = command.noHistory ? LoadedHistory() : DeviceHistory::load(DeviceHistory::defaultPath());
-    DeviceWatch watch = history.usable ? DeviceWatch(history.history) : DeviceWatch();
+    DeviceWatch watch = history.usable ? DeviceWatch(history.history, command.watchRule) : DeviceWatch(command.watchRule);
+    // Labels and watch choices are read again at each run's end, so an edit meanwhile counts.
+    watch.setWatched(controller->watchedTest());
     // A program of ours is ended with us, not left running on its own.
     const auto endForNoReader = [&programs] {
         programs.reset();
@@ -298,6 +305,7 @@ int runWatchCommand(int argc, char *argv[], const Command &command)
     QTimer next;
     next.setSingleShot(true);
     QElapsedTimer sinceStart;
+    QString metricsProblem;
     // Nobody reading is a reason to stop broadcasting, even with nothing to write.
     QObject::connect(&next, &QTimer::timeout, &next, [&] {
         if (outputHasNoReader())
@@ -316,6 +324,15 @@ int runWatchCommand(int argc, char *argv[], const Command &command)
             events = watch.update(run.found, run.askedEveryone);
         const QDateTime now = QDateTime::currentDateTimeUtc();
         const LabelOf labelOf = controller->labelOf();
+        if (!command.metricsFile.isEmpty()) {
+            const QString problem = writeWatchMetrics(
+                command.metricsFile,
+                watchMetricsText(watch.devicesNow(), labelOf, now, std::chrono::milliseconds(sinceStart.elapsed())));
+            // Said once, and again when it comes back after a good write.
+            if (!problem.isEmpty() && problem != metricsProblem)
+                logLine(lcApp, "Metrics file %@ could not be written: %@", command.metricsFile, problem);
+            metricsProblem = problem;
+        }
         // Each line as it happens, for whatever reads it; output that cannot be written ends
         // the command, quietly when its reader has gone.
         bool written = true;
@@ -327,6 +344,8 @@ int runWatchCommand(int argc, char *argv[], const Command &command)
             QCoreApplication::quit();
             return;
         }
+        if (const std::optional<ChangeNotice> notice = notices ? changeNotice(events, labelOf) : std::nullopt)
+            notices->notify(notice->summary, notice->body, notice->plainBody);
         // The program's output follows the line it is about.
         for (const WatchEvent &event : events)
             if (programs)

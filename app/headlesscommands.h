@@ -1,6 +1,10 @@
 #pragma once
 
 #include "app/commandline.h"
+#include "platform/controls.h"
+
+#include <functional>
+#include <memory>
 
 // The commands that run the controller without a window: each makes the application
 // object, runs one discovery run, range scan or probe to its end, prints the device list
@@ -12,8 +16,11 @@ int runDiscoverCommand(int argc, char *argv[], const Command &command);
 int runScanCommand(int argc, char *argv[], const Command &command);
 int runProbeCommand(int argc, char *argv[], const Command &command);
 // Discovery runs one after another, every command.everySeconds, printing one JSON line for
-// each change it finds (see model/devicewatch.h) as it happens, until SIGINT or SIGTERM.
-int runWatchCommand(int argc, char *argv[], const Command &command);
+// each change it finds (see history/devicewatch.h) as it happens, until SIGINT or SIGTERM.
+// With --notify, `notifier` (called once, after the application object is made) gives what
+// shows each run's changes as the window's notification does.
+int runWatchCommand(int argc, char *argv[], const Command &command,
+                    const std::function<std::shared_ptr<ChangeNotifier>()> &notifier = {});
 
 // 128 plus the number of the first SIGINT or SIGTERM that a discover or scan command
 // received, as a shell reports a command that a signal ended; 0 while none has come. It

@@ -16,19 +16,28 @@ void writeLine(std::FILE *err, const QString &text)
     writeOutput(err, QStringLiteral("devicefinder: %1\n").arg(text).toUtf8());
 }
 
-QByteArray listText(const QMap<QString, QString> &labels, bool json)
+QByteArray listText(const DeviceLabels &labels, bool json)
 {
+    QStringList macs = labels.labels().keys() + labels.unwatched().values();
+    macs.sort();
+    macs.removeDuplicates();
     if (json) {
         QJsonArray entries;
-        for (auto it = labels.cbegin(); it != labels.cend(); ++it)
-            entries.append(QJsonObject{{QStringLiteral("macAddress"), it.key()}, {QStringLiteral("label"), it.value()}});
+        for (const QString &mac : std::as_const(macs)) {
+            QJsonObject entry{{QStringLiteral("macAddress"), mac}};
+            if (const QString label = labels.label(mac); !label.isEmpty())
+                entry.insert(QStringLiteral("label"), label);
+            if (!labels.isWatched(mac))
+                entry.insert(QStringLiteral("watch"), false);
+            entries.append(entry);
+        }
         return QJsonDocument(entries).toJson(QJsonDocument::Indented);
     }
-    if (labels.isEmpty())
+    if (macs.isEmpty())
         return {};
-    QList<QStringList> rows{{QStringLiteral("MAC address"), QStringLiteral("Label")}};
-    for (auto it = labels.cbegin(); it != labels.cend(); ++it)
-        rows.append({it.key(), it.value()});
+    QList<QStringList> rows{{QStringLiteral("MAC address"), QStringLiteral("Label"), QStringLiteral("Watch")}};
+    for (const QString &mac : std::as_const(macs))
+        rows.append({mac, labels.label(mac), labels.isWatched(mac) ? QStringLiteral("on") : QStringLiteral("off")});
     return textTable(rows).toUtf8();
 }
 
@@ -68,6 +77,12 @@ int runLabelCommand(const LabelRequest &request, const QString &labelsPath, std:
         if (const QString notice = labels.takeNotice(); !notice.isEmpty())
             writeLine(err, notice);
         return 0;
+    case LabelRequest::Action::Watch:
+        if (const QString problem = labels.setWatched(request.macAddress, request.watched); !problem.isEmpty()) {
+            writeLine(err, problem);
+            return 1;
+        }
+        return 0;
     case LabelRequest::Action::Print: {
         const QString text = labels.label(request.macAddress);
         if (text.isEmpty())
@@ -77,5 +92,5 @@ int runLabelCommand(const LabelRequest &request, const QString &labelsPath, std:
     case LabelRequest::Action::List:
         break;
     }
-    return writeOutput(out, listText(labels.labels(), request.json)) ? 0 : 1;
+    return writeOutput(out, listText(labels, request.json)) ? 0 : 1;
 }

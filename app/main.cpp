@@ -6,11 +6,14 @@
 #include "app/labelcommand.h"
 #include "app/output.h"
 #include "app/quitsignals.h"
+#include "controller/rowactions.h"
 #include "platform/log.h"
 #include "platform/mainqueue.h"
 #include "probes/networkloop.h"
 #include "ui/applicationicon.h"
 #include "ui/desktopcolorscheme.h"
+#include "ui/desktopnotifier.h"
+#include "ui/notifieradapter.h"
 #include "ui/mainview.h"
 #include "ui/mainwindow.h"
 #include "ui/windowpalette.h"
@@ -87,6 +90,10 @@ namespace {
         return controller ? MainWindow::ExportRows{controller->filteredDevices(), controller->labelOf()}
                           : MainWindow::ExportRows();
     });
+    window.setSettingsImported([&delegate] {
+        if (const auto &controller = delegate.rootViewController())
+            controller->reloadLabels();
+    });
     window.setDiscoveryReport([&delegate] {
         const auto &controller = delegate.rootViewController();
         return controller ? controller->latestReport() : std::nullopt;
@@ -154,10 +161,17 @@ int main(int argc, char *argv[])
         status = runDiffCommand(command, stdout, stderr);
         break;
     case Command::Kind::Watch:
-        status = runWatchCommand(argc, argv, command);
+        status = runWatchCommand(argc, argv, command, [] {
+            QGuiApplication::setApplicationDisplayName(QStringLiteral("Device Finder"));
+            QGuiApplication::setDesktopFileName(QStringLiteral("org.devicefinder.DeviceFinder"));
+            return std::make_shared<NotifierAdapter>(new DesktopNotifier(QCoreApplication::instance()));
+        });
         break;
     case Command::Kind::Label:
         status = runLabelCommand(command.label, DeviceLabels::defaultPath(), stdout, stderr);
+        break;
+    case Command::Kind::Settings:
+        status = runSettingsCommand(command.settings, {DeviceLabels::defaultPath(), rowActionsPath()}, stdout, stderr);
         break;
     case Command::Kind::Window:
         runWindow(argc, argv, command);

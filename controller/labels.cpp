@@ -45,3 +45,41 @@ QString MainViewController::tableViewSetCellText(int column, int row, const QStr
 {
     return column == labelColumn ? setLabel(row, text) : QStringLiteral("this column cannot be edited");
 }
+
+void MainViewController::reloadLabels()
+{
+    requireMainThread("MainViewController::reloadLabels");
+    if (m_labels)
+        m_labels->reload();
+    reloadTable();
+}
+
+WatchedTest MainViewController::watchedTest() const
+{
+    if (!m_labels)
+        return {};
+    return [labels = std::weak_ptr<const DeviceLabels>(m_labels)](const QString &mac) {
+        const auto held = labels.lock();
+        return !held || held->isWatched(mac);
+    };
+}
+
+bool MainViewController::isRowWatched(int row) const
+{
+    if (!m_labels || row < 0 || row >= m_filteredDevices.size())
+        return true;
+    return m_labels->isWatched(deviceIdentity(*m_filteredDevices.at(row)).value_or(QString()));
+}
+
+QString MainViewController::setRowWatched(int row, bool watched)
+{
+    requireMainThread("MainViewController::setRowWatched");
+    if (!m_labels)
+        return QStringLiteral("labels are not kept");
+    if (row < 0 || row >= m_filteredDevices.size())
+        return QStringLiteral("that row is gone");
+    const std::optional<QString> mac = deviceIdentity(*m_filteredDevices.at(row));
+    if (!mac)
+        return QStringLiteral("a device without a MAC address is always watched");
+    return m_labels->setWatched(*mac, watched);
+}

@@ -178,16 +178,26 @@ public:
     // A word for the user about the labels file, once: a damaged one set aside, a newer one
     // left untouched. Empty when there is none.
     QString takeLabelsNotice();
+    // Reads the labels file again now (settings taken in) and shows the table anew.
+    void reloadLabels();
+    // Whether the user watches a device (kept with the labels): every device without a
+    // labels file. Main thread; the test reads the labels as they are at each call.
+    WatchedTest watchedTest() const;
+    bool isRowWatched(int row) const;
+    // Leaves the row's device out of watching ("Don't Watch"), or watches it again. Why
+    // not, or empty.
+    QString setRowWatched(int row, bool watched);
     QString tableViewSetCellText(int column, int row, const QString &text) override;
 
     // --- Watching: controller/watching.cpp --------------------------------------------------
 
     // While watching, a discovery run starts every `interval` (one due while a run is in
-    // progress waits for its end); the changes of each completed discovery, judged as watch
-    // judges them (missing only after two runs in a row), go to the notifier. Watching
+    // progress waits for its end); the changes of each completed discovery, judged by
+    // `rule` as watch judges them (DeviceWatch), go to the notifier, and latestChanges()
+    // holds the devices the rule says are missing, since they were last seen. Watching
     // begins with the discovery in progress, or one started then, which the later ones are
-    // compared with.
-    void setWatching(bool watching, std::chrono::milliseconds interval);
+    // compared with; another number of runs for missing starts watching anew.
+    void setWatching(bool watching, std::chrono::milliseconds interval, WatchRule rule = {});
     bool isWatching() const { return m_watch.has_value(); }
     void setNotifier(std::weak_ptr<ChangeNotifier> notifier) { m_notifier = std::move(notifier); }
 

@@ -69,8 +69,8 @@ void MainViewController::finishRun(bool stopped)
     else
         pruneToFoundDevices();
     showProgress(false);
-    showHistoryStatus();
     watchRunEnded(finished);
+    showHistoryStatus();
     if (m_runFinished)
         m_runFinished(finished);
 }

@@ -6,7 +6,7 @@
 #include "history/changenotice.h"
 #include "platform/mainqueue.h"
 
-void MainViewController::setWatching(bool watching, std::chrono::milliseconds interval)
+void MainViewController::setWatching(bool watching, std::chrono::milliseconds interval, WatchRule rule)
 {
     requireMainThread("MainViewController::setWatching");
     if (!watching) {
@@ -16,8 +16,12 @@ void MainViewController::setWatching(bool watching, std::chrono::milliseconds in
         return;
     }
     // The run that the later ones are compared with: the discovery in progress, or one now.
+    // Another rule starts another watch: what the old one judged was judged by other numbers.
+    if (m_watch && m_watch->rule().missingAfter != rule.missingAfter) {
+        m_watch.reset();
+    }
     if (!m_watch) {
-        m_watch.emplace();
+        m_watch.emplace(rule);
         if (!isRunning())
             startDiscovery();
     }
@@ -45,11 +49,20 @@ void MainViewController::watchRunEnded(const FinishedRun &finished)
     if (!m_watch)
         return;
     if (finished.kind == Run::Kind::Discovery && !finished.stopped && finished.failure.isEmpty()) {
+        m_watch->setWatched(watchedTest());
         const QList<WatchEvent> events = m_watch->update(finished.found, finished.askedEveryone);
         if (const std::optional<ChangeNotice> notice = changeNotice(events, labelOf()))
             withControl(m_notifier, [&](ChangeNotifier &notifier) {
                 notifier.notify(notice->summary, notice->body, notice->plainBody);
             });
+    }
+    // The line under the table says what the notification said: the devices missing by the
+    // watch's rule, since they were last seen, not those the previous run lacked.
+    m_latestChanges.missing = m_watch->missingNow();
+    if (!m_latestChanges.missing.isEmpty()) {
+        m_latestChanges.since = m_latestChanges.missing.first().lastSeen;
+        for (const HistoryEntry &entry : std::as_const(m_latestChanges.missing))
+            m_latestChanges.since = std::min(m_latestChanges.since, entry.lastSeen);
     }
     if (std::exchange(m_watchRunDue, false)) {
         // After this run's end is over, so that its handler has seen it end.

@@ -15,11 +15,13 @@ struct KindText {
     const char *many; // %1 is the count
 };
 
-constexpr std::array<KindText, 4> kindTexts{{
+constexpr std::array<KindText, 6> kindTexts{{
     {WatchEvent::Kind::New, "1 new device", "%1 new devices"},
     {WatchEvent::Kind::Missing, "1 device missing", "%1 devices missing"},
     {WatchEvent::Kind::Moved, "1 device moved", "%1 devices moved"},
     {WatchEvent::Kind::Back, "1 device back", "%1 devices back"},
+    {WatchEvent::Kind::Flapping, "1 device flapping", "%1 devices flapping"},
+    {WatchEvent::Kind::Steady, "1 device steady", "%1 devices steady"},
 }};
 
 // One line of plain text, at most maxNameLength characters: what would break the line,

@@ -10,7 +10,8 @@
 // The desktop notification of one watched run's changes, such as
 //   summary: "2 new devices, 1 device missing"
 //   body:    "2 new devices: Roof gateway, Corva-0042\n1 device missing: 10.0.0.7"
-// One body line per kind of event (new, missing, moved, back, in that order). A device is
+// One body line per kind of event (new, missing, moved, back, flapping,
+// steady, in that order). A device is
 // named by its label, else its host name, else its address, else its MAC address; the
 // labelled ones come first, then those with a host name, then the rest, each in the
 // events' order. At most maxNamed are named on a line, then "and N more".

@@ -3,6 +3,7 @@
 #include "model/deviceexport.h"
 
 #include <QJsonArray>
+#include <QMap>
 #include <QJsonDocument>
 
 #include <algorithm>
@@ -26,27 +27,31 @@ const char *watchEventName(WatchEvent::Kind kind)
         return "missing";
     case WatchEvent::Kind::Moved:
         return "moved";
+    case WatchEvent::Kind::Flapping:
+        return "flapping";
+    case WatchEvent::Kind::Steady:
+        return "steady";
     case WatchEvent::Kind::Back:
         break;
     }
     return "back";
 }
 
-DeviceWatch::DeviceWatch(const DeviceHistory &history)
+DeviceWatch::DeviceWatch(const DeviceHistory &history, WatchRule rule) : m_rule(rule)
 {
     if (!history.lastCompletedDiscovery().isValid())
         return;
     m_started = true;
     for (const QString &mac : history.newestFirst())
-        m_missing.insert(mac, 0);
+        m_missing.insert(mac, {});
     for (const QString &mac : history.lastDiscoveryDevices()) {
         const HistoryEntry entry = *history.entry(mac);
         m_missing.remove(mac);
-        m_present.insert(mac, {entry.record, entry.lastAddress});
+        m_present.insert(mac, {entry.record, entry.lastAddress, entry.lastSeen});
     }
 }
 
-QList<WatchEvent> DeviceWatch::update(const DeviceList &found, bool askedEveryone)
+QList<WatchEvent> DeviceWatch::update(const DeviceList &found, bool askedEveryone, const QDateTime &now)
 {
     ++m_run;
     const DeviceList devices = distinctDevices(found);
@@ -61,31 +66,107 @@ QList<WatchEvent> DeviceWatch::update(const DeviceList &found, bool askedEveryon
             if (hasMoved(present->address, address))
                 events.append({WatchEvent::Kind::Moved, device, present->address});
         } else if (m_missing.remove(mac)) {
-            events.append({WatchEvent::Kind::Back, device, {}});
+            WatchEvent back{WatchEvent::Kind::Back, device, {}};
+            if (presenceChanged(mac, now, back))
+                events.append(back);
         } else if (m_started) {
             events.append({WatchEvent::Kind::New, device, {}});
         }
-        m_present.insert(mac, {device, address});
+        m_present.insert(mac, {device, address, now});
     }
     m_started = true;
-    if (!askedEveryone)
-        return events;
-
-    QStringList gone;
-    for (auto it = m_present.begin(); it != m_present.end(); ++it) {
-        if (seen.contains(it.key()))
-            continue;
-        if (it->absentOnce)
-            gone.append(it.key());
-        it->absentOnce = true;
+    if (askedEveryone) {
+        QStringList gone;
+        for (auto it = m_present.begin(); it != m_present.end(); ++it) {
+            if (!seen.contains(it.key()) && ++it->absentRuns >= m_rule.missingAfter)
+                gone.append(it.key());
+        }
+        std::sort(gone.begin(), gone.end());
+        for (const QString &mac : gone) {
+            const Present last = m_present.take(mac);
+            m_missing.insert(mac, {m_run, last.record, last.address, last.lastSeen});
+            WatchEvent missing{WatchEvent::Kind::Missing, last.record, {}};
+            if (presenceChanged(mac, now, missing))
+                events.append(missing);
+        }
+        forgetOldestMissing();
     }
-    std::sort(gone.begin(), gone.end());
-    for (const QString &mac : gone) {
-        events.append({WatchEvent::Kind::Missing, m_present.take(mac).record, {}});
-        m_missing.insert(mac, m_run);
-    }
-    forgetOldestMissing();
+    addSteadyEvents(now, events);
+    events.removeIf([this](const WatchEvent &event) { return !isWatched(event.device); });
     return events;
+}
+
+bool DeviceWatch::presenceChanged(const QString &mac, const QDateTime &now, WatchEvent &event)
+{
+    Flaps &flaps = m_flaps[mac];
+    const QDateTime windowStart = now.addSecs(-m_rule.flapWindow.count());
+    flaps.changes.removeIf([&](const QDateTime &time) { return time <= windowStart; });
+    flaps.changes.append(now);
+    if (flaps.flapping)
+        return false;
+    if (flaps.changes.size() >= m_rule.flapChanges) {
+        flaps.flapping = true;
+        event.kind = WatchEvent::Kind::Flapping;
+    }
+    return true;
+}
+
+void DeviceWatch::addSteadyEvents(const QDateTime &now, QList<WatchEvent> &events)
+{
+    const QDateTime windowStart = now.addSecs(-m_rule.flapWindow.count());
+    QStringList steady;
+    for (auto it = m_flaps.begin(); it != m_flaps.end();) {
+        if (!it->changes.isEmpty() && it->changes.last() > windowStart) {
+            ++it;
+            continue;
+        }
+        if (it->flapping)
+            steady.append(it.key());
+        it = m_flaps.erase(it);
+    }
+    std::sort(steady.begin(), steady.end());
+    for (const QString &mac : steady) {
+        if (const auto present = m_present.constFind(mac); present != m_present.cend())
+            events.append({WatchEvent::Kind::Steady, present->record, {}, true});
+        else if (const auto missing = m_missing.constFind(mac); missing != m_missing.cend() && missing->record)
+            events.append({WatchEvent::Kind::Steady, missing->record, {}, false});
+    }
+}
+
+bool DeviceWatch::isWatched(const Device &device) const
+{
+    return !m_watched || !device || m_watched(deviceIdentity(*device).value_or(QString()));
+}
+
+QList<HistoryEntry> DeviceWatch::missingNow() const
+{
+    QList<HistoryEntry> missing;
+    QStringList macs = m_missing.keys();
+    std::sort(macs.begin(), macs.end());
+    for (const QString &mac : macs) {
+        const Missing &entry = m_missing[mac];
+        const auto flaps = m_flaps.constFind(mac);
+        if (entry.record && isWatched(entry.record) && (flaps == m_flaps.cend() || !flaps->flapping))
+            missing.append({entry.record, entry.address, {}, entry.lastSeen});
+    }
+    return missing;
+}
+
+QList<DeviceWatch::DeviceState> DeviceWatch::devicesNow() const
+{
+    QMap<QString, DeviceState> byMac;
+    for (auto it = m_present.cbegin(); it != m_present.cend(); ++it)
+        byMac.insert(it.key(), {it->record, true});
+    for (auto it = m_missing.cbegin(); it != m_missing.cend(); ++it) {
+        if (it->record)
+            byMac.insert(it.key(), {it->record, false});
+    }
+    QList<DeviceState> states;
+    for (const DeviceState &state : std::as_const(byMac)) {
+        if (isWatched(state.record))
+            states.append(state);
+    }
+    return states;
 }
 
 void DeviceWatch::forgetOldestMissing()
@@ -94,10 +175,12 @@ void DeviceWatch::forgetOldestMissing()
         return;
     QList<std::pair<quint64, QString>> byRun;
     for (auto it = m_missing.cbegin(); it != m_missing.cend(); ++it)
-        byRun.append({it.value(), it.key()});
+        byRun.append({it->run, it.key()});
     std::sort(byRun.begin(), byRun.end());
-    for (qsizetype i = 0; i < byRun.size() - maxRemembered; ++i)
+    for (qsizetype i = 0; i < byRun.size() - maxRemembered; ++i) {
         m_missing.remove(byRun.at(i).second);
+        m_flaps.remove(byRun.at(i).second);
+    }
 }
 
 QByteArray watchEventLine(const WatchEvent &event, const QDateTime &time, const LabelOf &labelOf)
@@ -106,5 +189,7 @@ QByteArray watchEventLine(const WatchEvent &event, const QDateTime &time, const 
                       + "\",\"device\":" + jsonText(printedRecord(*event.device, labelOf));
     if (event.kind == WatchEvent::Kind::Moved)
         line += ",\"from\":" + jsonText(event.from);
+    if (event.kind == WatchEvent::Kind::Steady)
+        line += event.present ? ",\"present\":true" : ",\"present\":false";
     return line + "}\n";
 }

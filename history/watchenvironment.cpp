@@ -28,6 +28,8 @@ QProcessEnvironment watchEventEnvironment(const WatchEvent &event, const QString
     setVariable(base, QStringLiteral("DF_ADDRESS"), deviceAddress(record));
     if (event.kind == WatchEvent::Kind::Moved)
         setVariable(base, QStringLiteral("DF_FROM"), event.from);
+    if (event.kind == WatchEvent::Kind::Steady)
+        setVariable(base, QStringLiteral("DF_PRESENT"), event.present ? QStringLiteral("yes") : QStringLiteral("no"));
     setVariable(base, QStringLiteral("DF_HOSTNAME"), record.text(DeviceKey::hostname));
     setVariable(base, QStringLiteral("DF_LABEL"), label);
     return base;

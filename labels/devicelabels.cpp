@@ -34,6 +34,11 @@ QString lockProblem(QLockFile::LockError error)
     return QStringLiteral("no lock file can be made beside the labels file");
 }
 
+QString notMacAddress(QStringView mac)
+{
+    return QStringLiteral("not a MAC address (six pairs of hex digits between ':' or '-'): %1").arg(mac);
+}
+
 } // namespace
 
 // What the file holds now. Unreadable and Newer: not read, and left where it is, for the
@@ -42,6 +47,7 @@ struct DeviceLabels::Reading final {
     enum class Outcome { Labels, SetAside, Unreadable, Newer };
     Outcome outcome = Outcome::Labels;
     QMap<QString, QString> labels;
+    QSet<QString> unwatched;
     QString problem; // for the user
     QString cause;   // for the log
 };
@@ -69,10 +75,12 @@ void DeviceLabels::take(const Reading &reading)
     case Reading::Outcome::Labels:
     case Reading::Outcome::SetAside:
         m_labels = reading.labels;
+        m_unwatched = reading.unwatched;
         m_readOnlyReason.clear();
         return;
     case Reading::Outcome::Newer:
         m_labels.clear();
+        m_unwatched.clear();
         break;
     case Reading::Outcome::Unreadable:
         // The labels read before stay shown: the file is most likely whole.
@@ -94,7 +102,7 @@ DeviceLabels::Reading DeviceLabels::readFile()
         return content.status == LabelsContent::Status::Damaged ? std::optional(content.problem) : std::nullopt;
     });
     const auto unreadable = [this](const QString &cause) {
-        return Reading{Reading::Outcome::Unreadable, {},
+        return Reading{Reading::Outcome::Unreadable, {}, {},
                        QStringLiteral("the labels file %1 %2; labels are read-only until it can be read").arg(m_path, cause),
                        cause};
     };
@@ -110,14 +118,14 @@ DeviceLabels::Reading DeviceLabels::readFile()
     case OwnFileReading::Status::SetAside:
         logLine(lcModel, "Labels file %@ set aside as %@: %@", m_path, file.asidePath, file.problem);
         m_notice = QStringLiteral("the labels file was damaged (%1) and set aside as %2").arg(file.problem, file.asidePath);
-        return {Reading::Outcome::SetAside, {}, {}, {}};
+        return {Reading::Outcome::SetAside, {}, {}, {}, {}};
     case OwnFileReading::Status::Read:
         break;
     }
     if (content.status == LabelsContent::Status::Newer)
-        return {Reading::Outcome::Newer, {},
+        return {Reading::Outcome::Newer, {}, {},
                 QStringLiteral("the labels file %1 was %2; labels are read-only").arg(m_path, content.problem), content.problem};
-    return {Reading::Outcome::Labels, content.labels, {}, {}};
+    return {Reading::Outcome::Labels, content.labels, content.unwatched, {}, {}};
 }
 
 QString DeviceLabels::label(QStringView mac) const
@@ -137,17 +145,45 @@ QString DeviceLabels::takeNotice()
     return std::exchange(m_notice, QString());
 }
 
+bool DeviceLabels::isWatched(QStringView mac) const
+{
+    const std::optional<QString> key = macAddressKey(mac);
+    return !key || !m_unwatched.contains(*key);
+}
+
 QString DeviceLabels::setLabel(QStringView mac, const QString &text)
 {
     const std::optional<QString> key = macAddressKey(mac);
     if (!key)
-        return QStringLiteral("not a MAC address (six pairs of hex digits between ':' or '-'): %1").arg(mac);
+        return notMacAddress(mac);
     const QString label = text.trimmed();
     if (!label.isEmpty()) {
         if (const std::optional<QString> problem = labelProblem(label))
             return *problem;
     }
+    return edit([&](QMap<QString, QString> &labels, QSet<QString> &) {
+        if (label.isEmpty())
+            labels.remove(*key);
+        else
+            labels.insert(*key, label);
+    });
+}
 
+QString DeviceLabels::setWatched(QStringView mac, bool watched)
+{
+    const std::optional<QString> key = macAddressKey(mac);
+    if (!key)
+        return notMacAddress(mac);
+    return edit([&](QMap<QString, QString> &, QSet<QString> &unwatched) {
+        if (watched)
+            unwatched.remove(*key);
+        else
+            unwatched.insert(*key);
+    });
+}
+
+QString DeviceLabels::edit(const std::function<void(QMap<QString, QString> &, QSet<QString> &)> &change)
+{
     QDir().mkpath(QFileInfo(m_path).absolutePath());
     QLockFile lock(m_path + QStringLiteral(".lock"));
     lock.setStaleLockTime(staleLockAge);
@@ -157,24 +193,28 @@ QString DeviceLabels::setLabel(QStringView mac, const QString &text)
     // Read again whatever this object found before: a read-only state ends with the file
     // read, and a file this object cannot read is one it must never replace.
     Reading reading = readFile();
-    if (reading.outcome == Reading::Outcome::SetAside)
-        reading.labels = m_labels; // the damage was nobody's edit: the labels read before stay
+    if (reading.outcome == Reading::Outcome::SetAside) {
+        // the damage was nobody's edit: what this object read before stays
+        reading.labels = m_labels;
+        reading.unwatched = m_unwatched;
+    }
     take(reading);
     if (isReadOnly())
         return m_readOnlyReason;
-    if (label.isEmpty())
-        reading.labels.remove(*key);
-    else
-        reading.labels.insert(*key, label);
-    if (reading.labels.size() > maxLabels)
+    change(reading.labels, reading.unwatched);
+    QSet<QString> entries(reading.unwatched);
+    for (auto it = reading.labels.cbegin(); it != reading.labels.cend(); ++it)
+        entries.insert(it.key());
+    if (entries.size() > maxLabels)
         return QStringLiteral("there are %1 labels already, the most the labels file keeps").arg(maxLabels);
 
-    const QByteArray bytes = labelsToJson(reading.labels);
+    const QByteArray bytes = labelsToJson(reading.labels, reading.unwatched);
     QSaveFile file(m_path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
         logLine(lcModel, "Labels file %@ could not be written: %@", m_path, file.errorString());
         return QStringLiteral("the labels file %1 could not be written: %2").arg(m_path, file.errorString());
     }
     m_labels = reading.labels;
+    m_unwatched = reading.unwatched;
     return {};
 }

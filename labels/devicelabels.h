@@ -3,10 +3,12 @@
 #include "model/devicerecord.h"
 
 #include <QMap>
+#include <QSet>
 #include <QString>
 #include <QStringView>
 
 #include <chrono>
+#include <functional>
 
 // The user's own names for devices, keyed by MAC address (see macAddressKey), kept in one
 // JSON file beside the device history. They are the user's data, not history: never aged
@@ -61,6 +63,17 @@ public:
     // the labels this object read before are written.
     QString setLabel(QStringView mac, const QString &text);
 
+    // Whether the user watches the device (any well-formed spelling; any other text is
+    // watched): its watch events are told. Kept in the same file, as setLabel keeps labels.
+    bool isWatched(QStringView mac) const;
+    const QSet<QString> &unwatched() const { return m_unwatched; }
+    // Leaves the device out of watching, or watches it again; as setLabel edits the file.
+    QString setWatched(QStringView mac, bool watched);
+
+    // Under the lock, re-reads the file, applies `change` to what it holds and writes the
+    // whole, as setLabel says; the change must keep keys and labels well-formed.
+    QString edit(const std::function<void(QMap<QString, QString> &labels, QSet<QString> &unwatched)> &change);
+
 private:
     struct Reading;
     Reading readFile();
@@ -70,6 +83,7 @@ private:
     QString m_path;
     std::chrono::milliseconds m_lockWait;
     QMap<QString, QString> m_labels;
+    QSet<QString> m_unwatched;
     QString m_readOnlyReason;
     QString m_notice;
 };

@@ -10,11 +10,11 @@ namespace {
 
 // The file says what it is, so that a file of another kind or version is never read as one.
 constexpr QStringView formatName = u"devicefinder-labels";
-constexpr int formatVersion = 1;
+constexpr int formatVersion = 2;
 
 LabelsContent damaged(const QString &problem)
 {
-    return {LabelsContent::Status::Damaged, {}, problem};
+    return {LabelsContent::Status::Damaged, {}, {}, problem};
 }
 
 } // namespace
@@ -64,7 +64,7 @@ LabelsContent labelsFromJson(const QByteArray &bytes)
     if (number < 1)
         return damaged(QStringLiteral("its version is not a whole number of 1 or more"));
     if (number > formatVersion)
-        return {LabelsContent::Status::Newer, {},
+        return {LabelsContent::Status::Newer, {}, {},
                 QStringLiteral("written by a newer version of Device Finder (labels file version %1)").arg(number)};
     const QJsonValue labels = root.value(u"labels");
     if (!labels.isArray())
@@ -77,23 +77,36 @@ LabelsContent labelsFromJson(const QByteArray &bytes)
         ++position;
         const QJsonValue mac = value.toObject().value(u"macAddress");
         const QJsonValue label = value.toObject().value(u"label");
+        const QJsonValue watch = value.toObject().value(u"watch");
         const std::optional<QString> key = mac.isString() ? macAddressKey(mac.toString()) : std::nullopt;
-        if (!key || !label.isString())
+        const bool unwatched = watch.isBool() && !watch.toBool();
+        if (!key || !(label.isString() || (label.isUndefined() && unwatched)) || !(watch.isUndefined() || watch.isBool()))
             return damaged(QStringLiteral("label %1: no well-formed macAddress and label").arg(position));
-        if (content.labels.contains(*key))
+        if (content.labels.contains(*key) || content.unwatched.contains(*key))
             return damaged(QStringLiteral("label %1: MAC address %2 has a label already").arg(QString::number(position), *key));
-        if (const std::optional<QString> problem = labelProblem(label.toString()))
-            return damaged(QStringLiteral("label %1: %2").arg(QString::number(position), *problem));
-        content.labels.insert(*key, label.toString());
+        if (label.isString()) {
+            if (const std::optional<QString> problem = labelProblem(label.toString()))
+                return damaged(QStringLiteral("label %1: %2").arg(QString::number(position), *problem));
+            content.labels.insert(*key, label.toString());
+        }
+        if (unwatched)
+            content.unwatched.insert(*key);
     }
     return content;
 }
 
-QByteArray labelsToJson(const QMap<QString, QString> &labels)
+QByteArray labelsToJson(const QMap<QString, QString> &labels, const QSet<QString> &unwatched)
 {
-    QJsonArray entries;
+    QMap<QString, QJsonObject> byMac;
     for (auto it = labels.cbegin(); it != labels.cend(); ++it)
-        entries.append(QJsonObject{{QStringLiteral("macAddress"), it.key()}, {QStringLiteral("label"), it.value()}});
+        byMac[it.key()].insert(QStringLiteral("label"), it.value());
+    for (const QString &mac : unwatched)
+        byMac[mac].insert(QStringLiteral("watch"), false);
+    QJsonArray entries;
+    for (auto it = byMac.begin(); it != byMac.end(); ++it) {
+        it->insert(QStringLiteral("macAddress"), it.key());
+        entries.append(*it);
+    }
     const QJsonObject root{{QStringLiteral("format"), formatName.toString()},
                            {QStringLiteral("version"), formatVersion},
                            {QStringLiteral("labels"), entries}};

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QMap>
+#include <QSet>
 #include <QString>
 #include <QStringView>
 
@@ -31,6 +32,7 @@ struct LabelsContent final {
     enum class Status { Read, Damaged, Newer };
     Status status = Status::Read;
     QMap<QString, QString> labels; // Read only
+    QSet<QString> unwatched;       // Read only: the devices the user does not watch
     QString problem;               // Damaged, Newer: why, for a log line or the user
 };
 
@@ -38,9 +40,11 @@ struct LabelsContent final {
 // another kind of file, a version that is not a whole number of at least 1, more than
 // maxLabels labels, or an entry that is malformed, repeats a MAC address (in any spelling)
 // or holds a label that labelProblem refuses. Newer: a labels file of a later version, which
-// this one must neither read nor replace.
+// this one must neither read nor replace. Version 1 files (labels only) read as they are;
+// an entry of version 2 holds a label, "watch": false, or both.
 LabelsContent labelsFromJson(const QByteArray &bytes);
 
 // The file's bytes for the labels (keys as macAddressKey gives them, labels labelProblem
-// accepts), sorted by MAC address; labelsFromJson reads them back unchanged.
-QByteArray labelsToJson(const QMap<QString, QString> &labels);
+// accepts) and the devices not watched, sorted by MAC address; labelsFromJson reads them
+// back unchanged. At most maxLabels entries are read back.
+QByteArray labelsToJson(const QMap<QString, QString> &labels, const QSet<QString> &unwatched = {});

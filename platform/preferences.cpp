@@ -23,3 +23,8 @@ void Preferences::setValue(const QString &key, const QVariant &value)
 {
     QSettings().setValue(key, value);
 }
+
+bool Preferences::isStored(const QString &key) const
+{
+    return QSettings().contains(key);
+}

@@ -15,6 +15,8 @@ public:
     // The stored value, else the registered default, else an invalid QVariant.
     QVariant value(const QString &key) const;
     void setValue(const QString &key, const QVariant &value);
+    // Whether the user's own value is stored (not only a registered default).
+    bool isStored(const QString &key) const;
 
 private:
     Preferences() = default;
@@ -24,3 +26,8 @@ private:
 
 // The last range the user scanned.
 inline const QString LastScanAddressKey = QStringLiteral("LastScanAddress");
+// Whether the window watches, how often (minutes), and after how many runs without it a
+// device is missing.
+inline const QString WatchKey = QStringLiteral("Watch");
+inline const QString WatchIntervalKey = QStringLiteral("WatchIntervalMinutes");
+inline const QString WatchMissingAfterKey = QStringLiteral("WatchMissingAfter");

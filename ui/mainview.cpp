@@ -34,15 +34,17 @@
 #include <QMessageBox>
 #include <QStyle>
 
+#include <functional>
+#include <span>
+
 namespace {
 
 // A few times a second: enough to see a scan move, cheap for the main thread.
 constexpr int progressIntervalMs = 250;
 
-// Whether the window watches, and how often, kept across launches.
-const QString watchKey = QStringLiteral("Watch");
-const QString watchIntervalKey = QStringLiteral("WatchIntervalMinutes");
+// The choices of Watch Interval (minutes) and Missing After (runs).
 constexpr int watchIntervals[] = {1, 5, 15, 60};
+constexpr int watchMissingAfters[] = {1, 2, 3, 5, 10};
 
 } // namespace
 
@@ -317,6 +319,18 @@ void MainView::showRowMenu(const QPoint &at)
             break;
         }
     }
+    // Its events are told nowhere; it is still listed and recorded.
+    QAction *dontWatch = menu.addAction(tr("Don't Watch"));
+    dontWatch->setObjectName(QStringLiteral("dontWatchAction"));
+    dontWatch->setCheckable(true);
+    dontWatch->setChecked(!controller->isRowWatched(row));
+    dontWatch->setEnabled(!mac.isEmpty() && controller->labelOf());
+    connect(dontWatch, &QAction::toggled, this, [this, held](bool left) {
+        onHeldDevice(held, [this, left](MainViewController &controller, int row) {
+            if (const QString problem = controller.setRowWatched(row, !left); !problem.isEmpty())
+                say(tr("Don't Watch"), problem);
+        })();
+    });
     addUserActions(menu, *device, label, held);
     const QPoint where = table->indexAt(at).isValid() ? at : table->visualRect(index).center();
     menu.exec(table->viewport()->mapToGlobal(where));
@@ -379,7 +393,7 @@ void MainView::say(const QString &title, const QString &text)
     box->open();
 }
 
-// Run > Watch and Run > Watch Interval, as the preferences left them.
+// Run > Watch, Run > Watch Interval and Run > Missing After, as the preferences left them.
 void MainView::addWatchActions()
 {
     Preferences &preferences = Preferences::standard();
@@ -389,31 +403,42 @@ void MainView::addWatchActions()
     m_watchAction = new QAction(tr("&Watch"), this);
     m_watchAction->setObjectName(QStringLiteral("watchAction"));
     m_watchAction->setCheckable(true);
-    m_watchAction->setChecked(preferences.value(watchKey).toBool());
+    m_watchAction->setChecked(preferences.value(WatchKey).toBool());
     addAction(m_watchAction);
 
-    auto *intervals = new QMenu(tr("Watch &Interval"), this);
-    m_watchIntervals = new QActionGroup(this);
-    const int chosen = preferences.value(watchIntervalKey).toInt();
-    const bool known = std::count(std::begin(watchIntervals), std::end(watchIntervals), chosen) > 0;
-    for (const int minutes : watchIntervals) {
-        QAction *interval = intervals->addAction(minutes == 1 ? tr("1 Minute") : tr("%1 Minutes").arg(minutes));
-        interval->setCheckable(true);
-        interval->setData(minutes);
-        interval->setChecked(known ? minutes == chosen : minutes == 1);
-        m_watchIntervals->addAction(interval);
-    }
-    QAction *intervalMenu = intervals->menuAction();
-    intervalMenu->setObjectName(QStringLiteral("watchIntervalAction"));
-    addAction(intervalMenu);
+    // A menu of choices, one checked: the one the preferences hold, else `fallback`.
+    const auto addChoices = [&](const QString &title, const char *name, const QString &key, std::span<const int> values,
+                                int fallback, const std::function<QString(int)> &text) {
+        auto *menu = new QMenu(title, this);
+        auto *group = new QActionGroup(this);
+        const int chosen = preferences.value(key).toInt();
+        const bool known = std::count(values.begin(), values.end(), chosen) > 0;
+        for (const int value : values) {
+            QAction *choice = menu->addAction(text(value));
+            choice->setCheckable(true);
+            choice->setData(value);
+            choice->setChecked(known ? value == chosen : value == fallback);
+            group->addAction(choice);
+        }
+        menu->menuAction()->setObjectName(QLatin1StringView(name));
+        addAction(menu->menuAction());
+        return group;
+    };
+    m_watchIntervals = addChoices(tr("Watch &Interval"), "watchIntervalAction", WatchIntervalKey, watchIntervals, 1,
+                                  [this](int minutes) { return minutes == 1 ? tr("1 Minute") : tr("%1 Minutes").arg(minutes); });
+    m_watchMissingAfter =
+        addChoices(tr("&Missing After"), "watchMissingAfterAction", WatchMissingAfterKey, watchMissingAfters,
+                   WatchRule().missingAfter, [this](int runs) { return runs == 1 ? tr("1 Run") : tr("%1 Runs").arg(runs); });
     // A choice is remembered as it is made.
     const auto remember = [this] {
-        Preferences::standard().setValue(watchKey, m_watchAction->isChecked());
-        Preferences::standard().setValue(watchIntervalKey, m_watchIntervals->checkedAction()->data());
+        Preferences::standard().setValue(WatchKey, m_watchAction->isChecked());
+        Preferences::standard().setValue(WatchIntervalKey, m_watchIntervals->checkedAction()->data());
+        Preferences::standard().setValue(WatchMissingAfterKey, m_watchMissingAfter->checkedAction()->data());
         watchChanged();
     };
     connect(m_watchAction, &QAction::toggled, this, remember);
     connect(m_watchIntervals, &QActionGroup::triggered, this, remember);
+    connect(m_watchMissingAfter, &QActionGroup::triggered, this, remember);
     // Once the window has started its first run, which watching then begins with.
     QMetaObject::invokeMethod(this, &MainView::watchChanged, Qt::QueuedConnection);
 }
@@ -422,7 +447,8 @@ void MainView::watchChanged()
 {
     const int minutes = m_watchIntervals->checkedAction()->data().toInt();
     if (const auto controller = m_controller.lock())
-        controller->setWatching(m_watchAction->isChecked(), std::chrono::minutes(minutes));
+        controller->setWatching(m_watchAction->isChecked(), std::chrono::minutes(minutes),
+                                {.missingAfter = m_watchMissingAfter->checkedAction()->data().toInt()});
 }
 
 // Run > Start at Login: checked while the autostart entry is there.

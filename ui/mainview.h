@@ -84,6 +84,7 @@ private:
     QString m_actionsProblemSaid; // the bad actions file's problem last logged
     QAction *m_watchAction = nullptr;    // children of this view
     QActionGroup *m_watchIntervals = nullptr;
+    QActionGroup *m_watchMissingAfter = nullptr;
     std::shared_ptr<NotifierAdapter> m_notifier;
     std::shared_ptr<TrayIcon> m_tray;
 };

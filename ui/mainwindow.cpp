@@ -1,5 +1,9 @@
 #include "ui/mainwindow.h"
 
+#include "controller/rowactions.h"
+#include "controller/settingstransfer.h"
+#include "history/boundedjson.h"
+#include "labels/devicelabels.h"
 #include "ui/discoveryreportdialog.h"
 #include "ui/exportfile.h"
 
@@ -9,6 +13,7 @@
 #include <QFileInfo>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QSaveFile>
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 {
@@ -17,6 +22,11 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     QMenu *file = menuBar()->addMenu(tr("&File"));
     QAction *exportAction = file->addAction(tr("&Export..."), this, &MainWindow::exportRows);
     exportAction->setShortcut(QKeySequence(tr("Ctrl+E")));
+    file->addSeparator();
+    file->addAction(tr("Export &Settings..."), this, &MainWindow::exportSettingsFile)
+        ->setObjectName(QStringLiteral("exportSettingsAction"));
+    file->addAction(tr("&Import Settings..."), this, &MainWindow::importSettingsFile)
+        ->setObjectName(QStringLiteral("importSettingsAction"));
     file->addSeparator();
     QAction *quit = file->addAction(tr("&Quit"), qApp, &QCoreApplication::quit);
     quit->setShortcut(QKeySequence::Quit);
@@ -77,6 +87,50 @@ void MainWindow::exportRows()
     if (const std::optional<QString> error = writeExportFile(path, rows.devices, rows.labelOf))
         QMessageBox::warning(this, tr("Export Devices"),
                              tr("The devices could not be saved to %1: %2").arg(QDir::toNativeSeparators(path), *error));
+}
+
+void MainWindow::exportSettingsFile()
+{
+    const QString title = tr("Export Settings");
+    const QString path = QFileDialog::getSaveFileName(this, title, QDir::home().filePath(QStringLiteral("devicefinder-settings.json")),
+                                                      tr("JSON (*.json)"));
+    if (path.isEmpty())
+        return;
+    const SettingsExport exported = exportSettings({DeviceLabels::defaultPath(), rowActionsPath()});
+    QString problem = exported.problem;
+    if (problem.isEmpty()) {
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(exported.document) != exported.document.size() || !file.commit())
+            problem = file.errorString();
+    }
+    if (!problem.isEmpty())
+        QMessageBox::warning(this, title, tr("The settings could not be saved to %1: %2").arg(QDir::toNativeSeparators(path), problem));
+}
+
+void MainWindow::importSettingsFile()
+{
+    const QString title = tr("Import Settings");
+    const QString path = QFileDialog::getOpenFileName(this, title, QDir::homePath(), tr("JSON (*.json)"));
+    if (path.isEmpty())
+        return;
+    const FileBytes bytes = readBoundedFile(path, true);
+    const SettingsImport imported = bytes.problem.isEmpty()
+                                        ? importSettings(bytes.bytes, {DeviceLabels::defaultPath(), rowActionsPath()}, false)
+                                        : SettingsImport{SettingsImport::Outcome::Refused, bytes.problem, {}};
+    if (imported.outcome != SettingsImport::Outcome::Refused && m_settingsImported)
+        m_settingsImported();
+    QMessageBox box(QMessageBox::Information, title, QString(), QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    if (imported.outcome != SettingsImport::Outcome::Imported) {
+        box.setIcon(QMessageBox::Warning);
+        box.setText(tr("The settings of %1 were not taken in: %2").arg(QDir::toNativeSeparators(path), imported.problem));
+    } else if (imported.conflicts.isEmpty()) {
+        box.setText(tr("The settings were taken in; the window's choices take effect at the next start."));
+    } else {
+        box.setText(tr("The settings were taken in; where they differ, those of this computer were kept:\n%1")
+                        .arg(imported.conflicts.join(u'\n')));
+    }
+    box.exec();
 }
 
 void MainWindow::showDiscoveryReport()

@@ -29,6 +29,8 @@ public:
         LabelOf labelOf;
     };
     void setExportRows(std::function<ExportRows()> rows) { m_exportRows = std::move(rows); }
+    // Called once Import Settings... has taken settings in.
+    void setSettingsImported(std::function<void()> imported) { m_settingsImported = std::move(imported); }
     // Where Help > Discovery Report… takes its report from: the last discovery run's,
     // nothing before one has ended.
     void setDiscoveryReport(std::function<std::optional<DiscoveryReport>()> report)
@@ -44,9 +46,14 @@ public:
 
 private:
     void exportRows();
+    // File > Export Settings... and Import Settings...: the user's labels, watch choices,
+    // actions and window choices (see controller/settingstransfer.h), merged on import.
+    void exportSettingsFile();
+    void importSettingsFile();
     void showAbout();
 
     std::function<ExportRows()> m_exportRows;
+    std::function<void()> m_settingsImported;
     std::function<std::optional<DiscoveryReport>()> m_discoveryReport;
     QPointer<DiscoveryReportDialog> m_reportDialog;
     QAction *m_helpMenu = nullptr; // the Help menu's entry in the menu bar

@@ -56,6 +56,14 @@ private slots:
         row("label 02:00:5e:10:00:11", "label print 02:00:5e:10:00:11");
         row("label --list --json", "label list json");
         row("label --list x", "usage error");
+        row("label 02:00:5e:10:00:11 --watch off", "label watch 02:00:5e:10:00:11 off");
+        row("label 02:00:5e:10:00:11 --watch no", "usage error");
+        row("watch --missing-after 3 --flap-changes 5 --flap-window 600 --metrics m.prom --notify",
+            "watch missing-after 3 flap 5 600 metrics m.prom notify");
+        row("watch --missing-after 0", "usage error");
+        row("settings import - --replace", "settings import - replace");
+        row("settings export --replace", "usage error");
+        row("watch --flap-window 59", "usage error");
         row("label", "usage error");
     }
 
@@ -66,7 +74,7 @@ private slots:
         const Command command = parseCommandLine(arguments.split(u' '));
         QCOMPARE(command.message.isEmpty(), command.kind != Command::Kind::UsageError);
         static const QStringList kinds{u"window"_s, u"discover"_s, u"scan"_s, u"expand"_s,  u"probe"_s,      u"diff"_s,
-                                       u"watch"_s,  u"label"_s,    u"help"_s, u"version"_s, u"usage error"_s};
+                                       u"watch"_s,  u"label"_s,    u"settings"_s, u"help"_s, u"version"_s, u"usage error"_s};
         QStringList set{kinds.at(int(command.kind))};
         const auto add = [&](bool given, const QString &what) { set.append(given ? QStringList{what} : QStringList{}); };
         add(!command.argument.isEmpty(), command.argument);
@@ -82,13 +90,23 @@ private slots:
         add(command.localNetworks, u"local"_s);
         add(!command.rangesFile.isEmpty(), u"ranges-from "_s + command.rangesFile);
         add(!command.program.isEmpty(), u"program "_s + command.program.join(u' '));
+        add(command.watchRule.missingAfter != 2, u"missing-after %1"_s.arg(command.watchRule.missingAfter));
+        add(command.watchRule.flapChanges != 4,
+            u"flap %1 %2"_s.arg(command.watchRule.flapChanges).arg(command.watchRule.flapWindow.count()));
+        add(!command.metricsFile.isEmpty(), u"metrics "_s + command.metricsFile);
+        add(command.notify, u"notify"_s);
         if (command.kind == Command::Kind::Label) {
-            static const char *const actions[] = {"print", "set", "list"};
+            static const char *const actions[] = {"print", "set", "list", "watch"};
             set += QStringList{QString::fromLatin1(actions[int(command.label.action)]), command.label.macAddress,
                                command.label.label};
+            add(command.label.action == LabelRequest::Action::Watch, command.label.watched ? u"on"_s : u"off"_s);
             add(command.label.json, u"json"_s);
             set.removeAll(QString());
         }
+        if (command.kind == Command::Kind::Settings)
+            set += QStringList{command.settings.import ? u"import"_s : u"export"_s, command.settings.file,
+                               command.settings.replace ? u"replace"_s : QString()};
+        set.removeAll(QString());
         QCOMPARE(command.kind == Command::Kind::UsageError ? u"usage error"_s : set.join(u' '), asks);
     }
 

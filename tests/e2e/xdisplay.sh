@@ -1,28 +1,43 @@
 # Sourced by the scripts that show the real window on a virtual X display of their own.
 # Needs Xvfb, xdotool and ImageMagick's import (scripts/setup installs them).
 
-# Starts Xvfb on a display number it picks itself (-displayfd: two at once never take the
-# same one) and exports DISPLAY; the caller stops it with stop_xvfb (from its EXIT trap).
+# Starts Xvfb on a display of its own and exports DISPLAY; the caller stops it with stop_xvfb
+# (from its EXIT trap). Tests that run side by side sit in network namespaces of their own,
+# where Xvfb's own choice of a free number (-displayfd alone) can take a number another test's
+# server holds, so each number is first claimed with a lock that ends with the shell.
 # XVFB_SCREEN=WxHxDEPTH gives it another screen (2560x1600x24 for a scale of 2).
 start_xvfb() {
-    local fifo number
-    fifo=$(mktemp -u "${TMPDIR:-/tmp}/xdisplay.XXXXXX")
-    mkfifo "$fifo" || return 1
-    Xvfb -displayfd 3 -screen 0 "${XVFB_SCREEN:-1280x800x24}" -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
-    xvfb_pid=$!
-    # The number comes once the server listens; nothing within 10 s means it did not start.
-    number=$(timeout 10 head -n 1 "$fifo")
-    rm -f "$fifo"
-    if [ -z "$number" ]; then
-        echo "xdisplay: Xvfb did not start" >&2
-        return 1
-    fi
-    export DISPLAY=":$number"
+    local claims=/tmp/devicefinder-displays fifo number n
+    mkdir -p "$claims" || return 1
+    for n in $(seq 20 99); do
+        [ -e "/tmp/.X$n-lock" ] && continue
+        exec {xvfb_claim}>"$claims/$n"
+        if ! flock -n "$xvfb_claim"; then
+            exec {xvfb_claim}>&-
+            continue
+        fi
+        fifo=$(mktemp -u "${TMPDIR:-/tmp}/xdisplay.XXXXXX")
+        mkfifo "$fifo" || return 1
+        Xvfb ":$n" -displayfd 3 -screen 0 "${XVFB_SCREEN:-1280x800x24}" -nolisten tcp \
+            3>"$fifo" >/dev/null 2>&1 &
+        xvfb_pid=$!
+        # The number comes once the server listens; nothing within 10 s means it did not start.
+        number=$(timeout 10 head -n 1 "$fifo")
+        rm -f "$fifo"
+        if [ -n "$number" ]; then
+            export DISPLAY=":$number"
+            return 0
+        fi
+        stop_xvfb
+    done
+    echo "xdisplay: Xvfb did not start" >&2
+    return 1
 }
 
 stop_xvfb() {
     [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-    xvfb_pid=
+    [ -n "${xvfb_claim:-}" ] && exec {xvfb_claim}>&-
+    xvfb_pid= xvfb_claim=
 }
 
 wait_for_log() { # FILE TEXT SECONDS: until FILE holds TEXT, for at most SECONDS

@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     const LabelsContent labels = labelsFromJson(bytes);
     require(labels.problem.isEmpty() == (labels.status == LabelsContent::Status::Read), "labels, or the reason");
-    require(labelsFromJson(labelsToJson(labels.labels)).labels == labels.labels, "labels read back as written");
+    const LabelsContent reread = labelsFromJson(labelsToJson(labels.labels, labels.unwatched));
+    require(reread.labels == labels.labels && reread.unwatched == labels.unwatched, "labels read back as written");
 
     const DeviceListFile list = parseDeviceList(bytes);
     require(list.problem.isEmpty() || list.devices.isEmpty(), "a list, or the reason there is none");

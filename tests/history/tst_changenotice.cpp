@@ -1,7 +1,11 @@
 #include "history/changenotice.h"
 #include "history/watchenvironment.h"
+#include "history/watchmetrics.h"
 
+#include <QDir>
+#include <QFile>
 #include <QJsonObject>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -34,7 +38,41 @@ private slots:
     void notice();
     void environment_data();
     void environment();
+    void metrics();
 };
+
+// A missing device says 0, a label value is escaped, and the file is replaced whole.
+void TestChangeNotice::metrics()
+{
+    const auto found = [](const QStringList &macs) {
+        DeviceList list;
+        for (const QString &mac : macs)
+            list.append(watchEvent(u"new|"_s + mac + u"||10.0.0.9"_s).device);
+        return list;
+    };
+    DeviceWatch watch({.missingAfter = 1});
+    watch.update(found({u"aa:01"_s, u"aa:02"_s}));
+    watch.update(found({u"aa:01"_s}));
+    const LabelOf labelOf = [](const DeviceRecord &record) {
+        return record.text(DeviceKey::macAddress) == u"aa:01" ? u"Roof \\ \"north\"\nside\u2028"_s : QString();
+    };
+    const QDateTime end(QDate(2026, 12, 9), QTime(9, 58), Qt::UTC);
+    const QByteArray text = watchMetricsText(watch.devicesNow(), labelOf, end, std::chrono::milliseconds(2512));
+    QCOMPARE(QString::fromUtf8(text).split(u'\n').filter(u"devicefinder_device_up{"_s),
+             (QStringList{u"devicefinder_device_up{mac=\"aa:01\",address=\"10.0.0.9\",label=\"Roof \\\\ \\\"north\\\"\\nside\uFFFD\"} 1"_s,
+                          u"devicefinder_device_up{mac=\"aa:02\",address=\"10.0.0.9\",label=\"\"} 0"_s}));
+    QVERIFY(text.contains("\ndevicefinder_round_timestamp_seconds 1796810280\n"));
+    QVERIFY(text.endsWith("\ndevicefinder_round_duration_seconds 2.512\n"));
+    const QTemporaryDir dir;
+    const QString path = dir.filePath(u"devicefinder.prom"_s);
+    QCOMPARE(writeWatchMetrics(path, QByteArray(100'000, 'x')), QString());
+    QCOMPARE(writeWatchMetrics(path, text), QString());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), text);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{u"devicefinder.prom"_s});
+    QVERIFY(!writeWatchMetrics(dir.filePath(u"no/such/folder/m.prom"_s), text).isEmpty());
+}
 
 void TestChangeNotice::notice_data()
 {

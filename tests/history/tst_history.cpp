@@ -270,6 +270,56 @@ private slots:
                         "'macAddress':'a'},'from':'10.0.0.2'}\n"));
     }
 
+    // The rule's numbers, rounds a minute apart: "missing" after exactly N rounds, a device
+    // the user does not watch ("u") tells nothing, flapping once and then silence until an
+    // hour without change, which one "steady" ends.
+    void watchRule_data()
+    {
+        QTest::addColumn<int>("missingAfter");
+        QTest::addColumn<QStringList>("runs");   // "MINUTE:devices"
+        QTest::addColumn<QStringList>("events"); // "run kind mac", over every run
+        QTest::addColumn<QStringList>("missing"); // missingNow after the last run
+        QTest::newRow("missing after exactly three")
+            << 3 << QStringList{u"0:a@1 b@2 u@3"_s, u"1:a@1"_s, u"2:a@1"_s, u"3:a@1"_s, u"4:a@1"_s}
+            << QStringList{u"3 missing b"_s} << QStringList{u"b 09:14"_s};
+        QTest::newRow("one round") << 1 << QStringList{u"0:a@1 b@2"_s, u"1:a@1"_s, u"2:a@1 b@2"_s}
+                                   << QStringList{u"1 missing b"_s, u"2 back b"_s} << QStringList{};
+        QTest::newRow("flapping, then steady")
+            << 1
+            << QStringList{u"0:a@1 u@3"_s, u"1:u@3"_s, u"2:a@1"_s, u"3:u@3"_s, u"4:a@1"_s, u"5:u@3"_s, u"6:a@1"_s,
+                           u"7:u@3"_s, u"66:u@3"_s, u"67:u@3"_s}
+            << QStringList{u"1 missing a"_s, u"2 back a"_s, u"3 missing a"_s, u"4 flapping a"_s, u"67 steady a absent"_s}
+            << QStringList{u"a 09:20"_s};
+        QTest::newRow("changes spread over more than the window")
+            << 1 << QStringList{u"0:a@1"_s, u"1:-@2"_s, u"2:a@1"_s, u"40:-@2"_s, u"80:a@1"_s}
+            << QStringList{u"1 missing a"_s, u"2 back a"_s, u"40 missing a"_s, u"80 back a"_s} << QStringList{};
+    }
+
+    void watchRule()
+    {
+        QFETCH(int, missingAfter);
+        QFETCH(QStringList, runs);
+        QFETCH(QStringList, events);
+        QFETCH(QStringList, missing);
+        DeviceWatch watch({missingAfter, 4, std::chrono::hours(1)});
+        watch.setWatched([](const QString &mac) { return mac != u"u"; });
+        QStringList described;
+        for (const QString &run : runs) {
+            const QString minute = run.section(u':', 0, 0);
+            for (const WatchEvent &event :
+                 watch.update(devices(run.section(u':', 1)), true, start.addSecs(60 * minute.toInt())))
+                described.append(minute + u' ' + QLatin1StringView(watchEventName(event.kind)) + u' '
+                                 + event.device->text(DeviceKey::macAddress)
+                                 + (event.kind == WatchEvent::Kind::Steady ? (event.present ? u" present"_s : u" absent"_s)
+                                                                            : QString()));
+        }
+        QCOMPARE(described, events);
+        QStringList gone;
+        for (const HistoryEntry &entry : watch.missingNow())
+            gone.append(entry.record->text(DeviceKey::macAddress) + entry.lastSeen.toString(u" hh:mm"_s));
+        QCOMPARE(gone, missing);
+    }
+
     // Bytes as the history file and as a list given to diff. A damaged history is set aside
     // under a name of its own with one line, and a new history starts; a file of another
     // kind or a newer version is left as it is, and not used.

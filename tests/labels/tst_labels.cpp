@@ -1,12 +1,16 @@
 #include "app/labelcommand.h"
+#include "app/settingscommand.h"
 #include "history/boundedjson.h"
 #include "history/setaside.h"
 #include "labels/devicelabels.h"
 #include "labels/labelsformat.h"
+#include "platform/preferences.h"
 #include "support/logcapture.h"
 
 #include <QDir>
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QLockFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -97,7 +101,11 @@ private slots:
                                                   "{'macAddress': '00:80:A3:1B:2C:3D', 'label': 'b'}") << -1;
         QTest::newRow("a control character") << fileOf("{'macAddress': '00:80:a3:1b:2c:3d', 'label': 'a\\u0007'}") << -1;
         QTest::newRow("huge") << whole + QByteArray(maxJsonFileBytes, ' ') << -1;
-        QTest::newRow("a newer version") << fileOf("", "2") << -2;
+        QTest::newRow("a newer version") << fileOf("", "3") << -2;
+        QTest::newRow("the version before") << fileOf("{'macAddress': '00:80:a3:1b:2c:3d', 'label': 'a'}") << 1;
+        QTest::newRow("not watched, with a label and without")
+            << labelsToJson({{mac, u"roof"_s}}, {mac, u"00:00:00:00:00:01"_s}) << 1;
+        QTest::newRow("no label and watched") << fileOf("{'macAddress': '00:80:a3:1b:2c:3d', 'watch': true}", "2") << -1;
     }
 
     void files()
@@ -116,7 +124,15 @@ private slots:
         QCOMPARE(read.takeNotice(), QString());
         if (labels >= 0) {
             QCOMPARE(notice, QString());
-            QCOMPARE(labelsToJson(read.labels()), bytes);
+            if (!bytes.contains("\"version\": 1"))
+                QCOMPARE(labelsToJson(read.labels(), read.unwatched()), bytes);
+            QCOMPARE(read.isWatched(mac), !bytes.contains("\"watch\": false"));
+            // Leaving a device out of watching keeps every label, also of the version before.
+            const QMap<QString, QString> before = read.labels();
+            QCOMPARE(read.setWatched(mac, false).isEmpty(), labels < maxLabels);
+            const DeviceLabels again(path);
+            QCOMPARE(again.labels(), before);
+            QCOMPARE(again.isWatched(mac.toUpper()), labels == maxLabels);
         } else if (labels == -1) {
             const QStringList aside = QDir(dir.path()).entryList({u"labels.json.bad-*"_s});
             QCOMPARE(aside.size(), 1);
@@ -227,9 +243,9 @@ private slots:
         QVERIFY(writeFile(path + u".lock"_s, "99999999\ndevicefinder\n\n"));
         QCOMPARE(waiting.setLabel(mac, u"x"_s), QString());
         // A newer instance's file, written meanwhile, is never replaced.
-        QVERIFY(writeFile(path, fileOf("", "2")));
+        QVERIFY(writeFile(path, fileOf("", "3")));
         QVERIFY(waiting.setLabel(mac, u"y"_s).contains(u"newer version"_s));
-        QCOMPARE(readFile(path), fileOf("", "2"));
+        QCOMPARE(readFile(path), fileOf("", "3"));
         QCOMPARE(QDir(dir.filePath(u"data"_s)).entryList(QDir::Files), QStringList{u"labels.json"_s});
     }
 
@@ -238,9 +254,10 @@ private slots:
         const QTemporaryDir dir;
         const QString path = dir.filePath(u"labels.json"_s);
         QByteArray written[2]; // standard output and error
-        const auto run = [&](LabelRequest::Action action, const QString &macAddress, const QString &label, bool json = false) {
+        const auto run = [&](LabelRequest::Action action, const QString &macAddress, const QString &label, bool json = false,
+                             bool watched = true) {
             std::FILE *streams[] = {std::tmpfile(), std::tmpfile()};
-            const int status = runLabelCommand({action, macAddress, label, json}, path, streams[0], streams[1]);
+            const int status = runLabelCommand({action, macAddress, label, json, watched}, path, streams[0], streams[1]);
             for (int i : {0, 1}) {
                 std::rewind(streams[i]);
                 QFile file;
@@ -254,13 +271,15 @@ private slots:
         QCOMPARE(run(Action::Print, u"00-80-a3-1b-2c-3d"_s, {}), 0);
         QCOMPARE(written[0], "Gateway on the roof\n");
         QCOMPARE(run(Action::List, {}, {}), 0);
-        QCOMPARE(written[0], "MAC address        Label\n00:00:00:00:00:01  cellar\n00:80:a3:1b:2c:3d  Gateway on the roof\n");
+        QCOMPARE(written[0], "MAC address        Label                Watch\n00:00:00:00:00:01  cellar               on\n"
+                             "00:80:a3:1b:2c:3d  Gateway on the roof  on\n");
         QCOMPARE(run(Action::Set, mac, {}), 0);
         QCOMPARE(run(Action::Print, mac, {}), 1);
         QCOMPARE(written[0] + written[1], QByteArray());
+        QCOMPARE(run(Action::Watch, mac, {}, false, false), 0);
         QCOMPARE(run(Action::List, {}, {}, true), 0);
         QCOMPARE(QJsonDocument::fromJson(written[0]).toVariant(),
-                 QJsonDocument::fromJson(labelsToJson({{u"00:00:00:00:00:01"_s, u"cellar"_s}}))[u"labels"_s].toVariant());
+                 QJsonDocument::fromJson(labelsToJson({{u"00:00:00:00:00:01"_s, u"cellar"_s}}, {mac}))[u"labels"_s].toVariant());
 
         QCOMPARE(run(Action::Set, u"00:80:a3:1b:2c\x1b[2J"_s, u"x"_s), 2);
         QCOMPARE(written[1], "devicefinder: not a MAC address (six pairs of hex digits between ':' or '-'): 00:80:a3:1b:2c\\x1b[2J\n");
@@ -271,6 +290,62 @@ private slots:
         QCOMPARE(run(Action::Set, mac, u"x"_s), 1);
         QVERIFY2(written[1].contains("newer version of Device Finder (labels file version 7); labels are read-only"), written[1]);
         QCOMPARE(readFile(path), fileOf("", "7"));
+    }
+
+    // Export, then import into a fresh data folder: the same labels, watch choices, actions
+    // and window choices. A second import keeps what is here, one line per conflict, unless
+    // --replace; a file that is no settings document changes nothing and exits 2.
+    void settings()
+    {
+        const QTemporaryDir dir;
+        qputenv("XDG_CONFIG_HOME", dir.filePath(u"config"_s).toUtf8()); // the window's choices
+        const SettingsFiles here{dir.filePath(u"here/labels.json"_s), dir.filePath(u"here/actions.json"_s)};
+        const SettingsFiles fresh{dir.filePath(u"fresh/labels.json"_s), dir.filePath(u"fresh/actions.json"_s)};
+        const QString file = dir.filePath(u"settings.json"_s);
+        const auto run = [&](const SettingsFiles &files, bool import, bool replace = false) {
+            std::FILE *out = std::tmpfile();
+            const int status = runSettingsCommand({import, file, replace}, files, out, stderr);
+            std::rewind(out);
+            QFile lines;
+            const QByteArray written = lines.open(out, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle) ? lines.readAll() : "?";
+            return QString::number(status) + u' ' + QString::fromUtf8(written);
+        };
+        DeviceLabels labels(here.labels);
+        QCOMPARE(labels.setLabel(mac, u"Roof"_s) + labels.setWatched(u"00:00:00:00:00:01"_s, false), QString());
+        QVERIFY(writeFile(here.actions, "[{\"name\": \"Ping\", \"command\": [\"ping\", \"{address}\"]}]"));
+        Preferences::standard().setValue(WatchMissingAfterKey, 3);
+        QCOMPARE(run(here, false), u"0 "_s);
+        QCOMPARE(run(fresh, true), u"0 "_s);
+        const DeviceLabels moved(fresh.labels);
+        QCOMPARE(moved.labels(), labels.labels());
+        QCOMPARE(moved.unwatched(), labels.unwatched());
+        QCOMPARE(QJsonDocument::fromJson(readFile(fresh.actions)), QJsonDocument::fromJson(readFile(here.actions)));
+
+        QCOMPARE(DeviceLabels(fresh.labels).setLabel(mac, u"Attic"_s), QString());
+        Preferences::standard().setValue(WatchMissingAfterKey, 5);
+        QCOMPARE(run(fresh, true), u"0 label 00:80:a3:1b:2c:3d: kept \"Attic\", not \"Roof\"\nwindow WatchMissingAfter: kept 5, not 3\n"_s);
+        QCOMPARE(run(fresh, true, true), u"0 "_s);
+        QCOMPARE(DeviceLabels(fresh.labels).label(mac), u"Roof"_s);
+        QCOMPARE(Preferences::standard().value(WatchMissingAfterKey).toInt(), 3);
+
+        const QByteArray before = readFile(fresh.labels);
+        const QByteArray exported = readFile(file);
+        for (const QByteArray &bad : {QByteArray("{\"format\": \"devicefinder-labels\", \"version\": 1}"),
+                                      QByteArray(exported).replace("Roof", "Ro\\u0007of"),
+                                      QByteArray(exported).replace("\"version\": 1", "\"version\": 2"),
+                                      exported + QByteArray(maxJsonFileBytes, ' ')}) {
+            QVERIFY(writeFile(file, bad));
+            QCOMPARE(run(fresh, true, true), u"2 "_s);
+            QCOMPARE(readFile(fresh.labels), before);
+        }
+        QJsonArray many;
+        for (int i = 0; i <= maxLabels; ++i)
+            many.append(QJsonObject{{u"macAddress"_s, u"02:00:00:00:%1:%2"_s.arg(i / 256, 2, 16, QChar(u'0')).arg(i % 256, 2, 16, QChar(u'0'))},
+                                    {u"label"_s, u"x"_s}});
+        QVERIFY(writeFile(file, QJsonDocument(QJsonObject{{u"format"_s, u"devicefinder-settings"_s}, {u"version"_s, 1},
+                                                          {u"labels"_s, many}}).toJson()));
+        QCOMPARE(run(fresh, true, true), u"2 "_s);
+        QCOMPARE(readFile(fresh.labels), before);
     }
 };
 

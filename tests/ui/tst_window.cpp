@@ -223,6 +223,27 @@ private slots:
         QCOMPARE(m_opened, opened);
     }
 
+    // "Don't Watch" is kept with the labels, and shows checked the next time.
+    void dontWatch()
+    {
+        quietWindow();
+        controller()->setLabelsFile(m_config.filePath(u"watch.json"_s));
+        controller()->addDevice(record(device(u"a"_s, u"1"_s, u"02:00:00:00:00:0a"_s)));
+        controller()->search({});
+        for (const bool left : {false, true}) {
+            QTimer::singleShot(0, this, [&] {
+                auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+                auto *action = menu ? menu->findChild<QAction *>(u"dontWatchAction"_s) : nullptr;
+                QVERIFY(action && action->isChecked() == left);
+                action->trigger();
+                menu->close();
+            });
+            emit table()->customContextMenuRequested(table()->visualRect(cell(0, 0)).center());
+            QCOMPARE(controller()->isRowWatched(0), left);
+        }
+        QVERIFY(DeviceLabels(m_config.filePath(u"watch.json"_s)).isWatched(u"02:00:00:00:00:0a"_s));
+    }
+
     // A label being typed stays open across reloads, on its device's row wherever that is
     // now, with what was typed so far.
     void labelEditorHoldsItsDevice()
@@ -282,6 +303,30 @@ private slots:
         QTextDocument shown;
         shown.setHtml(line->text());
         QVERIFY2(shown.toPlainText().startsWith(u"3 devices \u00b7 1 new \u00b7 1 moved since "_s), qPrintable(line->text()));
+    }
+
+    // While watching, the line under the table says what the watch rule says: missing after
+    // one run here, since the device was last seen, and its link lists it.
+    void watchedLine()
+    {
+        quietWindow();
+        QCoreApplication::processEvents(); // the view's own watch choice comes first
+        const Device a = record(device(u"a"_s, u"1"_s, u"02:00:00:00:00:0a"_s));
+        const Device b = record(device(u"b"_s, u"1"_s, u"02:00:00:00:00:0b"_s));
+        controller()->setWatching(true, std::chrono::hours(1), {.missingAfter = 1});
+        for (const DeviceList &found : {DeviceList{a, b}, DeviceList{a}}) {
+            if (!controller()->discovering())
+                controller()->startDiscovery();
+            for (const Device &listed : found)
+                controller()->addIfNew(listed, ProbeKind::DeviceInfo);
+            QTRY_VERIFY_WITH_TIMEOUT(!controller()->discovering(), 15'000);
+        }
+        controller()->setWatching(false, {});
+        QTextDocument shown;
+        shown.setHtml(widget<QLabel>("historyLine")->text());
+        QVERIFY2(shown.toPlainText().startsWith(u"1 device \u00b7 1 missing since "_s), qPrintable(shown.toPlainText()));
+        QCOMPARE(controller()->latestChanges().missing.size(), 1);
+        QCOMPARE(controller()->latestChanges().missing.first().record, b);
     }
 
     // A run that nobody answered says so under the table; its "Details" shows the report.
@@ -448,10 +493,15 @@ private slots:
         auto *watch = widget<QAction>("watchAction");
         const QList<QAction *> intervals = widget<QAction>("watchIntervalAction")->menu()->actions();
         QVERIFY(watch->isChecked() && intervals.at(2)->isChecked());
+        const QList<QAction *> missingAfter = widget<QAction>("watchMissingAfterAction")->menu()->actions();
+        QVERIFY(missingAfter.at(1)->isChecked());
+        QCOMPARE(missingAfter.at(1)->text(), u"2 Runs"_s);
         QCOMPARE(intervals.at(2)->text(), u"15 Minutes"_s);
         QTRY_VERIFY(controller()->isWatching());
         QVERIFY(controller()->discovering());
         intervals.at(0)->trigger();
+        missingAfter.at(3)->trigger();
+        QCOMPARE(Preferences::standard().value(u"WatchMissingAfter"_s).toInt(), 5);
         watch->trigger();
         QVERIFY(!controller()->isWatching());
         QCOMPARE(Preferences::standard().value(u"Watch"_s).toBool(), false);

@@ -1,9 +1,10 @@
 #include "app/diffcommand.h"
 
+#include "app/output.h"
 #include "history/changesexport.h"
-#include "labels/devicelabels.h"
 #include "history/devicediff.h"
 #include "history/devicelistfile.h"
+#include "labels/devicelabels.h"
 
 #include <optional>
 
@@ -11,8 +12,7 @@ namespace {
 
 void writeLine(std::FILE *err, const QString &path, const QString &text)
 {
-    const QByteArray line = QStringLiteral("devicefinder: %1: %2\n").arg(path, text).toUtf8();
-    std::fwrite(line.constData(), 1, std::size_t(line.size()), err);
+    writeOutput(err, QStringLiteral("devicefinder: %1: %2\n").arg(path, text).toUtf8());
 }
 
 std::optional<DeviceList> readList(const QString &path, std::FILE *err)
@@ -51,8 +51,7 @@ int runDiffCommand(const Command &command, std::FILE *out, std::FILE *err)
     else if (!diff.isEmpty())
         text = diffAsTextTable(diff, labelOf).toUtf8();
     // Output that cannot be written is trouble, not a difference; the caller says so.
-    if (std::fwrite(text.constData(), 1, std::size_t(text.size()), out) != std::size_t(text.size())
-        || std::fflush(out) != 0)
+    if (!writeOutput(out, text))
         return 2;
     return diff.isEmpty() ? 0 : 1;
 }

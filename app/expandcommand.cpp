@@ -1,5 +1,6 @@
 #include "app/expandcommand.h"
 
+#include "app/output.h"
 #include "platform/log.h"
 #include "scan/rangeexpression.h"
 
@@ -22,8 +23,7 @@ int runExpandCommand(const QString &range, std::FILE *out)
     for (const QString &address : addresses) {
         const auto needed = std::size_t(encoder.requiredSpace(address.size())) + 1;
         if (buffer.size() + needed > buffer.capacity()) {
-            // Output that cannot be written ends the command; the caller reports it.
-            if (std::fwrite(buffer.data(), 1, buffer.size(), out) != buffer.size())
+            if (!writeOutput(out, QByteArrayView(buffer.data(), qsizetype(buffer.size()))))
                 return 1;
             buffer.clear();
             buffer.reserve(needed);
@@ -34,6 +34,5 @@ int runExpandCommand(const QString &range, std::FILE *out)
         *end++ = '\n';
         buffer.resize(std::size_t(end - buffer.data()));
     }
-    std::fwrite(buffer.data(), 1, buffer.size(), out);
-    return 0;
+    return writeOutput(out, QByteArrayView(buffer.data(), qsizetype(buffer.size()))) ? 0 : 1;
 }

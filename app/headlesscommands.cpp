@@ -1,5 +1,6 @@
 #include "app/headlesscommands.h"
 
+#include "app/output.h"
 #include "app/quitsignals.h"
 #include "controller/mainviewcontroller.h"
 #include "history/changenotice.h"
@@ -45,12 +46,6 @@ std::shared_ptr<MainViewController> headlessController(const Command &command)
     return controller;
 }
 
-// Bytes to standard output, as they are.
-void writeOut(const QByteArray &bytes)
-{
-    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout);
-}
-
 void print(const DeviceList &devices, const LabelOf &labelOf, OutputFormat format, bool oneDevice)
 {
     QByteArray out;
@@ -65,7 +60,7 @@ void print(const DeviceList &devices, const LabelOf &labelOf, OutputFormat forma
         out = (oneDevice ? devicesAsKeyValues(devices, labelOf) : devicesAsTextTable(devices, labelOf)).toUtf8();
         break;
     }
-    writeOut(out);
+    writeOutput(stdout, out);
 }
 
 // The run's devices, or with --changes what changed against the history.
@@ -81,9 +76,9 @@ void printRun(const MainViewController &controller, const Command &command)
         return;
     }
     const DeviceChanges &changes = controller.latestChanges();
-    writeOut(command.format == OutputFormat::Json  ? changesAsJson(changes, labelOf)
-             : command.format == OutputFormat::Csv ? changesAsCsv(changes, labelOf)
-                                                   : changesAsTextTable(changes, labelOf).toUtf8());
+    writeOutput(stdout, command.format == OutputFormat::Json  ? changesAsJson(changes, labelOf)
+                        : command.format == OutputFormat::Csv ? changesAsCsv(changes, labelOf)
+                                                              : changesAsTextTable(changes, labelOf).toUtf8());
 }
 
 // Turns the event loop until the run in progress ends, and tells how it ended.
@@ -163,7 +158,7 @@ bool writeReport(const DiscoveryReport &report, const QString &path)
 {
     const QByteArray json = report.toJson();
     if (path == u"-")
-        return std::fwrite(json.constData(), 1, std::size_t(json.size()), stderr) == std::size_t(json.size());
+        return writeOutput(stderr, json);
     QSaveFile file(path);
     if (file.open(QIODevice::WriteOnly) && file.write(json) == json.size() && file.commit())
         return true;
@@ -339,11 +334,12 @@ int runWatchCommand(int argc, char *argv[], const Command &command,
                 logLine(lcApp, "Metrics file %@ could not be written: %@", command.metricsFile, problem);
             metricsProblem = problem;
         }
-        for (const WatchEvent &event : events)
-            writeOut(watchEventLine(event, now, labelOf));
         // Each line as it happens, for whatever reads it; output that cannot be written ends
         // the command, quietly when its reader has gone.
-        if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        bool written = true;
+        for (const WatchEvent &event : events)
+            written = written && writeOutput(stdout, watchEventLine(event, now, labelOf));
+        if (!written) {
             if (errno == EPIPE || outputHasNoReader())
                 endForNoReader();
             QCoreApplication::quit();

@@ -1,5 +1,6 @@
 #include "app/labelcommand.h"
 
+#include "app/output.h"
 #include "labels/devicelabels.h"
 #include "labels/labelsformat.h"
 #include "model/deviceexport.h"
@@ -10,15 +11,9 @@
 
 namespace {
 
-bool writeAll(std::FILE *stream, const QByteArray &bytes)
-{
-    return std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream) == std::size_t(bytes.size())
-           && std::fflush(stream) == 0;
-}
-
 void writeLine(std::FILE *err, const QString &text)
 {
-    writeAll(err, QStringLiteral("devicefinder: %1\n").arg(text).toUtf8());
+    writeOutput(err, QStringLiteral("devicefinder: %1\n").arg(text).toUtf8());
 }
 
 QByteArray listText(const DeviceLabels &labels, bool json)
@@ -92,10 +87,10 @@ int runLabelCommand(const LabelRequest &request, const QString &labelsPath, std:
         const QString text = labels.label(request.macAddress);
         if (text.isEmpty())
             return 1;
-        return writeAll(out, (text + u'\n').toUtf8()) ? 0 : 1;
+        return writeOutput(out, (text + u'\n').toUtf8()) ? 0 : 1;
     }
     case LabelRequest::Action::List:
         break;
     }
-    return writeAll(out, listText(labels, request.json)) ? 0 : 1;
+    return writeOutput(out, listText(labels, request.json)) ? 0 : 1;
 }

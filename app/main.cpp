@@ -4,6 +4,7 @@
 #include "app/expandcommand.h"
 #include "app/headlesscommands.h"
 #include "app/labelcommand.h"
+#include "app/output.h"
 #include "app/quitsignals.h"
 #include "controller/rowactions.h"
 #include "platform/log.h"
@@ -18,7 +19,6 @@
 #include "ui/windowpalette.h"
 
 #include <QApplication>
-#include <QTextStream>
 
 #include <cerrno>
 #include <csignal>
@@ -32,14 +32,14 @@ namespace {
 // for it and without tearing down what its threads still use.
 // Output that could not be written (a full disk, a closed pipe) fails the command, whatever
 // it did, with one line saying so.
-[[noreturn]] void leave(int status, bool writeFailed = false)
+[[noreturn]] void leave(int status)
 {
     const bool flushed = std::fflush(stdout) == 0;
     const int flushError = errno;
     // A signal outranks the command's own status, also one that came while this wrote.
     if (const int signalled = signalExitStatus())
         status = signalled;
-    if (!flushed || writeFailed || std::ferror(stdout)) {
+    if (!flushed || std::ferror(stdout)) {
         if (flushed)
             std::fputs("devicefinder: the output could not be written\n", stderr);
         else
@@ -137,17 +137,16 @@ int main(int argc, char *argv[])
     if (stopsOnSignals || command.kind == Command::Kind::Probe)
         NetworkLoop::instance();
 
-    QTextStream out(stdout);
     int status = 0;
     switch (command.kind) {
     case Command::Kind::Help:
-        out << usageText();
+        status = writeOutput(stdout, usageText().toUtf8()) ? 0 : 1;
         break;
     case Command::Kind::Version:
-        out << "devicefinder " << DF_VERSION << '\n';
+        status = writeOutput(stdout, QByteArrayLiteral("devicefinder " DF_VERSION "\n")) ? 0 : 1;
         break;
     case Command::Kind::UsageError:
-        QTextStream(stderr) << "devicefinder: " << command.message << "\n\n" << usageText();
+        writeOutput(stderr, (QStringLiteral("devicefinder: ") + command.message + QStringLiteral("\n\n") + usageText()).toUtf8());
         status = 2;
         break;
     case Command::Kind::Expand:
@@ -181,6 +180,5 @@ int main(int argc, char *argv[])
     case Command::Kind::Window:
         runWindow(argc, argv, command);
     }
-    out.flush();
-    leave(status, out.status() == QTextStream::WriteFailed);
+    leave(status);
 }

@@ -1,5 +1,6 @@
 #include "app/settingscommand.h"
 
+#include "app/output.h"
 #include "history/boundedjson.h"
 #include "model/terminaltext.h"
 
@@ -7,15 +8,9 @@
 
 namespace {
 
-bool writeAll(std::FILE *stream, const QByteArray &bytes)
-{
-    return std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream) == std::size_t(bytes.size())
-           && std::fflush(stream) == 0;
-}
-
 void writeLine(std::FILE *err, const QString &text)
 {
-    writeAll(err, QStringLiteral("devicefinder: %1\n").arg(text).toUtf8());
+    writeOutput(err, QStringLiteral("devicefinder: %1\n").arg(text).toUtf8());
 }
 
 } // namespace
@@ -29,7 +24,7 @@ int runSettingsCommand(const SettingsRequest &request, const SettingsFiles &file
             return 1;
         }
         if (request.file == u"-")
-            return writeAll(out, exported.document) ? 0 : 1;
+            return writeOutput(out, exported.document) ? 0 : 1;
         QSaveFile file(request.file);
         if (!file.open(QIODevice::WriteOnly) || file.write(exported.document) != exported.document.size() || !file.commit()) {
             writeLine(err, QStringLiteral("%1 could not be written: %2").arg(terminalText(request.file), file.errorString()));
@@ -50,5 +45,5 @@ int runSettingsCommand(const SettingsRequest &request, const SettingsFiles &file
     QByteArray lines;
     for (const QString &conflict : imported.conflicts)
         lines += terminalText(conflict).toUtf8() + '\n';
-    return writeAll(out, lines) ? 0 : 1;
+    return writeOutput(out, lines) ? 0 : 1;
 }

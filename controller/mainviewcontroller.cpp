@@ -78,7 +78,14 @@ bool MainViewController::addIfNew(const Device &record, ProbeKind kind)
 {
     requireMainThread("MainViewController::addIfNew");
     const bool listed = containsSameDevice(m_devices, *record);
-    (kind == ProbeKind::DeviceInfo ? m_vudiduDevices : m_xpicoDevices).append(record);
+    switch (kind) {
+    case ProbeKind::DeviceInfo:
+        m_vudiduDevices.append(record);
+        break;
+    case ProbeKind::XpicoData:
+        m_xpicoDevices.append(record);
+        break;
+    }
     if (!listed)
         addDevice(record);
     return !listed;

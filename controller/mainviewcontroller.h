@@ -22,13 +22,13 @@
 #include <optional>
 #include <utility>
 
-// The one controller of the tool: the owner of every list of devices, the discovering flag,
-// the run in progress and the weak references to the window's controls. It starts every
+// The one controller of the tool: the owner of every list of devices, the run in progress
+// (the discovering flag is whether it is a discovery or a scan) and the weak references to the window's controls. It starts every
 // run and ends it; what a run does in the background lives in discovery/, scan/ and
 // probes/, which report back through the Run and the callbacks it gives them. The window and
 // the command line drive it through the operations below. Unless an operation says
 // otherwise, it runs on the main thread, which is the only thread that reads or changes the
-// lists, the flag and the controls. Made and held by std::shared_ptr: a run's background
+// lists, the run and the controls. Made and held by std::shared_ptr: a run's background
 // task holds the controller until it ends. Each section names the file that defines it.
 //
 // Some names are older than the protocols' present names, and stay: xpicoDevices, the
@@ -128,8 +128,10 @@ public:
     void finishRun(bool stopped);
     // Stop, Escape, Run > Stop, SIGINT and SIGTERM.
     void stopRun() { finishRun(true); }
+    // Whether a run of any kind is in progress: while it is, no run starts.
     bool isRunning() const { return m_run != nullptr; }
-    bool discovering() const { return m_discovering; }
+    // Whether a discovery run or a range scan is in progress.
+    bool discovering() const { return m_run && m_run->kind() != Run::Kind::Probe; }
 
     // How a run ended, as the run-finished handler hears it. A run that could ask nothing
     // (no broadcast left, no probe found a route) has failed, says why, and changed nothing
@@ -294,7 +296,6 @@ private:
     bool m_viewLoaded = false;
     std::function<void(const FinishedRun &)> m_runFinished;
 
-    bool m_discovering = false;
     std::shared_ptr<Run> m_run;              // the run in progress; null when idle
     std::shared_ptr<ReportInProgress> m_report; // the discovery run in progress's report
     std::shared_ptr<const RangeList> m_scanRanges; // the scan in progress's, or the latest's

@@ -101,9 +101,8 @@ MainViewController::FinishedRun MainViewController::reachOf(const Run &run, bool
 void MainViewController::startDiscovery()
 {
     requireMainThread("MainViewController::startDiscovery");
-    if (m_discovering)
+    if (isRunning())
         return;
-    m_discovering = true;
     const std::shared_ptr<Run> run = beginRun(Run::Kind::Discovery);
     m_report = std::make_shared<ReportInProgress>(ipv4Interfaces(), m_replyPort);
     showProgress(true);
@@ -132,7 +131,6 @@ void MainViewController::discoveryStopped()
 {
     requireMainThread("MainViewController::discoveryStopped");
     logLine(lcDiscovery, "Discovery Stopped");
-    m_discovering = false;
     withControl(m_discoverButton, [](PushButton &button) {
         button.setTitle(QStringLiteral("Discover (Local Network)"));
         button.setEnabled(true);
@@ -153,7 +151,7 @@ void MainViewController::showReport(DiscoveryReport report)
 void MainViewController::startIPRangeScan()
 {
     requireMainThread("MainViewController::startIPRangeScan");
-    if (m_discovering)
+    if (isRunning())
         return;
     QString expression;
     withControl(m_ipRangeTextBox, [&](TextField &field) { expression = field.stringValue(); });
@@ -169,7 +167,7 @@ void MainViewController::startIPRangeScan()
 bool MainViewController::scanRange(const QString &expression)
 {
     requireMainThread("MainViewController::scanRange");
-    if (m_discovering)
+    if (isRunning())
         return false;
     // Expanded here and now, before anything else changes; the list computes its addresses
     // as the scan walks it. One range is the whole text, as typed.
@@ -191,7 +189,7 @@ bool MainViewController::scanRange(const QString &expression)
 bool MainViewController::scanRanges(RangeList ranges)
 {
     requireMainThread("MainViewController::scanRanges");
-    if (m_discovering)
+    if (isRunning())
         return false;
     logLine(lcScan, "IP range expanded into %lu addresses.", std::size_t(ranges.size()));
     beginScan(std::make_shared<const RangeList>(std::move(ranges)));
@@ -201,7 +199,7 @@ bool MainViewController::scanRanges(RangeList ranges)
 bool MainViewController::startLocalNetworksScan()
 {
     requireMainThread("MainViewController::startLocalNetworksScan");
-    if (m_discovering)
+    if (isRunning())
         return false;
     RangeList ranges;
     for (const LocalNetwork &network : localNetworks(ipv4Interfaces())) {
@@ -224,7 +222,6 @@ bool MainViewController::startLocalNetworksScan()
 void MainViewController::beginScan(std::shared_ptr<const RangeList> ranges)
 {
     m_scanRanges = ranges;
-    m_discovering = true;
     // The run exists before the window first shows its progress.
     const std::shared_ptr<Run> run = beginRun(Run::Kind::Scan, quint64(ranges->size()));
     showProgress(true);
@@ -251,7 +248,6 @@ void MainViewController::beginScan(std::shared_ptr<const RangeList> ranges)
 void MainViewController::scanStopped()
 {
     requireMainThread("MainViewController::scanStopped");
-    m_discovering = false;
     withControl(m_ipRangeButton, [](PushButton &button) {
         button.setEnabled(true);
         button.setTitle(QStringLiteral("IP Range Scan"));
@@ -274,7 +270,7 @@ std::optional<MainViewController::ScanProgress> MainViewController::scanProgress
 void MainViewController::startProbe(const QString &address)
 {
     requireMainThread("MainViewController::startProbe");
-    if (m_discovering || m_run)
+    if (isRunning())
         return;
     const std::shared_ptr<Run> run = beginRun(Run::Kind::Probe);
     // The synchronous probe waits for the main thread's merge, so it runs on the pool.

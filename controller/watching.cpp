@@ -22,7 +22,7 @@ void MainViewController::setWatching(bool watching, std::chrono::milliseconds in
     }
     if (!m_watch) {
         m_watch.emplace(rule);
-        if (!m_discovering)
+        if (!isRunning())
             startDiscovery();
     }
     if (!m_watchTimer) {
@@ -38,7 +38,7 @@ void MainViewController::setWatching(bool watching, std::chrono::milliseconds in
 void MainViewController::watchIntervalPassed()
 {
     // A run in progress is never interrupted: the next one waits for its end.
-    if (m_discovering)
+    if (isRunning())
         m_watchRunDue = true;
     else
         startDiscovery();

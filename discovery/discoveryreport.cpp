@@ -63,12 +63,14 @@ bool isHttpStatus(const DiscoveryReport::Unlisted &entry)
     return entry.probe && entry.probe->kind == ProbeOutcome::Kind::HttpStatus;
 }
 
-// {"corva": ..., "xpico": ...} of a per-protocol pair.
-template <typename T>
-QJsonObject perProtocol(const std::array<T, 2> &values)
+// {"corva": ..., "xpico": ...}: each protocol's value by its name, as `value` gives it.
+template <typename T, typename Value = QJsonValue (*)(const T &)>
+QJsonObject perProtocol(const PerProtocol<T> &values, Value value = [](const T &each) { return QJsonValue(each); })
 {
-    return {{protocolTitle(DiscoveryProtocol::Corva).toLower(), values[0]},
-            {protocolTitle(DiscoveryProtocol::Xpico).toLower(), values[1]}};
+    QJsonObject object;
+    for (const DiscoveryProtocol protocol : discoveryProtocols)
+        object.insert(protocolTitle(protocol).toLower(), value(values[std::size_t(protocol)]));
+    return object;
 }
 
 QString networkText(quint32 address, int prefixLength)
@@ -132,7 +134,7 @@ QString DiscoveryReport::failure() const
 {
     QString sendError;
     for (const Interface &interface : m_interfaces) {
-        if (interface.sent[0] || interface.sent[1])
+        if (std::any_of(interface.sent.cbegin(), interface.sent.cend(), [](bool sent) { return sent; }))
             return {};
         for (const QString &error : interface.sendError) {
             if (sendError.isEmpty())
@@ -148,7 +150,7 @@ QString DiscoveryReport::failure() const
 
 bool DiscoveryReport::askedEverything() const
 {
-    const auto none = [](const std::array<QString, 2> &texts) {
+    const auto none = [](const PerProtocol<QString> &texts) {
         return std::all_of(texts.cbegin(), texts.cend(), [](const QString &text) { return text.isEmpty(); });
     };
     return none(m_setUpFailure)
@@ -248,8 +250,7 @@ QByteArray DiscoveryReport::toJson() const
             {QStringLiteral("sent"), perProtocol(interface.sent)},
             {QStringLiteral("replies"), perProtocol(interface.replies)},
             {QStringLiteral("bad"), perProtocol(interface.bad)},
-            {QStringLiteral("sendError"), perProtocol(std::array<QJsonValue, 2>{textOrNull(interface.sendError[0]),
-                                                                                  textOrNull(interface.sendError[1])})},
+            {QStringLiteral("sendError"), perProtocol(interface.sendError, textOrNull)},
         });
     }
     QJsonArray unlisted;

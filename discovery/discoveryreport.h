@@ -13,6 +13,10 @@
 #include <optional>
 
 enum class DiscoveryProtocol { Corva, Xpico };
+// Every protocol, by its value: what is kept per protocol is kept in this order.
+inline constexpr DiscoveryProtocol discoveryProtocols[] = {DiscoveryProtocol::Corva, DiscoveryProtocol::Xpico};
+template <typename T>
+using PerProtocol = std::array<T, std::size(discoveryProtocols)>;
 
 // "Corva" or "XPico", as log lines and people name them; scripts read it in lower case.
 QString protocolTitle(DiscoveryProtocol protocol);
@@ -39,10 +43,10 @@ public:
         QString name; // empty for an interface the system did not list
         quint32 address = 0;
         int prefixLength = 0;
-        std::array<bool, 2> sent{};
-        std::array<QString, 2> sendError{}; // why a request could not leave by it
-        std::array<int, 2> replies{}; // every datagram that came in on it
-        std::array<int, 2> bad{};     // those of them that failed the reply check
+        PerProtocol<bool> sent{};
+        PerProtocol<QString> sendError{}; // why a request could not leave by it
+        PerProtocol<int> replies{}; // every datagram that came in on it
+        PerProtocol<int> bad{};     // those of them that failed the reply check
     };
 
     // A responder that answered and is not listed. Its reason: an address on none of the
@@ -117,10 +121,10 @@ private:
     QList<NetworkInterface> m_known;
     QList<Interface> m_interfaces;
     QList<Unlisted> m_unlisted;   // in the order the responders answered
-    std::array<qsizetype, 2> m_tracked{}; // of m_unlisted's entries, by protocol, listed or not
+    PerProtocol<qsizetype> m_tracked{}; // of m_unlisted's entries, by protocol, listed or not
     QSet<quint32> m_listed;       // addresses a probe listed
     bool m_beyondTracking = false; // a responder answered past maxTracked
-    std::array<QString, 2> m_setUpFailure{};
+    PerProtocol<QString> m_setUpFailure{};
     quint16 m_replyPort = 0;
     bool m_hint = false;
 };

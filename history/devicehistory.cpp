@@ -45,9 +45,7 @@ std::optional<QJsonObject> keptRecord(const QJsonObject &record)
     if (json.size() <= DeviceHistory::maxRecordBytes && nested <= DeviceHistory::maxRecordContainers)
         return record;
     QJsonObject kept;
-    for (const QStringView key : {DeviceKey::hostname, DeviceKey::serialNumber, DeviceKey::ipAddress,
-                                  DeviceKey::macAddress, DeviceKey::deviceType, DeviceKey::uptime,
-                                  DeviceKey::redirectAddress, DeviceKey::tag, DeviceKey::sha}) {
+    for (const QStringView key : DeviceKey::deviceKeys) {
         const QJsonValue value = record.value(key);
         if (value.isString() && value.toString().size() <= DeviceHistory::maxKeptTextLength)
             kept.insert(key, value);

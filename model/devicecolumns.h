@@ -7,7 +7,7 @@
 
 #include <array>
 
-// The seven text columns of the device table, in their order, as the window, the command
+// The text columns of the device table, in their order, as the window, the command
 // line and the exports show them. In the window the user's label follows them, then the
 // "Open" button, which leads to "http://" followed by the record's redirectAddress.
 struct DeviceColumn final {

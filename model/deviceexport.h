@@ -18,7 +18,7 @@ QJsonObject printedRecord(const DeviceRecord &record, const LabelOf &labelOf);
 QByteArray devicesAsJson(const DeviceList &devices, const LabelOf &labelOf = {});
 
 // CSV as RFC 4180 writes it (CRLF line ends): a header of the column titles, then one row
-// per record with the seven text columns as the table shows them, the "Open" address and
+// per record with the text columns as the table shows them, the "Open" address and
 // the label, last so that a reader of the columns before it finds them where they were.
 QByteArray devicesAsCsv(const DeviceList &devices, const LabelOf &labelOf = {});
 

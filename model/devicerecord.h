@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringView>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -21,6 +22,9 @@ inline constexpr QStringView uptime = u"uptime";
 inline constexpr QStringView redirectAddress = u"redirectAddress";
 inline constexpr QStringView tag = u"tag";
 inline constexpr QStringView sha = u"sha";
+// Each key above that a device's own answer holds.
+inline constexpr std::array<QStringView, 9> deviceKeys = {hostname, serialNumber, ipAddress, macAddress, deviceType,
+                                                          uptime, redirectAddress, tag, sha};
 // The user's label, which the tool adds to a record it prints or exports.
 inline constexpr QStringView label = u"label";
 } // namespace DeviceKey

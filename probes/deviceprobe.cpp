@@ -4,6 +4,7 @@
 #include "platform/log.h"
 #include "platform/mainqueue.h"
 #include "probes/deviceinforecord.h"
+#include "probes/networkloop.h"
 #include "probes/probemerge.h"
 #include "probes/xpicorecord.h"
 
@@ -26,10 +27,31 @@ ProbeOutcome notListed(int status)
     return {ProbeOutcome::Kind::NotJson, 0};
 }
 
+// What tells the probe paths apart. Each kind is described here once; a kind without a
+// description does not build.
+struct ProbePath final {
+    const char *operation; // the synchronous probe's name
+    QString path;
+    std::optional<DeviceRecord> (*record)(const QByteArray &body, const QString &ipAddress,
+                                          const std::optional<QString> &redirectAddress);
+    std::optional<ProbeKind> notFound; // the path a 404 hands the same job over to
+};
+
+ProbePath probePath(ProbeKind kind)
+{
+    switch (kind) {
+    case ProbeKind::DeviceInfo:
+        return {"getDeviceInfo", QStringLiteral("/info"), deviceInfoRecord, ProbeKind::XpicoData};
+    case ProbeKind::XpicoData:
+        return {"getXpicoInfo", QStringLiteral("/getdata.json"), xpicoRecord, std::nullopt};
+    }
+    Q_UNREACHABLE();
+}
+
 ProbeOutcome probeAndWait(ProbeKind kind, const QString &ipAddress, const std::optional<QString> &redirectAddress,
                           const std::shared_ptr<Run> &run)
 {
-    requireBackgroundThread(kind == ProbeKind::DeviceInfo ? "getDeviceInfo" : "getXpicoInfo");
+    requireBackgroundThread(probePath(kind).operation);
     if (run->isStopped())
         return {};
     // The probe's one give-back, after its merge and any hand-over, ends this wait.
@@ -71,7 +93,7 @@ ProbeOutcome getXpicoInfo(const QString &ipAddress, const std::optional<QString>
 
 QString DeviceProbe::logRequest(const ProbeJob &job)
 {
-    QString path = job.kind == ProbeKind::DeviceInfo ? QStringLiteral("/info") : QStringLiteral("/getdata.json");
+    QString path = probePath(job.kind).path;
     // Joined as they are: an address text may carry a port.
     logLine(lcProbes, "GET %@", QStringLiteral("http://") + job.address + path);
     return path;
@@ -84,12 +106,14 @@ void DeviceProbe::start(ProbeJob job)
     // fails as a transport error.
     QByteArray url = probeUrl(job.address, path).value_or(QByteArray());
     const std::stop_token stop = job.run->stopToken();
-    httpGet(std::move(url), std::unique_ptr<HttpHandler>(new DeviceProbe(std::move(job))), stop);
+    // The handler is copied, so the probe, which holds the job, is shared by its copies.
+    const std::shared_ptr<DeviceProbe> probe(new DeviceProbe(std::move(job)));
+    httpGet(std::move(url), [probe](HttpResult result) { probe->finished(std::move(result)); }, stop);
 }
 
 void DeviceProbe::finished(HttpResult result)
 {
-    const bool handOver = m_job.kind == ProbeKind::DeviceInfo && result.responded && result.status == 404;
+    const bool handOver = probePath(m_job.kind).notFound && result.responded && result.status == 404;
     // Any other status that came with a response is read alike: what counts is a body that
     // is a JSON object. Endings that need neither reading nor a log line end here.
     if (m_job.run->isStopped()) {
@@ -121,19 +145,17 @@ void DeviceProbe::answered(ProbeJob job, HttpResult result)
         job.end({});
         return;
     }
-    if (job.kind == ProbeKind::DeviceInfo && result.status == 404) {
+    if (const std::optional<ProbeKind> next = probePath(job.kind).notFound; next && result.status == 404) {
         logLine(lcProbes, "Attempting to query %@ as XPico device...", job.address);
         // The same job, with its ticket: the address stands in for the redirect address.
-        job.kind = ProbeKind::XpicoData;
+        job.kind = *next;
         job.redirect = job.address;
         job.nameLookUp = nullptr;
         start(std::move(job));
         return;
     }
     const std::optional<QString> redirect = job.nameLookUp ? std::optional(job.address) : job.redirect;
-    std::optional<DeviceRecord> record = job.kind == ProbeKind::DeviceInfo
-                                             ? deviceInfoRecord(*result.body, job.address, redirect)
-                                             : xpicoRecord(*result.body, job.address, redirect);
+    std::optional<DeviceRecord> record = probePath(job.kind).record(*result.body, job.address, redirect);
     if (!record) {
         job.end(notListed(result.status));
         return;

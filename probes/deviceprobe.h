@@ -32,14 +32,14 @@ ProbeOutcome getXpicoInfo(const QString &ipAddress, const std::optional<QString>
                           const std::shared_ptr<Run> &run);
 
 // One probe in flight: what follows its HTTP result.
-class DeviceProbe final : public HttpHandler {
+class DeviceProbe final {
 public:
     // Logs "GET ..." and starts the request. Any thread.
     static void start(ProbeJob job);
     // Logs the job's "GET ..." line, and gives the path it asks for.
     static QString logRequest(const ProbeJob &job);
 
-    void finished(HttpResult result) override;
+    void finished(HttpResult result);
 
 private:
     explicit DeviceProbe(ProbeJob job) : m_job(std::move(job)) {}

@@ -2,7 +2,6 @@
 
 #include "localnet/ipv4text.h"
 #include "localnet/networkinterfaces.h"
-#include "probes/networkloop.h"
 
 #include <QHostAddress>
 
@@ -14,11 +13,6 @@ bool isDigitsAndDots(const QString &host)
 }
 
 } // namespace
-
-void httpGet(QByteArray url, std::unique_ptr<HttpHandler> handler, std::stop_token stop)
-{
-    NetworkLoop::instance().start(std::make_unique<HttpRequest>(std::move(url), std::move(handler), std::move(stop)));
-}
 
 std::optional<QUrl> exactHttpUrl(const QString &text)
 {

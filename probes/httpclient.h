@@ -5,13 +5,13 @@
 #include <QUrl>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stop_token>
 
-// The HTTP client of the probes: libcurl's multi interface on one network thread of its
-// own (probes/networkloop.h), made for many transfers at once. Requests go straight to the
-// device, never through a proxy, with no cookies and no connection kept.
+// What the HTTP client of the probes speaks: its limits, a request's result, and which
+// URLs it takes. The client itself, httpGet, is the network thread's (probes/networkloop.h).
 
 namespace HttpLimits {
 // A request fails when it makes no progress for this long...
@@ -41,18 +41,9 @@ struct HttpResult final {
     std::optional<QByteArray> body;
 };
 
-// What a request does when it ends. finished() runs exactly once, on the network thread;
-// the handler is destroyed there right after it.
-class HttpHandler {
-public:
-    virtual ~HttpHandler() = default;
-    virtual void finished(HttpResult result) = 0;
-};
-
-// Starts a GET of `url`, fully encoded (an empty one fails as a transport error), with the
-// headers Accept and Content-Type both "application/json", and returns at once. Once
-// `stop` is stopped, the request ends promptly as a failure, its socket closed. Any thread.
-void httpGet(QByteArray url, std::unique_ptr<HttpHandler> handler, std::stop_token stop);
+// What a request does when it ends: called exactly once, on the network thread, and
+// destroyed there right after.
+using HttpHandler = std::function<void(HttpResult result)>;
 
 // The URL that `text` names, when it is a valid http URL whose own text is `text` itself:
 // nothing for a text that QUrl would have to change (percent-encode a blank, rewrite

@@ -12,11 +12,6 @@ namespace {
 // Qt and browsers follow this many; a device never needs more.
 constexpr int maxRedirects = 50;
 
-int port(const QUrl &url)
-{
-    return url.port(80);
-}
-
 bool isRedirect(long status)
 {
     return status == 301 || status == 302 || status == 303 || status == 305 || status == 307 || status == 308;
@@ -45,7 +40,7 @@ curl_slist *jsonHeaders()
 
 } // namespace
 
-HttpRequest::HttpRequest(QByteArray url, std::unique_ptr<HttpHandler> handler, std::stop_token stop)
+HttpRequest::HttpRequest(QByteArray url, HttpHandler handler, std::stop_token stop)
     // Kept as the bytes curl takes: the request is made on one thread and let go on the
     // network thread, and a text costs one allocation where a parsed URL costs several.
     : m_url(std::move(url)), m_handler(std::move(handler)), m_stop(std::move(stop))
@@ -187,7 +182,7 @@ bool HttpRequest::completed(int code)
         const QUrl target(QString::fromLatin1(location));
         const QUrl current = QUrl::fromEncoded(m_url);
         if (!target.isValid() || target.scheme() != current.scheme()
-            || target.host().compare(current.host(), Qt::CaseInsensitive) != 0 || port(target) != port(current)
+            || target.host().compare(current.host(), Qt::CaseInsensitive) != 0 || target.port(80) != current.port(80)
             || ++m_redirects > maxRedirects)
             return false;
         m_url = target.toEncoded();
@@ -215,6 +210,6 @@ void HttpRequest::finish(bool failed)
     if (!m_handler)
         return;
     m_wakeOnStop.reset();
-    const std::unique_ptr<HttpHandler> handler = std::move(m_handler);
-    handler->finished(failed ? HttpResult() : std::move(m_result));
+    const HttpHandler handler = std::exchange(m_handler, nullptr);
+    handler(failed ? HttpResult() : std::move(m_result));
 }

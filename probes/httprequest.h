@@ -20,7 +20,7 @@ public:
     using Clock = std::chrono::steady_clock;
 
     // `url` fully encoded; an empty one fails.
-    HttpRequest(QByteArray url, std::unique_ptr<HttpHandler> handler, std::stop_token stop);
+    HttpRequest(QByteArray url, HttpHandler handler, std::stop_token stop);
     ~HttpRequest();
     HttpRequest(const HttpRequest &) = delete;
     HttpRequest &operator=(const HttpRequest &) = delete;
@@ -63,7 +63,7 @@ private:
     static size_t onHeader(char *data, size_t size, size_t count, void *request);
 
     QByteArray m_url;
-    std::unique_ptr<HttpHandler> m_handler;
+    HttpHandler m_handler;
     // A stop makes the loop look at its requests at once.
     struct WakeLoop {
         void operator()() const;

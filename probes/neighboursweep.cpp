@@ -1,7 +1,5 @@
 #include "probes/neighboursweep.h"
 
-#include "probes/networkloop.h"
-
 #include <sys/epoll.h>
 
 #include <cerrno>
@@ -37,8 +35,8 @@ std::chrono::microseconds NeighbourSweep::kernelSendInterval(quint32 arpRate)
     return std::max(SweepSchedule::sendInterval, std::chrono::microseconds(3'300'000 / arpRate + 1));
 }
 
-std::shared_ptr<NeighbourSweep> NeighbourSweep::start(SweepSchedule::Source addresses, std::stop_token stop,
-                                                      const Options &options, QString *why)
+std::shared_ptr<NeighbourSweep> NeighbourSweep::open(SweepSchedule::Source addresses, std::stop_token stop,
+                                                     const Options &options, QString *why)
 {
     auto sweep = std::make_shared<NeighbourSweep>(std::move(addresses), std::move(stop), options);
     if (!sweep->m_neighbours->isOpen()) {
@@ -49,7 +47,6 @@ std::shared_ptr<NeighbourSweep> NeighbourSweep::start(SweepSchedule::Source addr
         *why = QStringLiteral("no UDP socket: %1").arg(errorText(sweep->m_discard->openError()));
         return nullptr;
     }
-    NetworkLoop::instance().startSweep(sweep);
     return sweep;
 }
 
@@ -60,12 +57,6 @@ NeighbourSweep::NeighbourSweep(SweepSchedule::Source addresses, std::stop_token 
         m_schedule.emplace(std::move(addresses), Clock::now(), m_sendInterval);
     else
         m_helper = std::make_unique<ArpHelperSweep>(options.helper, options.arpRate, std::move(addresses));
-    m_wakeOnStop.emplace(m_stop, WakeLoop());
-}
-
-void NeighbourSweep::WakeLoop::operator()() const
-{
-    NetworkLoop::instance().wake();
 }
 
 std::optional<SweepVerdict::Kind> NeighbourSweep::verdict(quint32 address)
@@ -81,7 +72,7 @@ std::optional<SweepVerdict::Kind> NeighbourSweep::verdict(quint32 address)
     lock.unlock();
     // The network thread stopped handing verdicts out when there was no room.
     if (wasFull)
-        NetworkLoop::instance().wake();
+        wakeLoop();
     Q_ASSERT(verdict.address == address);
     return verdict.address == address ? verdict.kind : SweepVerdict::Kind::NoWord;
 }
@@ -125,6 +116,8 @@ quint64 NeighbourSweep::datagramsSent() const
 
 void NeighbourSweep::begin(int epoll)
 {
+    // A stop ends the sweep at the loop's next pass, which it asks for.
+    m_wakeOnStop.emplace(m_stop, [this] { wakeLoop(); });
     if (m_helper)
         return;
     watch(epoll, EPOLL_CTL_ADD, m_neighbours->descriptor(), EPOLLIN);

@@ -4,12 +4,14 @@
 #include "localnet/neighboursocket.h"
 #include "localnet/sweepschedule.h"
 #include "probes/arphelpersweep.h"
+#include "probes/loopwork.h"
 
 #include <QString>
 
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -23,9 +25,8 @@
 // its sockets; nothing of it outlives the run. The scan's walk takes the verdicts in order.
 // Where devicefinder-arp is given, it asks the link instead (probes/arphelpersweep.h), and
 // the kernel does only when the helper cannot.
-class NeighbourSweep final {
+class NeighbourSweep final : public LoopWork {
 public:
-    using Clock = SweepSchedule::Clock;
     // Verdicts handed to the walk and not yet taken, at most: with the schedule's look-ahead,
     // the sweep's memory is bounded however large the scan is.
     static constexpr std::size_t maxHanded = 1024;
@@ -40,11 +41,11 @@ public:
     // Datagrams a second, at most, for `arpRate` requests a second by the kernel.
     static std::chrono::microseconds kernelSendInterval(quint32 arpRate);
 
-    // Opens the two sockets and hands the sweep to the network thread, which calls
-    // `addresses` for the addresses to sweep, in the walk's order. Nothing, with why, when a
-    // socket cannot be opened. Any thread.
-    static std::shared_ptr<NeighbourSweep> start(SweepSchedule::Source addresses, std::stop_token stop,
-                                                 const Options &options, QString *why);
+    // Opens the two sockets. Given to the network thread (NetworkLoop::startWork), the sweep
+    // calls `addresses` there for the addresses to sweep, in the walk's order. Nothing, with
+    // why, when a socket cannot be opened. Any thread.
+    static std::shared_ptr<NeighbourSweep> open(SweepSchedule::Source addresses, std::stop_token stop,
+                                                const Options &options, QString *why);
 
     // The walk's, one thread. The verdict on the next address swept, which is `address`, as
     // soon as the sweep has it: NoWord once the sweep has failed or has no more, nothing once
@@ -64,23 +65,18 @@ public:
     // Datagrams that made the kernel look for an address. Any thread.
     quint64 datagramsSent() const;
 
-    // The network thread's: it registers the descriptors with its epoll, acts on each pass
-    // (reads the changes, sends what is due, hands out verdicts), sleeps no longer than
-    // wakeAt(), and ends the sweep once it is over.
-    void begin(int epoll);
-    bool owns(int descriptor) const;
-    void act(int epoll, Clock::time_point now);
-    std::optional<Clock::time_point> wakeAt() const;
-    bool isOver() const { return m_over; }
-    void end(int epoll);
+    // The network thread's: on each pass it reads the changes, sends what is due and hands
+    // out verdicts.
+    void begin(int epoll) override;
+    bool owns(int descriptor) const override;
+    void act(int epoll, Clock::time_point now) override;
+    std::optional<Clock::time_point> wakeAt() const override;
+    bool isOver() const override { return m_over; }
+    void end(int epoll) override;
 
     NeighbourSweep(SweepSchedule::Source addresses, std::stop_token stop, const Options &options);
 
 private:
-    struct WakeLoop {
-        void operator()() const;
-    };
-
     void readChanges(Clock::time_point now);
     void requestDump();
     void sendDue(int epoll, Clock::time_point now);
@@ -91,7 +87,7 @@ private:
     void toKernel(int epoll, Clock::time_point now);
 
     const std::stop_token m_stop;
-    std::optional<std::stop_callback<WakeLoop>> m_wakeOnStop;
+    std::optional<std::stop_callback<std::function<void()>>> m_wakeOnStop; // network thread
     // Network thread only.
     std::unique_ptr<NeighbourSocket> m_neighbours = std::make_unique<NeighbourSocket>();
     std::unique_ptr<DiscardSocket> m_discard = std::make_unique<DiscardSocket>();

@@ -83,14 +83,20 @@ void NetworkLoop::enqueue(Add add)
         wake();
 }
 
+void httpGet(QByteArray url, HttpHandler handler, std::stop_token stop)
+{
+    NetworkLoop::instance().start(std::make_unique<HttpRequest>(std::move(url), std::move(handler), std::move(stop)));
+}
+
 void NetworkLoop::start(std::unique_ptr<HttpRequest> request)
 {
     enqueue([&] { m_queued.push_back(std::move(request)); });
 }
 
-void NetworkLoop::startSweep(std::shared_ptr<NeighbourSweep> sweep)
+void NetworkLoop::startWork(std::shared_ptr<LoopWork> work)
 {
-    enqueue([&] { m_queuedSweeps.push_back(std::move(sweep)); });
+    work->setWaker([this] { wake(); });
+    enqueue([&] { m_queuedWorks.push_back(std::move(work)); });
 }
 
 void NetworkLoop::wake()
@@ -116,7 +122,7 @@ void NetworkLoop::waitAndAct()
     bool queued = false;
     {
         const std::lock_guard lock(m_mutex);
-        queued = !m_queued.empty() || !m_queuedSweeps.empty();
+        queued = !m_queued.empty() || !m_queuedWorks.empty();
         m_sleeping = !queued;
     }
     // Until curl's own time-out or the first request's, whichever comes first.
@@ -128,8 +134,8 @@ void NetworkLoop::waitAndAct()
         until = std::min(until, request->deadline());
     for (const auto &[socket, request] : m_connecting)
         until = std::min(until, request->deadline());
-    for (const std::shared_ptr<NeighbourSweep> &sweep : m_sweeps)
-        until = std::min(until, sweep->wakeAt().value_or(until));
+    for (const std::shared_ptr<LoopWork> &work : m_works)
+        until = std::min(until, work->wakeAt().value_or(until));
     const auto timeoutMs = std::max<long long>(0, std::chrono::ceil<std::chrono::milliseconds>(until - now).count());
 
     std::array<epoll_event, 64> events;
@@ -146,9 +152,9 @@ void NetworkLoop::waitAndAct()
             connected(event.data.fd);
             continue;
         }
-        // A sweep acts on what its descriptors have on every pass.
-        if (std::any_of(m_sweeps.cbegin(), m_sweeps.cend(),
-                        [&](const std::shared_ptr<NeighbourSweep> &sweep) { return sweep->owns(event.data.fd); }))
+        // A work acts on what its descriptors have on every pass.
+        if (std::any_of(m_works.cbegin(), m_works.cend(),
+                        [&](const std::shared_ptr<LoopWork> &work) { return work->owns(event.data.fd); }))
             continue;
         const int what = ((event.events & EPOLLIN) ? CURL_CSELECT_IN : 0)
                          | ((event.events & EPOLLOUT) ? CURL_CSELECT_OUT : 0)
@@ -159,18 +165,18 @@ void NetworkLoop::waitAndAct()
         m_curlTimer.reset();
         curl_multi_socket_action(m_multi, CURL_SOCKET_TIMEOUT, 0, &running);
     }
-    if (!m_sweeps.empty())
-        actOnSweeps(Clock::now());
+    if (!m_works.empty())
+        actOnWorks(Clock::now());
 }
 
-void NetworkLoop::actOnSweeps(Clock::time_point now)
+void NetworkLoop::actOnWorks(Clock::time_point now)
 {
-    for (const std::shared_ptr<NeighbourSweep> &sweep : m_sweeps) {
-        sweep->act(m_epoll, now);
-        if (sweep->isOver())
-            sweep->end(m_epoll);
+    for (const std::shared_ptr<LoopWork> &work : m_works) {
+        work->act(m_epoll, now);
+        if (work->isOver())
+            work->end(m_epoll);
     }
-    std::erase_if(m_sweeps, [](const std::shared_ptr<NeighbourSweep> &sweep) { return sweep->isOver(); });
+    std::erase_if(m_works, [](const std::shared_ptr<LoopWork> &work) { return work->isOver(); });
 }
 
 int NetworkLoop::onSocket(CURL *, int socket, int what, void *opaque, void *watched)
@@ -206,16 +212,16 @@ int NetworkLoop::onTimer(CURLM *, long timeoutMs, void *opaque)
 void NetworkLoop::startQueued()
 {
     std::deque<std::unique_ptr<HttpRequest>> queued;
-    std::vector<std::shared_ptr<NeighbourSweep>> sweeps;
+    std::vector<std::shared_ptr<LoopWork>> works;
     {
         const std::lock_guard lock(m_mutex);
         m_sleeping = false;
         queued.swap(m_queued);
-        sweeps.swap(m_queuedSweeps);
+        works.swap(m_queuedWorks);
     }
-    for (std::shared_ptr<NeighbourSweep> &sweep : sweeps) {
-        sweep->begin(m_epoll);
-        m_sweeps.push_back(std::move(sweep));
+    for (std::shared_ptr<LoopWork> &work : works) {
+        work->begin(m_epoll);
+        m_works.push_back(std::move(work));
     }
     for (std::unique_ptr<HttpRequest> &request : queued)
         connectOrStart(std::move(request));

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "probes/httprequest.h"
-#include "probes/neighboursweep.h"
+#include "probes/loopwork.h"
 
 #include <chrono>
 #include <deque>
@@ -14,14 +14,21 @@
 
 typedef void CURLM;
 
+// The HTTP client of the probes: starts a GET of `url`, fully encoded (an empty one fails
+// as a transport error), with the headers Accept and Content-Type both "application/json",
+// and returns at once; the network thread runs it. Requests go straight to the device,
+// never through a proxy, with no cookies and no connection kept. Once `stop` is stopped,
+// the request ends promptly as a failure, its socket closed. Any thread.
+void httpGet(QByteArray url, HttpHandler handler, std::stop_token stop);
+
 // The network thread of the probes: one libcurl multi handle that drives every request
 // at once, on one thread of its own, never destroyed (at exit a request may still be under
 // way, and nothing waits for it). It never waits for any other thread: handlers run here
 // and must return at once. It waits in epoll for the sockets curl names, so each pass costs
 // what happened on them, not what is in flight. A request to a plain IPv4 address is
 // connected here first, without blocking, and only a connected socket goes to curl: an
-// address that refuses or cannot be reached costs no curl handle. The loop also runs the
-// scans' neighbour sweeps. The program makes it at start-up, before any other thread
+// address that refuses or cannot be reached costs no curl handle. The loop also runs work
+// of its own descriptors (LoopWork), such as the scans' neighbour sweeps. The program makes it at start-up, before any other thread
 // exists, so that no child can be started before its descriptors are close-on-exec.
 class NetworkLoop final {
 public:
@@ -32,8 +39,8 @@ public:
     void start(std::unique_ptr<HttpRequest> request);
     // Makes the loop look at its requests now (a run was stopped). Any thread.
     void wake();
-    // Runs a sweep from the loop's next pass until it is over. Any thread.
-    void startSweep(std::shared_ptr<NeighbourSweep> sweep);
+    // Runs the work from the loop's next pass until it is over. Any thread.
+    void startWork(std::shared_ptr<LoopWork> work);
 
 private:
     using Clock = HttpRequest::Clock;
@@ -50,7 +57,7 @@ private:
     void connectOrStart(std::unique_ptr<HttpRequest> request);
     void connected(int socket);
     void startTransfer(std::unique_ptr<HttpRequest> request);
-    void actOnSweeps(Clock::time_point now);
+    void actOnWorks(Clock::time_point now);
     void readCompletions();
     void endOverdue();
     // Takes an ended request out of the transfers; its handler runs at the pass's end.
@@ -68,7 +75,7 @@ private:
     int m_wakeUp = -1; // an eventfd
     std::mutex m_mutex;
     std::deque<std::unique_ptr<HttpRequest>> m_queued; // under m_mutex
-    std::vector<std::shared_ptr<NeighbourSweep>> m_queuedSweeps; // under m_mutex
+    std::vector<std::shared_ptr<LoopWork>> m_queuedWorks; // under m_mutex
     // Set while the loop sleeps in epoll, or is about to: only then does a new request need
     // to wake it. Under m_mutex.
     bool m_sleeping = false;
@@ -79,7 +86,7 @@ private:
     // Network thread only.
     std::map<CURL *, std::unique_ptr<HttpRequest>> m_active;
     std::map<int, std::unique_ptr<HttpRequest>> m_connecting; // by socket, before curl
-    std::vector<std::shared_ptr<NeighbourSweep>> m_sweeps;
+    std::vector<std::shared_ptr<LoopWork>> m_works;
     std::vector<Ended> m_ended;
     std::vector<CURL *> m_spareHandles;
     std::optional<Clock::time_point> m_curlTimer; // when curl wants to act on its own

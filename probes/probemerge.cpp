@@ -71,10 +71,15 @@ void ProbeMerge::mergeOnMainThread()
     const std::shared_ptr<ProbeSink> sink = m_job.run->sink().lock();
     const bool added = sink && sink->addIfNew(device, m_job.kind);
     m_job.run->noteAnswer();
-    if (m_job.kind == ProbeKind::XpicoData)
+    switch (m_job.kind) {
+    case ProbeKind::DeviceInfo:
+        if (added)
+            logLine(lcProbes, "Corva/TRAM6 device found: %@", device->description());
+        break;
+    case ProbeKind::XpicoData:
         logLine(lcProbes, "XPico device found: %@", device->description());
-    else if (added)
-        logLine(lcProbes, "Corva/TRAM6 device found: %@", device->description());
+        break;
+    }
     // A record without a MAC address is listed for the run's length only.
     end({deviceIdentity(*device) ? ProbeOutcome::Kind::Listed : ProbeOutcome::Kind::NoMac, 0});
 }

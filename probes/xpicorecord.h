@@ -9,7 +9,7 @@
 // How the gateway data probe turns a gateway's answer to "/getdata.json" into a record.
 // Pure, safe from any thread.
 //
-// A new record of at most eight keys: ipAddress and redirectAddress from the probe, and
+// A new record of these keys at most: ipAddress and redirectAddress from the probe, and
 // from the reply hostname, serialNumber, uptime, tag (mgt's gatewayVer), macAddress and
 // the model as deviceType. A devtype equal to the number 57 (57.0 too, the text "57" not)
 // takes the name, serial and uptime from mgt and the MAC from macAddress, and is an

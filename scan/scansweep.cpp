@@ -5,6 +5,7 @@
 #include "localnet/networkinterfaces.h"
 #include "platform/englishtext.h"
 #include "platform/log.h"
+#include "probes/networkloop.h"
 
 #include <algorithm>
 
@@ -56,10 +57,13 @@ ScanSweep::ScanSweep(const std::shared_ptr<const RangeList> &ranges, const std::
     };
     QString unopened;
     const NeighbourSweep::Options options{arpRate, ArpHelperProcess::find()};
-    m_sweep = NeighbourSweep::start(std::move(source), run->stopToken(), options, &unopened);
+    m_sweep = NeighbourSweep::open(std::move(source), run->stopToken(), options, &unopened);
     if (!m_sweep) {
         logLine(lcScan, "No neighbour sweep: %@; every address is probed", unopened);
-    } else if (options.helper.isEmpty()) {
+        return;
+    }
+    NetworkLoop::instance().startWork(m_sweep);
+    if (options.helper.isEmpty()) {
         m_howLogged = true;
         logLine(lcScan, "The neighbour sweep asks through the kernel: %@",
                 qEnvironmentVariableIsSet("DEVICEFINDER_ARP_HELPER")

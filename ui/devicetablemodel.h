@@ -8,7 +8,7 @@
 
 // The table's model: asks the data source for the row count and the delegate for each
 // cell, only as the view needs them, so a reload costs nothing per row. The columns and
-// their titles are fixed: the seven text columns, the label, then the "Open" buttons. An
+// their titles are fixed: the text columns (deviceColumns), the label, then the "Open" buttons. An
 // editable cell's new text goes to the delegate; one it refuses is said by editRefused.
 // Main thread.
 class DeviceTableModel final : public QAbstractTableModel {

@@ -30,7 +30,6 @@ private slots:
         row("discover --changes --json --report -", "discover json changes report -");
         row("discover --report --json", "usage error");
         row("discover --local", "usage error");
-        row("scan 10.0.0.0/30 --csv", "scan 10.0.0.0/30 csv");
         row("scan 10.0.0.0/30 --broadcast 10.0.0.255", "usage error");
         row("scan 10.0.0.0/30 --changes --no-history", "usage error");
         row("scan --csv --local", "scan csv local");
@@ -44,11 +43,9 @@ private slots:
         row("probe 10.0.0.7 --json", "probe 10.0.0.7 json");
         row("probe 127.0.0.5:8080", "probe 127.0.0.5:8080");
         row("probe 010.0.0.1", "usage error");
-        row("probe 192.168.1.260", "usage error");
         row("diff a.json --json b.json", "diff json a.json b.json");
         row("diff a.json b.json --csv", "usage error");
         row("watch --broadcast 10.1.255.255 --no-history", "watch broadcast 10.1.255.255 no-history");
-        row("watch --every 10", "watch every 10");
         row("watch --every 9", "usage error");
         row("watch --arp-rate 15", "watch arp-rate 15");
         row("scan 10.0.0.0/16 --arp-rate 0", "usage error");

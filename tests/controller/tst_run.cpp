@@ -33,7 +33,6 @@ private slots:
         QTest::addColumn<int>("stops");
         QTest::newRow("scan completed") << true << true << 0;
         QTest::newRow("discovery stopped") << false << false << 1;
-        QTest::newRow("discovery stopped twice") << false << false << 2;
         QTest::newRow("scan stopped after completion") << true << true << 1;
     }
 

@@ -34,44 +34,24 @@ void TestDeviceFile::rejects_data()
     QTest::addColumn<QString>("expected");
 
     QTest::newRow("not JSON") << QByteArray("{devices") << u"not JSON at offset"_s;
-    QTest::newRow("neither devices nor ranges") << QByteArray("{}") << u"\"devices\" array"_s;
-    QTest::newRow("empty") << QByteArray(R"({"devices": []})") << u"\"devices\" is empty"_s;
-    QTest::newRow("unknown top member") << QByteArray(R"({"devices": [], "extra": 1})") << u"\"extra\" at the top"_s;
     QTest::newRow("typo in a member") << oneDevice(R"("kind": "info", "adress": "1.2.3.4")")
                                       << u"device 1 (d): unknown member \"adress\""_s;
-    QTest::newRow("name") << QByteArray(R"({"devices": [{"name": "a b", "address": "127.0.0.5", "kind": "info"}]})")
-                          << u"\"name\" must be a host name"_s;
     for (const char *address : {"127.0.0.300", "::1", "224.0.0.1", "255.255.255.255", "127.1"}) {
         QTest::addRow("address %s", address)
             << (R"({"devices": [{"name": "d", "kind": "info", "address": ")" + QByteArray(address) + "\"}]}")
             << u"\"address\" must be a dotted-quad IPv4 address"_s;
     }
-    QTest::newRow("reply source") << oneDevice(R"("kind": "info", "udpFrom": "203.0.113")")
-                                  << u"\"udpFrom\" must be a dotted-quad IPv4 address"_s;
     QTest::newRow("kind") << oneDevice(R"("kind": "router")") << u"\"kind\" must be one of: info, gateway, info-404"_s;
-    QTest::newRow("gateway without data") << oneDevice(R"("kind": "gateway")") << u"\"data\" must be a JSON object"_s;
     QTest::newRow("info with data") << oneDevice(R"("kind": "info", "data": {})") << u"\"data\" does not belong"_s;
-    QTest::newRow("port") << oneDevice(R"("kind": "info", "httpPort": 70000)") << u"\"httpPort\" must be"_s;
-    QTest::newRow("udp fault") << oneDevice(R"("kind": "info", "udp": "sometimes")") << u"\"udp\" must be one of"_s;
-    QTest::newRow("other case on a gateway") << oneDevice(R"("kind": "gateway", "data": {}, "udp": "other-case")")
-                                             << u"info devices only"_s;
     QTest::newRow("slow without seconds") << oneDevice(R"("kind": "info", "http": "slow")")
                                           << u"\"httpSeconds\" goes with"_s;
-    QTest::newRow("fractional seconds") << oneDevice(R"("kind": "info", "http": "slow", "httpSeconds": 1.5)")
-                                        << u"\"httpSeconds\" must be a whole number"_s;
-    QTest::newRow("no size") << oneDevice(R"("kind": "info", "http": "large", "bodyMiB": 0)") << u"\"bodyMiB\" must be"_s;
     QTest::newRow("two on one port")
         << QByteArray(R"({"devices": [{"name": "a", "address": "127.0.0.5", "kind": "info"},
                                        {"name": "b", "address": "127.0.0.5", "kind": "info"}]})")
         << u"device 2 (b): another device serves HTTP on 127.0.0.5:80"_s;
 
-    QTest::newRow("empty range list") << QByteArray(R"({"ranges": []})") << u"\"ranges\" must be a non-empty array"_s;
     QTest::newRow("unknown range member") << oneRange(R"("range": "127.0.0.0/24", "behaviour": "silent", "port": 1)")
                                           << u"range 1 (127.0.0.0/24): unknown member \"port\""_s;
-    QTest::newRow("no behaviour") << oneRange(R"("range": "127.0.0.0/24")")
-                                  << u"\"behaviour\" must be one of: silent, refuse"_s;
-    QTest::newRow("port on a refusing range")
-        << oneRange(R"("range": "127.0.0.0/24", "behaviour": "refuse", "httpPort": 80)") << u"\"httpPort\" goes with"_s;
     for (const char *text : {"127.0.0.0/15", "127.0.0.0/33", "127.0.0.9-3", "127.0.0.1-256", "127.0.1/24", ""}) {
         QTest::addRow("range \"%s\"", text) << oneRange(R"("behaviour": "silent", "range": ")" + QByteArray(text) + "\"")
                                             << u"\"range\" must be A.B.C.D/N"_s;

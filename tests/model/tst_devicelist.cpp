@@ -150,6 +150,7 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("shown");
         QTest::newRow("escape sequence, bidi override") << u"\u001b[2J\u202e<b>"_s << u"\\x1b[2J\\u202e<b>"_s;
+        QTest::newRow("DEL, C1: NEL, CSI") << u"a\u007f\u0085\u009b31mb"_s << u"a\\x7f\\x85\\x9b31mb"_s;
         QTest::newRow("tag characters, beyond 16 bits") << u"a\U000E0041\U000E007F"_s << u"a\\U000e0041\\U000e007f"_s;
         QTest::newRow("private use, in and beyond 16 bits") << u"\uE000\U000F0001"_s << u"\\ue000\\U000f0001"_s;
         QTest::newRow("line separator") << u"a\u2028b"_s << u"a\\u2028b"_s;

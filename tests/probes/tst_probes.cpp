@@ -4,6 +4,7 @@
 #include "probes/deviceinforecord.h"
 #include "probes/deviceprobe.h"
 #include "probes/httpclient.h"
+#include "probes/neighboursweep.h"
 #include "probes/networkloop.h"
 #include "probes/unaskedaddresses.h"
 #include "probes/xpicorecord.h"
@@ -494,8 +495,9 @@ private slots:
         const auto addresses = [next = 0x7F000D01u]() mutable {
             return SweepSchedule::Next{next < 0x7F000DFF ? std::optional(next++) : std::nullopt};
         };
-        const std::shared_ptr<NeighbourSweep> sweep = NeighbourSweep::start(addresses, run.get_token(), {}, &why);
+        const std::shared_ptr<NeighbourSweep> sweep = NeighbourSweep::open(addresses, run.get_token(), {}, &why);
         QVERIFY2(sweep, qPrintable(why));
+        NetworkLoop::instance().startWork(sweep);
         QTest::qWait(200);
         QVERIFY(socketsCloseOnExec());
         run.request_stop();

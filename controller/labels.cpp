@@ -22,18 +22,26 @@ LabelOf MainViewController::labelOf() const
     };
 }
 
+std::optional<QString> MainViewController::keptRowMac(int row, const QString &withoutMac, QString *why) const
+{
+    if (!m_labels)
+        *why = QStringLiteral("labels are not kept");
+    else if (row < 0 || row >= m_filteredDevices.size())
+        *why = QStringLiteral("that row is gone");
+    else if (const std::optional<QString> mac = deviceIdentity(*m_filteredDevices.at(row)))
+        return mac;
+    else
+        *why = withoutMac;
+    return std::nullopt;
+}
+
 QString MainViewController::setLabel(int row, const QString &label)
 {
     requireMainThread("MainViewController::setLabel");
-    if (!m_labels)
-        return QStringLiteral("labels are not kept");
-    if (row < 0 || row >= m_filteredDevices.size())
-        return QStringLiteral("that row is gone");
-    const std::optional<QString> mac = deviceIdentity(*m_filteredDevices.at(row));
-    if (!mac)
-        return QStringLiteral("a device without a MAC address cannot have a label");
+    QString why;
+    const std::optional<QString> mac = keptRowMac(row, QStringLiteral("a device without a MAC address cannot have a label"), &why);
     // The table shows the cell anew by itself; a reload here would close the editor that asked.
-    return m_labels->setLabel(*mac, label);
+    return mac ? m_labels->setLabel(*mac, label) : why;
 }
 
 QString MainViewController::takeLabelsNotice()
@@ -74,12 +82,7 @@ bool MainViewController::isRowWatched(int row) const
 QString MainViewController::setRowWatched(int row, bool watched)
 {
     requireMainThread("MainViewController::setRowWatched");
-    if (!m_labels)
-        return QStringLiteral("labels are not kept");
-    if (row < 0 || row >= m_filteredDevices.size())
-        return QStringLiteral("that row is gone");
-    const std::optional<QString> mac = deviceIdentity(*m_filteredDevices.at(row));
-    if (!mac)
-        return QStringLiteral("a device without a MAC address is always watched");
-    return m_labels->setWatched(*mac, watched);
+    QString why;
+    const std::optional<QString> mac = keptRowMac(row, QStringLiteral("a device without a MAC address is always watched"), &why);
+    return mac ? m_labels->setWatched(*mac, watched) : why;
 }

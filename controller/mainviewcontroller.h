@@ -258,6 +258,8 @@ public:
     void setDefaultTextColor(std::optional<Color> color) { m_defaultTextColor = color; }
 
 private:
+    // The MAC address of the device on `row` when labels are kept, or nothing with why.
+    std::optional<QString> keptRowMac(int row, const QString &withoutMac, QString *why) const;
     // A new run, the run in progress until it ends; its background work holds it too.
     std::shared_ptr<Run> beginRun(Run::Kind kind, quint64 addresses = 0);
     // The end of a run whose work has completed: ends it, unless it has ended already.

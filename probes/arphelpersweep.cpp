@@ -2,6 +2,7 @@
 
 #include "arp/arpinput.h"
 #include "platform/englishtext.h"
+#include "probes/loopwork.h"
 
 #include <net/if.h>
 #include <sys/epoll.h>
@@ -10,14 +11,6 @@ namespace {
 
 // Source calls in one pass, at most: gathering a large scan does not hold the transfers.
 constexpr int gathersPerPass = 65'536;
-
-void watch(int epoll, int operation, int descriptor, unsigned events)
-{
-    epoll_event event{};
-    event.events = events;
-    event.data.fd = descriptor;
-    epoll_ctl(epoll, operation, descriptor, &event);
-}
 
 } // namespace
 
@@ -128,7 +121,7 @@ ArpHelperSweep::Step ArpHelperSweep::launch(int epoll)
     QString why;
     if (!m_process->start(m_program, std::move(input), &why))
         return unusable(QStringLiteral("devicefinder-arp at %1 cannot be started: %2").arg(m_program, why));
-    watch(epoll, EPOLL_CTL_ADD, m_process->outputDescriptor(), EPOLLIN);
+    watchDescriptor(epoll, EPOLL_CTL_ADD, m_process->outputDescriptor(), EPOLLIN);
     m_outputWatched = true;
     feed(epoll);
     return Step::Working;
@@ -140,7 +133,7 @@ void ArpHelperSweep::feed(int epoll)
     m_process->write();
     if (m_process->hasUnwritten() != m_inputWatched) {
         m_inputWatched = !m_inputWatched;
-        watch(epoll, m_inputWatched ? EPOLL_CTL_ADD : EPOLL_CTL_DEL, m_process->inputDescriptor(), EPOLLOUT);
+        watchDescriptor(epoll, m_inputWatched ? EPOLL_CTL_ADD : EPOLL_CTL_DEL, m_process->inputDescriptor(), EPOLLOUT);
     }
 }
 
@@ -155,7 +148,7 @@ void ArpHelperSweep::watchOutput(int epoll, bool watchIt)
     if (watchIt == m_outputWatched)
         return;
     // While the walk's verdicts are full, the helper's output waits in its pipe.
-    watch(epoll, EPOLL_CTL_MOD, m_process->outputDescriptor(), watchIt ? unsigned(EPOLLIN) : 0u);
+    watchDescriptor(epoll, EPOLL_CTL_MOD, m_process->outputDescriptor(), watchIt ? unsigned(EPOLLIN) : 0u);
     m_outputWatched = watchIt;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/epoll.h>
+
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -38,3 +40,12 @@ protected:
 private:
     std::function<void()> m_wake;
 };
+
+// Registers, changes or drops a descriptor of a work's in the loop's epoll.
+inline void watchDescriptor(int epoll, int operation, int descriptor, unsigned events)
+{
+    epoll_event event{};
+    event.events = events;
+    event.data.fd = descriptor;
+    epoll_ctl(epoll, operation, descriptor, &event);
+}

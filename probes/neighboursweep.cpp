@@ -16,14 +16,6 @@ QString errorText(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-void watch(int epoll, int operation, int descriptor, unsigned events)
-{
-    epoll_event event{};
-    event.events = events;
-    event.data.fd = descriptor;
-    epoll_ctl(epoll, operation, descriptor, &event);
-}
-
 } // namespace
 
 std::chrono::microseconds NeighbourSweep::kernelSendInterval(quint32 arpRate)
@@ -120,7 +112,7 @@ void NeighbourSweep::begin(int epoll)
     m_wakeOnStop.emplace(m_stop, [this] { wakeLoop(); });
     if (m_helper)
         return;
-    watch(epoll, EPOLL_CTL_ADD, m_neighbours->descriptor(), EPOLLIN);
+    watchDescriptor(epoll, EPOLL_CTL_ADD, m_neighbours->descriptor(), EPOLLIN);
     requestDump();
 }
 
@@ -230,7 +222,7 @@ void NeighbourSweep::sendDue(int epoll, Clock::time_point now)
 {
     if (m_waitingToSend) {
         // Watched until there is room again.
-        watch(epoll, EPOLL_CTL_DEL, m_discard->descriptor(), 0);
+        watchDescriptor(epoll, EPOLL_CTL_DEL, m_discard->descriptor(), 0);
         m_waitingToSend = false;
     }
     while (const std::optional<quint32> address = m_schedule->dueSend(now)) {
@@ -240,7 +232,7 @@ void NeighbourSweep::sendDue(int epoll, Clock::time_point now)
             m_datagrams.fetch_add(1, std::memory_order_relaxed);
             break;
         case DiscardSocket::SendResult::Full:
-            watch(epoll, EPOLL_CTL_ADD, m_discard->descriptor(), EPOLLOUT);
+            watchDescriptor(epoll, EPOLL_CTL_ADD, m_discard->descriptor(), EPOLLOUT);
             m_waitingToSend = true;
             return;
         case DiscardSocket::SendResult::Failed:

@@ -25,9 +25,9 @@ struct DiscoverySetting final {
 
 // The background work of one discovery run: each protocol's broadcast in the order of
 // discoveryProtocols (the Corva devices', then the gateways'), each followed by its
-// responders, probed in turn. Its probes merge into
-// the run's sink, and what it sends and hears goes into the report. A stop ends it at once:
-// it then only winds down. One background thread.
+// responders, probed in turn. Its probes merge into the run's sink, and what it sends and
+// hears goes into the report. A stop ends it at once: it then only winds down. One
+// background thread.
 class DiscoveryRun final {
 public:
     // A run probes at most this many responders of each broadcast.

@@ -27,8 +27,7 @@ void MainViewController::loadView()
 
     m_devices.clear();
     m_filteredDevices.clear();
-    m_xpicoDevices.clear();
-    m_vudiduDevices.clear();
+    m_found = {};
     withControl(m_tableView, [this](TableView &table) {
         table.setDataSource(weak_from_this());
         table.setDelegate(weak_from_this());
@@ -78,24 +77,26 @@ bool MainViewController::addIfNew(const Device &record, ProbeKind kind)
 {
     requireMainThread("MainViewController::addIfNew");
     const bool listed = containsSameDevice(m_devices, *record);
-    switch (kind) {
-    case ProbeKind::DeviceInfo:
-        m_vudiduDevices.append(record);
-        break;
-    case ProbeKind::XpicoData:
-        m_xpicoDevices.append(record);
-        break;
-    }
+    m_found[std::size_t(kind)].append(record);
     if (!listed)
         addDevice(record);
     return !listed;
 }
 
+DeviceList MainViewController::foundDevices() const
+{
+    DeviceList all;
+    for (const DeviceList &found : m_found)
+        all += found;
+    return all;
+}
+
 void MainViewController::pruneToFoundDevices()
 {
     requireMainThread("MainViewController::pruneToFoundDevices");
-    m_filteredDevices = keepFoundDevices(m_filteredDevices, m_vudiduDevices, m_xpicoDevices);
-    m_devices = keepFoundDevices(m_devices, m_vudiduDevices, m_xpicoDevices);
+    const DeviceList found = foundDevices();
+    m_filteredDevices = keepFoundDevices(m_filteredDevices, found);
+    m_devices = keepFoundDevices(m_devices, found);
     reloadTable();
 }
 

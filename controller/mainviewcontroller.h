@@ -247,10 +247,15 @@ public:
         m_progressIndicator = std::move(indicator);
     }
 
-    const DeviceList &xpicoDevices() const { return m_xpicoDevices; }
-    void setXpicoDevices(const DeviceList &devices) { m_xpicoDevices = devices; }
-    const DeviceList &vudiduDevices() const { return m_vudiduDevices; }
-    void setVudiduDevices(const DeviceList &devices) { m_vudiduDevices = devices; }
+    // The records each kind of probe found in this run, and all of them, in the order of
+    // the kinds.
+    const DeviceList &foundDevices(ProbeKind kind) const { return m_found[std::size_t(kind)]; }
+    void setFoundDevices(ProbeKind kind, const DeviceList &devices) { m_found[std::size_t(kind)] = devices; }
+    DeviceList foundDevices() const;
+    const DeviceList &xpicoDevices() const { return foundDevices(ProbeKind::XpicoData); }
+    void setXpicoDevices(const DeviceList &devices) { setFoundDevices(ProbeKind::XpicoData, devices); }
+    const DeviceList &vudiduDevices() const { return foundDevices(ProbeKind::DeviceInfo); }
+    void setVudiduDevices(const DeviceList &devices) { setFoundDevices(ProbeKind::DeviceInfo, devices); }
     const DeviceList &devices() const { return m_devices; }
     const DeviceList &filteredDevices() const { return m_filteredDevices; }
 
@@ -313,8 +318,7 @@ private:
     std::weak_ptr<PushButton> m_ipRangeButton;
     std::weak_ptr<TextField> m_ipRangeTextBox;
     std::weak_ptr<SearchField> m_search;
-    DeviceList m_xpicoDevices;
-    DeviceList m_vudiduDevices;
+    PerProbeKind<DeviceList> m_found; // by ProbeKind
     DeviceList m_devices;
     DeviceList m_filteredDevices;
     std::weak_ptr<TableView> m_tableView;

@@ -57,7 +57,7 @@ void MainViewController::finishRun(bool stopped)
     case Run::Kind::Probe:
         break;
     }
-    finished.found = m_vudiduDevices + m_xpicoDevices;
+    finished.found = foundDevices();
     // Another instance may have labelled a device meanwhile.
     if (m_labels)
         m_labels->reload();
@@ -110,8 +110,7 @@ void MainViewController::startDiscovery()
         button.setTitle(QStringLiteral("Discovering..."));
         button.setEnabled(false);
     });
-    m_vudiduDevices.clear();
-    m_xpicoDevices.clear();
+    m_found = {};
 
     // Once stopped, the run has ended, and the task only winds down.
     auto discovery = std::make_shared<DiscoveryRun>(DiscoverySetting{m_broadcastAddress, m_replyPort, m_resolver},
@@ -230,8 +229,7 @@ void MainViewController::beginScan(std::shared_ptr<const RangeList> ranges)
         button.setEnabled(false);
     });
     withControl(m_discoverButton, [](PushButton &button) { button.setEnabled(false); });
-    m_vudiduDevices.clear();
-    m_xpicoDevices.clear();
+    m_found = {};
     reloadTable();
 
     // Once stopped, the run has ended, and the task only winds down.

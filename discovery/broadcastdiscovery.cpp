@@ -59,44 +59,6 @@ QString addressText(const in_addr &address)
 
 } // namespace
 
-const BroadcastProtocol &xpicoProtocol()
-{
-    static const BroadcastProtocol protocol{
-        DiscoveryProtocol::Xpico,
-        QByteArray("\x00\x01\x00\xF6", 4),
-        30718,
-        isXpicoReply,
-        "Starting XPico discovery...",
-        "setsockopt() SO_BROADCAST failed",
-        "setsockopt() timeout failed",
-        "sendto() failed",
-        "bind() failed",
-        "XPico Broadcast sent",
-        "XPico disco response from %@",
-        "XPico Discovery finished after %fs",
-    };
-    return protocol;
-}
-
-const BroadcastProtocol &corvaProtocol()
-{
-    static const BroadcastProtocol protocol{
-        DiscoveryProtocol::Corva,
-        QByteArray("Zeph", 4),
-        23109,
-        isCorvaReply,
-        "Starting Corva discovery...",
-        "setsockopt SO_BROADCAST failed",
-        "setsockopt SO_RCVTIMEO failed",
-        "sendto failed",
-        "bind failed",
-        "Broadcast sent",
-        "Corva disco response from %@",
-        "Corva Disco finished after %fs",
-    };
-    return protocol;
-}
-
 QList<BroadcastTarget> everyInterface(const QList<unsigned> &interfaceIndexes)
 {
     QList<BroadcastTarget> targets;

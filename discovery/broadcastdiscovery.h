@@ -1,5 +1,6 @@
 #pragma once
 
+#include "discovery/broadcastprotocol.h"
 #include "discovery/discoveryreport.h"
 #include "discovery/responderentry.h"
 #include "platform/resolver.h"
@@ -12,27 +13,6 @@
 #include <memory>
 #include <optional>
 #include <stop_token>
-
-// What tells the two broadcast protocols apart: the request, the port, the reply check and
-// the texts of their log lines and socket errors.
-struct BroadcastProtocol final {
-    DiscoveryProtocol name;
-    QByteArray request;
-    quint16 port;
-    bool (*isReply)(QByteArrayView datagram);
-    const char *starting;          // logged first
-    const char *broadcastFailure;  // perror texts of the three set-up steps
-    const char *timeoutFailure;
-    const char *sendFailure;
-    const char *bindFailure;       // perror text when the reply port cannot be bound
-    const char *sent;              // logged once the request is out
-    const char *response;          // logged for every datagram, with the sender
-    const char *finished;          // the summary, with the seconds taken
-};
-
-// The gateways' protocol (port 30718) and the Corva devices' (port 23109).
-const BroadcastProtocol &xpicoProtocol();
-const BroadcastProtocol &corvaProtocol();
 
 // Where one discovery sends its request: to `address`, out of the interface with this
 // index (0: where the routing table says).

@@ -101,11 +101,6 @@ QString protocolText(const DiscoveryReport::Interface &interface, DiscoveryProto
 
 } // namespace
 
-QString protocolTitle(DiscoveryProtocol protocol)
-{
-    return protocol == DiscoveryProtocol::Corva ? QStringLiteral("Corva") : QStringLiteral("XPico");
-}
-
 DiscoveryReport::DiscoveryReport(const QList<NetworkInterface> &interfaces, quint16 replyPort)
     : m_known(interfaces), m_replyPort(replyPort)
 {
@@ -342,9 +337,10 @@ QString DiscoveryReport::toText() const
             name = QStringLiteral("The interface the routing table chose");
         else if (name.isEmpty())
             name = QStringLiteral("Interface %1, not listed by the system").arg(interface.index);
-        interfaces.append(QStringLiteral("%1: %2; %3.")
-                              .arg(name, protocolText(interface, DiscoveryProtocol::Corva),
-                                   protocolText(interface, DiscoveryProtocol::Xpico)));
+        QStringList protocols;
+        for (const DiscoveryProtocol protocol : discoveryProtocols)
+            protocols.append(protocolText(interface, protocol));
+        interfaces.append(QStringLiteral("%1: %2.").arg(name, protocols.join(QStringLiteral("; "))));
     }
     if (m_interfaces.isEmpty())
         interfaces.append(QStringLiteral("None is up."));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "discovery/broadcastprotocol.h"
 #include "localnet/networkinterfaces.h"
 #include "probes/probejob.h"
 
@@ -11,15 +12,6 @@
 #include <array>
 #include <mutex>
 #include <optional>
-
-enum class DiscoveryProtocol { Corva, Xpico };
-// Every protocol, by its value: what is kept per protocol is kept in this order.
-inline constexpr DiscoveryProtocol discoveryProtocols[] = {DiscoveryProtocol::Corva, DiscoveryProtocol::Xpico};
-template <typename T>
-using PerProtocol = std::array<T, std::size(discoveryProtocols)>;
-
-// "Corva" or "XPico", as log lines and people name them; scripts read it in lower case.
-QString protocolTitle(DiscoveryProtocol protocol);
 
 // What a discovery run says, in its log and its report, when neither broadcast found anyone.
 inline constexpr const char *noDeviceAnsweredHint =

@@ -3,7 +3,6 @@
 #include "platform/englishtext.h"
 #include "platform/log.h"
 #include "platform/mainqueue.h"
-#include "probes/deviceprobe.h"
 
 #include <QHostAddress>
 #include <QSet>
@@ -19,24 +18,29 @@ DiscoveryRun::DiscoveryRun(DiscoverySetting setting, std::shared_ptr<Run> run,
 // Strictly in this order; it reaches the main thread only to wait for a reload.
 void DiscoveryRun::run()
 {
-    const std::optional<QList<ResponderEntry>> corva = discoverTram();
-    if (m_run->isStopped())
-        return;
-    queryTram(corva);
-    reload();
-    if (m_run->isStopped())
-        return;
-    const std::optional<QList<ResponderEntry>> xpico = discoveryBrio();
-    if (m_run->isStopped())
-        return;
-    // A run that sent nothing asked nobody: its report says why instead.
-    const bool sent = corva || xpico;
-    if (sent && (!corva || corva->isEmpty()) && (!xpico || xpico->isEmpty())) {
-        logLine(lcDiscovery, noDeviceAnsweredHint);
-        if (m_report)
-            m_report->change([](DiscoveryReport &report) { report.setHint(true); });
+    bool sent = false;
+    bool answered = false;
+    for (const DiscoveryProtocol name : discoveryProtocols) {
+        const BroadcastProtocol &protocol = broadcastProtocol(name);
+        const bool last = name == std::end(discoveryProtocols)[-1];
+        const std::optional<QList<ResponderEntry>> responders = discover(protocol);
+        if (m_run->isStopped())
+            return;
+        sent = sent || responders;
+        answered = answered || (responders && !responders->isEmpty());
+        // A run that sent nothing asked nobody: its report says why instead.
+        if (last && sent && !answered) {
+            logLine(lcDiscovery, noDeviceAnsweredHint);
+            if (m_report)
+                m_report->change([](DiscoveryReport &report) { report.setHint(true); });
+        }
+        query(protocol, responders);
+        if (last)
+            return;
+        reload();
+        if (m_run->isStopped())
+            return;
     }
-    queryBrio(xpico);
 }
 
 void DiscoveryRun::reload() const
@@ -60,14 +64,9 @@ BroadcastSetting DiscoveryRun::broadcastSetting() const
     return setting;
 }
 
-std::optional<QList<ResponderEntry>> DiscoveryRun::discoveryBrio()
+std::optional<QList<ResponderEntry>> DiscoveryRun::discover(const BroadcastProtocol &protocol)
 {
-    return runBroadcastDiscovery(xpicoProtocol(), broadcastSetting(), m_run->stopToken());
-}
-
-std::optional<QList<ResponderEntry>> DiscoveryRun::discoverTram()
-{
-    return runBroadcastDiscovery(corvaProtocol(), broadcastSetting(), m_run->stopToken());
+    return runBroadcastDiscovery(protocol, broadcastSetting(), m_run->stopToken());
 }
 
 // One probe at a time, so the devices appear one by one: those on the computer's own
@@ -75,17 +74,20 @@ std::optional<QList<ResponderEntry>> DiscoveryRun::discoverTram()
 // that answers a thousand times, or forges a thousand sources, must not hold the run for
 // hours: each address is probed once, and only so many of them. Every responder stands in
 // the report as not probed until its probe says how it ended.
-template <typename Probe>
-void DiscoveryRun::probeResponders(const QList<ResponderEntry> &responders, DiscoveryProtocol protocol, Probe probe)
+void DiscoveryRun::query(const BroadcastProtocol &protocol, const std::optional<QList<ResponderEntry>> &responders)
 {
-    QList<ResponderEntry> ordered = responders;
+    if (responders || protocol.queryingWithoutList)
+        logLine(lcDiscovery, protocol.querying, std::size_t(responders ? responders->size() : 0));
+    if (!responders)
+        return;
+    QList<ResponderEntry> ordered = *responders;
     if (m_report) {
         std::stable_partition(ordered.begin(), ordered.end(), [&](const ResponderEntry &entry) {
             return isOnAnyNetwork(QHostAddress(entry.ipAddress).toIPv4Address(), m_report->interfaces());
         });
         m_report->change([&](DiscoveryReport &notes) {
             for (const ResponderEntry &entry : std::as_const(ordered))
-                notes.noteResponder(protocol, entry.ipAddress, entry.interfaceIndex);
+                notes.noteResponder(protocol.name, entry.ipAddress, entry.interfaceIndex);
         });
     }
     QSet<QString> probed;
@@ -98,34 +100,13 @@ void DiscoveryRun::probeResponders(const QList<ResponderEntry> &responders, Disc
             continue;
         }
         probed.insert(entry.ipAddress);
-        const ProbeOutcome outcome = probe(entry);
+        const ProbeOutcome outcome = protocol.probe(entry.ipAddress, entry.redirectAddress, m_run);
         if (m_report)
-            m_report->change([&](DiscoveryReport &notes) { notes.noteProbed(protocol, entry.ipAddress, outcome); });
+            m_report->change([&](DiscoveryReport &notes) { notes.noteProbed(protocol.name, entry.ipAddress, outcome); });
         reload();
     }
     if (skipped > 0)
         logLine(lcDiscovery, "%lu %@ replies were not probed: repeats of an address already probed, or beyond the "
                              "first %@ responders",
-                std::size_t(skipped), protocolTitle(protocol), groupedNumber(maxProbedResponders));
-}
-
-void DiscoveryRun::queryTram(const std::optional<QList<ResponderEntry>> &responders)
-{
-    if (!responders)
-        return;
-    logLine(lcDiscovery, "Querying %lu Corva Devices...", std::size_t(responders->size()));
-    probeResponders(*responders, DiscoveryProtocol::Corva, [this](const ResponderEntry &entry) {
-        return getDeviceInfo(entry.ipAddress, entry.redirectAddress, m_run);
-    });
-}
-
-void DiscoveryRun::queryBrio(const std::optional<QList<ResponderEntry>> &responders)
-{
-    // Unlike the Corva query, a missing list is logged, as a count of 0.
-    logLine(lcDiscovery, "Querying %lu XPico Devices...", std::size_t(responders ? responders->size() : 0));
-    if (!responders)
-        return;
-    probeResponders(*responders, DiscoveryProtocol::Xpico, [this](const ResponderEntry &entry) {
-        return getXpicoInfo(entry.ipAddress, entry.redirectAddress, m_run);
-    });
+                std::size_t(skipped), protocolTitle(protocol.name), groupedNumber(maxProbedResponders));
 }

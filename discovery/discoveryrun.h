@@ -23,10 +23,11 @@ struct DiscoverySetting final {
     std::shared_ptr<Resolver> resolver;
 };
 
-// The background work of one discovery run: the Corva broadcast, each of its responders
-// probed in turn, then the gateways' broadcast and its responders. Its probes merge into
-// the run's sink, and what it sends and hears goes into the report. A stop ends it at once:
-// it then only winds down. One background thread.
+// The background work of one discovery run: each protocol's broadcast in the order of
+// discoveryProtocols (the Corva devices', then the gateways'), each followed by its
+// responders, probed in turn. Its probes merge into the run's sink, and what it sends and
+// hears goes into the report. A stop ends it at once: it then only winds down. One
+// background thread.
 class DiscoveryRun final {
 public:
     // A run probes at most this many responders of each broadcast.
@@ -36,28 +37,30 @@ public:
     DiscoveryRun(const DiscoveryRun &) = delete;
     DiscoveryRun &operator=(const DiscoveryRun &) = delete;
 
-    // Run on the main thread after each probe, and after the Corva half, unless the run has
-    // stopped: the table shows the devices one by one.
+    // Run on the main thread after each probe, and after each protocol but the last, unless
+    // the run has stopped: the table shows the devices one by one.
     void setReload(std::function<void()> reload) { m_reload = std::move(reload); }
 
-    // Both halves in order, and the hint when neither broadcast found anyone. Returns when
-    // the work is done or the run has stopped.
+    // Every protocol in order, and the hint, before the last protocol's probes, when no
+    // broadcast found anyone. Returns when the work is done or the run has stopped.
     void run();
 
-    // The two broadcasts: block for their receive window; nothing when the socket could not
-    // be set up or no request be sent.
-    std::optional<QList<ResponderEntry>> discoveryBrio();
-    std::optional<QList<ResponderEntry>> discoverTram();
-    // Probe the responders with the device info probe / the gateway data probe: each address
-    // once, at most maxProbedResponders of them, those on the computer's own networks first,
-    // none once the run is stopped; how each probe ended goes into the report.
-    void queryTram(const std::optional<QList<ResponderEntry>> &responders);
-    void queryBrio(const std::optional<QList<ResponderEntry>> &responders);
+    // One protocol's broadcast: blocks for its receive window; nothing when the socket could
+    // not be set up or no request be sent.
+    std::optional<QList<ResponderEntry>> discover(const BroadcastProtocol &protocol);
+    // Probe the responders with the protocol's probe: each address once, at most
+    // maxProbedResponders of them, those on the computer's own networks first, none once the
+    // run is stopped; how each probe ended goes into the report.
+    void query(const BroadcastProtocol &protocol, const std::optional<QList<ResponderEntry>> &responders);
+
+    // The Corva devices' broadcast and probes, and the gateways'.
+    std::optional<QList<ResponderEntry>> discoverTram() { return discover(corvaProtocol()); }
+    void queryTram(const std::optional<QList<ResponderEntry>> &responders) { query(corvaProtocol(), responders); }
+    std::optional<QList<ResponderEntry>> discoveryBrio() { return discover(xpicoProtocol()); }
+    void queryBrio(const std::optional<QList<ResponderEntry>> &responders) { query(xpicoProtocol(), responders); }
 
 private:
     BroadcastSetting broadcastSetting() const;
-    template <typename Probe>
-    void probeResponders(const QList<ResponderEntry> &responders, DiscoveryProtocol protocol, Probe probe);
     void reload() const;
 
     const DiscoverySetting m_setting;

@@ -131,19 +131,17 @@ bool containsSameDevice(const DeviceList &devices, const DeviceRecord &record)
                        [&](const Device &listed) { return isSameDevice(*listed, record); });
 }
 
-DeviceList keepFoundDevices(const DeviceList &devices, const DeviceList &foundA, const DeviceList &foundB)
+DeviceList keepFoundDevices(const DeviceList &devices, const DeviceList &found)
 {
-    QSet<QString> found;
-    for (const DeviceList *list : {&foundA, &foundB}) {
-        for (const Device &device : *list) {
-            if (const std::optional<QString> identity = deviceIdentity(*device))
-                found.insert(*identity);
-        }
+    QSet<QString> identities;
+    for (const Device &device : found) {
+        if (const std::optional<QString> identity = deviceIdentity(*device))
+            identities.insert(*identity);
     }
     DeviceList kept;
     std::copy_if(devices.begin(), devices.end(), std::back_inserter(kept), [&](const Device &device) {
         const std::optional<QString> identity = deviceIdentity(*device);
-        return identity && found.contains(*identity);
+        return identity && identities.contains(*identity);
     });
     return kept;
 }

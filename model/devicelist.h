@@ -26,6 +26,5 @@ int compareNatural(QStringView a, QStringView b);
 // Whether the list holds the same device as the record.
 bool containsSameDevice(const DeviceList &devices, const DeviceRecord &record);
 
-// The records of the list, in order, that are the same device as a record of either
-// found list.
-DeviceList keepFoundDevices(const DeviceList &devices, const DeviceList &foundA, const DeviceList &foundB);
+// The records of the list, in order, that are the same device as a record found.
+DeviceList keepFoundDevices(const DeviceList &devices, const DeviceList &found);

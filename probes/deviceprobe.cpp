@@ -3,10 +3,9 @@
 #include "platform/backgroundpool.h"
 #include "platform/log.h"
 #include "platform/mainqueue.h"
-#include "probes/deviceinforecord.h"
 #include "probes/networkloop.h"
 #include "probes/probemerge.h"
-#include "probes/xpicorecord.h"
+#include "probes/probepath.h"
 
 namespace {
 
@@ -25,27 +24,6 @@ ProbeOutcome notListed(int status)
     if (status != 200)
         return {ProbeOutcome::Kind::HttpStatus, status};
     return {ProbeOutcome::Kind::NotJson, 0};
-}
-
-// What tells the probe paths apart. Each kind is described here once; a kind without a
-// description does not build.
-struct ProbePath final {
-    const char *operation; // the synchronous probe's name
-    QString path;
-    std::optional<DeviceRecord> (*record)(const QByteArray &body, const QString &ipAddress,
-                                          const std::optional<QString> &redirectAddress);
-    std::optional<ProbeKind> notFound; // the path a 404 hands the same job over to
-};
-
-ProbePath probePath(ProbeKind kind)
-{
-    switch (kind) {
-    case ProbeKind::DeviceInfo:
-        return {"getDeviceInfo", QStringLiteral("/info"), deviceInfoRecord, ProbeKind::XpicoData};
-    case ProbeKind::XpicoData:
-        return {"getXpicoInfo", QStringLiteral("/getdata.json"), xpicoRecord, std::nullopt};
-    }
-    Q_UNREACHABLE();
 }
 
 ProbeOutcome probeAndWait(ProbeKind kind, const QString &ipAddress, const std::optional<QString> &redirectAddress,
@@ -146,7 +124,7 @@ void DeviceProbe::answered(ProbeJob job, HttpResult result)
         return;
     }
     if (const std::optional<ProbeKind> next = probePath(job.kind).notFound; next && result.status == 404) {
-        logLine(lcProbes, "Attempting to query %@ as XPico device...", job.address);
+        logLine(lcProbes, probePath(*next).handedOver, job.address);
         // The same job, with its ticket: the address stands in for the redirect address.
         job.kind = *next;
         job.redirect = job.address;

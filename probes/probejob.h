@@ -6,6 +6,8 @@
 
 #include <QString>
 
+#include <array>
+#include <iterator>
 #include <memory>
 #include <optional>
 
@@ -13,6 +15,10 @@
 // vudiduDevices; the gateway data probe asks for "/getdata.json" and notes them in
 // xpicoDevices.
 enum class ProbeKind { DeviceInfo, XpicoData };
+// Every kind, by its value: the found lists are kept in this order.
+inline constexpr ProbeKind probeKinds[] = {ProbeKind::DeviceInfo, ProbeKind::XpicoData};
+template <typename T>
+using PerProbeKind = std::array<T, std::size(probeKinds)>;
 
 // How a probe ended, for a caller that waits for it: listed (a record with a MAC address
 // was merged, new or not), or why not.

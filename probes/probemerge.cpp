@@ -3,6 +3,7 @@
 #include "platform/log.h"
 #include "platform/lookuppool.h"
 #include "platform/mainqueue.h"
+#include "probes/probepath.h"
 #include "probes/probesink.h"
 
 #include <QCoreApplication>
@@ -71,15 +72,8 @@ void ProbeMerge::mergeOnMainThread()
     const std::shared_ptr<ProbeSink> sink = m_job.run->sink().lock();
     const bool added = sink && sink->addIfNew(device, m_job.kind);
     m_job.run->noteAnswer();
-    switch (m_job.kind) {
-    case ProbeKind::DeviceInfo:
-        if (added)
-            logLine(lcProbes, "Corva/TRAM6 device found: %@", device->description());
-        break;
-    case ProbeKind::XpicoData:
-        logLine(lcProbes, "XPico device found: %@", device->description());
-        break;
-    }
+    if (const ProbePath path = probePath(m_job.kind); added || !path.foundOnlyNew)
+        logLine(lcProbes, path.found, device->description());
     // A record without a MAC address is listed for the run's length only.
     end({deviceIdentity(*device) ? ProbeOutcome::Kind::Listed : ProbeOutcome::Kind::NoMac, 0});
 }

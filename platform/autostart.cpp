@@ -8,7 +8,7 @@
 QString autostartEntryPath()
 {
     QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
-    // The base directory specification ignores a relative path.
+    // A relative XDG_CONFIG_HOME is to be ignored, as the XDG base directories say.
     if (!QDir::isAbsolutePath(config))
         config = QDir::home().filePath(QStringLiteral(".config"));
     return QDir(config).filePath(QStringLiteral("autostart/devicefinder.desktop"));

@@ -331,9 +331,10 @@ private slots:
         const Device flapper = record(device(u"flapper"_s, u"1"_s, u"02:00:00:00:00:0a"_s));
         const Device gone = record(device(u"gone"_s, u"1"_s, u"02:00:00:00:00:0b"_s));
         const Device unwatched = record(device(u"unwatched"_s, u"1"_s, u"02:00:00:00:00:0c"_s));
+        const Device kept = record(device(u"kept"_s, u"1"_s, u"02:00:00:00:00:0d"_s));
         controller()->setWatching(true, std::chrono::hours(1), {.missingAfter = 1, .flapChanges = 2});
-        for (const DeviceList &found : {DeviceList{flapper, gone, unwatched}, DeviceList{unwatched}, DeviceList{flapper},
-                                        DeviceList{unwatched}}) {
+        for (const DeviceList &found : {DeviceList{flapper, gone, unwatched, kept}, DeviceList{unwatched, kept},
+                                        DeviceList{flapper, kept}, DeviceList{kept}}) {
             if (!controller()->discovering())
                 controller()->startDiscovery();
             for (const Device &listed : found)

@@ -249,57 +249,26 @@ private slots:
         QVERIFY(!empty.lastCompletedRun().isValid());
     }
 
-    void watch_data()
-    {
-        QTest::addColumn<bool>("fromHistory"); // the first run is recorded in a history the watch starts from
-        QTest::addColumn<QStringList>("runs");   // "~": a run that could not ask everyone
-        QTest::addColumn<QStringList>("events"); // of the last run
-        QTest::newRow("the first run is compared with nothing") << false << QStringList{u"a@1"_s} << QStringList{};
-        QTest::newRow("new, moved") << false << QStringList{u"a@1"_s, u"a@2 b@2"_s} << QStringList{u"moved a 10.0.0.1"_s, u"new b"_s};
-        QTest::newRow("one run without it is no alarm") << false << QStringList{u"a@1 b@2"_s, u"a@1"_s, u"a@1 b@2"_s} << QStringList{};
-        QTest::newRow("missing after two runs without it")
-            << false << QStringList{u"a@1 b@2 c@3"_s, u"a@1"_s, u"a@1"_s} << QStringList{u"missing b"_s, u"missing c"_s};
-        QTest::newRow("a run that could not ask everyone counts nobody absent")
-            << false << QStringList{u"a@1 b@2"_s, u"~a@1"_s, u"a@1"_s} << QStringList{};
-        QTest::newRow("back") << false << QStringList{u"a@1 b@2"_s, u"a@1"_s, u"a@1"_s, u"b@5 a@1"_s} << QStringList{u"back b"_s};
-        QTest::newRow("from the history") << true << QStringList{u"a@1 b@2"_s, u"a@7 c@3"_s}
-                                          << QStringList{u"moved a 10.0.0.1"_s, u"new c"_s};
-    }
-
-    void watch()
-    {
-        QFETCH(bool, fromHistory);
-        QFETCH(QStringList, runs);
-        QFETCH(QStringList, events);
-        DeviceWatch watch = fromHistory ? DeviceWatch(historyOf({u"C:"_s + runs.takeFirst()})) : DeviceWatch();
-        QList<WatchEvent> last;
-        for (const QString &run : runs)
-            last = watch.update(devices(QString(run).remove(u'~')), !run.startsWith(u'~'));
-        QStringList described;
-        static const char *const names[] = {"new ", "missing ", "moved ", "back "};
-        for (const WatchEvent &event : last)
-            described.append((QLatin1StringView(names[int(event.kind)]) + event.device->text(DeviceKey::macAddress)
-                              + (event.from.isEmpty() ? QString() : u' ' + event.from)));
-        QCOMPARE(described, events);
-        QCOMPARE(watchEventLine({WatchEvent::Kind::Moved, devices(u"a@1"_s)[0], u"10.0.0.2"_s}, start),
-                 quotes("{'time':'2026-12-08T09:14:00Z','event':'moved','device':{'hostname':'a','ipAddress':'10.0.0.1',"
-                        "'macAddress':'a'},'from':'10.0.0.2'}\n"));
-    }
-
-    // The rule's numbers, rounds a minute apart: "missing" after exactly N rounds, a device
-    // the user does not watch ("u") tells nothing, flapping once and then silence until an
-    // hour without change, which one "steady" ends. A watch that starts from a history
-    // judges the devices of its last discovery as if it had seen them: never "new".
+    // The rule's numbers, rounds a minute apart: the first round compared with nothing,
+    // "missing" after exactly N rounds, and none absent in a round that could not ask
+    // everyone; a device the user does not watch ("u") tells nothing; flapping once and then
+    // silence until an hour without change, which one "steady" ends. A watch that starts
+    // from a history judges the devices of its last discovery as if it had seen them.
     void watchRule_data()
     {
         QTest::addColumn<QStringList>("history"); // its runs, as historyOf reads them; none: no history
         QTest::addColumn<int>("missingAfter");
-        QTest::addColumn<QStringList>("runs");   // "MINUTE:devices"
+        QTest::addColumn<QStringList>("runs");   // "MINUTE:devices", "MINUTE:~devices": could not ask everyone
         QTest::addColumn<QStringList>("events"); // "run kind mac", over every run
         QTest::addColumn<QStringList>("missing"); // missingNow after the last run
         QTest::newRow("missing after exactly three")
             << QStringList() << 3 << QStringList{u"0:a@1 b@2 u@3"_s, u"1:a@1"_s, u"2:a@1"_s, u"3:a@1"_s, u"4:a@1"_s}
             << QStringList{u"3 missing b"_s} << QStringList{u"b 09:14"_s};
+        QTest::newRow("new, moved") << QStringList() << 2 << QStringList{u"0:a@1"_s, u"1:a@2 b@2"_s}
+                                    << QStringList{u"1 moved a 10.0.0.1"_s, u"1 new b"_s} << QStringList{};
+        QTest::newRow("a round that could not ask everyone") << QStringList() << 2
+                                                             << QStringList{u"0:a@1 b@2"_s, u"1:~a@1"_s, u"2:a@1"_s}
+                                                             << QStringList{} << QStringList{};
         QTest::newRow("one round") << QStringList() << 1 << QStringList{u"0:a@1 b@2"_s, u"1:a@1"_s, u"2:a@1 b@2"_s}
                                    << QStringList{u"1 missing b"_s, u"2 back b"_s} << QStringList{};
         QTest::newRow("flapping, then steady")
@@ -313,8 +282,9 @@ private slots:
             << QStringList{u"1 missing a"_s, u"2 back a"_s, u"40 missing a"_s, u"80 back a"_s} << QStringList{};
         QTest::newRow("from a history: absent from the first rounds")
             << QStringList{u"C:a@1 b@2 c@3"_s, u"C:a@1 b@2"_s} << 2
-            << QStringList{u"0:a@1"_s, u"1:a@1"_s, u"2:a@1 b@2 c@3"_s}
-            << QStringList{u"1 missing b"_s, u"2 back b"_s, u"2 back c"_s} << QStringList{};
+            << QStringList{u"0:a@5"_s, u"1:a@5"_s, u"2:a@5 b@2 c@3 d@4"_s}
+            << QStringList{u"0 moved a 10.0.0.1"_s, u"1 missing b"_s, u"2 back b"_s, u"2 back c"_s, u"2 new d"_s}
+            << QStringList{};
     }
 
     void watchRule()
@@ -330,14 +300,19 @@ private slots:
         QStringList described;
         for (const QString &run : runs) {
             const QString minute = run.section(u':', 0, 0);
+            const QString found = run.section(u':', 1);
             for (const WatchEvent &event :
-                 watch.update(devices(run.section(u':', 1)), true, start.addSecs(60 * minute.toInt())))
+                 watch.update(devices(QString(found).remove(u'~')), !found.startsWith(u'~'), start.addSecs(60 * minute.toInt())))
                 described.append(minute + u' ' + QLatin1StringView(watchEventName(event.kind)) + u' '
                                  + event.device->text(DeviceKey::macAddress)
                                  + (event.kind == WatchEvent::Kind::Steady ? (event.present ? u" present"_s : u" absent"_s)
-                                                                            : QString()));
+                                                                            : QString())
+                                 + (event.from.isEmpty() ? QString() : u' ' + event.from));
         }
         QCOMPARE(described, events);
+        QCOMPARE(watchEventLine({WatchEvent::Kind::Moved, devices(u"a@1"_s)[0], u"10.0.0.2"_s}, start),
+                 quotes("{'time':'2026-12-08T09:14:00Z','event':'moved','device':{'hostname':'a','ipAddress':'10.0.0.1',"
+                        "'macAddress':'a'},'from':'10.0.0.2'}\n"));
         QStringList gone;
         for (const HistoryEntry &entry : watch.missingNow())
             gone.append(entry.record->text(DeviceKey::macAddress) + entry.lastSeen.toString(u" hh:mm"_s));

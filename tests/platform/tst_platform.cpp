@@ -25,7 +25,6 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("exec"); // as the file holds it; empty: cannot be written
-        QTest::newRow("plain") << u"/usr/bin/devicefinder"_s << u"\"/usr/bin/devicefinder\""_s;
         QTest::newRow("spaces, quotes, a field code")
             << u"/opt/My Tools/it's 100%/df"_s << u"\"/opt/My Tools/it's 100%%/df\""_s;
         QTest::newRow("what a shell would expand") << u"/a/\"$HOME`id`\"/df"_s << u"\"/a/\\\\\"\\\\$HOME\\\\`id\\\\`\\\\\"/df\""_s;

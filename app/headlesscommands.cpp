@@ -307,6 +307,10 @@ int runWatchCommand(int argc, char *argv[], const Command &command,
     next.setSingleShot(true);
     QElapsedTimer sinceStart;
     QString metricsProblem;
+    // Until a round asks, the devices and the time are those of the history's last discovery.
+    WatchRounds rounds;
+    if (history.usable)
+        rounds.lastAskedEnd = history.history.lastCompletedDiscovery();
     // Nobody reading is a reason to stop broadcasting, even with nothing to write.
     QObject::connect(&next, &QTimer::timeout, &next, [&] {
         if (outputHasNoReader())
@@ -321,14 +325,18 @@ int runWatchCommand(int argc, char *argv[], const Command &command,
         }
         // A round that could ask nothing is no news of the devices: it is tried again.
         QList<WatchEvent> events;
-        if (!saidFailed(run, "device"))
-            events = watch.update(run.found, run.askedEveryone);
         const QDateTime now = QDateTime::currentDateTimeUtc();
+        if (saidFailed(run, "device")) {
+            ++rounds.failures;
+        } else {
+            events = watch.update(run.found, run.askedEveryone);
+            rounds.lastAskedEnd = now;
+            rounds.lastAskedDuration = std::chrono::milliseconds(sinceStart.elapsed());
+        }
         const LabelOf labelOf = controller->labelOf();
         if (!command.metricsFile.isEmpty()) {
-            const QString problem = writeWatchMetrics(
-                command.metricsFile,
-                watchMetricsText(watch.devicesNow(), labelOf, now, std::chrono::milliseconds(sinceStart.elapsed())));
+            const QString problem =
+                writeWatchMetrics(command.metricsFile, watchMetricsText(watch.devicesNow(), labelOf, rounds));
             // Said once, and again when it comes back after a good write.
             if (!problem.isEmpty() && problem != metricsProblem)
                 logLine(lcApp, "Metrics file %@ could not be written: %@", command.metricsFile, problem);

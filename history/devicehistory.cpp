@@ -20,7 +20,8 @@ namespace {
 // The file says what it is, so that a file of another kind or version is never read as one.
 // Version 1 kept one last completed run, of any kind; version 2 keeps the last completed
 // discovery apart from the last completed run, and may hold a clock reading not yet trusted
-// ("unconfirmedTime", which an earlier reader of version 2 passes over).
+// ("unconfirmedTime") and the latest confirmed clock jump ("clockJump"), both of which an
+// earlier reader of version 2 passes over.
 constexpr QStringView formatName = u"devicefinder-history";
 constexpr int formatVersion = 2;
 
@@ -210,6 +211,7 @@ HistoryReading DeviceHistory::read(const QByteArray &bytes)
     }
     // Only a reading waiting for the next run: without one that run waits for a second.
     history.m_unconfirmedTime = timeOf(root.value(u"unconfirmedTime")).value_or(QDateTime());
+    history.m_clockJump = timeOf(root.value(u"clockJump")).value_or(QDateTime());
     return {HistoryReading::Kind::History, std::move(history), {}};
 }
 
@@ -231,6 +233,8 @@ QByteArray DeviceHistory::toJson() const
         {QStringLiteral("devices"), devices}};
     if (m_unconfirmedTime.isValid())
         root.insert(QStringLiteral("unconfirmedTime"), historyTimeText(m_unconfirmedTime));
+    if (m_clockJump.isValid())
+        root.insert(QStringLiteral("clockJump"), historyTimeText(m_clockJump));
     return compact(root);
 }
 
@@ -289,9 +293,13 @@ bool DeviceHistory::record(const DeviceList &found, bool completed, const QDateT
     const QDateTime clock = seen;
     const bool agreed = m_unconfirmedTime.isValid() && clock >= m_unconfirmedTime;
     m_unconfirmedTime = QDateTime();
-    if (latest.isValid() && clock > latest.addSecs(trustedStepSeconds) && !agreed) {
-        m_unconfirmedTime = clock;
-        seen = latest;
+    if (latest.isValid() && clock > latest.addSecs(trustedStepSeconds)) {
+        if (agreed) {
+            m_clockJump = clock;
+        } else {
+            m_unconfirmedTime = clock;
+            seen = latest;
+        }
     }
     QStringList seenNow;
     for (const Device &device : distinctDevices(found)) {
@@ -320,6 +328,8 @@ bool DeviceHistory::record(const DeviceList &found, bool completed, const QDateT
 QDateTime DeviceHistory::latestTime() const
 {
     QDateTime latest = m_lastRunTime;
+    if (m_clockJump.isValid() && (!latest.isValid() || m_clockJump > latest))
+        latest = m_clockJump;
     for (const HistoryEntry &entry : m_entries) {
         if (!latest.isValid() || entry.lastSeen > latest)
             latest = entry.lastSeen;
@@ -329,8 +339,11 @@ QDateTime DeviceHistory::latestTime() const
 
 void DeviceHistory::applyBounds(const QDateTime &now)
 {
+    // A device unseen since before a clock jump counts its age from the jump.
     const QDateTime oldest = now.addDays(-maxAgeDays);
-    m_entries.removeIf([&](QHash<QString, HistoryEntry>::iterator it) { return it->lastSeen < oldest; });
+    m_entries.removeIf([&](QHash<QString, HistoryEntry>::iterator it) {
+        return it->lastSeen < oldest && (!m_clockJump.isValid() || m_clockJump < oldest);
+    });
 
     // The most recently seen devices stay, as many as the count and the file's bounds allow,
     // leaving room for the rest of the file.

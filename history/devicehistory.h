@@ -106,7 +106,10 @@ public:
     // nothing and this returns false. A clock more than a day past the latest time is
     // trusted only when the previous run's clock read as far ahead (a computer off for a
     // while, whose second run agrees): until then the run is recorded at the latest time too,
-    // and its clock kept as unconfirmedTime for the next run to agree with or not.
+    // and its clock kept as unconfirmedTime for the next run to agree with or not. Once it
+    // agrees, that run's time is a clock jump: since a clock that stays wrong agrees with
+    // itself too, a device seen before the jump keeps its last sighting and ages out
+    // maxAgeDays after the jump, not at once.
     bool record(const DeviceList &found, bool completed, const QDateTime &now, const RunScope &scope = {});
 
     qsizetype size() const { return m_entries.size(); }
@@ -119,6 +122,8 @@ public:
     // The clock of the last run when it read too far ahead to be trusted yet; invalid when
     // the last run's clock was trusted.
     QDateTime unconfirmedTime() const { return m_unconfirmedTime; }
+    // When the latest confirmed clock jump was recorded; invalid when there was none.
+    QDateTime clockJump() const { return m_clockJump; }
     // The MAC addresses, the most recently seen first (ties by MAC address): the order of
     // the file and of the bounds.
     QStringList newestFirst() const;
@@ -133,6 +138,7 @@ private:
     QDateTime m_discoveryTime;              // invalid until a discovery completes
     QStringList m_discoveryDevices;         // MAC addresses, each one with an entry
     QDateTime m_unconfirmedTime;            // see unconfirmedTime()
+    QDateTime m_clockJump;                  // see clockJump()
 };
 
 struct LoadedHistory final {

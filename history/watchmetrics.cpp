@@ -25,7 +25,7 @@ QString labelValue(const QString &text)
 } // namespace
 
 QByteArray watchMetricsText(const QList<DeviceWatch::DeviceState> &devices, const LabelOf &labelOf,
-                            const QDateTime &roundEnd, std::chrono::milliseconds duration)
+                            const WatchRounds &rounds)
 {
     QString text = QStringLiteral("# HELP devicefinder_device_up Whether the device answers (1) or is missing by the "
                                   "watch rule (0).\n# TYPE devicefinder_device_up gauge\n");
@@ -35,14 +35,19 @@ QByteArray watchMetricsText(const QList<DeviceWatch::DeviceState> &devices, cons
                     .arg(labelValue(deviceIdentity(record).value_or(QString())), labelValue(deviceAddress(record)),
                          labelValue(labelOf ? labelOf(record) : QString()), device.up ? u"1" : u"0");
     }
-    text += QStringLiteral("# HELP devicefinder_round_timestamp_seconds When the latest discovery run ended.\n"
+    text += QStringLiteral("# HELP devicefinder_round_timestamp_seconds When the latest discovery run that could ask "
+                           "ended (0: none yet).\n"
                            "# TYPE devicefinder_round_timestamp_seconds gauge\n"
                            "devicefinder_round_timestamp_seconds %1\n"
-                           "# HELP devicefinder_round_duration_seconds How long the latest discovery run took.\n"
+                           "# HELP devicefinder_round_duration_seconds How long that run took.\n"
                            "# TYPE devicefinder_round_duration_seconds gauge\n"
-                           "devicefinder_round_duration_seconds %2\n")
-                .arg(roundEnd.toSecsSinceEpoch())
-                .arg(QString::number(double(duration.count()) / 1000.0, 'f', 3));
+                           "devicefinder_round_duration_seconds %2\n"
+                           "# HELP devicefinder_round_failures_total Discovery runs that could ask no device.\n"
+                           "# TYPE devicefinder_round_failures_total counter\n"
+                           "devicefinder_round_failures_total %3\n")
+                .arg(rounds.lastAskedEnd.isValid() ? rounds.lastAskedEnd.toSecsSinceEpoch() : 0)
+                .arg(QString::number(double(rounds.lastAskedDuration.count()) / 1000.0, 'f', 3))
+                .arg(rounds.failures);
     return text.toUtf8();
 }
 

@@ -1,9 +1,17 @@
 #include "platform/autostart.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+
+namespace {
+
+// More than any entry of ours, or one the desktop rewrote, holds.
+constexpr qint64 maxEntryBytes = 64 * 1024;
+
+} // namespace
 
 QString autostartEntryPath()
 {
@@ -16,7 +24,11 @@ QString autostartEntryPath()
 
 bool startsAtLogin()
 {
-    return QFileInfo::exists(autostartEntryPath());
+    QFile entry(autostartEntryPath());
+    if (!entry.exists())
+        return false;
+    // One that cannot be read now is still there, as far as anyone can tell.
+    return !entry.open(QIODevice::ReadOnly) || autostartEntryEnabled(entry.read(maxEntryBytes));
 }
 
 std::optional<QString> setStartAtLogin(bool start)
@@ -28,6 +40,11 @@ std::optional<QString> setStartAtLogin(bool start)
             return entry.errorString();
         return std::nullopt;
     }
+    // The program that wrote it, not whichever one of that name comes first on PATH.
+    const QString program = QCoreApplication::applicationFilePath();
+    const std::optional<QString> exec = desktopExecArgument(program);
+    if (program.isEmpty() || !exec)
+        return QStringLiteral("the program's path cannot be written in an autostart entry");
     if (!QDir().mkpath(QFileInfo(path).path()))
         return QStringLiteral("the folder %1 cannot be made").arg(QFileInfo(path).path());
     QSaveFile entry(path);
@@ -37,10 +54,44 @@ std::optional<QString> setStartAtLogin(bool start)
                 "Type=Application\n"
                 "Name=Device Finder\n"
                 "Comment=Watch for devices on the local network in the tray\n"
-                "Exec=devicefinder --hidden\n"
+                "Exec=" + exec->toUtf8() + " --hidden\n"
                 "Icon=org.devicefinder.DeviceFinder\n"
                 "Terminal=false\n");
     if (!entry.commit())
         return entry.errorString();
     return std::nullopt;
+}
+
+std::optional<QString> desktopExecArgument(const QString &argument)
+{
+    // Inside double quotes a backslash escapes ", `, $ and \; the file's own escaping of
+    // string values then doubles every backslash; a field code's % is written %%.
+    QString quoted = QStringLiteral("\"");
+    for (const QChar c : argument) {
+        if (c.category() == QChar::Other_Control)
+            return std::nullopt;
+        if (c == u'"' || c == u'`' || c == u'$')
+            quoted += QStringLiteral("\\\\");
+        else if (c == u'\\')
+            quoted += QStringLiteral("\\\\\\");
+        else if (c == u'%')
+            quoted += u'%';
+        quoted += c;
+    }
+    return quoted + u'"';
+}
+
+bool autostartEntryEnabled(const QByteArray &entry)
+{
+    bool inMainGroup = false;
+    for (const QByteArray &rawLine : entry.split('\n')) {
+        const QByteArray line = rawLine.trimmed();
+        const qsizetype equals = line.indexOf('=');
+        if (line.startsWith('['))
+            inMainGroup = line == "[Desktop Entry]";
+        else if (inMainGroup && equals > 0 && line.left(equals).trimmed() == "Hidden"
+                 && line.mid(equals + 1).trimmed() == "true")
+            return false;
+    }
+    return true;
 }

@@ -6,8 +6,10 @@
 #include <QProcess>
 
 #include <csignal>
+#include <sys/prctl.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -23,6 +25,9 @@ ProgramQueue::ProgramQueue(QStringList command, Limits limits, QObject *parent)
       m_groups(std::make_shared<ProgramGroups>(limits.timeLimit, limits.killDelay))
 {
     Q_ASSERT(!m_command.isEmpty());
+    // What a run leaves behind comes to us when its parent ends, so that its group's number
+    // stays the run's until we have reaped it (see ProgramGroups).
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);
     m_groupTimer.setSingleShot(true);
     connect(&m_groupTimer, &QTimer::timeout, this, &ProgramQueue::advanceGroups);
 }
@@ -40,6 +45,8 @@ ProgramQueue::~ProgramQueue()
             m_process->waitForFinished(20);
         else
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (m_process && m_process->state() == QProcess::NotRunning)
+            m_groups->leaderReaped(std::exchange(m_processGroup, 0));
     }
     m_groups->killAll();
     // Only the moment a killed process takes to go; QProcess would wait for it anyway.
@@ -118,7 +125,7 @@ void ProgramQueue::startNext()
 void ProgramQueue::runEnded()
 {
     // Its group keeps its time limit: what the program left behind is ended all the same.
-    m_processGroup = 0;
+    m_groups->leaderReaped(std::exchange(m_processGroup, 0));
     m_process->disconnect(this);
     m_process->deleteLater();
     m_process = nullptr;

@@ -16,7 +16,9 @@
 class QProcess;
 
 // Runs the user's command once per job, one job at a time and in the order given, as
-// userprogram.h starts programs (its own process group). Each run gets the job's bytes on
+// userprogram.h starts programs (its own process group). A queue makes the process a child
+// subreaper for good and reaps the orphans it adopts (see ProgramGroups): a process with a
+// queue starts no other child in a group or session of its own. Each run gets the job's bytes on
 // its standard input and the job's environment; its standard output and error are the
 // tool's own. The next run starts once the run's first process has exited. A run's process
 // group that still has members at the time limit is ended, whether or not its first

@@ -41,7 +41,9 @@ private slots:
     void metrics();
 };
 
-// A missing device says 0, a label value is escaped, and the file is replaced whole.
+// A device says 1 until the rule has it missing, then 0; a label value is escaped; the
+// rounds' lines say the last round that asked and count those that could not; the file is
+// replaced whole.
 void TestChangeNotice::metrics()
 {
     const auto found = [](const QStringList &macs) {
@@ -50,19 +52,27 @@ void TestChangeNotice::metrics()
             list.append(watchEvent(u"new|"_s + mac + u"||10.0.0.9"_s).device);
         return list;
     };
-    DeviceWatch watch({.missingAfter = 1});
-    watch.update(found({u"aa:01"_s, u"aa:02"_s}));
-    watch.update(found({u"aa:01"_s}));
     const LabelOf labelOf = [](const DeviceRecord &record) {
         return record.text(DeviceKey::macAddress) == u"aa:01" ? u"Roof \\ \"north\"\nside\u2028"_s : QString();
     };
     const QDateTime end(QDate(2026, 12, 9), QTime(9, 58), Qt::UTC);
-    const QByteArray text = watchMetricsText(watch.devicesNow(), labelOf, end, std::chrono::milliseconds(2512));
-    QCOMPARE(QString::fromUtf8(text).split(u'\n').filter(u"devicefinder_device_up{"_s),
-             (QStringList{u"devicefinder_device_up{mac=\"aa:01\",address=\"10.0.0.9\",label=\"Roof \\\\ \\\"north\\\"\\nside\uFFFD\"} 1"_s,
-                          u"devicefinder_device_up{mac=\"aa:02\",address=\"10.0.0.9\",label=\"\"} 0"_s}));
+    const WatchRounds rounds{end, std::chrono::milliseconds(2512), 3};
+    const auto upLines = [&](const DeviceWatch &watch) {
+        return QString::fromUtf8(watchMetricsText(watch.devicesNow(), labelOf, rounds)).split(u'\n').filter(u"_up{"_s);
+    };
+    const QString roof = u"devicefinder_device_up{mac=\"aa:01\",address=\"10.0.0.9\",label=\"Roof \\\\ \\\"north\\\"\\nside\uFFFD\"} 1"_s;
+    const QString other = u"devicefinder_device_up{mac=\"aa:02\",address=\"10.0.0.9\",label=\"\"} "_s;
+    DeviceWatch watch({.missingAfter = 2});
+    watch.update(found({u"aa:01"_s, u"aa:02"_s}));
+    watch.update(found({u"aa:01"_s}));
+    QCOMPARE(upLines(watch), (QStringList{roof, other + u'1'})); // absent once of two
+    watch.update(found({u"aa:01"_s}));
+    QCOMPARE(upLines(watch), (QStringList{roof, other + u'0'}));
+    const QByteArray text = watchMetricsText(watch.devicesNow(), labelOf, rounds);
     QVERIFY(text.contains("\ndevicefinder_round_timestamp_seconds 1796810280\n"));
-    QVERIFY(text.endsWith("\ndevicefinder_round_duration_seconds 2.512\n"));
+    QVERIFY(text.contains("\ndevicefinder_round_duration_seconds 2.512\n"));
+    QVERIFY(text.endsWith("\n# TYPE devicefinder_round_failures_total counter\ndevicefinder_round_failures_total 3\n"));
+    QVERIFY(watchMetricsText({}, labelOf, {}).contains("\ndevicefinder_round_timestamp_seconds 0\n"));
     const QTemporaryDir dir;
     const QString path = dir.filePath(u"devicefinder.prom"_s);
     QCOMPARE(writeWatchMetrics(path, QByteArray(100'000, 'x')), QString());

@@ -201,22 +201,36 @@ private slots:
 
     // Runs that see a, each at its clock, after a run at `start` that saw a and b, each on
     // the history read back from its file. A clock set back or never set moves nothing back;
-    // one far ahead is trusted only when the next run agrees, and ages b out only then.
+    // one far ahead is trusted only when the next run agrees, never when it reads earlier,
+    // and b, unseen since before the jump, keeps its sighting and ages out 90 days after it.
     void wrongClock_data()
     {
         QTest::addColumn<QList<qint64>>("clocks"); // seconds after start; 0: a clock never set
         QTest::addColumn<qint64>("seen");          // a's last sighting, seconds after start
+        QTest::addColumn<bool>("agedOut");         // b
         constexpr qint64 day = 86'400;
-        QTest::newRow("set back, never set") << QList<qint64>{-200 * day, 0} << qint64(0);
-        QTest::newRow("within a day ahead: trusted at once") << QList<qint64>{day - 60} << day - 60;
-        QTest::newRow("far ahead once, then right again") << QList<qint64>{200 * day, 7200} << qint64(7200);
-        QTest::newRow("far ahead twice: trusted") << QList<qint64>{200 * day, 200 * day + 3600} << 200 * day + 3600;
+        // Far ahead, agreed at 200 days and an hour, then steps within a day up to `to`.
+        const auto afterJump = [](qint64 to) {
+            QList<qint64> clocks{200 * day};
+            for (qint64 clock = 200 * day + 3600; clock < to; clock += day - 600)
+                clocks.append(clock);
+            return clocks << to;
+        };
+        QTest::newRow("set back, never set") << QList<qint64>{-200 * day, 0} << qint64(0) << false;
+        QTest::newRow("within a day ahead: trusted at once") << QList<qint64>{day - 60} << day - 60 << false;
+        QTest::newRow("far ahead once, then right again") << QList<qint64>{200 * day, 7200} << qint64(7200) << false;
+        QTest::newRow("far ahead, then less far: not trusted") << QList<qint64>{200 * day, 150 * day} << qint64(0) << false;
+        QTest::newRow("far ahead twice: trusted, nobody aged out")
+            << QList<qint64>{200 * day, 200 * day + 3600} << 200 * day + 3600 << false;
+        QTest::newRow("90 days after the jump") << afterJump(290 * day + 3600) << 290 * day + 3600 << false;
+        QTest::newRow("90 days and a minute after") << afterJump(290 * day + 3660) << 290 * day + 3660 << true;
     }
 
     void wrongClock()
     {
         QFETCH(QList<qint64>, clocks);
         QFETCH(qint64, seen);
+        QFETCH(bool, agedOut);
         const QDateTime booted(QDate(1970, 1, 1), QTime(0, 5), Qt::UTC);
         DeviceHistory history = historyOf({u"C:a@1 b@2"_s});
         for (const qint64 clock : clocks) {
@@ -225,7 +239,9 @@ private slots:
         }
         QCOMPARE(history.entry(u"a"_s)->lastSeen, start.addSecs(seen));
         QCOMPARE(history.changes(devices(u"a@3"_s), true).since, start.addSecs(seen));
-        QCOMPARE(history.entry(u"b"_s).has_value(), seen < DeviceHistory::maxAgeDays * 86'400);
+        QCOMPARE(!history.entry(u"b"_s), agedOut);
+        if (!agedOut)
+            QCOMPARE(history.entry(u"b"_s)->lastSeen, start);
 
         DeviceHistory empty;
         QVERIFY(!empty.record(devices(u"a@1"_s), true, booted));
@@ -233,87 +249,70 @@ private slots:
         QVERIFY(!empty.lastCompletedRun().isValid());
     }
 
-    void watch_data()
-    {
-        QTest::addColumn<bool>("fromHistory"); // the first run is recorded in a history the watch starts from
-        QTest::addColumn<QStringList>("runs");   // "~": a run that could not ask everyone
-        QTest::addColumn<QStringList>("events"); // of the last run
-        QTest::newRow("the first run is compared with nothing") << false << QStringList{u"a@1"_s} << QStringList{};
-        QTest::newRow("new, moved") << false << QStringList{u"a@1"_s, u"a@2 b@2"_s} << QStringList{u"moved a 10.0.0.1"_s, u"new b"_s};
-        QTest::newRow("one run without it is no alarm") << false << QStringList{u"a@1 b@2"_s, u"a@1"_s, u"a@1 b@2"_s} << QStringList{};
-        QTest::newRow("missing after two runs without it")
-            << false << QStringList{u"a@1 b@2 c@3"_s, u"a@1"_s, u"a@1"_s} << QStringList{u"missing b"_s, u"missing c"_s};
-        QTest::newRow("a run that could not ask everyone counts nobody absent")
-            << false << QStringList{u"a@1 b@2"_s, u"~a@1"_s, u"a@1"_s} << QStringList{};
-        QTest::newRow("back") << false << QStringList{u"a@1 b@2"_s, u"a@1"_s, u"a@1"_s, u"b@5 a@1"_s} << QStringList{u"back b"_s};
-        QTest::newRow("from the history") << true << QStringList{u"a@1 b@2"_s, u"a@7 c@3"_s}
-                                          << QStringList{u"moved a 10.0.0.1"_s, u"new c"_s};
-    }
-
-    void watch()
-    {
-        QFETCH(bool, fromHistory);
-        QFETCH(QStringList, runs);
-        QFETCH(QStringList, events);
-        DeviceWatch watch = fromHistory ? DeviceWatch(historyOf({u"C:"_s + runs.takeFirst()})) : DeviceWatch();
-        QList<WatchEvent> last;
-        for (const QString &run : runs)
-            last = watch.update(devices(QString(run).remove(u'~')), !run.startsWith(u'~'));
-        QStringList described;
-        static const char *const names[] = {"new ", "missing ", "moved ", "back "};
-        for (const WatchEvent &event : last)
-            described.append((QLatin1StringView(names[int(event.kind)]) + event.device->text(DeviceKey::macAddress)
-                              + (event.from.isEmpty() ? QString() : u' ' + event.from)));
-        QCOMPARE(described, events);
-        QCOMPARE(watchEventLine({WatchEvent::Kind::Moved, devices(u"a@1"_s)[0], u"10.0.0.2"_s}, start),
-                 quotes("{'time':'2026-12-08T09:14:00Z','event':'moved','device':{'hostname':'a','ipAddress':'10.0.0.1',"
-                        "'macAddress':'a'},'from':'10.0.0.2'}\n"));
-    }
-
-    // The rule's numbers, rounds a minute apart: "missing" after exactly N rounds, a device
-    // the user does not watch ("u") tells nothing, flapping once and then silence until an
-    // hour without change, which one "steady" ends.
+    // The rule's numbers, rounds a minute apart: the first round compared with nothing,
+    // "missing" after exactly N rounds, and none absent in a round that could not ask
+    // everyone; a device the user does not watch ("u") tells nothing; flapping once and then
+    // silence until an hour without change, which one "steady" ends. A watch that starts
+    // from a history judges the devices of its last discovery as if it had seen them.
     void watchRule_data()
     {
+        QTest::addColumn<QStringList>("history"); // its runs, as historyOf reads them; none: no history
         QTest::addColumn<int>("missingAfter");
-        QTest::addColumn<QStringList>("runs");   // "MINUTE:devices"
+        QTest::addColumn<QStringList>("runs");   // "MINUTE:devices", "MINUTE:~devices": could not ask everyone
         QTest::addColumn<QStringList>("events"); // "run kind mac", over every run
         QTest::addColumn<QStringList>("missing"); // missingNow after the last run
         QTest::newRow("missing after exactly three")
-            << 3 << QStringList{u"0:a@1 b@2 u@3"_s, u"1:a@1"_s, u"2:a@1"_s, u"3:a@1"_s, u"4:a@1"_s}
+            << QStringList() << 3 << QStringList{u"0:a@1 b@2 u@3"_s, u"1:a@1"_s, u"2:a@1"_s, u"3:a@1"_s, u"4:a@1"_s}
             << QStringList{u"3 missing b"_s} << QStringList{u"b 09:14"_s};
-        QTest::newRow("one round") << 1 << QStringList{u"0:a@1 b@2"_s, u"1:a@1"_s, u"2:a@1 b@2"_s}
+        QTest::newRow("new, moved") << QStringList() << 2 << QStringList{u"0:a@1"_s, u"1:a@2 b@2"_s}
+                                    << QStringList{u"1 moved a 10.0.0.1"_s, u"1 new b"_s} << QStringList{};
+        QTest::newRow("a round that could not ask everyone") << QStringList() << 2
+                                                             << QStringList{u"0:a@1 b@2"_s, u"1:~a@1"_s, u"2:a@1"_s}
+                                                             << QStringList{} << QStringList{};
+        QTest::newRow("one round") << QStringList() << 1 << QStringList{u"0:a@1 b@2"_s, u"1:a@1"_s, u"2:a@1 b@2"_s}
                                    << QStringList{u"1 missing b"_s, u"2 back b"_s} << QStringList{};
         QTest::newRow("flapping, then steady")
-            << 1
+            << QStringList() << 1
             << QStringList{u"0:a@1 u@3"_s, u"1:u@3"_s, u"2:a@1"_s, u"3:u@3"_s, u"4:a@1"_s, u"5:u@3"_s, u"6:a@1"_s,
                            u"7:u@3"_s, u"66:u@3"_s, u"67:u@3"_s}
             << QStringList{u"1 missing a"_s, u"2 back a"_s, u"3 missing a"_s, u"4 flapping a"_s, u"67 steady a absent"_s}
             << QStringList{u"a 09:20"_s};
         QTest::newRow("changes spread over more than the window")
-            << 1 << QStringList{u"0:a@1"_s, u"1:-@2"_s, u"2:a@1"_s, u"40:-@2"_s, u"80:a@1"_s}
+            << QStringList() << 1 << QStringList{u"0:a@1"_s, u"1:-@2"_s, u"2:a@1"_s, u"40:-@2"_s, u"80:a@1"_s}
             << QStringList{u"1 missing a"_s, u"2 back a"_s, u"40 missing a"_s, u"80 back a"_s} << QStringList{};
+        QTest::newRow("from a history: absent from the first rounds")
+            << QStringList{u"C:a@1 b@2 c@3"_s, u"C:a@1 b@2"_s} << 2
+            << QStringList{u"0:a@5"_s, u"1:a@5"_s, u"2:a@5 b@2 c@3 d@4"_s}
+            << QStringList{u"0 moved a 10.0.0.1"_s, u"1 missing b"_s, u"2 back b"_s, u"2 back c"_s, u"2 new d"_s}
+            << QStringList{};
     }
 
     void watchRule()
     {
+        QFETCH(QStringList, history);
         QFETCH(int, missingAfter);
         QFETCH(QStringList, runs);
         QFETCH(QStringList, events);
         QFETCH(QStringList, missing);
-        DeviceWatch watch({missingAfter, 4, std::chrono::hours(1)});
+        const WatchRule rule{missingAfter, 4, std::chrono::hours(1)};
+        DeviceWatch watch = history.isEmpty() ? DeviceWatch(rule) : DeviceWatch(historyOf(history), rule);
         watch.setWatched([](const QString &mac) { return mac != u"u"; });
         QStringList described;
         for (const QString &run : runs) {
             const QString minute = run.section(u':', 0, 0);
+            const QString found = run.section(u':', 1);
             for (const WatchEvent &event :
-                 watch.update(devices(run.section(u':', 1)), true, start.addSecs(60 * minute.toInt())))
+                 watch.update(devices(QString(found).remove(u'~')), !found.startsWith(u'~'), start.addSecs(60 * minute.toInt())))
                 described.append(minute + u' ' + QLatin1StringView(watchEventName(event.kind)) + u' '
                                  + event.device->text(DeviceKey::macAddress)
                                  + (event.kind == WatchEvent::Kind::Steady ? (event.present ? u" present"_s : u" absent"_s)
-                                                                            : QString()));
+                                                                            : QString())
+                                 + (event.from.isEmpty() ? QString() : u' ' + event.from));
         }
         QCOMPARE(described, events);
+        QCOMPARE(watchEventLine({WatchEvent::Kind::Moved, devices(u"a@1"_s)[0], u"10.0.0.2"_s}, start),
+                 quotes("{'time':'2026-12-08T09:14:00Z','event':'moved','device':{'hostname':'a','ipAddress':'10.0.0.1',"
+                        "'macAddress':'a'},'from':'10.0.0.2'}\n"));
         QStringList gone;
         for (const HistoryEntry &entry : watch.missingNow())
             gone.append(entry.record->text(DeviceKey::macAddress) + entry.lastSeen.toString(u" hh:mm"_s));
@@ -429,21 +428,19 @@ private slots:
         QTest::newRow("a large record keeps its known texts") << 1 << int(DeviceHistory::maxRecordBytes) << 1;
     }
 
-    // Devices unseen too long fall out, the newest stay, and the file a history at its
-    // bounds writes is one a load accepts.
+    // The newest devices stay, and the file a history at its bounds writes is one a load
+    // accepts.
     void bounds()
     {
         QFETCH(int, count);
         QFETCH(int, padding);
         QFETCH(int, kept);
-        DeviceHistory history = historyOf({u"C:old@1"_s});
+        DeviceHistory history;
         DeviceList run;
         for (int i = 0; i < count; ++i)
             run.append(std::make_shared<const DeviceRecord>(
                 QJsonObject{{u"macAddress"_s, u"m%1"_s.arg(i, 5, 10, QChar(u'0'))}, {u"notes"_s, QString(padding, u'x')}}));
-        for (const DeviceList &each : {DeviceList(), run}) // a clock this far ahead is trusted the second time
-            history.record(each, true, start.addDays(DeviceHistory::maxAgeDays).addSecs(3601));
-        QVERIFY(!history.entry(u"old"_s));
+        history.record(run, true, start);
         QVERIFY(kept < 0 ? history.size() < count : history.size() == kept);
         QCOMPARE(history.entry(u"m00000"_s)->record->object().contains(u"notes"_s), padding < DeviceHistory::maxRecordBytes);
         const QTemporaryDir dir;

@@ -1,18 +1,67 @@
+#include "platform/autostart.h"
 #include "platform/backgroundpool.h"
 #include "platform/lookuppool.h"
 #include "platform/semaphore.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <atomic>
 #include <thread>
 
+using namespace Qt::StringLiterals;
+
 class TestPlatform final : public QObject {
     Q_OBJECT
 
 private slots:
+    // The entry runs this very program, its path quoted as the desktop entry format says
+    // (a string value's backslashes doubled after the quoting's); one the desktop disabled in
+    // place counts as off.
+    void autostartEntry_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("exec"); // as the file holds it; empty: cannot be written
+        QTest::newRow("spaces, quotes, a field code")
+            << u"/opt/My Tools/it's 100%/df"_s << u"\"/opt/My Tools/it's 100%%/df\""_s;
+        QTest::newRow("what a shell would expand") << u"/a/\"$HOME`id`\"/df"_s << u"\"/a/\\\\\"\\\\$HOME\\\\`id\\\\`\\\\\"/df\""_s;
+        QTest::newRow("a backslash") << u"/a\\b/df"_s << u"\"/a\\\\\\\\b/df\""_s;
+        QTest::newRow("a line break") << u"/a\nExec=evil/df"_s << QString();
+    }
+    void autostartEntry()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, exec);
+        QCOMPARE(desktopExecArgument(path).value_or(QString()), exec);
+    }
+    void autostartEntryFile()
+    {
+        const QTemporaryDir config;
+        const QByteArray before = qgetenv("XDG_CONFIG_HOME");
+        const auto restore = qScopeGuard([&] { qputenv("XDG_CONFIG_HOME", before); });
+        qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+        QVERIFY(!startsAtLogin());
+        QCOMPARE(setStartAtLogin(true), std::nullopt);
+        QFile entry(autostartEntryPath());
+        QVERIFY(entry.open(QIODevice::ReadWrite));
+        const QByteArray text = entry.readAll();
+        QVERIFY2(text.contains("\nExec=" + desktopExecArgument(QCoreApplication::applicationFilePath())->toUtf8()
+                               + " --hidden\n"),
+                 text.constData());
+        QVERIFY(startsAtLogin());
+        entry.write("[Other]\nHidden=true\n[Desktop Entry]\nX-Hidden=true\nHidden=false\n");
+        entry.flush();
+        QVERIFY(startsAtLogin());
+        entry.write("Hidden = true\n");
+        entry.flush();
+        QVERIFY(!startsAtLogin());
+        QCOMPARE(setStartAtLogin(false), std::nullopt);
+        QVERIFY(!entry.exists());
+    }
+
     // A task blocked on a semaphore holds only its own thread: a later task still runs, and
     // no blocked task passes before its unit comes.
     void blockedTasksLeaveRoomForLaterOnes()

@@ -3,6 +3,7 @@
 #include "support/logcapture.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -27,6 +28,7 @@ crash) kill -9 $$ ;;
 hang) trap '' TERM; sleep 20 & echo $! >> "$dir/sleepers"; wait $! ;;
 stray) (trap '' TERM; exec sleep 20) & echo $! >> "$dir/sleepers"; wait $! ;;
 leave) (trap '' TERM; exec sleep 20) & echo $! >> "$dir/sleepers" ;;
+daemon) setsid sleep 1 & echo $! >> "$dir/sleepers" ;;
 clean)
     # Read by the shell itself: the children of sh start with no signal blocked.
     while read -r line; do case $line in SigBlk*|SigIgn*) echo "$line" ;; esac; done < /proc/$$/status > "$dir/signals"
@@ -43,6 +45,13 @@ QByteArray contents(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A process's state and parent ("S 1234"), or nothing once it has been reaped.
+QByteArray stateAndParent(const QByteArray &pid)
+{
+    const QByteArray stat = contents(u"/proc/"_s + QString::fromLatin1(pid) + u"/stat"_s);
+    return stat.isEmpty() ? QByteArray() : stat.mid(stat.lastIndexOf(')') + 2).split(' ').mid(0, 2).join(' ');
 }
 
 } // namespace
@@ -165,6 +174,53 @@ private slots:
         queue.reset();
         // SIGKILL is sent by then; the kernel takes a moment to carry it out.
         QTRY_VERIFY(sleepersGone());
+    }
+
+    // A group whose first process is reaped with nothing left of it is forgotten then: its
+    // number, given to another group at once, is never signalled. Needs a PID namespace of its
+    // own, to choose the next process's number (tst_userprogram_pidns).
+    void reusedGroupNumberIsNotSignalled()
+    {
+        QFile nextPid(u"/proc/sys/kernel/ns_last_pid"_s);
+        if (qEnvironmentVariableIsEmpty("DF_PID_NAMESPACE"))
+            QSKIP("needs a PID namespace of its own: tst_userprogram_pidns runs it");
+        ProgramQueue queue(command(), {300ms, 300ms, 10});
+        QSignalSpy idle(&queue, &ProgramQueue::idle);
+        queue.enqueue(job("clean"));
+        QVERIFY(idle.wait(10'000));
+        const qint64 group = file(u"ids"_s).split(' ').value(1).toLongLong();
+        QVERIFY(group > 1);
+        QVERIFY(nextPid.open(QIODevice::WriteOnly) && nextPid.write(QByteArray::number(group - 1)) > 0);
+        nextPid.close();
+        QProcess other;
+        prepareUserProgram(other, {u"sleep"_s, u"5"_s}, ChildGroup::ProcessGroup);
+        other.start();
+        QVERIFY(other.waitForStarted());
+        QCOMPARE(other.processId(), group);
+        QTest::qWait(900); // past the old group's time limit and kill delay
+        QCOMPARE(other.state(), QProcess::Running);
+        other.kill();
+        other.waitForFinished();
+    }
+
+    // What a run starts in a session of its own is no longer the run's: it outlives the time
+    // limit, comes to us when the run ends, and is reaped once it has ended.
+    void sessionOfItsOwnOutlivesTheRunAndIsReaped()
+    {
+        QFile::remove(m_dir.filePath(u"sleepers"_s));
+        const LogCapture log;
+        ProgramQueue queue(command(), {200ms, 200ms, 10});
+        QSignalSpy idle(&queue, &ProgramQueue::idle);
+        queue.enqueue(job("daemon"));
+        QVERIFY(idle.wait(10'000));
+        const QByteArray daemon = file(u"sleepers"_s).trimmed();
+        QTest::qWait(500);
+        QCOMPARE(stateAndParent(daemon), "S " + QByteArray::number(::getpid()));
+        QTRY_COMPARE_WITH_TIMEOUT(stateAndParent(daemon), "Z " + QByteArray::number(::getpid()), 3000);
+        queue.enqueue(job("1"));
+        QVERIFY(idle.wait(10'000));
+        QCOMPARE(stateAndParent(daemon), QByteArray());
+        QCOMPARE(log.lines(), QStringList());
     }
 
     void detachedStart()

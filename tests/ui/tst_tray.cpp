@@ -42,7 +42,7 @@ private slots:
         auto *start = m_window->findChild<QAction *>(u"startAtLoginAction"_s);
         start->trigger();
         QFile entry(qEnvironmentVariable("XDG_CONFIG_HOME") + u"/autostart/devicefinder.desktop"_s);
-        QVERIFY(entry.open(QIODevice::ReadOnly) && entry.readAll().contains("\nExec=devicefinder --hidden\n"));
+        QVERIFY(entry.open(QIODevice::ReadOnly) && entry.readAll().contains("\nExec=\"" + QCoreApplication::applicationFilePath().toUtf8() + "\" --hidden\n"));
         start->trigger();
         QVERIFY(!entry.exists() && !start->isChecked());
 

@@ -48,6 +48,16 @@ QJsonObject device(const QString &hostname, const QString &serial, const QString
             {u"redirectAddress"_s, hostname + u".example"_s}};
 }
 
+// Each notification as "summary: plain body".
+class Notices final : public ChangeNotifier {
+public:
+    void notify(const QString &summary, const QString &, const QString &plainBody) override
+    {
+        shown.append(summary + u": "_s + plainBody);
+    }
+    QStringList shown;
+};
+
 } // namespace
 
 // The real window, offscreen, with discovery broadcasts on loopback (so this test holds
@@ -306,15 +316,25 @@ private slots:
     }
 
     // While watching, the line under the table says what the watch rule says: missing after
-    // one run here, since the device was last seen, and its link lists it.
+    // one run here, since the device was last seen, and its link lists it. A device that
+    // flaps stays out of that list, and one the user does not watch out of it and out of
+    // every notification.
     void watchedLine()
     {
         quietWindow();
         QCoreApplication::processEvents(); // the view's own watch choice comes first
-        const Device a = record(device(u"a"_s, u"1"_s, u"02:00:00:00:00:0a"_s));
-        const Device b = record(device(u"b"_s, u"1"_s, u"02:00:00:00:00:0b"_s));
-        controller()->setWatching(true, std::chrono::hours(1), {.missingAfter = 1});
-        for (const DeviceList &found : {DeviceList{a, b}, DeviceList{a}}) {
+        const QString labels = m_config.filePath(u"unwatched.json"_s);
+        QCOMPARE(DeviceLabels(labels).setWatched(u"02:00:00:00:00:0c"_s, false), QString());
+        controller()->setLabelsFile(labels);
+        const auto notices = std::make_shared<Notices>();
+        controller()->setNotifier(notices);
+        const Device flapper = record(device(u"flapper"_s, u"1"_s, u"02:00:00:00:00:0a"_s));
+        const Device gone = record(device(u"gone"_s, u"1"_s, u"02:00:00:00:00:0b"_s));
+        const Device unwatched = record(device(u"unwatched"_s, u"1"_s, u"02:00:00:00:00:0c"_s));
+        const Device kept = record(device(u"kept"_s, u"1"_s, u"02:00:00:00:00:0d"_s));
+        controller()->setWatching(true, std::chrono::hours(1), {.missingAfter = 1, .flapChanges = 2});
+        for (const DeviceList &found : {DeviceList{flapper, gone, unwatched, kept}, DeviceList{unwatched, kept},
+                                        DeviceList{flapper, kept}, DeviceList{kept}}) {
             if (!controller()->discovering())
                 controller()->startDiscovery();
             for (const Device &listed : found)
@@ -322,11 +342,13 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(!controller()->discovering(), 15'000);
         }
         controller()->setWatching(false, {});
+        QCOMPARE(notices->shown, (QStringList{u"2 devices missing: 2 devices missing: flapper, gone"_s,
+                                              u"1 device flapping: 1 device flapping: flapper"_s}));
         QTextDocument shown;
         shown.setHtml(widget<QLabel>("historyLine")->text());
         QVERIFY2(shown.toPlainText().startsWith(u"1 device \u00b7 1 missing since "_s), qPrintable(shown.toPlainText()));
         QCOMPARE(controller()->latestChanges().missing.size(), 1);
-        QCOMPARE(controller()->latestChanges().missing.first().record, b);
+        QCOMPARE(controller()->latestChanges().missing.first().record, gone);
     }
 
     // A run that nobody answered says so under the table; its "Details" shows the report.

@@ -123,7 +123,7 @@ std::optional<RangeList> commandLineRanges(const Command &command)
             built.error = name + QStringLiteral(", ") + built.error;
     }
     if (!built.ranges)
-        std::fprintf(stderr, "devicefinder: scan: %s\n", qPrintable(built.error));
+        std::fprintf(stderr, "devicefinder: scan: %s\n", qPrintable(terminalText(built.error)));
     return std::move(built.ranges);
 }
 

@@ -1,8 +1,8 @@
 #include "app/settingscommand.h"
 
 #include "app/output.h"
-#include "history/boundedjson.h"
-#include "model/terminaltext.h"
+#include "platform/boundedjson.h"
+#include "platform/safetext.h"
 
 #include <QSaveFile>
 

@@ -1,9 +1,9 @@
 #include "controller/rowactions.h"
 
-#include "history/boundedjson.h"
 #include "labels/labelsformat.h"
 #include "localnet/ipv4text.h"
-#include "model/terminaltext.h"
+#include "platform/boundedjson.h"
+#include "platform/safetext.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -55,7 +55,7 @@ std::optional<QList<Piece>> piecesOf(QStringView argument, QString *problem)
 
 bool isOneLine(QStringView text)
 {
-    return !hasControlCharacter(text) && !text.contains(QChar(0x2028)) && !text.contains(QChar(0x2029));
+    return !holdsUnsafeCharacter(text);
 }
 
 // The text of a record's key when it is a text; empty otherwise.
@@ -181,8 +181,8 @@ ExpandedCommand expandCommand(const QStringList &command, const DeviceRecord &re
                 return {{}, QStringLiteral("no %1").arg(what)};
             if (value.size() > maxActionArgumentLength)
                 return {{}, QStringLiteral("the %1 is longer than %2 characters").arg(what).arg(maxActionArgumentLength)};
-            if (hasControlCharacter(value))
-                return {{}, QStringLiteral("the %1 holds a control character").arg(what)};
+            if (holdsUnsafeCharacter(value))
+                return {{}, QStringLiteral("the %1 holds a control or invisible character").arg(what)};
             if (text.isEmpty() && value.startsWith(u'-'))
                 return {{}, QStringLiteral("the %1 starts with '-'").arg(what)};
             text += value;

@@ -63,6 +63,6 @@ struct ExpandedCommand final {
 // ("00:80:a3:1b:2c:3d"); {hostname} and {serial} its hostname and serialNumber texts;
 // {label} the label. The action is not offered (no arguments, and the reason) when a
 // placeholder's value is missing or empty, longer than maxActionArgumentLength, holds a
-// control character, or would start an argument with "-", which the program would read as an
-// option of its own.
+// control or invisible character (safetext.h), or would start an argument with "-", which
+// the program would read as an option of its own.
 ExpandedCommand expandCommand(const QStringList &command, const DeviceRecord &record, const QString &label);

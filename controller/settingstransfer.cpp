@@ -1,11 +1,11 @@
 #include "controller/settingstransfer.h"
 
 #include "controller/rowactions.h"
-#include "history/boundedjson.h"
 #include "labels/devicelabels.h"
 #include "labels/labelsformat.h"
-#include "model/terminaltext.h"
+#include "platform/boundedjson.h"
 #include "platform/preferences.h"
+#include "platform/safetext.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -53,7 +53,7 @@ std::optional<QString> choiceProblem(const WindowChoice &choice, const QJsonValu
                           || (value.toDouble() == double(value.toInt()) && value.toInt() >= choice.low
                               && value.toInt() <= choice.high))
                       && (choice.type != QJsonValue::String
-                          || (value.toString().size() <= choice.high && !hasControlCharacter(value.toString())));
+                          || (value.toString().size() <= choice.high && !holdsUnsafeCharacter(value.toString())));
     if (fits)
         return std::nullopt;
     return QStringLiteral("the window's %1 is not a value it can take").arg(choice.key);

@@ -160,7 +160,7 @@ std::optional<QList<ResponderEntry>> runBroadcastDiscovery(const BroadcastProtoc
         const bool valid = protocol.isReply(datagram);
         note([&](DiscoveryReport &report) { report.noteReply(protocol.name, received->interfaceIndex, valid); });
         if (!valid) {
-            logLine(lcDiscovery, "Bad UDP packet: '%s' from %@", badPacketText(datagram), address);
+            logLine(lcDiscovery, "Bad UDP packet: '%s' from %@", badPacketBytes(datagram), address);
             continue;
         }
         lookups.add(ntohl(received->from.sin_addr.s_addr), received->interfaceIndex);

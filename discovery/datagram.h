@@ -1,7 +1,7 @@
 #pragma once
 
+#include <QByteArray>
 #include <QByteArrayView>
-#include <QString>
 
 // The checks of the replies that reach a discovery socket, and how a rejected one is shown.
 // Pure functions of the bytes received, safe from any thread.
@@ -12,8 +12,6 @@ bool isXpicoReply(QByteArrayView datagram);
 // A Corva device's reply: its first 6 bytes are "Server", case and all.
 bool isCorvaReply(QByteArrayView datagram);
 
-// The received bytes as the bad-packet line shows them: up to the first NUL byte and never
-// beyond the bytes received. A device chooses these bytes, so none of them may forge or
-// break a log line: a byte outside printable ASCII is written as an escape (\n, \r, \t,
-// \x1b, \xff), and a backslash as \\.
-QString badPacketText(QByteArrayView datagram);
+// The received bytes the bad-packet line shows: up to the first NUL byte and never beyond
+// the bytes received. The log shows them escaped, as it shows whatever a stranger chose.
+QByteArray badPacketBytes(QByteArrayView datagram);

@@ -1,6 +1,6 @@
 #include "history/changenotice.h"
 
-#include "model/terminaltext.h"
+#include "platform/safetext.h"
 
 #include <QStringList>
 
@@ -24,23 +24,16 @@ constexpr std::array<KindText, 6> kindTexts{{
     {WatchEvent::Kind::Steady, "1 device steady", "%1 devices steady"},
 }};
 
-// One line of plain text, at most maxNameLength characters: what would break the line,
-// turn it around or hide in it becomes the replacement character.
+// One line of plain text, cut after maxNameLength characters: what would break the line,
+// turn it around or hide in it is escaped as a terminal shows it.
 QString oneLine(const QString &text)
 {
-    QString line;
-    qsizetype characters = 0;
-    for (char32_t c : text.toUcs4()) {
-        if (characters == ChangeNotice::maxNameLength) {
-            line += QChar(0x2026); // an ellipsis
-            break;
-        }
-        if (isUnshownCharacter(c))
-            c = QChar::ReplacementCharacter;
-        line += QString::fromUcs4(&c, 1);
-        ++characters;
-    }
-    return line;
+    const QList<uint> characters = text.toUcs4();
+    if (characters.size() <= ChangeNotice::maxNameLength)
+        return terminalText(text);
+    return terminalText(QString::fromUcs4(reinterpret_cast<const char32_t *>(characters.constData()),
+                                          ChangeNotice::maxNameLength))
+           + QChar(0x2026); // an ellipsis
 }
 
 struct Name {

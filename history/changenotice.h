@@ -16,9 +16,8 @@
 // labelled ones come first, then those with a host name, then the rest, each in the
 // events' order. At most maxNamed are named on a line, then "and N more".
 //
-// A device chooses its host name, so every device text is made one line of plain text
-// (what a terminal would show escaped, control and format characters, line separators,
-// becomes U+FFFD) and cut to maxNameLength characters. The body comes twice: escaped for
+// A device chooses its host name, so every device text is cut after maxNameLength
+// characters and escaped as a terminal shows it (safetext.h): one line of plain text. The body comes twice: escaped for
 // the notification body markup, and plain for a server that does not take markup.
 struct ChangeNotice final {
     static constexpr qsizetype maxNamed = 5;

@@ -1,7 +1,7 @@
 #include "history/devicehistory.h"
 
-#include "history/boundedjson.h"
 #include "history/setaside.h"
+#include "platform/boundedjson.h"
 #include "platform/log.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
 #include "history/devicelistfile.h"
 
-#include "history/boundedjson.h"
 #include "history/devicehistory.h"
+#include "platform/boundedjson.h"
 
 #include <QJsonArray>
 

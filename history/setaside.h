@@ -1,6 +1,6 @@
 #pragma once
 
-#include "history/boundedjson.h"
+#include "platform/boundedjson.h"
 
 #include <QDateTime>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "history/watchenvironment.h"
 
-#include "model/terminaltext.h"
+#include "platform/safetext.h"
 
 #include <QStringList>
 

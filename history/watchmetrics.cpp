@@ -1,6 +1,7 @@
 #include "history/watchmetrics.h"
 
 #include "model/deviceexport.h"
+#include "platform/safetext.h"
 
 #include <QSaveFile>
 
@@ -8,18 +9,7 @@ namespace {
 
 QString labelValue(const QString &text)
 {
-    QString value;
-    for (char32_t c : text.toUcs4()) {
-        if (c == u'\\')
-            value += QStringLiteral("\\\\");
-        else if (c == u'"')
-            value += QStringLiteral("\\\"");
-        else if (c == u'\n')
-            value += QStringLiteral("\\n");
-        else
-            value += QString::fromUcs4(isUnshownCharacter(c) ? U"\uFFFD" : &c, 1);
-    }
-    return value;
+    return safeText(text, TextPlace::MetricsLabel);
 }
 
 } // namespace

@@ -1,8 +1,8 @@
 #include "labels/devicelabels.h"
 
-#include "labels/labelsformat.h"
 #include "history/setaside.h"
-#include "history/boundedjson.h"
+#include "labels/labelsformat.h"
+#include "platform/boundedjson.h"
 #include "platform/log.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
 #include "labels/labelsformat.h"
 
-#include "history/boundedjson.h"
-#include "model/terminaltext.h"
+#include "platform/boundedjson.h"
+#include "platform/safetext.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -44,7 +44,7 @@ std::optional<QString> labelProblem(QStringView label)
     for (const uint c : characters) {
         if (c == '\n' || c == '\r' || c == 0x2028 || c == 0x2029)
             return QStringLiteral("a label is one line: it cannot hold a line break");
-        if (isUnshownCharacter(c))
+        if (isUnsafeCharacter(c))
             return QStringLiteral("a label cannot hold the control or invisible character U+%1")
                 .arg(QString::number(c, 16).toUpper().rightJustified(4, u'0'));
     }

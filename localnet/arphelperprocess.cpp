@@ -30,15 +30,10 @@ void closeDescriptor(int &descriptor)
     descriptor = -1;
 }
 
-// Whatever the helper writes is data: control characters become spaces, the length is bounded.
+// Whatever the helper writes is data: bounded here, and escaped where it is shown.
 QString printable(const std::string &text)
 {
-    QString line = QString::fromUtf8(text.data(), qsizetype(text.size())).trimmed();
-    for (QChar &c : line) {
-        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
-            c = u' ';
-    }
-    return line.left(300);
+    return QString::fromUtf8(text.data(), qsizetype(text.size())).trimmed().left(300);
 }
 
 } // namespace

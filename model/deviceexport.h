@@ -1,7 +1,7 @@
 #pragma once
 
 #include "model/devicerecord.h"
-#include "model/terminaltext.h"
+#include "platform/safetext.h"
 
 #include <QByteArray>
 #include <QJsonObject>

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/safetext.h"
+
 #include <QByteArray>
 #include <QLoggingCategory>
 #include <QString>
@@ -16,11 +18,12 @@ Q_DECLARE_LOGGING_CATEGORY(lcProbes)
 Q_DECLARE_LOGGING_CATEGORY(lcScan)
 
 // One argument of a log line. Texts serve "%@" and "%s"; integers "%d", "%02d" and
-// "%lu"; doubles "%f" (six decimals).
+// "%lu"; doubles "%f" (six decimals). A text or bytes may come from anyone, so each is
+// shown as the log shows a stranger's text (safetext.h); the line's own words are not.
 class LogArg final {
 public:
-    LogArg(const QString &text) : m_value(text) {}
-    LogArg(const QByteArray &bytes) : m_value(QString::fromLatin1(bytes)) {}
+    LogArg(const QString &text) : m_value(terminalText(text)) {}
+    LogArg(const QByteArray &bytes) : m_value(safeBytes(bytes)) {}
     LogArg(int number) : m_value(std::int64_t{number}) {}
     LogArg(long number) : m_value(std::int64_t{number}) {}
     LogArg(long long number) : m_value(std::int64_t{number}) {}

@@ -2,6 +2,7 @@
 
 #include "model/integervalue.h"
 #include "model/modelnames.h"
+#include "platform/boundedjson.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -44,7 +45,7 @@ QString uptimeText(const QJsonValue &uptime)
 std::optional<DeviceRecord> deviceInfoRecord(const QByteArray &body, const QString &ipAddress,
                                              const std::optional<QString> &redirectAddress)
 {
-    const QJsonDocument document = QJsonDocument::fromJson(body);
+    const QJsonDocument document = parseBoundedJson(body).document;
     if (!document.isObject())
         return std::nullopt;
     DeviceRecord record(document.object());

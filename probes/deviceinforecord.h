@@ -12,7 +12,8 @@
 
 // The reply object completed into a record: every member the device sent, with ipAddress
 // and redirectAddress from the probe (the latter removed when absent), the uptime as text
-// and deviceType from the model-name table. Nothing when the body is not a JSON object.
+// and deviceType from the model-name table. Nothing when the body is not a JSON object
+// within the bounds of platform/boundedjson.h.
 std::optional<DeviceRecord> deviceInfoRecord(const QByteArray &body, const QString &ipAddress,
                                              const std::optional<QString> &redirectAddress);
 

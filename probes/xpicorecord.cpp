@@ -1,5 +1,7 @@
 #include "probes/xpicorecord.h"
 
+#include "platform/boundedjson.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -18,7 +20,7 @@ QJsonValue asText(const QJsonValue &value)
 std::optional<DeviceRecord> xpicoRecord(const QByteArray &body, const QString &ipAddress,
                                         const std::optional<QString> &redirectAddress)
 {
-    const QJsonDocument document = QJsonDocument::fromJson(body);
+    const QJsonDocument document = parseBoundedJson(body).document;
     if (!document.isObject())
         return std::nullopt;
     const QJsonObject reply = document.object();

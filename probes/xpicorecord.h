@@ -14,6 +14,7 @@
 // the model as deviceType. A devtype equal to the number 57 (57.0 too, the text "57" not)
 // takes the name, serial and uptime from mgt and the MAC from macAddress, and is an
 // "HB-5"; any other reply takes name and uptime from the top level, the serial as text and
-// the MAC from macaddr, and is an "HB-1". Nothing when the body is not a JSON object.
+// the MAC from macaddr, and is an "HB-1". Nothing when the body is not a JSON object within the bounds of
+// platform/boundedjson.h.
 std::optional<DeviceRecord> xpicoRecord(const QByteArray &body, const QString &ipAddress,
                                         const std::optional<QString> &redirectAddress);

@@ -1,6 +1,5 @@
 #include "scan/rangelist.h"
 
-#include "model/terminaltext.h"
 #include "scan/addresstext.h"
 #include "scan/rangeexpression.h"
 
@@ -21,16 +20,12 @@ qint64 addressValue(const std::array<qint64, 4> &octets)
     return (octets[0] << 24) | (octets[1] << 16) | (octets[2] << 8) | octets[3];
 }
 
-// A range's text in an error: quoted, one line, and short, whatever the file held.
+// A range's text in an error: quoted and short, whatever the file held. Where the error is
+// shown makes it safe (safetext.h).
 QString quoted(const QString &text)
 {
     constexpr qsizetype shown = 60;
-    QString line = text.left(shown);
-    for (QChar &c : line) {
-        if (isControlCharacter(c.unicode()))
-            c = QChar::ReplacementCharacter;
-    }
-    return u'"' + line + (text.size() > shown ? QStringLiteral("...\"") : QStringLiteral("\""));
+    return u'"' + text.left(shown) + (text.size() > shown ? QStringLiteral("...\"") : QStringLiteral("\""));
 }
 
 std::optional<QString> appendText(RangeList &list, const QString &where, const QString &text)

@@ -2,8 +2,8 @@
 
 #include "controller/rowactions.h"
 #include "controller/settingstransfer.h"
-#include "history/boundedjson.h"
 #include "labels/devicelabels.h"
+#include "platform/boundedjson.h"
 #include "ui/discoveryreportdialog.h"
 #include "ui/exportfile.h"
 

@@ -1,7 +1,6 @@
 #include "ui/missingdevicesdialog.h"
 
 #include "localnet/ipv4text.h"
-#include "model/terminaltext.h"
 #include "platform/englishtext.h"
 
 #include <QDesktopServices>
@@ -16,7 +15,7 @@ namespace {
 
 QTableWidgetItem *textItem(const QString &text)
 {
-    auto *item = new QTableWidgetItem(terminalText(text));
+    auto *item = new QTableWidgetItem(text);
     item->setFlags(Qt::ItemIsEnabled);
     return item;
 }

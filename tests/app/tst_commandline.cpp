@@ -1,5 +1,6 @@
 #include "app/commandline.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -180,6 +181,26 @@ private slots:
         }
         QCOMPARE(messages, logged);
         QCOMPARE(unwritten, outputFile.isEmpty() ? 0 : 1);
+    }
+
+    // A ranges file's bad line is shown as a terminal shows a stranger's text: it can neither
+    // turn the line around nor pass the four characters "\x07" for the bell.
+    void aRangesFileErrorIsShownSafely()
+    {
+        const QTemporaryDir folder;
+        const QString path = folder.filePath(u"ranges.txt"_s);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(u"10.0.0.0/33\u202e\\x07\u0007\n"_s.toUtf8());
+        file.close();
+        QProcess process;
+        process.start(QStringLiteral(DF_BINARY), {u"scan"_s, u"--ranges-from"_s, path});
+        QVERIFY(process.waitForFinished(30'000));
+        QCOMPARE(process.exitCode(), 2);
+        const QStringList said = QString::fromUtf8(process.readAllStandardError()).split(u'\n');
+        QVERIFY2(said.contains(u"devicefinder: scan: "_s + path
+                               + u", line 1: \"10.0.0.0/33\\u202e\\\\x07\\x07\" cannot be expanded"_s),
+                 qPrintable(said.join(u'\n')));
     }
 };
 

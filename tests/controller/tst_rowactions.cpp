@@ -36,6 +36,7 @@ private slots:
         QTest::newRow("not a list") << quotes("{'name': 'SSH'}") << u"not a list of actions"_s;
         QTest::newRow("truncated") << "[" + ssh << u"not JSON: truncated"_s;
         QTest::newRow("no name") << quotes("[{'command': ['ls']}]") << u"action 1: no \"name\""_s;
+        QTest::newRow("a name with a zero-width space") << "[" + action("SSH\u200b", "['ls']") + "]" << u"action 1: no \"name\""_s;
         QTest::newRow("an unknown placeholder, in the second action")
             << "[" + ssh + "," + action("b", "['ssh', '{adress}']") + "]" << u"action 2: argument 2: unknown placeholder {adress}"_s;
         QTest::newRow("a lone {") << "[" + action("a", "['echo', '{address']") + "]" << u"action 1: argument 2: a lone '{'"_s;
@@ -79,7 +80,9 @@ private slots:
         row("a placeholder in a value is text", u"echo {hostname}"_s, host(u"{address}{{"_s), {u"echo"_s, u"{address}{{"_s});
         row("an option as host name", u"ssh {hostname}"_s, host(u"-oProxyCommand=reboot"_s), {u"the host name starts with '-'"_s});
         row("a dash inside an argument", u"tool --host={hostname}"_s, host(u"-x"_s), {u"tool"_s, u"--host=-x"_s});
-        row("a line break", u"echo {hostname}"_s, host(u"a\nb"_s), {u"the host name holds a control character"_s});
+        row("a line break", u"echo {hostname}"_s, host(u"a\nb"_s), {u"the host name holds a control or invisible character"_s});
+        row("a direction override", u"echo {hostname}"_s, host(u"txt\u202eexe"_s),
+            {u"the host name holds a control or invisible character"_s});
         row("a huge host name", u"echo {hostname}"_s, host(QString(5000, u'x')), {u"the host name is longer than 4096 characters"_s});
         row("no host name", u"echo {hostname}"_s, host({}), {u"no host name"_s});
         row("an address written another way", u"ping {address}"_s, {{u"ipAddress"_s, u"010.0.0.5"_s}}, {u"no IP address"_s});

@@ -2,6 +2,7 @@
 // device info probe's and the gateway data probe's.
 #include "model/devicelist.h"
 #include "model/modelnames.h"
+#include "platform/boundedjson.h"
 #include "tests/fuzz/require.h"
 #include "probes/deviceinforecord.h"
 #include "probes/xpicorecord.h"
@@ -89,7 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     (void)ready;
 
     const QByteArray body(reinterpret_cast<const char *>(data), qsizetype(size));
-    const QJsonDocument document = QJsonDocument::fromJson(body);
+    // A record exactly for a JSON object within the bounds of every untrusted JSON.
+    const QJsonDocument document = parseBoundedJson(body).document;
     const QJsonObject reply = document.object();
     for (const std::optional<QString> &redirect : {std::optional<QString>(), std::optional<QString>(QStringLiteral("corva.lan"))}) {
         const std::optional<DeviceRecord> info = deviceInfoRecord(body, address, redirect);

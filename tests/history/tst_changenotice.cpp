@@ -1,6 +1,8 @@
 #include "history/changenotice.h"
 #include "history/watchenvironment.h"
 #include "history/watchmetrics.h"
+#include "model/deviceexport.h"
+#include "platform/log.h"
 
 #include <QDir>
 #include <QFile>
@@ -39,7 +41,30 @@ private slots:
     void environment_data();
     void environment();
     void metrics();
+    void aBackslashTellsTwoNamesApart();
 };
+
+// Two host names that differ only by a backslash, "a\x07" typed and "a" with the bell, read
+// differently wherever a device's text is shown or handed on: the table, the log, a program's
+// environment and a notification.
+void TestChangeNotice::aBackslashTellsTwoNamesApart()
+{
+    const QString typed = u"a\\x07"_s;
+    const QString bell = u"a\u0007"_s;
+    const QString typedShown = u"a\\\\x07"_s;
+    const QString bellShown = u"a\\x07"_s;
+    QCOMPARE(textTable({{typed}, {bell}}), typedShown + u'\n' + bellShown + u'\n');
+    QCOMPARE(formatLogLine("%@ %@", {typed, bell}), typedShown + u' ' + bellShown);
+    for (const auto &[name, shown] : {std::pair(typed, typedShown), std::pair(bell, bellShown)}) {
+        const WatchEvent event = watchEvent(u"new|aa|"_s + name + u"|"_s);
+        const QProcessEnvironment environment = watchEventEnvironment(event, name, {});
+        QCOMPARE(environment.value(u"DF_HOSTNAME"_s), shown);
+        QCOMPARE(environment.value(u"DF_LABEL"_s), shown);
+        const std::optional<ChangeNotice> notice = changeNotice({event}, {});
+        QCOMPARE(notice->body, u"1 new device: "_s + shown);
+        QCOMPARE(notice->plainBody, u"1 new device: "_s + shown);
+    }
+}
 
 // A device says 1 until the rule has it missing, then 0; a label value is escaped; the
 // rounds' lines say the last round that asked and count those that could not; the file is
@@ -111,8 +136,8 @@ void TestChangeNotice::notice_data()
         << QString();
     QTest::newRow("markup and line breaks stay text")
         << u"new|aa|<b>Evil</b> & \"co\" 'x'\nrm\u202Etxt.exe\u0007\xD800|"_s << none << u"1 new device"_s
-        << u"1 new device: &lt;b&gt;Evil&lt;/b&gt; &amp; &quot;co&quot; 'x'\uFFFDrm\uFFFDtxt.exe\uFFFD\uFFFD"_s
-        << u"1 new device: <b>Evil</b> & \"co\" 'x'\uFFFDrm\uFFFDtxt.exe\uFFFD\uFFFD"_s;
+        << u"1 new device: &lt;b&gt;Evil&lt;/b&gt; &amp; &quot;co&quot; 'x'\\x0arm\\u202etxt.exe\\x07\uFFFD"_s
+        << u"1 new device: <b>Evil</b> & \"co\" 'x'\\x0arm\\u202etxt.exe\\x07\uFFFD"_s;
     QTest::newRow("long names cut short, characters whole")
         << (u"new|aa|"_s + u"x"_s.repeated(63) + u"\U0001F600yz|"_s) << none
         << u"1 new device"_s << (u"1 new device: "_s + u"x"_s.repeated(63) + u"\U0001F600\u2026"_s) << QString();

@@ -1,10 +1,10 @@
 #include "app/diffcommand.h"
-#include "history/boundedjson.h"
 #include "history/changesexport.h"
-#include "model/deviceexport.h"
 #include "history/devicelistfile.h"
 #include "history/devicewatch.h"
 #include "history/historystatustext.h"
+#include "model/deviceexport.h"
+#include "platform/boundedjson.h"
 #include "support/logcapture.h"
 
 #include <QDir>

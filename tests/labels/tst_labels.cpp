@@ -1,9 +1,9 @@
 #include "app/labelcommand.h"
 #include "app/settingscommand.h"
-#include "history/boundedjson.h"
 #include "history/setaside.h"
 #include "labels/devicelabels.h"
 #include "labels/labelsformat.h"
+#include "platform/boundedjson.h"
 #include "platform/preferences.h"
 #include "support/logcapture.h"
 

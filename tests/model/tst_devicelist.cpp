@@ -2,6 +2,8 @@
 #include "support/devices.h"
 #include "support/fakecontrols.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -144,24 +146,25 @@ private slots:
         QCOMPARE(::csvField(value), field);
     }
 
-    // What a terminal shows of a device's text: nothing that moves, recolours, turns or hides.
-    void terminalText_data()
+    // The user's label wins over a "label" member a device sends, in every output; without
+    // one, the device's member is no label at all.
+    void theUsersLabelWins_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("escape sequence, bidi override") << u"\u001b[2J\u202e<b>"_s << u"\\x1b[2J\\u202e<b>"_s;
-        QTest::newRow("DEL, C1: NEL, CSI") << u"a\u007f\u0085\u009b31mb"_s << u"a\\x7f\\x85\\x9b31mb"_s;
-        QTest::newRow("tag characters, beyond 16 bits") << u"a\U000E0041\U000E007F"_s << u"a\\U000e0041\\U000e007f"_s;
-        QTest::newRow("private use, in and beyond 16 bits") << u"\uE000\U000F0001"_s << u"\\ue000\\U000f0001"_s;
-        QTest::newRow("line separator") << u"a\u2028b"_s << u"a\\u2028b"_s;
-        QTest::newRow("letters and an emoji stay") << u"Gerät 会議室 \U0001F600"_s << u"Gerät 会議室 \U0001F600"_s;
+        QTest::addColumn<QString>("label");
+        QTest::newRow("a label") << u"Roof"_s;
+        QTest::newRow("no label") << QString();
     }
 
-    void terminalText()
+    void theUsersLabelWins()
     {
-        QFETCH(QString, text);
-        QFETCH(QString, shown);
-        QCOMPARE(::terminalText(text), shown);
+        QFETCH(QString, label);
+        const DeviceList devices{record(QJsonObject{{u"hostname"_s, u"gw"_s}, {u"label"_s, u"Sent"_s}})};
+        const LabelOf labelOf = [&label](const DeviceRecord &) { return label; };
+        const QJsonObject printed = QJsonDocument::fromJson(devicesAsJson(devices, labelOf)).array().at(0).toObject();
+        QCOMPARE(printed.value(u"label"), label.isEmpty() ? QJsonValue(QJsonValue::Undefined) : QJsonValue(label));
+        QCOMPARE(QString::fromUtf8(devicesAsCsv(devices, labelOf)).section(u"\r\n"_s, 1, 1).section(u',', -1), label);
+        QCOMPARE(devicesAsTextTable(devices, labelOf).section(u'\n', 1, 1).section(u' ', -1), label.isEmpty() ? u"gw"_s : label);
+        QCOMPARE(devicesAsKeyValues(devices, labelOf).contains(u"Sent"), false);
     }
 
 private:

@@ -1,6 +1,7 @@
 #include "platform/autostart.h"
 #include "platform/backgroundpool.h"
 #include "platform/lookuppool.h"
+#include "platform/safetext.h"
 #include "platform/semaphore.h"
 
 #include <QCoreApplication>
@@ -134,6 +135,40 @@ private slots:
         nameServer.signal();
         QTRY_COMPARE(answered.load(), 3);
         --stuck;
+    }
+
+    // A stranger's text on one line: nothing in it moves the cursor, recolours, turns the line
+    // around or hides, as the terminal (the log, an environment, a notification) and the
+    // metrics file show it.
+    void safeText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("escaped");
+        QTest::addColumn<QString>("metrics");
+        QTest::newRow("escape sequence, bidi override")
+            << u"\u001b[2J\u202e<b>"_s << u"\\x1b[2J\\u202e<b>"_s << u"\uFFFD[2J\uFFFD<b>"_s;
+        QTest::newRow("DEL, C1: NEL, CSI") << u"a\u007f\u0085\u009b31mb"_s << u"a\\x7f\\x85\\x9b31mb"_s
+                                           << u"a\uFFFD\uFFFD\uFFFD31mb"_s;
+        QTest::newRow("isolate, zero width, byte order mark")
+            << u"\u2067a\u200b\ufeff"_s << u"\\u2067a\\u200b\\ufeff"_s << u"\uFFFDa\uFFFD\uFFFD"_s;
+        QTest::newRow("tag and private-use characters, beyond 16 bits")
+            << u"a\U000E0041\uE000\U000F0001"_s << u"a\\U000e0041\\ue000\\U000f0001"_s << u"a\uFFFD\uFFFD\uFFFD"_s;
+        QTest::newRow("line breaks, quotes") << u"\"a\"\nb\r\u2028"_s << u"\"a\"\\x0ab\\x0d\\u2028"_s
+                                             << u"\\\"a\\\"\\nb\uFFFD\uFFFD"_s;
+        QTest::newRow("a backslash doubled: \\x07 is no bell")
+            << u"\\x07\u0007"_s << u"\\\\x07\\x07"_s << u"\\\\x07\uFFFD"_s;
+        QTest::newRow("letters and an emoji stay") << u"Gerät 会議室 \U0001F600"_s << u"Gerät 会議室 \U0001F600"_s
+                                                   << u"Gerät 会議室 \U0001F600"_s;
+    }
+
+    void safeText()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, escaped);
+        QFETCH(QString, metrics);
+        QCOMPARE(::safeText(text), escaped);
+        QCOMPARE(::safeText(text, TextPlace::MetricsLabel), metrics);
+        QCOMPARE(holdsUnsafeCharacter(text), metrics.contains(QChar::ReplacementCharacter));
     }
 };
 

@@ -1,6 +1,7 @@
 #include "controller/mainviewcontroller.h"
 #include "localnet/ipv4text.h"
 #include "platform/backgroundpool.h"
+#include "platform/boundedjson.h"
 #include "probes/deviceinforecord.h"
 #include "probes/deviceprobe.h"
 #include "probes/httpclient.h"
@@ -143,6 +144,26 @@ private slots:
         const auto record = deviceInfoRecord(json(reply), recordAddress, recordAddress);
         QCOMPARE(record->text(DeviceKey::uptime), uptime);
         QCOMPARE(record->value(DeviceKey::deviceType), deviceType);
+    }
+
+    // A reply is parsed within the bounds of all untrusted JSON: past the objects and arrays a
+    // parse may build, there is no record, however few bytes it takes.
+    void repliesWithinTheJsonBounds_data()
+    {
+        QTest::addColumn<qsizetype>("arrays");
+        QTest::addColumn<bool>("recorded");
+        QTest::newRow("at the bound") << maxJsonContainers - 2 << true; // with the reply and its list
+        QTest::newRow("one more") << maxJsonContainers - 1 << false;
+    }
+
+    void repliesWithinTheJsonBounds()
+    {
+        QFETCH(qsizetype, arrays);
+        QFETCH(bool, recorded);
+        const QByteArray body = "{\"a\":[" + QByteArray("[],").repeated(arrays - 1) + "[]]}";
+        QVERIFY(body.size() < 1024 * 1024);
+        QCOMPARE(deviceInfoRecord(body, recordAddress, {}).has_value(), recorded);
+        QCOMPARE(xpicoRecord(body, recordAddress, {}).has_value(), recorded);
     }
 
     void gatewayRecords_data()

@@ -370,7 +370,7 @@ private slots:
     }
 
     // The dialogs the lines under the table and the Help menu open: device texts as plain
-    // text, "Open" only for an address, and a "Copy" of the report as it stands.
+    // text, as it is in the window's cells, "Open" only for an address, and a "Copy" of the report as it stands.
     void dialogs()
     {
         const QDateTime seen = QDateTime::currentDateTimeUtc();
@@ -381,7 +381,7 @@ private slots:
                                      seen);
         const auto *table = missing.findChild<QTableWidget *>();
         QCOMPARE((QStringList{table->item(0, 0)->text(), table->item(0, 2)->text()}),
-                 (QStringList{u"<b>lobby</b>\\x1b[2J"_s, u"198.18.0.7"_s}));
+                 (QStringList{u"<b>lobby</b>\u001b[2J"_s, u"198.18.0.7"_s}));
         QVERIFY(!table->cellWidget(1, 4)->isEnabled());
         qobject_cast<QPushButton *>(table->cellWidget(0, 4))->click();
         QCOMPARE(m_opened, (QList<QUrl>{QUrl(u"http://198.18.0.7"_s)}));

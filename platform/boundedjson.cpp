@@ -1,4 +1,4 @@
-#include "history/boundedjson.h"
+#include "platform/boundedjson.h"
 
 #include <QFile>
 #include <QJsonParseError>

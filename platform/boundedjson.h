@@ -7,8 +7,8 @@
 
 #include <optional>
 
-// Reading JSON files that the tool does not trust (the device history, device lists given
-// to `diff`) without a huge allocation: the bytes are bounded, and so is what parsing them
+// Reading JSON that the tool does not trust (the files it keeps, device lists given to
+// `diff`, settings documents, devices' replies) without a huge allocation: the bytes are bounded, and so is what parsing them
 // would build. Pure, any thread.
 
 // A parsed value costs far more memory than its text, most of all a container (an object

@@ -1,4 +1,5 @@
 #include "app/appdelegate.h"
+#include "controller/rowactions.h"
 #include "history/devicehistory.h"
 #include "labels/devicelabels.h"
 #include "model/devicecolumns.h"
@@ -10,6 +11,7 @@
 #include "ui/exportfile.h"
 #include "ui/mainview.h"
 #include "ui/mainwindow.h"
+#include "ui/takeactionsdialog.h"
 #include "ui/missingdevicesdialog.h"
 #include "ui/windowpalette.h"
 
@@ -24,8 +26,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTableView>
 #include <QTableWidget>
@@ -268,9 +272,10 @@ private slots:
         QCOMPARE(DeviceLabels(path).label(u"02:00:00:00:00:0b"_s), u"Roof gateway"_s);
     }
 
-    // Judged against the history: a device never seen before is in bold, one at another
-    // address in italics with the old address in its tooltip, and the line under the table
-    // counts them (a stopped run judges no device missing).
+    // Judged against the history: a device never seen before is in bold (but on the first run,
+    // with nothing to compare with), one at another address in italics with the old address in
+    // its tooltip, and the line under the table counts them (a stopped run judges no device
+    // missing).
     void historyMarks()
     {
         const auto at = [](const QString &name, const QString &mac, const QString &address) {
@@ -279,6 +284,16 @@ private slots:
             return record(object);
         };
         const QString path = m_config.filePath(u"history.json"_s);
+        QFile::remove(path);
+        quietWindow();
+        // The first completed run on this computer has nothing to compare with: nothing is new.
+        controller()->setHistoryFile(path);
+        controller()->startDiscovery();
+        controller()->addIfNew(at(u"first"_s, u"02:00:00:00:00:09"_s, u"10.0.0.9"_s), ProbeKind::DeviceInfo);
+        QTRY_VERIFY_WITH_TIMEOUT(!controller()->discovering(), 15'000);
+        QCOMPARE(column(0), QStringList{u"first"_s});
+        QVERIFY(!cell(0, 0).data(Qt::FontRole).isValid());
+
         DeviceHistory history;
         history.record({at(u"kept"_s, u"02:00:00:00:00:01"_s, u"10.0.0.1"_s), at(u"moved"_s, u"02:00:00:00:00:02"_s, u"10.0.0.2"_s)},
                        true, QDateTime::currentDateTimeUtc().addSecs(-60));
@@ -306,15 +321,20 @@ private slots:
     }
 
     // While watching, the line under the table says what the watch rule says: missing after
-    // one run here, since the device was last seen, and its link lists it.
+    // one run here, since the device was last seen, and its link lists it; the new ones since
+    // the previous run.
     void watchedLine()
     {
         quietWindow();
         QCoreApplication::processEvents(); // the view's own watch choice comes first
+        const QString path = m_config.filePath(u"watched-history.json"_s);
+        QFile::remove(path);
+        controller()->setHistoryFile(path);
         const Device a = record(device(u"a"_s, u"1"_s, u"02:00:00:00:00:0a"_s));
         const Device b = record(device(u"b"_s, u"1"_s, u"02:00:00:00:00:0b"_s));
+        const Device c = record(device(u"c"_s, u"1"_s, u"02:00:00:00:00:0c"_s));
         controller()->setWatching(true, std::chrono::hours(1), {.missingAfter = 1});
-        for (const DeviceList &found : {DeviceList{a, b}, DeviceList{a}}) {
+        for (const DeviceList &found : {DeviceList{a, b}, DeviceList{a, c}}) {
             if (!controller()->discovering())
                 controller()->startDiscovery();
             for (const Device &listed : found)
@@ -324,7 +344,9 @@ private slots:
         controller()->setWatching(false, {});
         QTextDocument shown;
         shown.setHtml(widget<QLabel>("historyLine")->text());
-        QVERIFY2(shown.toPlainText().startsWith(u"1 device \u00b7 1 missing since "_s), qPrintable(shown.toPlainText()));
+        static const QRegularExpression line(u"^2 devices \u00b7 1 new since [^\u00b7]+ \u00b7 1 missing since [^\u00b7]+$"_s);
+        QVERIFY2(line.match(shown.toPlainText()).hasMatch(), qPrintable(shown.toPlainText()));
+        QVERIFY(widget<QLabel>("historyLine")->text().contains(u"<a href=\"#\">1 missing</a>"_s));
         QCOMPARE(controller()->latestChanges().missing.size(), 1);
         QCOMPARE(controller()->latestChanges().missing.first().record, b);
     }
@@ -377,6 +399,53 @@ private slots:
         QVERIFY(shown.contains(u"10.0.0.50 answered on <b>eth1</b> (192.168.7.2/24)"_s));
         dialog->findChild<QPushButton *>(u"copyButton"_s)->click();
         QCOMPARE(QApplication::clipboard()->text(), shown);
+    }
+
+    // Import Settings... lists every action of the file, its name and whole command as a
+    // terminal shows them, takes them in only when asked ("Don't Take Actions" the default),
+    // and then says what it took in and what not.
+    void importSettings()
+    {
+        const QTemporaryDir dir;
+        const QString path = dir.filePath(u"settings.json"_s);
+        const QJsonObject ping{{u"name"_s, u"Ping\u202e"_s}, {u"command"_s, QJsonArray{u"sh"_s, u"-c"_s, u"ping {address}"_s}}};
+        const QJsonObject label{{u"macAddress"_s, u"02:00:00:00:00:0a"_s}, {u"label"_s, u"Roof"_s}};
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly)
+                && file.write(QJsonDocument(QJsonObject{{u"format"_s, u"devicefinder-settings"_s}, {u"version"_s, 1},
+                                                        {u"labels"_s, QJsonArray{label}}, {u"actions"_s, QJsonArray{ping}}})
+                                  .toJson()) > 0);
+        file.close();
+        const QString listed = u"Ping\\u202e\n    sh -c \"ping {address}\"\n"_s;
+        const QString named = uR"(action "Ping\u202e" %1: sh -c "ping {address}")"_s;
+        MainWindow window;
+        for (const bool take : {false, true}) {
+            QStringList shown; // what each dialog said, in turn
+            QTimer answer;
+            connect(&answer, &QTimer::timeout, this, [&] {
+                if (auto *ask = qobject_cast<TakeActionsDialog *>(QApplication::activeModalWidget())) {
+                    shown.append(ask->findChild<QPlainTextEdit *>()->toPlainText());
+                    for (QPushButton *button : ask->findChildren<QPushButton *>()) {
+                        if (take && button->text() == u"Take Actions")
+                            button->click();
+                    }
+                    if (!take)
+                        QTest::keyClick(ask, Qt::Key_Return);
+                } else if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                    shown.append(box->text());
+                    box->accept();
+                }
+            });
+            answer.start(50);
+            window.importSettingsFrom(path);
+            QCOMPARE(shown.size(), 2);
+            QCOMPARE(shown.first(), listed);
+            QCOMPARE(shown.last(), take ? u"Taken in: 1 action.\n"_s + named.arg(u"taken in"_s)
+                                        : u"Taken in: 1 label.\n\nNot taken in:\n"_s + named.arg(u"not taken in"_s));
+            QCOMPARE(readRowActions(rowActionsPath()).actions.size(), take ? 1 : 0);
+        }
+        QCOMPARE(DeviceLabels(DeviceLabels::defaultPath()).label(u"02:00:00:00:00:0a"_s), u"Roof"_s);
+        QVERIFY(QFile::remove(rowActionsPath()) && QFile::remove(DeviceLabels::defaultPath()));
     }
 
     // Right after the window opens: the range from the preferences, the discovery run under
@@ -506,6 +575,37 @@ private slots:
         QVERIFY(!controller()->isWatching());
         QCOMPARE(Preferences::standard().value(u"Watch"_s).toBool(), false);
         QCOMPARE(Preferences::standard().value(u"WatchIntervalMinutes"_s).toInt(), 1);
+        controller()->stopRun();
+    }
+
+    // A watch choice the menus lack (a settings file's) is one more item, checked, and stays
+    // as it is when another choice is made.
+    void watchChoicesOfSettings()
+    {
+        Preferences::standard().setValue(u"WatchIntervalMinutes"_s, 1440);
+        Preferences::standard().setValue(u"WatchMissingAfter"_s, 1000);
+        quietWindow();
+        const QList<QAction *> intervals = widget<QAction>("watchIntervalAction")->menu()->actions();
+        const QList<QAction *> missingAfter = widget<QAction>("watchMissingAfterAction")->menu()->actions();
+        QCOMPARE((QStringList{intervals.last()->text(), missingAfter.last()->text()}),
+                 (QStringList{u"Every 1,440 Minutes"_s, u"1,000 Runs"_s}));
+        QVERIFY(intervals.size() == 5 && intervals.last()->isChecked() && missingAfter.last()->isChecked());
+        missingAfter.first()->trigger();
+        QCOMPARE(Preferences::standard().value(u"WatchIntervalMinutes"_s).toInt(), 1440);
+    }
+
+    // Started at login (--hidden), the window watches for that start only, and shows without
+    // a tray: the Watch choice stays as the user left it until the user changes it.
+    void startInTray()
+    {
+        quietWindow();
+        QCoreApplication::processEvents(); // the view's own watch choice comes first
+        m_window->hide();
+        qobject_cast<MainView *>(m_window->centralWidget())->startInTray();
+        QTRY_VERIFY(controller()->isWatching() && m_window->isVisible());
+        QVERIFY(!Preferences::standard().isStored(u"Watch"_s));
+        widget<QAction>("watchAction")->trigger();
+        QVERIFY(!controller()->isWatching() && Preferences::standard().isStored(u"Watch"_s));
         controller()->stopRun();
     }
 

@@ -406,6 +406,8 @@ private slots:
     // and then says what it took in and what not.
     void importSettings()
     {
+        QFile::remove(rowActionsPath());
+        QFile::remove(DeviceLabels::defaultPath());
         const QTemporaryDir dir;
         const QString path = dir.filePath(u"settings.json"_s);
         const QJsonObject ping{{u"name"_s, u"Ping\u202e"_s}, {u"command"_s, QJsonArray{u"sh"_s, u"-c"_s, u"ping {address}"_s}}};
@@ -445,7 +447,7 @@ private slots:
             QCOMPARE(readRowActions(rowActionsPath()).actions.size(), take ? 1 : 0);
         }
         QCOMPARE(DeviceLabels(DeviceLabels::defaultPath()).label(u"02:00:00:00:00:0a"_s), u"Roof"_s);
-        QVERIFY(QFile::remove(rowActionsPath()) && QFile::remove(DeviceLabels::defaultPath()));
+        QFile::remove(rowActionsPath()); // the later tests' row menus show none
     }
 
     // Right after the window opens: the range from the preferences, the discovery run under

@@ -138,7 +138,8 @@ bool isBuiltInActionName(QStringView name)
 {
     const QString key = actionNameKey(name);
     const QList<RowAction> builtIn = builtInRowActions();
-    return std::any_of(builtIn.begin(), builtIn.end(), [&](const RowAction &action) { return actionNameKey(action.name) == key; });
+    return std::any_of(builtIn.begin(), builtIn.end(),
+                       [&](const RowAction &action) { return actionNameKey(action.name) == key; });
 }
 
 QString commandText(const QStringList &command)
@@ -148,8 +149,8 @@ QString commandText(const QStringList &command)
         const bool plain = !argument.isEmpty() && std::none_of(argument.begin(), argument.end(), [](QChar c) {
             return c.isSpace() || c == u'"' || c == u'\'' || c == u'\\';
         });
-        shown.append(plain ? argument
-                           : u'"' + QString(argument).replace(u'\\', QStringLiteral("\\\\")).replace(u'"', QStringLiteral("\\\"")) + u'"');
+        const QString escaped = QString(argument).replace(u'\\', QStringLiteral("\\\\")).replace(u'"', QStringLiteral("\\\""));
+        shown.append(plain ? argument : u'"' + escaped + u'"');
     }
     return shown.join(u' ');
 }

@@ -144,7 +144,8 @@ std::optional<QJsonArray> takeActions(const SettingsDocument &document, const QS
     }
     const RowActionsFile together = parseRowActions(QJsonDocument(actions).toJson(QJsonDocument::Indented));
     if (!together.problem.isEmpty()) {
-        result.problem = QStringLiteral("the actions with those of %1 would make a file that is not used: %2").arg(path, together.problem);
+        result.problem =
+            QStringLiteral("the actions with those of %1 would make a file that is not used: %2").arg(path, together.problem);
         return std::nullopt;
     }
     return actions;
@@ -205,8 +206,8 @@ SettingsReading readSettings(const QByteArray &bytes)
             return refused(document.labels->problem);
     }
     if (const QJsonValue actions = root.value(u"actions"); !actions.isUndefined()) {
-        const RowActionsFile checked =
-            actions.isArray() ? parseRowActions(QJsonDocument(actions.toArray()).toJson()) : RowActionsFile{{}, QStringLiteral("not a list")};
+        const RowActionsFile checked = actions.isArray() ? parseRowActions(QJsonDocument(actions.toArray()).toJson())
+                                                         : RowActionsFile{{}, QStringLiteral("not a list")};
         if (!checked.problem.isEmpty())
             return refused(QStringLiteral("its actions: %1").arg(checked.problem));
         document.actions = checked.actions;
@@ -240,7 +241,8 @@ SettingsImport importSettings(const SettingsDocument &document, const SettingsFi
             QSet<QString> unwatched = here.unwatched();
             takeLabels(*document.labels, how.replace, labels, unwatched, result);
             if (QSet<QString>(unwatched).unite(QSet<QString>(labels.keyBegin(), labels.keyEnd())).size() > maxLabels)
-                return QStringLiteral("with the labels here, there would be more than %1, the most the labels file keeps").arg(maxLabels);
+                return QStringLiteral("with the labels here, there would be more than %1, the most the labels file keeps")
+                    .arg(maxLabels);
             if (labels != here.labels() || unwatched != here.unwatched()) {
                 if (const QString problem = staged.stage(here.path(), labelsToJson(labels, unwatched)); !problem.isEmpty())
                     return problem;
@@ -266,7 +268,8 @@ SettingsImport importSettings(const SettingsDocument &document, const SettingsFi
             if (value.isUndefined() || (stored && storedChoice(choice) == value))
                 continue;
             if (stored && !how.replace) {
-                result.kept.append(QStringLiteral("window %1: kept %2, not %3").arg(choice.key, shown(storedChoice(choice)), shown(value)));
+                result.kept.append(
+                    QStringLiteral("window %1: kept %2, not %3").arg(choice.key, shown(storedChoice(choice)), shown(value)));
                 continue;
             }
             choices.insert(choice.key, choice.type == QJsonValue::Double ? QVariant(value.toInt()) : value.toVariant());

@@ -441,7 +441,9 @@ void MainView::addWatchActions()
                                   });
     m_watchMissingAfter = addChoices(tr("&Missing After"), "watchMissingAfterAction", WatchMissingAfterKey, watchMissingAfters,
                                      {WatchRule::minMissingAfter, WatchRule::maxMissingAfter}, WatchRule().missingAfter,
-                                     [this](int runs) { return runs == 1 ? tr("1 Run") : tr("%1 Runs").arg(groupedNumber(quint64(runs))); });
+                                     [this](int runs) {
+                                         return runs == 1 ? tr("1 Run") : tr("%1 Runs").arg(groupedNumber(quint64(runs)));
+                                     });
     // A choice is remembered as the user makes it; a start at login watches without it.
     connect(m_watchAction, &QAction::triggered, this, [](bool watch) { Preferences::standard().setValue(WatchKey, watch); });
     connect(m_watchAction, &QAction::toggled, this, &MainView::watchChanged);

@@ -38,7 +38,8 @@ QString importedText(const SettingsImport &imported)
     if (imported.watchChoices > 0)
         taken.append(counted(imported.watchChoices, QStringLiteral("watch choice"), QStringLiteral("watch choices")));
     if (!imported.windowChoices.isEmpty())
-        taken.append(QStringLiteral("the window's %1 (at its next start)").arg(imported.windowChoices.join(QStringLiteral(", "))));
+        taken.append(
+            QStringLiteral("the window's %1 (at its next start)").arg(imported.windowChoices.join(QStringLiteral(", "))));
     if (!imported.actions.isEmpty())
         taken.append(counted(imported.actions.size(), QStringLiteral("action"), QStringLiteral("actions")));
     QString text = taken.isEmpty() ? QStringLiteral("Nothing was taken in.")
@@ -157,7 +158,8 @@ void MainWindow::importSettingsFile()
 void MainWindow::importSettingsFrom(const QString &path)
 {
     const FileBytes bytes = readBoundedFile(path, true);
-    const SettingsReading reading = bytes.problem.isEmpty() ? readSettings(bytes.bytes) : SettingsReading{std::nullopt, bytes.problem};
+    const SettingsReading reading =
+        bytes.problem.isEmpty() ? readSettings(bytes.bytes) : SettingsReading{std::nullopt, bytes.problem};
     SettingsImport imported{reading.problem, 0, 0, {}, {}, {}};
     if (reading.document) {
         bool takeActions = false;

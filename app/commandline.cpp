@@ -243,17 +243,18 @@ Command labelCommand(const QStringList &operands)
     return command;
 }
 
-// settings export FILE|-, settings import FILE|- [--replace].
+// settings export FILE|-, settings import FILE|- [--replace] [--actions].
 Command settingsCommand(QStringList operands)
 {
     Command command = ofKind(Command::Kind::Settings);
     SettingsRequest &request = command.settings;
     request.import = operands.value(0) == u"import";
     request.replace = request.import && operands.removeAll(QStringLiteral("--replace")) == 1;
+    request.actions = request.import && operands.removeAll(QStringLiteral("--actions")) == 1;
     if (operands.size() != 2 || (operands.first() != u"export" && operands.first() != u"import") || operands.at(1).isEmpty()
         || (operands.at(1).startsWith(u'-') && operands.at(1) != u"-"))
-        return usageError(QStringLiteral("settings takes export FILE, or import FILE [--replace]; - for standard "
-                                         "output or input"));
+        return usageError(QStringLiteral("settings takes export FILE, or import FILE [--replace] [--actions]; - for "
+                                         "standard output or input"));
     request.file = operands.at(1);
     return command;
 }
@@ -372,9 +373,10 @@ QString usageText()
         "  devicefinder settings export FILE|-\n"
         "                                     writes labels, watch choices, actions and the\n"
         "                                     window's choices as one JSON document\n"
-        "  devicefinder settings import FILE|- [--replace]\n"
+        "  devicefinder settings import FILE|- [--replace] [--actions]\n"
         "                                     merges such a document; what is here wins\n"
-        "                                     unless --replace, each conflict one line\n"
+        "                                     unless --replace, each conflict one line;\n"
+        "                                     its actions (programs) only with --actions\n"
         "  devicefinder --help | --version\n"
         "\n"
         "RANGE is a CIDR block (192.168.1.1/24), a dash range on the last octet\n"
@@ -436,5 +438,6 @@ QString usageText()
         "expanded; 130 after Ctrl+C (SIGINT) and 143 after SIGTERM. diff: 0 when the lists\n"
         "hold the same devices, 1 when they differ, 2 when a file cannot be read. settings\n"
         "import: 2 when the file is not a settings document, over 16 MiB or over 10,000\n"
-        "labels, and nothing is changed.\n");
+        "labels, or names an action as one of the row menu's own; 1 when the settings here\n"
+        "could not be written; either way nothing is changed.\n");
 }

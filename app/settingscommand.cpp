@@ -34,16 +34,21 @@ int runSettingsCommand(const SettingsRequest &request, const SettingsFiles &file
     }
     const FileBytes bytes = request.file == u"-" ? readBoundedStandardInput() : readBoundedFile(request.file, false);
     if (!bytes.problem.isEmpty()) {
-        writeLine(err, QStringLiteral("%1: %2").arg(terminalText(request.file), bytes.problem));
+        writeLine(err, terminalText(QStringLiteral("%1: %2").arg(request.file, bytes.problem)));
         return 2;
     }
-    const SettingsImport imported = importSettings(bytes.bytes, files, request.replace);
-    if (imported.outcome != SettingsImport::Outcome::Imported) {
-        writeLine(err, QStringLiteral("%1: %2").arg(terminalText(request.file), imported.problem));
-        return imported.outcome == SettingsImport::Outcome::Refused ? 2 : 1;
+    const SettingsReading reading = readSettings(bytes.bytes);
+    if (!reading.document) {
+        writeLine(err, terminalText(QStringLiteral("%1: %2").arg(request.file, reading.problem)));
+        return 2;
+    }
+    const SettingsImport imported = importSettings(*reading.document, files, {request.replace, request.actions});
+    if (!imported.problem.isEmpty()) {
+        writeLine(err, terminalText(QStringLiteral("%1: %2").arg(request.file, imported.problem)));
+        return 1;
     }
     QByteArray lines;
-    for (const QString &conflict : imported.conflicts)
-        lines += terminalText(conflict).toUtf8() + '\n';
+    for (const QString &line : imported.actions + imported.kept)
+        lines += terminalText(line).toUtf8() + '\n';
     return writeOutput(out, lines) ? 0 : 1;
 }

@@ -11,14 +11,16 @@ struct SettingsRequest final {
     bool import = false;  // else export
     QString file;         // "-": standard output (export) or standard input (import)
     bool replace = false; // import: the file's settings take the place of those here
+    bool actions = false; // import: the file's actions are taken in
 };
 
 // `settings export FILE|-` writes the labels, watch choices, the user's actions and the
 // window's choices as one document (see controller/settingstransfer.h); `settings import
-// FILE|- [--replace]` takes one in, each conflict one line on `out`. Exit status:
+// FILE|- [--replace] [--actions]` takes one in: on `out`, each action taken in, then each part
+// not taken in (a conflict, an action without --actions), one line each. Exit status:
 //   0  exported, or imported (conflicts or not);
-//   1  the settings here could not be read (export) or written (import), or the output
-//      could not be written;
-//   2  the file cannot be read, or is no settings document, too large or over the bounds:
-//      nothing changed.
+//   1  the settings here could not be read (export) or written (import: nothing changed), or
+//      the output could not be written;
+//   2  the file cannot be read, or is no settings document, too large, over the bounds or
+//      with an action named as one of the row menu's own: nothing changed.
 int runSettingsCommand(const SettingsRequest &request, const SettingsFiles &files, std::FILE *out, std::FILE *err);

@@ -309,6 +309,7 @@ private:
     std::shared_ptr<const Run> m_latestScan; // for the scan's progress, until the next scan
     QString m_historyFile;
     DeviceChanges m_latestChanges;
+    QDateTime m_missingSince; // while watching: when the first of the watch's missing devices was last seen
     QString m_historyProblem;
     QString m_latestFailure; // why the latest scan could ask nothing
     std::optional<DiscoveryReport> m_latestReport;

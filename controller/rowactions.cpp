@@ -92,6 +92,8 @@ QString actionProblem(const QJsonValue &value)
     if (!name.isString() || name.toString().trimmed().isEmpty() || !isOneLine(name.toString())
         || name.toString().size() > maxActionNameLength)
         return QStringLiteral("no \"name\" of one line of at most %1 characters").arg(maxActionNameLength);
+    if (isBuiltInActionName(name.toString()))
+        return QStringLiteral("\"%1\" is the name of one of the menu's own items").arg(name.toString().trimmed());
     const QJsonArray arguments = command.toArray();
     if (!command.isArray() || arguments.isEmpty() || arguments.size() > maxActionArguments)
         return QStringLiteral("no \"command\": a list of 1 to %1 texts").arg(maxActionArguments);
@@ -116,7 +118,41 @@ QList<RowAction> builtInRowActions()
     return {{RowAction::Kind::OpenInBrowser, QStringLiteral("Open in Browser"), {}},
             {RowAction::Kind::CopyAddress, QStringLiteral("Copy Address"), {}},
             {RowAction::Kind::CopyMacAddress, QStringLiteral("Copy MAC Address"), {}},
-            {RowAction::Kind::SetLabel, QStringLiteral("Set Label..."), {}}};
+            {RowAction::Kind::SetLabel, QStringLiteral("Set Label..."), {}},
+            {RowAction::Kind::DontWatch, QStringLiteral("Don't Watch"), {}}};
+}
+
+QString actionNameKey(QStringView name)
+{
+    QString key;
+    for (const char32_t c : name.toUcs4()) {
+        if (c == U'\u2026')
+            key += QStringLiteral("...");
+        else if (c != U'&')
+            key += QString::fromUcs4(&c, 1);
+    }
+    return key.simplified().toCaseFolded();
+}
+
+bool isBuiltInActionName(QStringView name)
+{
+    const QString key = actionNameKey(name);
+    const QList<RowAction> builtIn = builtInRowActions();
+    return std::any_of(builtIn.begin(), builtIn.end(),
+                       [&](const RowAction &action) { return actionNameKey(action.name) == key; });
+}
+
+QString commandText(const QStringList &command)
+{
+    QStringList shown;
+    for (const QString &argument : command) {
+        const bool plain = !argument.isEmpty() && std::none_of(argument.begin(), argument.end(), [](QChar c) {
+            return c.isSpace() || c == u'"' || c == u'\'' || c == u'\\';
+        });
+        const QString escaped = QString(argument).replace(u'\\', QStringLiteral("\\\\")).replace(u'"', QStringLiteral("\\\""));
+        shown.append(plain ? argument : u'"' + escaped + u'"');
+    }
+    return shown.join(u' ');
 }
 
 RowActionsFile parseRowActions(const QByteArray &bytes)

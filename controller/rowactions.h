@@ -13,7 +13,7 @@
 // file; any thread.
 
 struct RowAction final {
-    enum class Kind { OpenInBrowser, CopyAddress, CopyMacAddress, SetLabel, Program };
+    enum class Kind { OpenInBrowser, CopyAddress, CopyMacAddress, SetLabel, DontWatch, Program };
     Kind kind = Kind::Program;
     QString name;        // the menu's text
     QStringList command; // Program: the program, then its arguments, placeholders unexpanded
@@ -26,8 +26,22 @@ inline constexpr qsizetype maxActionArguments = 64; // the program included
 inline constexpr qsizetype maxActionNameLength = 100;
 inline constexpr qsizetype maxActionArgumentLength = 4096;
 
-// "Open in Browser", "Copy Address", "Copy MAC Address", "Set Label...", in that order.
+// The menu's own items, in its order: "Open in Browser", "Copy Address", "Copy MAC Address",
+// "Set Label...", "Don't Watch". The row menu is built from this list, and none of the user's
+// actions may take one of their names.
 QList<RowAction> builtInRowActions();
+
+// An action's name as it is compared with another: white space at its ends left out and
+// inside it made one space, case folded, "…" read as "..." and "&" left out, so that two names
+// a person reads as one compare equal (a name with an invisible character is refused anyway).
+QString actionNameKey(QStringView name);
+// Whether a user's action would read as one of builtInRowActions (as actionNameKey compares).
+bool isBuiltInActionName(QStringView name);
+
+// A command as one line for a person to see what runs: its arguments apart by spaces, one that
+// is empty or holds white space, a quote or a backslash in double quotes, with a backslash
+// before each quote and backslash in it. Not yet fit for a terminal: see terminalText.
+QString commandText(const QStringList &command);
 
 struct RowActionsFile final {
     QList<RowAction> actions; // the user's, in the file's order; none when there is a problem
@@ -40,8 +54,10 @@ struct RowActionsFile final {
 // the program, not empty). Other keys are ignored. In the texts, "{address}", "{mac}",
 // "{hostname}", "{serial}" and "{label}" are placeholders and "{{" and "}}" stand for "{" and
 // "}"; any other brace, an unknown "{word}" included, makes the file bad, and so does a
-// placeholder in the program: a device must never choose what runs. One bad action makes
-// the whole file bad, so that its error is seen rather than an action silently missing.
+// placeholder in the program: a device must never choose what runs. So does a name of the
+// menu's own (isBuiltInActionName): a menu item must never run another program than its
+// name says. One bad action makes the whole file bad, so that its error is seen rather than
+// an action silently missing.
 RowActionsFile parseRowActions(const QByteArray &bytes);
 
 // ~/.config/devicefinder/actions.json (the configuration folder follows XDG_CONFIG_HOME).

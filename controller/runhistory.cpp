@@ -11,6 +11,7 @@ void MainViewController::recordInHistory(const FinishedRun &finished)
 {
     requireMainThread("MainViewController::recordInHistory");
     m_latestChanges = DeviceChanges();
+    m_missingSince = QDateTime();
     m_newDevices.clear();
     m_movedFrom.clear();
     // A run that could ask nothing knows nothing of who is there: the history stays as it was.
@@ -53,7 +54,7 @@ void MainViewController::recordInHistory(const FinishedRun &finished)
 
 void MainViewController::showHistoryStatus()
 {
-    QString text = historyStatusText(m_devices.size(), m_latestChanges, QDateTime::currentDateTime());
+    QString text = historyStatusText(m_devices.size(), m_latestChanges, QDateTime::currentDateTime(), m_missingSince);
     if (!m_latestFailure.isEmpty())
         text = QStringLiteral("No address could be asked: %1").arg(m_latestFailure);
     else if (!m_historyProblem.isEmpty())
@@ -61,7 +62,7 @@ void MainViewController::showHistoryStatus()
     // Said once, on the first line after it happened.
     if (const QString notice = takeLabelsNotice(); !notice.isEmpty())
         text += QStringLiteral(" \u00b7 ") + notice;
-    const QString missing = m_latestChanges.since.isValid() && !m_latestChanges.missing.isEmpty()
+    const QString missing = !m_latestChanges.missing.isEmpty()
                                 ? QStringLiteral("%1 missing").arg(m_latestChanges.missing.size())
                                 : QString();
     m_historyStatus = {text, missing};

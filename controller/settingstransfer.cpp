@@ -1,6 +1,8 @@
 #include "controller/settingstransfer.h"
 
 #include "controller/rowactions.h"
+#include "controller/stagedfiles.h"
+#include "history/devicewatch.h"
 #include "labels/devicelabels.h"
 #include "labels/labelsformat.h"
 #include "platform/boundedjson.h"
@@ -12,7 +14,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
 namespace {
 
@@ -28,8 +29,8 @@ struct WindowChoice {
 };
 const WindowChoice windowChoices[] = {
     {WatchKey, QJsonValue::Bool},
-    {WatchIntervalKey, QJsonValue::Double, 1, 1440},
-    {WatchMissingAfterKey, QJsonValue::Double, 1, 1000},
+    {WatchIntervalKey, QJsonValue::Double, minWatchIntervalMinutes, maxWatchIntervalMinutes},
+    {WatchMissingAfterKey, QJsonValue::Double, WatchRule::minMissingAfter, WatchRule::maxMissingAfter},
     {LastScanAddressKey, QJsonValue::String, 0, 1000},
 };
 
@@ -64,19 +65,90 @@ QString shown(const QJsonValue &value)
     return QString::fromUtf8(QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact).chopped(1).sliced(1));
 }
 
-SettingsImport refused(const QString &problem)
+SettingsReading refused(const QString &problem)
 {
-    return {SettingsImport::Outcome::Refused, problem, {}};
+    return {std::nullopt, problem};
 }
 
-QString writeActions(const QString &path, const QJsonArray &actions)
+// An action as one line: its name, what is said of it, then its command.
+QString actionLine(const RowAction &action, QStringView said)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    const QByteArray bytes = QJsonDocument(actions).toJson(QJsonDocument::Indented);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        return QStringLiteral("the actions file %1 could not be written: %2").arg(path, file.errorString());
-    return {};
+    return QStringLiteral("action \"%1\"%2: %3").arg(action.name, said, commandText(action.command));
+}
+
+// The labels and watch choices once the document's are taken in; each difference kept is
+// one line in `result`.
+void takeLabels(const LabelsContent &document, bool replace, QMap<QString, QString> &labels, QSet<QString> &unwatched,
+                SettingsImport &result)
+{
+    if (replace) {
+        for (auto it = document.labels.cbegin(); it != document.labels.cend(); ++it)
+            result.labels += labels.value(it.key()) != it.value() ? 1 : 0;
+        result.watchChoices = (unwatched - document.unwatched).size() + (document.unwatched - unwatched).size();
+        labels = document.labels;
+        unwatched = document.unwatched;
+        return;
+    }
+    for (auto it = document.labels.cbegin(); it != document.labels.cend(); ++it) {
+        const QString kept = labels.value(it.key());
+        if (kept.isEmpty()) {
+            labels.insert(it.key(), it.value());
+            ++result.labels;
+        } else if (kept != it.value()) {
+            result.kept.append(QStringLiteral("label %1: kept \"%2\", not \"%3\"").arg(it.key(), kept, it.value()));
+        }
+    }
+    // What is here wins: a mailed file must not silence a device watched here.
+    QStringList differences;
+    for (const QString &mac : document.unwatched) {
+        if (!unwatched.contains(mac))
+            differences.append(QStringLiteral("watch %1: kept on, not off").arg(mac));
+    }
+    for (auto it = document.labels.cbegin(); it != document.labels.cend(); ++it) {
+        if (unwatched.contains(it.key()) && !document.unwatched.contains(it.key()))
+            differences.append(QStringLiteral("watch %1: kept off, not on").arg(it.key()));
+    }
+    differences.sort();
+    result.kept += differences;
+}
+
+// The actions file once the document's actions are taken in, or why not.
+std::optional<QJsonArray> takeActions(const SettingsDocument &document, const QString &path, bool replace,
+                                      SettingsImport &result)
+{
+    QJsonArray actions;
+    QList<RowAction> here;
+    const FileBytes current = readBoundedFile(path, true);
+    if (!replace && current.status != FileBytes::Status::Missing) {
+        const RowActionsFile parsed = current.problem.isEmpty() ? parseRowActions(current.bytes) : RowActionsFile{};
+        if (!current.problem.isEmpty() || !parsed.problem.isEmpty()) {
+            result.problem = QStringLiteral("the actions file %1 is not used, so nothing can be merged into it: %2")
+                                 .arg(path, current.problem.isEmpty() ? parsed.problem : current.problem);
+            return std::nullopt;
+        }
+        here = parsed.actions;
+        actions = QJsonDocument::fromJson(current.bytes).array();
+    }
+    for (qsizetype i = 0; i < document.actions->size(); ++i) {
+        const RowAction &action = document.actions->at(i);
+        const auto same = std::find_if(here.cbegin(), here.cend(), [&](const RowAction &kept) {
+            return actionNameKey(kept.name) == actionNameKey(action.name);
+        });
+        if (same == here.cend()) {
+            actions.append(document.actionsJson.at(i));
+            result.actions.append(actionLine(action, u" taken in"));
+        } else if (same->command != action.command) {
+            result.kept.append(QStringLiteral("action \"%1\": kept %2, not %3")
+                                   .arg(action.name, commandText(same->command), commandText(action.command)));
+        }
+    }
+    const RowActionsFile together = parseRowActions(QJsonDocument(actions).toJson(QJsonDocument::Indented));
+    if (!together.problem.isEmpty()) {
+        result.problem =
+            QStringLiteral("the actions with those of %1 would make a file that is not used: %2").arg(path, together.problem);
+        return std::nullopt;
+    }
+    return actions;
 }
 
 } // namespace
@@ -107,9 +179,8 @@ SettingsExport exportSettings(const SettingsFiles &files)
     return {QJsonDocument(root).toJson(QJsonDocument::Indented), {}};
 }
 
-SettingsImport importSettings(const QByteArray &bytes, const SettingsFiles &files, bool replace)
+SettingsReading readSettings(const QByteArray &bytes)
 {
-    // Everything is checked before anything is written.
     const ParsedJson parsed = parseBoundedJson(bytes);
     if (!parsed.problem.isEmpty())
         return refused(parsed.problem);
@@ -122,75 +193,98 @@ SettingsImport importSettings(const QByteArray &bytes, const SettingsFiles &file
     if (version.toInteger() > formatVersion)
         return refused(QStringLiteral("written by a newer version of Device Finder (settings version %1)")
                            .arg(version.toInteger()));
-    const QJsonValue labelsValue = root.value(u"labels");
-    if (!labelsValue.isUndefined() && !labelsValue.isArray())
-        return refused(QStringLiteral("its labels are not a list"));
-    // The labels file's own reader checks every entry and the bound on their number.
-    const LabelsContent labels = labelsFromJson(QJsonDocument(QJsonObject{{QStringLiteral("format"), QStringLiteral("devicefinder-labels")},
-                                                                          {QStringLiteral("version"), 2},
-                                                                          {QStringLiteral("labels"), labelsValue.toArray()}})
-                                                    .toJson(QJsonDocument::Compact));
-    if (labels.status != LabelsContent::Status::Read)
-        return refused(labels.problem);
-    const QJsonValue actions = root.value(u"actions");
-    if (!actions.isUndefined()) {
-        const RowActionsFile checked =
-            actions.isArray() ? parseRowActions(QJsonDocument(actions.toArray()).toJson()) : RowActionsFile{{}, QStringLiteral("not a list")};
+    SettingsDocument document;
+    if (const QJsonValue labels = root.value(u"labels"); !labels.isUndefined()) {
+        if (!labels.isArray())
+            return refused(QStringLiteral("its labels are not a list"));
+        // The labels file's own reader checks every entry and the bound on their number.
+        document.labels = labelsFromJson(QJsonDocument(QJsonObject{{QStringLiteral("format"), QStringLiteral("devicefinder-labels")},
+                                                                   {QStringLiteral("version"), 2},
+                                                                   {QStringLiteral("labels"), labels}})
+                                             .toJson(QJsonDocument::Compact));
+        if (document.labels->status != LabelsContent::Status::Read)
+            return refused(document.labels->problem);
+    }
+    if (const QJsonValue actions = root.value(u"actions"); !actions.isUndefined()) {
+        const RowActionsFile checked = actions.isArray() ? parseRowActions(QJsonDocument(actions.toArray()).toJson())
+                                                         : RowActionsFile{{}, QStringLiteral("not a list")};
         if (!checked.problem.isEmpty())
             return refused(QStringLiteral("its actions: %1").arg(checked.problem));
+        document.actions = checked.actions;
+        document.actionsJson = actions.toArray();
     }
     const QJsonValue window = root.value(u"window");
     if (!window.isUndefined() && !window.isObject())
         return refused(QStringLiteral("its window choices are not an object"));
     for (const WindowChoice &choice : windowChoices) {
         const QJsonValue value = window.toObject().value(choice.key);
-        if (!value.isUndefined()) {
-            if (const std::optional<QString> problem = choiceProblem(choice, value))
-                return refused(*problem);
-        }
-    }
-
-    SettingsImport result;
-    DeviceLabels local(files.labels);
-    const QString problem = local.edit([&](QMap<QString, QString> &here, QSet<QString> &unwatched) {
-        if (replace) {
-            here = labels.labels;
-            unwatched = labels.unwatched;
-            return;
-        }
-        for (auto it = labels.labels.cbegin(); it != labels.labels.cend(); ++it) {
-            const QString kept = here.value(it.key());
-            if (kept.isEmpty())
-                here.insert(it.key(), it.value());
-            else if (kept != it.value())
-                result.conflicts.append(QStringLiteral("label %1: kept \"%2\", not \"%3\"").arg(it.key(), kept, it.value()));
-        }
-        unwatched.unite(labels.unwatched);
-    });
-    if (!problem.isEmpty())
-        return {SettingsImport::Outcome::Failed, problem, {}};
-
-    if (actions.isArray()) {
-        const FileBytes current = readBoundedFile(files.actions, true);
-        const bool differs = current.status != FileBytes::Status::Missing
-                             && QJsonDocument::fromJson(current.bytes).array() != actions.toArray();
-        if (differs && !replace) {
-            result.conflicts.append(QStringLiteral("actions: kept those of %1").arg(files.actions));
-        } else if (const QString written = writeActions(files.actions, actions.toArray()); !written.isEmpty()) {
-            result.outcome = SettingsImport::Outcome::Failed;
-            result.problem = written;
-        }
-    }
-    for (const WindowChoice &choice : windowChoices) {
-        const QJsonValue value = window.toObject().value(choice.key);
         if (value.isUndefined())
             continue;
-        const bool stored = Preferences::standard().isStored(choice.key);
-        if (stored && !replace && storedChoice(choice) != value)
-            result.conflicts.append(QStringLiteral("window %1: kept %2, not %3").arg(choice.key, shown(storedChoice(choice)), shown(value)));
-        else if (!stored || replace)
-            Preferences::standard().setValue(choice.key, choice.type == QJsonValue::Double ? QVariant(value.toInt())
-                                                                                          : value.toVariant());
+        if (const std::optional<QString> problem = choiceProblem(choice, value))
+            return refused(*problem);
+        document.window.insert(choice.key, value);
     }
+    return {document, {}};
+}
+
+SettingsImport importSettings(const SettingsDocument &document, const SettingsFiles &files, SettingsImportChoice how)
+{
+    SettingsImport result;
+    DeviceLabels here(files.labels);
+    StagedFiles staged;
+    result.problem = here.holdingLock([&]() -> QString {
+        if (document.labels) {
+            here.reload();
+            if (here.isReadOnly())
+                return here.readOnlyReason();
+            QMap<QString, QString> labels = here.labels();
+            QSet<QString> unwatched = here.unwatched();
+            takeLabels(*document.labels, how.replace, labels, unwatched, result);
+            if (QSet<QString>(unwatched).unite(QSet<QString>(labels.keyBegin(), labels.keyEnd())).size() > maxLabels)
+                return QStringLiteral("with the labels here, there would be more than %1, the most the labels file keeps")
+                    .arg(maxLabels);
+            if (labels != here.labels() || unwatched != here.unwatched()) {
+                if (const QString problem = staged.stage(here.path(), labelsToJson(labels, unwatched)); !problem.isEmpty())
+                    return problem;
+            }
+        }
+        if (document.actions && how.actions) {
+            const std::optional<QJsonArray> actions = takeActions(document, files.actions, how.replace, result);
+            if (!actions)
+                return result.problem;
+            if (!result.actions.isEmpty() || how.replace) {
+                if (const QString problem = staged.stage(files.actions, QJsonDocument(*actions).toJson(QJsonDocument::Indented));
+                    !problem.isEmpty())
+                    return problem;
+            }
+        } else if (document.actions) {
+            for (const RowAction &action : *document.actions)
+                result.kept.append(actionLine(action, u" not taken in"));
+        }
+        QVariantMap choices;
+        for (const WindowChoice &choice : windowChoices) {
+            const QJsonValue value = document.window.value(choice.key);
+            const bool stored = Preferences::standard().isStored(choice.key);
+            if (value.isUndefined() || (stored && storedChoice(choice) == value))
+                continue;
+            if (stored && !how.replace) {
+                result.kept.append(
+                    QStringLiteral("window %1: kept %2, not %3").arg(choice.key, shown(storedChoice(choice)), shown(value)));
+                continue;
+            }
+            choices.insert(choice.key, choice.type == QJsonValue::Double ? QVariant(value.toInt()) : value.toVariant());
+            result.windowChoices.append(choice.key);
+        }
+        if (const QString problem = staged.commit(); !problem.isEmpty())
+            return problem;
+        // Last: once they are set, nothing is left that could fail.
+        if (const QString problem = Preferences::standard().setValues(choices); !problem.isEmpty()) {
+            const QString notPutBack = staged.restore();
+            return notPutBack.isEmpty() ? problem : problem + QStringLiteral("; ") + notPutBack;
+        }
+        return QString();
+    });
+    if (!result.problem.isEmpty())
+        return {result.problem, 0, 0, {}, {}, {}};
     return result;
 }

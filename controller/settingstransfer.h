@@ -1,8 +1,15 @@
 #pragma once
 
+#include "controller/rowactions.h"
+#include "labels/labelsformat.h"
+
 #include <QByteArray>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
+
+#include <optional>
 
 // The user's settings as one JSON document, to move them to another computer or share them:
 //   {"format": "devicefinder-settings", "version": 1,
@@ -22,16 +29,44 @@ struct SettingsExport final {
 };
 SettingsExport exportSettings(const SettingsFiles &files);
 
-// Takes a document in. Refused, and nothing changed: not such a document, a newer version,
-// over 16 MiB, over 10,000 labels, or any part malformed. Otherwise merged: a label, watch
-// choice, the actions or a window choice already here stays, each difference one line in
-// `conflicts`, unless `replace`, when the document's take the place of what is here (its
-// labels all of them). Failed: the labels could not be written (read-only, a lock, a write);
-// a failure writing the actions or choices after the labels is said the same way.
-struct SettingsImport final {
-    enum class Outcome { Imported, Refused, Failed };
-    Outcome outcome = Outcome::Imported;
-    QString problem;
-    QStringList conflicts;
+// A document read whole and checked; a part it does not hold is nothing.
+struct SettingsDocument final {
+    std::optional<LabelsContent> labels;
+    std::optional<QList<RowAction>> actions; // as parseRowActions reads them
+    QJsonArray actionsJson;                  // the same, as the document holds them
+    QJsonObject window;                      // the window's choices it holds
 };
-SettingsImport importSettings(const QByteArray &bytes, const SettingsFiles &files, bool replace);
+
+// The document, or why it is refused: not such a document, a newer version, over 16 MiB,
+// over 10,000 labels, any part malformed, or an action that takes a name of the row menu's
+// own (see parseRowActions).
+struct SettingsReading final {
+    std::optional<SettingsDocument> document;
+    QString problem;
+};
+SettingsReading readSettings(const QByteArray &bytes);
+
+struct SettingsImportChoice final {
+    bool replace = false; // the document's parts take the place of those here
+    bool actions = false; // its actions are taken in; else each is named as not taken in
+};
+
+// Takes a document in, all or nothing. A part the document does not hold stays as it is.
+// Merged unless `replace`: a label, an action of the same name (actionNameKey) or a window
+// choice already here stays, and a merge never leaves a device out of watching that is
+// watched here, nor watches one left out here; each such difference is one line in `kept`.
+// With `replace` the document's labels and watch choices, actions and window choices take
+// the place of those here. Under the labels lock, every file is written beside its place
+// first and all are renamed into place together; the window's choices are set last, and
+// when they cannot be, the files are put back. Failed (nothing changed): the lock not had,
+// the labels file read-only (when the document holds labels), the actions file bad (when
+// actions are merged), the bounds of either passed together, or a write.
+struct SettingsImport final {
+    QString problem;            // why nothing was taken in, one line; empty when it was
+    qsizetype labels = 0;       // labels taken in: new ones, or another text
+    qsizetype watchChoices = 0; // devices whose watch choice was taken in
+    QStringList windowChoices;  // the window's choices taken in, by key
+    QStringList actions;        // each action taken in, one line: its name and command
+    QStringList kept;           // each part of the document not taken in, one line
+};
+SettingsImport importSettings(const SettingsDocument &document, const SettingsFiles &files, SettingsImportChoice choice);

@@ -57,13 +57,12 @@ void MainViewController::watchRunEnded(const FinishedRun &finished)
             });
     }
     // The line under the table says what the notification said: the devices missing by the
-    // watch's rule, since they were last seen, not those the previous run lacked.
+    // watch's rule, since they were last seen, not those the previous run lacked; the new and
+    // moved ones stay those since the previous run.
     m_latestChanges.missing = m_watch->missingNow();
-    if (!m_latestChanges.missing.isEmpty()) {
-        m_latestChanges.since = m_latestChanges.missing.first().lastSeen;
-        for (const HistoryEntry &entry : std::as_const(m_latestChanges.missing))
-            m_latestChanges.since = std::min(m_latestChanges.since, entry.lastSeen);
-    }
+    m_missingSince = QDateTime();
+    for (const HistoryEntry &entry : std::as_const(m_latestChanges.missing))
+        m_missingSince = m_missingSince.isValid() ? std::min(m_missingSince, entry.lastSeen) : entry.lastSeen;
     if (std::exchange(m_watchRunDue, false)) {
         // After this run's end is over, so that its handler has seen it end.
         mainAsync([weak = weak_from_this()] {

@@ -9,5 +9,8 @@
 // 8 Dec 09:14", each change left out when there is none of it, "12 devices · no changes
 // since 8 Dec 09:14" when there are none, and only "12 devices" with nothing to compare
 // with (no completed run in the history yet, or no history). `now` says which year is this
-// one.
-QString historyStatusText(qsizetype deviceCount, const DeviceChanges &changes, const QDateTime &now);
+// one. While watching, the missing devices are the watch's, since `missingSince` (when the
+// first of them was last seen): their count has that time of its own, and the new and moved
+// counts the previous run's: "12 devices · 2 new since 09:14 · 1 missing since 09:58".
+QString historyStatusText(qsizetype deviceCount, const DeviceChanges &changes, const QDateTime &now,
+                          const QDateTime &missingSince = {});

@@ -182,39 +182,45 @@ QString DeviceLabels::setWatched(QStringView mac, bool watched)
     });
 }
 
-QString DeviceLabels::edit(const std::function<void(QMap<QString, QString> &, QSet<QString> &)> &change)
+QString DeviceLabels::holdingLock(const std::function<QString()> &act)
 {
     QDir().mkpath(QFileInfo(m_path).absolutePath());
     QLockFile lock(m_path + QStringLiteral(".lock"));
     lock.setStaleLockTime(staleLockAge);
     if (!lock.tryLock(m_lockWait))
         return lockProblem(lock.error());
+    return act();
+}
 
-    // Read again whatever this object found before: a read-only state ends with the file
-    // read, and a file this object cannot read is one it must never replace.
-    Reading reading = readFile();
-    if (reading.outcome == Reading::Outcome::SetAside) {
-        // the damage was nobody's edit: what this object read before stays
-        reading.labels = m_labels;
-        reading.unwatched = m_unwatched;
-    }
-    take(reading);
-    if (isReadOnly())
-        return m_readOnlyReason;
-    change(reading.labels, reading.unwatched);
-    QSet<QString> entries(reading.unwatched);
-    for (auto it = reading.labels.cbegin(); it != reading.labels.cend(); ++it)
-        entries.insert(it.key());
-    if (entries.size() > maxLabels)
-        return QStringLiteral("there are %1 labels already, the most the labels file keeps").arg(maxLabels);
+QString DeviceLabels::edit(const std::function<void(QMap<QString, QString> &, QSet<QString> &)> &change)
+{
+    return holdingLock([&]() -> QString {
+        // Read again whatever this object found before: a read-only state ends with the file
+        // read, and a file this object cannot read is one it must never replace.
+        Reading reading = readFile();
+        if (reading.outcome == Reading::Outcome::SetAside) {
+            // the damage was nobody's edit: what this object read before stays
+            reading.labels = m_labels;
+            reading.unwatched = m_unwatched;
+        }
+        take(reading);
+        if (isReadOnly())
+            return m_readOnlyReason;
+        change(reading.labels, reading.unwatched);
+        QSet<QString> entries(reading.unwatched);
+        for (auto it = reading.labels.cbegin(); it != reading.labels.cend(); ++it)
+            entries.insert(it.key());
+        if (entries.size() > maxLabels)
+            return QStringLiteral("there are %1 labels already, the most the labels file keeps").arg(maxLabels);
 
-    const QByteArray bytes = labelsToJson(reading.labels, reading.unwatched);
-    QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        logLine(lcModel, "Labels file %@ could not be written: %@", m_path, file.errorString());
-        return QStringLiteral("the labels file %1 could not be written: %2").arg(m_path, file.errorString());
-    }
-    m_labels = reading.labels;
-    m_unwatched = reading.unwatched;
-    return {};
+        const QByteArray bytes = labelsToJson(reading.labels, reading.unwatched);
+        QSaveFile file(m_path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+            logLine(lcModel, "Labels file %@ could not be written: %@", m_path, file.errorString());
+            return QStringLiteral("the labels file %1 could not be written: %2").arg(m_path, file.errorString());
+        }
+        m_labels = reading.labels;
+        m_unwatched = reading.unwatched;
+        return QString();
+    });
 }

@@ -74,6 +74,12 @@ public:
     // whole, as setLabel says; the change must keep keys and labels well-formed.
     QString edit(const std::function<void(QMap<QString, QString> &labels, QSet<QString> &unwatched)> &change);
 
+    // Holds the lock while `act` runs, for a change of the labels file together with other
+    // files: `act` reloads, writes the file itself (never through edit or setLabel, which take
+    // the lock too) and says why it failed, or nothing. Returns why the lock was not had in
+    // time, or what `act` returned.
+    QString holdingLock(const std::function<QString()> &act);
+
 private:
     struct Reading;
     Reading readFile();

@@ -28,3 +28,24 @@ bool Preferences::isStored(const QString &key) const
 {
     return QSettings().contains(key);
 }
+
+QString Preferences::setValues(const QVariantMap &values)
+{
+    QSettings settings;
+    QVariantMap before; // an invalid value: not stored
+    for (auto it = values.cbegin(); it != values.cend(); ++it) {
+        before.insert(it.key(), settings.value(it.key()));
+        settings.setValue(it.key(), it.value());
+    }
+    settings.sync();
+    if (settings.status() == QSettings::NoError)
+        return {};
+    // What this process reads from now on is what the store holds.
+    for (auto it = before.cbegin(); it != before.cend(); ++it) {
+        if (it->isValid())
+            settings.setValue(it.key(), *it);
+        else
+            settings.remove(it.key());
+    }
+    return QStringLiteral("the preferences file %1 could not be written").arg(settings.fileName());
+}

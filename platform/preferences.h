@@ -15,6 +15,9 @@ public:
     // The stored value, else the registered default, else an invalid QVariant.
     QVariant value(const QString &key) const;
     void setValue(const QString &key, const QVariant &value);
+    // Sets every value and writes them to the store at once. When the store cannot be
+    // written, every value stays as it was, and this says why; empty when they were written.
+    QString setValues(const QVariantMap &values);
     // Whether the user's own value is stored (not only a registered default).
     bool isStored(const QString &key) const;
 
@@ -33,3 +36,6 @@ inline const QString ArpRateKey = QStringLiteral("ArpRate");
 inline const QString WatchKey = QStringLiteral("Watch");
 inline const QString WatchIntervalKey = QStringLiteral("WatchIntervalMinutes");
 inline const QString WatchMissingAfterKey = QStringLiteral("WatchMissingAfter");
+// The intervals a watch choice may take: from a minute to a day.
+inline constexpr int minWatchIntervalMinutes = 1;
+inline constexpr int maxWatchIntervalMinutes = 1440;

@@ -2,9 +2,11 @@
 
 #include "controller/mainviewcontroller.h"
 #include "controller/rowactions.h"
+#include "history/devicewatch.h"
 #include "localnet/networkinterfaces.h"
 #include "model/devicecolumns.h"
 #include "platform/autostart.h"
+#include "platform/englishtext.h"
 #include "platform/log.h"
 #include "platform/preferences.h"
 #include "platform/userprogram.h"
@@ -181,6 +183,7 @@ void MainView::changeEvent(QEvent *event)
 
 void MainView::startInTray()
 {
+    // Watching for this start only: the choice the user made stays as it was.
     QMetaObject::invokeMethod(this, [this] { m_watchAction->setChecked(true); }, Qt::QueuedConnection);
 }
 
@@ -315,22 +318,23 @@ void MainView::showRowMenu(const QPoint &at)
                         table->edit(cell);
                     }));
             break;
+        case RowAction::Kind::DontWatch:
+            // Its events are told nowhere; it is still listed and recorded.
+            item->setObjectName(QStringLiteral("dontWatchAction"));
+            item->setCheckable(true);
+            item->setChecked(!controller->isRowWatched(row));
+            item->setEnabled(!mac.isEmpty() && controller->labelOf());
+            connect(item, &QAction::toggled, this, [this, held, name = action.name](bool left) {
+                onHeldDevice(held, [this, left, name](MainViewController &controller, int row) {
+                    if (const QString problem = controller.setRowWatched(row, !left); !problem.isEmpty())
+                        say(name, problem);
+                })();
+            });
+            break;
         case RowAction::Kind::Program:
             break;
         }
     }
-    // Its events are told nowhere; it is still listed and recorded.
-    QAction *dontWatch = menu.addAction(tr("Don't Watch"));
-    dontWatch->setObjectName(QStringLiteral("dontWatchAction"));
-    dontWatch->setCheckable(true);
-    dontWatch->setChecked(!controller->isRowWatched(row));
-    dontWatch->setEnabled(!mac.isEmpty() && controller->labelOf());
-    connect(dontWatch, &QAction::toggled, this, [this, held](bool left) {
-        onHeldDevice(held, [this, left](MainViewController &controller, int row) {
-            if (const QString problem = controller.setRowWatched(row, !left); !problem.isEmpty())
-                say(tr("Don't Watch"), problem);
-        })();
-    });
     addUserActions(menu, *device, label, held);
     const QPoint where = table->indexAt(at).isValid() ? at : table->visualRect(index).center();
     menu.exec(table->viewport()->mapToGlobal(where));
@@ -406,37 +410,48 @@ void MainView::addWatchActions()
     m_watchAction->setChecked(preferences.value(WatchKey).toBool());
     addAction(m_watchAction);
 
-    // A menu of choices, one checked: the one the preferences hold, else `fallback`.
-    const auto addChoices = [&](const QString &title, const char *name, const QString &key, std::span<const int> values,
-                                int fallback, const std::function<QString(int)> &text) {
+    // A menu of choices, one checked: the one the preferences hold, else `fallback`. A value
+    // the menu lacks but a watch may take (a settings file's) is one more item, in its order.
+    const auto addChoices = [&](const QString &title, const char *name, const QString &key, std::span<const int> offered,
+                                std::pair<int, int> bounds, int fallback, const std::function<QString(int)> &text) {
         auto *menu = new QMenu(title, this);
         auto *group = new QActionGroup(this);
-        const int chosen = preferences.value(key).toInt();
-        const bool known = std::count(values.begin(), values.end(), chosen) > 0;
+        QList<int> values(offered.begin(), offered.end());
+        bool whole = false;
+        const int stored = preferences.value(key).toInt(&whole);
+        const int chosen = whole && stored >= bounds.first && stored <= bounds.second ? stored : fallback;
+        if (!values.contains(chosen))
+            values.insert(std::upper_bound(values.begin(), values.end(), chosen) - values.begin(), chosen);
         for (const int value : values) {
             QAction *choice = menu->addAction(text(value));
             choice->setCheckable(true);
             choice->setData(value);
-            choice->setChecked(known ? value == chosen : value == fallback);
+            choice->setChecked(value == chosen);
             group->addAction(choice);
         }
         menu->menuAction()->setObjectName(QLatin1StringView(name));
         addAction(menu->menuAction());
         return group;
     };
-    m_watchIntervals = addChoices(tr("Watch &Interval"), "watchIntervalAction", WatchIntervalKey, watchIntervals, 1,
-                                  [this](int minutes) { return minutes == 1 ? tr("1 Minute") : tr("%1 Minutes").arg(minutes); });
-    m_watchMissingAfter =
-        addChoices(tr("&Missing After"), "watchMissingAfterAction", WatchMissingAfterKey, watchMissingAfters,
-                   WatchRule().missingAfter, [this](int runs) { return runs == 1 ? tr("1 Run") : tr("%1 Runs").arg(runs); });
-    // A choice is remembered as it is made.
+    m_watchIntervals = addChoices(tr("Watch &Interval"), "watchIntervalAction", WatchIntervalKey, watchIntervals,
+                                  {minWatchIntervalMinutes, maxWatchIntervalMinutes}, 1, [this](int minutes) {
+                                      if (std::count(std::begin(watchIntervals), std::end(watchIntervals), minutes) == 0)
+                                          return tr("Every %1 Minutes").arg(groupedNumber(quint64(minutes)));
+                                      return minutes == 1 ? tr("1 Minute") : tr("%1 Minutes").arg(minutes);
+                                  });
+    m_watchMissingAfter = addChoices(tr("&Missing After"), "watchMissingAfterAction", WatchMissingAfterKey, watchMissingAfters,
+                                     {WatchRule::minMissingAfter, WatchRule::maxMissingAfter}, WatchRule().missingAfter,
+                                     [this](int runs) {
+                                         return runs == 1 ? tr("1 Run") : tr("%1 Runs").arg(groupedNumber(quint64(runs)));
+                                     });
+    // A choice is remembered as the user makes it; a start at login watches without it.
+    connect(m_watchAction, &QAction::triggered, this, [](bool watch) { Preferences::standard().setValue(WatchKey, watch); });
+    connect(m_watchAction, &QAction::toggled, this, &MainView::watchChanged);
     const auto remember = [this] {
-        Preferences::standard().setValue(WatchKey, m_watchAction->isChecked());
         Preferences::standard().setValue(WatchIntervalKey, m_watchIntervals->checkedAction()->data());
         Preferences::standard().setValue(WatchMissingAfterKey, m_watchMissingAfter->checkedAction()->data());
         watchChanged();
     };
-    connect(m_watchAction, &QAction::toggled, this, remember);
     connect(m_watchIntervals, &QActionGroup::triggered, this, remember);
     connect(m_watchMissingAfter, &QActionGroup::triggered, this, remember);
     // Once the window has started its first run, which watching then begins with.

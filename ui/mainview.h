@@ -44,8 +44,9 @@ public:
     explicit MainView(MainViewController &controller, QWidget *parent = nullptr);
     ~MainView() override;
 
-    // For a start at login: watching, in the tray when there is one (the window shows
-    // only when there is none), once the view is the window's content.
+    // For a start at login: watching, for this start only (the Watch choice stays as the user
+    // left it), in the tray when there is one (the window shows only when there is none),
+    // once the view is the window's content.
     void startInTray();
 
 protected:

@@ -6,7 +6,10 @@
 #include "platform/boundedjson.h"
 #include "ui/discoveryreportdialog.h"
 #include "ui/exportfile.h"
+#include "ui/takeactionsdialog.h"
 
+#include "platform/safetext.h"
+#include "platform/englishtext.h"
 #include "platform/preferences.h"
 
 #include <QApplication>
@@ -17,6 +20,40 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QSaveFile>
+
+namespace {
+
+// "3 labels", "1 label".
+QString counted(qsizetype count, const QString &one, const QString &many)
+{
+    return count == 1 ? QStringLiteral("1 ") + one : groupedNumber(quint64(count)) + u' ' + many;
+}
+
+// What an import took in and what not, every action and difference one line.
+QString importedText(const SettingsImport &imported)
+{
+    QStringList taken;
+    if (imported.labels > 0)
+        taken.append(counted(imported.labels, QStringLiteral("label"), QStringLiteral("labels")));
+    if (imported.watchChoices > 0)
+        taken.append(counted(imported.watchChoices, QStringLiteral("watch choice"), QStringLiteral("watch choices")));
+    if (!imported.windowChoices.isEmpty())
+        taken.append(
+            QStringLiteral("the window's %1 (at its next start)").arg(imported.windowChoices.join(QStringLiteral(", "))));
+    if (!imported.actions.isEmpty())
+        taken.append(counted(imported.actions.size(), QStringLiteral("action"), QStringLiteral("actions")));
+    QString text = taken.isEmpty() ? QStringLiteral("Nothing was taken in.")
+                                   : QStringLiteral("Taken in: %1.").arg(taken.join(QStringLiteral(", ")));
+    for (const QString &line : imported.actions)
+        text += u'\n' + terminalText(line);
+    if (!imported.kept.isEmpty())
+        text += QStringLiteral("\n\nNot taken in:");
+    for (const QString &line : imported.kept)
+        text += u'\n' + terminalText(line);
+    return text;
+}
+
+} // namespace
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 {
@@ -113,26 +150,32 @@ void MainWindow::exportSettingsFile()
 
 void MainWindow::importSettingsFile()
 {
-    const QString title = tr("Import Settings");
-    const QString path = QFileDialog::getOpenFileName(this, title, QDir::homePath(), tr("JSON (*.json)"));
-    if (path.isEmpty())
-        return;
+    const QString path = QFileDialog::getOpenFileName(this, tr("Import Settings"), QDir::homePath(), tr("JSON (*.json)"));
+    if (!path.isEmpty())
+        importSettingsFrom(path);
+}
+
+void MainWindow::importSettingsFrom(const QString &path)
+{
     const FileBytes bytes = readBoundedFile(path, true);
-    const SettingsImport imported = bytes.problem.isEmpty()
-                                        ? importSettings(bytes.bytes, {DeviceLabels::defaultPath(), rowActionsPath()}, false)
-                                        : SettingsImport{SettingsImport::Outcome::Refused, bytes.problem, {}};
-    if (imported.outcome != SettingsImport::Outcome::Refused && m_settingsImported)
-        m_settingsImported();
-    QMessageBox box(QMessageBox::Information, title, QString(), QMessageBox::Ok, this);
+    const SettingsReading reading =
+        bytes.problem.isEmpty() ? readSettings(bytes.bytes) : SettingsReading{std::nullopt, bytes.problem};
+    SettingsImport imported{reading.problem, 0, 0, {}, {}, {}};
+    if (reading.document) {
+        bool takeActions = false;
+        if (reading.document->actions && !reading.document->actions->isEmpty())
+            takeActions = TakeActionsDialog(*reading.document->actions, this).exec() == QDialog::Accepted;
+        imported = importSettings(*reading.document, {DeviceLabels::defaultPath(), rowActionsPath()}, {false, takeActions});
+        if (m_settingsImported)
+            m_settingsImported();
+    }
+    QMessageBox box(QMessageBox::Information, tr("Import Settings"), QString(), QMessageBox::Ok, this);
     box.setTextFormat(Qt::PlainText);
-    if (imported.outcome != SettingsImport::Outcome::Imported) {
+    if (!imported.problem.isEmpty()) {
         box.setIcon(QMessageBox::Warning);
         box.setText(tr("The settings of %1 were not taken in: %2").arg(QDir::toNativeSeparators(path), imported.problem));
-    } else if (imported.conflicts.isEmpty()) {
-        box.setText(tr("The settings were taken in; the window's choices take effect at the next start."));
     } else {
-        box.setText(tr("The settings were taken in; where they differ, those of this computer were kept:\n%1")
-                        .arg(imported.conflicts.join(u'\n')));
+        box.setText(importedText(imported));
     }
     box.exec();
 }

@@ -42,6 +42,9 @@ private slots:
         QTest::newRow("a lone {") << "[" + action("a", "['echo', '{address']") + "]" << u"action 1: argument 2: a lone '{'"_s;
         QTest::newRow("a placeholder as the program") << "[" + action("a", "['/usr/bin/{hostname}']") + "]"
                                                       << u"action 1: the program (argument 1) must be"_s;
+        QTest::newRow("a name of the menu's own, written another way")
+            << QByteArray("[{\"name\": \" DON'T  &watch\", \"command\": [\"ls\"]}]")
+            << u"action 1: \"DON'T  &watch\" is the name of one of the menu's own items"_s;
         QTest::newRow("51 actions") << "[" + QByteArrayList(51, action("a", "['ls']")).join(',') + "]"
                                     << u"more than 50 actions"_s;
         QTest::newRow("too large") << "[" + QByteArray(maxActionsFileBytes, ' ') + "]" << u"larger than 256 KiB"_s;

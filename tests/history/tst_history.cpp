@@ -158,6 +158,19 @@ private slots:
         QCOMPARE(describe(reread.history->changes(devices(run), completed, scopeOf(scope))), changes);
     }
 
+    // While watching, the watch's missing devices have a time of their own (when the first of
+    // them was last seen); the new and moved ones keep the previous run's.
+    void watchedStatus()
+    {
+        const QString dot = u" \u00b7 "_s;
+        const QDateTime lastSeen = start.addSecs(44 * 60);
+        const DeviceHistory history = historyOf({u"C:a@1 c@4"_s});
+        QCOMPARE(historyStatusText(2, history.changes(devices(u"a@2 b@3"_s), true, {}), start, lastSeen),
+                 u"2 devices"_s + dot + u"1 new"_s + dot + u"1 moved since 8 Dec 09:14"_s + dot + u"1 missing since 8 Dec 09:58"_s);
+        QCOMPARE(historyStatusText(1, history.changes(devices(u"a@1"_s), true, {}), start, lastSeen),
+                 u"1 device"_s + dot + u"1 missing since 8 Dec 09:58"_s);
+    }
+
     // Scans of 10.0.0.0/24 an hour apart, each judged and then recorded: "R:a@1" completed,
     // "S:a@1" stopped, "R-1:a@1" completed without a route to 10.0.0.1. Each step's changes
     // end with the hour of its "since" ("-": nothing to compare with).

@@ -1,16 +1,12 @@
 #include "app/labelcommand.h"
-#include "app/settingscommand.h"
 #include "history/setaside.h"
 #include "labels/devicelabels.h"
 #include "labels/labelsformat.h"
 #include "platform/boundedjson.h"
-#include "platform/preferences.h"
 #include "support/logcapture.h"
 
 #include <QDir>
-#include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 #include <QLockFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -290,62 +286,6 @@ private slots:
         QCOMPARE(run(Action::Set, mac, u"x"_s), 1);
         QVERIFY2(written[1].contains("newer version of Device Finder (labels file version 7); labels are read-only"), written[1]);
         QCOMPARE(readFile(path), fileOf("", "7"));
-    }
-
-    // Export, then import into a fresh data folder: the same labels, watch choices, actions
-    // and window choices. A second import keeps what is here, one line per conflict, unless
-    // --replace; a file that is no settings document changes nothing and exits 2.
-    void settings()
-    {
-        const QTemporaryDir dir;
-        qputenv("XDG_CONFIG_HOME", dir.filePath(u"config"_s).toUtf8()); // the window's choices
-        const SettingsFiles here{dir.filePath(u"here/labels.json"_s), dir.filePath(u"here/actions.json"_s)};
-        const SettingsFiles fresh{dir.filePath(u"fresh/labels.json"_s), dir.filePath(u"fresh/actions.json"_s)};
-        const QString file = dir.filePath(u"settings.json"_s);
-        const auto run = [&](const SettingsFiles &files, bool import, bool replace = false) {
-            std::FILE *out = std::tmpfile();
-            const int status = runSettingsCommand({import, file, replace}, files, out, stderr);
-            std::rewind(out);
-            QFile lines;
-            const QByteArray written = lines.open(out, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle) ? lines.readAll() : "?";
-            return QString::number(status) + u' ' + QString::fromUtf8(written);
-        };
-        DeviceLabels labels(here.labels);
-        QCOMPARE(labels.setLabel(mac, u"Roof"_s) + labels.setWatched(u"00:00:00:00:00:01"_s, false), QString());
-        QVERIFY(writeFile(here.actions, "[{\"name\": \"Ping\", \"command\": [\"ping\", \"{address}\"]}]"));
-        Preferences::standard().setValue(WatchMissingAfterKey, 3);
-        QCOMPARE(run(here, false), u"0 "_s);
-        QCOMPARE(run(fresh, true), u"0 "_s);
-        const DeviceLabels moved(fresh.labels);
-        QCOMPARE(moved.labels(), labels.labels());
-        QCOMPARE(moved.unwatched(), labels.unwatched());
-        QCOMPARE(QJsonDocument::fromJson(readFile(fresh.actions)), QJsonDocument::fromJson(readFile(here.actions)));
-
-        QCOMPARE(DeviceLabels(fresh.labels).setLabel(mac, u"Attic"_s), QString());
-        Preferences::standard().setValue(WatchMissingAfterKey, 5);
-        QCOMPARE(run(fresh, true), u"0 label 00:80:a3:1b:2c:3d: kept \"Attic\", not \"Roof\"\nwindow WatchMissingAfter: kept 5, not 3\n"_s);
-        QCOMPARE(run(fresh, true, true), u"0 "_s);
-        QCOMPARE(DeviceLabels(fresh.labels).label(mac), u"Roof"_s);
-        QCOMPARE(Preferences::standard().value(WatchMissingAfterKey).toInt(), 3);
-
-        const QByteArray before = readFile(fresh.labels);
-        const QByteArray exported = readFile(file);
-        for (const QByteArray &bad : {QByteArray("{\"format\": \"devicefinder-labels\", \"version\": 1}"),
-                                      QByteArray(exported).replace("Roof", "Ro\\u0007of"),
-                                      QByteArray(exported).replace("\"version\": 1", "\"version\": 2"),
-                                      exported + QByteArray(maxJsonFileBytes, ' ')}) {
-            QVERIFY(writeFile(file, bad));
-            QCOMPARE(run(fresh, true, true), u"2 "_s);
-            QCOMPARE(readFile(fresh.labels), before);
-        }
-        QJsonArray many;
-        for (int i = 0; i <= maxLabels; ++i)
-            many.append(QJsonObject{{u"macAddress"_s, u"02:00:00:00:%1:%2"_s.arg(i / 256, 2, 16, QChar(u'0')).arg(i % 256, 2, 16, QChar(u'0'))},
-                                    {u"label"_s, u"x"_s}});
-        QVERIFY(writeFile(file, QJsonDocument(QJsonObject{{u"format"_s, u"devicefinder-settings"_s}, {u"version"_s, 1},
-                                                          {u"labels"_s, many}}).toJson()));
-        QCOMPARE(run(fresh, true, true), u"2 "_s);
-        QCOMPARE(readFile(fresh.labels), before);
     }
 };
 

@@ -1,4 +1,5 @@
 #include "app/appdelegate.h"
+#include "controller/rowactions.h"
 #include "history/devicehistory.h"
 #include "labels/devicelabels.h"
 #include "model/devicecolumns.h"
@@ -10,6 +11,7 @@
 #include "ui/exportfile.h"
 #include "ui/mainview.h"
 #include "ui/mainwindow.h"
+#include "ui/takeactionsdialog.h"
 #include "ui/missingdevicesdialog.h"
 #include "ui/windowpalette.h"
 
@@ -24,8 +26,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTableView>
 #include <QTableWidget>
@@ -278,9 +282,10 @@ private slots:
         QCOMPARE(DeviceLabels(path).label(u"02:00:00:00:00:0b"_s), u"Roof gateway"_s);
     }
 
-    // Judged against the history: a device never seen before is in bold, one at another
-    // address in italics with the old address in its tooltip, and the line under the table
-    // counts them (a stopped run judges no device missing).
+    // Judged against the history: a device never seen before is in bold (but on the first run,
+    // with nothing to compare with), one at another address in italics with the old address in
+    // its tooltip, and the line under the table counts them (a stopped run judges no device
+    // missing).
     void historyMarks()
     {
         const auto at = [](const QString &name, const QString &mac, const QString &address) {
@@ -289,6 +294,16 @@ private slots:
             return record(object);
         };
         const QString path = m_config.filePath(u"history.json"_s);
+        QFile::remove(path);
+        quietWindow();
+        // The first completed run on this computer has nothing to compare with: nothing is new.
+        controller()->setHistoryFile(path);
+        controller()->startDiscovery();
+        controller()->addIfNew(at(u"first"_s, u"02:00:00:00:00:09"_s, u"10.0.0.9"_s), ProbeKind::DeviceInfo);
+        QTRY_VERIFY_WITH_TIMEOUT(!controller()->discovering(), 15'000);
+        QCOMPARE(column(0), QStringList{u"first"_s});
+        QVERIFY(!cell(0, 0).data(Qt::FontRole).isValid());
+
         DeviceHistory history;
         history.record({at(u"kept"_s, u"02:00:00:00:00:01"_s, u"10.0.0.1"_s), at(u"moved"_s, u"02:00:00:00:00:02"_s, u"10.0.0.2"_s)},
                        true, QDateTime::currentDateTimeUtc().addSecs(-60));
@@ -318,11 +333,14 @@ private slots:
     // While watching, the line under the table says what the watch rule says: missing after
     // one run here, since the device was last seen, and its link lists it. A device that
     // flaps stays out of that list, and one the user does not watch out of it and out of
-    // every notification.
+    // every notification. The new ones are those since the previous run.
     void watchedLine()
     {
         quietWindow();
         QCoreApplication::processEvents(); // the view's own watch choice comes first
+        const QString path = m_config.filePath(u"watched-history.json"_s);
+        QFile::remove(path);
+        controller()->setHistoryFile(path);
         const QString labels = m_config.filePath(u"unwatched.json"_s);
         QCOMPARE(DeviceLabels(labels).setWatched(u"02:00:00:00:00:0c"_s, false), QString());
         controller()->setLabelsFile(labels);
@@ -332,9 +350,10 @@ private slots:
         const Device gone = record(device(u"gone"_s, u"1"_s, u"02:00:00:00:00:0b"_s));
         const Device unwatched = record(device(u"unwatched"_s, u"1"_s, u"02:00:00:00:00:0c"_s));
         const Device kept = record(device(u"kept"_s, u"1"_s, u"02:00:00:00:00:0d"_s));
+        const Device fresh = record(device(u"fresh"_s, u"1"_s, u"02:00:00:00:00:0e"_s));
         controller()->setWatching(true, std::chrono::hours(1), {.missingAfter = 1, .flapChanges = 2});
         for (const DeviceList &found : {DeviceList{flapper, gone, unwatched, kept}, DeviceList{unwatched, kept},
-                                        DeviceList{flapper, kept}, DeviceList{kept}}) {
+                                        DeviceList{flapper, kept}, DeviceList{kept, fresh}}) {
             if (!controller()->discovering())
                 controller()->startDiscovery();
             for (const Device &listed : found)
@@ -343,10 +362,13 @@ private slots:
         }
         controller()->setWatching(false, {});
         QCOMPARE(notices->shown, (QStringList{u"2 devices missing: 2 devices missing: flapper, gone"_s,
-                                              u"1 device flapping: 1 device flapping: flapper"_s}));
+                                              u"1 device flapping: 1 device flapping: flapper"_s,
+                                              u"1 new device: 1 new device: fresh"_s}));
         QTextDocument shown;
         shown.setHtml(widget<QLabel>("historyLine")->text());
-        QVERIFY2(shown.toPlainText().startsWith(u"1 device \u00b7 1 missing since "_s), qPrintable(shown.toPlainText()));
+        static const QRegularExpression line(u"^2 devices \u00b7 1 new since [^\u00b7]+ \u00b7 1 missing since [^\u00b7]+$"_s);
+        QVERIFY2(line.match(shown.toPlainText()).hasMatch(), qPrintable(shown.toPlainText()));
+        QVERIFY(widget<QLabel>("historyLine")->text().contains(u"<a href=\"#\">1 missing</a>"_s));
         QCOMPARE(controller()->latestChanges().missing.size(), 1);
         QCOMPARE(controller()->latestChanges().missing.first().record, gone);
     }
@@ -399,6 +421,51 @@ private slots:
         QVERIFY(shown.contains(u"10.0.0.50 answered on <b>eth1</b> (192.168.7.2/24)"_s));
         dialog->findChild<QPushButton *>(u"copyButton"_s)->click();
         QCOMPARE(QApplication::clipboard()->text(), shown);
+    }
+
+    // Import Settings... lists every action of the file, its name and whole command as a
+    // terminal shows them, takes them in only when asked ("Don't Take Actions" the default),
+    // and then says what it took in and what not.
+    void importSettings()
+    {
+        QFile::remove(rowActionsPath());
+        QFile::remove(DeviceLabels::defaultPath());
+        const QTemporaryDir dir;
+        const QString path = dir.filePath(u"settings.json"_s);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly)
+                && file.write(R"({"format": "devicefinder-settings", "version": 1,
+                                  "labels": [{"macAddress": "02:00:00:00:00:0a", "label": "Roof"}],
+                                  "actions": [{"name": "Ping", "command": ["sh", "-c", "ping {address}\u202e"]}]})") > 0);
+        file.close();
+        const QString listed = u"Ping\n    sh -c \"ping {address}\\u202e\"\n"_s;
+        const QString named = uR"(action "Ping" %1: sh -c "ping {address}\u202e")"_s;
+        MainWindow window;
+        for (const bool take : {false, true}) {
+            QStringList shown; // what each dialog said, in turn
+            QTimer answer;
+            connect(&answer, &QTimer::timeout, this, [&] {
+                if (auto *ask = qobject_cast<TakeActionsDialog *>(QApplication::activeModalWidget())) {
+                    shown.append(ask->findChild<QPlainTextEdit *>()->toPlainText());
+                    if (take)
+                        ask->accept();
+                    else
+                        QTest::keyClick(ask, Qt::Key_Return); // the default
+                } else if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                    shown.append(box->text());
+                    box->accept();
+                }
+            });
+            answer.start(50);
+            window.importSettingsFrom(path);
+            QCOMPARE(shown.size(), 2);
+            QCOMPARE(shown.first(), listed);
+            QCOMPARE(shown.last(), take ? u"Taken in: 1 action.\n"_s + named.arg(u"taken in"_s)
+                                        : u"Taken in: 1 label.\n\nNot taken in:\n"_s + named.arg(u"not taken in"_s));
+            QCOMPARE(readRowActions(rowActionsPath()).actions.size(), take ? 1 : 0);
+        }
+        QCOMPARE(DeviceLabels(DeviceLabels::defaultPath()).label(u"02:00:00:00:00:0a"_s), u"Roof"_s);
+        QFile::remove(rowActionsPath()); // the later tests' row menus show none
     }
 
     // Right after the window opens: the range from the preferences, the discovery run under
@@ -505,25 +572,26 @@ private slots:
         QCOMPARE(m_opened, (QList<QUrl>{QUrl(u"http://b.example"_s), QUrl(u"http://b.example"_s)}));
     }
 
-    // Run > Watch and its interval as the preferences left them: watching begins with the
-    // start-up run, and a choice is remembered as it is made.
+    // Run > Watch and its choices as the preferences left them, a value the menu lacks (a
+    // settings file's) one more item: watching begins with the start-up run, and a choice is
+    // remembered as it is made, the others as they were.
     void watchMenu()
     {
         Preferences::standard().setValue(u"Watch"_s, true);
-        Preferences::standard().setValue(u"WatchIntervalMinutes"_s, 15);
+        Preferences::standard().setValue(u"WatchIntervalMinutes"_s, 1440);
         launch();
         auto *watch = widget<QAction>("watchAction");
         const QList<QAction *> intervals = widget<QAction>("watchIntervalAction")->menu()->actions();
-        QVERIFY(watch->isChecked() && intervals.at(2)->isChecked());
         const QList<QAction *> missingAfter = widget<QAction>("watchMissingAfterAction")->menu()->actions();
-        QVERIFY(missingAfter.at(1)->isChecked());
-        QCOMPARE(missingAfter.at(1)->text(), u"2 Runs"_s);
-        QCOMPARE(intervals.at(2)->text(), u"15 Minutes"_s);
+        QVERIFY(watch->isChecked() && intervals.size() == 5 && intervals.last()->isChecked() && missingAfter.at(1)->isChecked());
+        QCOMPARE((QStringList{intervals.last()->text(), missingAfter.at(1)->text()}),
+                 (QStringList{u"Every 1,440 Minutes"_s, u"2 Runs"_s}));
         QTRY_VERIFY(controller()->isWatching());
         QVERIFY(controller()->discovering());
-        intervals.at(0)->trigger();
         missingAfter.at(3)->trigger();
+        QCOMPARE(Preferences::standard().value(u"WatchIntervalMinutes"_s).toInt(), 1440);
         QCOMPARE(Preferences::standard().value(u"WatchMissingAfter"_s).toInt(), 5);
+        intervals.at(0)->trigger();
         watch->trigger();
         QVERIFY(!controller()->isWatching());
         QCOMPARE(Preferences::standard().value(u"Watch"_s).toBool(), false);

@@ -98,6 +98,8 @@ desktop(0)
 check('switching the desktop to light makes the window light', until(5, lambda: looks_dark(False)))
 desktop(1)
 check('and back to dark makes it dark', until(5, lambda: looks_dark(True)))
+desktop(2)
+check('a desktop that prefers light makes it light', until(5, lambda: looks_dark(False)))
 if os.environ.get('SCREENSHOT'):
     subprocess.run(['import', '-window', window, os.environ['SCREENSHOT']], check=True)
 sys.exit(1 if failed else 0)

@@ -5,7 +5,7 @@
 ArpSweep::ArpSweep(std::vector<ArpRange> ranges, std::uint32_t rate, const ArpReply &own, Clock::time_point now)
     : m_own(own), m_ranges(std::move(ranges)),
       // One nanosecond more than an even share: rate + 1 requests span more than a second.
-      m_interval(std::chrono::nanoseconds((1'000'000'000 + rate - 1) / std::max<std::uint32_t>(rate, 1) + 1)),
+      m_interval(std::chrono::nanoseconds(1'000'000'000 / std::clamp<std::uint32_t>(rate, 1, maxRate) + 1)),
       m_nextAt(now)
 {
     fill();

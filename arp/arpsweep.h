@@ -9,14 +9,16 @@
 
 // The helper's sweep of its ranges: one request per address, a second after retryWait to
 // those that did not answer, nobody replyWait after that. At most `rate` requests in any
-// second, evenly spaced; an answer counts as one request too: the owner has the kernel
-// resolve the address then (one request), so that devicefinder's connection finds it known. Verdicts come in the
+// second, evenly spaced, and never more than maxRate whatever it is asked; an answer counts
+// as one request too: the owner has the kernel resolve the address then (one request), so
+// that devicefinder's connection finds it known. Verdicts come in the
 // ranges' order. No socket and no clock of its own: the owner sends, reads, and passes the
 // time in. Memory is bounded by maxAhead however many addresses there are.
 class ArpSweep final {
 public:
     using Clock = std::chrono::steady_clock;
-    static constexpr std::uint32_t defaultRate = 2000;
+    // The helper's own ceiling: any local user may start it, and ask it for any pace.
+    static constexpr std::uint32_t maxRate = 2000;
     static constexpr std::chrono::milliseconds retryWait{1000};
     static constexpr std::chrono::milliseconds replyWait{1000};
     static constexpr std::size_t maxAhead = 16'384;

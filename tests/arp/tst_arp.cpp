@@ -4,6 +4,7 @@
 
 #include <QTest>
 
+using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 using Clock = ArpSweep::Clock;
 
@@ -12,6 +13,8 @@ namespace {
 const Clock::time_point start = Clock::time_point() + 1h;
 constexpr std::uint32_t base = 0xC6120000; // 198.18.0.0
 const MacAddress deviceMac{2, 0, 0, 0, 0, 7};
+// Replies at the given milliseconds, from the given addresses.
+using Replies = QList<QPair<int, quint32>>;
 
 ArpInputParser::Status parse(const QByteArray &text)
 {
@@ -36,6 +39,8 @@ private slots:
         QTest::newRow("ranges and a rate") << head + "rate 15\nrange 198.18.0.1 198.18.0.9\nrange 10.0.0.1 10.0.0.1\nend" << true;
         QTest::newRow("16,777,216 addresses") << head + "range 10.0.0.0 10.255.255.255\nend" << true;
         QTest::newRow("one more") << head + "range 10.0.0.0 10.255.255.255\nrange 11.0.0.0 11.0.0.0\nend" << false;
+        // 2^32 addresses: a count that does not fit in 32 bits.
+        QTest::newRow("the whole address space") << head + "range 0.0.0.0 255.255.255.255\nend" << false;
         QTest::newRow("another version") << QByteArray("devicefinder-arp 2\ninterface eth0\nrange 1.2.3.4 1.2.3.4\nend") << false;
         QTest::newRow("no range") << head + "end" << false;
         QTest::newRow("first above last") << head + "range 1.2.3.5 1.2.3.4\nend" << false;
@@ -119,6 +124,57 @@ private slots:
         }
         QCOMPARE(verdicts, (std::vector<std::string>{"nobody 198.18.0.1", "someone 198.18.0.2 02:00:00:00:00:07",
                                                       "nobody 198.18.0.3", "someone 198.18.0.4 02:00:00:00:00:01"}));
+    }
+
+    // One address asked beside two others, at 2,000 requests a second on a clock of 1 ms
+    // steps: requests for .1, .2 and .3 at 0, 1 and 2 ms, the second ones a second later, the
+    // verdicts a second after those. Replies at the given milliseconds; whether each counted.
+    void replies_data()
+    {
+        QTest::addColumn<Replies>("replies");
+        QTest::addColumn<QString>("counted");
+        QTest::addColumn<QString>("verdicts");
+        QTest::newRow("to the first request") << Replies{{500, base + 2}} << u"1"_s << u"NSN"_s;
+        QTest::newRow("only to the second request") << Replies{{1500, base + 2}} << u"1"_s << u"NSN"_s;
+        QTest::newRow("after its verdict's time") << Replies{{2500, base + 2}} << u"0"_s << u"NNN"_s;
+        QTest::newRow("before it was asked") << Replies{{0, base + 3}} << u"0"_s << u"NNN"_s;
+        QTest::newRow("from an address not in the ranges") << Replies{{500, base + 9}} << u"0"_s << u"NNN"_s;
+        QTest::newRow("twice") << Replies{{500, base + 2}, {600, base + 2}} << u"10"_s << u"NSN"_s;
+    }
+    void replies()
+    {
+        QFETCH(Replies, replies);
+        ArpSweep sweep({{base + 1, base + 3}}, ArpSweep::maxRate, {base + 254, MacAddress{2, 0, 0, 0, 0, 1}}, start);
+        QString counted;
+        QString verdicts;
+        for (int ms = 0; ms <= 3000; ++ms) {
+            const Clock::time_point now = start + std::chrono::milliseconds(ms);
+            for (const auto &[at, sender] : std::as_const(replies)) {
+                if (at == ms)
+                    counted += sweep.heard({sender, deviceMac}, now) ? u'1' : u'0';
+            }
+            while (sweep.dueRequest(now))
+                sweep.sent(now);
+            while (const std::optional<ArpSweep::Verdict> verdict = sweep.nextVerdict(now))
+                verdicts += verdict->mac == deviceMac ? u'S' : verdict->mac ? u'?' : u'N';
+        }
+        QTEST(counted, "counted");
+        QTEST(verdicts, "verdicts");
+    }
+
+    // Its own ceiling, whatever pace it is asked for: 2,000 requests in the first second of
+    // 5,000 empty addresses.
+    void ceiling()
+    {
+        ArpSweep sweep({{base, base + 4999}}, ArpInputParser::maxRate, {base + 9999, MacAddress{2, 0, 0, 0, 0, 1}}, start);
+        int sent = 0;
+        for (Clock::time_point now = start; now < start + 1s; now = sweep.wakeAt().value_or(start + 1s)) {
+            while (sweep.dueRequest(now)) {
+                sweep.sent(now);
+                ++sent;
+            }
+        }
+        QCOMPARE(sent, int(ArpSweep::maxRate));
     }
 };
 

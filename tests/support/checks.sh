@@ -1,7 +1,11 @@
 # Sourced by the test scripts: PASS/FAIL lines, a failure count and a scratch folder.
 failures=0
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+shared=
+trap 'rm -rf "$work" ${shared:+"$shared"}' EXIT
+# Sets `shared`: a folder of the test's own that every user can enter, for what it runs as
+# another user. The clone, and so the build, may lie where others cannot (a home of mode 700).
+shared_folder() { shared=$(mktemp -d -p /tmp devicefinder-test.XXXXXX) && chmod 755 "$shared"; }
 check() { # DESCRIPTION COMMAND...
     local what=$1
     shift

@@ -108,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     Model model;
     for (const ArpRange &range : ranges) {
         for (std::uint64_t address = range.first; address <= range.last; ++address)
-            model.addresses.push_back({std::uint32_t(address)});
+            model.addresses.push_back(Address{std::uint32_t(address), 0, {}, {}, false});
     }
     model.own = base + bytes.next() % 64;
     model.rate = std::min(requested, ArpSweep::maxRate);
@@ -153,8 +153,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
     // Left to itself, it ends: within two requests an address at its pace, and the waits.
     const Clock::time_point end = now + std::chrono::seconds(2 * model.addresses.size() / model.rate + 4);
-    while (!sweep.isFinished() && now <= end) {
+    while (now <= end) {
         step(true);
+        if (sweep.isFinished())
+            break;
         const std::optional<Clock::time_point> wake = sweep.wakeAt();
         require(wake.has_value(), "an unfinished sweep says when it acts next");
         now = std::max(now + 1us, *wake);

@@ -12,6 +12,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 #include <fcntl.h>
 #include <net/if.h>
 #include <signal.h>
@@ -34,8 +38,11 @@ SweepSchedule::Source addresses(quint32 count)
     };
 }
 
+// S someone, N nobody, - probe it all the same, x none: the run was stopped.
 QChar letter(std::optional<SweepVerdict::Kind> kind)
 {
+    if (!kind)
+        return u'x';
     return kind == SweepVerdict::Kind::Someone ? u'S' : kind == SweepVerdict::Kind::Nobody ? u'N' : u'-';
 }
 
@@ -69,7 +76,7 @@ private slots:
     }
 
     // Each row: the stand-in's way, its addresses and the pace asked; the verdicts the walk
-    // gets (S someone, N nobody, - probe it all the same), and what the sweep says.
+    // gets, and what the sweep says.
     void helperAnswers_data()
     {
         QTest::addColumn<QString>("mode");
@@ -103,6 +110,15 @@ private slots:
         std::stop_source run;
         const std::shared_ptr<NeighbourSweep> sweep = start(mode, count, rate, run);
         QVERIFY(sweep);
+        // A sweep that would wait for ever is stopped.
+        std::mutex mutex;
+        std::condition_variable_any never;
+        const std::jthread watchdog([&](std::stop_token done) {
+            std::unique_lock lock(mutex);
+            never.wait_for(lock, done, 40s, [] { return false; });
+            if (!done.stop_requested())
+                run.request_stop();
+        });
         QString verdicts;
         for (quint32 i = 0; i < count; ++i)
             verdicts += letter(sweep->verdict(first + i));

@@ -76,7 +76,8 @@ bool flush(std::string &unwritten, bool all = false)
             return true;
         if ((room.revents & (POLLERR | POLLNVAL)) != 0)
             return false;
-        const ssize_t wrote = ::write(STDOUT_FILENO, unwritten.data(), std::min<std::size_t>(unwritten.size(), PIPE_BUF));
+        const std::size_t size = std::min<std::size_t>(unwritten.size(), PIPE_BUF);
+        const ssize_t wrote = ::write(STDOUT_FILENO, unwritten.data(), size);
         if (wrote < 0 && errno != EINTR)
             return false;
         unwritten.erase(0, std::size_t(std::max<ssize_t>(wrote, 0)));

@@ -155,8 +155,11 @@ void NeighbourSweep::act(int epoll, Clock::time_point now)
 
 std::optional<NeighbourSweep::Clock::time_point> NeighbourSweep::wakeAt() const
 {
+    if (m_helper && m_over)
+        return std::nullopt;
+    // Gathering goes on at the next pass; then the helper has its deadline.
     if (m_helper)
-        return m_over ? std::nullopt : m_helper->isGathering() ? std::optional(Clock::time_point()) : m_helper->deadline();
+        return m_helper->isGathering() ? std::optional(Clock::time_point()) : m_helper->deadline();
     if (m_over || m_waitingToSend)
         return std::nullopt;
     return m_schedule->wakeAt();

@@ -56,7 +56,6 @@ private slots:
         QTest::addColumn<QString>("verdicts");
         QTest::addColumn<QString>("failure");
         QTest::addColumn<QString>("note");
-        QTest::newRow("in turn") << u"nobody"_s << 0u << u"NNN"_s << QString() << QString();
         QTest::newRow("a pace above the ceiling")
             << u"someone"_s << 100'000u << u"SSS"_s << QString()
             << u"The neighbour sweep's devicefinder-arp sends at most 2,000 ARP requests a second, fewer than the 100,000 asked"_s;

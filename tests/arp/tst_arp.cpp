@@ -59,15 +59,9 @@ private slots:
         QCOMPARE(parse(text) == ArpInputParser::Status::Done, good);
     }
 
+    // Each line read back as written: fuzz_arp.
     void answers()
     {
-        for (const ArpAnswer &answer : {ArpAnswer{ArpAnswer::Kind::Someone, base + 7, deviceMac, 0, 0, 0},
-                                        ArpAnswer{ArpAnswer::Kind::Nobody, base + 8, {}, 0, 0, 0},
-                                        ArpAnswer{ArpAnswer::Kind::End, 0, {}, 30, 1, 14}}) {
-            const std::string line = answerLine(answer);
-            const std::optional<ArpAnswer> back = parseAnswerLine(line);
-            QVERIFY2(back && answerLine(*back) == line, line.c_str());
-        }
         QCOMPARE(answerLine({ArpAnswer::Kind::Someone, base + 7, deviceMac, 0, 0, 0}), "someone 198.18.0.7 02:00:00:00:00:07");
         for (const char *bad : {"someone 198.18.0.7 02:00:00:00:00", "nobody 198.18.0.7 x", "end sent 1 someone 2",
                                 "someone 198.18.0.7 02:00:00:00:00:0G", "nobody\x1b 1.2.3.4", ""})

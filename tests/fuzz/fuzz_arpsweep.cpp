@@ -7,6 +7,7 @@
 #include "arp/arpsweep.h"
 #include "tests/fuzz/require.h"
 
+#include <algorithm>
 #include <deque>
 #include <vector>
 
@@ -28,20 +29,16 @@ struct Model {
     std::uint32_t own = 0;
     std::size_t rate = 1;
     std::size_t verdicts = 0;
-    std::deque<Clock::time_point> spent; // requests and counted replies
+    std::deque<Clock::time_point> spent; // requests and counted replies in the last second
 
     Address *find(std::uint32_t address)
     {
-        for (Address &entry : addresses) {
-            if (entry.address == address && address != own)
-                return &entry;
-        }
-        return nullptr;
+        const auto found = std::find_if(addresses.begin(), addresses.end(), [&](auto &a) { return a.address == address; });
+        return found == addresses.end() || address == own ? nullptr : &*found;
     }
     void spend(Clock::time_point now)
     {
-        spent.push_back(now);
-        while (now - spent.front() >= 1s)
+        for (spent.push_back(now); now - spent.front() >= 1s;)
             spent.pop_front();
     }
     void sent(std::uint32_t target, Clock::time_point now)
@@ -53,13 +50,15 @@ struct Model {
         spend(now);
         require(spent.size() <= rate, "no more in a second than the pace, nor the ceiling");
     }
+    bool late(const Address &entry, Clock::time_point now) const
+    {
+        return entry.asked == 2 && now >= entry.askedAt[1] + ArpSweep::replyWait;
+    }
     void heard(std::uint32_t sender, const MacAddress &mac, bool counted, Clock::time_point now)
     {
         Address *entry = find(sender);
         const bool waiting = entry && entry->asked > 0 && !entry->mac && !entry->given;
-        require(!counted || waiting, "a reply counts only for an address asked and not settled");
-        require(counted || !waiting || (entry->asked == 2 && now >= entry->askedAt[1] + ArpSweep::replyWait),
-                "a reply to either request counts while its verdict waits");
+        require(counted ? waiting : !waiting || late(*entry, now), "a reply counts exactly while its address waits");
         if (counted)
             entry->mac = mac, spend(now);
     }
@@ -71,9 +70,7 @@ struct Model {
         if (entry.address == own)
             require(verdict.mac == ownMac && entry.asked == 0, "the interface's own address, without a request");
         else
-            require(verdict.mac == entry.mac
-                        && (entry.mac || (entry.asked == 2 && now >= entry.askedAt[1] + ArpSweep::replyWait)),
-                    "someone exactly when a reply counted, nobody after two requests");
+            require(verdict.mac == entry.mac && (entry.mac || late(entry, now)), "someone exactly where a reply counted");
     }
 };
 

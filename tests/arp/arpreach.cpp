@@ -22,8 +22,7 @@ int failures = 0;
 
 void check(bool passed, const std::string &what)
 {
-    std::printf("%s: %s\n", passed ? "PASS" : "FAIL", what.c_str());
-    failures += passed ? 0 : 1;
+    failures += std::printf("%s: %s\n", passed ? "PASS" : "FAIL", what.c_str()) > 0 && !passed;
 }
 
 // Lists its descriptors, takes one (pidfd_getfd), attaches (ptrace): how many of the three.
@@ -50,13 +49,11 @@ int reach(pid_t pid)
 int main(int, char **argv)
 {
     int input[2], output[2];
-    if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0)
-        return 2;
+    pipe2(input, O_CLOEXEC), pipe2(output, O_CLOEXEC);
     const pid_t helper = fork();
     if (helper == 0) {
         dup2(input[0], STDIN_FILENO), dup2(output[1], STDOUT_FILENO);
-        execl(argv[1], "devicefinder-arp", nullptr);
-        _exit(127);
+        _exit(execl(argv[1], "devicefinder-arp", nullptr));
     }
     close(output[1]);
     __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};

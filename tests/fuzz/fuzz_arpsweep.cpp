@@ -1,9 +1,6 @@
 // The ARP helper's sweep on a made-up clock: the bytes choose its ranges, pace and own
 // address, then time passing, replies from anywhere and verdicts taken at any moment. A model
-// checks what it promises: requests only to the ranges' addresses, at most two, the second
-// after a wait, never more requests and counted replies in a second than the pace or the
-// ceiling; a reply counts while its address waits and at no other time; verdicts in order,
-// someone exactly where a reply counted; and an end.
+// checks each promise it makes (the texts of require below), and that it ends.
 #include "arp/arpsweep.h"
 #include "tests/fuzz/require.h"
 

@@ -1,7 +1,6 @@
-// arpreach HELPER: starts the helper as its child (handing on an ambient capability), gives
-// up its own capabilities, and once the helper has greeted, checks its state and tries what
-// a user who wants its socket would. A plain child must let the same tries through, so that
-// a refusal is the helper's doing (and not, say, a ptrace policy's). One line a check.
+// arpreach HELPER: starts the helper as its child (handing on an ambient capability), drops
+// its own capabilities, and once the helper has greeted checks its state and tries what a
+// user who wants its socket would; a plain child of its own must let the same tries through.
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/capability.h>
@@ -22,7 +21,8 @@ int failures = 0;
 
 void check(bool passed, const std::string &what)
 {
-    failures += std::printf("%s: %s\n", passed ? "PASS" : "FAIL", what.c_str()) > 0 && !passed;
+    std::printf("%s: %s\n", passed ? "PASS" : "FAIL", what.c_str());
+    failures += !passed;
 }
 
 // Lists its descriptors, takes one (pidfd_getfd), attaches (ptrace): how many of the three.

@@ -34,10 +34,8 @@ SweepSchedule::Source addresses(quint32 count)
 QString verdicts(NeighbourSweep &sweep, quint32 count, quint32 from = first)
 {
     QString text;
-    for (quint32 address = from; address < from + count; ++address) {
-        const std::optional<SweepVerdict::Kind> kind = sweep.verdict(address);
-        text += kind == SweepVerdict::Kind::Someone ? u'S' : kind == SweepVerdict::Kind::Nobody ? u'N' : u'-';
-    }
+    for (quint32 address = from; address < from + count; ++address)
+        text += u"SN-"_s.at(int(sweep.verdict(address).value_or(SweepVerdict::Kind::NoWord)));
     return text;
 }
 
@@ -47,8 +45,11 @@ class TestNeighbourSweep final : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase() { NetworkLoop::instance(); }
+
     // The stand-in's way and addresses, the pace asked; the walk's verdicts and what the
-    // sweep says. Loopback addresses get no word from the kernel: "-" once it asks.
+    // sweep says. Loopback addresses get no word from the kernel: "-" once it asks. A stop
+    // ends the sweep, and its descriptors close.
     void helperAnswers_data()
     {
         QTest::addColumn<QString>("mode");
@@ -76,12 +77,14 @@ private slots:
         QFETCH(QString, mode);
         QFETCH(quint32, rate);
         QFETCH(QString, note);
+        const qsizetype descriptors = openDescriptors().size();
         std::stop_source run;
         const std::shared_ptr<NeighbourSweep> sweep = start(mode, 3, rate, run);
         QTEST(verdicts(*sweep, 3), "verdicts");
         QTEST(sweep->failure(), "failure");
         QCOMPARE(sweep->takeNotes(), note.isEmpty() ? QStringList() : QStringList{note});
         run.request_stop();
+        QTRY_COMPARE(openDescriptors().size(), descriptors);
     }
 
     // A helper whose exit cannot be read (SIGCHLD ignored: nothing to reap) has no clean
@@ -106,6 +109,7 @@ private slots:
         std::stop_source run;
         const std::shared_ptr<NeighbourSweep> sweep = start(u"nobody"_s, count, 0, run);
         QCOMPARE(verdicts(*sweep, 1), u"N"_s);
+        QVERIFY(socketsCloseOnExec());
         std::this_thread::sleep_for(1s);
         const auto cpu = [] { return std::chrono::nanoseconds(std::clock() * (1'000'000'000 / CLOCKS_PER_SEC)); };
         const std::chrono::nanoseconds before = cpu();

@@ -86,28 +86,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::vector<ArpRange> ranges{{base, base + firstCount - 1}};
     if (secondCount > 0)
         ranges.push_back({ranges[0].last + gap, ranges[0].last + gap + secondCount - 1});
-    Model model;
+    Model model{{}, base + next() % 64, std::min(requested, ArpSweep::maxRate), 0, {}};
     for (const ArpRange &range : ranges) {
         for (std::uint64_t address = range.first; address <= range.last; ++address)
             model.addresses.push_back({std::uint32_t(address)});
     }
-    model.own = base + next() % 64;
-    model.rate = std::min(requested, ArpSweep::maxRate);
     const MacAddress ownMac{2, 0, 0, 0, 0, 1};
-
     Clock::time_point now = Clock::time_point() + 1h;
     ArpSweep sweep(ranges, requested, {model.own, ownMac}, now);
     const auto step = [&](bool takeVerdicts) {
-        while (const std::optional<std::uint32_t> target = sweep.dueRequest(now)) {
+        for (std::optional<std::uint32_t> target; (target = sweep.dueRequest(now)); sweep.sent(now))
             model.sent(*target, now);
-            sweep.sent(now);
-        }
         while (const std::optional<ArpSweep::Verdict> verdict = takeVerdicts ? sweep.nextVerdict(now) : std::nullopt)
             model.verdict(*verdict, ownMac, now);
     };
     while (at < size) {
-        const std::uint8_t operation = next();
-        const std::uint8_t argument = next();
+        const std::uint8_t operation = next(), argument = next();
         if (operation % 4 == 0) { // a while
             now += std::chrono::milliseconds(argument % 8 * 50 + 1);
         } else if (operation % 4 == 1) { // a reply from one of the ranges' addresses or around them

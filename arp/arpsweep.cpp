@@ -5,8 +5,8 @@
 ArpSweep::ArpSweep(std::vector<ArpRange> ranges, std::uint32_t rate, const ArpReply &own, Clock::time_point now)
     : m_own(own), m_ranges(std::move(ranges)),
       // One nanosecond more than an even share: rate + 1 requests span more than a second.
-      m_interval(std::chrono::nanoseconds((1'000'000'000 + rate - 1) / std::max<std::uint32_t>(rate, 1) + 1)),
-      m_nextAt(now)
+      m_rate(std::clamp<std::uint32_t>(rate, 1, maxRate)),
+      m_interval(std::chrono::nanoseconds(1'000'000'000 / m_rate + 1)), m_nextAt(now)
 {
     fill();
 }
@@ -19,7 +19,7 @@ std::optional<std::uint32_t> ArpSweep::dueRequest(Clock::time_point now)
     m_nextNew = std::max(m_nextNew, m_first);
     while (m_nextNew < m_first + m_window.size() && at(m_nextNew).step != Step::Waiting)
         ++m_nextNew;
-    if (now < m_nextAt)
+    if (now < nextSlot())
         return std::nullopt;
     const std::optional<std::uint64_t> position = nextRequest(now);
     if (!position)
@@ -46,7 +46,7 @@ void ArpSweep::sent(Clock::time_point now)
     }
     entry.askedAt = now;
     ++m_sent;
-    m_nextAt = std::max(m_nextAt, now) + m_interval;
+    spend(now);
 }
 
 bool ArpSweep::heard(const ArpReply &reply, Clock::time_point now)
@@ -60,7 +60,7 @@ bool ArpSweep::heard(const ArpReply &reply, Clock::time_point now)
         entry.mac = reply.senderMac;
     }
     m_asked.erase(begin, end);
-    m_nextAt = std::max(m_nextAt, now) + m_interval;
+    spend(now);
     prune(m_askedOnce);
     prune(m_askedTwice);
     return true;
@@ -86,17 +86,34 @@ std::optional<ArpSweep::Clock::time_point> ArpSweep::wakeAt() const
     if (!m_askedTwice.empty())
         when = at(m_askedTwice.front()).askedAt + replyWait;
     if (!m_askedOnce.empty()) {
-        const Clock::time_point retry = std::max(at(m_askedOnce.front()).askedAt + retryWait, m_nextAt);
+        const Clock::time_point retry = std::max(at(m_askedOnce.front()).askedAt + retryWait, nextSlot());
         when = when ? std::min(*when, retry) : retry;
     }
     if (m_nextNew < m_first + m_window.size())
-        when = when ? std::min(*when, m_nextAt) : m_nextAt;
+        when = when ? std::min(*when, nextSlot()) : nextSlot();
     return when;
 }
 
 bool ArpSweep::isFinished() const
 {
     return m_window.empty() && m_range == m_ranges.size();
+}
+
+ArpSweep::Clock::time_point ArpSweep::nextSlot() const
+{
+    if (m_recent.size() < m_rate)
+        return m_nextAt;
+    return std::max(m_nextAt, m_recent.front() + std::chrono::seconds(1) + std::chrono::nanoseconds(1));
+}
+
+void ArpSweep::spend(Clock::time_point now)
+{
+    m_recent.push_back(now);
+    if (m_recent.size() > m_rate)
+        m_recent.pop_front();
+    // A slot missed by a late wake-up is made up, within the second's count: a helper that
+    // wakes late each time keeps its pace. After a pause the pace starts again from now.
+    m_nextAt = (now - m_nextAt > maxCatchUp ? now : m_nextAt) + m_interval;
 }
 
 void ArpSweep::fill()

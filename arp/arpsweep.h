@@ -9,17 +9,21 @@
 
 // The helper's sweep of its ranges: one request per address, a second after retryWait to
 // those that did not answer, nobody replyWait after that. At most `rate` requests in any
-// second, evenly spaced; an answer counts as one request too: the owner has the kernel
-// resolve the address then (one request), so that devicefinder's connection finds it known. Verdicts come in the
-// ranges' order. No socket and no clock of its own: the owner sends, reads, and passes the
-// time in. Memory is bounded by maxAhead however many addresses there are.
+// second, evenly spaced where it can be, never more than maxRate whatever it is asked; an
+// answer counts as one request too: the owner has the kernel resolve the address then (one
+// request), so that devicefinder's connection finds it known. Verdicts come in the ranges'
+// order. No socket and no clock of its own: the owner sends, reads, and passes the time in.
+// Memory is bounded by maxAhead however many addresses there are.
 class ArpSweep final {
 public:
     using Clock = std::chrono::steady_clock;
-    static constexpr std::uint32_t defaultRate = 2000;
+    // The helper's own ceiling: any local user may start it, and ask it for any pace.
+    static constexpr std::uint32_t maxRate = 2000;
     static constexpr std::chrono::milliseconds retryWait{1000};
     static constexpr std::chrono::milliseconds replyWait{1000};
     static constexpr std::size_t maxAhead = 16'384;
+    // Slots of the pace missed by up to this much are made up.
+    static constexpr std::chrono::milliseconds maxCatchUp{20};
 
     struct Verdict final {
         std::uint32_t address = 0;
@@ -59,13 +63,20 @@ private:
     std::optional<std::uint64_t> nextRequest(Clock::time_point now) const;
     // Drops the answered from a queue's front; the rest are skipped as they come to it.
     void prune(std::deque<std::uint64_t> &queue) const;
+    // When the pace allows the next request: its even spacing, and never more than the
+    // rate in any second.
+    Clock::time_point nextSlot() const;
+    // A request sent, or an answer (which the kernel is made to resolve), at `now`.
+    void spend(Clock::time_point now);
 
     ArpReply m_own;
     std::vector<ArpRange> m_ranges;
     std::size_t m_range = 0;
     std::uint64_t m_nextInRange = 0; // offset in m_ranges[m_range]
-    std::chrono::nanoseconds m_interval;
+    const std::uint32_t m_rate;
+    const std::chrono::nanoseconds m_interval;
     Clock::time_point m_nextAt; // the pace: no request before it
+    std::deque<Clock::time_point> m_recent; // the last m_rate requests and answers
     std::deque<Entry> m_window;
     std::uint64_t m_first = 0; // position of the window's front
     std::uint64_t m_nextNew = 0; // the first position not asked yet

@@ -1,7 +1,7 @@
 // devicefinder-arp: asks one interface's link who holds each of the addresses it is given,
-// with its own ARP requests. The package gives it cap_net_raw; it opens its packet socket
-// and gives the capability up before it reads a byte of its input. See arpinput.h and
-// arpanswers.h for what it reads and writes.
+// with its own ARP requests. The package gives it cap_net_raw; it makes itself non-dumpable,
+// opens its packet socket and gives the capability up before it reads a byte of its input.
+// See arpinput.h and arpanswers.h for what it reads and writes.
 #include "arp/arpanswers.h"
 #include "arp/arpinput.h"
 #include "arp/arpsweep.h"
@@ -9,7 +9,7 @@
 #include "arp/privileges.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
+#include <limits.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -65,14 +65,22 @@ ArpExit readInput(ArpInputParser &parser)
     }
 }
 
-// Writes what it can without blocking; false once devicefinder no longer reads.
-bool flush(std::string &unwritten)
+// Writes what it can without blocking, or all of it; false once devicefinder no longer
+// reads. The output stays blocking, since its file may be shared (a terminal when run by
+// hand): a pipe that polls writable takes PIPE_BUF bytes without blocking.
+bool flush(std::string &unwritten, bool all = false)
 {
     while (!unwritten.empty()) {
-        const ssize_t wrote = ::write(STDOUT_FILENO, unwritten.data(), unwritten.size());
-        if (wrote < 0)
-            return errno == EAGAIN || errno == EINTR;
-        unwritten.erase(0, std::size_t(wrote));
+        pollfd room{STDOUT_FILENO, POLLOUT, 0};
+        if (!all && ::poll(&room, 1, 0) <= 0)
+            return true;
+        if ((room.revents & (POLLERR | POLLNVAL)) != 0)
+            return false;
+        const std::size_t size = std::min<std::size_t>(unwritten.size(), PIPE_BUF);
+        const ssize_t wrote = ::write(STDOUT_FILENO, unwritten.data(), size);
+        if (wrote < 0 && errno != EINTR)
+            return false;
+        unwritten.erase(0, std::size_t(std::max<ssize_t>(wrote, 0)));
     }
     return true;
 }
@@ -94,7 +102,7 @@ int sweep(PacketSocket &socket, const ArpInput &input)
     const int discard = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     using Clock = ArpSweep::Clock;
     const ArpReply own{socket.ownAddress(), socket.ownMac()};
-    ArpSweep sweep(input.ranges, input.rate.value_or(ArpSweep::defaultRate), own, Clock::now());
+    ArpSweep sweep(input.ranges, input.rate.value_or(ArpSweep::maxRate), own, Clock::now());
     std::string unwritten;
     std::uint64_t someone = 0;
     std::uint64_t nobody = 0;
@@ -141,13 +149,11 @@ int sweep(PacketSocket &socket, const ArpInput &input)
         const bool finished = sweep.isFinished();
         if (finished)
             unwritten += answerLine({ArpAnswer::Kind::End, 0, {}, sweep.requestsSent(), someone, nobody}) + '\n';
-        if (!flush(unwritten))
+        // The last lines, blocking: the pipe's reader is still there.
+        if (!flush(unwritten, finished))
             return quit(ArpExit::Failed, errorText("the answers cannot be written"));
-        if (finished) {
-            // The last lines, blocking: the pipe's reader is still there.
-            ::fcntl(STDOUT_FILENO, F_SETFL, ::fcntl(STDOUT_FILENO, F_GETFL) & ~O_NONBLOCK);
-            return flush(unwritten) ? int(ArpExit::Done) : quit(ArpExit::Failed, errorText("the answers cannot be written"));
-        }
+        if (finished)
+            return int(ArpExit::Done);
 
         pollfd fds[3] = {{STDIN_FILENO, POLLIN, 0}, {socket.descriptor(), POLLIN, 0},
                          {STDOUT_FILENO, short(unwritten.empty() ? 0 : POLLOUT), 0}};
@@ -171,6 +177,10 @@ int sweep(PacketSocket &socket, const ArpInput &input)
 
 int main()
 {
+    // First of all: the user who started it may neither attach to it nor take its socket,
+    // also when it was started with an ambient capability, which makes no exec privileged.
+    if (::prctl(PR_SET_DUMPABLE, 0) != 0)
+        return quit(ArpExit::Failed, errorText("it cannot be made non-dumpable"));
     const pid_t parent = ::getppid();
     if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0)
         return quit(ArpExit::Failed, errorText("no parent-death signal"));
@@ -186,7 +196,7 @@ int main()
         return quit(ArpExit::Failed, why);
 
     std::string greeting = std::string(arpGreeting) + '\n';
-    if (!flush(greeting))
+    if (!flush(greeting, true))
         return quit(ArpExit::Failed, errorText("the greeting cannot be written"));
     ArpInputParser parser;
     if (const ArpExit read = readInput(parser); read != ArpExit::Done) {
@@ -195,6 +205,5 @@ int main()
     }
     if (!socket.bindTo(parser.input().interface, &why))
         return quit(ArpExit::BadInterface, why);
-    ::fcntl(STDOUT_FILENO, F_SETFL, ::fcntl(STDOUT_FILENO, F_GETFL) | O_NONBLOCK);
     return sweep(socket, parser.input());
 }

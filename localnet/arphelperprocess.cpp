@@ -60,9 +60,14 @@ bool ArpHelperProcess::start(const QString &program, std::string input, QString 
         *why = QString::fromLocal8Bit(std::strerror(errno));
         return false;
     }
-    if (::pipe2(output2, O_CLOEXEC) != 0 || ::pipe2(errors2, O_CLOEXEC) != 0) {
+    if (::pipe2(output2, O_CLOEXEC) != 0) {
         *why = QString::fromLocal8Bit(std::strerror(errno));
         ::close(input2[0]), ::close(input2[1]);
+        return false;
+    }
+    if (::pipe2(errors2, O_CLOEXEC) != 0) {
+        *why = QString::fromLocal8Bit(std::strerror(errno));
+        ::close(input2[0]), ::close(input2[1]), ::close(output2[0]), ::close(output2[1]);
         return false;
     }
     posix_spawn_file_actions_t actions;
@@ -103,8 +108,13 @@ ArpHelperProcess::Status ArpHelperProcess::write()
 {
     while (!m_unwritten.empty()) {
         const ssize_t wrote = ::send(m_input, m_unwritten.data(), m_unwritten.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (wrote < 0 && errno != EAGAIN && errno != EINTR) {
+            // The helper has gone: its output's end says why.
+            m_unwritten.clear();
+            return Status::Failed;
+        }
         if (wrote < 0)
-            return errno == EAGAIN || errno == EINTR ? Status::Open : Status::Failed;
+            return Status::Open;
         m_unwritten.erase(0, std::size_t(wrote));
     }
     // The input stays open: its end tells the helper to stop.
@@ -141,23 +151,32 @@ QString ArpHelperProcess::exitReason(ArpExit *code)
 {
     // Its output ended, so it is ending: given half a second, then killed.
     int status = 0;
+    pid_t reaped = -1;
+    int waitError = ECHILD;
     if (m_pid > 0) {
         if (const int process = int(::syscall(SYS_pidfd_open, m_pid, 0)); process >= 0) {
             pollfd exited{process, POLLIN, 0};
             ::poll(&exited, 1, 500);
             ::close(process);
         }
-        if (::waitpid(m_pid, &status, WNOHANG) == 0) {
+        reaped = ::waitpid(m_pid, &status, WNOHANG);
+        if (reaped == 0) {
             ::kill(m_pid, SIGKILL);
-            while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+            while ((reaped = ::waitpid(m_pid, &status, 0)) < 0 && errno == EINTR) {
             }
         }
+        waitError = errno;
     }
     m_pid = -1;
     char buffer[1024];
     const ssize_t got = ::read(m_errors, buffer, sizeof buffer);
     std::string text = got > 0 ? std::string(buffer, std::size_t(got)) : std::string();
     text = text.substr(0, text.find('\n'));
+    // An exit that cannot be read is no clean one.
+    if (reaped <= 0) {
+        *code = ArpExit::Failed;
+        return QStringLiteral("its exit cannot be read: %1").arg(QString::fromLocal8Bit(std::strerror(waitError)));
+    }
     if (WIFEXITED(status)) {
         *code = ArpExit(WEXITSTATUS(status));
         return text.empty() ? QStringLiteral("it exited with status %1").arg(WEXITSTATUS(status)) : printable(text);

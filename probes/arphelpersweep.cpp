@@ -1,6 +1,7 @@
 #include "probes/arphelpersweep.h"
 
 #include "arp/arpinput.h"
+#include "arp/arpsweep.h"
 #include "platform/englishtext.h"
 #include "probes/loopwork.h"
 
@@ -19,7 +20,8 @@ ArpHelperSweep::ArpHelperSweep(QString program, quint32 rate, SweepSchedule::Sou
 {
 }
 
-ArpHelperSweep::Step ArpHelperSweep::act(int epoll, std::deque<SweepVerdict> &verdicts, std::size_t room)
+ArpHelperSweep::Step ArpHelperSweep::act(int epoll, std::deque<SweepVerdict> &verdicts, std::size_t room,
+                                         Clock::time_point now)
 {
     if (m_gathering) {
         if (!gather())
@@ -31,7 +33,7 @@ ArpHelperSweep::Step ArpHelperSweep::act(int epoll, std::deque<SweepVerdict> &ve
             return unusable(QStringLiteral("the scan's addresses on this computer's links are too many for it"));
         if (m_stretches.empty())
             return Step::Finished;
-        return launch(epoll);
+        return launch(epoll, now);
     }
     feed(epoll);
     std::deque<ArpAnswer> answers;
@@ -76,8 +78,23 @@ ArpHelperSweep::Step ArpHelperSweep::act(int epoll, std::deque<SweepVerdict> &ve
         m_why = QStringLiteral("devicefinder-arp ended: %1").arg(reason);
         return Step::Failed;
     }
-    watchOutput(epoll, verdicts.size() < room);
+    watchOutput(epoll, verdicts.size() < room, now);
+    if (!m_pausedAt && now >= m_deadline) {
+        m_why = QStringLiteral("devicefinder-arp did not finish within %1 s (two requests for each of its %2 addresses "
+                               "at its pace, and %3 s): it is ended, and the kernel asks for the addresses it has not "
+                               "answered")
+                    .arg(groupedNumber(quint64(m_allowed.count())), groupedNumber(m_addresses))
+                    .arg(deadlineSlack.count());
+        return Step::Overdue;
+    }
     return Step::Working;
+}
+
+std::optional<ArpHelperSweep::Clock::time_point> ArpHelperSweep::deadline() const
+{
+    if (!m_process || m_pausedAt)
+        return std::nullopt;
+    return m_deadline;
 }
 
 bool ArpHelperSweep::gather()
@@ -105,7 +122,7 @@ bool ArpHelperSweep::gather()
     return false;
 }
 
-ArpHelperSweep::Step ArpHelperSweep::launch(int epoll)
+ArpHelperSweep::Step ArpHelperSweep::launch(int epoll, Clock::time_point now)
 {
     char name[IF_NAMESIZE] = {};
     if (!if_indextoname(unsigned(m_interfaceIndex), name))
@@ -123,6 +140,10 @@ ArpHelperSweep::Step ArpHelperSweep::launch(int epoll)
         return unusable(QStringLiteral("devicefinder-arp at %1 cannot be started: %2").arg(m_program, why));
     watchDescriptor(epoll, EPOLL_CTL_ADD, m_process->outputDescriptor(), EPOLLIN);
     m_outputWatched = true;
+    // The helper's pace: the user's, never above its own ceiling.
+    const quint64 pace = m_rate > 0 ? std::min(m_rate, ArpSweep::maxRate) : ArpSweep::maxRate;
+    m_allowed = std::chrono::seconds((2 * m_addresses + pace - 1) / pace) + deadlineSlack;
+    m_deadline = now + m_allowed;
     feed(epoll);
     return Step::Working;
 }
@@ -143,13 +164,19 @@ ArpHelperSweep::Step ArpHelperSweep::unusable(const QString &why)
     return Step::Unusable;
 }
 
-void ArpHelperSweep::watchOutput(int epoll, bool watchIt)
+void ArpHelperSweep::watchOutput(int epoll, bool watchIt, Clock::time_point now)
 {
     if (watchIt == m_outputWatched)
         return;
-    // While the walk's verdicts are full, the helper's output waits in its pipe.
-    watchDescriptor(epoll, EPOLL_CTL_MOD, m_process->outputDescriptor(), watchIt ? unsigned(EPOLLIN) : 0u);
+    // While the walk's verdicts are full, the helper's output waits in its pipe, out of the
+    // wait set: a hang-up is reported whatever the events asked. The walk wakes the loop
+    // when it takes a verdict. The wait is the walk's, not the helper's: its deadline moves.
+    watchDescriptor(epoll, watchIt ? EPOLL_CTL_ADD : EPOLL_CTL_DEL, m_process->outputDescriptor(), EPOLLIN);
     m_outputWatched = watchIt;
+    if (!watchIt)
+        m_pausedAt = now;
+    else if (m_pausedAt)
+        m_deadline += now - *std::exchange(m_pausedAt, std::nullopt);
 }
 
 bool ArpHelperSweep::owns(int descriptor) const
@@ -173,8 +200,9 @@ SweepSchedule::Source ArpHelperSweep::rest()
         std::size_t stretch = 0;
         quint64 offset = 0;
     };
+    // From the first address without a verdict.
     auto rest = std::make_shared<Rest>(Rest{std::move(m_stretches), m_interfaceIndex, m_heldBack, m_heldBackInterface,
-                                            std::move(m_source)});
+                                            std::move(m_source), m_stretch, m_offset});
     return [rest] {
         if (rest->stretch < rest->stretches.size()) {
             const Stretch &stretch = rest->stretches[rest->stretch];

@@ -13,10 +13,16 @@
 // gathered into ranges (all on one interface), the helper started on that interface, and
 // its answers turned into verdicts in the walk's order. When the helper cannot be used
 // (none of it can start, its socket cannot be opened, the addresses lie on several
-// interfaces), the addresses go to the kernel's sweep instead: rest() gives them back.
+// interfaces), the addresses go to the kernel's sweep instead: rest() gives them back; so
+// do those it has not answered by its deadline.
 // Network thread only: the helper dies with the thread that starts it.
 class ArpHelperSweep final {
 public:
+    using Clock = SweepSchedule::Clock;
+    // Past 2 x addresses / pace and this, the helper is overdue. The time the walk's
+    // verdicts are full, and the helper's answers wait for room, does not count.
+    static constexpr std::chrono::seconds deadlineSlack{12};
+
     ArpHelperSweep(QString program, quint32 rate, SweepSchedule::Source addresses);
 
     enum class Step {
@@ -24,18 +30,23 @@ public:
         Finished, // every verdict given
         Unusable, // nothing given, why() says why: the kernel sweeps instead
         Failed, // part way, why() says why
+        Overdue, // past its deadline, why() says so: the kernel sweeps for the rest
     };
     // Gathers, then starts the helper and feeds it, then reads its answers: appends at most
-    // `room` verdicts.
-    Step act(int epoll, std::deque<SweepVerdict> &verdicts, std::size_t room);
+    // `room` verdicts. While there is no room, the helper's output leaves `epoll`: its end
+    // would wake every pass.
+    Step act(int epoll, std::deque<SweepVerdict> &verdicts, std::size_t room, Clock::time_point now);
     bool isGathering() const { return m_gathering; }
+    // When the helper is overdue, while it runs and its answers are read.
+    std::optional<Clock::time_point> deadline() const;
     bool owns(int descriptor) const;
     const QString &why() const { return m_why; }
     // Where the helper asks, once it has answered.
     QString how() const;
     // The requests the helper sent, once it has said.
     std::optional<quint64> requestsSent() const { return m_endSeen ? std::optional(m_sent) : std::nullopt; }
-    // The addresses, gathered and not, for the kernel's sweep; only after Unusable.
+    // The addresses without a verdict, gathered and not, for the kernel's sweep; only after
+    // Unusable, Failed or Overdue.
     SweepSchedule::Source rest();
     // Stops the helper. Its descriptors leave `epoll` first.
     void end(int epoll);
@@ -46,11 +57,11 @@ private:
         quint32 last = 0;
     };
     bool gather();
-    Step launch(int epoll);
+    Step launch(int epoll, Clock::time_point now);
     // Writes what the helper's input takes, and watches it for room while some is left.
     void feed(int epoll);
     Step unusable(const QString &why);
-    void watchOutput(int epoll, bool watch);
+    void watchOutput(int epoll, bool watch, Clock::time_point now);
 
     const QString m_program;
     const quint32 m_rate;
@@ -64,6 +75,9 @@ private:
     std::unique_ptr<ArpHelperProcess> m_process;
     bool m_outputWatched = false;
     bool m_inputWatched = false;
+    Clock::time_point m_deadline;
+    std::chrono::seconds m_allowed{0};
+    std::optional<Clock::time_point> m_pausedAt; // since the output left the wait set
     // The next answer expected: a stretch and an offset in it.
     std::size_t m_stretch = 0;
     quint64 m_offset = 0;

@@ -1,5 +1,8 @@
 #include "probes/neighboursweep.h"
 
+#include "arp/arpsweep.h"
+#include "platform/englishtext.h"
+
 #include <sys/epoll.h>
 
 #include <cerrno>
@@ -43,7 +46,7 @@ std::shared_ptr<NeighbourSweep> NeighbourSweep::open(SweepSchedule::Source addre
 }
 
 NeighbourSweep::NeighbourSweep(SweepSchedule::Source addresses, std::stop_token stop, const Options &options)
-    : m_stop(std::move(stop)), m_sendInterval(kernelSendInterval(options.arpRate))
+    : m_stop(std::move(stop)), m_sendInterval(kernelSendInterval(options.arpRate)), m_arpRate(options.arpRate)
 {
     if (options.helper.isEmpty())
         m_schedule.emplace(std::move(addresses), Clock::now(), m_sendInterval);
@@ -97,8 +100,14 @@ std::optional<quint64> NeighbourSweep::helperRequests() const
 {
     std::unique_lock lock(m_mutex);
     m_handed.wait_for(lock, std::chrono::seconds(1),
-                      [this] { return m_helperRequests || !m_helperAsks || !m_failure.isEmpty(); });
+                      [this] { return m_helperRequests || !m_helperAsks || m_helperEnded || !m_failure.isEmpty(); });
     return m_helperRequests;
+}
+
+QStringList NeighbourSweep::takeNotes()
+{
+    const std::lock_guard lock(m_mutex);
+    return std::exchange(m_notes, {});
 }
 
 quint64 NeighbourSweep::datagramsSent() const
@@ -146,8 +155,11 @@ void NeighbourSweep::act(int epoll, Clock::time_point now)
 
 std::optional<NeighbourSweep::Clock::time_point> NeighbourSweep::wakeAt() const
 {
+    if (m_helper && m_over)
+        return std::nullopt;
+    // Gathering goes on at the next pass; then the helper has its deadline.
     if (m_helper)
-        return m_helper->isGathering() && !m_over ? std::optional(Clock::time_point()) : std::nullopt;
+        return m_helper->isGathering() ? std::optional(Clock::time_point()) : m_helper->deadline();
     if (m_over || m_waitingToSend)
         return std::nullopt;
     return m_schedule->wakeAt();
@@ -282,7 +294,7 @@ void NeighbourSweep::actWithHelper(int epoll, Clock::time_point now)
         room = maxHanded - std::min(maxHanded, m_verdicts.size());
     }
     std::deque<SweepVerdict> verdicts;
-    const ArpHelperSweep::Step step = m_helper->act(epoll, verdicts, room);
+    const ArpHelperSweep::Step step = m_helper->act(epoll, verdicts, room, now);
     if (step == ArpHelperSweep::Step::Unusable) {
         {
             const std::lock_guard lock(m_mutex);
@@ -296,6 +308,10 @@ void NeighbourSweep::actWithHelper(int epoll, Clock::time_point now)
         if (m_how.isEmpty() && !verdicts.empty()) {
             m_how = QStringLiteral("The neighbour sweep asks without the kernel: %1").arg(m_helper->how());
             m_helperAsks = true;
+            if (m_arpRate > ArpSweep::maxRate)
+                m_notes.append(QStringLiteral("The neighbour sweep's devicefinder-arp sends at most %1 ARP requests a "
+                                              "second, fewer than the %2 asked")
+                                   .arg(groupedNumber(ArpSweep::maxRate), groupedNumber(m_arpRate)));
         }
         m_verdicts.insert(m_verdicts.end(), verdicts.cbegin(), verdicts.cend());
         m_finished = m_finished || step == ArpHelperSweep::Step::Finished;
@@ -305,6 +321,20 @@ void NeighbourSweep::actWithHelper(int epoll, Clock::time_point now)
         m_handed.notify_all();
     if (step == ArpHelperSweep::Step::Failed)
         fail(m_helper->why());
+    if (step == ArpHelperSweep::Step::Overdue) {
+        {
+            const std::lock_guard lock(m_mutex);
+            // Said as how the sweep asks when the helper gave no verdict at all.
+            if (m_how.isEmpty())
+                m_how = QStringLiteral("The neighbour sweep asks through the kernel: %1").arg(m_helper->why());
+            else
+                m_notes.append(QStringLiteral("The neighbour sweep's %1").arg(m_helper->why()));
+            m_helperEnded = true;
+        }
+        m_handed.notify_all();
+        toKernel(epoll, now);
+        return;
+    }
     m_over = m_over || step == ArpHelperSweep::Step::Finished;
 }
 

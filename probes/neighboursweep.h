@@ -7,6 +7,7 @@
 #include "probes/loopwork.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <condition_variable>
@@ -62,6 +63,9 @@ public:
     // it has said: it says with its last answers, so this waits a second at most for that.
     bool helperAsked() const;
     std::optional<quint64> helperRequests() const;
+    // Lines for the log since the last call: the helper's pace lowered to its ceiling, its
+    // deadline passed. Any thread.
+    QStringList takeNotes();
     // Datagrams that made the kernel look for an address. Any thread.
     quint64 datagramsSent() const;
 
@@ -94,6 +98,7 @@ private:
     std::optional<SweepSchedule> m_schedule;
     std::unique_ptr<ArpHelperSweep> m_helper;
     const std::chrono::microseconds m_sendInterval;
+    const quint32 m_arpRate;
     quint32 m_sequence = 0;
     bool m_dumping = false;
     bool m_dumpAgain = false;
@@ -110,6 +115,8 @@ private:
     int m_timesLost = 0; // under m_mutex
     QString m_how; // under m_mutex
     std::optional<quint64> m_helperRequests; // under m_mutex
-    bool m_helperAsks = false; // under m_mutex: the helper gave a verdict and asks still
+    bool m_helperAsks = false; // under m_mutex: the helper gave a verdict
+    bool m_helperEnded = false; // under m_mutex: past its deadline, it says nothing more
+    QStringList m_notes; // under m_mutex
     std::atomic<quint64> m_datagrams{0};
 };

@@ -87,6 +87,10 @@ bool ScanSweep::foundEmpty(const QString &address)
             logLine(lcScan, "%@", how);
         }
     }
+    if (m_howLogged) {
+        for (const QString &note : m_sweep->takeNotes())
+            logLine(lcScan, "%@", note);
+    }
     if (kind == SweepVerdict::Kind::NoWord && !m_failureLogged) {
         if (const QString failure = m_sweep->failure(); !failure.isEmpty()) {
             m_failureLogged = true;

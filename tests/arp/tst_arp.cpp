@@ -1,9 +1,9 @@
-#include "arp/arpanswers.h"
 #include "arp/arpinput.h"
 #include "arp/arpsweep.h"
 
 #include <QTest>
 
+using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 using Clock = ArpSweep::Clock;
 
@@ -12,6 +12,8 @@ namespace {
 const Clock::time_point start = Clock::time_point() + 1h;
 constexpr std::uint32_t base = 0xC6120000; // 198.18.0.0
 const MacAddress deviceMac{2, 0, 0, 0, 0, 7};
+// Replies at the given milliseconds, from the given addresses.
+using Replies = QList<QPair<int, quint32>>;
 
 ArpInputParser::Status parse(const QByteArray &text)
 {
@@ -36,6 +38,8 @@ private slots:
         QTest::newRow("ranges and a rate") << head + "rate 15\nrange 198.18.0.1 198.18.0.9\nrange 10.0.0.1 10.0.0.1\nend" << true;
         QTest::newRow("16,777,216 addresses") << head + "range 10.0.0.0 10.255.255.255\nend" << true;
         QTest::newRow("one more") << head + "range 10.0.0.0 10.255.255.255\nrange 11.0.0.0 11.0.0.0\nend" << false;
+        // 2^32 addresses: a count that does not fit in 32 bits.
+        QTest::newRow("the whole address space") << head + "range 0.0.0.0 255.255.255.255\nend" << false;
         QTest::newRow("another version") << QByteArray("devicefinder-arp 2\ninterface eth0\nrange 1.2.3.4 1.2.3.4\nend") << false;
         QTest::newRow("no range") << head + "end" << false;
         QTest::newRow("first above last") << head + "range 1.2.3.5 1.2.3.4\nend" << false;
@@ -52,21 +56,6 @@ private slots:
         QFETCH(QByteArray, text);
         QFETCH(bool, good);
         QCOMPARE(parse(text) == ArpInputParser::Status::Done, good);
-    }
-
-    void answers()
-    {
-        for (const ArpAnswer &answer : {ArpAnswer{ArpAnswer::Kind::Someone, base + 7, deviceMac, 0, 0, 0},
-                                        ArpAnswer{ArpAnswer::Kind::Nobody, base + 8, {}, 0, 0, 0},
-                                        ArpAnswer{ArpAnswer::Kind::End, 0, {}, 30, 1, 14}}) {
-            const std::string line = answerLine(answer);
-            const std::optional<ArpAnswer> back = parseAnswerLine(line);
-            QVERIFY2(back && answerLine(*back) == line, line.c_str());
-        }
-        QCOMPARE(answerLine({ArpAnswer::Kind::Someone, base + 7, deviceMac, 0, 0, 0}), "someone 198.18.0.7 02:00:00:00:00:07");
-        for (const char *bad : {"someone 198.18.0.7 02:00:00:00:00", "nobody 198.18.0.7 x", "end sent 1 someone 2",
-                                "someone 198.18.0.7 02:00:00:00:00:0G", "nobody\x1b 1.2.3.4", ""})
-            QVERIFY2(!parseAnswerLine(bad), bad);
     }
 
     void frames()
@@ -87,38 +76,75 @@ private slots:
         QVERIFY(!parseArpReply(packet.data(), packet.size(), base + 254));
     }
 
-    // Three addresses at two requests a second: the pace holds, the unanswered are asked
-    // twice, a reply for an address not asked counts for nothing, the verdicts keep order,
-    // and the interface's own address is never asked.
-    void sweep()
+    // .1 to .4, .4 the interface's own (O, without a request), at 2,000 requests a second on
+    // a clock of 1 ms steps: requests for .1, .2 and .3 at 0, 1 and 2 ms, the second ones a
+    // second later, the verdicts a second after those. Replies at the given milliseconds;
+    // whether each counted.
+    void replies_data()
     {
-        const ArpReply own{base + 4, MacAddress{2, 0, 0, 0, 0, 1}};
-        ArpSweep sweep({{base + 1, base + 4}}, 2, own, start);
-        std::vector<std::pair<Clock::duration, std::uint32_t>> sent;
-        std::vector<std::string> verdicts;
-        for (Clock::time_point now = start; now < start + 10s && !sweep.isFinished(); now += 10ms) {
-            if (now == start + 600ms) {
-                sweep.heard({base + 3, deviceMac}, now); // not asked yet
-                sweep.heard({base + 2, deviceMac}, now);
+        QTest::addColumn<Replies>("replies");
+        QTest::addColumn<QString>("counted");
+        QTest::addColumn<QString>("verdicts");
+        QTest::newRow("to the first request") << Replies{{500, base + 2}} << u"1"_s << u"NSNO"_s;
+        QTest::newRow("only to the second request") << Replies{{1500, base + 2}} << u"1"_s << u"NSNO"_s;
+        QTest::newRow("after its verdict's time") << Replies{{2500, base + 2}} << u"0"_s << u"NNNO"_s;
+        QTest::newRow("before it was asked") << Replies{{0, base + 3}} << u"0"_s << u"NNNO"_s;
+        QTest::newRow("from an address not in the ranges") << Replies{{500, base + 9}} << u"0"_s << u"NNNO"_s;
+        QTest::newRow("from the interface's own address") << Replies{{500, base + 4}} << u"0"_s << u"NNNO"_s;
+        QTest::newRow("twice") << Replies{{500, base + 2}, {600, base + 2}} << u"10"_s << u"NSNO"_s;
+    }
+    void replies()
+    {
+        QFETCH(Replies, replies);
+        const MacAddress ownMac{2, 0, 0, 0, 0, 1};
+        ArpSweep sweep({{base + 1, base + 4}}, ArpSweep::maxRate, {base + 4, ownMac}, start);
+        QString counted;
+        QString verdicts;
+        for (int ms = 0; ms <= 3000; ++ms) {
+            const Clock::time_point now = start + std::chrono::milliseconds(ms);
+            for (const auto &[at, sender] : std::as_const(replies)) {
+                if (at == ms)
+                    counted += sweep.heard({sender, deviceMac}, now) ? u'1' : u'0';
             }
-            while (const std::optional<std::uint32_t> target = sweep.dueRequest(now)) {
-                sent.emplace_back(now - start, *target);
+            while (sweep.dueRequest(now))
                 sweep.sent(now);
-            }
             while (const std::optional<ArpSweep::Verdict> verdict = sweep.nextVerdict(now))
-                verdicts.push_back(answerLine({verdict->mac ? ArpAnswer::Kind::Someone : ArpAnswer::Kind::Nobody,
-                                               verdict->address, verdict->mac.value_or(MacAddress{}), 0, 0, 0}));
+                verdicts += verdict->mac == deviceMac ? u'S' : verdict->mac == ownMac ? u'O' : u'N';
         }
-        QVERIFY(sweep.isFinished());
-        QCOMPARE(sweep.requestsSent(), 5u);
-        const std::vector<std::uint32_t> targets{base + 1, base + 2, base + 1, base + 3, base + 3};
-        for (std::size_t i = 0; i < sent.size(); ++i) {
-            QCOMPARE(sent[i].second, targets[i]);
-            if (i >= 2) // at most two in any second, the answer counted as one
-                QVERIFY(sent[i].first - sent[i - 2].first > 1s);
+        QTEST(counted, "counted");
+        QTEST(verdicts, "verdicts");
+    }
+
+    // Its pace over two seconds of 5,000 empty addresses, and its own ceiling whatever it is
+    // asked for: never more requests in any second, nor fewer, also when each pass comes late
+    // (every 1.3 ms for a request every ms). A step of 0 passes exactly when it asks.
+    void pace_data()
+    {
+        QTest::addColumn<quint32>("rate");
+        QTest::addColumn<int>("stepMicroseconds");
+        QTest::addColumn<int>("fewest");
+        QTest::newRow("2,000 asked") << 2000u << 0 << 4000;
+        QTest::newRow("1,000,000 asked") << ArpInputParser::maxRate << 0 << 4000;
+        QTest::newRow("late passes") << 1000u << 1300 << 1990;
+    }
+    void pace()
+    {
+        QFETCH(quint32, rate);
+        QFETCH(int, stepMicroseconds);
+        ArpSweep sweep({{base, base + 4999}}, rate, {base + 9999, MacAddress{2, 0, 0, 0, 0, 1}}, start);
+        std::vector<Clock::time_point> sent;
+        for (Clock::time_point now = start; now < start + 2s;
+             now = stepMicroseconds > 0 ? now + std::chrono::microseconds(stepMicroseconds) : *sweep.wakeAt()) {
+            while (sweep.dueRequest(now)) {
+                sweep.sent(now);
+                sent.push_back(now);
+            }
         }
-        QCOMPARE(verdicts, (std::vector<std::string>{"nobody 198.18.0.1", "someone 198.18.0.2 02:00:00:00:00:07",
-                                                      "nobody 198.18.0.3", "someone 198.18.0.4 02:00:00:00:00:01"}));
+        QFETCH(int, fewest);
+        QVERIFY2(int(sent.size()) >= fewest, qPrintable(QString::number(sent.size())));
+        const std::size_t most = std::min(rate, ArpSweep::maxRate);
+        for (std::size_t i = most; i < sent.size(); ++i)
+            QVERIFY(sent[i] - sent[i - most] > 1s);
     }
 };
 

@@ -5,7 +5,6 @@
 #include "probes/deviceinforecord.h"
 #include "probes/deviceprobe.h"
 #include "probes/httpclient.h"
-#include "probes/neighboursweep.h"
 #include "probes/networkloop.h"
 #include "probes/unaskedaddresses.h"
 #include "probes/xpicorecord.h"
@@ -503,27 +502,6 @@ private slots:
         QTest::qWait(100);
         QCOMPARE(m_log->lines().filter(u"device found"_s).size(), foundAtStop);
         QTRY_COMPARE(openDescriptors().size(), descriptorsBefore);
-    }
-
-    // A sweep of loopback addresses, which no neighbour entry resolves: its descriptors are
-    // close-on-exec, and a stop ends it at once and closes them.
-    void neighbourSweepEnds()
-    {
-        NetworkLoop::instance();
-        const qsizetype descriptorsBefore = openDescriptors().size();
-        std::stop_source run;
-        QString why;
-        const auto addresses = [next = 0x7F000D01u]() mutable {
-            return SweepSchedule::Next{next < 0x7F000DFF ? std::optional(next++) : std::nullopt};
-        };
-        const std::shared_ptr<NeighbourSweep> sweep = NeighbourSweep::open(addresses, run.get_token(), {}, &why);
-        QVERIFY2(sweep, qPrintable(why));
-        NetworkLoop::instance().startWork(sweep);
-        QTest::qWait(200);
-        QVERIFY(socketsCloseOnExec());
-        run.request_stop();
-        QCOMPARE(sweep->verdict(0x7F000D01u), std::nullopt);
-        QTRY_COMPARE_WITH_TIMEOUT(openDescriptors().size(), descriptorsBefore, 1000);
     }
 
     // Addresses without a route, in any order, kept as joined stretches: exact however long

@@ -5,11 +5,25 @@
 #include "platform/log.h"
 #include "platform/mainqueue.h"
 #include "probes/deviceprobe.h"
-#include "scan/scansweep.h"
+#include "sweep/scansweep.h"
 
 namespace {
 
 constexpr int probesInFlight = 50;
+
+// The ranges' addresses as the sweep walks them, ahead of the scan's own walk.
+SweepWalk sweepWalk(const std::shared_ptr<const RangeList> &ranges)
+{
+    SweepWalk walk;
+    for (const RangeList::Stretch &stretch : ranges->stretches())
+        walk.stretches.append({stretch.first, stretch.last});
+    walk.next = [ranges, next = std::make_shared<RangeList::iterator>(ranges->begin())]() -> std::optional<QString> {
+        if (*next == ranges->end())
+            return std::nullopt;
+        return *(*next)++;
+    };
+    return walk;
+}
 
 } // namespace
 
@@ -30,7 +44,7 @@ void scanDevices(const std::shared_ptr<const RangeList> &ranges, const std::shar
     const auto routes = read ? std::make_shared<const LinkRoutes>(*std::move(read)) : nullptr;
     const HostAddresses hosts = routes ? routes->hostAddresses() : HostAddresses({}, ipv4Interfaces());
     // It runs ahead of the walk, so that the units go to addresses where someone lives.
-    ScanSweep sweep(ranges, run, routes, why, arpRate);
+    ScanSweep sweep(sweepWalk(ranges), run, routes, why, arpRate);
     {
         // A stop frees this thread from its wait for a unit: the unit it adds is never
         // given to a probe, since the walk ends.

@@ -1,4 +1,4 @@
-#include "probes/arphelpersweep.h"
+#include "sweep/arphelpersweep.h"
 
 #include "arp/arpinput.h"
 #include "arp/arpsweep.h"

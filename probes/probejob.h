@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/enumcolumn.h"
 #include "platform/resolver.h"
 #include "probes/probeticket.h"
 #include "probes/run.h"
@@ -14,11 +15,12 @@
 // The two HTTP probes. The device info probe asks for "/info" and notes its records in
 // vudiduDevices; the gateway data probe asks for "/getdata.json" and notes them in
 // xpicoDevices.
-enum class ProbeKind { DeviceInfo, XpicoData };
+enum class ProbeKind { DeviceInfo, XpicoData, Count };
 // Every kind, by its value: the found lists are kept in this order.
 inline constexpr ProbeKind probeKinds[] = {ProbeKind::DeviceInfo, ProbeKind::XpicoData};
+static_assert(isEveryValueInPlace(probeKinds), "probeKinds names every ProbeKind once, by its value");
 template <typename T>
-using PerProbeKind = std::array<T, std::size(probeKinds)>;
+using PerProbeKind = std::array<T, countOf<ProbeKind>>;
 
 // How a probe ended, for a caller that waits for it: listed (a record with a MAC address
 // was merged, new or not), or why not.

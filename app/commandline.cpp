@@ -1,8 +1,6 @@
 #include "app/commandline.h"
 
-#include "localnet/ipv4text.h"
-
-#include <QRegularExpression>
+#include "platform/addresstext.h"
 
 namespace {
 
@@ -93,10 +91,10 @@ std::optional<QString> readOptions(QStringList arguments, unsigned accepted, Com
         } else if (argument == u"--broadcast" && broadcasts) {
             if (arguments.isEmpty())
                 return QStringLiteral("--broadcast takes an IPv4 address");
-            command.broadcastAddress = arguments.takeFirst();
-            if (!plainIPv4(command.broadcastAddress))
-                return QStringLiteral("--broadcast takes an IPv4 address such as 192.168.1.255, not '%1'")
-                    .arg(command.broadcastAddress);
+            const QString address = arguments.takeFirst();
+            command.broadcastAddress = addressFromText(address);
+            if (!command.broadcastAddress.ipv4())
+                return QStringLiteral("--broadcast takes an IPv4 address such as 192.168.1.255, not '%1'").arg(address);
         } else if (argument == u"--reply-port" && broadcasts) {
             if (const std::optional<QString> problem = readReplyPort(arguments, command))
                 return problem;
@@ -206,10 +204,16 @@ Command withOperands(Command::Kind kind, const QStringList &arguments)
     if (wanted == 1)
         command.argument = operands.first();
     command.files = kind == K::Diff ? operands : QStringList();
-    if (kind == Command::Kind::Probe && !isProbeAddress(command.argument))
-        return usageError(QStringLiteral("probe takes an IPv4 address (four numbers of 0 to 255 without leading "
-                                         "zeros) or a host name, each with an optional :PORT; not '%1'")
-                              .arg(command.argument));
+    if (kind == Command::Kind::Probe) {
+        // Texts such as "010.0.0.1" or "192.168.1.260" are refused: a URL would read them as
+        // another address or as a name to look up.
+        const std::optional<Address> address = addressFromHostPort(command.argument);
+        if (!address)
+            return usageError(QStringLiteral("probe takes an IPv4 address (four numbers of 0 to 255 without leading "
+                                             "zeros) or a host name, each with an optional :PORT; not '%1'")
+                                  .arg(command.argument));
+        command.probeAddress = *address;
+    }
     return command;
 }
 
@@ -282,10 +286,10 @@ Command parseCommandLine(const QStringList &arguments)
             } else if (option == u"--reply-port") {
                 if (const std::optional<QString> problem = readReplyPort(rest, command))
                     return usageError(*problem);
-            } else if (option == u"--broadcast" && !rest.isEmpty() && plainIPv4(rest.first())) {
-                command.broadcastAddress = rest.takeFirst();
             } else if (option == u"--broadcast") {
-                return usageError(QStringLiteral("--broadcast takes one IPv4 address such as 192.168.1.255"));
+                command.broadcastAddress = rest.isEmpty() ? Address() : addressFromText(rest.takeFirst());
+                if (!command.broadcastAddress.ipv4())
+                    return usageError(QStringLiteral("--broadcast takes one IPv4 address such as 192.168.1.255"));
             } else {
                 return usageError(QStringLiteral("unknown option '%1'").arg(option));
             }
@@ -314,25 +318,6 @@ Command parseCommandLine(const QStringList &arguments)
     if (first == u"settings")
         return settingsCommand(arguments.mid(1));
     return usageError(QStringLiteral("unknown command '%1'").arg(first));
-}
-
-bool isProbeAddress(const QString &text)
-{
-    static const QRegularExpression form(QStringLiteral("^([^:]+)(?::(\\d{1,5}))?$"));
-    static const QRegularExpression hostName(
-        QStringLiteral("^(?=.{1,253}$)[A-Za-z0-9](?:[A-Za-z0-9-]{0,61}[A-Za-z0-9])?"
-                       "(?:\\.[A-Za-z0-9](?:[A-Za-z0-9-]{0,61}[A-Za-z0-9])?)*$"));
-    static const QRegularExpression digitsAndDots(QStringLiteral("^[0-9.]+$"));
-    const QRegularExpressionMatch match = form.match(text);
-    if (!match.hasMatch())
-        return false;
-    const QString port = match.captured(2);
-    if (!port.isEmpty() && (port.toInt() < 1 || port.toInt() > 65535 || port.startsWith(u'0')))
-        return false;
-    const QString host = match.captured(1);
-    if (digitsAndDots.match(host).hasMatch())
-        return plainIPv4(host).has_value();
-    return hostName.match(host).hasMatch();
 }
 
 QString usageText()

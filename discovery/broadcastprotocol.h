@@ -29,7 +29,7 @@ struct BroadcastProtocol final {
     quint16 port;
     bool (*isReply)(QByteArrayView datagram);
     // The synchronous probe of one responder, along the path the protocol starts with.
-    ProbeOutcome (*probe)(const QString &ipAddress, const std::optional<QString> &redirectAddress,
+    ProbeOutcome (*probe)(const Address &ipAddress, const std::optional<QString> &redirectAddress,
                           const std::shared_ptr<Run> &run);
     const char *starting;          // logged first
     const char *broadcastFailure;  // perror texts of the three set-up steps

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "address/address.h"
 #include "platform/enumcolumn.h"
 #include "platform/resolver.h"
 #include "probes/probeticket.h"
@@ -33,8 +34,8 @@ struct ProbeOutcome final {
 // result, the record and the merge. A 404 of the device info probe hands the same job
 // over to the gateway data probe. Move-only, as its ticket is.
 struct ProbeJob final {
-    QString address;                 // the host asked, with its ":port" if any
-    std::optional<QString> redirect; // the record's redirectAddress
+    Address address;                 // the host asked, with its port if any
+    std::optional<QString> redirect; // the record's redirectAddress; nothing: the address's text
     ProbeKind kind = ProbeKind::DeviceInfo;
     std::shared_ptr<Run> run;        // never null
     ProbeTicket ticket;

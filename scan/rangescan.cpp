@@ -1,6 +1,5 @@
 #include "scan/rangescan.h"
 
-#include "localnet/ipv4text.h"
 #include "localnet/networkinterfaces.h"
 #include "platform/log.h"
 #include "platform/mainqueue.h"
@@ -17,7 +16,7 @@ SweepWalk sweepWalk(const std::shared_ptr<const RangeList> &ranges)
     SweepWalk walk;
     for (const RangeList::Stretch &stretch : ranges->stretches())
         walk.stretches.append({stretch.first, stretch.last});
-    walk.next = [ranges, next = std::make_shared<RangeList::iterator>(ranges->begin())]() -> std::optional<QString> {
+    walk.next = [ranges, next = std::make_shared<RangeList::iterator>(ranges->begin())]() -> std::optional<Address> {
         if (*next == ranges->end())
             return std::nullopt;
         return *(*next)++;
@@ -56,20 +55,20 @@ void scanDevices(const std::shared_ptr<const RangeList> &ranges, const std::shar
         // thread gives units back at the end of each of its passes, so this thread wakes
         // once for all a pass ended, and it wakes the network thread only when that sleeps.
         for (auto address = ranges->begin(); address != ranges->end() && !run->isStopped(); ++address) {
-            const std::optional<quint32> ip = plainIPv4(*address);
+            const std::optional<quint32> ip = address->ipv4();
             const bool empty = (ip && !hosts.isHostAddress(*ip)) || sweep.foundEmpty(*address);
             if (run->isStopped())
                 break;
             if (empty) {
                 dispatchGroup->enter();
-                endUnanswered({*address, *address, ProbeKind::DeviceInfo, run, ProbeTicket(noUnit, dispatchGroup)});
+                endUnanswered({*address, std::nullopt, ProbeKind::DeviceInfo, run, ProbeTicket(noUnit, dispatchGroup)});
                 continue;
             }
             processLimiter->wait();
             if (run->isStopped())
                 break;
             dispatchGroup->enter();
-            ProbeJob job{*address, *address, ProbeKind::DeviceInfo, run, ProbeTicket(processLimiter, dispatchGroup)};
+            ProbeJob job{*address, std::nullopt, ProbeKind::DeviceInfo, run, ProbeTicket(processLimiter, dispatchGroup)};
             job.nameLookUp = resolver;
             probe(std::move(job));
         }

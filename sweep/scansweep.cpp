@@ -1,6 +1,5 @@
 #include "sweep/scansweep.h"
 
-#include "localnet/ipv4text.h"
 #include "localnet/networkinterfaces.h"
 #include "platform/englishtext.h"
 #include "platform/log.h"
@@ -18,8 +17,8 @@ constexpr int looksPerCall = 4096;
 // A stretch's addresses lie between its first and its last.
 bool mayBeOnLink(const SweepWalk::Stretch &stretch, const LinkRoutes &routes)
 {
-    const std::optional<quint32> first = plainIPv4(stretch.first);
-    const std::optional<quint32> last = plainIPv4(stretch.last);
+    const std::optional<quint32> first = stretch.first.ipv4();
+    const std::optional<quint32> last = stretch.last.ipv4();
     return !first || !last || routes.mayBeOnLink(*first, *last);
 }
 
@@ -39,10 +38,10 @@ ScanSweep::ScanSweep(SweepWalk walk, const std::shared_ptr<Run> &run, std::share
     // The walk's own order, on the network thread.
     SweepSchedule::Source source = [next = std::move(walk.next), routes = m_routes] {
         for (int looked = 0; looked < looksPerCall; ++looked) {
-            const std::optional<QString> address = next();
+            const std::optional<Address> address = next();
             if (!address)
                 return SweepSchedule::Next{};
-            const std::optional<quint32> ip = plainIPv4(*address);
+            const std::optional<quint32> ip = address->ipv4();
             if (const int via = ip ? routes->linkInterface(*ip) : 0)
                 return SweepSchedule::Next{ip, false, via};
         }
@@ -65,11 +64,11 @@ ScanSweep::ScanSweep(SweepWalk walk, const std::shared_ptr<Run> &run, std::share
     }
 }
 
-bool ScanSweep::foundEmpty(const QString &address)
+bool ScanSweep::foundEmpty(const Address &address)
 {
     if (!m_sweep)
         return false;
-    const std::optional<quint32> ip = plainIPv4(address);
+    const std::optional<quint32> ip = address.ipv4();
     if (!ip || !m_routes->isOnLink(*ip))
         return false;
     ++m_swept;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "address/address.h"
 #include "localnet/linkroutes.h"
 #include "probes/run.h"
 #include "sweep/neighboursweep.h"
@@ -18,11 +19,11 @@
 // the walk's own thread goes over the same addresses.
 struct SweepWalk final {
     struct Stretch final {
-        QString first;
-        QString last;
+        Address first;
+        Address last;
     };
     QList<Stretch> stretches;
-    std::function<std::optional<QString>()> next;
+    std::function<std::optional<Address>()> next;
 };
 
 // The neighbour sweep (sweep/neighboursweep.h) as one walk uses it: which of the walk's
@@ -39,7 +40,7 @@ public:
 
     // Whether the sweep found nobody at the walk's next address, waiting for its verdict if
     // the sweep takes the address. False for any other address, and after a stop.
-    bool foundEmpty(const QString &address);
+    bool foundEmpty(const Address &address);
     // The lines that say how many addresses the sweep found empty, and how many ARP requests
     // it made leave, if it took any.
     void logSummary() const;

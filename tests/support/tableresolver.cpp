@@ -1,6 +1,6 @@
 #include "support/tableresolver.h"
 
-#include <QHostAddress>
+#include "platform/addresstext.h"
 
 #include <thread>
 
@@ -10,9 +10,9 @@ TableResolver::TableResolver(QHash<QString, QString> names, QSet<QString> failin
 {
 }
 
-std::optional<QByteArray> TableResolver::nameInfo(quint32 address, QByteArray *failure)
+std::optional<QByteArray> TableResolver::nameInfo(const Address &address, QByteArray *failure)
 {
-    const QString text = QHostAddress(address).toString();
+    const QString text = addressText(address);
     {
         const std::lock_guard lock(m_mutex);
         ++m_nameInfoCalls;
@@ -25,8 +25,9 @@ std::optional<QByteArray> TableResolver::nameInfo(quint32 address, QByteArray *f
     return m_names.value(text, text).toUtf8();
 }
 
-std::optional<QString> TableResolver::hostName(const QString &address)
+std::optional<QString> TableResolver::hostName(const Address &asked)
 {
+    const QString address = addressText(asked);
     {
         const std::lock_guard lock(m_mutex);
         m_asked.append(address);

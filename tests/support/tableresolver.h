@@ -21,8 +21,8 @@ public:
     explicit TableResolver(QHash<QString, QString> names = {}, QSet<QString> failing = {},
                            QHash<QString, std::chrono::milliseconds> delays = {});
 
-    std::optional<QByteArray> nameInfo(quint32 address, QByteArray *failure) override;
-    std::optional<QString> hostName(const QString &address) override;
+    std::optional<QByteArray> nameInfo(const Address &address, QByteArray *failure) override;
+    std::optional<QString> hostName(const Address &address) override;
     void setAnswering(bool answering, const QString &silentPrefix = {});
     QStringList asked() const; // the addresses hostName was asked for
     int nameInfoCalls() const;
@@ -43,4 +43,4 @@ private:
 };
 
 // Where in-process tests send discovery broadcasts: loopback, never a real network.
-inline const QString loopbackBroadcast = QStringLiteral("127.255.255.255");
+inline const Address loopbackBroadcast = Address::ipv4(0x7FFF'FFFF); // 127.255.255.255

@@ -7,7 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
+#include <system_error>
 #include <utility>
 
 #include <fcntl.h>
@@ -23,7 +23,7 @@ constexpr int maxNames = 100;
 
 QString systemError(int error)
 {
-    return QString::fromLocal8Bit(std::strerror(error));
+    return QString::fromStdString(std::system_category().message(error));
 }
 
 // A name beside `path` for its temporary file: "labels.json.k3Xq9a".
@@ -105,7 +105,7 @@ std::optional<QString> WholeFile::write(const QByteArray &bytes)
             ::unlink(QFile::encodeName(m_temporary).constData());
         m_temporary = name;
         if (exists)
-            ::fchmod(handle, there.st_mode & 07777); // as the file had them, where the file system keeps any
+            ::fchmod(handle, there.st_mode & 0777); // as the file had them, where the file system keeps any
         const bool written = writeAll(handle, bytes) && ::fsync(handle) == 0;
         const int error = errno;
         if (::close(handle) != 0 || !written) {

@@ -12,12 +12,12 @@
 #include "platform/log.h"
 #include "platform/mainqueue.h"
 #include "platform/programqueue.h"
+#include "platform/wholefile.h"
 #include "scan/scanprogresstext.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QSaveFile>
 #include <QTimer>
 
 #include <atomic>
@@ -159,12 +159,11 @@ bool writeReport(const DiscoveryReport &report, const QString &path)
     const QByteArray json = report.toJson();
     if (path == u"-")
         return writeOutput(stderr, json);
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(json) == json.size() && file.commit())
-        return true;
-    std::fprintf(stderr, "devicefinder: the report could not be written to %s: %s\n", qPrintable(path),
-                 qPrintable(file.errorString()));
-    return false;
+    const std::optional<QString> problem = writeWholeFile(path, json, FileOwner::User);
+    if (problem)
+        std::fprintf(stderr, "devicefinder: the report could not be written to %s: %s\n", qPrintable(path),
+                     qPrintable(*problem));
+    return !problem;
 }
 
 // The scan's count on a terminal's standard error, one line rewritten in place; each text

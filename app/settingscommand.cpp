@@ -3,8 +3,7 @@
 #include "app/output.h"
 #include "platform/boundedjson.h"
 #include "platform/safetext.h"
-
-#include <QSaveFile>
+#include "platform/wholefile.h"
 
 namespace {
 
@@ -25,9 +24,8 @@ int runSettingsCommand(const SettingsRequest &request, const SettingsFiles &file
         }
         if (request.file == u"-")
             return writeOutput(out, exported.document) ? 0 : 1;
-        QSaveFile file(request.file);
-        if (!file.open(QIODevice::WriteOnly) || file.write(exported.document) != exported.document.size() || !file.commit()) {
-            writeLine(err, QStringLiteral("%1 could not be written: %2").arg(terminalText(request.file), file.errorString()));
+        if (const std::optional<QString> problem = writeWholeFile(request.file, exported.document, FileOwner::User)) {
+            writeLine(err, QStringLiteral("%1 could not be written: %2").arg(terminalText(request.file), *problem));
             return 1;
         }
         return 0;

@@ -120,6 +120,9 @@ private slots:
             {}, 2, {}, "");
         row("actions that are no list refuse the whole document",
             "'labels': [{'macAddress': '02:00:00:00:00:0c', 'label': 'Cellar'}], 'actions': " + ssh, {actions}, 2, {}, "");
+        row("a label entry the labels file would refuse refuses the whole document",
+            "'labels': [{'macAddress': '02:00:00:00:00:0c', 'label': 'a'}, {'macAddress': '02-00-00-00-00-0C', 'label': 'b'}]",
+            {replace}, 2, {}, "");
         row("no labels with --replace: the labels stay", "'window': {'WatchMissingAfter': 3}", {replace}, 0, {},
             "labels 02:00:00:00:00:0a=Attic 02:00:00:00:00:0b=off | actions Ping | window WatchMissingAfter=3");
         row("a merge keeps what is here, watching too",

@@ -5,6 +5,7 @@
 #include "history/historystatustext.h"
 #include "model/deviceexport.h"
 #include "platform/boundedjson.h"
+#include "support/files.h"
 #include "support/logcapture.h"
 
 #include <QDir>
@@ -19,12 +20,6 @@ using namespace Qt::StringLiterals;
 namespace {
 
 const QDateTime start(QDate(2026, 12, 8), QTime(9, 14), Qt::UTC);
-
-// JSON written with ' for ", for legibility.
-QByteArray quotes(const char *json)
-{
-    return QByteArray(json).replace('\'', '"');
-}
 
 // "a@1 b@2/2.0 -@3": devices by MAC address at 10.0.0.N, each named as its MAC, maybe with
 // a firmware tag; "-" has no MAC address.
@@ -80,18 +75,6 @@ DeviceHistory historyOf(const QStringList &runs)
     return history;
 }
 
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 } // namespace
 
 class TestHistory final : public QObject {
@@ -143,14 +126,13 @@ private slots:
         QFETCH(QString, run);
         QFETCH(bool, completed);
         QFETCH(QString, changes);
-        QFETCH(QString, status);
         QFETCH(QString, scope);
         const DeviceHistory history = historyOf(before);
         const DeviceChanges judged = history.changes(devices(run), completed, scopeOf(scope));
         QCOMPARE(describe(judged), changes);
         QCOMPARE(QJsonDocument::fromJson(changesAsJson(judged))[u"since"].isNull(), !before.join(QString()).contains(u"C:"_s));
         QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany)); // the month stays English
-        QCOMPARE(historyStatusText(distinctDevices(devices(run)).size(), judged, start), status);
+        QTEST(historyStatusText(distinctDevices(devices(run)).size(), judged, start), "status");
         QLocale::setDefault(QLocale::c());
         // The file keeps all that the judgements need.
         const HistoryReading reread = DeviceHistory::read(history.toJson());
@@ -305,8 +287,6 @@ private slots:
         QFETCH(QStringList, history);
         QFETCH(int, missingAfter);
         QFETCH(QStringList, runs);
-        QFETCH(QStringList, events);
-        QFETCH(QStringList, missing);
         const WatchRule rule{missingAfter, 4, std::chrono::hours(1)};
         DeviceWatch watch = history.isEmpty() ? DeviceWatch(rule) : DeviceWatch(historyOf(history), rule);
         watch.setWatched([](const QString &mac) { return mac != u"u"; });
@@ -322,14 +302,14 @@ private slots:
                                                                             : QString())
                                  + (event.from.isEmpty() ? QString() : u' ' + event.from));
         }
-        QCOMPARE(described, events);
+        QTEST(described, "events");
         QCOMPARE(watchEventLine({WatchEvent::Kind::Moved, devices(u"a@1"_s)[0], u"10.0.0.2"_s}, start),
                  quotes("{'time':'2026-12-08T09:14:00Z','event':'moved','device':{'hostname':'a','ipAddress':'10.0.0.1',"
                         "'macAddress':'a'},'from':'10.0.0.2'}\n"));
         QStringList gone;
         for (const HistoryEntry &entry : watch.missingNow())
             gone.append(entry.record->text(DeviceKey::macAddress) + entry.lastSeen.toString(u" hh:mm"_s));
-        QCOMPARE(gone, missing);
+        QTEST(gone, "missing");
     }
 
     // Bytes as the history file and as a list given to diff. A damaged history is set aside
@@ -370,13 +350,12 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(int, history);
         QFETCH(QString, problem);
-        QFETCH(QList<int>, list);
         const QTemporaryDir dir;
         const QString path = dir.filePath(u"history.json"_s);
         QVERIFY(writeFile(path, bytes));
         const DeviceListFile read = readDeviceListFile(path);
         QVERIFY2(read.problem.startsWith(problem) && read.problem.isEmpty() == problem.isEmpty(), qPrintable(read.problem));
-        QCOMPARE((QList<int>{int(read.devices.size()), int(read.withoutMac), int(read.repeated)}), list);
+        QTEST((QList<int>{int(read.devices.size()), int(read.withoutMac), int(read.repeated)}), "list");
         LogCapture log;
         const LoadedHistory loaded = DeviceHistory::load(path);
         QCOMPARE(loaded.usable, history != -2);
@@ -470,14 +449,7 @@ private slots:
         command.files = QStringList{dir.filePath(u"old"_s), dir.filePath(u"new"_s)};
         QByteArray written[2]; // standard output and error
         const auto run = [&] {
-            std::FILE *streams[] = {std::tmpfile(), std::tmpfile()};
-            const int status = runDiffCommand(command, streams[0], streams[1]);
-            for (int i : {0, 1}) {
-                std::rewind(streams[i]);
-                QFile file;
-                written[i] = file.open(streams[i], QIODevice::ReadOnly, QFileDevice::AutoCloseHandle) ? file.readAll() : "?";
-            }
-            return status;
+            return runWithStreams([&](std::FILE *out, std::FILE *err) { return runDiffCommand(command, out, err); }, written);
         };
         QVERIFY(writeFile(command.files[1], devicesAsJson(devices(u"a@9 d@4 c@3/2.0"_s))));
         QCOMPARE(run(), 2);

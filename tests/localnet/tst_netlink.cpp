@@ -140,8 +140,7 @@ private slots:
     void routes()
     {
         QFETCH(QByteArray, datagram);
-        QFETCH(QString, expected);
-        QCOMPARE(summary(parseRouteMessages(datagram)), expected);
+        QTEST(summary(parseRouteMessages(datagram)), "expected");
     }
 
     // The recorded table, with the veth up and running unless a row says otherwise, a /31
@@ -178,7 +177,6 @@ private slots:
         QFETCH(QString, address);
         QFETCH(unsigned, flags);
         QFETCH(bool, onLink);
-        QFETCH(bool, host);
         const QList<NetworkInterface> interfaces{{u"lo"_s, 1, IFF_UP | IFF_RUNNING | IFF_LOOPBACK, ip(u"127.0.0.1"_s), 8},
                                                  {u"veth"_s, 2, flags, ip(u"198.18.5.254"_s), 24},
                                                  {u"p2p"_s, 3, IFF_UP | IFF_POINTOPOINT, ip(u"198.18.10.1"_s), 31},
@@ -187,7 +185,7 @@ private slots:
         const LinkRoutes routes(parseRouteMessages(recorded("routes")).routes << multicastOnLink, interfaces);
         QCOMPARE(routes.isOnLink(ip(address)), onLink);
         QCOMPARE(routes.linkInterface(ip(address)), onLink ? 2 : 0);
-        QCOMPARE(routes.hostAddresses().isHostAddress(ip(address)), host);
+        QTEST(routes.hostAddresses().isHostAddress(ip(address)), "host");
         // A whole range's test: the /16 holds the link's addresses, 198.18.8.0/24 none.
         QCOMPARE(routes.mayBeOnLink(ip(u"198.18.0.0"_s), ip(u"198.18.255.255"_s)),
                  flags == (IFF_UP | IFF_RUNNING | IFF_BROADCAST));

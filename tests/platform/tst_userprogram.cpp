@@ -1,5 +1,6 @@
 #include "platform/programqueue.h"
 #include "platform/userprogram.h"
+#include "support/files.h"
 #include "support/logcapture.h"
 
 #include <QFile>
@@ -41,16 +42,10 @@ esac
 echo "end $job" >> "$dir/log"
 )";
 
-QByteArray contents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // A process's state and parent ("S 1234"), or nothing once it has been reaped.
 QByteArray stateAndParent(const QByteArray &pid)
 {
-    const QByteArray stat = contents(u"/proc/"_s + QString::fromLatin1(pid) + u"/stat"_s);
+    const QByteArray stat = readFile(u"/proc/"_s + QString::fromLatin1(pid) + u"/stat"_s);
     return stat.isEmpty() ? QByteArray() : stat.mid(stat.lastIndexOf(')') + 2).split(' ').mid(0, 2).join(' ');
 }
 
@@ -68,11 +63,11 @@ class TestUserProgram final : public QObject {
     {
         const QList<QByteArray> pids = file(u"sleepers"_s).trimmed().split('\n');
         return std::all_of(pids.begin(), pids.end(), [](const QByteArray &pid) {
-            const QByteArray stat = contents(u"/proc/"_s + QString::fromLatin1(pid) + u"/stat"_s);
+            const QByteArray stat = readFile(u"/proc/"_s + QString::fromLatin1(pid) + u"/stat"_s);
             return stat.isEmpty() || stat.contains(") Z ");
         });
     }
-    QByteArray file(const QString &name) const { return contents(m_dir.filePath(name)); }
+    QByteArray file(const QString &name) const { return readFile(m_dir.filePath(name)); }
     ProgramQueue::Job job(const QByteArray &input) const
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -92,9 +87,8 @@ private slots:
         pthread_sigmask(SIG_BLOCK, &quit, nullptr);
         std::signal(SIGPIPE, SIG_IGN);
         m_leakedDescriptor = ::open("/dev/null", O_RDONLY);
-        QFile program(m_dir.filePath(u"program"_s));
-        QVERIFY(program.open(QIODevice::WriteOnly) && program.write(script) == script.size());
-        program.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QVERIFY(writeFile(command().first(), script));
+        QFile::setPermissions(command().first(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 
     void queueRunsOneAtATimeInOrder()

@@ -38,10 +38,9 @@ QString describe(const SettingsFiles &files)
     for (const RowAction &action : readRowActions(files.actions).actions)
         actions.append(action.name);
     QStringList window;
-    for (const QString &key : {WatchKey, WatchIntervalKey, WatchMissingAfterKey, LastScanAddressKey}) {
-        if (Preferences::standard().isStored(key))
-            window.append(key + u'=' + Preferences::standard().value(key).toString());
-    }
+    for (const QString &key : {WatchKey, WatchIntervalKey, WatchMissingAfterKey, LastScanAddressKey})
+        window.append(Preferences::standard().isStored(key) ? key + u'=' + Preferences::standard().value(key).toString() : QString());
+    window.removeAll(QString());
     return u"labels "_s + entries.join(u' ') + u" | actions "_s + actions.join(u' ') + u" | window "_s + window.join(u' ');
 }
 

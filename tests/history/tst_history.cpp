@@ -140,8 +140,7 @@ private slots:
         QCOMPARE(describe(reread.history->changes(devices(run), completed, scopeOf(scope))), changes);
     }
 
-    // While watching, the watch's missing devices have a time of their own (when the first of
-    // them was last seen); the new and moved ones keep the previous run's.
+    // While watching, the missing count has its own time (its first's last sighting).
     void watchedStatus()
     {
         const QString dot = u" \u00b7 "_s;
@@ -153,9 +152,8 @@ private slots:
                  u"1 device"_s + dot + u"1 missing since 8 Dec 09:58"_s);
     }
 
-    // Scans of 10.0.0.0/24 an hour apart, each judged and then recorded: "R:a@1" completed,
-    // "S:a@1" stopped, "R-1:a@1" completed without a route to 10.0.0.1. Each step's changes
-    // end with the hour of its "since" ("-": nothing to compare with).
+    // Scans of 10.0.0.0/24 an hour apart, judged then recorded: "R:" completed, "S:" stopped,
+    // "R-1:" without a route to .1; each step's changes end "@" its since's hour ("-": none).
     void scanLife_data()
     {
         QTest::addColumn<QStringList>("scans");
@@ -194,10 +192,9 @@ private slots:
         QCOMPARE(entry ? hour(entry->firstSeen) + u'-' + hour(entry->lastSeen) : QString(), seen.mid(2));
     }
 
-    // Runs that see a, each at its clock, after a run at `start` that saw a and b, each on
-    // the history read back from its file. A clock set back or never set moves nothing back;
-    // one far ahead is trusted only when the next run agrees, never when it reads earlier,
-    // and b, unseen since before the jump, keeps its sighting and ages out 90 days after it.
+    // Runs that see a at their clocks after one at `start` that saw a and b, each on the history
+    // read back. A clock set back or never set moves nothing back; one far ahead is trusted only
+    // when the next agrees (never when earlier); b keeps its sighting, aged out 90 days after the jump.
     void wrongClock_data()
     {
         QTest::addColumn<QList<qint64>>("clocks"); // seconds after start; 0: a clock never set
@@ -244,11 +241,9 @@ private slots:
         QVERIFY(!empty.lastCompletedRun().isValid());
     }
 
-    // The rule's numbers, rounds a minute apart: the first round compared with nothing,
-    // "missing" after exactly N rounds, and none absent in a round that could not ask
-    // everyone; a device the user does not watch ("u") tells nothing; flapping once and then
-    // silence until an hour without change, which one "steady" ends. A watch that starts
-    // from a history judges the devices of its last discovery as if it had seen them.
+    // Rounds a minute apart: "missing" after exactly N, none absent in a round that could not ask
+    // everyone, nothing of a device not watched ("u"), flapping then silence until an hour
+    // without change ("steady"). From a history, its last discovery's devices count as seen.
     void watchRule_data()
     {
         QTest::addColumn<QStringList>("history"); // its runs, as historyOf reads them; none: no history
@@ -312,9 +307,8 @@ private slots:
         QTEST(gone, "missing");
     }
 
-    // Bytes as the history file and as a list given to diff. A damaged history is set aside
-    // under a name of its own with one line, and a new history starts; a file of another
-    // kind or a newer version is left as it is, and not used.
+    // Bytes as the history and as diff's list: a damaged history is set aside with one line and
+    // a new one starts; another kind or a newer version is left as it is, unused.
     void files_data()
     {
         QTest::addColumn<QByteArray>("bytes");
@@ -372,8 +366,7 @@ private slots:
         }
     }
 
-    // A file that cannot be read now (here with no file handle left) says nothing of what it
-    // holds: it stays as it is, unused, and is read once it can be.
+    // A file that cannot be read now (no handle left) stays as it is, unused, until it can be.
     void unreadable()
     {
         const QTemporaryDir dir;
@@ -395,8 +388,7 @@ private slots:
         QCOMPARE(DeviceHistory::load(path).history.size(), 1);
     }
 
-    // Instances that save in turn: the file is always whole and the last one's, and no
-    // temporary file stays behind.
+    // Instances saving in turn: the file always whole and the last one's, nothing left beside.
     void lastWriterWins()
     {
         const QTemporaryDir dir;
@@ -420,8 +412,7 @@ private slots:
         QTest::newRow("a large record keeps its known texts") << 1 << int(DeviceHistory::maxRecordBytes) << 1;
     }
 
-    // The newest devices stay, and the file a history at its bounds writes is one a load
-    // accepts.
+    // The newest devices stay; a history at its bounds writes a file a load accepts.
     void bounds()
     {
         QFETCH(int, count);
@@ -440,8 +431,7 @@ private slots:
         QCOMPARE(DeviceHistory::load(dir.filePath(u"h.json"_s)).history.size(), history.size());
     }
 
-    // diff's status and output; texts escaped for a terminal; a file that cannot be read named
-    // on standard error.
+    // diff's status and output; a file that cannot be read named on standard error.
     void diffCommand()
     {
         const QTemporaryDir dir;

@@ -14,13 +14,10 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// Datagrams read from a kernel's rtnetlink socket in a sandbox, kept as the fuzz target's
-// seeds. Neighbours: a veth pair into a second namespace where 198.18.5.10, .20 and .77
-// answer and .30 and .99 do not; "dump-resolving" has .99 and .30 being resolved, the
-// broadcast address, the three that answered, and the end. Routes: a namespace whose veth
-// (index 2) holds 198.18.5.254/24, with a default route and 198.18.0.0/16 (metric 5) via
-// 198.18.5.1, 198.18.7.7 on the link, a blackhole 198.18.9.0/24, the local table's own
-// entries, and the dump's end.
+// Datagrams a kernel's rtnetlink socket gave in a sandbox (the fuzz target's seeds). Neighbours:
+// over a veth, 198.18.5.10, .20 and .77 answer, .30 and .99 do not. Routes: the veth (index 2)
+// holds 198.18.5.254/24; a default route and 198.18.0.0/16 via 198.18.5.1, 198.18.7.7 on the
+// link, a blackhole 198.18.9.0/24, the local table's entries, the dump's end.
 QByteArray recorded(const char *name)
 {
     QFile file(QFINDTESTDATA(u"fuzz/seeds/neighbours/"_s + QLatin1StringView(name)));

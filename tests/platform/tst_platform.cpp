@@ -18,9 +18,8 @@ class TestPlatform final : public QObject {
     Q_OBJECT
 
 private slots:
-    // The entry runs this very program, its path quoted as the desktop entry format says
-    // (a string value's backslashes doubled after the quoting's); one the desktop disabled in
-    // place counts as off.
+    // The entry runs this program, quoted as desktop entries quote (backslashes doubled twice);
+    // one the desktop disabled in place counts as off.
     void autostartEntry_data()
     {
         QTest::addColumn<QString>("path");
@@ -61,9 +60,8 @@ private slots:
         QVERIFY(!entry.exists());
     }
 
-    // Look-ups whose owner has given them up hold nothing back: queued ones never start, and
-    // running ones (a name server that never answers) leave room for another owner's. The
-    // live look-ups stay within their limit, and the threads within their maximum.
+    // Look-ups given up hold nothing back: queued ones never start, running ones (a silent name
+    // server) leave room for another owner's; within the limit and the thread maximum.
     void givenUpLookUpsHoldNothingBack()
     {
         LookupPool pool(2, 3);
@@ -112,9 +110,8 @@ private slots:
         --stuck;
     }
 
-    // A stranger's text on one line: nothing in it moves the cursor, recolours, turns the line
-    // around or hides, as the terminal (the log, an environment, a notification) and the
-    // metrics file show it.
+    // A stranger's text, as the terminal (log, environment, notification) and the metrics file
+    // show it: nothing moves the cursor, recolours, turns the line around or hides.
     void safeText_data()
     {
         QTest::addColumn<QString>("text");

@@ -170,9 +170,8 @@ private slots:
         QTRY_VERIFY(sleepersGone());
     }
 
-    // A group whose first process is reaped with nothing left of it is forgotten then: its
-    // number, given to another group at once, is never signalled. Needs a PID namespace of its
-    // own, to choose the next process's number (tst_userprogram_pidns).
+    // A group reaped whole is forgotten: its number, given at once to another, is never
+    // signalled. tst_userprogram_pidns runs it, in a PID namespace to choose that number.
     void reusedGroupNumberIsNotSignalled()
     {
         QFile nextPid(u"/proc/sys/kernel/ns_last_pid"_s);
@@ -197,8 +196,7 @@ private slots:
         other.waitForFinished();
     }
 
-    // What a run starts in a session of its own is no longer the run's: it outlives the time
-    // limit, comes to us when the run ends, and is reaped once it has ended.
+    // What a run starts in a session of its own outlives the limit, and is reaped once it ends.
     void sessionOfItsOwnOutlivesTheRunAndIsReaped()
     {
         QFile::remove(m_dir.filePath(u"sleepers"_s));

@@ -1,4 +1,5 @@
 #include "app/commandline.h"
+#include "support/files.h"
 
 #include <QFile>
 #include <QProcess>
@@ -74,7 +75,6 @@ private slots:
     void parse()
     {
         QFETCH(QString, arguments);
-        QFETCH(QString, asks);
         const Command command = parseCommandLine(arguments.split(u' '));
         QCOMPARE(command.message.isEmpty(), command.kind != Command::Kind::UsageError);
         static const QStringList kinds{u"window"_s, u"discover"_s, u"scan"_s, u"expand"_s,  u"probe"_s,      u"diff"_s,
@@ -113,7 +113,7 @@ private slots:
                                command.settings.replace ? u"replace"_s : QString(),
                                command.settings.actions ? u"actions"_s : QString()};
         set.removeAll(QString());
-        QCOMPARE(command.kind == Command::Kind::UsageError ? u"usage error"_s : set.join(u' '), asks);
+        QTEST(command.kind == Command::Kind::UsageError ? u"usage error"_s : set.join(u' '), "asks");
     }
 
     void run_data()
@@ -150,9 +150,6 @@ private slots:
     void run()
     {
         QFETCH(QStringList, arguments);
-        QFETCH(int, status);
-        QFETCH(QByteArray, out);
-        QFETCH(QStringList, logged);
         QFETCH(QString, outputFile);
 
         QProcess process;
@@ -167,8 +164,8 @@ private slots:
         process.start(QStringLiteral(DF_BINARY), arguments);
         QVERIFY(process.waitForFinished(30'000));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(process.exitCode(), status);
-        QCOMPARE(process.readAllStandardOutput(), out);
+        QTEST(process.exitCode(), "status");
+        QTEST(process.readAllStandardOutput(), "out");
 
         // Log lines carry the time, the program and pid:thread before the message itself.
         static const QRegularExpression logLine(
@@ -180,7 +177,7 @@ private slots:
                 messages.append(match.captured(1));
             unwritten += line.startsWith(u"devicefinder: the output could not be written"_s) ? 1 : 0;
         }
-        QCOMPARE(messages, logged);
+        QTEST(messages, "logged");
         QCOMPARE(unwritten, outputFile.isEmpty() ? 0 : 1);
     }
 
@@ -190,10 +187,7 @@ private slots:
     {
         const QTemporaryDir folder;
         const QString path = folder.filePath(u"ranges.txt"_s);
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(u"10.0.0.0/33\u202e\\x07\u0007\n"_s.toUtf8());
-        file.close();
+        QVERIFY(writeFile(path, u"10.0.0.0/33\u202e\\x07\u0007\n"_s.toUtf8()));
         QProcess process;
         process.start(QStringLiteral(DF_BINARY), {u"scan"_s, u"--ranges-from"_s, path});
         QVERIFY(process.waitForFinished(30'000));

@@ -72,7 +72,7 @@ void printRun(const MainViewController &controller, const Command &command)
         return;
     }
     if (!controller.historyProblem().isEmpty()) {
-        std::fprintf(stderr, "devicefinder: nothing to compare with: %s\n", qPrintable(controller.historyProblem()));
+        writeMessage(stderr, QStringLiteral("nothing to compare with: ") + controller.historyProblem());
         return;
     }
     const DeviceChanges &changes = controller.latestChanges();
@@ -110,12 +110,11 @@ std::optional<RangeList> commandLineRanges(const Command &command)
         const QByteArray text = opened ? file.read(maxRangesFileBytes + 1) : QByteArray();
         const QString name = standardInput ? QStringLiteral("standard input") : command.rangesFile;
         if (!opened || file.error() != QFileDevice::NoError) {
-            std::fprintf(stderr, "devicefinder: scan: %s cannot be read: %s\n", qPrintable(name),
-                         qPrintable(file.errorString()));
+            writeMessage(stderr, QStringLiteral("scan: %1 cannot be read: %2").arg(name, file.errorString()));
             return std::nullopt;
         }
         if (text.size() > maxRangesFileBytes) {
-            std::fprintf(stderr, "devicefinder: scan: %s is larger than 4 MiB\n", qPrintable(name));
+            writeMessage(stderr, QStringLiteral("scan: %1 is larger than 4 MiB").arg(name));
             return std::nullopt;
         }
         built = rangeListFromLines(QString::fromUtf8(text));
@@ -123,7 +122,7 @@ std::optional<RangeList> commandLineRanges(const Command &command)
             built.error = name + QStringLiteral(", ") + built.error;
     }
     if (!built.ranges)
-        std::fprintf(stderr, "devicefinder: scan: %s\n", qPrintable(terminalText(built.error)));
+        writeMessage(stderr, QStringLiteral("scan: ") + built.error);
     return std::move(built.ranges);
 }
 
@@ -132,7 +131,7 @@ bool saidFailed(const MainViewController::FinishedRun &run, const char *what)
 {
     if (run.failure.isEmpty())
         return false;
-    std::fprintf(stderr, "devicefinder: no %s could be asked: %s\n", what, qPrintable(run.failure));
+    writeMessage(stderr, QStringLiteral("no %1 could be asked: %2").arg(QLatin1StringView(what), run.failure));
     return true;
 }
 
@@ -162,8 +161,7 @@ bool writeReport(const DiscoveryReport &report, const QString &path)
     QSaveFile file(path);
     if (file.open(QIODevice::WriteOnly) && file.write(json) == json.size() && file.commit())
         return true;
-    std::fprintf(stderr, "devicefinder: the report could not be written to %s: %s\n", qPrintable(path),
-                 qPrintable(file.errorString()));
+    writeMessage(stderr, QStringLiteral("the report could not be written to %1: %2").arg(path, file.errorString()));
     return false;
 }
 

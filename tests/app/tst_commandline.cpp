@@ -184,24 +184,39 @@ private slots:
         QCOMPARE(unwritten, outputFile.isEmpty() ? 0 : 1);
     }
 
-    // A ranges file's bad line is shown as a terminal shows a stranger's text: it can neither
-    // turn the line around nor pass the four characters "\x07" for the bell.
-    void aRangesFileErrorIsShownSafely()
+    // Whatever a line on standard error repeats (a ranges file's line, an argument, a file's
+    // name) is shown as a terminal shows a stranger's text: it can neither turn the line
+    // around nor pass the four characters "\x07" for the bell.
+    void linesAreShownSafely_data()
     {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("ranges file") << QStringList{u"scan"_s, u"--ranges-from"_s, u"RANGES"_s}
+                                     << u"devicefinder: scan: RANGES, line 1: \"10.0.0.0/33\\u202e\\\\x07\\x07\" cannot be expanded"_s;
+        QTest::newRow("option") << QStringList{u"discover"_s, u"--\u202e\\x07\u0007"_s}
+                                << u"devicefinder: discover: unknown option '--\\u202e\\\\x07\\x07'"_s;
+        QTest::newRow("file name") << QStringList{u"diff"_s, u"gone\u202e\\x07\u0007"_s, u"RANGES"_s}
+                                   << u"devicefinder: gone\\u202e\\\\x07\\x07: no such file"_s;
+    }
+
+    void linesAreShownSafely()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, said);
         const QTemporaryDir folder;
         const QString path = folder.filePath(u"ranges.txt"_s);
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(u"10.0.0.0/33\u202e\\x07\u0007\n"_s.toUtf8());
         file.close();
+        arguments.replaceInStrings(u"RANGES"_s, path);
         QProcess process;
-        process.start(QStringLiteral(DF_BINARY), {u"scan"_s, u"--ranges-from"_s, path});
+        process.setWorkingDirectory(folder.path());
+        process.start(QStringLiteral(DF_BINARY), arguments);
         QVERIFY(process.waitForFinished(30'000));
         QCOMPARE(process.exitCode(), 2);
-        const QStringList said = QString::fromUtf8(process.readAllStandardError()).split(u'\n');
-        QVERIFY2(said.contains(u"devicefinder: scan: "_s + path
-                               + u", line 1: \"10.0.0.0/33\\u202e\\\\x07\\x07\" cannot be expanded"_s),
-                 qPrintable(said.join(u'\n')));
+        const QStringList lines = QString::fromUtf8(process.readAllStandardError()).split(u'\n');
+        QVERIFY2(lines.contains(said.replace(u"RANGES"_s, path)), qPrintable(lines.join(u'\n')));
     }
 };
 

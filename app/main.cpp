@@ -45,7 +45,8 @@ namespace {
         status = signalled;
     if (!flushed || std::ferror(stdout)) {
         const QString unwritten = QStringLiteral("the output could not be written");
-        writeMessage(stderr, flushed ? unwritten : unwritten + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(flushError)));
+        writeMessage(stderr, flushed ? unwritten
+                                     : unwritten + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(flushError)));
         if (status == 0)
             status = 1;
     }

@@ -2,7 +2,7 @@
 
 #include "platform/preferences.h"
 
-AppDelegate::AppDelegate(MainViewController::ViewLoader viewLoader, QString broadcastAddress,
+AppDelegate::AppDelegate(MainViewController::ViewLoader viewLoader, Address broadcastAddress,
                          std::shared_ptr<Resolver> resolver)
     : m_viewLoader(std::move(viewLoader)), m_broadcastAddress(std::move(broadcastAddress)),
       m_resolver(std::move(resolver))

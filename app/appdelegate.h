@@ -11,7 +11,7 @@
 // thread only.
 class AppDelegate final {
 public:
-    AppDelegate(MainViewController::ViewLoader viewLoader, QString broadcastAddress, std::shared_ptr<Resolver> resolver);
+    AppDelegate(MainViewController::ViewLoader viewLoader, Address broadcastAddress, std::shared_ptr<Resolver> resolver);
 
     // The local port of the discovery sockets (0: one the system picks).
     void setReplyPort(quint16 port) { m_replyPort = port; }
@@ -35,7 +35,7 @@ public:
 
 private:
     MainViewController::ViewLoader m_viewLoader;
-    QString m_broadcastAddress;
+    Address m_broadcastAddress;
     quint16 m_replyPort = 0;
     QString m_historyFile;
     QString m_labelsFile;

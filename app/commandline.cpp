@@ -1,9 +1,8 @@
 #include "app/commandline.h"
 
 #include "app/commandlineoption.h"
-#include "localnet/ipv4text.h"
+#include "platform/addresstext.h"
 
-#include <QRegularExpression>
 
 namespace {
 
@@ -110,10 +109,16 @@ Command withOperands(const CommandWord &word, const QStringList &arguments)
     if (wanted == 1)
         command.argument = operands.first();
     command.files = kind == K::Diff ? operands : QStringList();
-    if (kind == Command::Kind::Probe && !isProbeAddress(command.argument))
-        return usageError(QStringLiteral("probe takes an IPv4 address (four numbers of 0 to 255 without leading "
-                                         "zeros) or a host name, each with an optional :PORT; not '%1'")
-                              .arg(command.argument));
+    if (kind == Command::Kind::Probe) {
+        // Texts such as "010.0.0.1" or "192.168.1.260" are refused: a URL would read them as
+        // another address or as a name to look up.
+        const std::optional<Address> address = addressFromHostPort(command.argument);
+        if (!address)
+            return usageError(QStringLiteral("probe takes an IPv4 address (four numbers of 0 to 255 without leading "
+                                             "zeros) or a host name, each with an optional :PORT; not '%1'")
+                                  .arg(command.argument));
+        command.probeAddress = *address;
+    }
     return command;
 }
 
@@ -203,23 +208,4 @@ Command parseCommandLine(const QStringList &arguments)
     if (first == u"settings")
         return settingsCommand(arguments.mid(1));
     return usageError(QStringLiteral("unknown command '%1'").arg(first));
-}
-
-bool isProbeAddress(const QString &text)
-{
-    static const QRegularExpression form(QStringLiteral("^([^:]+)(?::(\\d{1,5}))?$"));
-    static const QRegularExpression hostName(
-        QStringLiteral("^(?=.{1,253}$)[A-Za-z0-9](?:[A-Za-z0-9-]{0,61}[A-Za-z0-9])?"
-                       "(?:\\.[A-Za-z0-9](?:[A-Za-z0-9-]{0,61}[A-Za-z0-9])?)*$"));
-    static const QRegularExpression digitsAndDots(QStringLiteral("^[0-9.]+$"));
-    const QRegularExpressionMatch match = form.match(text);
-    if (!match.hasMatch())
-        return false;
-    const QString port = match.captured(2);
-    if (!port.isEmpty() && (port.toInt() < 1 || port.toInt() > 65535 || port.startsWith(u'0')))
-        return false;
-    const QString host = match.captured(1);
-    if (digitsAndDots.match(host).hasMatch())
-        return plainIPv4(host).has_value();
-    return hostName.match(host).hasMatch();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "address/address.h"
 #include "app/labelcommand.h"
 #include "app/settingscommand.h"
 #include "history/devicewatch.h"
@@ -14,10 +15,11 @@ enum class OutputFormat { Text, Json, Csv };
 struct Command {
     enum class Kind { Window, Discover, Scan, Expand, Probe, Diff, Watch, Label, Settings, Help, Version, UsageError };
     Kind kind = Kind::Window;
-    QString argument; // Expand: the range; Probe: the address
+    QString argument; // Expand: the range; Probe: the address as given
+    Address probeAddress; // Probe: the address, with its port if any
     QStringList ranges; // Scan: the ranges, in order (none with --local or --ranges-from)
     QString rangesFile; // Scan: --ranges-from, one range a line; "-" for standard input
-    QString broadcastAddress; // Window, Discover, Watch: empty for every interface
+    Address broadcastAddress; // Window, Discover, Watch: empty for every interface
     quint16 replyPort = 0;    // Window, Discover, Watch: 0 for one the system picks
     OutputFormat format = OutputFormat::Text;
     QStringList files;          // Diff: the older device list and the newer one
@@ -44,9 +46,3 @@ Command parseCommandLine(const QStringList &arguments);
 // What --help prints: a line for each form of the command line, its options those the
 // options table gives the form, then how ranges, output, history and watch work.
 QString usageText();
-
-// Whether `probe` takes the text: a dotted-quad IPv4 address written the one plain way
-// (four numbers of 0 to 255, no leading zeros), or a host name, either with an optional
-// ":PORT". Texts such as "010.0.0.1" or "192.168.1.260" are refused: a URL would read them
-// as another address or as a name to look up.
-bool isProbeAddress(const QString &text);

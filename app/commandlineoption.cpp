@@ -1,7 +1,7 @@
 #include "app/commandlineoption.h"
 
 #include "history/devicewatch.h"
-#include "localnet/ipv4text.h"
+#include "platform/addresstext.h"
 
 #include <array>
 #include <optional>
@@ -107,8 +107,8 @@ std::array<CommandLineOption, 19> makeOptions()
         // The one reading of an address to broadcast to, for the window and every command.
         {QStringLiteral("--broadcast"), QStringLiteral("ADDR"), broadcasts,
          [](Command &c, const QString &v) {
-             c.broadcastAddress = v;
-             return plainIPv4(v).has_value();
+             c.broadcastAddress = addressFromText(v);
+             return c.broadcastAddress.ipv4().has_value();
          },
          QStringLiteral("takes an IPv4 address such as 192.168.1.255"), true},
         // A local UDP port: 1 to 65535, in plain decimal.

@@ -1,6 +1,6 @@
 #include "arp/arpanswers.h"
 
-#include "arp/arpinput.h"
+#include "address/ipv4text.h"
 
 #include <charconv>
 #include <vector>

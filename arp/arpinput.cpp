@@ -1,5 +1,7 @@
 #include "arp/arpinput.h"
 
+#include "address/ipv4text.h"
+
 #include <charconv>
 
 namespace {
@@ -46,28 +48,6 @@ bool interfaceName(std::string_view name)
 }
 
 } // namespace
-
-std::optional<std::uint32_t> parseIPv4(std::string_view text)
-{
-    std::uint32_t address = 0;
-    for (int octet = 0; octet < 4; ++octet) {
-        const std::size_t dot = octet < 3 ? text.find('.') : text.size();
-        if (dot == std::string_view::npos)
-            return std::nullopt;
-        const std::optional<std::uint32_t> value = decimal(text.substr(0, dot), 255);
-        if (!value)
-            return std::nullopt;
-        address = address << 8 | *value;
-        text.remove_prefix(octet < 3 ? dot + 1 : dot);
-    }
-    return address;
-}
-
-std::string ipv4Text(std::uint32_t address)
-{
-    return std::to_string(address >> 24) + '.' + std::to_string(address >> 16 & 0xff) + '.'
-        + std::to_string(address >> 8 & 0xff) + '.' + std::to_string(address & 0xff);
-}
 
 ArpInputParser::Status ArpInputParser::feed(std::string_view line)
 {

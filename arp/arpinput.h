@@ -48,7 +48,3 @@ private:
     std::uint64_t m_addresses = 0;
     std::string m_error;
 };
-
-// An IPv4 address in dotted-quad text, four decimal octets without leading zeros.
-std::optional<std::uint32_t> parseIPv4(std::string_view text);
-std::string ipv4Text(std::uint32_t address);

@@ -17,7 +17,7 @@ double peakMegabytes()
     return double(usage.ru_maxrss) / 1024; // kilobytes on Linux
 }
 
-// The walk as the scan thread makes it: one address at a time, each text copied.
+// The walk as the scan thread makes it: one address at a time, each copied.
 void walk(benchmark::State &state, const QStringList &texts)
 {
     const RangeListResult built = rangeListFromTexts(texts);
@@ -28,8 +28,8 @@ void walk(benchmark::State &state, const QStringList &texts)
     const RangeList &list = *built.ranges;
     qint64 addresses = 0;
     for (auto _ : state) {
-        for (const QString &address : list) {
-            QString kept = address;
+        for (const Address &address : list) {
+            Address kept = address;
             benchmark::DoNotOptimize(kept);
         }
         addresses += list.size();

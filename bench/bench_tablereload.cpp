@@ -38,7 +38,7 @@ struct Table {
     }
 
     std::shared_ptr<MainViewController> controller =
-        std::make_shared<MainViewController>(u"127.255.255.255"_s, nullptr);
+        std::make_shared<MainViewController>(Address::ipv4(0x7FFF'FFFF), nullptr);
     MainWindow window;
     QTableView *table = nullptr;
 };

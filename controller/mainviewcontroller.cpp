@@ -5,7 +5,7 @@
 #include "platform/mainqueue.h"
 #include "platform/preferences.h"
 
-MainViewController::MainViewController(QString broadcastAddress, std::shared_ptr<Resolver> resolver)
+MainViewController::MainViewController(Address broadcastAddress, std::shared_ptr<Resolver> resolver)
     : m_broadcastAddress(std::move(broadcastAddress)), m_resolver(std::move(resolver))
 {
     buildModelNames();

@@ -43,7 +43,7 @@ public:
     // (tests pass a loopback address, the user one with --broadcast); when it is empty, to
     // 255.255.255.255 out of every interface that can broadcast, as the tool does. Name
     // look-ups go through the resolver.
-    explicit MainViewController(QString broadcastAddress, std::shared_ptr<Resolver> resolver = systemResolver());
+    explicit MainViewController(Address broadcastAddress, std::shared_ptr<Resolver> resolver = systemResolver());
     MainViewController(const MainViewController &) = delete;
     MainViewController &operator=(const MainViewController &) = delete;
 
@@ -116,7 +116,7 @@ public:
     std::optional<ScanProgress> scanProgress() const;
 
     // Asks one address for its details, as a run of its own, unless a run is in progress.
-    void startProbe(const QString &address);
+    void startProbe(const Address &address);
 
     // Ends the run in progress, if any: the one place where every run ends, completed or
     // stopped. The run is stopped, so whatever of it is still under way winds down and
@@ -293,7 +293,7 @@ private:
     void watchRunEnded(const FinishedRun &finished);
     void watchIntervalPassed();
 
-    const QString m_broadcastAddress;
+    const Address m_broadcastAddress;
     quint16 m_replyPort = 0;
     quint32 m_arpRate = 0;
     const std::shared_ptr<Resolver> m_resolver;

@@ -1,7 +1,7 @@
 #include "controller/rowactions.h"
 
 #include "labels/labelsformat.h"
-#include "localnet/ipv4text.h"
+#include "platform/addresstext.h"
 #include "platform/boundedjson.h"
 #include "platform/safetext.h"
 

@@ -4,6 +4,7 @@
 #include "controller/mainviewcontroller.h"
 
 #include "history/historystatustext.h"
+#include "platform/addresstext.h"
 #include "platform/log.h"
 #include "platform/mainqueue.h"
 
@@ -29,7 +30,9 @@ void MainViewController::recordInHistory(const FinishedRun &finished)
     m_historyProblem.clear();
     RunScope scope;
     if (finished.kind == Run::Kind::Scan) {
-        scope.covers = [ranges = m_scanRanges, unasked = finished.unasked](const QString &address) {
+        // A device's last address enters from the history as its text.
+        scope.covers = [ranges = m_scanRanges, unasked = finished.unasked](const QString &text) {
+            const Address address = addressFromText(text);
             return ranges->contains(address) && !(unasked && unasked->contains(address));
         };
     }

@@ -5,6 +5,7 @@
 
 #include "discovery/discoveryrun.h"
 #include "localnet/networkinterfaces.h"
+#include "platform/addresstext.h"
 #include "platform/backgroundpool.h"
 #include "platform/englishtext.h"
 #include "platform/log.h"
@@ -265,7 +266,7 @@ std::optional<MainViewController::ScanProgress> MainViewController::scanProgress
 
 // --- A lone probe ------------------------------------------------------------------------
 
-void MainViewController::startProbe(const QString &address)
+void MainViewController::startProbe(const Address &address)
 {
     requireMainThread("MainViewController::startProbe");
     if (isRunning())
@@ -273,7 +274,7 @@ void MainViewController::startProbe(const QString &address)
     const std::shared_ptr<Run> run = beginRun(Run::Kind::Probe);
     // The synchronous probe waits for the main thread's merge, so it runs on the pool.
     BackgroundPool::global().async([self = shared_from_this(), run, address] {
-        getDeviceInfo(address, address, run);
+        getDeviceInfo(address, addressText(address), run);
         mainSync([&] { self->completeRun(run); });
     });
 }

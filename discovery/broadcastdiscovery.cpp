@@ -1,12 +1,13 @@
 #include "discovery/broadcastdiscovery.h"
 
+#include "address/socketaddress.h"
 #include "discovery/datagram.h"
 #include "discovery/interfacedatagrams.h"
 #include "discovery/replylookups.h"
+#include "platform/addresstext.h"
 #include "platform/log.h"
 #include "platform/lookuppool.h"
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -50,20 +51,13 @@ SteadyClock::time_point windowClose()
     return SteadyClock::now() + std::chrono::duration_cast<SteadyClock::duration>(std::chrono::duration<double>(remaining));
 }
 
-QString addressText(const in_addr &address)
-{
-    std::array<char, INET_ADDRSTRLEN> text{};
-    inet_ntop(AF_INET, &address, text.data(), socklen_t(text.size()));
-    return QString::fromLatin1(text.data());
-}
-
 } // namespace
 
 QList<BroadcastTarget> everyInterface(const QList<unsigned> &interfaceIndexes)
 {
     QList<BroadcastTarget> targets;
     for (const unsigned index : interfaceIndexes)
-        targets.append({QStringLiteral("255.255.255.255"), index});
+        targets.append({Address::ipv4(INADDR_BROADCAST), index});
     return targets;
 }
 
@@ -115,7 +109,9 @@ std::optional<QList<ResponderEntry>> runBroadcastDiscovery(const BroadcastProtoc
         sockaddr_in to{};
         to.sin_family = AF_INET;
         to.sin_port = htons(protocol.port);
-        const bool addressed = inet_aton(target.address.toLatin1().constData(), &to.sin_addr) != 0;
+        const std::optional<quint32> address = target.address.ipv4();
+        const bool addressed = address.has_value();
+        to.sin_addr.s_addr = htonl(address.value_or(0));
         if (!addressed)
             errno = EINVAL;
         if (addressed && sendThroughInterface(fd, protocol.request, to, target.interfaceIndex)) {
@@ -154,7 +150,9 @@ std::optional<QList<ResponderEntry>> runBroadcastDiscovery(const BroadcastProtoc
             logLine(lcDiscovery, "Waiting for discovery responses...");
             continue;
         }
-        const QString address = addressText(received->from.sin_addr);
+        // Where the reply's address enters: from here on it is a value.
+        const Address from = addressOf(reinterpret_cast<const sockaddr &>(received->from));
+        const QString address = addressText(from);
         logLine(lcDiscovery, protocol.response, address);
         const QByteArrayView datagram(buffer.data(), received->size);
         const bool valid = protocol.isReply(datagram);
@@ -163,7 +161,7 @@ std::optional<QList<ResponderEntry>> runBroadcastDiscovery(const BroadcastProtoc
             logLine(lcDiscovery, "Bad UDP packet: '%s' from %@", badPacketBytes(datagram), address);
             continue;
         }
-        lookups.add(ntohl(received->from.sin_addr.s_addr), received->interfaceIndex);
+        lookups.add(from, received->interfaceIndex);
     }
     const QList<ResponderEntry> responders = lookups.entries(close + LookupPool::budget);
 

@@ -17,7 +17,7 @@
 // Where one discovery sends its request: to `address`, out of the interface with this
 // index (0: where the routing table says).
 struct BroadcastTarget final {
-    QString address;
+    Address address;
     unsigned interfaceIndex = 0;
 };
 

@@ -5,57 +5,53 @@
 
 namespace {
 
-// In the order of discoveryProtocols.
-const PerProtocol<BroadcastProtocol> &descriptions()
-{
-    static const PerProtocol<BroadcastProtocol> protocols{{
-        {
-            DiscoveryProtocol::Corva,
-            "Corva",
-            QByteArray("Zeph", 4),
-            23109,
-            isCorvaReply,
-            getDeviceInfo,
-            "Starting Corva discovery...",
-            "setsockopt SO_BROADCAST failed",
-            "setsockopt SO_RCVTIMEO failed",
-            "sendto failed",
-            "bind failed",
-            "Broadcast sent",
-            "Corva disco response from %@",
-            "Corva Disco finished after %fs",
-            "Querying %lu Corva Devices...",
-            false,
-        },
-        {
-            DiscoveryProtocol::Xpico,
-            "XPico",
-            QByteArray("\x00\x01\x00\xF6", 4),
-            30718,
-            isXpicoReply,
-            getXpicoInfo,
-            "Starting XPico discovery...",
-            "setsockopt() SO_BROADCAST failed",
-            "setsockopt() timeout failed",
-            "sendto() failed",
-            "bind() failed",
-            "XPico Broadcast sent",
-            "XPico disco response from %@",
-            "XPico Discovery finished after %fs",
-            "Querying %lu XPico Devices...",
-            true,
-        },
-    }};
-    return protocols;
-}
+// By their names' values.
+constexpr BroadcastProtocol descriptions[] = {
+    {
+        DiscoveryProtocol::Corva,
+        "Corva",
+        QByteArrayView("Zeph", 4),
+        23109,
+        isCorvaReply,
+        getDeviceInfo,
+        "Starting Corva discovery...",
+        "setsockopt SO_BROADCAST failed",
+        "setsockopt SO_RCVTIMEO failed",
+        "sendto failed",
+        "bind failed",
+        "Broadcast sent",
+        "Corva disco response from %@",
+        "Corva Disco finished after %fs",
+        "Querying %lu Corva Devices...",
+        false,
+    },
+    {
+        DiscoveryProtocol::Xpico,
+        "XPico",
+        QByteArrayView("\x00\x01\x00\xF6", 4),
+        30718,
+        isXpicoReply,
+        getXpicoInfo,
+        "Starting XPico discovery...",
+        "setsockopt() SO_BROADCAST failed",
+        "setsockopt() timeout failed",
+        "sendto() failed",
+        "bind() failed",
+        "XPico Broadcast sent",
+        "XPico disco response from %@",
+        "XPico Discovery finished after %fs",
+        "Querying %lu XPico Devices...",
+        true,
+    },
+};
+static_assert(isEveryValueInPlace<DiscoveryProtocol>(descriptions, [](const BroadcastProtocol &row) { return row.name; }),
+              "one description for every protocol, by its value");
 
 } // namespace
 
 const BroadcastProtocol &broadcastProtocol(DiscoveryProtocol protocol)
 {
-    const BroadcastProtocol &description = descriptions()[std::size_t(protocol)];
-    Q_ASSERT(description.name == protocol);
-    return description;
+    return descriptions[std::size_t(protocol)];
 }
 
 const BroadcastProtocol &xpicoProtocol()

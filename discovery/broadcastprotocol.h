@@ -1,8 +1,8 @@
 #pragma once
 
+#include "platform/enumcolumn.h"
 #include "probes/probejob.h"
 
-#include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 
@@ -11,12 +11,13 @@
 #include <memory>
 #include <optional>
 
-enum class DiscoveryProtocol { Corva, Xpico };
+enum class DiscoveryProtocol { Corva, Xpico, Count };
 // Every protocol, by its value, in the order a discovery run broadcasts: what is kept per
 // protocol is kept in this order.
 inline constexpr DiscoveryProtocol discoveryProtocols[] = {DiscoveryProtocol::Corva, DiscoveryProtocol::Xpico};
+static_assert(isEveryValueInPlace(discoveryProtocols), "discoveryProtocols names every protocol once, by its value");
 template <typename T>
-using PerProtocol = std::array<T, std::size(discoveryProtocols)>;
+using PerProtocol = std::array<T, countOf<DiscoveryProtocol>>;
 
 // One broadcast protocol, described once: the request, the port, the reply check, the probe
 // its responders get and the texts of its log lines and socket errors. The probe's path
@@ -24,11 +25,11 @@ using PerProtocol = std::array<T, std::size(discoveryProtocols)>;
 struct BroadcastProtocol final {
     DiscoveryProtocol name;
     const char *title; // as log lines and people name it; scripts read it in lower case
-    QByteArray request;
+    QByteArrayView request;
     quint16 port;
     bool (*isReply)(QByteArrayView datagram);
     // The synchronous probe of one responder, along the path the protocol starts with.
-    ProbeOutcome (*probe)(const QString &ipAddress, const std::optional<QString> &redirectAddress,
+    ProbeOutcome (*probe)(const Address &ipAddress, const std::optional<QString> &redirectAddress,
                           const std::shared_ptr<Run> &run);
     const char *starting;          // logged first
     const char *broadcastFailure;  // perror texts of the three set-up steps

@@ -1,9 +1,7 @@
 #include "discovery/discoveryreport.h"
 
-#include "localnet/ipv4text.h"
 #include "platform/englishtext.h"
 
-#include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -161,11 +159,10 @@ void DiscoveryReport::noteReply(DiscoveryProtocol protocol, unsigned interfaceIn
         ++interface.bad[std::size_t(protocol)];
 }
 
-void DiscoveryReport::noteResponder(DiscoveryProtocol protocol, const QString &address, unsigned interfaceIndex)
+void DiscoveryReport::noteResponder(DiscoveryProtocol protocol, const Address &address, unsigned interfaceIndex)
 {
-    bool ok = false;
-    const quint32 value = QHostAddress(address).toIPv4Address(&ok);
-    if (!ok || m_listed.contains(value) || findUnlisted(protocol, value) != m_unlisted.end())
+    const std::optional<quint32> value = address.ipv4();
+    if (!value || m_listed.contains(address) || findUnlisted(protocol, address) != m_unlisted.end())
         return;
     qsizetype &tracked = m_tracked[std::size_t(protocol)];
     if (tracked >= maxTracked) {
@@ -175,24 +172,24 @@ void DiscoveryReport::noteResponder(DiscoveryProtocol protocol, const QString &a
     ++tracked;
     if (interfaceIndex != 0)
         interfaceEntry(interfaceIndex);
-    m_unlisted.append({value, protocol, interfaceIndex, placeOf(value, m_known), std::nullopt});
+    m_unlisted.append({address, protocol, interfaceIndex, placeOf(*value, m_known), std::nullopt});
 }
 
-void DiscoveryReport::noteProbed(DiscoveryProtocol protocol, const QString &address, const ProbeOutcome &outcome)
+void DiscoveryReport::noteProbed(DiscoveryProtocol protocol, const Address &address, const ProbeOutcome &outcome)
 {
-    const quint32 value = QHostAddress(address).toIPv4Address();
     if (outcome.kind == ProbeOutcome::Kind::Listed) {
         // Listed by one probe, a device is listed: the other's failure tells nothing.
-        m_listed.insert(value);
-        m_unlisted.removeIf([value](const Unlisted &entry) { return entry.address == value; });
+        m_listed.insert(address);
+        m_unlisted.removeIf([&address](const Unlisted &entry) { return entry.address == address; });
         return;
     }
-    const auto entry = findUnlisted(protocol, value);
+    const auto entry = findUnlisted(protocol, address);
     if (entry != m_unlisted.end() && outcome.kind != ProbeOutcome::Kind::Stopped)
         entry->probe = outcome;
 }
 
-QList<DiscoveryReport::Unlisted>::iterator DiscoveryReport::findUnlisted(DiscoveryProtocol protocol, quint32 address)
+QList<DiscoveryReport::Unlisted>::iterator DiscoveryReport::findUnlisted(DiscoveryProtocol protocol,
+                                                                        const Address &address)
 {
     return std::find_if(m_unlisted.begin(), m_unlisted.end(), [&](const Unlisted &entry) {
         return entry.address == address && entry.protocol == protocol;
@@ -201,7 +198,7 @@ QList<DiscoveryReport::Unlisted>::iterator DiscoveryReport::findUnlisted(Discove
 
 qsizetype DiscoveryReport::unlistedDevices() const
 {
-    QSet<quint32> addresses;
+    QSet<Address> addresses;
     for (const Unlisted &entry : m_unlisted)
         addresses.insert(entry.address);
     return addresses.size();
@@ -252,7 +249,7 @@ QByteArray DiscoveryReport::toJson() const
     for (const Unlisted &entry : this->unlisted()) {
         const Interface *interface = findInterface(entry.interfaceIndex);
         QJsonObject object{
-            {QStringLiteral("address"), dottedQuad(entry.address)},
+            {QStringLiteral("address"), addressText(entry.address)},
             {QStringLiteral("protocol"), protocolTitle(entry.protocol).toLower()},
             {QStringLiteral("interface"), interface ? interface->name : QString()},
             {QStringLiteral("reason"), reasonName(entry)},
@@ -279,7 +276,7 @@ QByteArray DiscoveryReport::toJson() const
 
 QString DiscoveryReport::unlistedText(const Unlisted &entry) const
 {
-    const QString address = dottedQuad(entry.address);
+    const QString address = addressText(entry.address);
     const Interface *interface = findInterface(entry.interfaceIndex);
     const QString on = interfaceText(interface);
     const QString answered = on.isEmpty() ? QStringLiteral("%1 answered, but ").arg(address)
@@ -291,7 +288,7 @@ QString DiscoveryReport::unlistedText(const Unlisted &entry) const
                                : QStringLiteral("its address is not on that network"))
                + QStringLiteral(": its web page cannot be reached from here. Give the computer an address on %1, or "
                                 "set the device's address.")
-                     .arg(networkText(entry.address, 24));
+                     .arg(networkText(entry.address.ipv4().value_or(0), 24));
     if (place == ResponderPlace::LinkLocal)
         return answered
                + QStringLiteral("it has a self-assigned address (169.254.0.0/16): it found no DHCP server, and its web "

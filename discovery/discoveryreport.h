@@ -2,6 +2,7 @@
 
 #include "discovery/broadcastprotocol.h"
 #include "localnet/networkinterfaces.h"
+#include "platform/addresstext.h"
 #include "probes/probejob.h"
 
 #include <QByteArray>
@@ -45,7 +46,7 @@ public:
     // computer's networks (off-network, link-local), whatever its probe got, which stands
     // beside it as detail; else how its probe ended; else that it was not probed.
     struct Unlisted final {
-        quint32 address = 0;
+        Address address; // an IPv4 address
         DiscoveryProtocol protocol = DiscoveryProtocol::Corva;
         unsigned interfaceIndex = 0;
         ResponderPlace place = ResponderPlace::OnNetwork;
@@ -66,12 +67,12 @@ public:
     void noteSetUpFailed(DiscoveryProtocol protocol, const QString &why);
     // A datagram that came in on this interface, and whether it passed the reply check.
     void noteReply(DiscoveryProtocol protocol, unsigned interfaceIndex, bool valid);
-    // A responder (a dotted-quad address) about to be probed: until its probe ends, it is
-    // one that was not probed. Repeats of an address for one protocol are kept once.
-    void noteResponder(DiscoveryProtocol protocol, const QString &address, unsigned interfaceIndex);
+    // A responder (an IPv4 address) about to be probed: until its probe ends, it is one that
+    // was not probed. Repeats of an address for one protocol are kept once.
+    void noteResponder(DiscoveryProtocol protocol, const Address &address, unsigned interfaceIndex);
     // How its probe ended: a responder listed by either probe leaves the report for good,
     // and a stopped probe leaves it not probed.
-    void noteProbed(DiscoveryProtocol protocol, const QString &address, const ProbeOutcome &outcome);
+    void noteProbed(DiscoveryProtocol protocol, const Address &address, const ProbeOutcome &outcome);
     // Whether the run told that no device answered either broadcast.
     void setHint(bool applied) { m_hint = applied; }
 
@@ -108,13 +109,13 @@ private:
     Interface &interfaceEntry(unsigned index);
     const Interface *findInterface(unsigned index) const;
     QString unlistedText(const Unlisted &entry) const;
-    QList<Unlisted>::iterator findUnlisted(DiscoveryProtocol protocol, quint32 address);
+    QList<Unlisted>::iterator findUnlisted(DiscoveryProtocol protocol, const Address &address);
 
     QList<NetworkInterface> m_known;
     QList<Interface> m_interfaces;
     QList<Unlisted> m_unlisted;   // in the order the responders answered
     PerProtocol<qsizetype> m_tracked{}; // of m_unlisted's entries, by protocol, listed or not
-    QSet<quint32> m_listed;       // addresses a probe listed
+    QSet<Address> m_listed;       // addresses a probe listed
     bool m_beyondTracking = false; // a responder answered past maxTracked
     PerProtocol<QString> m_setUpFailure{};
     quint16 m_replyPort = 0;

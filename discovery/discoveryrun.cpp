@@ -4,10 +4,8 @@
 #include "platform/log.h"
 #include "platform/mainqueue.h"
 
-#include <QHostAddress>
-#include <QSet>
-
 #include <algorithm>
+#include <set>
 
 DiscoveryRun::DiscoveryRun(DiscoverySetting setting, std::shared_ptr<Run> run,
                            std::shared_ptr<ReportInProgress> report)
@@ -83,19 +81,20 @@ void DiscoveryRun::query(const BroadcastProtocol &protocol, const std::optional<
     QList<ResponderEntry> ordered = *responders;
     if (m_report) {
         std::stable_partition(ordered.begin(), ordered.end(), [&](const ResponderEntry &entry) {
-            return isOnAnyNetwork(QHostAddress(entry.ipAddress).toIPv4Address(), m_report->interfaces());
+            const std::optional<quint32> ip = entry.ipAddress.ipv4();
+            return ip && isOnAnyNetwork(*ip, m_report->interfaces());
         });
         m_report->change([&](DiscoveryReport &notes) {
             for (const ResponderEntry &entry : std::as_const(ordered))
                 notes.noteResponder(protocol.name, entry.ipAddress, entry.interfaceIndex);
         });
     }
-    QSet<QString> probed;
+    std::set<Address> probed;
     qsizetype skipped = 0;
     for (const ResponderEntry &entry : std::as_const(ordered)) {
         if (m_run->isStopped())
             return;
-        if (probed.contains(entry.ipAddress) || probed.size() >= maxProbedResponders) {
+        if (probed.contains(entry.ipAddress) || qsizetype(probed.size()) >= maxProbedResponders) {
             ++skipped;
             continue;
         }

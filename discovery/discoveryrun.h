@@ -18,7 +18,7 @@
 // 255.255.255.255 out of every interface that can broadcast. The replies come to replyPort
 // (0: one the system picks). Name look-ups go through the resolver.
 struct DiscoverySetting final {
-    QString broadcastAddress;
+    Address broadcastAddress;
     quint16 replyPort = 0;
     std::shared_ptr<Resolver> resolver;
 };

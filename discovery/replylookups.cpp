@@ -3,8 +3,6 @@
 #include "platform/log.h"
 #include "platform/lookuppool.h"
 
-#include <QHostAddress>
-
 #include <algorithm>
 #include <cstdio>
 
@@ -34,28 +32,30 @@ ReplyLookups::~ReplyLookups()
     m_owner.request_stop();
 }
 
-void ReplyLookups::add(quint32 address, unsigned interfaceIndex)
+void ReplyLookups::add(const Address &address, unsigned interfaceIndex)
 {
     if (const auto known = m_byAddress.constFind(address); known != m_byAddress.cend()) {
         m_replies.append({*known, interfaceIndex});
         return;
     }
     auto lookup = std::make_shared<Lookup>();
-    lookup->text = QHostAddress(address).toString();
+    lookup->address = address;
+    lookup->text = addressText(address);
     m_replies.append({lookup, interfaceIndex});
     // Beyond the responders a run probes, nobody needs a name.
-    if (!m_interfaces.isEmpty() && !isOnAnyNetwork(address, m_interfaces)) {
+    const std::optional<quint32> ip = address.ipv4();
+    if (!m_interfaces.isEmpty() && !(ip && isOnAnyNetwork(*ip, m_interfaces))) {
         if (m_offNetwork.size() < m_cap) {
             m_byAddress.insert(address, lookup);
-            m_offNetwork.append({address, lookup});
+            m_offNetwork.append(lookup);
         }
     } else if (m_started < m_cap) {
         m_byAddress.insert(address, lookup);
-        startLookUp(address, lookup);
+        startLookUp(lookup);
     }
 }
 
-void ReplyLookups::startLookUp(quint32 address, const std::shared_ptr<Lookup> &lookup)
+void ReplyLookups::startLookUp(const std::shared_ptr<Lookup> &lookup)
 {
     if (m_started >= m_cap)
         return;
@@ -64,11 +64,11 @@ void ReplyLookups::startLookUp(quint32 address, const std::shared_ptr<Lookup> &l
         const std::lock_guard lock(m_shared->mutex);
         ++m_shared->pending;
     }
-    LookupPool::instance().async(m_owner.get_token(), [address, lookup, shared = m_shared, resolver = m_resolver] {
+    LookupPool::instance().async(m_owner.get_token(), [lookup, shared = m_shared, resolver = m_resolver] {
         QByteArray failure;
-        std::optional<QByteArray> name = resolver->nameInfo(address, &failure);
+        std::optional<QByteArray> name = resolver->nameInfo(lookup->address, &failure);
         // The host object is asked only when getnameinfo succeeded.
-        std::optional<QString> hostName = name ? resolver->hostName(lookup->text) : std::nullopt;
+        std::optional<QString> hostName = name ? resolver->hostName(lookup->address) : std::nullopt;
         const std::lock_guard lock(shared->mutex);
         lookup->name = std::move(name);
         lookup->failure = std::move(failure);
@@ -81,8 +81,8 @@ void ReplyLookups::startLookUp(quint32 address, const std::shared_ptr<Lookup> &l
 
 QList<ResponderEntry> ReplyLookups::entries(std::chrono::steady_clock::time_point deadline)
 {
-    for (const auto &[address, lookup] : std::as_const(m_offNetwork))
-        startLookUp(address, lookup);
+    for (const std::shared_ptr<Lookup> &lookup : std::as_const(m_offNetwork))
+        startLookUp(lookup);
     m_offNetwork.clear();
     std::unique_lock lock(m_shared->mutex);
     m_shared->answered.wait_until(lock, m_owner.get_token(), deadline, [this] { return m_shared->pending == 0; });
@@ -100,7 +100,7 @@ QList<ResponderEntry> ReplyLookups::entries(std::chrono::steady_clock::time_poin
     lock.lock();
     for (const Reply &reply : std::as_const(m_replies)) {
         const Lookup *const lookup = reply.lookup.get();
-        ResponderEntry entry{lookup->text, std::nullopt, lookup->text, reply.interfaceIndex};
+        ResponderEntry entry{lookup->address, std::nullopt, lookup->text, reply.interfaceIndex};
         if (lookup->done && !lookup->name) {
             // As perror writes it, with getnameinfo's own description: it does not set errno.
             std::fprintf(stderr, "getnameinfo failed: %s\n", lookup->failure.constData());

@@ -2,6 +2,7 @@
 
 #include "discovery/responderentry.h"
 #include "localnet/networkinterfaces.h"
+#include "platform/addresstext.h"
 #include "platform/resolver.h"
 
 #include <QHash>
@@ -31,9 +32,8 @@ public:
     ReplyLookups &operator=(const ReplyLookups &) = delete;
     ~ReplyLookups();
 
-    // A valid reply from this address (host byte order) that came in on this interface, in
-    // arrival order.
-    void add(quint32 address, unsigned interfaceIndex);
+    // A valid reply from this address that came in on this interface, in arrival order.
+    void add(const Address &address, unsigned interfaceIndex);
     // Waits until every look-up has answered, the run stops or `deadline` passes, then
     // gives one entry per reply in arrival order, with the look-ups' names and fallbacks; a
     // failed getnameinfo is reported here, in that order. A look-up without an answer by
@@ -42,6 +42,7 @@ public:
 
 private:
     struct Lookup {
+        Address address;
         QString text;
         bool done = false;
         std::optional<QByteArray> name;
@@ -59,7 +60,7 @@ private:
         void operator()() const { owner->request_stop(); }
     };
 
-    void startLookUp(quint32 address, const std::shared_ptr<Lookup> &lookup);
+    void startLookUp(const std::shared_ptr<Lookup> &lookup);
 
     const std::shared_ptr<Resolver> m_resolver;
     const qsizetype m_cap;
@@ -73,6 +74,6 @@ private:
         unsigned interfaceIndex = 0;
     };
     QList<Reply> m_replies; // in arrival order
-    QHash<quint32, std::shared_ptr<Lookup>> m_byAddress;
-    QList<std::pair<quint32, std::shared_ptr<Lookup>>> m_offNetwork; // not looked up yet
+    QHash<Address, std::shared_ptr<Lookup>> m_byAddress;
+    QList<std::shared_ptr<Lookup>> m_offNetwork; // not looked up yet
 };

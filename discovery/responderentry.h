@@ -1,5 +1,7 @@
 #pragma once
 
+#include "address/address.h"
+
 #include <QString>
 
 #include <optional>
@@ -9,7 +11,7 @@
 // will lead; and, for the discovery report, the interface the reply came in on (0: the
 // system did not say).
 struct ResponderEntry final {
-    QString ipAddress;
+    Address ipAddress;
     std::optional<QString> hostname;
     QString redirectAddress;
     unsigned interfaceIndex = 0;

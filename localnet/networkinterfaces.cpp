@@ -1,6 +1,6 @@
 #include "localnet/networkinterfaces.h"
 
-#include "localnet/ipv4text.h"
+#include "platform/addresstext.h"
 #include "platform/englishtext.h"
 
 #include <arpa/inet.h>

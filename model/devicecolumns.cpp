@@ -1,5 +1,7 @@
 #include "model/devicecolumns.h"
 
+#include "platform/addresstext.h"
+
 QString columnText(const DeviceRecord &record, int column)
 {
     const QStringView key = deviceColumns.at(std::size_t(column)).key;
@@ -13,5 +15,5 @@ std::optional<QString> openAddress(const DeviceRecord &record)
     const QJsonValue redirect = record.value(DeviceKey::redirectAddress);
     if (redirect.isUndefined() || redirect.isNull())
         return std::nullopt;
-    return QStringLiteral("http://") + valueText(redirect);
+    return deviceUrl(valueText(redirect));
 }

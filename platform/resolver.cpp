@@ -1,8 +1,8 @@
 #include "platform/resolver.h"
 
-#include <arpa/inet.h>
+#include "address/socketaddress.h"
+
 #include <netdb.h>
-#include <netinet/in.h>
 
 #include <array>
 #include <cerrno>
@@ -10,15 +10,18 @@
 
 namespace {
 
-std::optional<QByteArray> lookUp(quint32 address, int flags, QByteArray *failure = nullptr)
+std::optional<QByteArray> lookUp(const Address &address, int flags, QByteArray *failure = nullptr)
 {
-    sockaddr_in socketAddress{};
-    socketAddress.sin_family = AF_INET;
-    socketAddress.sin_addr.s_addr = htonl(address);
+    const std::optional<SocketAddress> asked = socketAddress(address, 0);
+    if (!asked) {
+        if (failure)
+            *failure = gai_strerror(EAI_NONAME);
+        return std::nullopt;
+    }
     std::array<char, 1024> host{};
     std::array<char, 20> service{};
-    const int result = getnameinfo(reinterpret_cast<const sockaddr *>(&socketAddress), sizeof socketAddress,
-                                   host.data(), socklen_t(host.size()), service.data(), socklen_t(service.size()), flags);
+    const int result = getnameinfo(asked->get(), asked->size, host.data(), socklen_t(host.size()), service.data(),
+                                   socklen_t(service.size()), flags);
     if (result != 0) {
         // The error is the result itself, not errno, unless it says to look there.
         if (failure)
@@ -30,18 +33,14 @@ std::optional<QByteArray> lookUp(quint32 address, int flags, QByteArray *failure
 
 class SystemResolver final : public Resolver {
 public:
-    std::optional<QByteArray> nameInfo(quint32 address, QByteArray *failure) override
+    std::optional<QByteArray> nameInfo(const Address &address, QByteArray *failure) override
     {
         return lookUp(address, 0, failure);
     }
 
-    std::optional<QString> hostName(const QString &address) override
+    std::optional<QString> hostName(const Address &address) override
     {
-        // Strict dotted-quad reading: "010.0.0.1" is no address here, not 8.0.0.1.
-        in_addr parsed{};
-        if (inet_pton(AF_INET, address.toLatin1().constData(), &parsed) != 1)
-            return std::nullopt;
-        const std::optional<QByteArray> name = lookUp(ntohl(parsed.s_addr), NI_NAMEREQD);
+        const std::optional<QByteArray> name = lookUp(address, NI_NAMEREQD);
         if (!name || name->isEmpty())
             return std::nullopt;
         return QString::fromUtf8(*name);

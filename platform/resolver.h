@@ -1,5 +1,7 @@
 #pragma once
 
+#include "address/address.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
@@ -13,12 +15,13 @@
 class Resolver {
 public:
     virtual ~Resolver() = default;
-    // getnameinfo of an IPv4 address (in host byte order) with flags 0: the host buffer's
-    // bytes up to its NUL (the numeric text where no name is found), or nothing when the
-    // look-up fails, with the system's description of the failure in `failure`.
-    virtual std::optional<QByteArray> nameInfo(quint32 address, QByteArray *failure) = 0;
-    // A host name for an address text, or nothing: no name, or not a dotted-quad address.
-    virtual std::optional<QString> hostName(const QString &address) = 0;
+    // getnameinfo of an address with flags 0: the host buffer's bytes up to its NUL (the
+    // numeric text where no name is found), or nothing when the look-up fails, with the
+    // system's description of the failure in `failure`.
+    virtual std::optional<QByteArray> nameInfo(const Address &address, QByteArray *failure) = 0;
+    // A host name for an address, or nothing: no name, or a text as given, which is no
+    // address ("010.0.0.1" is none here, not 8.0.0.1).
+    virtual std::optional<QString> hostName(const Address &address) = 0;
 };
 
 std::shared_ptr<Resolver> systemResolver();

@@ -1,5 +1,6 @@
 #include "probes/deviceprobe.h"
 
+#include "platform/addresstext.h"
 #include "platform/backgroundpool.h"
 #include "platform/log.h"
 #include "platform/mainqueue.h"
@@ -26,7 +27,7 @@ ProbeOutcome notListed(int status)
     return {ProbeOutcome::Kind::NotJson, 0};
 }
 
-ProbeOutcome probeAndWait(ProbeKind kind, const QString &ipAddress, const std::optional<QString> &redirectAddress,
+ProbeOutcome probeAndWait(ProbeKind kind, const Address &ipAddress, const std::optional<QString> &redirectAddress,
                           const std::shared_ptr<Run> &run)
 {
     requireBackgroundThread(probePath(kind).operation);
@@ -55,13 +56,13 @@ void endUnanswered(ProbeJob job)
     job.end({ProbeOutcome::Kind::NoAnswer});
 }
 
-ProbeOutcome getDeviceInfo(const QString &ipAddress, const std::optional<QString> &redirectAddress,
+ProbeOutcome getDeviceInfo(const Address &ipAddress, const std::optional<QString> &redirectAddress,
                            const std::shared_ptr<Run> &run)
 {
     return probeAndWait(ProbeKind::DeviceInfo, ipAddress, redirectAddress, run);
 }
 
-ProbeOutcome getXpicoInfo(const QString &ipAddress, const std::optional<QString> &redirectAddress,
+ProbeOutcome getXpicoInfo(const Address &ipAddress, const std::optional<QString> &redirectAddress,
                           const std::shared_ptr<Run> &run)
 {
     return probeAndWait(ProbeKind::XpicoData, ipAddress, redirectAddress, run);
@@ -72,8 +73,7 @@ ProbeOutcome getXpicoInfo(const QString &ipAddress, const std::optional<QString>
 QString DeviceProbe::logRequest(const ProbeJob &job)
 {
     QString path = probePath(job.kind).path;
-    // Joined as they are: an address text may carry a port.
-    logLine(lcProbes, "GET %@", QStringLiteral("http://") + job.address + path);
+    logLine(lcProbes, "GET %@", deviceUrl(job.address, path));
     return path;
 }
 
@@ -82,11 +82,11 @@ void DeviceProbe::start(ProbeJob job)
     const QString path = logRequest(job);
     // A text that would send the request to any other host makes no URL, and the request
     // fails as a transport error.
-    QByteArray url = probeUrl(job.address, path).value_or(QByteArray());
+    HttpTarget target = probeUrl(job.address, path).value_or(HttpTarget());
     const std::stop_token stop = job.run->stopToken();
     // The handler is copied, so the probe, which holds the job, is shared by its copies.
     const std::shared_ptr<DeviceProbe> probe(new DeviceProbe(std::move(job)));
-    httpGet(std::move(url), [probe](HttpResult result) { probe->finished(std::move(result)); }, stop);
+    httpGet(std::move(target), [probe](HttpResult result) { probe->finished(std::move(result)); }, stop);
 }
 
 void DeviceProbe::finished(HttpResult result)
@@ -124,16 +124,19 @@ void DeviceProbe::answered(ProbeJob job, HttpResult result)
         return;
     }
     if (const std::optional<ProbeKind> next = probePath(job.kind).notFound; next && result.status == 404) {
-        logLine(lcProbes, probePath(*next).handedOver, job.address);
+        const QString address = addressText(job.address);
+        logLine(lcProbes, probePath(*next).handedOver, address);
         // The same job, with its ticket: the address stands in for the redirect address.
         job.kind = *next;
-        job.redirect = job.address;
+        job.redirect = address;
         job.nameLookUp = nullptr;
         start(std::move(job));
         return;
     }
-    const std::optional<QString> redirect = job.nameLookUp ? std::optional(job.address) : job.redirect;
-    std::optional<DeviceRecord> record = probePath(job.kind).record(*result.body, job.address, redirect);
+    // The record keeps the address's text: the value ends here.
+    const QString address = addressText(job.address);
+    const std::optional<QString> redirect = job.nameLookUp ? address : job.redirect.value_or(address);
+    std::optional<DeviceRecord> record = probePath(job.kind).record(*result.body, address, redirect);
     if (!record) {
         job.end(notListed(result.status));
         return;

@@ -26,9 +26,9 @@ void endUnanswered(ProbeJob job);
 // The synchronous probes of one address, for a run's background task: each returns once
 // the probe has ended and its record has been merged, saying how it ended. They wait for
 // the main thread, so they never run on it.
-ProbeOutcome getDeviceInfo(const QString &ipAddress, const std::optional<QString> &redirectAddress,
+ProbeOutcome getDeviceInfo(const Address &ipAddress, const std::optional<QString> &redirectAddress,
                            const std::shared_ptr<Run> &run);
-ProbeOutcome getXpicoInfo(const QString &ipAddress, const std::optional<QString> &redirectAddress,
+ProbeOutcome getXpicoInfo(const Address &ipAddress, const std::optional<QString> &redirectAddress,
                           const std::shared_ptr<Run> &run);
 
 // One probe in flight: what follows its HTTP result.

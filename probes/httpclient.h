@@ -1,8 +1,9 @@
 #pragma once
 
+#include "address/address.h"
+
 #include <QByteArray>
 #include <QString>
-#include <QUrl>
 
 #include <chrono>
 #include <functional>
@@ -45,21 +46,14 @@ struct HttpResult final {
 // destroyed there right after.
 using HttpHandler = std::function<void(HttpResult result)>;
 
-// The URL that `text` names, when it is a valid http URL whose own text is `text` itself:
-// nothing for a text that QUrl would have to change (percent-encode a blank, rewrite
-// "010.0.0.1" as 8.0.0.1), since the probe would then ask another address.
-std::optional<QUrl> exactHttpUrl(const QString &text);
-
-// Where the network thread connects itself, before curl: the address and port of an
-// "http://A.B.C.D[:PORT]/..." URL whose host is a plain IPv4 address. Nothing for any other
-// URL, such as one with a host name, which curl resolves and connects to itself.
-struct IPv4Endpoint final {
-    quint32 address = 0; // host byte order
-    quint16 port = 80;
+// Where a probe goes: the host that the address names, with its port if any (an IPv4
+// address, which the network thread connects to itself, or a host name, which curl resolves
+// and connects to), and the URL of the path on it, fully encoded.
+struct HttpTarget final {
+    Address host;
+    QByteArray url;
 };
-std::optional<IPv4Endpoint> ipv4Endpoint(QByteArrayView url);
-
-// The URL of `path` on the host that `address` names, with its ":port" if any, fully
-// encoded; nothing when the joined text would name anything else (user information,
-// another host, a path before `path`).
-std::optional<QByteArray> probeUrl(const QString &address, const QString &path);
+// The target of `path` on `address`. A text kept as given is read as a host and its port
+// first; nothing when it reads as none (user information, another host, a path before
+// `path`, a leading zero), since the probe would then ask another address.
+std::optional<HttpTarget> probeUrl(const Address &address, const QString &path);

@@ -40,10 +40,11 @@ curl_slist *jsonHeaders()
 
 } // namespace
 
-HttpRequest::HttpRequest(QByteArray url, HttpHandler handler, std::stop_token stop)
+HttpRequest::HttpRequest(HttpTarget target, HttpHandler handler, std::stop_token stop)
     // Kept as the bytes curl takes: the request is made on one thread and let go on the
     // network thread, and a text costs one allocation where a parsed URL costs several.
-    : m_url(std::move(url)), m_handler(std::move(handler)), m_stop(std::move(stop))
+    : m_host(std::move(target.host)), m_url(std::move(target.url)), m_handler(std::move(handler)),
+      m_stop(std::move(stop))
 {
     m_wakeOnStop.emplace(m_stop, WakeLoop());
 }

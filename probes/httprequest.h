@@ -1,5 +1,6 @@
 #pragma once
 
+#include "address/socketaddress.h"
 #include "probes/httpclient.h"
 
 #include <QUrl>
@@ -19,8 +20,8 @@ class HttpRequest final {
 public:
     using Clock = std::chrono::steady_clock;
 
-    // `url` fully encoded; an empty one fails.
-    HttpRequest(QByteArray url, HttpHandler handler, std::stop_token stop);
+    // The target's URL fully encoded; an empty one fails.
+    HttpRequest(HttpTarget target, HttpHandler handler, std::stop_token stop);
     ~HttpRequest();
     HttpRequest(const HttpRequest &) = delete;
     HttpRequest &operator=(const HttpRequest &) = delete;
@@ -35,9 +36,9 @@ public:
     // Gives the handle back, for another request; the request holds none after this.
     CURL *releaseHandle() { return std::exchange(m_handle, nullptr); }
 
-    // Where the loop connects itself before it hands the request to curl; nothing for a URL
-    // whose host curl resolves.
-    std::optional<IPv4Endpoint> endpoint() const { return ipv4Endpoint(m_url); }
+    // Where the loop connects itself before it hands the request to curl; nothing for a
+    // host name, which curl resolves.
+    std::optional<SocketAddress> endpoint() const { return socketAddress(m_host, 80); }
     // The loop's connection, connected: curl takes it as its own instead of opening one.
     // Network thread.
     void handOver(int socket) { m_socket = socket; }
@@ -62,6 +63,7 @@ private:
     static size_t onBody(char *data, size_t size, size_t count, void *request);
     static size_t onHeader(char *data, size_t size, size_t count, void *request);
 
+    const Address m_host;
     QByteArray m_url;
     HttpHandler m_handler;
     // A stop makes the loop look at its requests at once.

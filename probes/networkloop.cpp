@@ -1,9 +1,7 @@
 #include "probes/networkloop.h"
 
-#include <arpa/inet.h>
 #include <curl/curl.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -83,9 +81,9 @@ void NetworkLoop::enqueue(Add add)
         wake();
 }
 
-void httpGet(QByteArray url, HttpHandler handler, std::stop_token stop)
+void httpGet(HttpTarget target, HttpHandler handler, std::stop_token stop)
 {
-    NetworkLoop::instance().start(std::make_unique<HttpRequest>(std::move(url), std::move(handler), std::move(stop)));
+    NetworkLoop::instance().start(std::make_unique<HttpRequest>(std::move(target), std::move(handler), std::move(stop)));
 }
 
 void NetworkLoop::start(std::unique_ptr<HttpRequest> request)
@@ -229,21 +227,17 @@ void NetworkLoop::startQueued()
 
 void NetworkLoop::connectOrStart(std::unique_ptr<HttpRequest> request)
 {
-    const std::optional<IPv4Endpoint> endpoint = request->endpoint();
-    if (!endpoint) {
+    const std::optional<SocketAddress> to = request->endpoint();
+    if (!to) {
         startTransfer(std::move(request));
         return;
     }
-    const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int socket = ::socket(to->family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (socket < 0) {
         m_ended.push_back({std::move(request), true});
         return;
     }
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(endpoint->port);
-    to.sin_addr.s_addr = htonl(endpoint->address);
-    if (::connect(socket, reinterpret_cast<const sockaddr *>(&to), sizeof to) == 0) {
+    if (::connect(socket, to->get(), to->size) == 0) {
         request->handOver(socket);
         startTransfer(std::move(request));
         return;

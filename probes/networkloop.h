@@ -14,18 +14,18 @@
 
 typedef void CURLM;
 
-// The HTTP client of the probes: starts a GET of `url`, fully encoded (an empty one fails
-// as a transport error), with the headers Accept and Content-Type both "application/json",
-// and returns at once; the network thread runs it. Requests go straight to the device,
-// never through a proxy, with no cookies and no connection kept. Once `stop` is stopped,
-// the request ends promptly as a failure, its socket closed. Any thread.
-void httpGet(QByteArray url, HttpHandler handler, std::stop_token stop);
+// The HTTP client of the probes: starts a GET of the target's URL, fully encoded (an empty
+// one fails as a transport error), with the headers Accept and Content-Type both
+// "application/json", and returns at once; the network thread runs it. Requests go straight
+// to the device, never through a proxy, with no cookies and no connection kept. Once `stop`
+// is stopped, the request ends promptly as a failure, its socket closed. Any thread.
+void httpGet(HttpTarget target, HttpHandler handler, std::stop_token stop);
 
 // The network thread of the probes: one libcurl multi handle that drives every request
 // at once, on one thread of its own, never destroyed (at exit a request may still be under
 // way, and nothing waits for it). It never waits for any other thread: handlers run here
 // and must return at once. It waits in epoll for the sockets curl names, so each pass costs
-// what happened on them, not what is in flight. A request to a plain IPv4 address is
+// what happened on them, not what is in flight. A request to an IPv4 address is
 // connected here first, without blocking, and only a connected socket goes to curl: an
 // address that refuses or cannot be reached costs no curl handle. The loop also runs work
 // of its own descriptors (LoopWork), such as the scans' neighbour sweeps. The program makes it at start-up, before any other thread

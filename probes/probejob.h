@@ -1,5 +1,7 @@
 #pragma once
 
+#include "address/address.h"
+#include "platform/enumcolumn.h"
 #include "platform/resolver.h"
 #include "probes/probeticket.h"
 #include "probes/run.h"
@@ -14,11 +16,12 @@
 // The two HTTP probes. The device info probe asks for "/info" and notes its records in
 // vudiduDevices; the gateway data probe asks for "/getdata.json" and notes them in
 // xpicoDevices.
-enum class ProbeKind { DeviceInfo, XpicoData };
+enum class ProbeKind { DeviceInfo, XpicoData, Count };
 // Every kind, by its value: the found lists are kept in this order.
 inline constexpr ProbeKind probeKinds[] = {ProbeKind::DeviceInfo, ProbeKind::XpicoData};
+static_assert(isEveryValueInPlace(probeKinds), "probeKinds names every ProbeKind once, by its value");
 template <typename T>
-using PerProbeKind = std::array<T, std::size(probeKinds)>;
+using PerProbeKind = std::array<T, countOf<ProbeKind>>;
 
 // How a probe ended, for a caller that waits for it: listed (a record with a MAC address
 // was merged, new or not), or why not.
@@ -31,8 +34,8 @@ struct ProbeOutcome final {
 // result, the record and the merge. A 404 of the device info probe hands the same job
 // over to the gateway data probe. Move-only, as its ticket is.
 struct ProbeJob final {
-    QString address;                 // the host asked, with its ":port" if any
-    std::optional<QString> redirect; // the record's redirectAddress
+    Address address;                 // the host asked, with its port if any
+    std::optional<QString> redirect; // the record's redirectAddress; nothing: the address's text
     ProbeKind kind = ProbeKind::DeviceInfo;
     std::shared_ptr<Run> run;        // never null
     ProbeTicket ticket;

@@ -1,5 +1,6 @@
 #include "probes/probemerge.h"
 
+#include "platform/addresstext.h"
 #include "platform/log.h"
 #include "platform/lookuppool.h"
 #include "platform/mainqueue.h"
@@ -57,7 +58,7 @@ void ProbeMerge::settleLookUp(const std::optional<QString> &name, bool stopped)
         end({});
         return;
     }
-    m_record.setValue(DeviceKey::redirectAddress, name.value_or(m_job.address));
+    m_record.setValue(DeviceKey::redirectAddress, name.value_or(addressText(m_job.address)));
     post();
 }
 

@@ -12,6 +12,8 @@ ProbePath probePath(ProbeKind kind)
     case ProbeKind::XpicoData:
         return {"getXpicoInfo", QStringLiteral("/getdata.json"), xpicoRecord, std::nullopt,
                 "Attempting to query %@ as XPico device...", "XPico device found: %@", false};
+    case ProbeKind::Count:
+        break;
     }
     Q_UNREACHABLE();
 }

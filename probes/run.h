@@ -50,7 +50,7 @@ public:
     // The probes that ended, and those of them that never left this computer (no route),
     // with their addresses: a scan whose every probe had no route asked nothing, and one
     // where some had none leaves unjudged only the devices last seen at those addresses.
-    void noteProbeEnded(const QString &address, bool noRoute)
+    void noteProbeEnded(const Address &address, bool noRoute)
     {
         m_probesEnded.fetch_add(1, std::memory_order_relaxed);
         if (!noRoute)

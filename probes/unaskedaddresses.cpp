@@ -1,15 +1,12 @@
 #include "probes/unaskedaddresses.h"
 
-#include "localnet/ipv4text.h"
-#include "localnet/networkinterfaces.h"
-
 #include <iterator>
 
-void UnaskedAddresses::add(const QString &address)
+void UnaskedAddresses::add(const Address &address)
 {
     if (!m_exact)
         return;
-    const std::optional<quint32> ip = plainIPv4(address);
+    const std::optional<quint32> ip = address.ipv4();
     if (!ip) {
         m_exact = false;
         m_intervals.clear();
@@ -41,9 +38,9 @@ void UnaskedAddresses::add(const QString &address)
     m_intervals.emplace(first, last);
 }
 
-bool UnaskedAddresses::contains(const QString &address) const
+bool UnaskedAddresses::contains(const Address &address) const
 {
-    const std::optional<quint32> ip = plainIPv4(address);
+    const std::optional<quint32> ip = address.ipv4();
     if (!ip)
         return false;
     const auto next = m_intervals.upper_bound(*ip);

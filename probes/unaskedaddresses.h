@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QString>
+#include "address/address.h"
+
 #include <QtGlobal>
 
 #include <map>
@@ -14,10 +15,10 @@ class UnaskedAddresses final {
 public:
     static constexpr std::size_t maxIntervals = 4096;
 
-    // An address text, as the probe asked it. One that is no plain IPv4 address (a dash
-    // range's 10.0.0.300, a text kept as typed) makes the set inexact.
-    void add(const QString &address);
-    bool contains(const QString &address) const;
+    // An address, as the probe asked it. One that is no IPv4 address (a dash range's
+    // 10.0.0.300, a text kept as typed) makes the set inexact.
+    void add(const Address &address);
+    bool contains(const Address &address) const;
     bool isExact() const { return m_exact; }
 
 private:

@@ -1,6 +1,6 @@
 #include "scan/iprange.h"
 
-#include "scan/addresstext.h"
+#include "platform/addresstext.h"
 
 #include <algorithm>
 #include <cstdint>

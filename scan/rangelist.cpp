@@ -1,6 +1,6 @@
 #include "scan/rangelist.h"
 
-#include "scan/addresstext.h"
+#include "platform/addresstext.h"
 #include "scan/rangeexpression.h"
 
 #include <algorithm>
@@ -63,7 +63,7 @@ std::optional<QString> RangeList::append(const IpRange &range)
             if (m_size == maxSize)
                 return cap;
             m_literals.insert(first);
-            m_pieces.push_back({{}, true, first});
+            m_pieces.push_back({{}, true, addressFromText(first)});
             ++m_size;
         }
         ++m_ranges;
@@ -94,12 +94,18 @@ std::optional<QString> RangeList::append(const IpRange &range)
     return std::nullopt;
 }
 
-bool RangeList::contains(const QString &address) const
+bool RangeList::contains(const Address &address) const
 {
-    const std::optional<std::array<qint64, 4>> octets = canonicalOctets(address);
-    if (!octets)
-        return m_literals.contains(address);
-    const Interval point = pointOf(*octets);
+    Interval point;
+    if (const std::optional<quint32> ip = address.ipv4(); ip && address.port() == 0) {
+        point = {Line{}, *ip, *ip};
+    } else {
+        const QString text = addressText(address);
+        const std::optional<std::array<qint64, 4>> octets = canonicalOctets(text);
+        if (!octets)
+            return m_literals.contains(text);
+        point = pointOf(*octets);
+    }
     const auto next = m_covered.upper_bound({point.line, point.low});
     if (next == m_covered.begin())
         return false;
@@ -111,13 +117,11 @@ QList<RangeList::Stretch> RangeList::stretches() const
 {
     QList<Stretch> stretches;
     for (const Piece &piece : m_pieces) {
-        if (piece.isLiteral) {
+        if (piece.isLiteral)
             stretches.append({piece.literal, piece.literal});
-            continue;
-        }
-        Stretch &stretch = stretches.emplaceBack();
-        writeAddressText(stretch.first, octetsAt(piece.interval.line, piece.interval.low));
-        writeAddressText(stretch.last, octetsAt(piece.interval.line, piece.interval.high));
+        else
+            stretches.append({addressAt(piece.interval.line, piece.interval.low),
+                              addressAt(piece.interval.line, piece.interval.high)});
     }
     return stretches;
 }
@@ -202,6 +206,16 @@ std::array<qint64, 4> RangeList::octetsAt(const Line &line, qint64 value)
     return {(value >> 24) & 255, (value >> 16) & 255, (value >> 8) & 255, value & 255};
 }
 
+// An address of the octets line is an IPv4 address; one of a row is the text of its numbers.
+Address RangeList::addressAt(const Line &line, qint64 value)
+{
+    if (!line.row)
+        return Address::ipv4(quint32(value));
+    QString text;
+    writeAddressText(text, octetsAt(line, value));
+    return addressFromText(text);
+}
+
 // The parts of `interval` that no range added before covers, in ascending order.
 std::vector<RangeList::Interval> RangeList::notCovered(const Interval &interval) const
 {
@@ -259,11 +273,11 @@ void RangeList::iterator::enterPiece()
 {
     const Piece &piece = m_list->m_pieces[m_piece];
     if (piece.isLiteral) {
-        m_text = piece.literal;
+        m_address = piece.literal;
         return;
     }
     m_value = piece.interval.low;
-    writeAddressText(m_text, octetsAt(piece.interval.line, m_value));
+    m_address = addressAt(piece.interval.line, m_value);
 }
 
 RangeList::iterator &RangeList::iterator::operator++()
@@ -273,7 +287,7 @@ RangeList::iterator &RangeList::iterator::operator++()
     const Piece &piece = m_list->m_pieces[m_piece];
     if (!piece.isLiteral && m_value < piece.interval.high) {
         ++m_value;
-        writeAddressText(m_text, octetsAt(piece.interval.line, m_value));
+        m_address = addressAt(piece.interval.line, m_value);
         return *this;
     }
     ++m_piece;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "address/address.h"
 #include "scan/iprange.h"
 
 #include <QSet>
@@ -18,9 +19,10 @@
 // an address that an earlier range already gave is skipped. The ranges are kept as merged
 // intervals, never as addresses, so memory grows with the number of ranges only.
 //
-// An address is its text, since the scan asks each text as written: 10.0.0.256 (an octet
-// beyond 255 from a dash range) is not 10.0.1.0, and a single address kept exactly as typed
-// ("010.0.0.1", "10.0.0.1 ") is the same only as that very text. A range is one interval of
+// The walk gives each address as the value the scan asks (address/address.h): an IPv4
+// address, or, where the text is none, that text, since the scan asks it as written:
+// 10.0.0.256 (an octet beyond 255 from a dash range) is not 10.0.1.0, and a single address
+// kept exactly as typed ("010.0.0.1", "10.0.0.1 ") is the same only as that very text. A range is one interval of
 // addresses, or, when its last octet runs past 0..255, up to three (below 0, inside, beyond
 // 255). A range that is no such interval, such as a dash on an octet before the last (which
 // get_ip_range does not expand today), is refused rather than split per address.
@@ -49,14 +51,14 @@ public:
     qint64 size() const { return m_size; }
     bool isEmpty() const { return m_size == 0; }
     qsizetype rangeCount() const { return m_ranges; }
-    // Whether the walk gives this address text.
-    bool contains(const QString &address) const;
+    // Whether the walk gives this address.
+    bool contains(const Address &address) const;
 
     // The stretches the walk gives one after another: a run of addresses from its first to
     // its last, or one text kept as typed (first and last alike). At most three per range.
     struct Stretch {
-        QString first;
-        QString last;
+        Address first;
+        Address last;
     };
     QList<Stretch> stretches() const;
 
@@ -82,7 +84,7 @@ private:
     struct Piece {
         Interval interval;
         bool isLiteral = false;
-        QString literal;
+        Address literal;
     };
     struct Start {
         Line line;
@@ -94,6 +96,7 @@ private:
                                                             const std::array<qint64, 4> &high, qint64 size);
     static Interval pointOf(const std::array<qint64, 4> &octets);
     static std::array<qint64, 4> octetsAt(const Line &line, qint64 value);
+    static Address addressAt(const Line &line, qint64 value);
     std::vector<Interval> notCovered(const Interval &interval) const;
     void merge(const Interval &interval);
 
@@ -105,20 +108,20 @@ private:
     unsigned m_notationsLogged = 0; // a bit per RangeNotation
 };
 
-// Yields a reference to a text that it rewrites in place as it moves, as IpRange's does.
+// Yields a reference to an address of its own that it changes as it moves.
 class RangeList::iterator final {
 public:
     using iterator_concept = std::forward_iterator_tag;
     using iterator_category = std::input_iterator_tag;
-    using value_type = QString;
+    using value_type = Address;
     using difference_type = qint64;
-    using reference = const QString &;
-    using pointer = const QString *;
+    using reference = const Address &;
+    using pointer = const Address *;
 
     iterator() = default;
 
-    reference operator*() const { return m_text; }
-    pointer operator->() const { return &m_text; }
+    reference operator*() const { return m_address; }
+    pointer operator->() const { return &m_address; }
     iterator &operator++();
     iterator operator++(int)
     {
@@ -137,7 +140,7 @@ private:
     qint64 m_index = 0;
     std::size_t m_piece = 0;
     qint64 m_value = 0;
-    QString m_text;
+    Address m_address;
 };
 
 // A list built from texts, or why it could not be: the error names the range.

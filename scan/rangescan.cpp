@@ -1,15 +1,28 @@
 #include "scan/rangescan.h"
 
-#include "localnet/ipv4text.h"
 #include "localnet/networkinterfaces.h"
 #include "platform/log.h"
 #include "platform/mainqueue.h"
 #include "probes/deviceprobe.h"
-#include "scan/scansweep.h"
+#include "sweep/scansweep.h"
 
 namespace {
 
 constexpr int probesInFlight = 50;
+
+// The ranges' addresses as the sweep walks them, ahead of the scan's own walk.
+SweepWalk sweepWalk(const std::shared_ptr<const RangeList> &ranges)
+{
+    SweepWalk walk;
+    for (const RangeList::Stretch &stretch : ranges->stretches())
+        walk.stretches.append({stretch.first, stretch.last});
+    walk.next = [ranges, next = std::make_shared<RangeList::iterator>(ranges->begin())]() -> std::optional<Address> {
+        if (*next == ranges->end())
+            return std::nullopt;
+        return *(*next)++;
+    };
+    return walk;
+}
 
 } // namespace
 
@@ -30,7 +43,7 @@ void scanDevices(const std::shared_ptr<const RangeList> &ranges, const std::shar
     const auto routes = read ? std::make_shared<const LinkRoutes>(*std::move(read)) : nullptr;
     const HostAddresses hosts = routes ? routes->hostAddresses() : HostAddresses({}, ipv4Interfaces());
     // It runs ahead of the walk, so that the units go to addresses where someone lives.
-    ScanSweep sweep(ranges, run, routes, why, arpRate);
+    ScanSweep sweep(sweepWalk(ranges), run, routes, why, arpRate);
     {
         // A stop frees this thread from its wait for a unit: the unit it adds is never
         // given to a probe, since the walk ends.
@@ -42,20 +55,20 @@ void scanDevices(const std::shared_ptr<const RangeList> &ranges, const std::shar
         // thread gives units back at the end of each of its passes, so this thread wakes
         // once for all a pass ended, and it wakes the network thread only when that sleeps.
         for (auto address = ranges->begin(); address != ranges->end() && !run->isStopped(); ++address) {
-            const std::optional<quint32> ip = plainIPv4(*address);
+            const std::optional<quint32> ip = address->ipv4();
             const bool empty = (ip && !hosts.isHostAddress(*ip)) || sweep.foundEmpty(*address);
             if (run->isStopped())
                 break;
             if (empty) {
                 dispatchGroup->enter();
-                endUnanswered({*address, *address, ProbeKind::DeviceInfo, run, ProbeTicket(noUnit, dispatchGroup)});
+                endUnanswered({*address, std::nullopt, ProbeKind::DeviceInfo, run, ProbeTicket(noUnit, dispatchGroup)});
                 continue;
             }
             processLimiter->wait();
             if (run->isStopped())
                 break;
             dispatchGroup->enter();
-            ProbeJob job{*address, *address, ProbeKind::DeviceInfo, run, ProbeTicket(processLimiter, dispatchGroup)};
+            ProbeJob job{*address, std::nullopt, ProbeKind::DeviceInfo, run, ProbeTicket(processLimiter, dispatchGroup)};
             job.nameLookUp = resolver;
             probe(std::move(job));
         }

@@ -10,7 +10,7 @@
 // the list gives them, with the device info probe, at most 50 at a time, and returns once
 // every probe has ended, logging "SCAN COMPLETE" unless the run was stopped; after a stop,
 // it starts no further probe. The addresses on this computer's links are swept first
-// (scan/scansweep.h): the probe of one found empty ends at once, without a unit, as does
+// (sweep/scansweep.h): the probe of one found empty ends at once, without a unit, as does
 // the probe of an address that is no host's (localnet/hostaddresses.h). The probes
 // merge into the run's sink, and leave the run's group as they end, so that its leaves
 // count the addresses probed. An address is looked up by name through the resolver only

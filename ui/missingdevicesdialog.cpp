@@ -1,6 +1,6 @@
 #include "ui/missingdevicesdialog.h"
 
-#include "localnet/ipv4text.h"
+#include "platform/addresstext.h"
 #include "platform/englishtext.h"
 
 #include <QDesktopServices>
@@ -39,9 +39,10 @@ MissingDevicesDialog::MissingDevicesDialog(const QList<HistoryEntry> &missing, c
         table->setItem(row, 2, textItem(entry.lastAddress));
         table->setItem(row, 3, textItem(shortTimeText(entry.lastSeen, now)));
         auto *open = new QPushButton(tr("Open"), table);
-        open->setEnabled(plainIPv4(entry.lastAddress).has_value());
+        const Address address = addressFromText(entry.lastAddress);
+        open->setEnabled(address.ipv4().has_value());
         connect(open, &QPushButton::clicked, this,
-                [address = entry.lastAddress] { QDesktopServices::openUrl(QUrl(QStringLiteral("http://") + address)); });
+                [address] { QDesktopServices::openUrl(QUrl(deviceUrl(address))); });
         table->setCellWidget(row, 4, open);
     }
     table->resizeColumnsToContents();

@@ -1,4 +1,5 @@
 #include "app/commandline.h"
+#include "platform/addresstext.h"
 #include "support/files.h"
 
 #include <QFile>
@@ -88,7 +89,7 @@ private slots:
         add(!command.argument.isEmpty(), command.argument);
         add(!command.ranges.isEmpty(), command.ranges.join(u' '));
         add(command.format != OutputFormat::Text, command.format == OutputFormat::Json ? u"json"_s : u"csv"_s);
-        add(!command.broadcastAddress.isEmpty(), u"broadcast "_s + command.broadcastAddress);
+        add(!command.broadcastAddress.isEmpty(), u"broadcast "_s + addressText(command.broadcastAddress));
         add(command.replyPort != 0, u"port %1"_s.arg(command.replyPort));
         set += command.files;
         add(command.changes, u"changes"_s);

@@ -1,6 +1,7 @@
 #include "discovery/broadcastdiscovery.h"
 #include "discovery/discoveryrun.h"
 #include "discovery/replylookups.h"
+#include "platform/addresstext.h"
 #include "support/descriptors.h"
 #include "support/devices.h"
 #include "support/fakecontrols.h"
@@ -23,6 +24,11 @@ using Kind = DeviceProfile::Kind;
 using Udp = DeviceProfile::Udp;
 
 namespace {
+
+Address ip(const QString &text)
+{
+    return addressFromText(text);
+}
 
 QJsonObject info(const QString &mac, const QString &hostname)
 {
@@ -103,7 +109,7 @@ private slots:
         QByteArray errors = discover(corvaProtocol(), targets);
         QCOMPARE(errors, QByteArray("sendto failed: No such device\n"));
         QVERIFY(report->copy().failure().isEmpty() && !report->copy().askedEverything());
-        QCOMPARE(found, (QList<ResponderEntry>{{u"127.0.8.11"_s, u"corva-a"_s, u"corva-a"_s, if_nametoindex("lo")}}));
+        QCOMPARE(found, (QList<ResponderEntry>{{ip(u"127.0.8.11"_s), u"corva-a"_s, u"corva-a"_s, if_nametoindex("lo")}}));
         QCOMPARE(m_log->lines().count(u"Broadcast sent"_s), 1);
 
         m_log->clear();
@@ -131,7 +137,7 @@ private slots:
         QList<ResponderEntry> responders;
         for (int i = 0; i < 1'026; ++i) {
             const QString address = u"127.1.%1.%2"_s.arg(i / 250).arg(i % 250 + 1);
-            responders.append({address, std::nullopt, address});
+            responders.append({ip(address), std::nullopt, address});
         }
         responders.insert(1, responders.first());
         std::thread caller([&] { discoveryOn(std::make_shared<Run>(Run::Kind::Discovery)).queryTram(responders); });
@@ -152,7 +158,7 @@ private slots:
         const auto lookUpAll = [&](const QList<quint32> &addresses, qsizetype cap, int waitMs) {
             ReplyLookups lookups(m_resolver, {}, cap);
             for (const quint32 address : addresses)
-                lookups.add(address, 0);
+                lookups.add(Address::ipv4(address), 0);
             return lookups.entries(std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs));
         };
         QList<quint32> flood;
@@ -163,23 +169,23 @@ private slots:
         QCOMPARE(m_resolver->nameInfoCalls(), 1'024);
         QCOMPARE(many.size(), 1'101);
         QCOMPARE(many.at(1'023).hostname, u"127.1.3.255"_s);
-        QCOMPARE(many.at(1'024), (ResponderEntry{u"127.1.4.0"_s, std::nullopt, u"127.1.4.0"_s}));
+        QCOMPARE(many.at(1'024), (ResponderEntry{ip(u"127.1.4.0"_s), std::nullopt, u"127.1.4.0"_s}));
         QCOMPARE(many.last(), many.at(5));
 
         QElapsedTimer clock;
         clock.start();
         const QList<ResponderEntry> late = lookUpAll({0x7F03'0001, 0x7F01'0007}, 10, 300);
         QVERIFY2(clock.elapsed() < 2'000, qPrintable(QString::number(clock.elapsed())));
-        QCOMPARE(late, (QList<ResponderEntry>{{u"127.3.0.1"_s, std::nullopt, u"127.3.0.1"_s},
-                                              {u"127.1.0.7"_s, u"127.1.0.7"_s, u"127.1.0.7"_s}}));
+        QCOMPARE(late, (QList<ResponderEntry>{{ip(u"127.3.0.1"_s), std::nullopt, u"127.3.0.1"_s},
+                                              {ip(u"127.1.0.7"_s), u"127.1.0.7"_s, u"127.1.0.7"_s}}));
         QVERIFY(m_log->lines().contains(u"1 name look-ups gave no answer within 3s; those responders are listed by address"_s));
 
         // Forged replies from off the computer's networks, first, get what the one on it leaves.
         const QList<NetworkInterface> lan{{u"eth1"_s, 2, IFF_UP | IFF_RUNNING, 0x7F01'0001, 16}};
         ReplyLookups lookups(m_resolver, {}, 4, lan);
         for (quint32 i = 0; i < 10; ++i)
-            lookups.add(0x7F09'0000 + i, 0);
-        lookups.add(0x7F01'0007, 0);
+            lookups.add(Address::ipv4(0x7F09'0000 + i), 0);
+        lookups.add(Address::ipv4(0x7F01'0007), 0);
         const QList<ResponderEntry> entries = lookups.entries(std::chrono::steady_clock::now() + std::chrono::seconds(60));
         QCOMPARE(entries.last().hostname, u"127.1.0.7"_s);
         QCOMPARE(std::count_if(entries.cbegin(), entries.cend(), [](const ResponderEntry &e) { return e.hostname.has_value(); }), 4);
@@ -246,13 +252,13 @@ private slots:
         std::sort(entries.begin(), entries.end(),
                   [](const ResponderEntry &a, const ResponderEntry &b) { return a.ipAddress < b.ipAddress; });
         const unsigned lo = if_nametoindex("lo");
-        const ResponderEntry corvaA{u"127.0.8.11"_s, u"corva-a"_s, u"corva-a"_s, lo};
+        const ResponderEntry corvaA{ip(u"127.0.8.11"_s), u"corva-a"_s, u"corva-a"_s, lo};
         const QList<ResponderEntry> expected{corvaA, corvaA,
-                                             {u"127.0.8.13"_s, std::nullopt, u"127.0.8.13"_s, lo}, // getnameinfo failed
-                                             {u"127.0.8.14"_s, u"127.0.8.14"_s, u"ab"_s, lo}};     // 2-character name
+                                             {ip(u"127.0.8.13"_s), std::nullopt, u"127.0.8.13"_s, lo}, // getnameinfo failed
+                                             {ip(u"127.0.8.14"_s), u"127.0.8.14"_s, u"ab"_s, lo}};     // 2-character name
         QCOMPARE(entries, expected);
         QVERIFY(xpico);
-        QCOMPARE(*xpico, (QList<ResponderEntry>{{u"127.0.8.21"_s, u"gw-roof"_s, u"gw-roof"_s, lo}}));
+        QCOMPARE(*xpico, (QList<ResponderEntry>{{ip(u"127.0.8.21"_s), u"gw-roof"_s, u"gw-roof"_s, lo}}));
 
         const QStringList lines = m_log->lines();
         QVERIFY(lines.contains(u"Bad UDP packet: '' from 127.0.8.22"_s));

@@ -1,4 +1,5 @@
 #include "discovery/discoveryreport.h"
+#include "platform/addresstext.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -33,8 +34,8 @@ QJsonObject parsed(const DiscoveryReport &report)
 void noteUnlisted(DiscoveryReport &report, DiscoveryProtocol protocol, const QString &address, ProbeOutcome::Kind probe,
                   unsigned interfaceIndex = 2)
 {
-    report.noteResponder(protocol, address, interfaceIndex);
-    report.noteProbed(protocol, address, {probe, 503});
+    report.noteResponder(protocol, addressFromText(address), interfaceIndex);
+    report.noteProbed(protocol, addressFromText(address), {probe, 503});
 }
 
 } // namespace
@@ -94,10 +95,11 @@ private slots:
     void listedByEitherProbe()
     {
         DiscoveryReport report(computer, 0);
+        const Address address = addressFromText(u"192.168.7.9");
         for (const DiscoveryProtocol protocol : {DiscoveryProtocol::Corva, DiscoveryProtocol::Xpico})
-            report.noteResponder(protocol, u"192.168.7.9"_s, 2);
-        report.noteProbed(DiscoveryProtocol::Corva, u"192.168.7.9"_s, {ProbeOutcome::Kind::Listed});
-        report.noteProbed(DiscoveryProtocol::Xpico, u"192.168.7.9"_s, {ProbeOutcome::Kind::HttpStatus, 404});
+            report.noteResponder(protocol, address, 2);
+        report.noteProbed(DiscoveryProtocol::Corva, address, {ProbeOutcome::Kind::Listed});
+        report.noteProbed(DiscoveryProtocol::Xpico, address, {ProbeOutcome::Kind::HttpStatus, 404});
         noteUnlisted(report, DiscoveryProtocol::Xpico, u"192.168.7.9"_s, ProbeOutcome::Kind::HttpStatus);
         QVERIFY(report.unlisted().isEmpty());
         QCOMPARE(report.summaryLine(), QString());
@@ -172,18 +174,18 @@ private slots:
         QCOMPARE(report.unlisted().size(), 2);
         QCOMPARE(report.summaryLine(), u"1 device answered but is not listed"_s);
         for (int i = 0; i < 300; ++i)
-            report.noteResponder(P::Corva, u"10.9.%1.%2"_s.arg(i / 256).arg(i % 256), 2);
+            report.noteResponder(P::Corva, addressFromText(u"10.9.%1.%2"_s.arg(i / 256).arg(i % 256)), 2);
         QCOMPARE(parsed(report).value(u"unlisted"_s).toArray().size(), DiscoveryReport::maxUnlisted);
         QCOMPARE(parsed(report).value(u"unlistedNotShown"_s).toInt(), 302 - 256);
         QCOMPARE(report.summaryLine(), u"301 devices answered but are not listed"_s);
         // A responder stands as not probed until its probe lists it.
-        report.noteResponder(P::Xpico, u"10.1.1.1"_s, 2);
+        report.noteResponder(P::Xpico, addressFromText(u"10.1.1.1"_s), 2);
         QCOMPARE(report.summaryLine(), u"302 devices answered but are not listed"_s);
-        report.noteProbed(P::Xpico, u"10.1.1.1"_s, {ProbeOutcome::Kind::Listed});
+        report.noteProbed(P::Xpico, addressFromText(u"10.1.1.1"_s), {ProbeOutcome::Kind::Listed});
         QCOMPARE(report.summaryLine(), u"301 devices answered but are not listed"_s);
         // Past the tracking bound, devices are counted, not datagrams, and as the least there are.
         for (int i = 0; i < 3 * int(DiscoveryReport::maxTracked); ++i)
-            report.noteResponder(P::Corva, u"10.8.%1.%2"_s.arg(i / 2 / 256).arg(i / 2 % 256), 2);
+            report.noteResponder(P::Corva, addressFromText(u"10.8.%1.%2"_s.arg(i / 2 / 256).arg(i / 2 % 256)), 2);
         QCOMPARE(report.unlistedDevices(), DiscoveryReport::maxTracked);
         QCOMPARE(report.summaryLine(), u"At least 2,048 devices answered but are not listed"_s);
         QCOMPARE(parsed(report).value(u"unlistedBeyondTracking"_s), QJsonValue(true));

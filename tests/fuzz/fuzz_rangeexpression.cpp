@@ -1,3 +1,4 @@
+#include "platform/addresstext.h"
 #include "scan/rangeexpression.h"
 #include "scan/rangelist.h"
 #include "tests/fuzz/require.h"
@@ -38,7 +39,7 @@ void checkRangeList(const QString &text)
         return;
     const RangeList &list = *built.ranges;
     require(list.size() > 0 && list.size() <= RangeList::maxSize, "size within the cap");
-    QSet<QString> seen;
+    QSet<Address> seen;
     for (auto it = list.begin(); it != list.end() && seen.size() < 4096; ++it) {
         require(!seen.contains(*it) && list.contains(*it), "each address once, and the list covers it");
         seen.insert(*it);

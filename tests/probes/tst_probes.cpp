@@ -1,5 +1,5 @@
 #include "controller/mainviewcontroller.h"
-#include "localnet/ipv4text.h"
+#include "platform/addresstext.h"
 #include "platform/backgroundpool.h"
 #include "platform/boundedjson.h"
 #include "probes/deviceinforecord.h"
@@ -51,6 +51,12 @@ QJsonObject gatewayData(const QString &mac)
                                    {u"gatewayVer"_s, u"1.8.2"_s}}}};
 }
 
+// An "address:port" as the probe command reads it; any other text as given.
+Address hostOf(const QString &text)
+{
+    return addressFromHostPort(text).value_or(addressFromText(text));
+}
+
 // One asynchronous probe under a kit of its own, a unit taken and the group entered first.
 class KitProbe final {
 public:
@@ -60,7 +66,7 @@ public:
         m_tookUnit = m_limiter->tryWait();
         m_group->enter();
         m_clock.start();
-        probe({address, redirect.isEmpty() ? address : redirect, ProbeKind::DeviceInfo, m_run,
+        probe({hostOf(address), redirect.isEmpty() ? address : redirect, ProbeKind::DeviceInfo, m_run,
                ProbeTicket(m_limiter, m_group)});
         m_waiter = std::thread([this] {
             m_group->wait();
@@ -222,7 +228,7 @@ private slots:
     void urlsAreTakenOnlyAsWritten()
     {
         QFETCH(QString, address);
-        QTEST(probeUrl(address, u"/info"_s).has_value(), "taken");
+        QTEST(probeUrl(addressFromText(address), u"/info"_s).has_value(), "taken");
     }
     // A record is logged whole, its ipAddress and redirectAddress replaced; a 404 hands over to
     // the gateway probe with the same kit. A MAC seen before (same case) is listed once, noted
@@ -397,7 +403,7 @@ private slots:
 
         const auto group = std::make_shared<DispatchGroup>();
         group->enter();
-        probe({at[0], at[0], ProbeKind::DeviceInfo, std::make_shared<Run>(Run::Kind::Probe, m_controller),
+        probe({hostOf(at[0]), at[0], ProbeKind::DeviceInfo, std::make_shared<Run>(Run::Kind::Probe, m_controller),
                ProbeTicket(limiter, group)});
         // The probe leaves its group after its merge: the hand-over keeps its ticket.
         std::atomic<qsizetype> foundAtEnd = -1;
@@ -458,7 +464,7 @@ private slots:
                         break;
                     }
                     group->enter();
-                    probe({address, address, ProbeKind::DeviceInfo, run, ProbeTicket(limiter, group)});
+                    probe({hostOf(address), address, ProbeKind::DeviceInfo, run, ProbeTicket(limiter, group)});
                 }
             }
             group->wait();
@@ -490,17 +496,17 @@ private slots:
     {
         UnaskedAddresses unasked;
         for (const char *address : {"10.0.0.3", "10.0.0.1", "10.0.0.7", "10.0.0.2", "10.0.0.1", "255.255.255.255", "0.0.0.0"})
-            unasked.add(QString::fromLatin1(address));
+            unasked.add(addressFromText(QString::fromLatin1(address)));
         for (quint32 address = 0x0B000000; address < 0x0B020000; ++address)
-            unasked.add(dottedQuad(address));
+            unasked.add(Address::ipv4(address));
         for (const char *address : {"0.0.0.0", "10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.7", "11.1.255.255", "255.255.255.255"})
-            QVERIFY2(unasked.contains(QString::fromLatin1(address)), address);
+            QVERIFY2(unasked.contains(addressFromText(QString::fromLatin1(address))), address);
         for (const char *address : {"0.0.0.1", "10.0.0.0", "10.0.0.4", "10.0.0.1 ", "11.2.0.0", "255.255.255.254"})
-            QVERIFY2(!unasked.contains(QString::fromLatin1(address)), address);
+            QVERIFY2(!unasked.contains(addressFromText(QString::fromLatin1(address))), address);
         QVERIFY(unasked.isExact());
         for (quint32 i = 0; i < UnaskedAddresses::maxIntervals; ++i)
-            unasked.add(dottedQuad(0x0C000000 + 2 * i));
-        QVERIFY(!unasked.isExact() && !unasked.contains(u"10.0.0.1"_s));
+            unasked.add(Address::ipv4(0x0C000000 + 2 * i));
+        QVERIFY(!unasked.isExact() && !unasked.contains(addressFromText(u"10.0.0.1")));
     }
 
 private:

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "platform/addresstext.h"
 #include "platform/resolver.h"
 
 #include <QHash>
-#include <QHostAddress>
 #include <QSet>
 #include <QStringList>
 
@@ -26,9 +26,9 @@ public:
     {
     }
 
-    std::optional<QByteArray> nameInfo(quint32 address, QByteArray *failure) override
+    std::optional<QByteArray> nameInfo(const Address &address, QByteArray *failure) override
     {
-        const QString text = QHostAddress(address).toString();
+        const QString text = addressText(address);
         delay(text, [this] { ++m_nameInfoCalls; });
         if (m_failing.contains(text)) {
             *failure = "Name or service not known";
@@ -36,8 +36,9 @@ public:
         }
         return m_names.value(text, text).toUtf8();
     }
-    std::optional<QString> hostName(const QString &address) override
+    std::optional<QString> hostName(const Address &asked) override
     {
+        const QString address = addressText(asked);
         delay(address, [&] { m_asked.append(address); });
         const auto found = m_names.constFind(address);
         return found == m_names.cend() ? std::nullopt : std::optional(*found);
@@ -86,4 +87,4 @@ private:
 };
 
 // Where in-process tests send discovery broadcasts: loopback, never a real network.
-inline const QString loopbackBroadcast = QStringLiteral("127.255.255.255");
+inline const Address loopbackBroadcast = Address::ipv4(0x7FFF'FFFF); // 127.255.255.255

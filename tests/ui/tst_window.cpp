@@ -3,6 +3,7 @@
 #include "history/devicehistory.h"
 #include "labels/devicelabels.h"
 #include "model/devicecolumns.h"
+#include "platform/addresstext.h"
 #include "platform/preferences.h"
 #include "support/devices.h"
 #include "support/files.h"
@@ -396,8 +397,8 @@ private slots:
         MainWindow window;
         auto *help = window.findChild<QAction *>(u"discoveryReportAction"_s);
         DiscoveryReport report({{u"<b>eth1</b>"_s, 2, IFF_UP, 0xC0A80702, 24}}, 0);
-        report.noteResponder(DiscoveryProtocol::Corva, u"10.0.0.50"_s, 2);
-        report.noteProbed(DiscoveryProtocol::Corva, u"10.0.0.50"_s, {ProbeOutcome::Kind::NoAnswer});
+        report.noteResponder(DiscoveryProtocol::Corva, addressFromText(u"10.0.0.50"), 2);
+        report.noteProbed(DiscoveryProtocol::Corva, addressFromText(u"10.0.0.50"), {ProbeOutcome::Kind::NoAnswer});
         window.setDiscoveryReport([report] { return report; });
         help->trigger();
         auto *dialog = window.findChild<DiscoveryReportDialog *>();

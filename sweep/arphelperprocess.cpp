@@ -1,4 +1,4 @@
-#include "localnet/arphelperprocess.h"
+#include "sweep/arphelperprocess.h"
 
 #include <QDir>
 #include <QFileInfo>

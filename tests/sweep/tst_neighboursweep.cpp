@@ -1,9 +1,9 @@
 // The scan's side of devicefinder-arp against a stand-in (tests/support/standin-arp, run by
 // the name of the way it answers), on loopback addresses.
-#include "localnet/arphelperprocess.h"
-#include "probes/arphelpersweep.h"
-#include "probes/neighboursweep.h"
 #include "probes/networkloop.h"
+#include "sweep/arphelperprocess.h"
+#include "sweep/arphelpersweep.h"
+#include "sweep/neighboursweep.h"
 #include "tests/support/descriptors.h"
 
 #include <QTemporaryDir>

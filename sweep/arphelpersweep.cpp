@@ -1,5 +1,6 @@
-#include "probes/arphelpersweep.h"
+#include "sweep/arphelpersweep.h"
 
+#include "address/ipv4text.h"
 #include "arp/arpinput.h"
 #include "arp/arpsweep.h"
 #include "platform/englishtext.h"

@@ -1,4 +1,4 @@
-#include "localnet/discardsocket.h"
+#include "sweep/discardsocket.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

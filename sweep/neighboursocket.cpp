@@ -1,4 +1,4 @@
-#include "localnet/neighboursocket.h"
+#include "sweep/neighboursocket.h"
 
 #include <libmnl/libmnl.h>
 #include <linux/rtnetlink.h>

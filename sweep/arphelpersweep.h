@@ -1,7 +1,7 @@
 #pragma once
 
-#include "localnet/arphelperprocess.h"
-#include "localnet/sweepschedule.h"
+#include "sweep/arphelperprocess.h"
+#include "sweep/sweepschedule.h"
 
 #include <QString>
 

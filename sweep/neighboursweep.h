@@ -1,10 +1,10 @@
 #pragma once
 
-#include "localnet/discardsocket.h"
-#include "localnet/neighboursocket.h"
-#include "localnet/sweepschedule.h"
-#include "probes/arphelpersweep.h"
 #include "probes/loopwork.h"
+#include "sweep/arphelpersweep.h"
+#include "sweep/discardsocket.h"
+#include "sweep/neighboursocket.h"
+#include "sweep/sweepschedule.h"
 
 #include <QString>
 #include <QStringList>
@@ -21,10 +21,10 @@
 // The neighbour sweep of one scan: which of its addresses on this computer's links nobody
 // holds, learnt before they are probed. Each gets one datagram to its discard port, which
 // makes the kernel resolve it, and the kernel's neighbour table is followed over rtnetlink;
-// the schedule (localnet/sweepschedule.h) keeps the books. The network thread runs it in its
+// the schedule (sweep/sweepschedule.h) keeps the books. The network thread runs it in its
 // epoll loop until every verdict has been taken, it fails, or the run stops, and then closes
 // its sockets; nothing of it outlives the run. The scan's walk takes the verdicts in order.
-// Where devicefinder-arp is given, it asks the link instead (probes/arphelpersweep.h), and
+// Where devicefinder-arp is given, it asks the link instead (sweep/arphelpersweep.h), and
 // the kernel does only when the helper cannot.
 class NeighbourSweep final : public LoopWork {
 public:

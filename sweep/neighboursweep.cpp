@@ -1,4 +1,4 @@
-#include "probes/neighboursweep.h"
+#include "sweep/neighboursweep.h"
 
 #include "arp/arpsweep.h"
 #include "platform/englishtext.h"

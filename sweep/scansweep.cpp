@@ -1,11 +1,10 @@
-#include "scan/scansweep.h"
+#include "sweep/scansweep.h"
 
-#include "localnet/arphelperprocess.h"
-#include "localnet/ipv4text.h"
 #include "localnet/networkinterfaces.h"
 #include "platform/englishtext.h"
 #include "platform/log.h"
 #include "probes/networkloop.h"
+#include "sweep/arphelperprocess.h"
 
 #include <algorithm>
 
@@ -16,40 +15,33 @@ namespace {
 constexpr int looksPerCall = 4096;
 
 // A stretch's addresses lie between its first and its last.
-bool mayBeOnLink(const RangeList::Stretch &stretch, const LinkRoutes &routes)
+bool mayBeOnLink(const SweepWalk::Stretch &stretch, const LinkRoutes &routes)
 {
-    const std::optional<quint32> first = plainIPv4(stretch.first);
-    const std::optional<quint32> last = plainIPv4(stretch.last);
+    const std::optional<quint32> first = stretch.first.ipv4();
+    const std::optional<quint32> last = stretch.last.ipv4();
     return !first || !last || routes.mayBeOnLink(*first, *last);
 }
 
-// The walk's addresses in turn, on the network thread, while the scan's own walk goes on.
-struct SweepWalk {
-    std::shared_ptr<const RangeList> ranges;
-    RangeList::iterator next;
-};
-
 } // namespace
 
-ScanSweep::ScanSweep(const std::shared_ptr<const RangeList> &ranges, const std::shared_ptr<Run> &run,
-                     std::shared_ptr<const LinkRoutes> routes, const QString &why, quint32 arpRate)
+ScanSweep::ScanSweep(SweepWalk walk, const std::shared_ptr<Run> &run, std::shared_ptr<const LinkRoutes> routes,
+                     const QString &why, quint32 arpRate)
 {
     if (!routes) {
         logLine(lcScan, "No neighbour sweep: the routing table cannot be read (%@); every address is probed", why);
         return;
     }
-    const QList<RangeList::Stretch> stretches = ranges->stretches();
-    if (std::none_of(stretches.cbegin(), stretches.cend(), [&](const auto &stretch) { return mayBeOnLink(stretch, *routes); }))
+    if (std::none_of(walk.stretches.cbegin(), walk.stretches.cend(),
+                     [&](const auto &stretch) { return mayBeOnLink(stretch, *routes); }))
         return;
     m_routes = std::move(routes);
     // The walk's own order, on the network thread.
-    SweepSchedule::Source source = [walk = std::make_shared<SweepWalk>(SweepWalk{ranges, ranges->begin()}),
-                                    routes = m_routes] {
+    SweepSchedule::Source source = [next = std::move(walk.next), routes = m_routes] {
         for (int looked = 0; looked < looksPerCall; ++looked) {
-            if (walk->next == walk->ranges->end())
+            const std::optional<Address> address = next();
+            if (!address)
                 return SweepSchedule::Next{};
-            const std::optional<quint32> ip = plainIPv4(*walk->next);
-            ++walk->next;
+            const std::optional<quint32> ip = address->ipv4();
             if (const int via = ip ? routes->linkInterface(*ip) : 0)
                 return SweepSchedule::Next{ip, false, via};
         }
@@ -72,11 +64,11 @@ ScanSweep::ScanSweep(const std::shared_ptr<const RangeList> &ranges, const std::
     }
 }
 
-bool ScanSweep::foundEmpty(const QString &address)
+bool ScanSweep::foundEmpty(const Address &address)
 {
     if (!m_sweep)
         return false;
-    const std::optional<quint32> ip = plainIPv4(address);
+    const std::optional<quint32> ip = address.ipv4();
     if (!ip || !m_routes->isOnLink(*ip))
         return false;
     ++m_swept;

@@ -1,4 +1,4 @@
-#include "localnet/sweepschedule.h"
+#include "sweep/sweepschedule.h"
 
 #include <QTest>
 

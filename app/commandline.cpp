@@ -50,7 +50,11 @@ enum Option : unsigned {
     Local = 128,    // --local, --ranges-from
     Rules = 256,    // --missing-after, --flap-changes, --flap-window, --metrics, --notify
     Pace = 512,     // --arp-rate
+    Discover = 1024, // --discover
 };
+
+// A range watch's ARP pace without --arp-rate: a /24 in about 5 s, gentle on any switch.
+constexpr quint32 rangeWatchArpRate = 100;
 
 // ARP requests a second: from one (an address the kernel looks for takes three seconds then)
 // to far more than any link needs.
@@ -146,6 +150,8 @@ std::optional<QString> readOptions(QStringList arguments, unsigned accepted, Com
                 return QStringLiteral("--arp-rate takes a whole number of ARP requests a second from 1 to %1")
                     .arg(maxArpRate);
             command.arpRate = quint32(*rate);
+        } else if (argument == u"--discover" && (accepted & Discover)) {
+            command.discover = true;
         } else if (argument == u"--local" && (accepted & Local)) {
             command.localNetworks = true;
         } else if (argument == u"--ranges-from" && (accepted & Local)) {
@@ -182,15 +188,25 @@ Command withOperands(Command::Kind kind, const QStringList &arguments)
                               : kind == K::Scan   ? Formats | History | Changes | Local | Pace
                               : kind == K::Probe  ? Formats
                               : kind == K::Diff   ? JsonOnly
-                                                  : Broadcasts | History | Every | Rules | Pace;
+                                                  : Broadcasts | History | Every | Rules | Pace | Local | Discover;
     if (const std::optional<QString> problem = readOptions(options, accepted, command, operands))
         return usageError(QStringLiteral("%1: %2").arg(name, *problem));
-    if (kind == K::Scan) {
-        // Ranges as operands, in a file, or the computer's own networks: one of the three.
+    if (kind == K::Scan || kind == K::Watch) {
+        // Ranges as operands, in a file, or the computer's own networks: one of the three
+        // (a watch without any discovers).
         const int sources = int(!operands.isEmpty()) + int(!command.rangesFile.isEmpty()) + int(command.localNetworks);
-        if (sources != 1)
-            return usageError(QStringLiteral("scan takes ranges, --ranges-from FILE or --local"));
+        if (sources > 1 || (kind == K::Scan && sources == 0))
+            return usageError(QStringLiteral("%1 takes ranges, --ranges-from FILE or --local").arg(name));
         command.ranges = operands;
+        if (kind == K::Scan)
+            return command;
+        if (sources == 0 && command.discover)
+            return usageError(QStringLiteral("watch: --discover adds the broadcasts to a watch of ranges"));
+        const bool broadcastOptions = command.broadcastAddress.ipv4() || command.replyPort != 0;
+        if (sources == 1 && broadcastOptions && !command.discover)
+            return usageError(QStringLiteral("watch: --broadcast and --reply-port need --discover with ranges"));
+        if (sources == 1 && command.arpRate == 0)
+            command.arpRate = rangeWatchArpRate;
         return command;
     }
     const qsizetype wanted = kind == K::Discover || kind == K::Watch ? 0 : kind == K::Diff ? 2 : 1;

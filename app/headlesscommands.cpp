@@ -10,6 +10,7 @@
 #include "history/watchmetrics.h"
 #include "model/deviceexport.h"
 #include "platform/log.h"
+#include "platform/addresstext.h"
 #include "platform/mainqueue.h"
 #include "platform/programqueue.h"
 #include "scan/scanprogresstext.h"
@@ -96,10 +97,11 @@ MainViewController::FinishedRun waitForRun(MainViewController &controller)
 // A ranges file is read whole, up to this size: some 100,000 lines of ranges.
 constexpr qint64 maxRangesFileBytes = 4 << 20;
 
-// The ranges of scan's command line: its operands, or the lines of the --ranges-from file.
-// Nothing, after one line on standard error, when they cannot be read.
+// The ranges of scan's or watch's command line: its operands, or the lines of the
+// --ranges-from file. Nothing, after one line on standard error, when they cannot be read.
 std::optional<RangeList> commandLineRanges(const Command &command)
 {
+    const char *name = command.kind == Command::Kind::Watch ? "watch" : "scan";
     RangeListResult built;
     if (command.rangesFile.isEmpty()) {
         built = rangeListFromTexts(command.ranges);
@@ -108,22 +110,22 @@ std::optional<RangeList> commandLineRanges(const Command &command)
         QFile file(command.rangesFile);
         const bool opened = standardInput ? file.open(stdin, QIODevice::ReadOnly) : file.open(QIODevice::ReadOnly);
         const QByteArray text = opened ? file.read(maxRangesFileBytes + 1) : QByteArray();
-        const QString name = standardInput ? QStringLiteral("standard input") : command.rangesFile;
+        const QString fileName = standardInput ? QStringLiteral("standard input") : command.rangesFile;
         if (!opened || file.error() != QFileDevice::NoError) {
-            std::fprintf(stderr, "devicefinder: scan: %s cannot be read: %s\n", qPrintable(name),
+            std::fprintf(stderr, "devicefinder: %s: %s cannot be read: %s\n", name, qPrintable(fileName),
                          qPrintable(file.errorString()));
             return std::nullopt;
         }
         if (text.size() > maxRangesFileBytes) {
-            std::fprintf(stderr, "devicefinder: scan: %s is larger than 4 MiB\n", qPrintable(name));
+            std::fprintf(stderr, "devicefinder: %s: %s is larger than 4 MiB\n", name, qPrintable(fileName));
             return std::nullopt;
         }
         built = rangeListFromLines(QString::fromUtf8(text));
         if (!built.ranges)
-            built.error = name + QStringLiteral(", ") + built.error;
+            built.error = fileName + QStringLiteral(", ") + built.error;
     }
     if (!built.ranges)
-        std::fprintf(stderr, "devicefinder: scan: %s\n", qPrintable(terminalText(built.error)));
+        std::fprintf(stderr, "devicefinder: %s: %s\n", name, qPrintable(terminalText(built.error)));
     return std::move(built.ranges);
 }
 
@@ -292,8 +294,41 @@ int runWatchCommand(int argc, char *argv[], const Command &command,
     // Whatever our programs left running ends with us, also when a second signal leaves at
     // once: the queue's end, which waits for them, is cut short by killing them.
     stopOnQuitSignals(controller, programs ? programs->killer() : std::function<void()>());
+    // Ranges given or read from a file are expanded once, before anything is asked.
+    std::shared_ptr<const RangeList> ranges;
+    if (!command.ranges.isEmpty() || !command.rangesFile.isEmpty()) {
+        std::optional<RangeList> read = commandLineRanges(command);
+        if (!read)
+            return 2;
+        ranges = std::make_shared<const RangeList>(*std::move(read));
+    }
+    // The computer's own networks are read again each round; a change is said once.
+    QStringList localRanges;
+    const auto readLocalNetworks = [&] {
+        QStringList taken;
+        RangeList read = controller->localNetworkRanges(false, &taken);
+        for (const QString &range : std::as_const(taken))
+            if (!localRanges.contains(range))
+                logLine(lcApp, "Watching %@ from now on: a network of this computer", range);
+        for (const QString &range : std::as_const(localRanges))
+            if (!taken.contains(range))
+                logLine(lcApp, "No longer watching %@: this computer is not on it now", range);
+        localRanges = taken;
+        ranges = read.isEmpty() ? nullptr : std::make_shared<const RangeList>(std::move(read));
+    };
+    if (command.localNetworks)
+        readLocalNetworks();
+    // What a round asks: everyone the broadcasts reach, or the devices last seen in the ranges.
+    const auto rangesScope = [&ranges] {
+        RunScope scope;
+        scope.covers = [ranges](const QString &text) { return ranges && ranges->contains(addressFromText(text)); };
+        return scope;
+    };
+    const bool discovers = command.discover || !command.watchesRanges();
     const LoadedHistory history = command.noHistory ? LoadedHistory() : DeviceHistory::load(DeviceHistory::defaultPath());
-    DeviceWatch watch = history.usable ? DeviceWatch(history.history, command.watchRule) : DeviceWatch(command.watchRule);
+    DeviceWatch watch = !history.usable                ? DeviceWatch(command.watchRule)
+                        : !command.watchesRanges()     ? DeviceWatch(history.history, command.watchRule)
+                                                       : DeviceWatch(history.history, rangesScope(), command.watchRule, discovers);
     // Labels and watch choices are read again at each run's end, so an edit meanwhile counts.
     watch.setWatched(controller->watchedTest());
     // A program of ours is ended with us, not left running on its own.
@@ -312,11 +347,21 @@ int runWatchCommand(int argc, char *argv[], const Command &command,
     if (history.usable)
         rounds.lastAskedEnd = history.history.lastCompletedDiscovery();
     // Nobody reading is a reason to stop broadcasting, even with nothing to write.
+    // A round that could ask nobody (no network of this computer to scan) is a failed round.
+    const auto failedRound = [&] {
+        std::fprintf(stderr, "devicefinder: no device could be asked: no network of this computer to scan\n");
+        ++rounds.failures;
+        next.start(std::max(std::chrono::milliseconds(0), every - std::chrono::milliseconds(sinceStart.elapsed())));
+    };
     QObject::connect(&next, &QTimer::timeout, &next, [&] {
         if (outputHasNoReader())
             endForNoReader();
         sinceStart.start();
-        controller->startDiscovery();
+        if (command.localNetworks)
+            readLocalNetworks();
+        const QList<std::pair<QString, QString>> known = watch.knownDevices(discovers ? RunScope() : rangesScope());
+        if ((command.watchesRanges() && !ranges) || !controller->startWatchRound({discovers, ranges, known}))
+            failedRound();
     });
     controller->setRunFinishedHandler([&](const MainViewController::FinishedRun &run) {
         if (run.stopped || signalExitStatus() != 0) {
@@ -329,7 +374,7 @@ int runWatchCommand(int argc, char *argv[], const Command &command,
         if (saidFailed(run, "device")) {
             ++rounds.failures;
         } else {
-            events = watch.update(run.found, run.askedEveryone);
+            events = watch.update(run.found, run.askedEveryone, now, run.scope);
             rounds.lastAskedEnd = now;
             rounds.lastAskedDuration = std::chrono::milliseconds(sinceStart.elapsed());
         }

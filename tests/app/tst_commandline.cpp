@@ -46,7 +46,6 @@ private slots:
         row("probe 127.0.0.5:8080", "probe 127.0.0.5:8080");
         row("probe 010.0.0.1", "usage error");
         row("diff a.json --json b.json", "diff json a.json b.json");
-        row("diff a.json b.json --csv", "usage error");
         row("watch --broadcast 10.1.255.255 --no-history", "watch broadcast 10.1.255.255 no-history");
         row("watch --every 9", "usage error");
         row("watch --arp-rate 15", "watch arp-rate 15");
@@ -55,6 +54,12 @@ private slots:
         row("watch --json", "usage error");
         row("watch --every 10 -- notify-send --urgency=low -- new", "watch every 10 program notify-send --urgency=low -- new");
         row("watch --", "usage error");
+        row("watch 10.2.0.0/24 10.3.0.1 --every 300", "watch 10.2.0.0/24 10.3.0.1 every 300 arp-rate 100");
+        row("watch --local --arp-rate 20", "watch arp-rate 20 local");
+        row("watch --ranges-from r.txt --discover --reply-port 47800", "watch port 47800 arp-rate 100 ranges-from r.txt discover");
+        row("watch 10.2.0.0/24 --local", "usage error");
+        row("watch 10.2.0.0/24 --broadcast 10.2.0.255", "usage error");
+        row("watch --discover", "usage error");
         row("discover -- x", "usage error");
         row("--help x", "usage error");
         row("label 02:00:5e:10:00:11 --roof", "label set 02:00:5e:10:00:11 --roof");
@@ -101,6 +106,7 @@ private slots:
             u"flap %1 %2"_s.arg(command.watchRule.flapChanges).arg(command.watchRule.flapWindow.count()));
         add(!command.metricsFile.isEmpty(), u"metrics "_s + command.metricsFile);
         add(command.notify, u"notify"_s);
+        add(command.discover, u"discover"_s);
         if (command.kind == Command::Kind::Label) {
             static const char *const actions[] = {"print", "set", "list", "watch"};
             set += QStringList{QString::fromLatin1(actions[int(command.label.action)]), command.label.macAddress,

@@ -311,6 +311,8 @@ private:
     // came due meanwhile.
     void watchRunEnded(const FinishedRun &finished);
     void watchIntervalPassed();
+    // A watch's discovery round, its known devices asked before they count as absent.
+    void startWatchDiscovery();
 
     const Address m_broadcastAddress;
     quint16 m_replyPort = 0;

@@ -9,8 +9,8 @@
 #include "history/watchenvironment.h"
 #include "history/watchmetrics.h"
 #include "model/deviceexport.h"
-#include "platform/log.h"
 #include "platform/addresstext.h"
+#include "platform/log.h"
 #include "platform/mainqueue.h"
 #include "platform/programqueue.h"
 #include "scan/scanprogresstext.h"
@@ -346,13 +346,13 @@ int runWatchCommand(int argc, char *argv[], const Command &command,
     WatchRounds rounds;
     if (history.usable)
         rounds.lastAskedEnd = history.history.lastCompletedDiscovery();
-    // Nobody reading is a reason to stop broadcasting, even with nothing to write.
     // A round that could ask nobody (no network of this computer to scan) is a failed round.
     const auto failedRound = [&] {
         std::fprintf(stderr, "devicefinder: no device could be asked: no network of this computer to scan\n");
         ++rounds.failures;
         next.start(std::max(std::chrono::milliseconds(0), every - std::chrono::milliseconds(sinceStart.elapsed())));
     };
+    // Nobody reading is a reason to stop broadcasting, even with nothing to write.
     QObject::connect(&next, &QTimer::timeout, &next, [&] {
         if (outputHasNoReader())
             endForNoReader();

@@ -139,6 +139,8 @@ private slots:
         QTest::newRow("several ranges, one bad") << QStringList{u"scan"_s, u"127.0.0.1"_s, u"127.0.0.0/33"_s} << 2 << QByteArray()
                                                  << QStringList{u"IP Range in single address notation."_s, u"IP Range in CIDR notation."_s}
                                                  << QString();
+        QTest::newRow("a watch of a bad range") << QStringList{u"watch"_s, u"127.0.0.0/33"_s, u"--no-history"_s} << 2
+                                                << QByteArray() << QStringList{u"IP Range in CIDR notation."_s} << QString();
 
         QTest::newRow("block") << QStringList{u"expand"_s, u"10.0.0.0/30"_s} << 0 << QByteArray("10.0.0.0\n10.0.0.1\n10.0.0.2\n10.0.0.3\n")
                                << QStringList{u"IP Range in CIDR notation."_s} << QString();

@@ -6,6 +6,9 @@
 
 namespace {
 
+// A range watch's ARP pace without --arp-rate: a /24 in about 5 s, gentle on any switch.
+constexpr quint32 rangeWatchArpRate = 100;
+
 Command ofKind(Command::Kind kind)
 {
     Command command;
@@ -90,12 +93,22 @@ Command withOperands(const CommandWord &word, const QStringList &arguments)
     }
     if (const std::optional<QString> problem = readOptions(options, word.forms, command, operands))
         return usageError(QStringLiteral("%1: %2").arg(name, *problem));
-    if (kind == K::Scan) {
-        // Ranges as operands, in a file, or the computer's own networks: one of the three.
+    if (kind == K::Scan || kind == K::Watch) {
+        // Ranges as operands, in a file, or the computer's own networks: one of the three
+        // (a watch without any discovers).
         const int sources = int(!operands.isEmpty()) + int(!command.rangesFile.isEmpty()) + int(command.localNetworks);
-        if (sources != 1)
-            return usageError(QStringLiteral("scan takes ranges, --ranges-from FILE or --local"));
+        if (sources > 1 || (kind == K::Scan && sources == 0))
+            return usageError(QStringLiteral("%1 takes ranges, --ranges-from FILE or --local").arg(name));
         command.ranges = operands;
+        if (kind == K::Scan)
+            return command;
+        if (sources == 0 && command.discover)
+            return usageError(QStringLiteral("watch: --discover adds the broadcasts to a watch of ranges"));
+        const bool broadcastOptions = command.broadcastAddress.ipv4() || command.replyPort != 0;
+        if (sources == 1 && broadcastOptions && !command.discover)
+            return usageError(QStringLiteral("watch: --broadcast and --reply-port need --discover with ranges"));
+        if (sources == 1 && command.arpRate == 0)
+            command.arpRate = rangeWatchArpRate;
         return command;
     }
     const qsizetype wanted = kind == K::Discover || kind == K::Watch ? 0 : kind == K::Diff ? 2 : 1;

@@ -17,8 +17,8 @@ struct Command {
     Kind kind = Kind::Window;
     QString argument; // Expand: the range; Probe: the address as given
     Address probeAddress; // Probe: the address, with its port if any
-    QStringList ranges; // Scan: the ranges, in order (none with --local or --ranges-from)
-    QString rangesFile; // Scan: --ranges-from, one range a line; "-" for standard input
+    QStringList ranges; // Scan, Watch: the ranges, in order (none with --local or --ranges-from)
+    QString rangesFile; // Scan, Watch: --ranges-from, one range a line; "-" for standard input
     Address broadcastAddress; // Window, Discover, Watch: empty for every interface
     quint16 replyPort = 0;    // Window, Discover, Watch: 0 for one the system picks
     OutputFormat format = OutputFormat::Text;
@@ -26,14 +26,18 @@ struct Command {
     bool changes = false;       // Discover, Scan: print only what changed against the history
     bool noHistory = false;     // Window, Discover, Scan, Watch: neither read nor write the history
     bool hidden = false;        // Window: --hidden, as started at login: watching, in the tray
-    int everySeconds = 60;      // Watch: how often a discovery run starts
+    int everySeconds = 60;      // Watch: how often a round starts
     quint32 arpRate = 0;        // Scan, Watch: --arp-rate, ARP requests a second at most; 0 for no pace
+                                // (a range watch keeps 100 without it)
     QStringList program;        // Watch: after "--", the program and its arguments run per event
     WatchRule watchRule;        // Watch: --missing-after, --flap-changes, --flap-window
     QString metricsFile;        // Watch: --metrics, rewritten after every run
     bool notify = false;        // Watch: --notify, a desktop notification per run with changes
     QString reportFile;         // Discover: where --report writes the report, "-" for standard error
-    bool localNetworks = false; // Scan: --local, each of the computer's own networks in turn
+    bool localNetworks = false; // Scan, Watch: --local, each of the computer's own networks in turn
+    bool discover = false;      // Watch: --discover, the broadcasts too in each round of a range watch
+    // Watch: whether rounds scan ranges (operands, --ranges-from or --local).
+    bool watchesRanges() const { return !ranges.isEmpty() || !rangesFile.isEmpty() || localNetworks; }
     LabelRequest label;         // Label
     SettingsRequest settings;   // Settings
     QString message; // UsageError: what was wrong

@@ -46,7 +46,7 @@ QString range(const char *words, int low, int high)
     return QString::fromLatin1(words).arg(low).arg(high);
 }
 
-std::array<CommandLineOption, 19> makeOptions()
+std::array<CommandLineOption, 20> makeOptions()
 {
     const CommandForms formats = formBit(F::Discover) | scanForms | formBit(F::Probe);
     const CommandForms broadcasts = formBit(F::Window) | formBit(F::Discover) | formBit(F::Watch);
@@ -68,6 +68,16 @@ std::array<CommandLineOption, 19> makeOptions()
              return true;
          },
          {}, false, 1},
+        // What a watch asks besides the broadcasts; a scan form names them in its own words.
+        {QStringLiteral("--ranges-from"), QStringLiteral("FILE"), formBit(F::ScanFile) | watch,
+         [](Command &c, const QString &v) {
+             c.rangesFile = v;
+             return fileName(v, true);
+         },
+         QStringLiteral("takes a file name, or - for standard input"), false, 0, true},
+        {QStringLiteral("--local"), {}, formBit(F::ScanLocal) | watch,
+         [](Command &c, const QString &) { return c.localNetworks = true; }, {}, false, 0, true},
+        {QStringLiteral("--discover"), {}, watch, [](Command &c, const QString &) { return c.discover = true; }},
         {QStringLiteral("--every"), QStringLiteral("SECONDS"), watch,
          [](Command &c, const QString &v) {
              const auto seconds = wholeNumber(v, minEverySeconds, maxEverySeconds);
@@ -134,14 +144,6 @@ std::array<CommandLineOption, 19> makeOptions()
              return rate.has_value();
          },
          range("takes a whole number of ARP requests a second from %1 to %2", 1, maxArpRate)},
-        {QStringLiteral("--ranges-from"), QStringLiteral("FILE"), formBit(F::ScanFile),
-         [](Command &c, const QString &v) {
-             c.rangesFile = v;
-             return fileName(v, true);
-         },
-         QStringLiteral("takes a file name, or - for standard input"), false, 0, true},
-        {QStringLiteral("--local"), {}, formBit(F::ScanLocal), [](Command &c, const QString &) { return c.localNetworks = true; },
-         {}, false, 0, true},
         {QStringLiteral("--replace"), {}, formBit(F::SettingsImport),
          [](Command &c, const QString &) { return c.settings.replace = true; }},
         {QStringLiteral("--actions"), {}, formBit(F::SettingsImport),
@@ -153,6 +155,6 @@ std::array<CommandLineOption, 19> makeOptions()
 
 std::span<const CommandLineOption> commandLineOptions()
 {
-    static const std::array<CommandLineOption, 19> options = makeOptions();
+    static const std::array<CommandLineOption, 20> options = makeOptions();
     return options;
 }

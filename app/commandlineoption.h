@@ -50,7 +50,7 @@ struct CommandLineOption final {
     bool namesRefused = false;
     // Options of one group other than 0 exclude each other (--json and --csv).
     int group = 0;
-    // Says what a scan walks: its form's own words name it, not a bracket of the usage.
+    // Says what a scan walks: a scan form's own words name it, not a bracket of the usage.
     bool source = false;
 };
 

@@ -29,8 +29,9 @@ constexpr UsageLine usageLines[] = {
     {F::LabelSet, "label MAC TEXT", "", "gives the device with this MAC address a label (\"\" removes it); label MAC prints it"},
     {F::LabelWatch, "label MAC --watch off|on", "", "leaves the device out of watching, or not"},
     {F::LabelList, "label --list", "", "prints every label and watch choice"},
-    {F::Watch, "watch", "[-- PROGRAM [ARG...]]",
-     "a discovery run every SECONDS (60; at least 10); prints each change as one JSON line, and runs PROGRAM for each"},
+    {F::Watch, "watch [RANGE...]", "[-- PROGRAM [ARG...]]",
+     "a discovery run every SECONDS (60; at least 10), or a scan of the ranges (--discover: both, as one run); "
+     "prints each change as one JSON line, and runs PROGRAM for each"},
     {F::SettingsExport, "settings export FILE|-", "",
      "writes labels, watch choices, actions and the window's choices as one JSON document"},
     {F::SettingsImport, "settings import FILE|-", "",
@@ -50,7 +51,7 @@ QStringList brackets(CommandForm form)
     QStringList items;
     int lastGroup = 0;
     for (const CommandLineOption &option : commandLineOptions()) {
-        if (!(option.forms & formBit(form)) || option.source)
+        if (!(option.forms & formBit(form)) || (option.source && (scanForms & formBit(form))))
             continue;
         const QString item = option.value.isEmpty() ? option.name : option.name + u' ' + option.value;
         if (option.group != 0 && option.group == lastGroup)
@@ -157,7 +158,10 @@ QString usageText()
         "environment; it is ended after 30 s. --notify shows each run's changes as a desktop\n"
         "notification. --metrics FILE rewrites FILE whole after every run in the Prometheus\n"
         "text format: devicefinder_device_up{mac,address,label} 1 or 0 (missing) per device,\n"
-        "and the run's time and duration.\n"
+        "and the run's time and duration. A watch of ranges judges only the devices last seen\n"
+        "inside them, and keeps 100 ARP requests a second unless --arp-rate says otherwise;\n"
+        "--broadcast and --reply-port need --discover there. Every watch asks a known device\n"
+        "that did not answer once at its last address (GET /info) before it counts as absent.\n"
         "\n"
         "Ctrl+C (SIGINT) or SIGTERM stops a discover or scan run: the devices found so far are\n"
         "printed as usual, and a second Ctrl+C quits at once. In the window, Stop, Escape or\n"

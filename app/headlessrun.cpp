@@ -90,6 +90,7 @@ bool saidFailed(const MainViewController::FinishedRun &run, const char *what)
 
 std::optional<RangeList> commandLineRanges(const Command &command)
 {
+    const QString said = command.kind == Command::Kind::Watch ? QStringLiteral("watch: ") : QStringLiteral("scan: ");
     RangeListResult built;
     if (command.rangesFile.isEmpty()) {
         built = rangeListFromTexts(command.ranges);
@@ -100,11 +101,11 @@ std::optional<RangeList> commandLineRanges(const Command &command)
         const QByteArray text = opened ? file.read(maxRangesFileBytes + 1) : QByteArray();
         const QString name = standardInput ? QStringLiteral("standard input") : command.rangesFile;
         if (!opened || file.error() != QFileDevice::NoError) {
-            writeMessage(stderr, QStringLiteral("scan: %1 cannot be read: %2").arg(name, file.errorString()));
+            writeMessage(stderr, said + QStringLiteral("%1 cannot be read: %2").arg(name, file.errorString()));
             return std::nullopt;
         }
         if (text.size() > maxRangesFileBytes) {
-            writeMessage(stderr, QStringLiteral("scan: %1 is larger than 4 MiB").arg(name));
+            writeMessage(stderr, said + QStringLiteral("%1 is larger than 4 MiB").arg(name));
             return std::nullopt;
         }
         built = rangeListFromLines(QString::fromUtf8(text));
@@ -112,7 +113,7 @@ std::optional<RangeList> commandLineRanges(const Command &command)
             built.error = name + QStringLiteral(", ") + built.error;
     }
     if (!built.ranges)
-        writeMessage(stderr, QStringLiteral("scan: ") + built.error);
+        writeMessage(stderr, said + built.error);
     return std::move(built.ranges);
 }
 

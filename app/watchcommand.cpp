@@ -6,6 +6,7 @@
 #include "history/devicewatch.h"
 #include "history/watchenvironment.h"
 #include "history/watchmetrics.h"
+#include "platform/addresstext.h"
 #include "platform/log.h"
 #include "platform/programqueue.h"
 
@@ -52,8 +53,41 @@ int runWatchCommand(int argc, char *argv[], const Command &command,
     // Whatever our programs left running ends with us, also when a second signal leaves at
     // once: the queue's end, which waits for them, is cut short by killing them.
     stopOnQuitSignals(controller, programs ? programs->killer() : std::function<void()>());
+    // Ranges given or read from a file are expanded once, before anything is asked.
+    std::shared_ptr<const RangeList> ranges;
+    if (!command.ranges.isEmpty() || !command.rangesFile.isEmpty()) {
+        std::optional<RangeList> read = commandLineRanges(command);
+        if (!read)
+            return 2;
+        ranges = std::make_shared<const RangeList>(*std::move(read));
+    }
+    // The computer's own networks are read again each round; a change is said once.
+    QStringList localRanges;
+    const auto readLocalNetworks = [&] {
+        QStringList taken;
+        RangeList read = controller->localNetworkRanges(false, &taken);
+        for (const QString &range : std::as_const(taken))
+            if (!localRanges.contains(range))
+                logLine(lcApp, "Watching %@ from now on: a network of this computer", range);
+        for (const QString &range : std::as_const(localRanges))
+            if (!taken.contains(range))
+                logLine(lcApp, "No longer watching %@: this computer is not on it now", range);
+        localRanges = taken;
+        ranges = read.isEmpty() ? nullptr : std::make_shared<const RangeList>(std::move(read));
+    };
+    if (command.localNetworks)
+        readLocalNetworks();
+    // What a round asks: everyone the broadcasts reach, or the devices last seen in the ranges.
+    const auto rangesScope = [&ranges] {
+        RunScope scope;
+        scope.covers = [ranges](const QString &text) { return ranges && ranges->contains(addressFromText(text)); };
+        return scope;
+    };
+    const bool discovers = command.discover || !command.watchesRanges();
     const LoadedHistory history = command.noHistory ? LoadedHistory() : DeviceHistory::load(DeviceHistory::defaultPath());
-    DeviceWatch watch = history.usable ? DeviceWatch(history.history, command.watchRule) : DeviceWatch(command.watchRule);
+    DeviceWatch watch = !history.usable                ? DeviceWatch(command.watchRule)
+                        : !command.watchesRanges()     ? DeviceWatch(history.history, command.watchRule)
+                                                       : DeviceWatch(history.history, rangesScope(), command.watchRule, discovers);
     // Labels and watch choices are read again at each run's end, so an edit meanwhile counts.
     watch.setWatched(controller->watchedTest());
     // A program of ours is ended with us, not left running on its own.
@@ -71,12 +105,22 @@ int runWatchCommand(int argc, char *argv[], const Command &command,
     WatchRounds rounds;
     if (history.usable)
         rounds.lastAskedEnd = history.history.lastCompletedDiscovery();
+    // A round that could ask nobody (no network of this computer to scan) is a failed round.
+    const auto failedRound = [&] {
+        writeMessage(stderr, QStringLiteral("no device could be asked: no network of this computer to scan"));
+        ++rounds.failures;
+        next.start(std::max(std::chrono::milliseconds(0), every - std::chrono::milliseconds(sinceStart.elapsed())));
+    };
     // Nobody reading is a reason to stop broadcasting, even with nothing to write.
     QObject::connect(&next, &QTimer::timeout, &next, [&] {
         if (outputHasNoReader())
             endForNoReader();
         sinceStart.start();
-        controller->startDiscovery();
+        if (command.localNetworks)
+            readLocalNetworks();
+        const QList<std::pair<QString, QString>> known = watch.knownDevices(discovers ? RunScope() : rangesScope());
+        if ((command.watchesRanges() && !ranges) || !controller->startWatchRound({discovers, ranges, known}))
+            failedRound();
     });
     controller->setRunFinishedHandler([&](const MainViewController::FinishedRun &run) {
         if (run.stopped || signalExitStatus() != 0) {
@@ -89,7 +133,7 @@ int runWatchCommand(int argc, char *argv[], const Command &command,
         if (saidFailed(run, "device")) {
             ++rounds.failures;
         } else {
-            events = watch.update(run.found, run.askedEveryone);
+            events = watch.update(run.found, run.askedEveryone, now, run.scope);
             rounds.lastAskedEnd = now;
             rounds.lastAskedDuration = std::chrono::milliseconds(sinceStart.elapsed());
         }

@@ -104,6 +104,22 @@ public:
     // progress; LastScanAddress is left alone. False when there is no such network.
     bool startLocalNetworksScan();
     void scanStopped();
+    // The ranges of the computer's own networks as startLocalNetworksScan takes them, with a
+    // log line for each network when `logEach`; `taken` gets the ranges' texts.
+    RangeList localNetworkRanges(bool logEach, QStringList *taken = nullptr) const;
+
+    // One round of a watch, as one run: the broadcasts when it discovers, then the scan of
+    // its ranges, then the ask before missing: each known device (MAC address, address
+    // text) that neither found is asked once at its address, as a scan asks it, with one log
+    // line saying whether it answered; one that answers is found in this run. A discovering
+    // round is a discovery run (it judges every device), one without a scan run. False when
+    // a run is in progress or the round has nothing to ask.
+    struct WatchRound {
+        bool discover = true;
+        std::shared_ptr<const RangeList> ranges; // null: none
+        QList<std::pair<QString, QString>> known;
+    };
+    bool startWatchRound(WatchRound round);
     // How far the latest range scan has come: probes ended of the addresses in its range,
     // and the records found. Nothing before the first scan; kept once the scan has ended,
     // until the next.
@@ -145,6 +161,7 @@ public:
         bool askedEveryone = true;
         DeviceList found; // the run's found lists, duplicates included
         std::shared_ptr<const UnaskedAddresses> unasked; // a scan's, when it had any
+        RunScope scope; // what the run asked: everyone for a discovery, a scan's ranges less the unasked
     };
     // Called on the main thread at the very end of every run: the command line waits for
     // it. Not part of any run's own steps.
@@ -271,6 +288,8 @@ private:
     void completeRun(const std::shared_ptr<Run> &run);
     // A scan's run: the controls show it, and its background task walks the ranges.
     void beginScan(std::shared_ptr<const RangeList> ranges);
+    // A discovery run's start on the main thread: its run, report and controls.
+    std::shared_ptr<Run> beginDiscovery(quint64 addresses = 0);
 
     void loadView();
     void reloadTable() const;
@@ -292,6 +311,8 @@ private:
     // came due meanwhile.
     void watchRunEnded(const FinishedRun &finished);
     void watchIntervalPassed();
+    // A watch's discovery round, its known devices asked before they count as absent.
+    void startWatchDiscovery();
 
     const Address m_broadcastAddress;
     quint16 m_replyPort = 0;
@@ -307,6 +328,7 @@ private:
     std::shared_ptr<ReportInProgress> m_report; // the discovery run in progress's report
     std::shared_ptr<const RangeList> m_scanRanges; // the scan in progress's, or the latest's
     std::shared_ptr<const Run> m_latestScan; // for the scan's progress, until the next scan
+    bool m_runScans = false; // whether the run in progress walks ranges (a scan, or a watch round's)
     QString m_historyFile;
     DeviceChanges m_latestChanges;
     QDateTime m_missingSince; // while watching: when the first of the watch's missing devices was last seen

@@ -28,14 +28,7 @@ void MainViewController::recordInHistory(const FinishedRun &finished)
         return;
     }
     m_historyProblem.clear();
-    RunScope scope;
-    if (finished.kind == Run::Kind::Scan) {
-        // A device's last address enters from the history as its text.
-        scope.covers = [ranges = m_scanRanges, unasked = finished.unasked](const QString &text) {
-            const Address address = addressFromText(text);
-            return ranges->contains(address) && !(unasked && unasked->contains(address));
-        };
-    }
+    const RunScope &scope = finished.scope;
     DeviceHistory &history = loaded.history;
     m_latestChanges = history.changes(finished.found, finished.askedEveryone, scope);
     const QDateTime now = QDateTime::currentDateTimeUtc();

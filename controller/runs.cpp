@@ -12,6 +12,7 @@
 #include "platform/mainqueue.h"
 #include "platform/preferences.h"
 #include "probes/deviceprobe.h"
+#include "scan/knownaddresses.h"
 #include "scan/rangescan.h"
 
 #include <QRegularExpression>
@@ -44,10 +45,6 @@ void MainViewController::finishRun(bool stopped)
     FinishedRun finished = reachOf(*run, stopped);
     switch (run->kind()) {
     case Run::Kind::Scan:
-        if (stopped)
-            logLine(lcScan, "Scan stopped after %@ of %@ addresses", groupedNumber(probed),
-                    groupedNumber(run->addresses()));
-        scanStopped();
         break;
     case Run::Kind::Discovery:
         if (stopped)
@@ -58,12 +55,18 @@ void MainViewController::finishRun(bool stopped)
     case Run::Kind::Probe:
         break;
     }
+    if (std::exchange(m_runScans, false)) {
+        if (stopped)
+            logLine(lcScan, "Scan stopped after %@ of %@ addresses", groupedNumber(probed),
+                    groupedNumber(run->addresses()));
+        scanStopped();
+    }
     finished.found = foundDevices();
     // Another instance may have labelled a device meanwhile.
     if (m_labels)
         m_labels->reload();
     // A failed discovery says why on the report's line, a failed scan on the history's.
-    m_latestFailure = run->kind() == Run::Kind::Scan ? finished.failure : QString();
+    m_latestFailure = finished.kind == Run::Kind::Scan ? finished.failure : QString();
     recordInHistory(finished);
     if (stopped)
         reloadTable();
@@ -78,21 +81,34 @@ void MainViewController::finishRun(bool stopped)
 
 MainViewController::FinishedRun MainViewController::reachOf(const Run &run, bool stopped) const
 {
-    FinishedRun finished{run.kind(), stopped, {}, !stopped, {}, nullptr};
+    FinishedRun finished{run.kind(), stopped, {}, !stopped, {}, nullptr, {}};
     if (stopped)
         return finished;
     if (run.kind() == Run::Kind::Discovery) {
         const DiscoveryReport report = m_report->copy();
         finished.failure = report.failure();
         finished.askedEveryone = report.askedEverything();
-    } else if (run.kind() == Run::Kind::Scan && run.probesWithoutRoute() == run.probesEnded()
-               && run.probesEnded() > 0) {
+        // A watch round whose broadcasts could not go out is judged by its scan alone.
+        if (finished.failure.isEmpty() || !m_runScans)
+            return finished;
+        finished.kind = Run::Kind::Scan;
+        finished.failure.clear();
+        finished.askedEveryone = true;
+    }
+    if (finished.kind == Run::Kind::Scan && run.probesWithoutRoute() == run.probesEnded() && run.probesEnded() > 0) {
         finished.askedEveryone = false;
         finished.failure = QStringLiteral("this computer has no route to the addresses of the range");
-    } else if (run.kind() == Run::Kind::Scan && run.probesWithoutRoute() > 0) {
+    } else if (finished.kind == Run::Kind::Scan && run.probesWithoutRoute() > 0) {
         // The rest of the range is judged as usual; a set too scattered to keep judges nobody.
         finished.unasked = std::make_shared<const UnaskedAddresses>(run.unasked());
         finished.askedEveryone = finished.unasked->isExact();
+    }
+    if (finished.kind == Run::Kind::Scan) {
+        // A device's last address enters from the history as its text.
+        finished.scope.covers = [ranges = m_scanRanges, unasked = finished.unasked](const QString &text) {
+            const Address address = addressFromText(text);
+            return ranges->contains(address) && !(unasked && unasked->contains(address));
+        };
     }
     return finished;
 }
@@ -104,15 +120,7 @@ void MainViewController::startDiscovery()
     requireMainThread("MainViewController::startDiscovery");
     if (isRunning())
         return;
-    const std::shared_ptr<Run> run = beginRun(Run::Kind::Discovery);
-    m_report = std::make_shared<ReportInProgress>(ipv4Interfaces(), m_replyPort);
-    showProgress(true);
-    withControl(m_discoverButton, [](PushButton &button) {
-        button.setTitle(QStringLiteral("Discovering..."));
-        button.setEnabled(false);
-    });
-    m_found = {};
-
+    const std::shared_ptr<Run> run = beginDiscovery();
     // Once stopped, the run has ended, and the task only winds down.
     auto discovery = std::make_shared<DiscoveryRun>(DiscoverySetting{m_broadcastAddress, m_replyPort, m_resolver},
                                                     run, m_report);
@@ -125,6 +133,19 @@ void MainViewController::startDiscovery()
         if (!run->isStopped())
             mainSync([&] { self->completeRun(run); });
     });
+}
+
+std::shared_ptr<Run> MainViewController::beginDiscovery(quint64 addresses)
+{
+    const std::shared_ptr<Run> run = beginRun(Run::Kind::Discovery, addresses);
+    m_report = std::make_shared<ReportInProgress>(ipv4Interfaces(), m_replyPort);
+    showProgress(true);
+    withControl(m_discoverButton, [](PushButton &button) {
+        button.setTitle(QStringLiteral("Discovering..."));
+        button.setEnabled(false);
+    });
+    m_found = {};
+    return run;
 }
 
 void MainViewController::discoveryStopped()
@@ -196,20 +217,31 @@ bool MainViewController::scanRanges(RangeList ranges)
     return true;
 }
 
+RangeList MainViewController::localNetworkRanges(bool logEach, QStringList *taken) const
+{
+    RangeList ranges;
+    for (const LocalNetwork &network : localNetworks(ipv4Interfaces())) {
+        if (logEach)
+            logLine(lcScan, "%@", network.description());
+        if (!network.isTaken())
+            continue;
+        // Two interfaces on one network: its addresses are asked once.
+        if (const std::optional<QString> problem = ranges.appendExpression(network.range)) {
+            if (logEach)
+                logLine(lcScan, "Leaving out %@: it %@", network.range, *problem);
+        } else if (taken) {
+            taken->append(network.range);
+        }
+    }
+    return ranges;
+}
+
 bool MainViewController::startLocalNetworksScan()
 {
     requireMainThread("MainViewController::startLocalNetworksScan");
     if (isRunning())
         return false;
-    RangeList ranges;
-    for (const LocalNetwork &network : localNetworks(ipv4Interfaces())) {
-        logLine(lcScan, "%@", network.description());
-        if (!network.isTaken())
-            continue;
-        // Two interfaces on one network: its addresses are asked once.
-        if (const std::optional<QString> problem = ranges.appendExpression(network.range))
-            logLine(lcScan, "Leaving out %@: it %@", network.range, *problem);
-    }
+    RangeList ranges = localNetworkRanges(true);
     if (ranges.isEmpty()) {
         logLine(lcScan, "No network of this computer to scan: every interface is down, without a carrier, or loopback");
         return false;
@@ -222,6 +254,7 @@ bool MainViewController::startLocalNetworksScan()
 void MainViewController::beginScan(std::shared_ptr<const RangeList> ranges)
 {
     m_scanRanges = ranges;
+    m_runScans = true;
     // The run exists before the window first shows its progress.
     const std::shared_ptr<Run> run = beginRun(Run::Kind::Scan, quint64(ranges->size()));
     showProgress(true);
@@ -242,6 +275,88 @@ void MainViewController::beginScan(std::shared_ptr<const RangeList> ranges)
         });
         mainSync([&] { self->completeRun(run); });
     });
+}
+
+bool MainViewController::startWatchRound(WatchRound round)
+{
+    requireMainThread("MainViewController::startWatchRound");
+    if (isRunning() || (!round.discover && !round.ranges && round.known.isEmpty()))
+        return false;
+    const quint64 addresses = round.ranges ? quint64(round.ranges->size()) : 0;
+    std::shared_ptr<Run> run;
+    if (round.discover) {
+        run = beginDiscovery(addresses);
+        m_runScans = round.ranges != nullptr;
+    } else {
+        run = beginRun(Run::Kind::Scan, addresses);
+        m_runScans = true;
+        showProgress(true);
+        m_found = {};
+    }
+    if (round.ranges) {
+        m_scanRanges = round.ranges;
+        m_latestScan = run;
+        withControl(m_ipRangeButton, [](PushButton &button) {
+            button.setTitle(QStringLiteral("Scanning..."));
+            button.setEnabled(false);
+        });
+        withControl(m_discoverButton, [](PushButton &button) { button.setEnabled(false); });
+    } else if (!round.discover) {
+        // Only the known devices are asked: the scope is their addresses.
+        RangeList asked;
+        for (const auto &[mac, address] : std::as_const(round.known))
+            asked.appendExpression(address);
+        m_scanRanges = std::make_shared<const RangeList>(std::move(asked));
+    }
+    reloadTable();
+    std::shared_ptr<DiscoveryRun> discovery;
+    if (round.discover) {
+        discovery = std::make_shared<DiscoveryRun>(DiscoverySetting{m_broadcastAddress, m_replyPort, m_resolver}, run,
+                                                   m_report);
+        discovery->setReload([weak = weak_from_this()] {
+            if (const auto self = weak.lock())
+                self->reloadTable();
+        });
+    }
+    BackgroundPool::global().async([self = shared_from_this(), run, discovery, round = std::move(round),
+                                    arpRate = m_arpRate] {
+        if (discovery)
+            discovery->run();
+        if (round.ranges && !run->isStopped())
+            scanDevices(round.ranges, run, self->m_resolver, arpRate);
+        // The known devices that neither the broadcasts nor the scan found are asked directly.
+        QList<std::pair<QString, QString>> unanswered;
+        mainSync([&] {
+            if (run->isStopped())
+                return;
+            QSet<QString> found;
+            for (const Device &device : self->foundDevices())
+                if (const std::optional<QString> mac = deviceIdentity(*device))
+                    found.insert(*mac);
+            for (const auto &known : std::as_const(round.known))
+                if (!found.contains(known.first))
+                    unanswered.append(known);
+        });
+        QList<Address> addresses;
+        for (const auto &known : std::as_const(unanswered))
+            addresses.append(addressFromText(known.second));
+        if (!addresses.isEmpty() && !run->isStopped())
+            askKnownAddresses(addresses, run, self->m_resolver);
+        mainSync([&] {
+            if (run->isStopped())
+                return;
+            QSet<QString> found;
+            for (const Device &device : self->foundDevices())
+                if (const std::optional<QString> mac = deviceIdentity(*device))
+                    found.insert(*mac);
+            for (const auto &[mac, address] : std::as_const(unanswered))
+                logLine(lcScan, "Asked %@ at %@ before calling it missing: %@", mac, address,
+                        found.contains(mac) ? QStringLiteral("it answered") : QStringLiteral("it did not answer"));
+            self->reloadTable();
+            self->completeRun(run);
+        });
+    });
+    return true;
 }
 
 void MainViewController::scanStopped()

@@ -23,7 +23,7 @@ void MainViewController::setWatching(bool watching, std::chrono::milliseconds in
     if (!m_watch) {
         m_watch.emplace(rule);
         if (!isRunning())
-            startDiscovery();
+            startWatchDiscovery();
     }
     if (!m_watchTimer) {
         m_watchTimer = std::make_unique<QTimer>();
@@ -41,7 +41,13 @@ void MainViewController::watchIntervalPassed()
     if (isRunning())
         m_watchRunDue = true;
     else
-        startDiscovery();
+        startWatchDiscovery();
+}
+
+void MainViewController::startWatchDiscovery()
+{
+    // The known devices that the broadcasts miss are asked before they count as absent.
+    startWatchRound({true, nullptr, m_watch ? m_watch->knownDevices() : QList<std::pair<QString, QString>>()});
 }
 
 void MainViewController::watchRunEnded(const FinishedRun &finished)
@@ -50,7 +56,8 @@ void MainViewController::watchRunEnded(const FinishedRun &finished)
         return;
     if (finished.kind == Run::Kind::Discovery && !finished.stopped && finished.failure.isEmpty()) {
         m_watch->setWatched(watchedTest());
-        const QList<WatchEvent> events = m_watch->update(finished.found, finished.askedEveryone);
+        const QList<WatchEvent> events =
+            m_watch->update(finished.found, finished.askedEveryone, QDateTime::currentDateTimeUtc(), finished.scope);
         if (const std::optional<ChangeNotice> notice = changeNotice(events, labelOf()))
             withControl(m_notifier, [&](ChangeNotifier &notifier) {
                 notifier.notify(notice->summary, notice->body, notice->plainBody);
@@ -67,7 +74,7 @@ void MainViewController::watchRunEnded(const FinishedRun &finished)
         // After this run's end is over, so that its handler has seen it end.
         mainAsync([weak = weak_from_this()] {
             if (const auto self = weak.lock())
-                self->startDiscovery();
+                self->startWatchDiscovery();
         });
     }
 }

@@ -51,7 +51,41 @@ DeviceWatch::DeviceWatch(const DeviceHistory &history, WatchRule rule) : m_rule(
     }
 }
 
-QList<WatchEvent> DeviceWatch::update(const DeviceList &found, bool askedEveryone, const QDateTime &now)
+DeviceWatch::DeviceWatch(const DeviceHistory &history, const RunScope &ranges, WatchRule rule, bool discovers)
+    : m_rule(rule)
+{
+    if (!history.lastCompletedRun().isValid())
+        return;
+    m_started = true;
+    const QStringList discovered = discovers ? history.lastDiscoveryDevices() : QStringList();
+    for (const QString &mac : history.newestFirst()) {
+        const HistoryEntry entry = *history.entry(mac);
+        if ((ranges.covers && ranges.covers(entry.lastAddress) && entry.lastSeen >= history.lastCompletedRun())
+            || discovered.contains(mac))
+            m_present.insert(mac, {entry.record, entry.lastAddress, entry.lastSeen});
+        else
+            m_missing.insert(mac, {});
+    }
+}
+
+QList<std::pair<QString, QString>> DeviceWatch::knownDevices(const RunScope &scope) const
+{
+    QList<std::pair<QDateTime, QString>> byTime;
+    for (auto it = m_present.cbegin(); it != m_present.cend(); ++it) {
+        if (!it->address.isEmpty() && (scope.isDiscovery() || scope.covers(it->address)))
+            byTime.append({it->lastSeen, it.key()});
+    }
+    std::sort(byTime.begin(), byTime.end(), [](const auto &a, const auto &b) {
+        return a.first != b.first ? a.first > b.first : a.second < b.second;
+    });
+    QList<std::pair<QString, QString>> known;
+    for (const auto &[time, mac] : std::as_const(byTime).first(std::min(byTime.size(), maxKnownAsks)))
+        known.append({mac, m_present[mac].address});
+    return known;
+}
+
+QList<WatchEvent> DeviceWatch::update(const DeviceList &found, bool askedEveryone, const QDateTime &now,
+                                      const RunScope &scope)
 {
     ++m_run;
     const DeviceList devices = distinctDevices(found);
@@ -78,7 +112,8 @@ QList<WatchEvent> DeviceWatch::update(const DeviceList &found, bool askedEveryon
     if (askedEveryone) {
         QStringList gone;
         for (auto it = m_present.begin(); it != m_present.end(); ++it) {
-            if (!seen.contains(it.key()) && ++it->absentRuns >= m_rule.missingAfter)
+            const bool asked = scope.isDiscovery() || scope.covers(it->address);
+            if (!seen.contains(it.key()) && asked && ++it->absentRuns >= m_rule.missingAfter)
                 gone.append(it.key());
         }
         std::sort(gone.begin(), gone.end());

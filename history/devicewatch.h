@@ -54,15 +54,27 @@ public:
     // records and addresses, and every other device the history knows was missing. A
     // history without a completed run is nothing to compare with.
     explicit DeviceWatch(const DeviceHistory &history, WatchRule rule = {});
+    // A watch of ranges starts from the devices the history last saw inside them: those seen
+    // by its last completed run are there (and, when it `discovers` too, those of the last
+    // completed discovery), the others were missing.
+    DeviceWatch(const DeviceHistory &history, const RunScope &ranges, WatchRule rule = {}, bool discovers = false);
 
     void setWatched(WatchedTest watched) { m_watched = std::move(watched); }
     const WatchRule &rule() const { return m_rule; }
 
     // The events of one more completed run, ended at `now`: new, moved, back and flapping
     // in the run's order, then missing by MAC address, then steady. A run that could not
-    // ask everyone (some broadcasts did not go out) counts nobody absent.
+    // ask everyone (some broadcasts did not go out) counts nobody absent; one that asked a
+    // scope (a scan's ranges) counts absent only the devices last seen inside it.
     QList<WatchEvent> update(const DeviceList &found, bool askedEveryone = true,
-                             const QDateTime &now = QDateTime::currentDateTimeUtc());
+                             const QDateTime &now = QDateTime::currentDateTimeUtc(), const RunScope &scope = {});
+
+    // The devices a round asks at their last addresses before any of them counts absent:
+    // those there in the previous round or absent fewer rounds than the rule's number, last
+    // seen inside `scope`, at most maxKnownAsks of them (the most recently seen first), as
+    // MAC address and address text.
+    static constexpr qsizetype maxKnownAsks = 1024;
+    QList<std::pair<QString, QString>> knownDevices(const RunScope &scope = {}) const;
 
     // The watched devices reported missing during this watch and not back, nor flapping,
     // each with its last record and when it was last seen, by MAC address.

@@ -50,7 +50,6 @@ private slots:
         row("probe 127.0.0.5:8080", "probe 127.0.0.5:8080");
         row("probe 010.0.0.1", "usage error");
         row("diff a.json --json b.json", "diff json a.json b.json");
-        row("diff a.json b.json --csv", "usage error");
         row("watch --broadcast 10.1.255.255 --no-history", "watch broadcast 10.1.255.255 no-history");
         row("watch --every 9", "usage error");
         row("watch --arp-rate 15", "watch arp-rate 15");
@@ -59,6 +58,12 @@ private slots:
         row("watch --json", "usage error");
         row("watch --every 10 -- notify-send --urgency=low -- new", "watch every 10 program notify-send --urgency=low -- new");
         row("watch --", "usage error");
+        row("watch 10.2.0.0/24 10.3.0.1 --every 300", "watch 10.2.0.0/24 10.3.0.1 every 300 arp-rate 100");
+        row("watch --local --arp-rate 20", "watch arp-rate 20 local");
+        row("watch --ranges-from r.txt --discover --reply-port 47800", "watch port 47800 arp-rate 100 ranges-from r.txt discover");
+        row("watch 10.2.0.0/24 --local", "usage error");
+        row("watch 10.2.0.0/24 --broadcast 10.2.0.255", "usage error");
+        row("watch --discover", "usage error");
         row("discover -- x", "usage error");
         row("--help x", "usage error");
         row("label 02:00:5e:10:00:11 --roof", "label set 02:00:5e:10:00:11 --roof");
@@ -105,6 +110,7 @@ private slots:
             u"flap %1 %2"_s.arg(command.watchRule.flapChanges).arg(command.watchRule.flapWindow.count()));
         add(!command.metricsFile.isEmpty(), u"metrics "_s + command.metricsFile);
         add(command.notify, u"notify"_s);
+        add(command.discover, u"discover"_s);
         if (command.kind == Command::Kind::Label) {
             static const char *const actions[] = {"print", "set", "list", "watch"};
             set += QStringList{QString::fromLatin1(actions[int(command.label.action)]), command.label.macAddress,
@@ -194,6 +200,8 @@ private slots:
         QTest::newRow("several ranges, one bad") << QStringList{u"scan"_s, u"127.0.0.1"_s, u"127.0.0.0/33"_s} << 2 << QByteArray()
                                                  << QStringList{u"IP Range in single address notation."_s, u"IP Range in CIDR notation."_s}
                                                  << QString();
+        QTest::newRow("a watch of a bad range") << QStringList{u"watch"_s, u"127.0.0.0/33"_s, u"--no-history"_s} << 2
+                                                << QByteArray() << QStringList{u"IP Range in CIDR notation."_s} << QString();
 
         QTest::newRow("block") << QStringList{u"expand"_s, u"10.0.0.0/30"_s} << 0 << QByteArray("10.0.0.0\n10.0.0.1\n10.0.0.2\n10.0.0.3\n")
                                << QStringList{u"IP Range in CIDR notation."_s} << QString();

@@ -251,30 +251,41 @@ private slots:
         QTest::addColumn<QStringList>("runs");   // "MINUTE:devices", "MINUTE:~devices": could not ask everyone
         QTest::addColumn<QStringList>("events"); // "run kind mac", over every run
         QTest::addColumn<QStringList>("missing"); // missingNow after the last run
+        // A watch of 10.0.0.FIRST-LAST (as scopeOf reads it), then the known devices it asks
+        // after the last run; none: a discovery watch.
+        QTest::addColumn<QStringList>("scan");
         QTest::newRow("missing after exactly three")
             << QStringList() << 3 << QStringList{u"0:a@1 b@2 u@3"_s, u"1:a@1"_s, u"2:a@1"_s, u"3:a@1"_s, u"4:a@1"_s}
-            << QStringList{u"3 missing b"_s} << QStringList{u"b 09:14"_s};
+            << QStringList{u"3 missing b"_s} << QStringList{u"b 09:14"_s} << QStringList();
         QTest::newRow("new, moved") << QStringList() << 2 << QStringList{u"0:a@1"_s, u"1:a@2 b@2"_s}
-                                    << QStringList{u"1 moved a 10.0.0.1"_s, u"1 new b"_s} << QStringList{};
+                                    << QStringList{u"1 moved a 10.0.0.1"_s, u"1 new b"_s} << QStringList{} << QStringList();
         QTest::newRow("a round that could not ask everyone") << QStringList() << 2
                                                              << QStringList{u"0:a@1 b@2"_s, u"1:~a@1"_s, u"2:a@1"_s}
-                                                             << QStringList{} << QStringList{};
+                                                             << QStringList{} << QStringList{} << QStringList();
         QTest::newRow("one round") << QStringList() << 1 << QStringList{u"0:a@1 b@2"_s, u"1:a@1"_s, u"2:a@1 b@2"_s}
-                                   << QStringList{u"1 missing b"_s, u"2 back b"_s} << QStringList{};
+                                   << QStringList{u"1 missing b"_s, u"2 back b"_s} << QStringList{} << QStringList();
         QTest::newRow("flapping, then steady")
             << QStringList() << 1
             << QStringList{u"0:a@1 u@3"_s, u"1:u@3"_s, u"2:a@1"_s, u"3:u@3"_s, u"4:a@1"_s, u"5:u@3"_s, u"6:a@1"_s,
                            u"7:u@3"_s, u"66:u@3"_s, u"67:u@3"_s}
             << QStringList{u"1 missing a"_s, u"2 back a"_s, u"3 missing a"_s, u"4 flapping a"_s, u"67 steady a absent"_s}
-            << QStringList{u"a 09:20"_s};
+            << QStringList{u"a 09:20"_s} << QStringList();
         QTest::newRow("changes spread over more than the window")
             << QStringList() << 1 << QStringList{u"0:a@1"_s, u"1:-@2"_s, u"2:a@1"_s, u"40:-@2"_s, u"80:a@1"_s}
-            << QStringList{u"1 missing a"_s, u"2 back a"_s, u"40 missing a"_s, u"80 back a"_s} << QStringList{};
+            << QStringList{u"1 missing a"_s, u"2 back a"_s, u"40 missing a"_s, u"80 back a"_s} << QStringList{} << QStringList();
         QTest::newRow("from a history: absent from the first rounds")
             << QStringList{u"C:a@1 b@2 c@3"_s, u"C:a@1 b@2"_s} << 2
             << QStringList{u"0:a@5"_s, u"1:a@5"_s, u"2:a@5 b@2 c@3 d@4"_s}
             << QStringList{u"0 moved a 10.0.0.1"_s, u"1 missing b"_s, u"2 back b"_s, u"2 back c"_s, u"2 new d"_s}
-            << QStringList{};
+            << QStringList{} << QStringList();
+        QTest::newRow("a range judges only the devices last seen inside it")
+            << QStringList() << 2 << QStringList{u"0:a@1 b@9 c@2"_s, u"1:c@2"_s, u"2:c@2"_s, u"3:c@2 b@3"_s}
+            << QStringList{u"2 missing a"_s, u"3 moved b 10.0.0.9"_s} << QStringList{u"a 09:14"_s}
+            << QStringList{u"1-5"_s, u"b@10.0.0.3"_s, u"c@10.0.0.2"_s};
+        QTest::newRow("a range watch from a history: its last run's devices inside the range")
+            << QStringList{u"R:a@1 b@2 z@9"_s, u"R:a@1 z@9"_s} << 1 << QStringList{u"0:b@2"_s}
+            << QStringList{u"0 back b"_s, u"0 missing a"_s} << QStringList{u"a 10:14"_s}
+            << QStringList{u"1-5"_s, u"b@10.0.0.2"_s};
     }
 
     void watchRule()
@@ -282,15 +293,22 @@ private slots:
         QFETCH(QStringList, history);
         QFETCH(int, missingAfter);
         QFETCH(QStringList, runs);
+        QFETCH(QStringList, events);
+        QFETCH(QStringList, missing);
+        QFETCH(QStringList, scan);
         const WatchRule rule{missingAfter, 4, std::chrono::hours(1)};
-        DeviceWatch watch = history.isEmpty() ? DeviceWatch(rule) : DeviceWatch(historyOf(history), rule);
+        const RunScope scope = scopeOf(scan.value(0));
+        DeviceWatch watch = history.isEmpty() ? DeviceWatch(rule)
+                            : scan.isEmpty()  ? DeviceWatch(historyOf(history), rule)
+                                              : DeviceWatch(historyOf(history), scope, rule);
         watch.setWatched([](const QString &mac) { return mac != u"u"; });
         QStringList described;
         for (const QString &run : runs) {
             const QString minute = run.section(u':', 0, 0);
             const QString found = run.section(u':', 1);
             for (const WatchEvent &event :
-                 watch.update(devices(QString(found).remove(u'~')), !found.startsWith(u'~'), start.addSecs(60 * minute.toInt())))
+                 watch.update(devices(QString(found).remove(u'~')), !found.startsWith(u'~'), start.addSecs(60 * minute.toInt()),
+                              scope))
                 described.append(minute + u' ' + QLatin1StringView(watchEventName(event.kind)) + u' '
                                  + event.device->text(DeviceKey::macAddress)
                                  + (event.kind == WatchEvent::Kind::Steady ? (event.present ? u" present"_s : u" absent"_s)
@@ -304,7 +322,13 @@ private slots:
         QStringList gone;
         for (const HistoryEntry &entry : watch.missingNow())
             gone.append(entry.record->text(DeviceKey::macAddress) + entry.lastSeen.toString(u" hh:mm"_s));
-        QTEST(gone, "missing");
+        QCOMPARE(gone, missing);
+        if (scan.isEmpty())
+            return;
+        QStringList known;
+        for (const auto &[mac, address] : watch.knownDevices(scope))
+            known.append(mac + u'@' + address);
+        QCOMPARE(known, scan.mid(1));
     }
 
     // Bytes as the history and as diff's list: a damaged history is set aside with one line and

@@ -118,6 +118,29 @@ private slots:
         QCOMPARE(lines.last(), u"SCAN COMPLETE"_s);
     }
 
+    // A watch round asks each known device that its scan did not find at its last address
+    // (a 404 handed over to the gateway's document, as the scan does): one that answers is
+    // found in the round, and one log line per device asked says whether it answered.
+    void askedBeforeMissing()
+    {
+        REQUIRE_ROOT("a scan probes port 80");
+        m_sim = startDevices({simDevice(Kind::Info, u"scanned"_s, u"127.0.9.31"_s, info(0x31), 80),
+                              simDevice(Kind::InfoNotFound, u"legacy"_s, u"127.0.9.32"_s,
+                                        {{u"devtype"_s, 12}, {u"name"_s, u"gw"_s}, {u"macaddr"_s, u"02:00:00:00:09:32"_s}}, 80)});
+        RangeListResult built = rangeListFromTexts({u"127.0.9.31"_s});
+        QVERIFY(controller()->startWatchRound(
+            {false, std::make_shared<const RangeList>(*std::move(built.ranges)),
+             {{u"02:00:00:00:09:31"_s, u"127.0.9.31"_s}, {u"02:00:00:00:09:32"_s, u"127.0.9.32"_s},
+              {u"02:00:00:00:09:33"_s, u"127.0.9.33"_s}}}));
+        QTRY_VERIFY_WITH_TIMEOUT(!controller()->discovering(), 30'000);
+        QStringList listed = hostnames(controller()->devices());
+        listed.sort();
+        QCOMPARE(listed, (QStringList{u"gw"_s, u"scanned"_s}));
+        QCOMPARE(m_log->lines().filter(u"Asked "_s),
+                 (QStringList{u"Asked 02:00:00:00:09:32 at 127.0.9.32 before calling it missing: it answered"_s,
+                              u"Asked 02:00:00:00:09:33 at 127.0.9.33 before calling it missing: it did not answer"_s}));
+    }
+
     // A stop, also while the walk waits for a unit or a probe for its look-up: never over 50 in
     // flight, none after, all end within a second, a late look-up merges nothing, no completion.
     void stopEndsTheScan_data()

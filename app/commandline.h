@@ -39,7 +39,10 @@ struct Command {
     QString message; // UsageError: what was wrong
 };
 
-// Reads the arguments that follow the program name.
+// Reads the arguments that follow the program name. Each option is read as its row of the
+// options table says (app/commandlineoption.h), in the same words wherever it is refused.
 Command parseCommandLine(const QStringList &arguments);
 
+// What --help prints: a line for each form of the command line, its options those the
+// options table gives the form, then how ranges, output, history and watch work.
 QString usageText();

@@ -10,22 +10,18 @@
 
 namespace {
 
-void writeLine(std::FILE *err, const QString &path, const QString &text)
-{
-    writeOutput(err, QStringLiteral("devicefinder: %1: %2\n").arg(path, text).toUtf8());
-}
-
 std::optional<DeviceList> readList(const QString &path, std::FILE *err)
 {
     const DeviceListFile file = readDeviceListFile(path);
     if (!file.problem.isEmpty()) {
-        writeLine(err, path, file.problem);
+        writeMessage(err, path + QStringLiteral(": ") + file.problem);
         return std::nullopt;
     }
     if (file.withoutMac > 0 || file.repeated > 0)
-        writeLine(err, path, QStringLiteral("skipped %1 records without a MAC address and %2 with a MAC address read before")
-                                 .arg(file.withoutMac)
-                                 .arg(file.repeated));
+        writeMessage(err, path + QStringLiteral(": ")
+                              + QStringLiteral("skipped %1 records without a MAC address and %2 with a MAC address read before")
+                                    .arg(file.withoutMac)
+                                    .arg(file.repeated));
     return file.devices;
 }
 
@@ -34,7 +30,7 @@ std::optional<DeviceList> readList(const QString &path, std::FILE *err)
 int runDiffCommand(const Command &command, std::FILE *out, std::FILE *err)
 {
     if (command.files.value(0) == u"-" && command.files.value(1) == u"-") {
-        writeLine(err, QStringLiteral("-"), QStringLiteral("only one of the two lists can come from standard input"));
+        writeMessage(err, QStringLiteral("-: only one of the two lists can come from standard input"));
         return 2;
     }
     // Both files are read, so that one run names every file that cannot be.

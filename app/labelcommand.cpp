@@ -11,11 +11,6 @@
 
 namespace {
 
-void writeLine(std::FILE *err, const QString &text)
-{
-    writeOutput(err, QStringLiteral("devicefinder: %1\n").arg(text).toUtf8());
-}
-
 QByteArray listText(const DeviceLabels &labels, bool json)
 {
     QStringList macs = labels.labels().keys() + labels.unwatched().values();
@@ -47,14 +42,14 @@ int runLabelCommand(const LabelRequest &request, const QString &labelsPath, std:
 {
     // What the user typed is checked before the file is touched.
     if (request.action != LabelRequest::Action::List && !macAddressKey(request.macAddress)) {
-        writeLine(err, QStringLiteral("not a MAC address (six pairs of hex digits between ':' or '-'): %1")
-                           .arg(terminalText(request.macAddress)));
+        writeMessage(err, QStringLiteral("not a MAC address (six pairs of hex digits between ':' or '-'): %1")
+                              .arg(request.macAddress));
         return 2;
     }
     const QString label = request.label.trimmed();
     if (request.action == LabelRequest::Action::Set && !label.isEmpty()) {
         if (const std::optional<QString> problem = labelProblem(label)) {
-            writeLine(err, *problem);
+            writeMessage(err, *problem);
             return 2;
         }
     }
@@ -62,24 +57,24 @@ int runLabelCommand(const LabelRequest &request, const QString &labelsPath, std:
     DeviceLabels labels(labelsPath);
     const QString notice = labels.takeNotice();
     if (!notice.isEmpty())
-        writeLine(err, notice);
+        writeMessage(err, notice);
     if (labels.isReadOnly()) {
         if (notice != labels.readOnlyReason())
-            writeLine(err, labels.readOnlyReason());
+            writeMessage(err, labels.readOnlyReason());
         return 1;
     }
     switch (request.action) {
     case LabelRequest::Action::Set:
         if (const QString problem = labels.setLabel(request.macAddress, label); !problem.isEmpty()) {
-            writeLine(err, problem);
+            writeMessage(err, problem);
             return 1;
         }
         if (const QString notice = labels.takeNotice(); !notice.isEmpty())
-            writeLine(err, notice);
+            writeMessage(err, notice);
         return 0;
     case LabelRequest::Action::Watch:
         if (const QString problem = labels.setWatched(request.macAddress, request.watched); !problem.isEmpty()) {
-            writeLine(err, problem);
+            writeMessage(err, problem);
             return 1;
         }
         return 0;

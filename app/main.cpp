@@ -2,10 +2,14 @@
 #include "app/commandline.h"
 #include "app/diffcommand.h"
 #include "app/expandcommand.h"
-#include "app/headlesscommands.h"
+#include "app/discovercommand.h"
+#include "app/headlessrun.h"
 #include "app/labelcommand.h"
 #include "app/output.h"
+#include "app/probecommand.h"
 #include "app/quitsignals.h"
+#include "app/scancommand.h"
+#include "app/watchcommand.h"
 #include "controller/rowactions.h"
 #include "platform/log.h"
 #include "platform/mainqueue.h"
@@ -40,10 +44,9 @@ namespace {
     if (const int signalled = signalExitStatus())
         status = signalled;
     if (!flushed || std::ferror(stdout)) {
-        if (flushed)
-            std::fputs("devicefinder: the output could not be written\n", stderr);
-        else
-            std::fprintf(stderr, "devicefinder: the output could not be written: %s\n", std::strerror(flushError));
+        const QString unwritten = QStringLiteral("the output could not be written");
+        writeMessage(stderr, flushed ? unwritten
+                                     : unwritten + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(flushError)));
         if (status == 0)
             status = 1;
     }
@@ -146,7 +149,8 @@ int main(int argc, char *argv[])
         status = writeOutput(stdout, QByteArrayLiteral("devicefinder " DF_VERSION "\n")) ? 0 : 1;
         break;
     case Command::Kind::UsageError:
-        writeOutput(stderr, (QStringLiteral("devicefinder: ") + command.message + QStringLiteral("\n\n") + usageText()).toUtf8());
+        writeMessage(stderr, command.message);
+        writeOutput(stderr, (u'\n' + usageText()).toUtf8());
         status = 2;
         break;
     case Command::Kind::Expand:

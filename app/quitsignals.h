@@ -5,7 +5,7 @@
 // SIGINT and SIGTERM (for watch SIGHUP too), read on a thread of their own for as long as
 // the process lives, so that none is lost: not while the main thread prints, nor once its
 // event loop has ended. The window quits on them the way closing it does; the headless
-// runs stop on them (see headlesscommands.h).
+// runs stop on them (see headlessrun.h).
 
 // Blocks both signals in the calling thread and so in every thread started after it, and
 // with `hangUp` SIGHUP too unless it is ignored (as nohup leaves it). Call on the main

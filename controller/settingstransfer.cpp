@@ -8,9 +8,8 @@
 #include "platform/boundedjson.h"
 #include "platform/preferences.h"
 #include "platform/safetext.h"
+#include "platform/versioneddocument.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -158,9 +157,8 @@ SettingsExport exportSettings(const SettingsFiles &files)
     const DeviceLabels labels(files.labels);
     if (labels.isReadOnly())
         return {{}, labels.readOnlyReason()};
-    QJsonObject root{{QStringLiteral("format"), formatName.toString()}, {QStringLiteral("version"), formatVersion}};
-    root.insert(QStringLiteral("labels"),
-                QJsonDocument::fromJson(labelsToJson(labels.labels(), labels.unwatched())).object().value(u"labels"));
+    QJsonObject root = versionedDocumentHead(formatName, formatVersion);
+    root.insert(QStringLiteral("labels"), labelEntries(labels.labels(), labels.unwatched()));
     const FileBytes actions = readBoundedFile(files.actions, true);
     if (actions.status != FileBytes::Status::Missing) {
         const RowActionsFile parsed = actions.problem.isEmpty() ? parseRowActions(actions.bytes) : RowActionsFile{};
@@ -181,27 +179,25 @@ SettingsExport exportSettings(const SettingsFiles &files)
 
 SettingsReading readSettings(const QByteArray &bytes)
 {
-    const ParsedJson parsed = parseBoundedJson(bytes);
-    if (!parsed.problem.isEmpty())
-        return refused(parsed.problem);
-    const QJsonObject root = parsed.document.object();
-    if (!parsed.document.isObject() || root.value(u"format").toString() != formatName)
+    const VersionedDocument read = readVersionedDocument(bytes, formatName, formatVersion);
+    switch (read.kind) {
+    case VersionedDocument::Kind::Unparsed:
+        return refused(read.problem);
+    case VersionedDocument::Kind::Foreign:
         return refused(QStringLiteral("not a settings file of Device Finder"));
-    const QJsonValue version = root.value(u"version");
-    if (!version.isDouble() || version.toInteger(0) < 1)
+    case VersionedDocument::Kind::NoVersion:
         return refused(QStringLiteral("its version is not a whole number of 1 or more"));
-    if (version.toInteger() > formatVersion)
-        return refused(QStringLiteral("written by a newer version of Device Finder (settings version %1)")
-                           .arg(version.toInteger()));
+    case VersionedDocument::Kind::Newer:
+        return refused(QStringLiteral("written by a newer version of Device Finder (settings version %1)").arg(read.version));
+    case VersionedDocument::Kind::Document:
+        break;
+    }
+    const QJsonObject &root = read.root;
     SettingsDocument document;
     if (const QJsonValue labels = root.value(u"labels"); !labels.isUndefined()) {
         if (!labels.isArray())
             return refused(QStringLiteral("its labels are not a list"));
-        // The labels file's own reader checks every entry and the bound on their number.
-        document.labels = labelsFromJson(QJsonDocument(QJsonObject{{QStringLiteral("format"), QStringLiteral("devicefinder-labels")},
-                                                                   {QStringLiteral("version"), 2},
-                                                                   {QStringLiteral("labels"), labels}})
-                                             .toJson(QJsonDocument::Compact));
+        document.labels = labelsFromEntries(labels.toArray());
         if (document.labels->status != LabelsContent::Status::Read)
             return refused(document.labels->problem);
     }

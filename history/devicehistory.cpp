@@ -3,14 +3,12 @@
 #include "history/setaside.h"
 #include "platform/boundedjson.h"
 #include "platform/log.h"
+#include "platform/versioneddocument.h"
+#include "platform/wholefile.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -158,30 +156,31 @@ LoadedHistory DeviceHistory::load(const QString &path)
 
 bool DeviceHistory::save(const QString &path) const
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    const QByteArray bytes = toJson();
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
-        return true;
-    logLine(lcModel, "Device history %@ could not be written: %@", path, file.errorString());
-    return false;
+    const std::optional<QString> problem = writeWholeFile(path, toJson(), FileOwner::Tool);
+    if (problem)
+        logLine(lcModel, "Device history %@ could not be written: %@", path, *problem);
+    return !problem;
 }
 
 HistoryReading DeviceHistory::read(const QByteArray &bytes)
 {
     const auto damaged = [](const QString &why) { return HistoryReading{HistoryReading::Kind::Damaged, std::nullopt, why}; };
-    const ParsedJson parsed = parseBoundedJson(bytes);
-    if (!parsed.problem.isEmpty())
-        return damaged(parsed.problem);
-    const QJsonObject root = parsed.document.object();
-    if (root.value(u"format").toString() != formatName)
+    const VersionedDocument document = readVersionedDocument(bytes, formatName, formatVersion);
+    switch (document.kind) {
+    case VersionedDocument::Kind::Unparsed:
+        return damaged(document.problem);
+    case VersionedDocument::Kind::Foreign:
         return {HistoryReading::Kind::Foreign, std::nullopt, QStringLiteral("not a device history")};
-    const int version = root.value(u"version").toInt();
-    if (version > formatVersion)
+    case VersionedDocument::Kind::Newer:
         return {HistoryReading::Kind::Newer, std::nullopt,
-                QStringLiteral("a device history of a newer version (%1) of the tool").arg(version)};
-    if (version < 1 || root.value(u"version") != version)
+                QStringLiteral("a device history of a newer version (%1) of the tool").arg(document.version)};
+    case VersionedDocument::Kind::NoVersion:
         return damaged(QStringLiteral("a device history of no known version"));
+    case VersionedDocument::Kind::Document:
+        break;
+    }
+    const QJsonObject &root = document.root;
+    const qint64 version = document.version;
     const QJsonValue devices = root.value(u"devices");
     if (!devices.isArray() || devices.toArray().size() > maxDevices)
         return damaged(QStringLiteral("no list of at most %1 devices").arg(maxDevices));
@@ -224,13 +223,11 @@ QByteArray DeviceHistory::toJson() const
     if (m_discoveryTime.isValid())
         discovery = QJsonObject{{QStringLiteral("time"), historyTimeText(m_discoveryTime)},
                                 {QStringLiteral("devices"), QJsonArray::fromStringList(m_discoveryDevices)}};
-    QJsonObject root{
-        {QStringLiteral("format"), formatName.toString()},
-        {QStringLiteral("version"), formatVersion},
-        {QStringLiteral("lastCompletedRun"),
-         m_lastRunTime.isValid() ? QJsonValue(historyTimeText(m_lastRunTime)) : QJsonValue(QJsonValue::Null)},
-        {QStringLiteral("lastCompletedDiscovery"), discovery},
-        {QStringLiteral("devices"), devices}};
+    QJsonObject root = versionedDocumentHead(formatName, formatVersion);
+    root.insert(QStringLiteral("lastCompletedRun"),
+                m_lastRunTime.isValid() ? QJsonValue(historyTimeText(m_lastRunTime)) : QJsonValue(QJsonValue::Null));
+    root.insert(QStringLiteral("lastCompletedDiscovery"), discovery);
+    root.insert(QStringLiteral("devices"), devices);
     if (m_unconfirmedTime.isValid())
         root.insert(QStringLiteral("unconfirmedTime"), historyTimeText(m_unconfirmedTime));
     if (m_clockJump.isValid())

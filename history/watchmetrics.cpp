@@ -2,8 +2,7 @@
 
 #include "model/deviceexport.h"
 #include "platform/safetext.h"
-
-#include <QSaveFile>
+#include "platform/wholefile.h"
 
 namespace {
 
@@ -43,8 +42,5 @@ QByteArray watchMetricsText(const QList<DeviceWatch::DeviceState> &devices, cons
 
 QString writeWatchMetrics(const QString &path, const QByteArray &text)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
-        return file.errorString();
-    return {};
+    return writeWholeFile(path, text, FileOwner::User).value_or(QString());
 }

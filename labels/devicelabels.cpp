@@ -4,12 +4,11 @@
 #include "labels/labelsformat.h"
 #include "platform/boundedjson.h"
 #include "platform/log.h"
+#include "platform/wholefile.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <utility>
@@ -213,11 +212,10 @@ QString DeviceLabels::edit(const std::function<void(QMap<QString, QString> &, QS
         if (entries.size() > maxLabels)
             return QStringLiteral("there are %1 labels already, the most the labels file keeps").arg(maxLabels);
 
-        const QByteArray bytes = labelsToJson(reading.labels, reading.unwatched);
-        QSaveFile file(m_path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-            logLine(lcModel, "Labels file %@ could not be written: %@", m_path, file.errorString());
-            return QStringLiteral("the labels file %1 could not be written: %2").arg(m_path, file.errorString());
+        if (const std::optional<QString> problem =
+                writeWholeFile(m_path, labelsToJson(reading.labels, reading.unwatched), FileOwner::Tool)) {
+            logLine(lcModel, "Labels file %@ could not be written: %@", m_path, *problem);
+            return QStringLiteral("the labels file %1 could not be written: %2").arg(m_path, *problem);
         }
         m_labels = reading.labels;
         m_unwatched = reading.unwatched;

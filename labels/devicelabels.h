@@ -56,7 +56,7 @@ public:
     // Gives the device with MAC address `mac` (any well-formed spelling) the label `text`,
     // with white space around it trimmed; an empty or blank text removes its label. Under
     // the lock, the file is read again, this one change applied to what it holds, and the
-    // whole written atomically (QSaveFile); labels() then shows the file as written. Returns
+    // whole written atomically (writeWholeFile); labels() then shows the file as written. Returns
     // why nothing was written, or empty: a malformed MAC address or label, a file that is
     // newer or cannot be read now (read-only, as reload says), a lock not had in time, more
     // than maxLabels labels, or a write that failed. A file found damaged is set aside, and

@@ -1,9 +1,9 @@
 #include "labels/labelsformat.h"
 
-#include "platform/boundedjson.h"
 #include "platform/safetext.h"
+#include "platform/versioneddocument.h"
 
-#include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 
 namespace {
@@ -53,27 +53,33 @@ std::optional<QString> labelProblem(QStringView label)
 
 LabelsContent labelsFromJson(const QByteArray &bytes)
 {
-    const ParsedJson parsed = parseBoundedJson(bytes);
-    if (!parsed.problem.isEmpty())
-        return damaged(parsed.problem);
-    const QJsonObject root = parsed.document.object();
-    if (!parsed.document.isObject() || root.value(u"format").toString() != formatName)
+    const VersionedDocument document = readVersionedDocument(bytes, formatName, formatVersion);
+    switch (document.kind) {
+    case VersionedDocument::Kind::Unparsed:
+        return damaged(document.problem);
+    case VersionedDocument::Kind::Foreign:
         return damaged(QStringLiteral("not a labels file"));
-    const QJsonValue version = root.value(u"version");
-    const qint64 number = version.isDouble() ? version.toInteger(0) : 0;
-    if (number < 1)
+    case VersionedDocument::Kind::NoVersion:
         return damaged(QStringLiteral("its version is not a whole number of 1 or more"));
-    if (number > formatVersion)
+    case VersionedDocument::Kind::Newer:
         return {LabelsContent::Status::Newer, {}, {},
-                QStringLiteral("written by a newer version of Device Finder (labels file version %1)").arg(number)};
-    const QJsonValue labels = root.value(u"labels");
+                QStringLiteral("written by a newer version of Device Finder (labels file version %1)").arg(document.version)};
+    case VersionedDocument::Kind::Document:
+        break;
+    }
+    const QJsonValue labels = document.root.value(u"labels");
     if (!labels.isArray())
         return damaged(QStringLiteral("no list of labels"));
-    if (labels.toArray().size() > maxLabels)
+    return labelsFromEntries(labels.toArray());
+}
+
+LabelsContent labelsFromEntries(const QJsonArray &entries)
+{
+    if (entries.size() > maxLabels)
         return damaged(QStringLiteral("more than %1 labels").arg(maxLabels));
     LabelsContent content;
     qsizetype position = 0;
-    for (const QJsonValue &value : labels.toArray()) {
+    for (const QJsonValue &value : entries) {
         ++position;
         const QJsonValue mac = value.toObject().value(u"macAddress");
         const QJsonValue label = value.toObject().value(u"label");
@@ -95,7 +101,7 @@ LabelsContent labelsFromJson(const QByteArray &bytes)
     return content;
 }
 
-QByteArray labelsToJson(const QMap<QString, QString> &labels, const QSet<QString> &unwatched)
+QJsonArray labelEntries(const QMap<QString, QString> &labels, const QSet<QString> &unwatched)
 {
     QMap<QString, QJsonObject> byMac;
     for (auto it = labels.cbegin(); it != labels.cend(); ++it)
@@ -107,8 +113,12 @@ QByteArray labelsToJson(const QMap<QString, QString> &labels, const QSet<QString
         it->insert(QStringLiteral("macAddress"), it.key());
         entries.append(*it);
     }
-    const QJsonObject root{{QStringLiteral("format"), formatName.toString()},
-                           {QStringLiteral("version"), formatVersion},
-                           {QStringLiteral("labels"), entries}};
+    return entries;
+}
+
+QByteArray labelsToJson(const QMap<QString, QString> &labels, const QSet<QString> &unwatched)
+{
+    QJsonObject root = versionedDocumentHead(formatName, formatVersion);
+    root.insert(QStringLiteral("labels"), labelEntries(labels, unwatched));
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonArray>
 #include <QMap>
 #include <QSet>
 #include <QString>
@@ -43,8 +44,13 @@ struct LabelsContent final {
 // this one must neither read nor replace. Version 1 files (labels only) read as they are;
 // an entry of version 2 holds a label, "watch": false, or both.
 LabelsContent labelsFromJson(const QByteArray &bytes);
+// What a list of label entries holds, as the labels file and a settings document keep them:
+// Read, or Damaged as labelsFromJson says of the entries and their number.
+LabelsContent labelsFromEntries(const QJsonArray &entries);
 
 // The file's bytes for the labels (keys as macAddressKey gives them, labels labelProblem
 // accepts) and the devices not watched, sorted by MAC address; labelsFromJson reads them
 // back unchanged. At most maxLabels entries are read back.
 QByteArray labelsToJson(const QMap<QString, QString> &labels, const QSet<QString> &unwatched = {});
+// The same labels as the list of entries that file holds, which labelsFromEntries reads.
+QJsonArray labelEntries(const QMap<QString, QString> &labels, const QSet<QString> &unwatched);

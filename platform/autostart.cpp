@@ -1,10 +1,10 @@
 #include "platform/autostart.h"
 
+#include "platform/wholefile.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
 
 namespace {
 
@@ -45,21 +45,15 @@ std::optional<QString> setStartAtLogin(bool start)
     const std::optional<QString> exec = desktopExecArgument(program);
     if (program.isEmpty() || !exec)
         return QStringLiteral("the program's path cannot be written in an autostart entry");
-    if (!QDir().mkpath(QFileInfo(path).path()))
-        return QStringLiteral("the folder %1 cannot be made").arg(QFileInfo(path).path());
-    QSaveFile entry(path);
-    if (!entry.open(QIODevice::WriteOnly))
-        return entry.errorString();
-    entry.write("[Desktop Entry]\n"
-                "Type=Application\n"
-                "Name=Device Finder\n"
-                "Comment=Watch for devices on the local network in the tray\n"
-                "Exec=" + exec->toUtf8() + " --hidden\n"
-                "Icon=org.devicefinder.DeviceFinder\n"
-                "Terminal=false\n");
-    if (!entry.commit())
-        return entry.errorString();
-    return std::nullopt;
+    return writeWholeFile(path,
+                          "[Desktop Entry]\n"
+                          "Type=Application\n"
+                          "Name=Device Finder\n"
+                          "Comment=Watch for devices on the local network in the tray\n"
+                          "Exec=" + exec->toUtf8() + " --hidden\n"
+                          "Icon=org.devicefinder.DeviceFinder\n"
+                          "Terminal=false\n",
+                          FileOwner::Tool);
 }
 
 std::optional<QString> desktopExecArgument(const QString &argument)

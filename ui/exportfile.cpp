@@ -1,8 +1,7 @@
 #include "ui/exportfile.h"
 
 #include "model/deviceexport.h"
-
-#include <QSaveFile>
+#include "platform/wholefile.h"
 
 ExportFormat exportFormatFor(const QString &path)
 {
@@ -13,8 +12,5 @@ std::optional<QString> writeExportFile(const QString &path, const DeviceList &de
 {
     const QByteArray bytes = exportFormatFor(path) == ExportFormat::Json ? devicesAsJson(devices, labelOf)
                                                                           : devicesAsCsv(devices, labelOf);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        return file.errorString();
-    return std::nullopt;
+    return writeWholeFile(path, bytes, FileOwner::User);
 }

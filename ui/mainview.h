@@ -3,19 +3,17 @@
 #include <QTimer>
 #include <QWidget>
 
-#include <functional>
 #include <memory>
 
 class BusyIndicatorAdapter;
-class DeviceRecord;
 class InfoLineAdapter;
 class MainViewController;
 class PushButtonAdapter;
 class NotifierAdapter;
 class QAction;
-class QActionGroup;
-class QMenu;
+class RowMenu;
 class RunControlAdapter;
+class RunMenu;
 class SearchFieldAdapter;
 class TableViewAdapter;
 class TrayIcon;
@@ -29,13 +27,11 @@ class MainViewController;
 // the controller's weak references to them empty themselves when the window goes. Beside
 // the busy indicator, a range scan shows how far it has come, and a Stop button (also Escape
 // and the view's Stop action) stops the run in progress. The arrow at the end of the range
-// box (or Alt+Down in it) offers the computer's own networks as ranges. In the table, Return
-// opens the current row's device. A row's menu (right click, the Menu key,
-// Shift+F10) opens, copies and labels its device and runs the user's own actions on it.
-// The Watch action (remembered, with its interval) repeats the discovery run and shows a
-// desktop notification of what changed; clicking it raises the window. While watching, a
-// tray icon keeps watching after the window closes (see TrayIcon); Run > Start at Login
-// starts the tool in the tray at login. Main thread.
+// box (or Alt+Down in it) offers the computer's own networks as ranges (LocalRangesMenu). In
+// the table, Return opens the current row's device; a row's menu (right click, the Menu key,
+// Shift+F10) is RowMenu. The Run menu's Watch and Start at Login are RunMenu's; clicking a
+// notification raises the window. While watching, a tray icon keeps watching after the
+// window closes (see TrayIcon). Main thread.
 class MainView final : public QWidget {
     Q_OBJECT
 
@@ -58,16 +54,7 @@ private:
     void showScanProgress();
     void showMissingDevices();
     void showReport();
-    void offerLocalRanges();
-    void showRowMenu(const QPoint &at);
-    void addUserActions(QMenu &menu, const DeviceRecord &record, const QString &label, const QString &held);
-    // A menu item's action on the device the menu holds (see tableViewRowDevice), at the row
-    // that shows it when the item is chosen; nothing once it is no longer shown.
-    std::function<void()> onHeldDevice(const QString &held, std::function<void(MainViewController &, int row)> act);
     void say(const QString &title, const QString &text);
-    void addWatchActions();
-    void watchChanged();
-    void addStartAtLoginAction();
 
     std::weak_ptr<MainViewController> m_controller;
     std::unique_ptr<Ui::MainViewController> m_form;
@@ -82,10 +69,8 @@ private:
     std::shared_ptr<InfoLineAdapter> m_historyLine;
     std::shared_ptr<InfoLineAdapter> m_reportLine;
     QTimer m_progressTimer;
-    QString m_actionsProblemSaid; // the bad actions file's problem last logged
-    QAction *m_watchAction = nullptr;    // children of this view
-    QActionGroup *m_watchIntervals = nullptr;
-    QActionGroup *m_watchMissingAfter = nullptr;
+    std::unique_ptr<RowMenu> m_rowMenu;
+    RunMenu *m_runMenu = nullptr; // a child of this view
     std::shared_ptr<NotifierAdapter> m_notifier;
     std::shared_ptr<TrayIcon> m_tray;
 };

@@ -11,6 +11,7 @@
 #include "platform/safetext.h"
 #include "platform/englishtext.h"
 #include "platform/preferences.h"
+#include "platform/wholefile.h"
 
 #include <QApplication>
 #include <QDir>
@@ -19,7 +20,6 @@
 #include <QInputDialog>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QSaveFile>
 
 namespace {
 
@@ -139,11 +139,8 @@ void MainWindow::exportSettingsFile()
         return;
     const SettingsExport exported = exportSettings({DeviceLabels::defaultPath(), rowActionsPath()});
     QString problem = exported.problem;
-    if (problem.isEmpty()) {
-        QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(exported.document) != exported.document.size() || !file.commit())
-            problem = file.errorString();
-    }
+    if (problem.isEmpty())
+        problem = writeWholeFile(path, exported.document, FileOwner::User).value_or(QString());
     if (!problem.isEmpty())
         QMessageBox::warning(this, title, tr("The settings could not be saved to %1: %2").arg(QDir::toNativeSeparators(path), problem));
 }

@@ -1,5 +1,6 @@
 #include "app/commandline.h"
 #include "platform/addresstext.h"
+#include "support/files.h"
 
 #include <QFile>
 #include <QProcess>
@@ -22,7 +23,10 @@ private slots:
         const auto row = [](const char *arguments, const char *asks) {
             QTest::newRow(arguments) << QString::fromUtf8(arguments) << QString::fromUtf8(asks);
         };
-        row("--broadcast 192.168.1", "usage error");
+        // An option says what it takes in the same words wherever it is refused.
+        row("--broadcast 192.168.1", "usage error: --broadcast takes an IPv4 address such as 192.168.1.255, not '192.168.1'");
+        row("watch --broadcast 010.1.255.255", "usage error: watch: --broadcast takes an IPv4 address such as "
+                                               "192.168.1.255, not '010.1.255.255'");
         row("--no-history --reply-port 47800", "window port 47800 no-history");
         row("discover --reply-port 65535", "discover port 65535");
         row("discover --reply-port 65536", "usage error");
@@ -114,7 +118,64 @@ private slots:
                                command.settings.replace ? u"replace"_s : QString(),
                                command.settings.actions ? u"actions"_s : QString()};
         set.removeAll(QString());
-        QCOMPARE(command.kind == Command::Kind::UsageError ? u"usage error"_s : set.join(u' '), asks);
+        if (asks.startsWith(u"usage error: "_s))
+            QCOMPARE(command.message, asks.mid(13));
+        else
+            QCOMPARE(command.kind == Command::Kind::UsageError ? u"usage error"_s : set.join(u' '), asks);
+    }
+
+    // Each line of the usage names every option of its form and no other: after the line's own
+    // words the parser takes each option in its brackets, and refuses each that only other
+    // lines name. And the README's command line block shows the same lines.
+    void usageNamesEveryOption()
+    {
+        const QStringList lines = usageText().section(u"\n\n"_s, 0, 0).split(u'\n').mid(1);
+        QList<QStringList> forms; // the form's words, then its options
+        static const QRegularExpression bracket(uR"(\[(--[a-z-]+(?: [A-Z]+)?(?: \| --[a-z-]+)*)\])"_s);
+        for (const QString &line : lines) {
+            if (line.startsWith(u"  devicefinder"_s))
+                forms.append({line.mid(15).section(u"  "_s, 0, 0).section(u'[', 0, 0).trimmed()});
+            else if (!line.trimmed().startsWith(u'['))
+                continue;
+            for (const QRegularExpressionMatch &match : bracket.globalMatch(line))
+                forms.last() += match.captured(1).split(u" | "_s);
+        }
+        QStringList named;
+        for (const QStringList &form : std::as_const(forms))
+            named += form.mid(1);
+        named.removeDuplicates();
+        QVERIFY(named.contains(u"--arp-rate N"_s) && named.contains(u"--hidden"_s));
+        static const QHash<QString, QString> samples{
+            {u"RANGE..."_s, u"10.0.0.0/30"_s}, {u"RANGE"_s, u"10.0.0.0/30"_s},      {u"FILE"_s, u"r.txt"_s},
+            {u"ADDRESS"_s, u"10.0.0.7"_s},     {u"OLD"_s, u"a.json"_s},             {u"NEW"_s, u"b.json"_s},
+            {u"MAC"_s, u"02:00:5e:10:00:11"_s}, {u"TEXT"_s, u"roof"_s},             {u"off|on"_s, u"off"_s},
+            {u"FILE|-"_s, u"-"_s},             {u"ADDR"_s, u"10.1.255.255"_s},      {u"PORT"_s, u"47800"_s},
+            {u"N"_s, u"3"_s},                  {u"SECONDS"_s, u"600"_s}};
+        const auto filled = [](const QString &words) {
+            QStringList arguments = words.split(u' ', Qt::SkipEmptyParts);
+            for (QString &argument : arguments)
+                argument = samples.value(argument, argument);
+            return arguments;
+        };
+        for (const QStringList &form : std::as_const(forms)) {
+            if (form.first().startsWith(u"--help"_s))
+                continue;
+            const Command alone = parseCommandLine(filled(form.first()));
+            QVERIFY2(alone.kind != Command::Kind::UsageError, qPrintable(form.first() + u": "_s + alone.message));
+            for (const QString &option : std::as_const(named)) {
+                const Command command = parseCommandLine(filled(form.first() + u' ' + option));
+                QVERIFY2((command.kind == alone.kind) == form.contains(option),
+                         qPrintable(form.first() + u' ' + option + u": "_s + command.message));
+            }
+        }
+
+        QFile readme(QStringLiteral(DF_SOURCE_DIR "/README.md"));
+        QVERIFY(readme.open(QIODevice::ReadOnly));
+        const QString block = QString::fromUtf8(readme.readAll()).section(u"## Command line\n\n```\n"_s, 1).section(u"```"_s, 0, 0);
+        QStringList shown = lines;
+        for (QString &line : shown)
+            line = line.mid(2);
+        QCOMPARE(block, shown.join(u'\n') + u'\n');
     }
 
     void run_data()
@@ -151,9 +212,6 @@ private slots:
     void run()
     {
         QFETCH(QStringList, arguments);
-        QFETCH(int, status);
-        QFETCH(QByteArray, out);
-        QFETCH(QStringList, logged);
         QFETCH(QString, outputFile);
 
         QProcess process;
@@ -168,8 +226,8 @@ private slots:
         process.start(QStringLiteral(DF_BINARY), arguments);
         QVERIFY(process.waitForFinished(30'000));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(process.exitCode(), status);
-        QCOMPARE(process.readAllStandardOutput(), out);
+        QTEST(process.exitCode(), "status");
+        QTEST(process.readAllStandardOutput(), "out");
 
         // Log lines carry the time, the program and pid:thread before the message itself.
         static const QRegularExpression logLine(
@@ -181,28 +239,40 @@ private slots:
                 messages.append(match.captured(1));
             unwritten += line.startsWith(u"devicefinder: the output could not be written"_s) ? 1 : 0;
         }
-        QCOMPARE(messages, logged);
+        QTEST(messages, "logged");
         QCOMPARE(unwritten, outputFile.isEmpty() ? 0 : 1);
     }
 
-    // A ranges file's bad line is shown as a terminal shows a stranger's text: it can neither
-    // turn the line around nor pass the four characters "\x07" for the bell.
-    void aRangesFileErrorIsShownSafely()
+    // Whatever a line on standard error repeats (a ranges file's line, an argument, a file's
+    // name) is shown as a terminal shows a stranger's text: it can neither turn the line
+    // around nor pass the four characters "\x07" for the bell.
+    void linesAreShownSafely_data()
     {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("ranges file") << QStringList{u"scan"_s, u"--ranges-from"_s, u"RANGES"_s}
+                                     << u"devicefinder: scan: RANGES, line 1: \"10.0.0.0/33\\u202e\\\\x07\\x07\" cannot be expanded"_s;
+        QTest::newRow("option") << QStringList{u"discover"_s, u"--\u202e\\x07\u0007"_s}
+                                << u"devicefinder: discover: unknown option '--\\u202e\\\\x07\\x07'"_s;
+        QTest::newRow("file name") << QStringList{u"diff"_s, u"gone\u202e\\x07\u0007"_s, u"RANGES"_s}
+                                   << u"devicefinder: gone\\u202e\\\\x07\\x07: no such file"_s;
+    }
+
+    void linesAreShownSafely()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, said);
         const QTemporaryDir folder;
         const QString path = folder.filePath(u"ranges.txt"_s);
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(u"10.0.0.0/33\u202e\\x07\u0007\n"_s.toUtf8());
-        file.close();
+        QVERIFY(writeFile(path, u"10.0.0.0/33\u202e\\x07\u0007\n"_s.toUtf8()));
+        arguments.replaceInStrings(u"RANGES"_s, path);
         QProcess process;
-        process.start(QStringLiteral(DF_BINARY), {u"scan"_s, u"--ranges-from"_s, path});
+        process.setWorkingDirectory(folder.path());
+        process.start(QStringLiteral(DF_BINARY), arguments);
         QVERIFY(process.waitForFinished(30'000));
         QCOMPARE(process.exitCode(), 2);
-        const QStringList said = QString::fromUtf8(process.readAllStandardError()).split(u'\n');
-        QVERIFY2(said.contains(u"devicefinder: scan: "_s + path
-                               + u", line 1: \"10.0.0.0/33\\u202e\\\\x07\\x07\" cannot be expanded"_s),
-                 qPrintable(said.join(u'\n')));
+        const QStringList lines = QString::fromUtf8(process.readAllStandardError()).split(u'\n');
+        QVERIFY2(lines.contains(said.replace(u"RANGES"_s, path)), qPrintable(lines.join(u'\n')));
     }
 };
 

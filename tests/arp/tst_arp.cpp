@@ -54,8 +54,7 @@ private slots:
     void input()
     {
         QFETCH(QByteArray, text);
-        QFETCH(bool, good);
-        QCOMPARE(parse(text) == ArpInputParser::Status::Done, good);
+        QTEST(parse(text) == ArpInputParser::Status::Done, "good");
     }
 
     void frames()
@@ -76,10 +75,9 @@ private slots:
         QVERIFY(!parseArpReply(packet.data(), packet.size(), base + 254));
     }
 
-    // .1 to .4, .4 the interface's own (O, without a request), at 2,000 requests a second on
-    // a clock of 1 ms steps: requests for .1, .2 and .3 at 0, 1 and 2 ms, the second ones a
-    // second later, the verdicts a second after those. Replies at the given milliseconds;
-    // whether each counted.
+    // .1 to .4 (.4 the interface's own: O, no request) at 2,000 a second on a 1 ms clock: requests
+    // at 0 to 2 ms, the second ones a second later, verdicts a second after those; replies at
+    // the given milliseconds, whether each counted.
     void replies_data()
     {
         QTest::addColumn<Replies>("replies");
@@ -115,9 +113,9 @@ private slots:
         QTEST(verdicts, "verdicts");
     }
 
-    // Its pace over two seconds of 5,000 empty addresses, and its own ceiling whatever it is
-    // asked for: never more requests in any second, nor fewer, also when each pass comes late
-    // (every 1.3 ms for a request every ms). A step of 0 passes exactly when it asks.
+    // Its pace over two seconds of empty addresses, its ceiling whatever is asked: never more in
+    // any second, nor fewer, also when each pass is late (every 1.3 ms for one a ms); step 0
+    // passes exactly when it asks.
     void pace_data()
     {
         QTest::addColumn<quint32>("rate");

@@ -1,4 +1,5 @@
 #include "controller/rowactions.h"
+#include "support/files.h"
 
 #include <QJsonObject>
 #include <QTest>
@@ -6,12 +7,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-// JSON written with ' for ", for legibility.
-QByteArray quotes(const char *json)
-{
-    return QByteArray(json).replace('\'', '"');
-}
 
 QByteArray action(const char *name, const char *command)
 {

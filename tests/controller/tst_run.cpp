@@ -11,9 +11,7 @@
 
 using namespace Qt::StringLiterals;
 
-// A run's one end, completed or stopped, and that nothing of an old run reaches the next.
-// Every run here asks loopback, where nothing answers: a scan of an address where nothing
-// listens completes at once, a discovery run lasts its two receive windows.
+// A run's one end, and nothing of an old run in the next; runs ask loopback, where nothing answers.
 class TestRun final : public QObject {
     Q_OBJECT
 
@@ -36,9 +34,8 @@ private slots:
         QTest::newRow("scan stopped after completion") << true << true << 1;
     }
 
-    // Each run ends once: the controls go back to idle, the handler is called once, a
-    // completed run prunes what did not answer and a stopped one keeps it and says how far
-    // it got; a stop after the end does nothing.
+    // Each run ends once: controls idle, the handler called once; a completed run prunes, a
+    // stopped one keeps the list and says how far it got; a stop after the end does nothing.
     void ends()
     {
         QFETCH(bool, scan);
@@ -74,8 +71,7 @@ private slots:
         QCOMPARE(finished, 1);
     }
 
-    // A stopped scan whose task starts only after the next scan has begun probes nothing,
-    // and the progress and the stop line are the new scan's.
+    // A stopped scan whose task starts after the next scan began probes nothing.
     void lateTaskOfAStoppedScan()
     {
         FakeControls ui;
@@ -112,8 +108,7 @@ private slots:
         QVERIFY(progress->finished);
     }
 
-    // Watching begins with a discovery run and repeats it; one that comes due while a run is
-    // in progress waits for its end instead of interrupting it.
+    // Watching repeats discovery runs; one due during a run waits for its end.
     void watchingWaitsForTheRunInProgress()
     {
         FakeControls ui;

@@ -20,7 +20,7 @@ quint32 ip(const char *text)
     return ntohl(inet_addr(text));
 }
 
-// A computer on two networks, with loopback; none of it is this machine's.
+// A made-up computer on two networks, with loopback.
 const QList<NetworkInterface> computer{{u"lo"_s, 1, IFF_UP | IFF_LOOPBACK, ip("127.0.0.1"), 8},
                                        {u"eth1"_s, 2, up, ip("192.168.7.2"), 24},
                                        {u"wlan0"_s, 3, up, ip("10.20.0.5"), 16}};
@@ -63,7 +63,6 @@ private slots:
         row("another interface's network", u"10.20.9.9"_s, K::NoAnswer, u"no-answer"_s, {}, u"http://10.20.9.9"_s);
         row("self-assigned", u"169.254.3.4"_s, K::NoAnswer, u"link-local"_s, u"no-answer"_s, u"address on 192.168.7.0/24"_s);
         // Off the computer's networks, the address explains whatever the probe got.
-        row("off-network, refused", u"10.0.0.50"_s, K::Refused, u"off-network"_s, u"refused"_s, u"not on that network"_s);
         row("self-assigned, not JSON", u"169.254.3.4"_s, K::NotJson, u"link-local"_s, u"not-json"_s, u"self-assigned"_s);
         row("off-network, not probed", u"10.0.0.50"_s, K::Stopped, u"off-network"_s, {}, u"not on that network"_s);
         row("status", u"192.168.7.20"_s, K::HttpStatus, u"http-status"_s, {}, u"HTTP status 503"_s);
@@ -92,8 +91,7 @@ private slots:
         QVERIFY2(report.toText().contains(words), qPrintable(report.toText()));
     }
 
-    // A device that one probe listed is never unlisted because the other failed: a Corva
-    // device whose gateway page answers 404.
+    // A device one probe listed is never unlisted because the other failed (a 404 gateway page).
     void listedByEitherProbe()
     {
         DiscoveryReport report(computer, 0);
@@ -107,8 +105,7 @@ private slots:
         QCOMPARE(report.summaryLine(), QString());
     }
 
-    // Nothing sent on any interface is a failure that says why; something sent on one of
-    // two is no failure, but not everything was asked.
+    // Nothing sent anywhere is a failure that says why; something sent is none, but not all was asked.
     void failures()
     {
         DiscoveryReport report(computer, 47800);

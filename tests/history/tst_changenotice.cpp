@@ -38,7 +38,6 @@ class TestChangeNotice final : public QObject {
 private slots:
     void notice_data();
     void notice();
-    void environment_data();
     void environment();
     void metrics();
     void aBackslashTellsTwoNamesApart();
@@ -165,18 +164,10 @@ void TestChangeNotice::notice()
     QCOMPARE(notice->plainBody, plainBody.isEmpty() ? body : plainBody);
 }
 
-// A device's texts reach the program as the terminal output shows them (terminalText).
-void TestChangeNotice::environment_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("escaped");
-    QTest::newRow("C0: NUL, ESC, CR, LF") << u"a\u0000\u001b[2J\r\nb"_s << u"a\\x00\\x1b[2J\\x0d\\x0ab"_s;
-}
-
+// A device's texts reach the program as the terminal shows them: NUL, ESC, CR and LF escaped.
 void TestChangeNotice::environment()
 {
-    QFETCH(QString, text);
-    QFETCH(QString, escaped);
+    const QString text = u"a\u0000\u001b[2J\r\nb"_s, escaped = u"a\\x00\\x1b[2J\\x0d\\x0ab"_s;
     QProcessEnvironment base;
     base.insert(u"PATH"_s, u"/bin"_s);
     base.insert(u"DF_FROM"_s, u"stale"_s);

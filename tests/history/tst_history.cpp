@@ -5,6 +5,7 @@
 #include "history/historystatustext.h"
 #include "model/deviceexport.h"
 #include "platform/boundedjson.h"
+#include "support/files.h"
 #include "support/logcapture.h"
 
 #include <QDir>
@@ -19,12 +20,6 @@ using namespace Qt::StringLiterals;
 namespace {
 
 const QDateTime start(QDate(2026, 12, 8), QTime(9, 14), Qt::UTC);
-
-// JSON written with ' for ", for legibility.
-QByteArray quotes(const char *json)
-{
-    return QByteArray(json).replace('\'', '"');
-}
 
 // "a@1 b@2/2.0 -@3": devices by MAC address at 10.0.0.N, each named as its MAC, maybe with
 // a firmware tag; "-" has no MAC address.
@@ -80,18 +75,6 @@ DeviceHistory historyOf(const QStringList &runs)
     return history;
 }
 
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 } // namespace
 
 class TestHistory final : public QObject {
@@ -143,14 +126,13 @@ private slots:
         QFETCH(QString, run);
         QFETCH(bool, completed);
         QFETCH(QString, changes);
-        QFETCH(QString, status);
         QFETCH(QString, scope);
         const DeviceHistory history = historyOf(before);
         const DeviceChanges judged = history.changes(devices(run), completed, scopeOf(scope));
         QCOMPARE(describe(judged), changes);
         QCOMPARE(QJsonDocument::fromJson(changesAsJson(judged))[u"since"].isNull(), !before.join(QString()).contains(u"C:"_s));
         QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany)); // the month stays English
-        QCOMPARE(historyStatusText(distinctDevices(devices(run)).size(), judged, start), status);
+        QTEST(historyStatusText(distinctDevices(devices(run)).size(), judged, start), "status");
         QLocale::setDefault(QLocale::c());
         // The file keeps all that the judgements need.
         const HistoryReading reread = DeviceHistory::read(history.toJson());
@@ -158,8 +140,7 @@ private slots:
         QCOMPARE(describe(reread.history->changes(devices(run), completed, scopeOf(scope))), changes);
     }
 
-    // While watching, the watch's missing devices have a time of their own (when the first of
-    // them was last seen); the new and moved ones keep the previous run's.
+    // While watching, the missing count has its own time (its first's last sighting).
     void watchedStatus()
     {
         const QString dot = u" \u00b7 "_s;
@@ -171,9 +152,8 @@ private slots:
                  u"1 device"_s + dot + u"1 missing since 8 Dec 09:58"_s);
     }
 
-    // Scans of 10.0.0.0/24 an hour apart, each judged and then recorded: "R:a@1" completed,
-    // "S:a@1" stopped, "R-1:a@1" completed without a route to 10.0.0.1. Each step's changes
-    // end with the hour of its "since" ("-": nothing to compare with).
+    // Scans of 10.0.0.0/24 an hour apart, judged then recorded: "R:" completed, "S:" stopped,
+    // "R-1:" without a route to .1; each step's changes end "@" its since's hour ("-": none).
     void scanLife_data()
     {
         QTest::addColumn<QStringList>("scans");
@@ -212,10 +192,9 @@ private slots:
         QCOMPARE(entry ? hour(entry->firstSeen) + u'-' + hour(entry->lastSeen) : QString(), seen.mid(2));
     }
 
-    // Runs that see a, each at its clock, after a run at `start` that saw a and b, each on
-    // the history read back from its file. A clock set back or never set moves nothing back;
-    // one far ahead is trusted only when the next run agrees, never when it reads earlier,
-    // and b, unseen since before the jump, keeps its sighting and ages out 90 days after it.
+    // Runs that see a at their clocks after one at `start` that saw a and b, each on the history
+    // read back. A clock set back or never set moves nothing back; one far ahead is trusted only
+    // when the next agrees (never when earlier); b keeps its sighting, aged out 90 days after the jump.
     void wrongClock_data()
     {
         QTest::addColumn<QList<qint64>>("clocks"); // seconds after start; 0: a clock never set
@@ -262,11 +241,9 @@ private slots:
         QVERIFY(!empty.lastCompletedRun().isValid());
     }
 
-    // The rule's numbers, rounds a minute apart: the first round compared with nothing,
-    // "missing" after exactly N rounds, and none absent in a round that could not ask
-    // everyone; a device the user does not watch ("u") tells nothing; flapping once and then
-    // silence until an hour without change, which one "steady" ends. A watch that starts
-    // from a history judges the devices of its last discovery as if it had seen them.
+    // Rounds a minute apart: "missing" after exactly N, none absent in a round that could not ask
+    // everyone, nothing of a device not watched ("u"), flapping then silence until an hour
+    // without change ("steady"). From a history, its last discovery's devices count as seen.
     void watchRule_data()
     {
         QTest::addColumn<QStringList>("history"); // its runs, as historyOf reads them; none: no history
@@ -305,8 +282,6 @@ private slots:
         QFETCH(QStringList, history);
         QFETCH(int, missingAfter);
         QFETCH(QStringList, runs);
-        QFETCH(QStringList, events);
-        QFETCH(QStringList, missing);
         const WatchRule rule{missingAfter, 4, std::chrono::hours(1)};
         DeviceWatch watch = history.isEmpty() ? DeviceWatch(rule) : DeviceWatch(historyOf(history), rule);
         watch.setWatched([](const QString &mac) { return mac != u"u"; });
@@ -322,19 +297,18 @@ private slots:
                                                                             : QString())
                                  + (event.from.isEmpty() ? QString() : u' ' + event.from));
         }
-        QCOMPARE(described, events);
+        QTEST(described, "events");
         QCOMPARE(watchEventLine({WatchEvent::Kind::Moved, devices(u"a@1"_s)[0], u"10.0.0.2"_s}, start),
                  quotes("{'time':'2026-12-08T09:14:00Z','event':'moved','device':{'hostname':'a','ipAddress':'10.0.0.1',"
                         "'macAddress':'a'},'from':'10.0.0.2'}\n"));
         QStringList gone;
         for (const HistoryEntry &entry : watch.missingNow())
             gone.append(entry.record->text(DeviceKey::macAddress) + entry.lastSeen.toString(u" hh:mm"_s));
-        QCOMPARE(gone, missing);
+        QTEST(gone, "missing");
     }
 
-    // Bytes as the history file and as a list given to diff. A damaged history is set aside
-    // under a name of its own with one line, and a new history starts; a file of another
-    // kind or a newer version is left as it is, and not used.
+    // Bytes as the history and as diff's list: a damaged history is set aside with one line and
+    // a new one starts; another kind or a newer version is left as it is, unused.
     void files_data()
     {
         QTest::addColumn<QByteArray>("bytes");
@@ -370,13 +344,12 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(int, history);
         QFETCH(QString, problem);
-        QFETCH(QList<int>, list);
         const QTemporaryDir dir;
         const QString path = dir.filePath(u"history.json"_s);
         QVERIFY(writeFile(path, bytes));
         const DeviceListFile read = readDeviceListFile(path);
         QVERIFY2(read.problem.startsWith(problem) && read.problem.isEmpty() == problem.isEmpty(), qPrintable(read.problem));
-        QCOMPARE((QList<int>{int(read.devices.size()), int(read.withoutMac), int(read.repeated)}), list);
+        QTEST((QList<int>{int(read.devices.size()), int(read.withoutMac), int(read.repeated)}), "list");
         LogCapture log;
         const LoadedHistory loaded = DeviceHistory::load(path);
         QCOMPARE(loaded.usable, history != -2);
@@ -393,8 +366,7 @@ private slots:
         }
     }
 
-    // A file that cannot be read now (here with no file handle left) says nothing of what it
-    // holds: it stays as it is, unused, and is read once it can be.
+    // A file that cannot be read now (no handle left) stays as it is, unused, until it can be.
     void unreadable()
     {
         const QTemporaryDir dir;
@@ -416,8 +388,7 @@ private slots:
         QCOMPARE(DeviceHistory::load(path).history.size(), 1);
     }
 
-    // Instances that save in turn: the file is always whole and the last one's, and no
-    // temporary file stays behind.
+    // Instances saving in turn: the file always whole and the last one's, nothing left beside.
     void lastWriterWins()
     {
         const QTemporaryDir dir;
@@ -441,8 +412,7 @@ private slots:
         QTest::newRow("a large record keeps its known texts") << 1 << int(DeviceHistory::maxRecordBytes) << 1;
     }
 
-    // The newest devices stay, and the file a history at its bounds writes is one a load
-    // accepts.
+    // The newest devices stay; a history at its bounds writes a file a load accepts.
     void bounds()
     {
         QFETCH(int, count);
@@ -461,8 +431,7 @@ private slots:
         QCOMPARE(DeviceHistory::load(dir.filePath(u"h.json"_s)).history.size(), history.size());
     }
 
-    // diff's status and output; texts escaped for a terminal; a file that cannot be read named
-    // on standard error.
+    // diff's status and output; a file that cannot be read named on standard error.
     void diffCommand()
     {
         const QTemporaryDir dir;
@@ -470,14 +439,7 @@ private slots:
         command.files = QStringList{dir.filePath(u"old"_s), dir.filePath(u"new"_s)};
         QByteArray written[2]; // standard output and error
         const auto run = [&] {
-            std::FILE *streams[] = {std::tmpfile(), std::tmpfile()};
-            const int status = runDiffCommand(command, streams[0], streams[1]);
-            for (int i : {0, 1}) {
-                std::rewind(streams[i]);
-                QFile file;
-                written[i] = file.open(streams[i], QIODevice::ReadOnly, QFileDevice::AutoCloseHandle) ? file.readAll() : "?";
-            }
-            return status;
+            return runWithStreams([&](std::FILE *out, std::FILE *err) { return runDiffCommand(command, out, err); }, written);
         };
         QVERIFY(writeFile(command.files[1], devicesAsJson(devices(u"a@9 d@4 c@3/2.0"_s))));
         QCOMPARE(run(), 2);

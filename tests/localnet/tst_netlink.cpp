@@ -14,13 +14,10 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// Datagrams read from a kernel's rtnetlink socket in a sandbox, kept as the fuzz target's
-// seeds. Neighbours: a veth pair into a second namespace where 198.18.5.10, .20 and .77
-// answer and .30 and .99 do not; "dump-resolving" has .99 and .30 being resolved, the
-// broadcast address, the three that answered, and the end. Routes: a namespace whose veth
-// (index 2) holds 198.18.5.254/24, with a default route and 198.18.0.0/16 (metric 5) via
-// 198.18.5.1, 198.18.7.7 on the link, a blackhole 198.18.9.0/24, the local table's own
-// entries, and the dump's end.
+// Datagrams a kernel's rtnetlink socket gave in a sandbox (the fuzz target's seeds). Neighbours:
+// over a veth, 198.18.5.10, .20 and .77 answer, .30 and .99 do not. Routes: the veth (index 2)
+// holds 198.18.5.254/24; a default route and 198.18.0.0/16 via 198.18.5.1, 198.18.7.7 on the
+// link, a blackhole 198.18.9.0/24, the local table's entries, the dump's end.
 QByteArray recorded(const char *name)
 {
     QFile file(QFINDTESTDATA(u"fuzz/seeds/neighbours/"_s + QLatin1StringView(name)));
@@ -140,8 +137,7 @@ private slots:
     void routes()
     {
         QFETCH(QByteArray, datagram);
-        QFETCH(QString, expected);
-        QCOMPARE(summary(parseRouteMessages(datagram)), expected);
+        QTEST(summary(parseRouteMessages(datagram)), "expected");
     }
 
     // The recorded table, with the veth up and running unless a row says otherwise, a /31
@@ -178,7 +174,6 @@ private slots:
         QFETCH(QString, address);
         QFETCH(unsigned, flags);
         QFETCH(bool, onLink);
-        QFETCH(bool, host);
         const QList<NetworkInterface> interfaces{{u"lo"_s, 1, IFF_UP | IFF_RUNNING | IFF_LOOPBACK, ip(u"127.0.0.1"_s), 8},
                                                  {u"veth"_s, 2, flags, ip(u"198.18.5.254"_s), 24},
                                                  {u"p2p"_s, 3, IFF_UP | IFF_POINTOPOINT, ip(u"198.18.10.1"_s), 31},
@@ -187,7 +182,7 @@ private slots:
         const LinkRoutes routes(parseRouteMessages(recorded("routes")).routes << multicastOnLink, interfaces);
         QCOMPARE(routes.isOnLink(ip(address)), onLink);
         QCOMPARE(routes.linkInterface(ip(address)), onLink ? 2 : 0);
-        QCOMPARE(routes.hostAddresses().isHostAddress(ip(address)), host);
+        QTEST(routes.hostAddresses().isHostAddress(ip(address)), "host");
         // A whole range's test: the /16 holds the link's addresses, 198.18.8.0/24 none.
         QCOMPARE(routes.mayBeOnLink(ip(u"198.18.0.0"_s), ip(u"198.18.255.255"_s)),
                  flags == (IFF_UP | IFF_RUNNING | IFF_BROADCAST));

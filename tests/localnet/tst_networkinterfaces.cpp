@@ -19,14 +19,12 @@ quint32 ip(const char *text)
 
 } // namespace
 
-// The computer's own networks, judged from made-up interface lists: none of them is this
-// machine's.
+// The computer's own networks, judged from made-up interface lists.
 class TestNetworkInterfaces final : public QObject {
     Q_OBJECT
 
 private slots:
-    // Loopback, interfaces that are down and those that cannot broadcast get no request;
-    // an interface with two addresses gets one.
+    // Loopback, down and non-broadcast interfaces get no request; one of two addresses gets one.
     void broadcastChoice()
     {
         const unsigned running = IFF_UP | IFF_RUNNING;
@@ -39,10 +37,9 @@ private slots:
         QCOMPARE(broadcastInterfaces(interfaces), (QList<unsigned>{2, 5}));
     }
 
-    // A laptop with an idle container bridge, a VPN /16 (with a second address of its own), a
-    // self-assigned address, its Wi-Fi and a point-to-point /31: only networks that can hold
-    // devices are scanned, each range once, a wide one as the /24 around each address; the
-    // range box offers the wide one whole too. Every range is one the scan reads.
+    // A laptop (idle bridge, VPN /16, self-assigned address, Wi-Fi, point-to-point /31): only
+    // networks that can hold devices are scanned, each once, a wide one as the /24 around each
+    // address (the range box offers it whole too); every range is one the scan reads.
     void localNetworks()
     {
         const QList<NetworkInterface> interfaces{

@@ -1,10 +1,12 @@
 #include "platform/autostart.h"
-#include "platform/backgroundpool.h"
 #include "platform/lookuppool.h"
 #include "platform/safetext.h"
 #include "platform/semaphore.h"
+#include "platform/versioneddocument.h"
+#include "platform/wholefile.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -13,15 +15,16 @@
 #include <atomic>
 #include <thread>
 
+#include <sys/stat.h>
+
 using namespace Qt::StringLiterals;
 
 class TestPlatform final : public QObject {
     Q_OBJECT
 
 private slots:
-    // The entry runs this very program, its path quoted as the desktop entry format says
-    // (a string value's backslashes doubled after the quoting's); one the desktop disabled in
-    // place counts as off.
+    // The entry runs this program, quoted as desktop entries quote (backslashes doubled twice);
+    // one the desktop disabled in place counts as off.
     void autostartEntry_data()
     {
         QTest::addColumn<QString>("path");
@@ -35,8 +38,7 @@ private slots:
     void autostartEntry()
     {
         QFETCH(QString, path);
-        QFETCH(QString, exec);
-        QCOMPARE(desktopExecArgument(path).value_or(QString()), exec);
+        QTEST(desktopExecArgument(path).value_or(QString()), "exec");
     }
     void autostartEntryFile()
     {
@@ -63,32 +65,8 @@ private slots:
         QVERIFY(!entry.exists());
     }
 
-    // A task blocked on a semaphore holds only its own thread: a later task still runs, and
-    // no blocked task passes before its unit comes.
-    void blockedTasksLeaveRoomForLaterOnes()
-    {
-        BackgroundPool pool(4);
-        Semaphore gate(0);
-        const auto open = qScopeGuard([&] {
-            for (int i = 0; i < 3; ++i)
-                gate.signal();
-        }); // before the pool joins its threads
-        std::atomic<int> passed = 0;
-        std::atomic<bool> laterRan = false;
-        for (int i = 0; i < 3; ++i) {
-            pool.async([&] {
-                gate.wait();
-                ++passed;
-            });
-        }
-        pool.async([&] { laterRan = true; });
-        QTRY_VERIFY_WITH_TIMEOUT(laterRan, 5000);
-        QCOMPARE(passed.load(), 0);
-    }
-
-    // Look-ups whose owner has given them up hold nothing back: queued ones never start, and
-    // running ones (a name server that never answers) leave room for another owner's. The
-    // live look-ups stay within their limit, and the threads within their maximum.
+    // Look-ups given up hold nothing back: queued ones never start, running ones (a silent name
+    // server) leave room for another owner's; within the limit and the thread maximum.
     void givenUpLookUpsHoldNothingBack()
     {
         LookupPool pool(2, 3);
@@ -137,9 +115,8 @@ private slots:
         --stuck;
     }
 
-    // A stranger's text on one line: nothing in it moves the cursor, recolours, turns the line
-    // around or hides, as the terminal (the log, an environment, a notification) and the
-    // metrics file show it.
+    // A stranger's text, as the terminal (log, environment, notification) and the metrics file
+    // show it: nothing moves the cursor, recolours, turns the line around or hides.
     void safeText_data()
     {
         QTest::addColumn<QString>("text");
@@ -164,11 +141,116 @@ private slots:
     void safeText()
     {
         QFETCH(QString, text);
-        QFETCH(QString, escaped);
         QFETCH(QString, metrics);
-        QCOMPARE(::safeText(text), escaped);
+        QTEST(::safeText(text), "escaped");
         QCOMPARE(::safeText(text, TextPlace::MetricsLabel), metrics);
         QCOMPARE(holdsUnsafeCharacter(text), metrics.contains(QChar::ReplacementCharacter));
+    }
+
+    // Each row writes "new" to `path` in a folder that holds "file" (mode 0640), a folder
+    // "folder", a link "link" to "file" and a file "blocker"; the reason, or the file after.
+    void wholeFile_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("users"); // a path the user named: its folder is never made
+        QTest::addColumn<QString>("problem");
+        QTest::addColumn<QString>("written"); // which file holds "new" then, with its mode
+        QTest::newRow("the tool's own, its folder made") << u"a/b/own"_s << false << QString() << u"a/b/own 644"_s;
+        QTest::newRow("the user's, in no folder") << u"a/b/named"_s << true << u"No such file or directory"_s << QString();
+        QTest::newRow("a file where the folder would be") << u"blocker/own"_s << false
+                                                          << u"the folder %1/blocker cannot be made"_s << QString();
+        QTest::newRow("a folder there") << u"folder"_s << true << u"Is a directory"_s << QString();
+        QTest::newRow("a file there keeps its mode") << u"file"_s << true << QString() << u"file 640"_s;
+        QTest::newRow("a link's target replaced") << u"link"_s << false << QString() << u"file 640"_s;
+    }
+    void wholeFile()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, users);
+        QFETCH(QString, problem);
+        QFETCH(QString, written);
+        const QTemporaryDir dir;
+        const QDir folder(dir.path());
+        const mode_t mask = ::umask(022);
+        const auto restore = qScopeGuard([mask] { ::umask(mask); });
+        QFile file(folder.filePath(u"file"_s));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("old") == 3 && file.setPermissions(QFile::ReadOwner
+                | QFile::WriteOwner | QFile::ReadGroup));
+        file.close();
+        QVERIFY(folder.mkdir(u"folder"_s) && QFile::link(u"file"_s, folder.filePath(u"link"_s)));
+        QVERIFY(QFile(folder.filePath(u"blocker"_s)).open(QIODevice::WriteOnly));
+        const QStringList before = folder.entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
+
+        const std::optional<QString> found =
+            writeWholeFile(folder.filePath(path), "new", users ? FileOwner::User : FileOwner::Tool);
+        QCOMPARE(found.value_or(QString()), problem.arg(dir.path()));
+        const bool made = written.startsWith(u"a/"_s);
+        QCOMPARE(QFileInfo::exists(folder.filePath(u"a"_s)), made);
+        if (!written.isEmpty()) {
+            const QString name = written.section(u' ', 0, 0);
+            struct stat there {};
+            QVERIFY(::stat(QFile::encodeName(folder.filePath(name)).constData(), &there) == 0);
+            QCOMPARE(QString::number(there.st_mode & 0777, 8), written.section(u' ', 1));
+            QFile now(folder.filePath(name));
+            QVERIFY(now.open(QIODevice::ReadOnly));
+            QCOMPARE(now.readAll(), QByteArray("new"));
+        }
+        // Nothing is left beside it, written or not, and a link stays a link.
+        QCOMPARE(folder.entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot),
+                 made ? QStringList{u"a"_s} + before : before);
+        QVERIFY(QFileInfo(folder.filePath(u"link"_s)).isSymLink());
+    }
+
+    // A write that is not placed, or cannot be, leaves nothing beside the file.
+    void wholeFileNotPlaced()
+    {
+        const QTemporaryDir dir;
+        const QString path = dir.filePath(u"own"_s);
+        {
+            WholeFile file(path, FileOwner::Tool);
+            QCOMPARE(file.write("never placed"), std::nullopt);
+            QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 1);
+        }
+        WholeFile file(path, FileOwner::Tool);
+        QCOMPARE(file.write("new"), std::nullopt);
+        QVERIFY(QDir(dir.path()).mkpath(u"own/taken"_s)); // a folder put there meanwhile
+        QVERIFY(file.place().has_value());
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{u"own"_s});
+    }
+
+    // What a document that says its kind and version is found to be, the newest version
+    // read here being 2.
+    void versionedDocument_data()
+    {
+        using Kind = VersionedDocument::Kind;
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<Kind>("kind");
+        QTest::addColumn<qint64>("version");
+        const auto row = [](const char *name, const char *bytes, Kind kind, qint64 version = 0) {
+            QTest::newRow(name) << QByteArray(bytes).replace('\'', '"') << kind << version;
+        };
+        row("the newest", "{'format': 'x', 'version': 2}", Kind::Document, 2);
+        row("one before, written 1.0", "{'format': 'x', 'version': 1.0}", Kind::Document, 1);
+        row("a newer one", "{'format': 'x', 'version': 3}", Kind::Newer, 3);
+        row("far newer", "{'format': 'x', 'version': 1e15}", Kind::Newer, 1'000'000'000'000'000);
+        row("no version", "{'format': 'x'}", Kind::NoVersion);
+        row("version 0", "{'format': 'x', 'version': 0}", Kind::NoVersion);
+        row("version 1.5", "{'format': 'x', 'version': 1.5}", Kind::NoVersion);
+        row("version as text", "{'format': 'x', 'version': '2'}", Kind::NoVersion);
+        row("another format", "{'format': 'y', 'version': 1}", Kind::Foreign);
+        row("a list", "[{'format': 'x', 'version': 1}]", Kind::Foreign);
+        row("not JSON", "{'format': 'x', ", Kind::Unparsed);
+    }
+    void versionedDocument()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(VersionedDocument::Kind, kind);
+        QFETCH(qint64, version);
+        const VersionedDocument read = readVersionedDocument(bytes, u"x", 2);
+        QCOMPARE(read.kind, kind);
+        QCOMPARE(read.version, version);
+        QCOMPARE(read.root.isEmpty(), kind != VersionedDocument::Kind::Document);
+        QCOMPARE(read.problem.isEmpty(), kind != VersionedDocument::Kind::Unparsed);
     }
 };
 

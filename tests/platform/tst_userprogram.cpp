@@ -1,5 +1,6 @@
 #include "platform/programqueue.h"
 #include "platform/userprogram.h"
+#include "support/files.h"
 #include "support/logcapture.h"
 
 #include <QFile>
@@ -41,16 +42,10 @@ esac
 echo "end $job" >> "$dir/log"
 )";
 
-QByteArray contents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // A process's state and parent ("S 1234"), or nothing once it has been reaped.
 QByteArray stateAndParent(const QByteArray &pid)
 {
-    const QByteArray stat = contents(u"/proc/"_s + QString::fromLatin1(pid) + u"/stat"_s);
+    const QByteArray stat = readFile(u"/proc/"_s + QString::fromLatin1(pid) + u"/stat"_s);
     return stat.isEmpty() ? QByteArray() : stat.mid(stat.lastIndexOf(')') + 2).split(' ').mid(0, 2).join(' ');
 }
 
@@ -68,11 +63,11 @@ class TestUserProgram final : public QObject {
     {
         const QList<QByteArray> pids = file(u"sleepers"_s).trimmed().split('\n');
         return std::all_of(pids.begin(), pids.end(), [](const QByteArray &pid) {
-            const QByteArray stat = contents(u"/proc/"_s + QString::fromLatin1(pid) + u"/stat"_s);
+            const QByteArray stat = readFile(u"/proc/"_s + QString::fromLatin1(pid) + u"/stat"_s);
             return stat.isEmpty() || stat.contains(") Z ");
         });
     }
-    QByteArray file(const QString &name) const { return contents(m_dir.filePath(name)); }
+    QByteArray file(const QString &name) const { return readFile(m_dir.filePath(name)); }
     ProgramQueue::Job job(const QByteArray &input) const
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -92,9 +87,8 @@ private slots:
         pthread_sigmask(SIG_BLOCK, &quit, nullptr);
         std::signal(SIGPIPE, SIG_IGN);
         m_leakedDescriptor = ::open("/dev/null", O_RDONLY);
-        QFile program(m_dir.filePath(u"program"_s));
-        QVERIFY(program.open(QIODevice::WriteOnly) && program.write(script) == script.size());
-        program.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QVERIFY(writeFile(command().first(), script));
+        QFile::setPermissions(command().first(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 
     void queueRunsOneAtATimeInOrder()
@@ -176,9 +170,8 @@ private slots:
         QTRY_VERIFY(sleepersGone());
     }
 
-    // A group whose first process is reaped with nothing left of it is forgotten then: its
-    // number, given to another group at once, is never signalled. Needs a PID namespace of its
-    // own, to choose the next process's number (tst_userprogram_pidns).
+    // A group reaped whole is forgotten: its number, given at once to another, is never
+    // signalled. tst_userprogram_pidns runs it, in a PID namespace to choose that number.
     void reusedGroupNumberIsNotSignalled()
     {
         QFile nextPid(u"/proc/sys/kernel/ns_last_pid"_s);
@@ -203,8 +196,7 @@ private slots:
         other.waitForFinished();
     }
 
-    // What a run starts in a session of its own is no longer the run's: it outlives the time
-    // limit, comes to us when the run ends, and is reaped once it has ended.
+    // What a run starts in a session of its own outlives the limit, and is reaped once it ends.
     void sessionOfItsOwnOutlivesTheRunAndIsReaped()
     {
         QFile::remove(m_dir.filePath(u"sleepers"_s));

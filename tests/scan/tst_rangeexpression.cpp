@@ -90,7 +90,6 @@ void TestRangeExpression::getIpRange()
     QFETCH(QString, logged);
     QFETCH(qint64, size);
     QFETCH(QStringList, head);
-    QFETCH(QString, last);
 
     const LogCapture log;
     const IpRange range = get_ip_range(expression);
@@ -104,7 +103,7 @@ void TestRangeExpression::getIpRange()
     }
     for (qsizetype i = 0; i < head.size(); ++i)
         QCOMPARE(range.at(i), head.at(i));
-    QCOMPARE(range.at(size - 1), last);
+    QTEST(range.at(size - 1), "last");
 
     if (size > 5000)
         return;

@@ -51,9 +51,9 @@ private slots:
         m_sim.reset();
     }
 
-    // The controls show the scan; the old list stays until the end, then loses what did not
-    // answer or has no MAC. Only devices that answer are looked up, each named by its own
-    // address's look-up though look-ups end out of order; a handed-over record keeps its address.
+    // The controls show the scan; the old list stays until the end, then loses what did not answer
+    // or has no MAC. Only devices that answer are looked up, each named by its own look-up though
+    // they end out of order; a handed-over record keeps its address.
     void scanRunsItsSequence()
     {
         REQUIRE_ROOT("a scan probes port 80");
@@ -118,9 +118,8 @@ private slots:
         QCOMPARE(lines.last(), u"SCAN COMPLETE"_s);
     }
 
-    // A stop, also while the walk waits for a unit or a probe for its look-up: never over 50
-    // probes in flight, none started after, all end within about a second, the earlier
-    // devices stay, a late look-up merges nothing, and the scan never completes.
+    // A stop, also while the walk waits for a unit or a probe for its look-up: never over 50 in
+    // flight, none after, all end within a second, a late look-up merges nothing, no completion.
     void stopEndsTheScan_data()
     {
         QTest::addColumn<int>("lookUpMs");

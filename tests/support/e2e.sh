@@ -22,6 +22,7 @@ done
 export WORK=$work
 # Runs devicefinder with a home of its own: "${home[@]}" "$DEVICEFINDER" ARGUMENT...
 home=(env HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config")
+sorted() { jq -S 'sort_by(.macAddress)' "$1" 2>/dev/null; } # a JSON list of records, by MAC address
 # Milliseconds from the first devicefinder line of the log FILE to its last.
 stamp() { date -d "$(grep -E '^[0-9-]+ [0-9:.]+ devicefinder' "$1" | "$2" -n 1 | cut -c1-23)" +%s%3N; }
 run_ms() { echo $(( $(stamp "$1" tail) - $(stamp "$1" head) )); }

@@ -47,9 +47,8 @@ class TestNeighbourSweep final : public QObject {
 private slots:
     void initTestCase() { NetworkLoop::instance(); }
 
-    // The stand-in's way and addresses, the pace asked; the walk's verdicts and what the
-    // sweep says. Loopback addresses get no word from the kernel: "-" once it asks. A stop
-    // ends the sweep, and its descriptors close.
+    // The stand-in's way, the pace asked; the walk's verdicts and what the sweep says ("-": the
+    // kernel asks, and says nothing of loopback). A stop ends it and closes its descriptors.
     void helperAnswers_data()
     {
         QTest::addColumn<QString>("mode");
@@ -87,8 +86,7 @@ private slots:
         QTRY_COMPARE(openDescriptors().size(), descriptors);
     }
 
-    // A helper whose exit cannot be read (SIGCHLD ignored: nothing to reap) has no clean
-    // one: the kernel asks, and the line says why.
+    // A helper whose exit cannot be read (SIGCHLD ignored) has no clean one: the line says why.
     void exitThatCannotBeRead()
     {
         ::signal(SIGCHLD, SIG_IGN);
@@ -101,8 +99,7 @@ private slots:
         run.request_stop();
     }
 
-    // The helper has answered and ended while the walk's verdicts are full: the network
-    // thread waits for the walk without spinning on the hang-up, and then hands out the rest.
+    // The helper has ended while the walk's verdicts are full: no spin on the hang-up, then the rest.
     void fullVerdictsCostNothing()
     {
         constexpr quint32 count = NeighbourSweep::maxHanded + 500;
@@ -120,8 +117,8 @@ private slots:
         QCOMPARE(sweep->helperRequests(), 2 * count);
     }
 
-    // The deadline on a made-up clock: 2 x 40 addresses at 15 a second (6 s) and 12 s, the
-    // time the walk's verdicts are full aside; past it the rest goes to the kernel.
+    // The deadline on a made-up clock: 2 x 40 addresses at 15 a second and 12 s (time with the
+    // verdicts full aside); past it the rest goes to the kernel.
     void deadline()
     {
         const int epoll = epoll_create1(EPOLL_CLOEXEC);

@@ -30,8 +30,7 @@ NeighbourEntry word(quint32 address, Word said)
     return {address, said.interfaceIndex, said.state, false};
 }
 
-// An owner's loop over `total` made-up addresses from a source that asks to be called again
-// after each one.
+// An owner's loop over `total` made-up addresses, the source asking to be called again after each.
 struct Sweep {
     explicit Sweep(quint32 total)
         : schedule(
@@ -44,8 +43,8 @@ struct Sweep {
     {
         schedule.dumpEnded();
     }
-    // Sleeps until the wake-up in whole milliseconds, as epoll does, sends what is due (each
-    // resolved at once when `answer`) and takes the verdicts; false when none comes by `until`.
+    // Sleeps to the wake-up in whole milliseconds (as epoll), sends what is due (each resolved at
+    // once when `answer`), takes the verdicts; false when no wake-up comes by `until`.
     bool step(bool answer, Clock::time_point until = Clock::time_point::max())
     {
         if (started) {
@@ -143,8 +142,8 @@ private slots:
         QVERIFY(!schedule.nextVerdict(start + 1h) && schedule.isFinished());
     }
 
-    // Where nobody lives, 256 wait at a time for their 4 s, and the look-ahead stays bounded;
-    // where everyone answers at once, the rate alone holds the sends back.
+    // Where nobody lives, 256 wait at a time for their 4 s, the look-ahead bounded; where all
+    // answer at once, the rate alone holds the sends back.
     void limits()
     {
         Sweep empty(100'000);

@@ -37,8 +37,7 @@ class TestDesktopNotifier final : public QObject {
     Q_OBJECT
 
 private slots:
-    // However many notifications are asked for, before and after the bus is found
-    // missing, one log line says so and nothing else happens.
+    // Without a session bus, one log line says so, however many notifications are asked for.
     void withoutASessionBusOneLineOnce()
     {
         qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/devicefinder-test/bus");

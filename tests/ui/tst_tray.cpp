@@ -27,9 +27,9 @@ class TestTray final : public QObject {
     Q_OBJECT
 
 private slots:
-    // Run > Start at Login writes the autostart entry and takes it away. The icon registers
-    // while watching, and only then, its tooltip the line under the table. Closed from its
-    // frame, the window hides and watching goes on; Activate shows it again; Ctrl+Q quits.
+    // Run > Start at Login writes the autostart entry and takes it away. The icon shows only while
+    // watching, its tooltip the line under the table; closed from its frame, the window hides and
+    // watching goes on; Activate shows it again; Ctrl+Q quits.
     void watchesInTheTray()
     {
         Preferences::standard().setValue(u"Watch"_s, false);

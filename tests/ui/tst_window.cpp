@@ -6,6 +6,7 @@
 #include "platform/addresstext.h"
 #include "platform/preferences.h"
 #include "support/devices.h"
+#include "support/files.h"
 #include "support/tableresolver.h"
 #include "ui/discoveryreportdialog.h"
 #include "ui/elidedlabel.h"
@@ -53,6 +54,14 @@ QJsonObject device(const QString &hostname, const QString &serial, const QString
             {u"redirectAddress"_s, hostname + u".example"_s}};
 }
 
+// The text a label shows, rich or plain.
+QString shownText(const QString &text)
+{
+    QTextDocument document;
+    Qt::mightBeRichText(text) ? document.setHtml(text) : document.setPlainText(text);
+    return document.toPlainText();
+}
+
 // Each notification as "summary: plain body".
 class Notices final : public ChangeNotifier {
 public:
@@ -65,8 +74,7 @@ public:
 
 } // namespace
 
-// The real window, offscreen, with discovery broadcasts on loopback (so this test holds
-// the lock on the protocols' ports).
+// The real window, offscreen, its broadcasts on loopback (so it holds the protocols' ports' lock).
 class TestWindow final : public QObject {
     Q_OBJECT
 
@@ -112,16 +120,8 @@ private slots:
         QCOMPARE(rowTexts(0), (QStringList{u"corva-a"_s, u"10391234567"_s, {}, {}, u"c0ffee4"_s, {}, u"1d 02:03:04"_s,
                                           {}, u"Open"_s}));
         // Device texts are never markup, in a cell or in its tooltip.
-        for (int column : {0, 4}) {
-            const QString shown = cell(1, column).data().toString();
-            const QString tip = cell(1, column).data(Qt::ToolTipRole).toString();
-            QTextDocument rendered;
-            if (Qt::mightBeRichText(tip))
-                rendered.setHtml(tip);
-            else
-                rendered.setPlainText(tip);
-            QCOMPARE(rendered.toPlainText(), shown);
-        }
+        for (int column : {0, 4})
+            QCOMPARE(shownText(cell(1, column).data(Qt::ToolTipRole).toString()), cell(1, column).data().toString());
         QCOMPARE(cell(1, 4).data().toString(), u"<img src=x.png>"_s);
         QTest::mouseClick(table()->viewport(), Qt::LeftButton, {}, table()->visualRect(cell(0, 0)).center());
         QTest::keyClick(table(), Qt::Key_Down, Qt::ShiftModifier);
@@ -130,9 +130,8 @@ private slots:
         QVERIFY(m_opened.isEmpty());
     }
 
-    // Header clicks sort like a desktop table, the columns clicked before breaking ties; a
-    // row's "Open" opens the device it shows; typing filters at once, in the order of adding
-    // as a search leaves them; an export writes the rows as shown.
+    // Header clicks sort, earlier columns breaking ties; "Open" opens its row's device; typing
+    // filters at once (in the order of adding); an export writes the rows as shown.
     void sortOpenFilterAndExport()
     {
         quietWindow();
@@ -158,17 +157,14 @@ private slots:
         QCOMPARE(column(1), (QStringList{u"1"_s, u"2"_s}));
         const QString path = m_config.filePath(u"shown.json"_s);
         QVERIFY(!writeExportFile(path, controller()->filteredDevices()));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(QJsonDocument::fromJson(file.readAll()).array(),
+        QCOMPARE(QJsonDocument::fromJson(readFile(path)).array(),
                  (QJsonArray{device(u"a"_s, u"1"_s, u"02:00:00:00:00:02"_s),
                              device(u"a"_s, u"2"_s, u"02:00:00:00:00:04"_s)}));
         QVERIFY(writeExportFile(m_config.filePath(u"no-such-folder/rows.csv"_s), {}).has_value());
     }
 
-    // A label follows the device's MAC address: shown in its column, edited in place (F2 and
-    // Return keep, Escape cancels), found by the search, sorted like the other columns, kept
-    // in the labels file; the editor takes no more than a label may hold.
+    // A label follows the MAC address: edited in place (F2, Return keeps, Escape cancels), found
+    // by the search, sorted, kept in the labels file; the editor takes no more than 200 characters.
     void labels()
     {
         quietWindow();
@@ -203,8 +199,7 @@ private slots:
         QCOMPARE(column(labelColumn), QStringList{QString(200, u'x')});
     }
 
-    // The row menu acts on the device whose row was clicked, wherever a reload has put it
-    // meanwhile, and does nothing once the device is gone.
+    // The row menu acts on its row's device wherever a reload put it, and on nothing once it is gone.
     void rowMenuHoldsItsDevice_data()
     {
         QTest::addColumn<bool>("gone"); // else the rows are sorted anew while the menu is open
@@ -215,7 +210,6 @@ private slots:
     void rowMenuHoldsItsDevice()
     {
         QFETCH(bool, gone);
-        QFETCH(QList<QUrl>, opened);
         quietWindow();
         const Device a = record(device(u"a"_s, u"1"_s, u"02:00:00:00:00:0a"_s));
         const Device c = record(device(u"c"_s, u"1"_s, u"02:00:00:00:00:0c"_s));
@@ -235,7 +229,7 @@ private slots:
             menu->close();
         });
         emit table()->customContextMenuRequested(table()->visualRect(cell(0, 0)).center()); // b's row
-        QCOMPARE(m_opened, opened);
+        QTEST(m_opened, "opened");
     }
 
     // "Don't Watch" is kept with the labels, and shows checked the next time.
@@ -259,8 +253,7 @@ private slots:
         QVERIFY(DeviceLabels(m_config.filePath(u"watch.json"_s)).isWatched(u"02:00:00:00:00:0a"_s));
     }
 
-    // A label being typed stays open across reloads, on its device's row wherever that is
-    // now, with what was typed so far.
+    // A label being typed stays open across reloads, on its device's row, with what was typed.
     void labelEditorHoldsItsDevice()
     {
         quietWindow();
@@ -283,10 +276,9 @@ private slots:
         QCOMPARE(DeviceLabels(path).label(u"02:00:00:00:00:0b"_s), u"Roof gateway"_s);
     }
 
-    // Judged against the history: a device never seen before is in bold (but on the first run,
-    // with nothing to compare with), one at another address in italics with the old address in
-    // its tooltip, and the line under the table counts them (a stopped run judges no device
-    // missing).
+    // A device never seen before is in bold (not on the first run: nothing to compare with), one
+    // at another address in italics, the old address in its tooltip; the line under the table
+    // counts them (a stopped run judges nobody missing).
     void historyMarks()
     {
         const auto at = [](const QString &name, const QString &mac, const QString &address) {
@@ -297,7 +289,6 @@ private slots:
         const QString path = m_config.filePath(u"history.json"_s);
         QFile::remove(path);
         quietWindow();
-        // The first completed run on this computer has nothing to compare with: nothing is new.
         controller()->setHistoryFile(path);
         controller()->startDiscovery();
         controller()->addIfNew(at(u"first"_s, u"02:00:00:00:00:09"_s, u"10.0.0.9"_s), ProbeKind::DeviceInfo);
@@ -326,15 +317,12 @@ private slots:
         QVERIFY(cell(2, 0).data(Qt::ToolTipRole).toString().contains(u"New"_s));
         auto *line = widget<QLabel>("historyLine");
         QVERIFY(line->isVisible());
-        QTextDocument shown;
-        shown.setHtml(line->text());
-        QVERIFY2(shown.toPlainText().startsWith(u"3 devices \u00b7 1 new \u00b7 1 moved since "_s), qPrintable(line->text()));
+        QVERIFY2(shownText(line->text()).startsWith(u"3 devices \u00b7 1 new \u00b7 1 moved since "_s), qPrintable(line->text()));
     }
 
-    // While watching, the line under the table says what the watch rule says: missing after
-    // one run here, since the device was last seen, and its link lists it. A device that
-    // flaps stays out of that list, and one the user does not watch out of it and out of
-    // every notification. The new ones are those since the previous run.
+    // While watching, the line says what the watch rule says (missing after one run here, since
+    // it was last seen, its link listing them; new since the previous run). A flapping device
+    // stays out of the list, one not watched out of it and of every notification.
     void watchedLine()
     {
         quietWindow();
@@ -365,10 +353,9 @@ private slots:
         QCOMPARE(notices->shown, (QStringList{u"2 devices missing: 2 devices missing: flapper, gone"_s,
                                               u"1 device flapping: 1 device flapping: flapper"_s,
                                               u"1 new device: 1 new device: fresh"_s}));
-        QTextDocument shown;
-        shown.setHtml(widget<QLabel>("historyLine")->text());
+        const QString shown = shownText(widget<QLabel>("historyLine")->text());
         static const QRegularExpression line(u"^2 devices \u00b7 1 new since [^\u00b7]+ \u00b7 1 missing since [^\u00b7]+$"_s);
-        QVERIFY2(line.match(shown.toPlainText()).hasMatch(), qPrintable(shown.toPlainText()));
+        QVERIFY2(line.match(shown).hasMatch(), qPrintable(shown));
         QVERIFY(widget<QLabel>("historyLine")->text().contains(u"<a href=\"#\">1 missing</a>"_s));
         QCOMPARE(controller()->latestChanges().missing.size(), 1);
         QCOMPARE(controller()->latestChanges().missing.first().record, gone);
@@ -382,9 +369,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!controller()->discovering(), 15'000);
         auto *line = widget<QLabel>("reportLine");
         QVERIFY(line->isVisible());
-        QTextDocument shown;
-        shown.setHtml(line->text());
-        QCOMPARE(shown.toPlainText(), u"No device answered the discovery broadcasts \u2014 Details"_s);
+        QCOMPARE(shownText(line->text()), u"No device answered the discovery broadcasts \u2014 Details"_s);
         emit line->linkActivated(u"#"_s);
         auto *dialog = m_window->findChild<DiscoveryReportDialog *>();
         QTRY_VERIFY(dialog && dialog->isVisible());
@@ -392,8 +377,8 @@ private slots:
         QVERIFY(controller()->latestReport()->toText().contains(u"No device answered the discovery broadcasts"_s));
     }
 
-    // The dialogs the lines under the table and the Help menu open: device texts as plain
-    // text, as it is in the window's cells, "Open" only for an address, and a "Copy" of the report as it stands.
+    // The missing devices' and the report's dialogs: device texts as they are, "Open" only for an
+    // address, "Copy" of the report as it stands.
     void dialogs()
     {
         const QDateTime seen = QDateTime::currentDateTimeUtc();
@@ -424,21 +409,17 @@ private slots:
         QCOMPARE(QApplication::clipboard()->text(), shown);
     }
 
-    // Import Settings... lists every action of the file, its name and whole command as a
-    // terminal shows them, takes them in only when asked ("Don't Take Actions" the default),
-    // and then says what it took in and what not.
+    // Import Settings... lists each action's name and whole command as a terminal shows them,
+    // takes them only when asked ("Don't Take Actions" the default), then says what it took.
     void importSettings()
     {
         QFile::remove(rowActionsPath());
         QFile::remove(DeviceLabels::defaultPath());
         const QTemporaryDir dir;
         const QString path = dir.filePath(u"settings.json"_s);
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly)
-                && file.write(R"({"format": "devicefinder-settings", "version": 1,
-                                  "labels": [{"macAddress": "02:00:00:00:00:0a", "label": "Roof"}],
-                                  "actions": [{"name": "Ping", "command": ["sh", "-c", "ping {address}\u202e"]}]})") > 0);
-        file.close();
+        QVERIFY(writeFile(path, R"({"format": "devicefinder-settings", "version": 1,
+                                    "labels": [{"macAddress": "02:00:00:00:00:0a", "label": "Roof"}],
+                                    "actions": [{"name": "Ping", "command": ["sh", "-c", "ping {address}\u202e"]}]})"));
         const QString listed = u"Ping\n    sh -c \"ping {address}\\u202e\"\n"_s;
         const QString named = uR"(action "Ping" %1: sh -c "ping {address}\u202e")"_s;
         MainWindow window;
@@ -469,9 +450,8 @@ private slots:
         QFile::remove(rowActionsPath()); // the later tests' row menus show none
     }
 
-    // Right after the window opens: the range from the preferences, the discovery run under
-    // way and the width the tool gives the window. The Stop button is there only during a
-    // run; it and Escape end the run at once, the devices listed before it kept.
+    // At start-up: the range from the preferences, the discovery run under way, the window's
+    // width. Stop shows only during a run; it and Escape end it at once, keeping what was listed.
     void startUpAndStop_data()
     {
         QTest::addColumn<QString>("stored");
@@ -505,8 +485,7 @@ private slots:
         QVERIFY(discover->isEnabled() && scan->isEnabled());
         QVERIFY(!widget<QWidget>("progressIndicator")->isVisible());
 
-        // An expression that cannot be expanded only turns orange; nothing listens on the
-        // next, but the stop comes before its scan can end.
+        // An expression that cannot be expanded only turns orange; the next scan is stopped.
         range->setText(u"127.0.14.0/33"_s);
         QTest::keyClick(range, Qt::Key_Return);
         QCOMPARE(range->palette().color(QPalette::Text), readableOrange(windowPalette(false)));
@@ -525,8 +504,7 @@ private slots:
         QCOMPARE(column(0), QStringList{u"kept"_s});
     }
 
-    // Every text against its background, light and dark, at 4.5:1 at least; the range box's
-    // orange follows a switch of the palette.
+    // Every text against its background at 4.5:1 at least, light and dark; the orange follows.
     void palettes()
     {
         quietWindow();
@@ -550,8 +528,7 @@ private slots:
         }
     }
 
-    // Return opens the current row's device from any of its cells; the Menu key opens the
-    // current row's menu, which shows Return beside Open in Browser.
+    // Return opens the current row's device; the Menu key its menu, Return beside Open in Browser.
     void keyboard()
     {
         quietWindow();
@@ -573,9 +550,8 @@ private slots:
         QCOMPARE(m_opened, (QList<QUrl>{QUrl(u"http://b.example"_s), QUrl(u"http://b.example"_s)}));
     }
 
-    // Run > Watch and its choices as the preferences left them, a value the menu lacks (a
-    // settings file's) one more item: watching begins with the start-up run, and a choice is
-    // remembered as it is made, the others as they were.
+    // Run > Watch and its choices as stored, a value the menu lacks one more item; watching
+    // begins with the start-up run; a choice is stored as it is made, the others left.
     void watchMenu()
     {
         Preferences::standard().setValue(u"Watch"_s, true);

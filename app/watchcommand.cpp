@@ -90,6 +90,7 @@ int runWatchCommand(int argc, char *argv[], const Command &command,
             ++rounds.failures;
         } else {
             events = watch.update(run.found, run.askedEveryone);
+            controller->logPresence(events, QStringLiteral("watch"));
             rounds.lastAskedEnd = now;
             rounds.lastAskedDuration = std::chrono::milliseconds(sinceStart.elapsed());
         }

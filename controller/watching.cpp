@@ -51,6 +51,7 @@ void MainViewController::watchRunEnded(const FinishedRun &finished)
     if (finished.kind == Run::Kind::Discovery && !finished.stopped && finished.failure.isEmpty()) {
         m_watch->setWatched(watchedTest());
         const QList<WatchEvent> events = m_watch->update(finished.found, finished.askedEveryone);
+        logPresence(events, QStringLiteral("window"));
         if (const std::optional<ChangeNotice> notice = changeNotice(events, labelOf()))
             withControl(m_notifier, [&](ChangeNotifier &notifier) {
                 notifier.notify(notice->summary, notice->body, notice->plainBody);

@@ -1,0 +1,138 @@
+#include "history/presencelog.h"
+#include "labels/devicelabels.h"
+#include "support/files.h"
+#include "support/logcapture.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+
+Q_DECLARE_METATYPE(PresenceLogBounds)
+
+using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QDateTime now = QDateTime::fromString(u"2026-12-08T09:00:00Z"_s, Qt::ISODate);
+
+// The event of device `n`, `daysAgo` before now.
+PresenceEvent eventOf(int n, int daysAgo = 0)
+{
+    return {now.addDays(-daysAgo), u"new"_s, u"00:80:a3:00:00:%1"_s.arg(n, 2, 10, QChar(u'0')), u"10.0.0.1"_s,
+            {}, std::nullopt, u"discover"_s, {}};
+}
+
+// The devices' numbers of the log's events, oldest first.
+QList<int> numbers(const PresenceLog &log)
+{
+    QList<int> found;
+    log.read([&](PresenceEvent &&event) { found.append(event.mac.right(2).toInt()); });
+    return found;
+}
+
+} // namespace
+
+class TestPresenceLog final : public QObject {
+    Q_OBJECT
+
+private slots:
+    // The labels' lock is the log's: while it is held, nothing is appended.
+    void appendsUnderTheLabelsLock()
+    {
+        QTemporaryDir dir;
+        DeviceLabels labels(dir.filePath(u"labels.json"_s));
+        PresenceLog log(dir.filePath(u"events.jsonl"_s), {}, 0ms);
+        LogCapture capture;
+        QString refused;
+        labels.holdingLock([&] {
+            refused = log.append({eventOf(1)}, now);
+            return QString();
+        });
+        QVERIFY(!refused.isEmpty());
+        QVERIFY(!QFile::exists(log.path()));
+        QVERIFY(log.append({eventOf(2), eventOf(3)}, now).isEmpty());
+        QCOMPARE(numbers(log), (QList<int>{2, 3}));
+        QCOMPARE(capture.lines().size(), 1);
+    }
+
+    // Past its bounds the log keeps the newest events of its last days within the kept
+    // bounds, so that the next append does not compact again.
+    void bounds_data()
+    {
+        QTest::addColumn<PresenceLogBounds>("bounds");
+        QTest::addColumn<QList<int>>("daysAgo"); // of devices 0, 1, ...: the lines before the append
+        QTest::addColumn<QList<int>>("kept");    // the devices after one more append (device 99)
+        const qint64 line = presenceLine(eventOf(0)).size() + 1;
+        const QList<int> fresh(6, 0);
+        QTest::newRow("at the lines' bound") << PresenceLogBounds{7, 1 << 20, 4, 1 << 20, 90} << fresh
+                                             << QList<int>{0, 1, 2, 3, 4, 5, 99};
+        QTest::newRow("past the lines' bound") << PresenceLogBounds{6, 1 << 20, 4, 1 << 20, 90} << fresh
+                                               << QList<int>{3, 4, 5, 99};
+        QTest::newRow("past the bytes' bound") << PresenceLogBounds{100, 6 * line, 100, 3 * line, 90} << fresh
+                                               << QList<int>{4, 5, 99};
+        QTest::newRow("older than its days") << PresenceLogBounds{6, 1 << 20, 100, 1 << 20, 90}
+                                             << QList<int>{200, 91, 90, 3, 1, 0} << QList<int>{2, 3, 4, 5, 99};
+    }
+    void bounds()
+    {
+        QFETCH(PresenceLogBounds, bounds);
+        QFETCH(QList<int>, daysAgo);
+        QTemporaryDir dir;
+        PresenceLog log(dir.filePath(u"events.jsonl"_s), bounds);
+        QList<PresenceEvent> before;
+        for (int n = 0; n < daysAgo.size(); ++n)
+            before.append(eventOf(n, daysAgo.at(n)));
+        LogCapture capture;
+        QVERIFY(writeFile(log.path(), [&] {
+            QByteArray lines;
+            for (const PresenceEvent &event : before)
+                lines += presenceLine(event) + '\n';
+            return lines;
+        }()));
+        QVERIFY(log.append({eventOf(99)}, now).isEmpty());
+        QTEST(numbers(log), "kept");
+        const QList<int> kept = numbers(log);
+        if (kept.size() <= daysAgo.size()) {
+            QVERIFY(log.append({eventOf(98)}, now).isEmpty());
+            QCOMPARE(numbers(log), kept + QList<int>{98});
+        }
+    }
+
+    void realBounds()
+    {
+        constexpr PresenceLogBounds real;
+        QCOMPARE((QList<qint64>{real.compactLines, real.compactBytes, real.keptLines, real.keptBytes, real.keptDays}),
+                 (QList<qint64>{100'000, 16 << 20, 75'000, 12 << 20, 90}));
+    }
+
+    // Damaged and overlong lines are skipped and counted in one log line; a half line at the
+    // end is ended before the next append; a file that cannot be read now is left alone.
+    void damage()
+    {
+        QTemporaryDir dir;
+        PresenceLog log(dir.filePath(u"events.jsonl"_s));
+        const QByteArray good = presenceLine(eventOf(1)) + '\n';
+        const QByteArray overlong = "{\"x\":\"" + QByteArray(PresenceLog::maxLineBytes, 'x') + "\"}\n";
+        QVERIFY(writeFile(log.path(), good + "{\"time\": 3}\n" + overlong + "not json\n" + good + "{\"ti"));
+        LogCapture capture;
+        PresenceReading reading;
+        QCOMPARE(log.events({}, &reading).size(), 2);
+        QCOMPARE(reading.skipped, 3);
+        QCOMPARE(capture.lines().size(), 1);
+        QVERIFY(capture.lines().first().contains(u"3 damaged or overlong lines"_s));
+        QVERIFY(log.append({eventOf(2)}, now).isEmpty());
+        QCOMPARE(numbers(log), (QList<int>{1, 1, 2}));
+
+        const QString pipe = dir.filePath(u"pipe.jsonl"_s);
+        QCOMPARE(mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+        PresenceLog unreadable(pipe);
+        QVERIFY(!unreadable.read([](PresenceEvent &&) {}).readable);
+        QVERIFY(!unreadable.append({eventOf(3)}, now).isEmpty());
+        QVERIFY(QFileInfo::exists(pipe) && !QFileInfo(pipe).isFile());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPresenceLog)
+#include "tst_presencelog.moc"

@@ -71,6 +71,7 @@ constexpr CommandWord commandWords[] = {
     {u"probe", Command::Kind::Probe, formBit(CommandForm::Probe)},
     {u"diff", Command::Kind::Diff, formBit(CommandForm::Diff)},
     {u"watch", Command::Kind::Watch, formBit(CommandForm::Watch)},
+    {u"log", Command::Kind::Log, formBit(CommandForm::Log)},
 };
 
 Command withOperands(const CommandWord &word, const QStringList &arguments)
@@ -96,6 +97,12 @@ Command withOperands(const CommandWord &word, const QStringList &arguments)
         if (sources != 1)
             return usageError(QStringLiteral("scan takes ranges, --ranges-from FILE or --local"));
         command.ranges = operands;
+        return command;
+    }
+    if (kind == K::Log) {
+        if (operands.size() > 1)
+            return usageError(QStringLiteral("log takes at most one MAC address"));
+        command.argument = operands.value(0);
         return command;
     }
     const qsizetype wanted = kind == K::Discover || kind == K::Watch ? 0 : kind == K::Diff ? 2 : 1;

@@ -31,6 +31,7 @@ constexpr UsageLine usageLines[] = {
     {F::LabelList, "label --list", "", "prints every label and watch choice"},
     {F::Watch, "watch", "[-- PROGRAM [ARG...]]",
      "a discovery run every SECONDS (60; at least 10); prints each change as one JSON line, and runs PROGRAM for each"},
+    {F::Log, "log [MAC]", "", "prints the presence log's events, oldest first, of one device or all"},
     {F::SettingsExport, "settings export FILE|-", "",
      "writes labels, watch choices, actions and the window's choices as one JSON document"},
     {F::SettingsImport, "settings import FILE|-", "",

@@ -1,4 +1,5 @@
 #include "history/presencelog.h"
+#include "history/presencespans.h"
 #include "labels/devicelabels.h"
 #include "support/files.h"
 #include "support/logcapture.h"
@@ -30,6 +31,34 @@ QList<int> numbers(const PresenceLog &log)
     QList<int> found;
     log.read([&](PresenceEvent &&event) { found.append(event.mac.right(2).toInt()); });
     return found;
+}
+
+// "SOURCE EVENT HOURS-AGO" (a steady's "steady-up" or "steady-down"), as the log holds it.
+QList<PresenceEvent> eventsOf(const QString &text)
+{
+    QList<PresenceEvent> events;
+    for (const QString &item : text.split(u", "_s, Qt::SkipEmptyParts)) {
+        const QStringList words = item.split(u' ');
+        PresenceEvent &event = events.emplace_back(eventOf(1));
+        event.source = words.at(0);
+        event.event = words.at(1).section(u'-', 0, 0);
+        if (event.event == u"steady")
+            event.present = words.at(1).endsWith(u"up"_s);
+        event.time = now.addSecs(-3600 * words.at(2).toInt());
+    }
+    return events;
+}
+
+// The spans as "STATE FROM-TO" in hours ago.
+QString spansText(const QList<PresenceSpan> &spans)
+{
+    static const char *const states[] = {"unknown", "present", "absent"};
+    QStringList texts;
+    for (const PresenceSpan &span : spans)
+        texts.append(u"%1 %2-%3"_s.arg(QLatin1StringView(states[int(span.state)]))
+                         .arg(span.start.secsTo(now) / 3600)
+                         .arg(span.end.secsTo(now) / 3600));
+    return texts.join(u", "_s);
 }
 
 } // namespace
@@ -98,6 +127,40 @@ private slots:
             QVERIFY(log.append({eventOf(98)}, now).isEmpty());
             QCOMPARE(numbers(log), kept + QList<int>{98});
         }
+    }
+
+    // The strip of the last 24 hours, and what a screen reader hears of it.
+    void spans_data()
+    {
+        QTest::addColumn<QString>("events");
+        QTest::addColumn<int>("logStart"); // hours ago; -1: no log
+        QTest::addColumn<QString>("spans");
+        QTest::addColumn<QString>("summary");
+        QTest::newRow("no log") << QString() << -1 << u"unknown 24-0"_s << u"Present 0 min of the last 24 hours; never missing"_s;
+        QTest::newRow("new, missing, back") << u"discover new 20, scan missing 10, discover back 5"_s << 30
+                                            << u"unknown 24-20, present 20-10, absent 10-5, present 5-0"_s
+                                            << u"Present 15 h 0 min of the last 24 hours; missing once"_s;
+        QTest::newRow("the log begins within") << u"discover missing 6, discover moved 3"_s << 12
+                                               << u"unknown 24-12, present 12-6, absent 6-3, present 3-0"_s
+                                               << u"Present 9 h 0 min of the last 24 hours; missing once"_s;
+        QTest::newRow("watch's lines win") << u"discover missing 8, watch missing 6, window back 2, discover missing 1"_s << 30
+                                           << u"present 24-6, absent 6-2, present 2-0"_s
+                                           << u"Present 20 h 0 min of the last 24 hours; missing once"_s;
+        QTest::newRow("all before the span") << u"watch new 48, watch missing 30"_s << 50 << u"absent 24-0"_s
+                                             << u"Present 0 min of the last 24 hours; never missing"_s;
+        QTest::newRow("steady, flapping") << u"watch back 26, watch flapping 20, watch steady-down 4"_s << 30
+                                          << u"present 24-4, absent 4-0"_s
+                                          << u"Present 20 h 0 min of the last 24 hours; never missing"_s;
+    }
+    void spans()
+    {
+        QFETCH(QString, events);
+        QFETCH(int, logStart);
+        const QList<PresenceEvent> logged = eventsOf(events);
+        const QList<PresenceSpan> spans =
+            presenceSpans(logged, logStart < 0 ? QDateTime() : now.addSecs(-3600 * logStart), now.addDays(-1), now);
+        QTEST(spansText(spans), "spans");
+        QTEST(presenceSummary(spans, logged, u"24 hours"_s), "summary");
     }
 
     void realBounds()

@@ -104,10 +104,7 @@ void MainViewController::logHistoryChanges(const FinishedRun &finished) const
             seen.insert(*deviceIdentity(*device));
     QHash<QString, QString> lastEvent;
     if (!seen.isEmpty())
-        log.read([&](PresenceEvent &&logged) {
-            if (seen.contains(logged.mac))
-                lastEvent.insert(logged.mac, logged.event);
-        });
+        log.read([&](PresenceEvent &&logged) { lastEvent.insert(logged.mac, logged.event); }, &seen);
     for (const Device &device : distinctDevices(finished.found))
         if (lastEvent.value(*deviceIdentity(*device)) == u"missing")
             events.append(event("back", *device, deviceAddress(*device)));

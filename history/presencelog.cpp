@@ -190,14 +190,21 @@ void PresenceLog::compactIfPast(const QDateTime &now) const
                 m_path, QString::number(kept.size()), QString::number(m_bounds.keptDays));
 }
 
-PresenceReading PresenceLog::read(const std::function<void(PresenceEvent &&)> &visit) const
+PresenceReading PresenceLog::read(const std::function<void(PresenceEvent &&)> &visit, const QSet<QString> *macs) const
 {
     QFile file(m_path);
     PresenceReading reading = openLog(file);
     if (!file.isOpen())
         return reading;
+    // Parsing every line of a long log after each run would hold up the window.
+    static constexpr QByteArrayView macKey = "\"macAddress\":\"";
     reading.skipped += forEachLine(file, [&](QByteArrayView line) {
-        if (std::optional<PresenceEvent> event = presenceEvent(line))
+        if (const qsizetype at = macs ? line.indexOf(macKey) : -1; at >= 0) {
+            const QByteArrayView rest = line.sliced(at + macKey.size());
+            if (const qsizetype end = rest.indexOf('"'); end >= 0 && !macs->contains(QString::fromUtf8(rest.first(end))))
+                return;
+        }
+        if (std::optional<PresenceEvent> event = presenceEvent(line); event && (!macs || macs->contains(event->mac)))
             visit(std::move(*event));
         else
             ++reading.skipped;

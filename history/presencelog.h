@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QJsonObject>
 #include <QList>
+#include <QSet>
 #include <QString>
 
 #include <chrono>
@@ -67,8 +68,9 @@ public:
     QString append(const QList<PresenceEvent> &events,
                    const QDateTime &now = QDateTime::currentDateTimeUtc());
     // Hands each event of the log to `visit`, oldest first. The damaged and overlong lines
-    // skipped are counted in one log line. A log that is not there is empty.
-    PresenceReading read(const std::function<void(PresenceEvent &&)> &visit) const;
+    // skipped are counted in one log line. A log that is not there is empty. With `macs`,
+    // only their events: a line this tool wrote for another device is passed over unparsed.
+    PresenceReading read(const std::function<void(PresenceEvent &&)> &visit, const QSet<QString> *macs = nullptr) const;
     // The events `take` accepts, oldest first: at most compactLines of them, the newest.
     QList<PresenceEvent> events(const std::function<bool(const PresenceEvent &)> &take, PresenceReading *reading) const;
 

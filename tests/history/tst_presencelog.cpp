@@ -84,6 +84,10 @@ private slots:
         QVERIFY(log.append({eventOf(2), eventOf(3)}, now).isEmpty());
         QCOMPARE(numbers(log), (QList<int>{2, 3}));
         QCOMPARE(capture.lines().size(), 1);
+        const QSet<QString> one{eventOf(3).mac};
+        QStringList read;
+        log.read([&](PresenceEvent &&event) { read.append(event.mac); }, &one);
+        QCOMPARE(read, QStringList(one.cbegin(), one.cend()));
     }
 
     // Past its bounds the log keeps the newest events of its last days within the kept

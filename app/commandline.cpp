@@ -74,6 +74,7 @@ constexpr CommandWord commandWords[] = {
     {u"probe", Command::Kind::Probe, formBit(CommandForm::Probe)},
     {u"diff", Command::Kind::Diff, formBit(CommandForm::Diff)},
     {u"watch", Command::Kind::Watch, formBit(CommandForm::Watch)},
+    {u"log", Command::Kind::Log, formBit(CommandForm::Log)},
 };
 
 Command withOperands(const CommandWord &word, const QStringList &arguments)
@@ -109,6 +110,12 @@ Command withOperands(const CommandWord &word, const QStringList &arguments)
             return usageError(QStringLiteral("watch: --broadcast and --reply-port need --discover with ranges"));
         if (sources == 1 && command.arpRate == 0)
             command.arpRate = rangeWatchArpRate;
+        return command;
+    }
+    if (kind == K::Log) {
+        if (operands.size() > 1)
+            return usageError(QStringLiteral("log takes at most one MAC address"));
+        command.argument = operands.value(0);
         return command;
     }
     const qsizetype wanted = kind == K::Discover || kind == K::Watch ? 0 : kind == K::Diff ? 2 : 1;

@@ -13,9 +13,9 @@ enum class OutputFormat { Text, Json, Csv };
 
 // What the command line asks for.
 struct Command {
-    enum class Kind { Window, Discover, Scan, Expand, Probe, Diff, Watch, Label, Settings, Help, Version, UsageError };
+    enum class Kind { Window, Discover, Scan, Expand, Probe, Diff, Watch, Log, Label, Settings, Help, Version, UsageError };
     Kind kind = Kind::Window;
-    QString argument; // Expand: the range; Probe: the address as given
+    QString argument; // Expand: the range; Probe: the address as given; Log: the MAC address, if any
     Address probeAddress; // Probe: the address, with its port if any
     QStringList ranges; // Scan, Watch: the ranges, in order (none with --local or --ranges-from)
     QString rangesFile; // Scan, Watch: --ranges-from, one range a line; "-" for standard input
@@ -33,6 +33,7 @@ struct Command {
     WatchRule watchRule;        // Watch: --missing-after, --flap-changes, --flap-window
     QString metricsFile;        // Watch: --metrics, rewritten after every run
     bool notify = false;        // Watch: --notify, a desktop notification per run with changes
+    QString sinceText;          // Log: --since, as given
     QString reportFile;         // Discover: where --report writes the report, "-" for standard error
     bool localNetworks = false; // Scan, Watch: --local, each of the computer's own networks in turn
     bool discover = false;      // Watch: --discover, the broadcasts too in each round of a range watch

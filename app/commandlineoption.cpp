@@ -46,14 +46,21 @@ QString range(const char *words, int low, int high)
     return QString::fromLatin1(words).arg(low).arg(high);
 }
 
-std::array<CommandLineOption, 20> makeOptions()
+std::array<CommandLineOption, 21> makeOptions()
 {
-    const CommandForms formats = formBit(F::Discover) | scanForms | formBit(F::Probe);
+    const CommandForms formats = formBit(F::Discover) | scanForms | formBit(F::Probe) | formBit(F::Log);
     const CommandForms broadcasts = formBit(F::Window) | formBit(F::Discover) | formBit(F::Watch);
     const CommandForms history = formBit(F::Window) | formBit(F::Discover) | scanForms | formBit(F::Watch);
     const CommandForms watch = formBit(F::Watch);
     // The setters take their value by the rows' shared signature, used or not.
     return {{
+        // Read by the log command, which refuses a malformed time in one line.
+        {QStringLiteral("--since"), QStringLiteral("TIME"), formBit(F::Log),
+         [](Command &c, const QString &v) {
+             c.sinceText = v;
+             return !v.isEmpty();
+         },
+         QStringLiteral("takes a time or a span back from now")},
         {QStringLiteral("--changes"), {}, formBit(F::Discover) | scanForms,
          [](Command &c, const QString &) { return c.changes = true; }},
         {QStringLiteral("--json"), {}, formats | formBit(F::Diff) | formBit(F::LabelList),
@@ -155,6 +162,6 @@ std::array<CommandLineOption, 20> makeOptions()
 
 std::span<const CommandLineOption> commandLineOptions()
 {
-    static const std::array<CommandLineOption, 20> options = makeOptions();
+    static const std::array<CommandLineOption, 21> options = makeOptions();
     return options;
 }

@@ -20,6 +20,7 @@ enum class CommandForm : unsigned {
     LabelWatch,
     LabelList,
     Watch,
+    Log,
     SettingsExport,
     SettingsImport,
     Help,

@@ -32,6 +32,7 @@ constexpr UsageLine usageLines[] = {
     {F::Watch, "watch [RANGE...]", "[-- PROGRAM [ARG...]]",
      "a discovery run every SECONDS (60; at least 10), or a scan of the ranges (--discover: both, as one run); "
      "prints each change as one JSON line, and runs PROGRAM for each"},
+    {F::Log, "log [MAC]", "", "prints the presence log's events, oldest first, of one device or all"},
     {F::SettingsExport, "settings export FILE|-", "",
      "writes labels, watch choices, actions and the window's choices as one JSON document"},
     {F::SettingsImport, "settings import FILE|-", "",

@@ -30,6 +30,8 @@ std::shared_ptr<MainViewController> headlessController(const Command &command)
                               && (command.kind == Command::Kind::Discover || command.kind == Command::Kind::Scan
                                   || command.kind == Command::Kind::Watch);
     controller->setHistoryFile(keepsHistory ? DeviceHistory::defaultPath() : QString());
+    controller->setRunSource(command.kind == Command::Kind::Watch ? MainViewController::RunSource::Watch
+                                                                 : MainViewController::RunSource::Command);
     // The user's data, not history: read with --no-history too.
     controller->setLabelsFile(DeviceLabels::defaultPath());
     return controller;

@@ -5,6 +5,8 @@
 #include "app/discovercommand.h"
 #include "app/headlessrun.h"
 #include "app/labelcommand.h"
+#include "app/logcommand.h"
+#include "history/presencelog.h"
 #include "app/output.h"
 #include "app/probecommand.h"
 #include "app/quitsignals.h"
@@ -174,6 +176,9 @@ int main(int argc, char *argv[])
             QGuiApplication::setDesktopFileName(QStringLiteral("org.devicefinder.DeviceFinder"));
             return std::make_shared<NotifierAdapter>(new DesktopNotifier(QCoreApplication::instance()));
         });
+        break;
+    case Command::Kind::Log:
+        status = runLogCommand(command, PresenceLog::defaultPath(), DeviceLabels::defaultPath(), stdout, stderr);
         break;
     case Command::Kind::Label:
         status = runLabelCommand(command.label, DeviceLabels::defaultPath(), stdout, stderr);

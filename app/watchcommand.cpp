@@ -134,6 +134,7 @@ int runWatchCommand(int argc, char *argv[], const Command &command,
             ++rounds.failures;
         } else {
             events = watch.update(run.found, run.askedEveryone, now, run.scope);
+            controller->logPresence(events, QStringLiteral("watch"));
             rounds.lastAskedEnd = now;
             rounds.lastAskedDuration = std::chrono::milliseconds(sinceStart.elapsed());
         }

@@ -183,6 +183,16 @@ public:
     // cannot be read now), which the latest run left untouched; empty when it is used or
     // there is none.
     const QString &historyProblem() const { return m_historyProblem; }
+    // Who the presence log (events.jsonl beside the history file) names for this
+    // controller's runs: the window; a command, whose discover and scan name themselves; or
+    // the watch command, which logs the events it judges itself, through logPresence.
+    enum class RunSource { Window, Command, Watch };
+    void setRunSource(RunSource source) { m_runSource = source; }
+    // The presence log of the history file; empty without one.
+    QString presenceLogPath() const;
+    // Appends watch events to the presence log, at the time the history recorded the latest
+    // run for, naming `source`; nothing without a history file.
+    void logPresence(const QList<WatchEvent> &events, const QString &source) const;
 
     // --- The user's labels: controller/labels.cpp -----------------------------------------
 
@@ -303,6 +313,9 @@ private:
     // then record them; a failed run changes nothing.
     void recordInHistory(const FinishedRun &finished);
     void showHistoryStatus();
+    // The presence log's part: the changes a run's history judged, as discover, scan and the
+    // window (when not watching) tell them.
+    void logHistoryChanges(const FinishedRun &finished) const;
     // Keeps the report of a discovery run that ended, and says under the table what it
     // explains.
     void showReport(DiscoveryReport report);
@@ -333,6 +346,8 @@ private:
     DeviceChanges m_latestChanges;
     QDateTime m_missingSince; // while watching: when the first of the watch's missing devices was last seen
     QString m_historyProblem;
+    RunSource m_runSource = RunSource::Window;
+    QDateTime m_recordedTime; // what the history recorded the latest run at
     QString m_latestFailure; // why the latest scan could ask nothing
     std::optional<DiscoveryReport> m_latestReport;
     QSet<QString> m_newDevices;          // of the latest changes, by MAC address

@@ -119,7 +119,8 @@ QList<RowAction> builtInRowActions()
             {RowAction::Kind::CopyAddress, QStringLiteral("Copy Address"), {}},
             {RowAction::Kind::CopyMacAddress, QStringLiteral("Copy MAC Address"), {}},
             {RowAction::Kind::SetLabel, QStringLiteral("Set Label..."), {}},
-            {RowAction::Kind::DontWatch, QStringLiteral("Don't Watch"), {}}};
+            {RowAction::Kind::DontWatch, QStringLiteral("Don't Watch"), {}},
+            {RowAction::Kind::History, QStringLiteral("History..."), {}}};
 }
 
 QString actionNameKey(QStringView name)

@@ -13,7 +13,7 @@
 // file; any thread.
 
 struct RowAction final {
-    enum class Kind { OpenInBrowser, CopyAddress, CopyMacAddress, SetLabel, DontWatch, Program };
+    enum class Kind { OpenInBrowser, CopyAddress, CopyMacAddress, SetLabel, DontWatch, History, Program };
     Kind kind = Kind::Program;
     QString name;        // the menu's text
     QStringList command; // Program: the program, then its arguments, placeholders unexpanded
@@ -27,7 +27,7 @@ inline constexpr qsizetype maxActionNameLength = 100;
 inline constexpr qsizetype maxActionArgumentLength = 4096;
 
 // The menu's own items, in its order: "Open in Browser", "Copy Address", "Copy MAC Address",
-// "Set Label...", "Don't Watch". The row menu is built from this list, and none of the user's
+// "Set Label...", "Don't Watch", "History...". The row menu is built from this list, and none of the user's
 // actions may take one of their names.
 QList<RowAction> builtInRowActions();
 

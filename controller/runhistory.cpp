@@ -4,9 +4,25 @@
 #include "controller/mainviewcontroller.h"
 
 #include "history/historystatustext.h"
+#include "history/presencelog.h"
 #include "platform/addresstext.h"
 #include "platform/log.h"
 #include "platform/mainqueue.h"
+
+#include <QFileInfo>
+
+namespace {
+
+// The time the history recorded the run at: a completed run's, else its devices' sighting.
+QDateTime recordedTime(const DeviceHistory &history, const DeviceList &found, const QDateTime &now)
+{
+    for (const Device &device : distinctDevices(found))
+        if (const std::optional<HistoryEntry> entry = history.entry(*deviceIdentity(*device)))
+            return entry->lastSeen;
+    return history.lastCompletedRun().isValid() ? history.lastCompletedRun() : now;
+}
+
+} // namespace
 
 void MainViewController::recordInHistory(const FinishedRun &finished)
 {
@@ -15,6 +31,7 @@ void MainViewController::recordInHistory(const FinishedRun &finished)
     m_missingSince = QDateTime();
     m_newDevices.clear();
     m_movedFrom.clear();
+    m_recordedTime = QDateTime();
     // A run that could ask nothing knows nothing of who is there: the history stays as it was.
     if (m_historyFile.isEmpty() || !finished.failure.isEmpty())
         return;
@@ -34,6 +51,7 @@ void MainViewController::recordInHistory(const FinishedRun &finished)
     const QDateTime now = QDateTime::currentDateTimeUtc();
     if (history.record(finished.found, finished.askedEveryone, now, scope)) {
         history.save(m_historyFile);
+        m_recordedTime = recordedTime(history, finished.found, now);
         if (history.unconfirmedTime().isValid())
             logLine(lcModel, "The clock reads %@, more than a day after the device history's latest time: until the "
                              "next run's clock agrees, this run is recorded at that latest time", historyTimeText(now));
@@ -46,6 +64,70 @@ void MainViewController::recordInHistory(const FinishedRun &finished)
         m_newDevices = m_latestChanges.addedIdentities();
         m_movedFrom = m_latestChanges.movedFrom();
     }
+    if (m_recordedTime.isValid())
+        logHistoryChanges(finished);
+}
+
+QString MainViewController::presenceLogPath() const
+{
+    return m_historyFile.isEmpty() ? QString() : QFileInfo(m_historyFile).absolutePath() + QStringLiteral("/events.jsonl");
+}
+
+void MainViewController::logHistoryChanges(const FinishedRun &finished) const
+{
+    const bool watched = m_watch && finished.kind == Run::Kind::Discovery;
+    if (m_runSource == RunSource::Watch || (m_runSource == RunSource::Window && watched))
+        return;
+    const QString source = m_runSource == RunSource::Window ? QStringLiteral("window")
+                           : finished.kind == Run::Kind::Scan ? QStringLiteral("scan")
+                                                              : QStringLiteral("discover");
+    PresenceLog log(presenceLogPath());
+    const auto event = [&](const char *name, const DeviceRecord &record, const QString &address) {
+        return PresenceEvent{m_recordedTime, QString::fromLatin1(name), deviceIdentity(record).value_or(QString()), address,
+                             {}, std::nullopt, source, {}};
+    };
+    QList<PresenceEvent> events;
+    for (const Device &device : m_latestChanges.added)
+        events.append(event("new", *device, deviceAddress(*device)));
+    // Back: seen again after the log's last word on it was that it went missing.
+    const QSet<QString> added = m_latestChanges.addedIdentities();
+    QSet<QString> seen;
+    for (const Device &device : distinctDevices(finished.found))
+        if (!added.contains(*deviceIdentity(*device)))
+            seen.insert(*deviceIdentity(*device));
+    QHash<QString, QString> lastEvent;
+    if (!seen.isEmpty())
+        log.read([&](PresenceEvent &&logged) { lastEvent.insert(logged.mac, logged.event); }, &seen);
+    for (const Device &device : distinctDevices(finished.found))
+        if (lastEvent.value(*deviceIdentity(*device)) == u"missing")
+            events.append(event("back", *device, deviceAddress(*device)));
+    for (const MovedDevice &moved : m_latestChanges.moved) {
+        events.append(event("moved", *moved.device, deviceAddress(*moved.device)));
+        events.last().from = moved.from;
+    }
+    for (const HistoryEntry &entry : m_latestChanges.missing)
+        events.append(event("missing", *entry.record, entry.lastAddress));
+    log.append(events, m_recordedTime);
+}
+
+void MainViewController::logPresence(const QList<WatchEvent> &events, const QString &source) const
+{
+    if (m_historyFile.isEmpty() || events.isEmpty())
+        return;
+    const QDateTime time = m_recordedTime.isValid() ? m_recordedTime : QDateTime::currentDateTimeUtc();
+    QList<PresenceEvent> lines;
+    for (const WatchEvent &watched : events) {
+        PresenceEvent &line = lines.emplace_back();
+        line.time = time;
+        line.event = QString::fromLatin1(watchEventName(watched.kind));
+        line.mac = deviceIdentity(*watched.device).value_or(QString());
+        line.address = deviceAddress(*watched.device);
+        line.from = watched.from;
+        if (watched.kind == WatchEvent::Kind::Steady)
+            line.present = watched.present;
+        line.source = source;
+    }
+    PresenceLog(presenceLogPath()).append(lines, time);
 }
 
 void MainViewController::showHistoryStatus()

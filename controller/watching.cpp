@@ -58,6 +58,7 @@ void MainViewController::watchRunEnded(const FinishedRun &finished)
         m_watch->setWatched(watchedTest());
         const QList<WatchEvent> events =
             m_watch->update(finished.found, finished.askedEveryone, QDateTime::currentDateTimeUtc(), finished.scope);
+        logPresence(events, QStringLiteral("window"));
         if (const std::optional<ChangeNotice> notice = changeNotice(events, labelOf()))
             withControl(m_notifier, [&](ChangeNotifier &notifier) {
                 notifier.notify(notice->summary, notice->body, notice->plainBody);

@@ -191,10 +191,10 @@ QList<DeviceWatch::DeviceState> DeviceWatch::devicesNow() const
 {
     QMap<QString, DeviceState> byMac;
     for (auto it = m_present.cbegin(); it != m_present.cend(); ++it)
-        byMac.insert(it.key(), {it->record, true});
+        byMac.insert(it.key(), {it->record, true, it->lastSeen});
     for (auto it = m_missing.cbegin(); it != m_missing.cend(); ++it) {
         if (it->record)
-            byMac.insert(it.key(), {it->record, false});
+            byMac.insert(it.key(), {it->record, false, it->lastSeen});
     }
     QList<DeviceState> states;
     for (const DeviceState &state : std::as_const(byMac)) {

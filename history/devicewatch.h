@@ -83,6 +83,7 @@ public:
     struct DeviceState final {
         Device record; // the latest one seen
         bool up = true; // false: missing by the rule
+        QDateTime lastSeen; // invalid: not known
     };
     // Every watched device this watch has a record of, by MAC address: those there (also
     // those absent fewer runs than the rule's number) and those missing.

@@ -24,6 +24,15 @@ QByteArray watchMetricsText(const QList<DeviceWatch::DeviceState> &devices, cons
                     .arg(labelValue(deviceIdentity(record).value_or(QString())), labelValue(deviceAddress(record)),
                          labelValue(labelOf ? labelOf(record) : QString()), device.up ? u"1" : u"0");
     }
+    text += QStringLiteral("# HELP devicefinder_device_last_seen_timestamp_seconds When the device last answered "
+                           "(0: not known).\n# TYPE devicefinder_device_last_seen_timestamp_seconds gauge\n");
+    for (const DeviceWatch::DeviceState &device : devices) {
+        const DeviceRecord &record = *device.record;
+        text += QStringLiteral("devicefinder_device_last_seen_timestamp_seconds{mac=\"%1\",address=\"%2\",label=\"%3\"} %4\n")
+                    .arg(labelValue(deviceIdentity(record).value_or(QString())), labelValue(deviceAddress(record)),
+                         labelValue(labelOf ? labelOf(record) : QString()))
+                    .arg(device.lastSeen.isValid() ? device.lastSeen.toSecsSinceEpoch() : 0);
+    }
     text += QStringLiteral("# HELP devicefinder_round_timestamp_seconds When the latest discovery run that could ask "
                            "ended (0: none yet).\n"
                            "# TYPE devicefinder_round_timestamp_seconds gauge\n"

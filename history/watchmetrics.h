@@ -19,6 +19,7 @@ struct WatchRounds final {
 
 // The metrics file `watch --metrics` rewrites after every round, in the Prometheus text format:
 //   devicefinder_device_up{mac="...",address="...",label="..."} 1   (0 for a missing device)
+//   devicefinder_device_last_seen_timestamp_seconds{mac=...} 1765271643   (0: not known)
 //   devicefinder_round_timestamp_seconds 1765271643   (when the last round that asked ended; 0: none)
 //   devicefinder_round_duration_seconds 2.512         (how long that round took)
 //   devicefinder_round_failures_total 3               (rounds that could ask nobody)

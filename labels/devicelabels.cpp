@@ -3,31 +3,27 @@
 #include "history/setaside.h"
 #include "labels/labelsformat.h"
 #include "platform/boundedjson.h"
+#include "platform/datalock.h"
 #include "platform/log.h"
 #include "platform/wholefile.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QStandardPaths>
 
 #include <utility>
 
 namespace {
 
-// A live instance holds the lock for one read and one write; a lock this old belongs to one
-// that hangs (one that died leaves a lock QLockFile sees as stale at once).
-constexpr std::chrono::seconds staleLockAge{30};
-
-QString lockProblem(QLockFile::LockError error)
+QString lockProblem(DataLockOutcome outcome)
 {
-    switch (error) {
-    case QLockFile::LockFailedError:
+    switch (outcome) {
+    case DataLockOutcome::Busy:
         return QStringLiteral("another instance of Device Finder is editing the labels; try again");
-    case QLockFile::PermissionError:
+    case DataLockOutcome::Denied:
         return QStringLiteral("no lock file can be made beside the labels file (permission denied)");
-    case QLockFile::NoError:
-    case QLockFile::UnknownError:
+    case DataLockOutcome::Held:
+    case DataLockOutcome::Failed:
         break;
     }
     return QStringLiteral("no lock file can be made beside the labels file");
@@ -183,12 +179,9 @@ QString DeviceLabels::setWatched(QStringView mac, bool watched)
 
 QString DeviceLabels::holdingLock(const std::function<QString()> &act)
 {
-    QDir().mkpath(QFileInfo(m_path).absolutePath());
-    QLockFile lock(m_path + QStringLiteral(".lock"));
-    lock.setStaleLockTime(staleLockAge);
-    if (!lock.tryLock(m_lockWait))
-        return lockProblem(lock.error());
-    return act();
+    QString result;
+    const DataLockOutcome outcome = holdingDataLock(m_path + QStringLiteral(".lock"), m_lockWait, [&] { result = act(); });
+    return outcome == DataLockOutcome::Held ? result : lockProblem(outcome);
 }
 
 QString DeviceLabels::edit(const std::function<void(QMap<QString, QString> &, QSet<QString> &)> &change)

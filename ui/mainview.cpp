@@ -187,7 +187,9 @@ void MainView::showMissingDevices()
     if (!controller || controller->latestChanges().missing.isEmpty())
         return;
     auto *dialog = new MissingDevicesDialog(controller->latestChanges().missing, QDateTime::currentDateTime(),
-                                            controller->labelOf(), this);
+                                            controller->labelOf(), this, [this](const QString &mac, const QString &name) {
+                                                m_rowMenu->showHistory(mac, name);
+                                            });
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setObjectName(QStringLiteral("missingDevices"));
     dialog->open();

@@ -1,10 +1,14 @@
 #include "ui/missingdevicesdialog.h"
 
+#include "controller/rowactions.h"
 #include "platform/addresstext.h"
 #include "platform/englishtext.h"
 
 #include <QDesktopServices>
+#include <QClipboard>
 #include <QDialogButtonBox>
+#include <QGuiApplication>
+#include <QMenu>
 #include <QHeaderView>
 #include <QPushButton>
 #include <QTableWidget>
@@ -23,7 +27,7 @@ QTableWidgetItem *textItem(const QString &text)
 } // namespace
 
 MissingDevicesDialog::MissingDevicesDialog(const QList<HistoryEntry> &missing, const QDateTime &now,
-                                           const LabelOf &labelOf, QWidget *parent)
+                                           const LabelOf &labelOf, QWidget *parent, ShowHistory showHistory)
     : QDialog(parent)
 {
     setWindowTitle(tr("Missing Devices"));
@@ -45,6 +49,29 @@ MissingDevicesDialog::MissingDevicesDialog(const QList<HistoryEntry> &missing, c
                 [address] { QDesktopServices::openUrl(QUrl(deviceUrl(address))); });
         table->setCellWidget(row, 4, open);
     }
+    // The row menu's items that need no row of the main table, in its words.
+    table->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(table, &QWidget::customContextMenuRequested, this, [=, this](const QPoint &at) {
+        const QModelIndex index = table->indexAt(at).isValid() ? table->indexAt(at) : table->currentIndex();
+        if (!index.isValid())
+            return;
+        const HistoryEntry entry = missing.at(index.row());
+        const QString mac = entry.record->text(DeviceKey::macAddress);
+        const QString label = labelOf ? labelOf(*entry.record) : QString();
+        QMenu menu(this);
+        menu.setObjectName(QStringLiteral("missingMenu"));
+        for (const RowAction &action : builtInRowActions()) {
+            if (action.kind == RowAction::Kind::CopyAddress)
+                menu.addAction(action.name, this, [address = entry.lastAddress] { QGuiApplication::clipboard()->setText(address); });
+            else if (action.kind == RowAction::Kind::CopyMacAddress)
+                menu.addAction(action.name, this, [mac] { QGuiApplication::clipboard()->setText(mac); });
+            else if (action.kind == RowAction::Kind::History && showHistory)
+                menu.addAction(action.name, this, [=] {
+                    showHistory(mac, label.isEmpty() ? entry.record->text(DeviceKey::hostname) : label);
+                })->setObjectName(QStringLiteral("historyAction"));
+        }
+        menu.exec(table->viewport()->mapToGlobal(at));
+    });
     table->resizeColumnsToContents();
     table->horizontalHeader()->setStretchLastSection(true);
 

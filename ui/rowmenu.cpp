@@ -5,6 +5,7 @@
 #include "model/devicecolumns.h"
 #include "platform/log.h"
 #include "platform/userprogram.h"
+#include "ui/historydialog.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -83,6 +84,13 @@ void RowMenu::exec(const QPoint &at)
                 })();
             });
             break;
+        case RowAction::Kind::History:
+            item->setObjectName(QStringLiteral("historyAction"));
+            item->setEnabled(!mac.isEmpty() && !controller->presenceLogPath().isEmpty());
+            QObject::connect(item, &QAction::triggered, &menu, [this, mac, device, label] {
+                showHistory(mac, label.isEmpty() ? device->text(DeviceKey::hostname) : label);
+            });
+            break;
         case RowAction::Kind::Program:
             break;
         }
@@ -90,6 +98,23 @@ void RowMenu::exec(const QPoint &at)
     addUserActions(menu, *device, label, held);
     const QPoint where = table->indexAt(at).isValid() ? at : table->visualRect(index).center();
     menu.exec(table->viewport()->mapToGlobal(where));
+}
+
+void RowMenu::showHistory(const QString &mac, const QString &name)
+{
+    const auto controller = m_controller.lock();
+    if (!controller)
+        return;
+    const DevicePast past = devicePast(controller->presenceLogPath(), mac);
+    if (!past.problem.isEmpty()) {
+        m_say(tr("History"), tr("The presence log cannot be read: %1").arg(past.problem));
+        return;
+    }
+    auto *dialog = new HistoryDialog(name.isEmpty() ? mac : QStringLiteral("%1 (%2)").arg(name, mac), past.events,
+                                     past.logStart, QDateTime::currentDateTimeUtc(), m_parent);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setObjectName(QStringLiteral("deviceHistory"));
+    dialog->open();
 }
 
 std::function<void()> RowMenu::onHeldDevice(const QString &held, std::function<void(MainViewController &, int row)> act) const

@@ -14,7 +14,7 @@ class QTableView;
 class QWidget;
 
 // A row's menu (right click, the Menu key, Shift+F10): opens, copies and labels its device,
-// leaves it out of watching, and runs the user's own actions on it (read afresh each time; a
+// leaves it out of watching, shows its history (the presence log's), and runs the user's own actions on it (read afresh each time; a
 // bad actions file shows why in the menu, and is logged once). The menu holds its device, not
 // the row: a run may reorder or reload the table meanwhile. Main thread.
 class RowMenu final {
@@ -28,6 +28,8 @@ public:
     // The menu of the row at `at` in the table's viewport, or for the keyboard's menu the
     // current row's, until it closes.
     void exec(const QPoint &at);
+    // The History dialog of the device with this MAC address, named `name`, from the presence log.
+    void showHistory(const QString &mac, const QString &name);
 
 private:
     void addUserActions(QMenu &menu, const DeviceRecord &record, const QString &label, const QString &held);

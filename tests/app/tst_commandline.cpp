@@ -1,4 +1,5 @@
 #include "app/commandline.h"
+#include "app/logcommand.h"
 #include "platform/addresstext.h"
 #include "support/files.h"
 
@@ -79,6 +80,11 @@ private slots:
         row("settings export --replace", "usage error");
         row("watch --flap-window 59", "usage error");
         row("label", "usage error");
+        row("log 00-80-A3-1B-2C-3D --since 24h --csv", "log 00-80-A3-1B-2C-3D csv since 24h");
+        row("log --json", "log json");
+        row("log a b", "usage error");
+        row("log --since", "usage error");
+        row("log --no-history", "usage error");
     }
 
     void parse()
@@ -88,7 +94,7 @@ private slots:
         const Command command = parseCommandLine(arguments.split(u' '));
         QCOMPARE(command.message.isEmpty(), command.kind != Command::Kind::UsageError);
         static const QStringList kinds{u"window"_s, u"discover"_s, u"scan"_s, u"expand"_s,  u"probe"_s,      u"diff"_s,
-                                       u"watch"_s,  u"label"_s,    u"settings"_s, u"help"_s, u"version"_s, u"usage error"_s};
+                                       u"watch"_s,  u"log"_s, u"label"_s,    u"settings"_s, u"help"_s, u"version"_s, u"usage error"_s};
         QStringList set{kinds.at(int(command.kind))};
         const auto add = [&](bool given, const QString &what) { set.append(given ? QStringList{what} : QStringList{}); };
         add(!command.argument.isEmpty(), command.argument);
@@ -111,6 +117,7 @@ private slots:
         add(!command.metricsFile.isEmpty(), u"metrics "_s + command.metricsFile);
         add(command.notify, u"notify"_s);
         add(command.discover, u"discover"_s);
+        add(!command.sinceText.isEmpty(), u"since "_s + command.sinceText);
         if (command.kind == Command::Kind::Label) {
             static const char *const actions[] = {"print", "set", "list", "watch"};
             set += QStringList{QString::fromLatin1(actions[int(command.label.action)]), command.label.macAddress,
@@ -156,7 +163,8 @@ private slots:
             {u"ADDRESS"_s, u"10.0.0.7"_s},     {u"OLD"_s, u"a.json"_s},             {u"NEW"_s, u"b.json"_s},
             {u"MAC"_s, u"02:00:5e:10:00:11"_s}, {u"TEXT"_s, u"roof"_s},             {u"off|on"_s, u"off"_s},
             {u"FILE|-"_s, u"-"_s},             {u"ADDR"_s, u"10.1.255.255"_s},      {u"PORT"_s, u"47800"_s},
-            {u"N"_s, u"3"_s},                  {u"SECONDS"_s, u"600"_s}};
+            {u"N"_s, u"3"_s},                  {u"SECONDS"_s, u"600"_s},
+            {u"TIME"_s, u"24h"_s}};
         const auto filled = [](const QString &words) {
             QStringList arguments = words.split(u' ', Qt::SkipEmptyParts);
             for (QString &argument : arguments)
@@ -186,6 +194,35 @@ private slots:
         for (QString &line : shown)
             line = line.mid(2);
         QCOMPARE(block, shown.join(u'\n') + u'\n');
+    }
+
+    // log --since: a span back from now, or a time (local without a zone).
+    void since_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QDateTime>("since"); // invalid: refused
+        const QDateTime now = QDateTime::fromString(u"2026-12-08T09:00:00Z"_s, Qt::ISODate);
+        const QDateTime none;
+        const QDate day(2026, 12, 1);
+        QTest::newRow("seconds") << u"90s"_s << now.addSecs(-90);
+        QTest::newRow("minutes") << u"30m"_s << now.addSecs(-1800);
+        QTest::newRow("hours") << u"24h"_s << now.addDays(-1);
+        QTest::newRow("days") << u"7d"_s << now.addDays(-7);
+        QTest::newRow("weeks") << u"2w"_s << now.addDays(-14);
+        QTest::newRow("UTC") << u"2026-12-01T10:00:00Z"_s << QDateTime(day, QTime(10, 0), Qt::UTC);
+        QTest::newRow("offset") << u"2026-12-01T10:00+02:00"_s << QDateTime(day, QTime(8, 0), Qt::UTC);
+        QTest::newRow("local") << u"2026-12-01T10:00"_s << QDateTime(day, QTime(10, 0));
+        QTest::newRow("a date") << u"2026-12-01"_s << QDateTime(day, QTime(0, 0));
+        for (const char *refused : {"0s", "24", "24x", "-3h", "24 h", "1000000s", "2026-13-01", "2026-12-01 10:00",
+                                    "yesterday", "2026-12-01T25:00"})
+            QTest::newRow(refused) << QString::fromLatin1(refused) << none;
+    }
+    void since()
+    {
+        QFETCH(QString, text);
+        QFETCH(QDateTime, since);
+        const std::optional<QDateTime> taken = sinceTime(text, QDateTime::fromString(u"2026-12-08T09:00:00Z"_s, Qt::ISODate));
+        QCOMPARE(taken.value_or(QDateTime()), since);
     }
 
     void run_data()

@@ -90,9 +90,13 @@ void TestChangeNotice::metrics()
     watch.update(found({u"aa:01"_s, u"aa:02"_s}));
     watch.update(found({u"aa:01"_s}));
     QCOMPARE(upLines(watch), (QStringList{roof, other + u'1'})); // absent once of two
-    watch.update(found({u"aa:01"_s}));
+    watch.update(found({u"aa:01"_s}), true, end);
     QCOMPARE(upLines(watch), (QStringList{roof, other + u'0'}));
     const QByteArray text = watchMetricsText(watch.devicesNow(), labelOf, rounds);
+    // Each device's last answer: this round's for the one there, an earlier one's for the missing one.
+    const QStringList lastSeen = QString::fromUtf8(text).split(u'\n').filter(u"_last_seen_timestamp_seconds{"_s);
+    QCOMPARE(lastSeen.size(), 2);
+    QVERIFY(lastSeen.at(0).endsWith(u"} 1796810280"_s) && !lastSeen.at(1).endsWith(u"} 1796810280"_s));
     QVERIFY(text.contains("\ndevicefinder_round_timestamp_seconds 1796810280\n"));
     QVERIFY(text.contains("\ndevicefinder_round_duration_seconds 2.512\n"));
     QVERIFY(text.endsWith("\n# TYPE devicefinder_round_failures_total counter\ndevicefinder_round_failures_total 3\n"));

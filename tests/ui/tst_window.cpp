@@ -1,6 +1,7 @@
 #include "app/appdelegate.h"
 #include "controller/rowactions.h"
 #include "history/devicehistory.h"
+#include "history/presencelog.h"
 #include "labels/devicelabels.h"
 #include "model/devicecolumns.h"
 #include "platform/addresstext.h"
@@ -21,12 +22,14 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFont>
 #include <QHeaderView>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -318,6 +321,39 @@ private slots:
         auto *line = widget<QLabel>("historyLine");
         QVERIFY(line->isVisible());
         QVERIFY2(shownText(line->text()).startsWith(u"3 devices \u00b7 1 new \u00b7 1 moved since "_s), qPrintable(line->text()));
+    }
+
+    // History... shows the device's past from the presence log beside the history: each
+    // strip's summary for a screen reader, and its events.
+    void deviceHistory()
+    {
+        QVERIFY(QDir().mkpath(m_config.filePath(u"past"_s)));
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        QByteArray lines;
+        for (const auto &[event, hours] : {std::pair{"new", 30}, {"missing", 10}, {"back", 4}})
+            lines += presenceLine({now.addSecs(-3600 * hours), QString::fromLatin1(event), u"02:00:00:00:00:0a"_s,
+                                   u"10.0.0.1"_s, {}, std::nullopt, u"window"_s, {}}) + '\n';
+        QVERIFY(writeFile(m_config.filePath(u"past/events.jsonl"_s), lines));
+        quietWindow();
+        controller()->setHistoryFile(m_config.filePath(u"past/history.json"_s));
+        controller()->addDevice(record(device(u"a"_s, u"1"_s, u"02:00:00:00:00:0a"_s)));
+        controller()->search({});
+        QTimer::singleShot(0, this, [&] {
+            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            auto *action = menu ? menu->findChild<QAction *>(u"historyAction"_s) : nullptr;
+            QVERIFY(action && action->isEnabled());
+            action->trigger();
+            menu->close();
+        });
+        emit table()->customContextMenuRequested(table()->visualRect(cell(0, 0)).center());
+        auto *dialog = m_window->findChild<QDialog *>(u"deviceHistory"_s);
+        QTRY_VERIFY(dialog && dialog->isVisible());
+        QCOMPARE(dialog->findChild<QWidget *>(u"dayStrip"_s)->accessibleName(),
+                 u"Present 18 h 0 min of the last 24 hours; missing once"_s);
+        QCOMPARE(dialog->findChild<QWidget *>(u"weekStrip"_s)->accessibleName(),
+                 u"Present 1 d 0 h of the last 7 days; missing once"_s);
+        QCOMPARE(dialog->findChild<QListWidget *>(u"historyEvents"_s)->count(), 3);
+        dialog->close();
     }
 
     // While watching, the line says what the watch rule says (missing after one run here, since

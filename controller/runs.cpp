@@ -325,14 +325,19 @@ bool MainViewController::startWatchRound(WatchRound round)
         if (round.ranges && !run->isStopped())
             scanDevices(round.ranges, run, self->m_resolver, arpRate);
         // The known devices that neither the broadcasts nor the scan found are asked directly.
-        QList<std::pair<QString, QString>> unanswered;
-        mainSync([&] {
-            if (run->isStopped())
-                return;
+        // The MAC addresses of the devices found so far (main thread).
+        const auto foundMacs = [&self] {
             QSet<QString> found;
             for (const Device &device : self->foundDevices())
                 if (const std::optional<QString> mac = deviceIdentity(*device))
                     found.insert(*mac);
+            return found;
+        };
+        QList<std::pair<QString, QString>> unanswered;
+        mainSync([&] {
+            if (run->isStopped())
+                return;
+            const QSet<QString> found = foundMacs();
             for (const auto &known : std::as_const(round.known))
                 if (!found.contains(known.first))
                     unanswered.append(known);
@@ -345,10 +350,7 @@ bool MainViewController::startWatchRound(WatchRound round)
         mainSync([&] {
             if (run->isStopped())
                 return;
-            QSet<QString> found;
-            for (const Device &device : self->foundDevices())
-                if (const std::optional<QString> mac = deviceIdentity(*device))
-                    found.insert(*mac);
+            const QSet<QString> found = foundMacs();
             for (const auto &[mac, address] : std::as_const(unanswered))
                 logLine(lcScan, "Asked %@ at %@ before calling it missing: %@", mac, address,
                         found.contains(mac) ? QStringLiteral("it answered") : QStringLiteral("it did not answer"));

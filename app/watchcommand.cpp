@@ -119,7 +119,7 @@ int runWatchCommand(int argc, char *argv[], const Command &command,
         if (command.localNetworks)
             readLocalNetworks();
         const QList<std::pair<QString, QString>> known = watch.knownDevices(discovers ? RunScope() : rangesScope());
-        if ((command.watchesRanges() && !ranges) || !controller->startWatchRound({discovers, ranges, known}))
+        if ((command.watchesRanges() && !ranges) || !controller->startWatchRound({discovers, ranges, known, every}))
             failedRound();
     });
     controller->setRunFinishedHandler([&](const MainViewController::FinishedRun &run) {

@@ -108,16 +108,22 @@ public:
     // log line for each network when `logEach`; `taken` gets the ranges' texts.
     RangeList localNetworkRanges(bool logEach, QStringList *taken = nullptr) const;
 
-    // One round of a watch, as one run: the broadcasts when it discovers, then the scan of
-    // its ranges, then the ask before missing: each known device (MAC address, address
-    // text) that neither found is asked once at its address, as a scan asks it, with one log
-    // line saying whether it answered; one that answers is found in this run. A discovering
-    // round is a discovery run (it judges every device), one without a scan run. False when
-    // a run is in progress or the round has nothing to ask.
+    // One round of a watch, as one run: the broadcasts when it discovers; then the known
+    // devices (MAC address, address text) that the broadcasts did not find, each asked once
+    // at its address as a scan asks it, within the ARP pace (the ask before missing: one that
+    // answers is found in this run); then the walk of its ranges. The walk takes the ranges
+    // whole when the pace allows it within `every` less 3 s, and otherwise the next part of
+    // them, where the previous round over the same ranges stopped (scan/rollingwalk.h); it
+    // ends 3 s before `every` is over (0: no end of its own). A discovering round is a
+    // discovery run (it judges every device); one without is a scan run that judges the known
+    // devices it asked and the addresses it walked. A known device that is not found says so
+    // in the log; in a discovering round, one that answers says so too. False when a run is
+    // in progress or the round has nothing to ask.
     struct WatchRound {
         bool discover = true;
         std::shared_ptr<const RangeList> ranges; // null: none
         QList<std::pair<QString, QString>> known;
+        std::chrono::milliseconds every{0};
     };
     bool startWatchRound(WatchRound round);
     // How far the latest range scan has come: probes ended of the addresses in its range,
@@ -296,6 +302,9 @@ private:
     std::shared_ptr<Run> beginRun(Run::Kind kind, quint64 addresses = 0);
     // The end of a run whose work has completed: ends it, unless it has ended already.
     void completeRun(const std::shared_ptr<Run> &run);
+    // The scan's part of a run: the range button is busy, the discover button waits, and the
+    // window's progress follows this run.
+    void showScanning(const std::shared_ptr<Run> &run);
     // A scan's run: the controls show it, and its background task walks the ranges.
     void beginScan(std::shared_ptr<const RangeList> ranges);
     // A discovery run's start on the main thread: its run, report and controls.
@@ -340,6 +349,9 @@ private:
     std::shared_ptr<Run> m_run;              // the run in progress; null when idle
     std::shared_ptr<ReportInProgress> m_report; // the discovery run in progress's report
     std::shared_ptr<const RangeList> m_scanRanges; // the scan in progress's, or the latest's
+    QSet<QString> m_askedKnown; // the addresses a watch round asked its known devices at
+    QString m_walkKey;          // the ranges a watch's rounds walk in parts, and where the next part starts
+    qint64 m_walkResumesAt = 0;
     std::shared_ptr<const Run> m_latestScan; // for the scan's progress, until the next scan
     bool m_runScans = false; // whether the run in progress walks ranges (a scan, or a watch round's)
     QString m_historyFile;

@@ -14,8 +14,24 @@
 #include "probes/deviceprobe.h"
 #include "scan/knownaddresses.h"
 #include "scan/rangescan.h"
+#include "scan/rollingwalk.h"
+#include "sweep/neighboursweep.h"
+#include "sweep/scansweep.h"
 
 #include <QRegularExpression>
+
+namespace {
+
+// What tells one round's ranges from another's: the stretches they walk, in order.
+QString walkKey(const RangeList &ranges)
+{
+    QString key;
+    for (const RangeList::Stretch &stretch : ranges.stretches())
+        key += addressText(stretch.first) + u'-' + addressText(stretch.last) + u' ';
+    return key;
+}
+
+} // namespace
 
 std::shared_ptr<Run> MainViewController::beginRun(Run::Kind kind, quint64 addresses)
 {
@@ -105,9 +121,10 @@ MainViewController::FinishedRun MainViewController::reachOf(const Run &run, bool
     }
     if (finished.kind == Run::Kind::Scan) {
         // A device's last address enters from the history as its text.
-        finished.scope.covers = [ranges = m_scanRanges, unasked = finished.unasked](const QString &text) {
+        finished.scope.covers = [ranges = m_scanRanges, known = m_askedKnown,
+                                 unasked = finished.unasked](const QString &text) {
             const Address address = addressFromText(text);
-            return ranges->contains(address) && !(unasked && unasked->contains(address));
+            return (ranges->contains(address) || known.contains(text)) && !(unasked && unasked->contains(address));
         };
     }
     return finished;
@@ -254,15 +271,12 @@ bool MainViewController::startLocalNetworksScan()
 void MainViewController::beginScan(std::shared_ptr<const RangeList> ranges)
 {
     m_scanRanges = ranges;
+    m_askedKnown.clear();
     m_runScans = true;
     // The run exists before the window first shows its progress.
     const std::shared_ptr<Run> run = beginRun(Run::Kind::Scan, quint64(ranges->size()));
     showProgress(true);
-    withControl(m_ipRangeButton, [](PushButton &button) {
-        button.setTitle(QStringLiteral("Scanning..."));
-        button.setEnabled(false);
-    });
-    withControl(m_discoverButton, [](PushButton &button) { button.setEnabled(false); });
+    showScanning(run);
     m_found = {};
     reloadTable();
 
@@ -282,32 +296,45 @@ bool MainViewController::startWatchRound(WatchRound round)
     requireMainThread("MainViewController::startWatchRound");
     if (isRunning() || (!round.discover && !round.ranges && round.known.isEmpty()))
         return false;
-    const quint64 addresses = round.ranges ? quint64(round.ranges->size()) : 0;
+    // The part of the ranges this round walks: the next, where the previous round stopped.
+    std::shared_ptr<const RangeList> walk;
+    WalkBudget budget;
+    WalkPart part;
+    if (round.ranges) {
+        const QString key = walkKey(*round.ranges);
+        if (key != m_walkKey)
+            m_walkResumesAt = 0; // other ranges: their walk starts at their first address
+        m_walkKey = key;
+        budget = {round.ranges->size(), m_walkResumesAt, m_arpRate, round.every, round.known.size(),
+                  ScanSweep::requestsPerAddress()};
+        part = planWalk(budget);
+        if (part.count == budget.size && part.start == 0) {
+            walk = round.ranges;
+        } else {
+            walk = std::make_shared<const RangeList>(round.ranges->slice(part.start, part.count));
+            if (part.count < budget.size)
+                logLine(lcScan, "This round walks %@ of the ranges' %@ addresses, from %@ on", groupedNumber(part.count),
+                        groupedNumber(budget.size), addressText(*walk->begin()));
+        }
+    }
+    // The walk ends a little before the next round is due, its probes under way meanwhile.
+    std::optional<std::chrono::steady_clock::time_point> walkUntil;
+    if (walk && round.every > walkMargin)
+        walkUntil = std::chrono::steady_clock::now() + round.every - walkMargin;
+    const quint64 addresses = walk ? quint64(walk->size()) : 0;
     std::shared_ptr<Run> run;
     if (round.discover) {
         run = beginDiscovery(addresses);
-        m_runScans = round.ranges != nullptr;
     } else {
         run = beginRun(Run::Kind::Scan, addresses);
-        m_runScans = true;
         showProgress(true);
         m_found = {};
+        showScanning(run);
     }
-    if (round.ranges) {
-        m_scanRanges = round.ranges;
-        m_latestScan = run;
-        withControl(m_ipRangeButton, [](PushButton &button) {
-            button.setTitle(QStringLiteral("Scanning..."));
-            button.setEnabled(false);
-        });
-        withControl(m_discoverButton, [](PushButton &button) { button.setEnabled(false); });
-    } else if (!round.discover) {
-        // Only the known devices are asked: the scope is their addresses.
-        RangeList asked;
-        for (const auto &[mac, address] : std::as_const(round.known))
-            asked.appendExpression(address);
-        m_scanRanges = std::make_shared<const RangeList>(std::move(asked));
-    }
+    m_runScans = walk || !round.discover;
+    // What the round asks besides the broadcasts: nothing yet (see the end below).
+    m_scanRanges = std::make_shared<const RangeList>();
+    m_askedKnown.clear();
     reloadTable();
     std::shared_ptr<DiscoveryRun> discovery;
     if (round.discover) {
@@ -318,13 +345,13 @@ bool MainViewController::startWatchRound(WatchRound round)
                 self->reloadTable();
         });
     }
-    BackgroundPool::global().async([self = shared_from_this(), run, discovery, round = std::move(round),
-                                    arpRate = m_arpRate] {
+    // Asked first, the known devices cost the pace as the kernel's sweep of an address does.
+    const std::chrono::microseconds askSpacing =
+        m_arpRate > 0 ? NeighbourSweep::kernelSendInterval(m_arpRate) : std::chrono::microseconds(0);
+    BackgroundPool::global().async([self = shared_from_this(), run, discovery, known = std::move(round.known), walk,
+                                    budget, part, walkUntil, askSpacing, arpRate = m_arpRate] {
         if (discovery)
             discovery->run();
-        if (round.ranges && !run->isStopped())
-            scanDevices(round.ranges, run, self->m_resolver, arpRate);
-        // The known devices that neither the broadcasts nor the scan found are asked directly.
         // The MAC addresses of the devices found so far (main thread).
         const auto foundMacs = [&self] {
             QSet<QString> found;
@@ -333,32 +360,64 @@ bool MainViewController::startWatchRound(WatchRound round)
                     found.insert(*mac);
             return found;
         };
+        // The known devices the broadcasts did not find are asked at their last addresses.
         QList<std::pair<QString, QString>> unanswered;
         mainSync([&] {
             if (run->isStopped())
                 return;
             const QSet<QString> found = foundMacs();
-            for (const auto &known : std::as_const(round.known))
-                if (!found.contains(known.first))
-                    unanswered.append(known);
+            for (const auto &device : std::as_const(known))
+                if (!found.contains(device.first))
+                    unanswered.append(device);
+            // The busy button has said "Discovering..."; the scan's progress follows.
+            if (discovery && walk)
+                self->showScanning(run);
         });
         QList<Address> addresses;
-        for (const auto &known : std::as_const(unanswered))
-            addresses.append(addressFromText(known.second));
-        if (!addresses.isEmpty() && !run->isStopped())
-            askKnownAddresses(addresses, run, self->m_resolver);
+        for (const auto &device : std::as_const(unanswered))
+            addresses.append(addressFromText(device.second));
+        const qsizetype asked =
+            addresses.isEmpty() || run->isStopped() ? 0 : askKnownAddresses(addresses, run, self->m_resolver, askSpacing);
+        qint64 walked = 0;
+        if (walk && !run->isStopped())
+            walked = scanDevices(walk, run, self->m_resolver, arpRate, walkUntil);
         mainSync([&] {
             if (run->isStopped())
                 return;
+            // The round judges what it asked: the known devices asked and the addresses walked.
             const QSet<QString> found = foundMacs();
-            for (const auto &[mac, address] : std::as_const(unanswered))
-                logLine(lcScan, "Asked %@ at %@ before calling it missing: %@", mac, address,
-                        found.contains(mac) ? QStringLiteral("it answered") : QStringLiteral("it did not answer"));
+            for (const auto &[mac, address] : unanswered.first(asked)) {
+                self->m_askedKnown.insert(address);
+                // A range round asks its known devices as its first step: only a silence is news.
+                if (discovery || !found.contains(mac))
+                    logLine(lcScan, "Asked %@ at %@ before calling it missing: %@", mac, address,
+                            found.contains(mac) ? QStringLiteral("it answered") : QStringLiteral("it did not answer"));
+            }
+            if (walk) {
+                self->m_scanRanges = walked == walk->size() ? walk : std::make_shared<const RangeList>(walk->slice(0, walked));
+                self->m_walkResumesAt = walkResumesAt(budget, part, walked);
+                if (walked < walk->size())
+                    logLine(lcScan, "The round's time ran out after %@ of its %@ addresses; the next round goes on from there",
+                            groupedNumber(walked), groupedNumber(walk->size()));
+            }
             self->reloadTable();
             self->completeRun(run);
         });
     });
     return true;
+}
+
+void MainViewController::showScanning(const std::shared_ptr<Run> &run)
+{
+    m_latestScan = run;
+    withControl(m_discoverButton, [](PushButton &button) {
+        button.setTitle(QStringLiteral("Discover (Local Network)"));
+        button.setEnabled(false);
+    });
+    withControl(m_ipRangeButton, [](PushButton &button) {
+        button.setTitle(QStringLiteral("Scanning..."));
+        button.setEnabled(false);
+    });
 }
 
 void MainViewController::scanStopped()

@@ -126,6 +126,42 @@ QList<RangeList::Stretch> RangeList::stretches() const
     return stretches;
 }
 
+RangeList RangeList::slice(qint64 start, qint64 count) const
+{
+    RangeList part;
+    if (m_size == 0)
+        return part;
+    count = std::clamp<qint64>(count, 0, m_size);
+    start = ((start % m_size) + m_size) % m_size;
+    // Takes the walk's addresses from `from` to before `to`, positions within the whole walk.
+    const auto take = [&](qint64 from, qint64 to) {
+        qint64 position = 0;
+        for (const Piece &piece : m_pieces) {
+            const qint64 size = piece.isLiteral ? 1 : piece.interval.high - piece.interval.low + 1;
+            const qint64 low = std::max(from, position);
+            const qint64 high = std::min(to, position + size);
+            if (low < high) {
+                Piece taken = piece;
+                if (piece.isLiteral) {
+                    part.m_literals.insert(addressText(piece.literal));
+                } else {
+                    taken.interval.low = piece.interval.low + (low - position);
+                    taken.interval.high = piece.interval.low + (high - position) - 1;
+                    part.merge(taken.interval);
+                }
+                part.m_pieces.push_back(taken);
+                ++part.m_ranges;
+            }
+            position += size;
+        }
+    };
+    take(start, std::min(m_size, start + count));
+    take(0, start + count - m_size);
+    part.m_size = count;
+    part.m_notationsLogged = m_notationsLogged;
+    return part;
+}
+
 RangeList::iterator RangeList::begin() const
 {
     return iterator(this, 0);

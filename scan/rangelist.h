@@ -62,6 +62,11 @@ public:
     };
     QList<Stretch> stretches() const;
 
+    // The `count` addresses of the walk from its `start`th on (0 the first), going on from
+    // the walk's first once past its last: a list of its own whose walk gives just those, in
+    // that order. `start` is taken modulo the size; `count` is at most the size.
+    RangeList slice(qint64 start, qint64 count) const;
+
     // The iterators refer to this list, which must outlive them.
     iterator begin() const;
     iterator end() const;

@@ -26,8 +26,9 @@ SweepWalk sweepWalk(const std::shared_ptr<const RangeList> &ranges)
 
 } // namespace
 
-void scanDevices(const std::shared_ptr<const RangeList> &ranges, const std::shared_ptr<Run> &run,
-                 const std::shared_ptr<Resolver> &resolver, quint32 arpRate)
+qint64 scanDevices(const std::shared_ptr<const RangeList> &ranges, const std::shared_ptr<Run> &run,
+                   const std::shared_ptr<Resolver> &resolver, quint32 arpRate,
+                   std::optional<std::chrono::steady_clock::time_point> walkUntil)
 {
     requireBackgroundThread("scanDevices");
     const auto processLimiter = std::make_shared<Semaphore>(probesInFlight);
@@ -44,6 +45,8 @@ void scanDevices(const std::shared_ptr<const RangeList> &ranges, const std::shar
     const HostAddresses hosts = routes ? routes->hostAddresses() : HostAddresses({}, ipv4Interfaces());
     // It runs ahead of the walk, so that the units go to addresses where someone lives.
     ScanSweep sweep(sweepWalk(ranges), run, routes, why, arpRate);
+    qint64 walked = 0;
+    const auto timeIsUp = [&walkUntil] { return walkUntil && std::chrono::steady_clock::now() >= *walkUntil; };
     {
         // A stop frees this thread from its wait for a unit: the unit it adds is never
         // given to a probe, since the walk ends.
@@ -55,10 +58,13 @@ void scanDevices(const std::shared_ptr<const RangeList> &ranges, const std::shar
         // thread gives units back at the end of each of its passes, so this thread wakes
         // once for all a pass ended, and it wakes the network thread only when that sleeps.
         for (auto address = ranges->begin(); address != ranges->end() && !run->isStopped(); ++address) {
+            if (timeIsUp())
+                break;
             const std::optional<quint32> ip = address->ipv4();
             const bool empty = (ip && !hosts.isHostAddress(*ip)) || sweep.foundEmpty(*address);
             if (run->isStopped())
                 break;
+            ++walked;
             if (empty) {
                 dispatchGroup->enter();
                 endUnanswered({*address, std::nullopt, ProbeKind::DeviceInfo, run, ProbeTicket(noUnit, dispatchGroup)});
@@ -75,7 +81,8 @@ void scanDevices(const std::shared_ptr<const RangeList> &ranges, const std::shar
     }
     dispatchGroup->wait();
     if (run->isStopped())
-        return;
+        return walked;
     sweep.logSummary();
     logLine(lcScan, "SCAN COMPLETE");
+    return walked;
 }

@@ -4,7 +4,9 @@
 #include "probes/run.h"
 #include "scan/rangelist.h"
 
+#include <chrono>
 #include <memory>
+#include <optional>
 
 // The background work of one range scan: probes every address of the ranges, in the order
 // the list gives them, with the device info probe, at most 50 at a time, and returns once
@@ -15,6 +17,10 @@
 // merge into the run's sink, and leave the run's group as they end, so that its leaves
 // count the addresses probed. An address is looked up by name through the resolver only
 // once its probe has found a device. At most `arpRate` ARP requests a second leave for the
-// sweep (0: no pace of the user's). Background thread.
-void scanDevices(const std::shared_ptr<const RangeList> &ranges, const std::shared_ptr<Run> &run,
-                 const std::shared_ptr<Resolver> &resolver, quint32 arpRate = 0);
+// sweep (0: no pace of the user's). With `walkUntil`, no probe starts after that time: the
+// walk ends there, the probes under way end as usual, and the scan is complete all the same
+// (a watch's round walks what its interval allows). Returns the addresses the walk came to,
+// in its order from the first. Background thread.
+qint64 scanDevices(const std::shared_ptr<const RangeList> &ranges, const std::shared_ptr<Run> &run,
+                   const std::shared_ptr<Resolver> &resolver, quint32 arpRate = 0,
+                   std::optional<std::chrono::steady_clock::time_point> walkUntil = std::nullopt);

@@ -64,6 +64,11 @@ ScanSweep::ScanSweep(SweepWalk walk, const std::shared_ptr<Run> &run, std::share
     }
 }
 
+int ScanSweep::requestsPerAddress()
+{
+    return ArpHelperProcess::find().isEmpty() ? 3 : 2;
+}
+
 bool ScanSweep::foundEmpty(const Address &address)
 {
     if (!m_sweep)

@@ -38,6 +38,10 @@ public:
     ScanSweep(SweepWalk walk, const std::shared_ptr<Run> &run, std::shared_ptr<const LinkRoutes> routes,
               const QString &why, quint32 arpRate = 0);
 
+    // The ARP requests one address of a walk may cost at most: the helper asks twice, the
+    // kernel three times, for an address nobody holds. As the sweep would start now.
+    static int requestsPerAddress();
+
     // Whether the sweep found nobody at the walk's next address, waiting for its verdict if
     // the sweep takes the address. False for any other address, and after a stop.
     bool foundEmpty(const Address &address);

@@ -1,6 +1,7 @@
 #include "platform/addresstext.h"
 #include "scan/rangeexpression.h"
 #include "scan/rangelist.h"
+#include "scan/rollingwalk.h"
 #include "support/logcapture.h"
 
 #include <QSet>
@@ -32,6 +33,9 @@ QStringList numbered(const QString &prefix, int from, int to)
 
 } // namespace
 
+Q_DECLARE_METATYPE(WalkBudget)
+Q_DECLARE_METATYPE(WalkPart)
+
 class TestRangeList final : public QObject {
     Q_OBJECT
 
@@ -41,6 +45,10 @@ private slots:
     void fromLines_data();
     void fromLines();
     void refusedRangesLeaveTheListAsItWas();
+    void sliceWalksAPartInTurn();
+    void walkPlan_data();
+    void walkPlan();
+    void roundsWalkEveryAddressInTurn();
 };
 
 void TestRangeList::fromTexts_data()
@@ -173,6 +181,75 @@ void TestRangeList::refusedRangesLeaveTheListAsItWas()
         QVERIFY(!list.append(IpRange({{{10, 10}, {0, 0}, {0, 0}, {8, 8}}})));
     QCOMPARE(list.append(IpRange({{{10, 10}, {0, 0}, {0, 0}, {1, 1}}})), u"is one range too many: at most 65536 ranges"_s);
     QCOMPARE(list.size(), 2);
+}
+
+void TestRangeList::sliceWalksAPartInTurn()
+{
+    RangeListResult built = rangeListFromTexts({u"10.0.0.1-3"_s, u"010.0.0.9"_s, u"10.0.1.0/30"_s});
+    QVERIFY(built.ranges);
+    const RangeList &list = *built.ranges;
+    // Across the pieces, a literal among them, and on past the last address to the first.
+    const RangeList part = list.slice(2, 5);
+    QCOMPARE(walk(part), (QStringList{u"10.0.0.3"_s, u"010.0.0.9"_s, u"10.0.1.0"_s, u"10.0.1.1"_s, u"10.0.1.2"_s}));
+    QCOMPARE(part.size(), 5);
+    QCOMPARE(walk(list.slice(7, 3)), (QStringList{u"10.0.1.3"_s, u"10.0.0.1"_s, u"10.0.0.2"_s}));
+    // A part holds only its own addresses.
+    QVERIFY(part.contains(addressFromText(u"010.0.0.9"_s)) && part.contains(addressFromText(u"10.0.1.2"_s)));
+    QVERIFY(!part.contains(addressFromText(u"10.0.0.2"_s)) && !part.contains(addressFromText(u"10.0.1.3"_s)));
+    QCOMPARE(walk(list.slice(7 + 8, 8)), walk(list.slice(7, 8))); // taken modulo the size
+    QVERIFY(list.slice(0, 0).isEmpty());
+}
+
+void TestRangeList::walkPlan_data()
+{
+    using namespace std::chrono_literals;
+    QTest::addColumn<WalkBudget>("budget");
+    QTest::addColumn<WalkPart>("part");
+    // A /22 at 20 requests a second, every 10 s: 7 s of walking pay for 140 requests.
+    QTest::newRow("a /22 with the helper, four known devices first") << WalkBudget{1024, 300, 20, 10s, 4, 2} << WalkPart{300, 64};
+    QTest::newRow("through the kernel, three requests an address") << WalkBudget{1024, 300, 20, 10s, 4, 3} << WalkPart{300, 42};
+    QTest::newRow("known devices that eat the pace: a second's worth all the same") << WalkBudget{1024, 0, 20, 10s, 60, 2} << WalkPart{0, 10};
+    QTest::newRow("an interval shorter than the margin") << WalkBudget{1024, 0, 20, 2s, 0, 2} << WalkPart{0, 10};
+    QTest::newRow("where the previous round stopped, past the end: from the start") << WalkBudget{1024, 1030, 20, 10s, 0, 2} << WalkPart{6, 70};
+    QTest::newRow("a /24 the interval walks whole, where it stopped") << WalkBudget{256, 0, 100, 10s, 4, 2} << WalkPart{0, 256};
+    QTest::newRow("whole, resumed after a round whose time ran out") << WalkBudget{256, 100, 100, 10s, 4, 2} << WalkPart{100, 256};
+    QTest::newRow("no pace: whole") << WalkBudget{65536, 0, 0, 10s, 4, 2} << WalkPart{0, 65536};
+    QTest::newRow("no interval: whole") << WalkBudget{65536, 0, 2000, 0s, 4, 2} << WalkPart{0, 65536};
+    QTest::newRow("an empty /16 at 2,000 a second every minute") << WalkBudget{65536, 0, 2000, 60s, 0, 2} << WalkPart{0, 57000};
+}
+
+void TestRangeList::walkPlan()
+{
+    QFETCH(WalkBudget, budget);
+    QFETCH(WalkPart, part);
+    const WalkPart planned = planWalk(budget);
+    QCOMPARE(planned.start, part.start);
+    QCOMPARE(planned.count, part.count);
+    // A part the pace chose never costs more than the interval's walking time allows.
+    if (planned.count < budget.size && planned.count > budget.arpRate / budget.requestsPerAddress) {
+        const qint64 cost = planned.count * budget.requestsPerAddress + qint64(budget.knownAsks) * requestsPerKnownAsk;
+        QVERIFY(cost <= (budget.every - walkMargin).count() * budget.arpRate / 1000);
+    }
+}
+
+void TestRangeList::roundsWalkEveryAddressInTurn()
+{
+    using namespace std::chrono_literals;
+    RangeListResult built = rangeListFromTexts({u"10.2.0.0/22"_s});
+    QVERIFY(built.ranges);
+    // Each round takes the next part; one whose time ran out after 10 addresses is followed
+    // by one that goes on from there. Every address comes round, each once, in walk order.
+    WalkBudget budget{built.ranges->size(), 0, 20, 10s, 4, 2};
+    QStringList asked;
+    for (int round = 0; asked.size() < 1024; ++round) {
+        const WalkPart part = planWalk(budget);
+        const qint64 walked = round == 3 ? 10 : std::min(part.count, 1024 - qint64(asked.size()));
+        asked += walk(built.ranges->slice(part.start, walked));
+        budget.resumeAt = walkResumesAt(budget, part, walked);
+        QVERIFY(round < 17);
+    }
+    QCOMPARE(asked, walk(*built.ranges));
+    QCOMPARE(budget.resumeAt, 0);
 }
 
 QTEST_GUILESS_MAIN(TestRangeList)

@@ -118,27 +118,47 @@ private slots:
         QCOMPARE(lines.last(), u"SCAN COMPLETE"_s);
     }
 
-    // A watch round asks each known device that its scan did not find at its last address
-    // (a 404 handed over to the gateway's document, as the scan does): one that answers is
-    // found in the round, and one log line per device asked says whether it answered.
-    void askedBeforeMissing()
+    // A watch round asks its known devices first, at their last addresses (a 404 handed over to
+    // the gateway's document, as the scan does), then walks the part of its ranges the pace
+    // allows, the next round the next part. Only a known device that did not answer says so.
+    void knownFirstThenTheWalkInTurn()
     {
         REQUIRE_ROOT("a scan probes port 80");
+        qputenv("DEVICEFINDER_ARP_HELPER", ""); // the kernel's sweep: three requests an address
         m_sim = startDevices({simDevice(Kind::Info, u"scanned"_s, u"127.0.9.31"_s, info(0x31), 80),
                               simDevice(Kind::InfoNotFound, u"legacy"_s, u"127.0.9.32"_s,
                                         {{u"devtype"_s, 12}, {u"name"_s, u"gw"_s}, {u"macaddr"_s, u"02:00:00:00:09:32"_s}}, 80)});
-        RangeListResult built = rangeListFromTexts({u"127.0.9.31"_s});
-        QVERIFY(controller()->startWatchRound(
-            {false, std::make_shared<const RangeList>(*std::move(built.ranges)),
-             {{u"02:00:00:00:09:31"_s, u"127.0.9.31"_s}, {u"02:00:00:00:09:32"_s, u"127.0.9.32"_s},
-              {u"02:00:00:00:09:33"_s, u"127.0.9.33"_s}}}));
-        QTRY_VERIFY_WITH_TIMEOUT(!controller()->discovering(), 30'000);
+        RangeListResult built = rangeListFromTexts({u"127.0.9.30-49"_s});
+        const auto ranges = std::make_shared<const RangeList>(*std::move(built.ranges));
+        const QList<std::pair<QString, QString>> known{{u"02:00:00:00:09:31"_s, u"127.0.9.31"_s},
+                                                       {u"02:00:00:00:09:32"_s, u"127.0.9.32"_s},
+                                                       {u"02:00:00:00:09:33"_s, u"127.0.9.33"_s}};
+        // 30 requests a second every 4 s leave 30 for the walk, less 9 for the known devices:
+        // a second's worth, 10 addresses, a round.
+        controller()->setArpRate(30);
+        QStringList gets;
+        for (const QString &from : {u"127.0.9.30"_s, u"127.0.9.40"_s}) {
+            m_log->clear();
+            QVERIFY(controller()->startWatchRound({false, ranges, known, std::chrono::seconds(4)}));
+            QTRY_VERIFY_WITH_TIMEOUT(!controller()->discovering(), 30'000);
+            QCOMPARE(m_log->lines().filter(u"This round walks"_s),
+                     QStringList{u"This round walks 10 of the ranges' 20 addresses, from %1 on"_s.arg(from)});
+            gets += m_log->lines().filter(u"/info"_s).filter(u"GET "_s);
+        }
+        qunsetenv("DEVICEFINDER_ARP_HELPER");
         QStringList listed = hostnames(controller()->devices());
         listed.sort();
         QCOMPARE(listed, (QStringList{u"gw"_s, u"scanned"_s}));
         QCOMPARE(m_log->lines().filter(u"Asked "_s),
-                 (QStringList{u"Asked 02:00:00:00:09:32 at 127.0.9.32 before calling it missing: it answered"_s,
-                              u"Asked 02:00:00:00:09:33 at 127.0.9.33 before calling it missing: it did not answer"_s}));
+                 QStringList{u"Asked 02:00:00:00:09:33 at 127.0.9.33 before calling it missing: it did not answer"_s});
+        QStringList expected;
+        for (const int first : {30, 40}) {
+            for (int i = 31; i <= 33; ++i)
+                expected.append(u"GET http://127.0.9.%1/info"_s.arg(i));
+            for (int i = first; i < first + 10; ++i)
+                expected.append(u"GET http://127.0.9.%1/info"_s.arg(i));
+        }
+        QCOMPARE(gets, expected);
     }
 
     // A stop, also while the walk waits for a unit or a probe for its look-up: never over 50 in

@@ -305,8 +305,9 @@ bool MainViewController::startWatchRound(WatchRound round)
         if (key != m_walkKey)
             m_walkResumesAt = 0; // other ranges: their walk starts at their first address
         m_walkKey = key;
-        budget = {round.ranges->size(), m_walkResumesAt, m_arpRate, round.every, round.known.size(),
-                  ScanSweep::requestsPerAddress()};
+        const ScanSweep::AddressCost cost = ScanSweep::addressCost();
+        budget = {round.ranges->size(), m_walkResumesAt, m_arpRate, round.every, round.known.size(), cost.requests,
+                  cost.verdictWait};
         part = planWalk(budget);
         if (part.count == budget.size && part.start == 0) {
             walk = round.ranges;

@@ -10,7 +10,7 @@ WalkPart planWalk(const WalkBudget &budget)
     if (budget.arpRate == 0 || budget.every <= std::chrono::milliseconds(0))
         return whole;
     const int perAddress = std::max(1, budget.requestsPerAddress);
-    const qint64 walking = std::max<qint64>(0, (budget.every - walkMargin).count());
+    const qint64 walking = std::max<qint64>(0, (budget.every - walkMargin - budget.verdictWait).count());
     const qint64 requests = walking * qint64(budget.arpRate) / 1000 - qint64(budget.knownAsks) * requestsPerKnownAsk;
     const qint64 count = std::max(requests / perAddress, std::max<qint64>(1, qint64(budget.arpRate) / perAddress));
     if (count >= budget.size)

@@ -12,7 +12,8 @@
 // for both: a known device asked costs what an address the kernel sweeps costs (it may ask
 // three times for an address nobody holds), an address of the walk what the sweep in use
 // makes it cost (two requests with the helper, three through the kernel). The walk ends
-// `margin` before the interval does, so that its last probes end before the next round.
+// `walkMargin` before the interval does, so that its last probes end before the next round,
+// and its last requests leave the sweep's wait for their answers before that.
 struct WalkBudget final {
     qint64 size = 0;                      // the addresses of the ranges
     qint64 resumeAt = 0;                  // where the previous round stopped
@@ -20,6 +21,7 @@ struct WalkBudget final {
     std::chrono::milliseconds every{0};   // the round's interval; 0: none
     qsizetype knownAsks = 0;              // the known devices the round asks first
     int requestsPerAddress = 3;
+    std::chrono::milliseconds verdictWait{0}; // from an address's last request to its verdict
 };
 
 struct WalkPart final {

@@ -64,9 +64,11 @@ ScanSweep::ScanSweep(SweepWalk walk, const std::shared_ptr<Run> &run, std::share
     }
 }
 
-int ScanSweep::requestsPerAddress()
+ScanSweep::AddressCost ScanSweep::addressCost()
 {
-    return ArpHelperProcess::find().isEmpty() ? 3 : 2;
+    if (ArpHelperProcess::find().isEmpty())
+        return {};
+    return {2, std::chrono::milliseconds(1000)};
 }
 
 bool ScanSweep::foundEmpty(const Address &address)

@@ -8,6 +8,7 @@
 #include <QList>
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -38,9 +39,14 @@ public:
     ScanSweep(SweepWalk walk, const std::shared_ptr<Run> &run, std::shared_ptr<const LinkRoutes> routes,
               const QString &why, quint32 arpRate = 0);
 
-    // The ARP requests one address of a walk may cost at most: the helper asks twice, the
-    // kernel three times, for an address nobody holds. As the sweep would start now.
-    static int requestsPerAddress();
+    // What one address of a walk may cost, as the sweep would start now: the helper asks
+    // twice for an address nobody holds and gives up a second after, the kernel three times
+    // and gives up three seconds after its first.
+    struct AddressCost final {
+        int requests = 3;
+        std::chrono::milliseconds verdictWait{3000};
+    };
+    static AddressCost addressCost();
 
     // Whether the sweep found nobody at the walk's next address, waiting for its verdict if
     // the sweep takes the address. False for any other address, and after a stop.

@@ -133,8 +133,8 @@ private slots:
         const QList<std::pair<QString, QString>> known{{u"02:00:00:00:09:31"_s, u"127.0.9.31"_s},
                                                        {u"02:00:00:00:09:32"_s, u"127.0.9.32"_s},
                                                        {u"02:00:00:00:09:33"_s, u"127.0.9.33"_s}};
-        // 30 requests a second every 4 s leave 30 for the walk, less 9 for the known devices:
-        // a second's worth, 10 addresses, a round.
+        // 30 requests a second every 4 s leave no time for the walk once the kernel's 3 s wait
+        // for a verdict is counted: a second's worth, 10 addresses, a round.
         controller()->setArpRate(30);
         QStringList gets;
         for (const QString &from : {u"127.0.9.30"_s, u"127.0.9.40"_s}) {

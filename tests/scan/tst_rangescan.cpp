@@ -145,12 +145,25 @@ private slots:
                      QStringList{u"This round walks 10 of the ranges' 20 addresses, from %1 on"_s.arg(from)});
             gets += m_log->lines().filter(u"/info"_s).filter(u"GET "_s);
         }
+        // With the broadcasts, the busy button says so during them, and the scan's progress
+        // shows during the rest, the known devices' asks included.
+        QVERIFY(controller()->startWatchRound({true, ranges, known, std::chrono::seconds(4)}));
+        QCOMPARE(m_ui->discoverButton->title, u"Discovering..."_s);
+        QCOMPARE(m_ui->rangeButton->title, u"IP Range Scan"_s);
+        QVERIFY(!controller()->scanProgress() || controller()->scanProgress()->finished);
+        QTRY_COMPARE_WITH_TIMEOUT(m_ui->rangeButton->title, u"Scanning..."_s, 10'000);
+        QVERIFY(m_ui->discoverButton->title == u"Discover (Local Network)"_s && !m_ui->discoverButton->enabled);
+        QVERIFY(!controller()->scanProgress()->finished);
+        QTRY_VERIFY_WITH_TIMEOUT(!controller()->discovering(), 30'000);
         qunsetenv("DEVICEFINDER_ARP_HELPER");
         QStringList listed = hostnames(controller()->devices());
         listed.sort();
         QCOMPARE(listed, (QStringList{u"gw"_s, u"scanned"_s}));
         QCOMPARE(m_log->lines().filter(u"Asked "_s),
-                 QStringList{u"Asked 02:00:00:00:09:33 at 127.0.9.33 before calling it missing: it did not answer"_s});
+                 (QStringList{u"Asked 02:00:00:00:09:33 at 127.0.9.33 before calling it missing: it did not answer"_s,
+                              u"Asked 02:00:00:00:09:31 at 127.0.9.31 before calling it missing: it answered"_s,
+                              u"Asked 02:00:00:00:09:32 at 127.0.9.32 before calling it missing: it answered"_s,
+                              u"Asked 02:00:00:00:09:33 at 127.0.9.33 before calling it missing: it did not answer"_s}));
         QStringList expected;
         for (const int first : {30, 40}) {
             for (int i = 31; i <= 33; ++i)

@@ -377,11 +377,17 @@ bool MainViewController::startWatchRound(WatchRound round)
         QList<Address> addresses;
         for (const auto &device : std::as_const(unanswered))
             addresses.append(addressFromText(device.second));
-        const qsizetype asked =
-            addresses.isEmpty() || run->isStopped() ? 0 : askKnownAddresses(addresses, run, self->m_resolver, askSpacing);
+        // The walk starts once the last ask has, while a silent device's ask waits for its end.
         qint64 walked = 0;
-        if (walk && !run->isStopped())
-            walked = scanDevices(walk, run, self->m_resolver, arpRate, walkUntil);
+        const auto walkRanges = [&] {
+            if (walk && !run->isStopped())
+                walked = scanDevices(walk, run, self->m_resolver, arpRate, walkUntil);
+        };
+        qsizetype asked = 0;
+        if (!addresses.isEmpty() && !run->isStopped())
+            asked = askKnownAddresses(addresses, run, self->m_resolver, askSpacing, walkRanges);
+        else
+            walkRanges();
         mainSync([&] {
             if (run->isStopped())
                 return;

@@ -24,7 +24,8 @@ void waitUntil(std::chrono::steady_clock::time_point when, const Run &run)
 } // namespace
 
 qsizetype askKnownAddresses(const QList<Address> &addresses, const std::shared_ptr<Run> &run,
-                            const std::shared_ptr<Resolver> &resolver, std::chrono::microseconds spacing)
+                            const std::shared_ptr<Resolver> &resolver, std::chrono::microseconds spacing,
+                            const std::function<void()> &meanwhile)
 {
     requireBackgroundThread("askKnownAddresses");
     const auto limiter = std::make_shared<Semaphore>(asksInFlight);
@@ -49,6 +50,8 @@ qsizetype askKnownAddresses(const QList<Address> &addresses, const std::shared_p
             ++asked;
         }
     }
+    if (meanwhile)
+        meanwhile();
     group->wait();
     return asked;
 }

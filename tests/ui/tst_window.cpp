@@ -59,6 +59,13 @@ QJsonObject device(const QString &hostname, const QString &serial, const QString
             {u"redirectAddress"_s, hostname + u".example"_s}};
 }
 
+Device at(const QString &name, const QString &mac, const QString &address)
+{
+    QJsonObject object = device(name, u"1"_s, mac);
+    object.insert(u"ipAddress"_s, address);
+    return record(object);
+}
+
 // The text a label shows, rich or plain.
 QString shownText(const QString &text)
 {
@@ -286,11 +293,6 @@ private slots:
     // counts them (a stopped run judges nobody missing).
     void historyMarks()
     {
-        const auto at = [](const QString &name, const QString &mac, const QString &address) {
-            QJsonObject object = device(name, u"1"_s, mac);
-            object.insert(u"ipAddress"_s, address);
-            return record(object);
-        };
         const QString path = m_config.filePath(u"history.json"_s);
         QFile::remove(path);
         quietWindow();
@@ -427,9 +429,9 @@ private slots:
         QTextDocument line;
         line.setHtml(widget<QLabel>("historyLine")->text());
         QTEST(line.toPlainText().section(u" \u00b7 "_s, -1), "said");
-        QTEST(tipLines().first(), "watching");
+        QTEST(tipLine(), "watching");
         range->setText(u"127.0.22.0/30"_s);
-        QTRY_COMPARE_WITH_TIMEOUT(tipLines().first(), localNetwork ? u"Watching the local network and 127.0.22.0/30"_s
+        QTRY_COMPARE_WITH_TIMEOUT(tipLine(), localNetwork ? u"Watching the local network and 127.0.22.0/30"_s
                                                                    : u"Watching 127.0.22.0/30"_s, 15'000);
         QVERIFY(range->palette().color(QPalette::Text) != readableOrange(windowPalette(false)));
         QVERIFY(!widget<QLabel>("historyLine")->text().contains(u"range"_s));
@@ -438,11 +440,6 @@ private slots:
     // A round of the range alone judges the devices last seen inside it, and no other.
     void watchedRangeRound()
     {
-        const auto at = [](const QString &name, const QString &mac, const QString &address) {
-            QJsonObject object = device(name, u"1"_s, mac);
-            object.insert(u"ipAddress"_s, address);
-            return record(object);
-        };
         quietWindow();
         QCoreApplication::processEvents();
         const auto notices = std::make_shared<Notices>();
@@ -453,9 +450,7 @@ private slots:
         controller()->addIfNew(at(u"elsewhere"_s, u"02:00:00:00:00:0b"_s, u"10.0.0.1"_s), ProbeKind::DeviceInfo);
         controller()->setWatching(true, std::chrono::milliseconds(200), {.missingAfter = 1}, {.localNetwork = false, .range = true});
         const auto unwatch = qScopeGuard([this] { controller()->setWatching(false, {}); });
-        QTRY_VERIFY_WITH_TIMEOUT(!notices->shown.isEmpty(), 30'000);
-        QCOMPARE(notices->shown, QStringList{u"1 device missing: 1 device missing: inside"_s});
-        QCOMPARE(controller()->latestChanges().missing.size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(notices->shown, QStringList{u"1 device missing: 1 device missing: inside"_s}, 30'000);
     }
 
     // A run that nobody answered says so under the table; its "Details" shows the report.
@@ -665,10 +660,9 @@ private slots:
         QVERIFY(local->isChecked());
         range->trigger();
         local->trigger();
-        QVERIFY(!local->isChecked() && range->isChecked());
-        QCOMPARE(Preferences::standard().value(u"WatchLocalNetwork"_s).toBool(), false);
-        QCOMPARE(Preferences::standard().value(u"WatchRange"_s).toBool(), true);
-        QCOMPARE(tipLines().first(), u"Watching 127.0.10.0/30"_s);
+        QVERIFY(!local->isChecked() && range->isChecked() && !Preferences::standard().value(u"WatchLocalNetwork"_s).toBool()
+                && Preferences::standard().value(u"WatchRange"_s).toBool());
+        QCOMPARE(tipLine(), u"Watching 127.0.10.0/30"_s);
         const QList<QAction *> intervals = widget<QAction>("watchIntervalAction")->menu()->actions();
         const QList<QAction *> missingAfter = widget<QAction>("watchMissingAfterAction")->menu()->actions();
         QVERIFY(watch->isChecked() && intervals.size() == 5 && intervals.last()->isChecked() && missingAfter.at(1)->isChecked());
@@ -715,7 +709,8 @@ private:
     }
 
     MainViewController *controller() const { return m_delegate->rootViewController().get(); }
-    QStringList tipLines() const { return m_window->findChild<QSystemTrayIcon *>()->toolTip().split(u'\n'); }
+    // The tray's tooltip's first line: what is watched.
+    QString tipLine() const { return m_window->findChild<QSystemTrayIcon *>()->toolTip().section(u'\n', 0, 0); }
     template <typename Widget>
     Widget *widget(const char *name) const
     {

@@ -11,7 +11,8 @@ AppDelegate::AppDelegate(MainViewController::ViewLoader viewLoader, Address broa
 
 void AppDelegate::applicationDidFinishLaunching()
 {
-    Preferences::standard().registerDefaults({{LastScanAddressKey, QStringLiteral("192.168.1.1/24")}, {ArpRateKey, 0}});
+    Preferences::standard().registerDefaults({{LastScanAddressKey, QStringLiteral("192.168.1.1/24")}, {ArpRateKey, 0},
+                                              {WatchLocalNetworkKey, true}, {WatchRangeKey, false}});
 
     auto controller = std::make_shared<MainViewController>(m_broadcastAddress, m_resolver);
     controller->setViewLoader(m_viewLoader);

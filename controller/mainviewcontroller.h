@@ -22,6 +22,15 @@
 #include <optional>
 #include <utility>
 
+// What each round of the window's watch asks: the broadcast, the ranges of the range text box
+// (as it is when watching begins or the choices change; a box that cannot be expanded is
+// orange, said under the table, and read again each round), or both.
+struct WatchChoices {
+    bool localNetwork = true;
+    bool range = false;
+    bool operator==(const WatchChoices &) const = default;
+};
+
 // The one controller of the tool: the owner of every list of devices, the run in progress
 // (the discovering flag is whether it is a discovery or a scan) and the weak references to the window's controls. It starts every
 // run and ends it; what a run does in the background lives in discovery/, scan/ and
@@ -227,13 +236,14 @@ public:
 
     // --- Watching: controller/watching.cpp --------------------------------------------------
 
-    // While watching, a discovery run starts every `interval` (one due while a run is in
-    // progress waits for its end); the changes of each completed discovery, judged by
-    // `rule` as watch judges them (DeviceWatch), go to the notifier, and latestChanges()
-    // holds the devices the rule says are missing, since they were last seen. Watching
-    // begins with the discovery in progress, or one started then, which the later ones are
-    // compared with; another number of runs for missing starts watching anew.
-    void setWatching(bool watching, std::chrono::milliseconds interval, WatchRule rule = {});
+    // While watching, a round starts every `interval` (one due while a run is in progress
+    // waits for its end); the changes of each completed round or discovery, judged by `rule`
+    // as watch judges them (DeviceWatch), go to the notifier, and latestChanges() holds the
+    // devices the rule says are missing, since they were last seen. Watching begins with the
+    // discovery in progress, or a round started then, which the later ones are compared
+    // with; another number of runs for missing starts watching anew. Each round asks what
+    // `choices` say; a round of ranges alone judges only the devices last seen inside them.
+    void setWatching(bool watching, std::chrono::milliseconds interval, WatchRule rule = {}, WatchChoices choices = {});
     bool isWatching() const { return m_watch.has_value(); }
     void setNotifier(std::weak_ptr<ChangeNotifier> notifier) { m_notifier = std::move(notifier); }
 
@@ -322,6 +332,8 @@ private:
     // then record them; a failed run changes nothing.
     void recordInHistory(const FinishedRun &finished);
     void showHistoryStatus();
+    // The tray's tooltip: what is watched, then the history line.
+    void showStatusTip() const;
     // The presence log's part: the changes a run's history judged, as discover, scan and the
     // window (when not watching) tell them.
     void logHistoryChanges(const FinishedRun &finished) const;
@@ -333,8 +345,15 @@ private:
     // came due meanwhile.
     void watchRunEnded(const FinishedRun &finished);
     void watchIntervalPassed();
-    // A watch's discovery round, its known devices asked before they count as absent.
-    void startWatchDiscovery();
+    // A watch's round of what it watches, its known devices asked before they count as absent.
+    void startNextWatchRound();
+    // Expands the range text box for the watch, or says why it cannot be.
+    void takeWatchedRange();
+    // What the watch asks, in words ("Watching the local network and 10.2.0.0/24"); empty
+    // when not watching.
+    QString watchingText() const;
+    // Whether the watch judges this run: a discovery, or a round of its own.
+    bool watchJudges(const FinishedRun &finished) const;
 
     const Address m_broadcastAddress;
     quint16 m_replyPort = 0;
@@ -384,5 +403,10 @@ private:
     std::optional<DeviceWatch> m_watch;     // while watching
     std::unique_ptr<QTimer> m_watchTimer;
     bool m_watchRunDue = false;
+    WatchChoices m_watchChoices;
+    std::shared_ptr<const RangeList> m_watchRanges; // the watched range box's, once expanded
+    QString m_watchRangeText;                       // the same, as typed
+    QString m_watchRangeProblem;                    // why the range box cannot be watched
+    bool m_watchRoundRunning = false;               // whether the run in progress is a round of the watch
     std::weak_ptr<ChangeNotifier> m_notifier;
 };

@@ -75,8 +75,7 @@ QString MainViewController::presenceLogPath() const
 
 void MainViewController::logHistoryChanges(const FinishedRun &finished) const
 {
-    const bool watched = m_watch && finished.kind == Run::Kind::Discovery;
-    if (m_runSource == RunSource::Watch || (m_runSource == RunSource::Window && watched))
+    if (m_runSource == RunSource::Watch || (m_runSource == RunSource::Window && watchJudges(finished)))
         return;
     const QString source = m_runSource == RunSource::Window ? QStringLiteral("window")
                            : finished.kind == Run::Kind::Scan ? QStringLiteral("scan")
@@ -137,6 +136,10 @@ void MainViewController::showHistoryStatus()
         text = QStringLiteral("No address could be asked: %1").arg(m_latestFailure);
     else if (!m_historyProblem.isEmpty())
         text += QStringLiteral(" \u00b7 the history is not used: %1").arg(m_historyProblem);
+    if (!m_watchRangeProblem.isEmpty())
+        text += (m_watchChoices.localNetwork ? QStringLiteral(" \u00b7 the range cannot be watched: %1")
+                                             : QStringLiteral(" \u00b7 nothing is watched until the range can be: %1"))
+                    .arg(m_watchRangeProblem);
     // Said once, on the first line after it happened.
     if (const QString notice = takeLabelsNotice(); !notice.isEmpty())
         text += QStringLiteral(" \u00b7 ") + notice;
@@ -145,13 +148,20 @@ void MainViewController::showHistoryStatus()
                                 : QString();
     m_historyStatus = {text, missing};
     withControl(m_historyLine, [&](InfoLine &line) { line.setText(text, missing); });
-    withControl(m_statusTip, [&](InfoLine &tip) { tip.setText(text, missing); });
+    showStatusTip();
+}
+
+void MainViewController::showStatusTip() const
+{
+    QStringList lines{watchingText(), m_historyStatus.first};
+    lines.removeAll(QString());
+    withControl(m_statusTip, [&](InfoLine &tip) { tip.setText(lines.join(u'\n'), m_historyStatus.second); });
 }
 
 void MainViewController::setStatusTip(std::weak_ptr<InfoLine> tip)
 {
     m_statusTip = std::move(tip);
-    withControl(m_statusTip, [&](InfoLine &line) { line.setText(m_historyStatus.first, m_historyStatus.second); });
+    showStatusTip();
 }
 
 void MainViewController::markChange(const DeviceRecord &record, TableCell &cell) const

@@ -30,6 +30,8 @@ const WindowChoice windowChoices[] = {
     {WatchKey, QJsonValue::Bool},
     {WatchIntervalKey, QJsonValue::Double, minWatchIntervalMinutes, maxWatchIntervalMinutes},
     {WatchMissingAfterKey, QJsonValue::Double, WatchRule::minMissingAfter, WatchRule::maxMissingAfter},
+    {WatchLocalNetworkKey, QJsonValue::Bool},
+    {WatchRangeKey, QJsonValue::Bool},
     {LastScanAddressKey, QJsonValue::String, 0, 1000},
 };
 

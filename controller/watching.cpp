@@ -1,21 +1,59 @@
-// Watching: the controller's operations that repeat the discovery run and tell the user
-// what changed.
+// Watching: the controller's operations that repeat a round of what the user watches (the
+// broadcast, the range in the range box, or both) and tell the user what changed.
 
 #include "controller/mainviewcontroller.h"
 
 #include "history/changenotice.h"
+#include "platform/addresstext.h"
+#include "platform/log.h"
 #include "platform/mainqueue.h"
+#include "platform/preferences.h"
 
-void MainViewController::setWatching(bool watching, std::chrono::milliseconds interval, WatchRule rule)
+#include <QRegularExpression>
+
+namespace {
+
+// What a round of ranges alone asks: the devices last seen inside them.
+RunScope rangesScope(const std::shared_ptr<const RangeList> &ranges)
+{
+    RunScope scope;
+    scope.covers = [ranges](const QString &text) { return ranges->contains(addressFromText(text)); };
+    return scope;
+}
+
+} // namespace
+
+void MainViewController::setWatching(bool watching, std::chrono::milliseconds interval, WatchRule rule,
+                                     WatchChoices choices)
 {
     requireMainThread("MainViewController::setWatching");
     if (!watching) {
+        const bool said = isWatching();
         m_watch.reset();
         m_watchTimer.reset();
         m_watchRunDue = false;
+        m_watchRoundRunning = false;
+        m_watchRanges.reset();
+        m_watchRangeText.clear();
+        m_watchRangeProblem.clear();
+        if (said && !m_historyStatus.first.isEmpty())
+            showHistoryStatus();
         return;
     }
-    // The run that the later ones are compared with: the discovery in progress, or one now.
+    // Neither choice is no watch: the broadcast is watched.
+    if (!choices.localNetwork && !choices.range)
+        choices.localNetwork = true;
+    // The range box is read as it is now, when watching begins or the choices change.
+    const bool chosen = !m_watch || choices != m_watchChoices;
+    if (chosen) {
+        m_watchChoices = choices;
+        m_watchRanges.reset();
+        m_watchRangeText.clear();
+        m_watchRangeProblem.clear();
+        if (choices.range)
+            takeWatchedRange();
+    }
+    // The run that the later ones are compared with: the discovery in progress, or a round now.
     // Another rule starts another watch: what the old one judged was judged by other numbers.
     if (m_watch && m_watch->rule().missingAfter != rule.missingAfter) {
         m_watch.reset();
@@ -23,8 +61,11 @@ void MainViewController::setWatching(bool watching, std::chrono::milliseconds in
     if (!m_watch) {
         m_watch.emplace(rule);
         if (!isRunning())
-            startWatchDiscovery();
+            startNextWatchRound();
     }
+    // Said at once, unless nothing has been said on the line yet and nothing is wrong.
+    if (chosen)
+        m_historyStatus.first.isEmpty() && m_watchRangeProblem.isEmpty() ? showStatusTip() : showHistoryStatus();
     if (!m_watchTimer) {
         m_watchTimer = std::make_unique<QTimer>();
         QObject::connect(m_watchTimer.get(), &QTimer::timeout, m_watchTimer.get(), [weak = weak_from_this()] {
@@ -35,26 +76,73 @@ void MainViewController::setWatching(bool watching, std::chrono::milliseconds in
     m_watchTimer->start(interval);
 }
 
+void MainViewController::takeWatchedRange()
+{
+    QString expression;
+    withControl(m_ipRangeTextBox, [&](TextField &field) { expression = field.stringValue().trimmed(); });
+    // As a scan reads the box: several ranges between blanks or commas, one range as typed.
+    static const QRegularExpression separators(QStringLiteral("[\\s,]+"));
+    const QStringList texts = expression.split(separators, Qt::SkipEmptyParts);
+    RangeListResult built = rangeListFromTexts(texts.size() > 1 ? texts : QStringList{expression});
+    const QString problem = built.ranges ? QString() : built.error;
+    if (problem != m_watchRangeProblem && !problem.isEmpty())
+        logLine(lcScan, "The range cannot be watched: %@", problem);
+    m_watchRangeProblem = problem;
+    withControl(m_ipRangeTextBox, [&](TextField &field) {
+        if (!built.ranges)
+            field.setTextColor(systemOrangeColor);
+        else if (m_defaultTextColor)
+            field.setTextColor(*m_defaultTextColor);
+    });
+    if (!built.ranges)
+        return;
+    logLine(lcScan, "Watching %@ from now on", expression);
+    // The range box shows it at the next start, which watches it again.
+    Preferences::standard().setValue(LastScanAddressKey, expression);
+    m_watchRanges = std::make_shared<const RangeList>(*std::move(built.ranges));
+    m_watchRangeText = expression;
+}
+
 void MainViewController::watchIntervalPassed()
 {
     // A run in progress is never interrupted: the next one waits for its end.
     if (isRunning())
         m_watchRunDue = true;
     else
-        startWatchDiscovery();
+        startNextWatchRound();
 }
 
-void MainViewController::startWatchDiscovery()
+void MainViewController::startNextWatchRound()
 {
-    // The known devices that the broadcasts miss are asked before they count as absent.
-    startWatchRound({true, nullptr, m_watch ? m_watch->knownDevices() : QList<std::pair<QString, QString>>()});
+    if (!m_watch)
+        return;
+    // A range that could not be expanded is tried again, until it can be.
+    if (m_watchChoices.range && !m_watchRanges) {
+        takeWatchedRange();
+        if (m_watchRanges)
+            showHistoryStatus();
+    }
+    const bool discover = m_watchChoices.localNetwork;
+    if (!discover && !m_watchRanges)
+        return;
+    // The known devices that the round misses are asked before they count as absent.
+    const RunScope scope = discover ? RunScope() : rangesScope(m_watchRanges);
+    m_watchRoundRunning = startWatchRound(
+        WatchRound{.discover = discover, .ranges = m_watchRanges, .known = m_watch->knownDevices(scope)});
+}
+
+bool MainViewController::watchJudges(const FinishedRun &finished) const
+{
+    return m_watch && (finished.kind == Run::Kind::Discovery || m_watchRoundRunning);
 }
 
 void MainViewController::watchRunEnded(const FinishedRun &finished)
 {
+    const bool judged = watchJudges(finished);
+    m_watchRoundRunning = false;
     if (!m_watch)
         return;
-    if (finished.kind == Run::Kind::Discovery && !finished.stopped && finished.failure.isEmpty()) {
+    if (judged && !finished.stopped && finished.failure.isEmpty()) {
         m_watch->setWatched(watchedTest());
         const QList<WatchEvent> events =
             m_watch->update(finished.found, finished.askedEveryone, QDateTime::currentDateTimeUtc(), finished.scope);
@@ -75,7 +163,23 @@ void MainViewController::watchRunEnded(const FinishedRun &finished)
         // After this run's end is over, so that its handler has seen it end.
         mainAsync([weak = weak_from_this()] {
             if (const auto self = weak.lock())
-                self->startWatchDiscovery();
+                self->startNextWatchRound();
         });
     }
+}
+
+QString MainViewController::watchingText() const
+{
+    if (!m_watch)
+        return {};
+    QString range = m_watchRangeText;
+    // A long list of ranges is named by its start.
+    constexpr qsizetype longest = 60;
+    if (range.size() > longest)
+        range = range.left(longest - 1) + QChar(0x2026);
+    if (!m_watchRanges)
+        return m_watchChoices.localNetwork ? QStringLiteral("Watching the local network")
+                                           : QStringLiteral("Watching nothing until the range can be expanded");
+    return m_watchChoices.localNetwork ? QStringLiteral("Watching the local network and %1").arg(range)
+                                       : QStringLiteral("Watching %1").arg(range);
 }

@@ -36,6 +36,9 @@ inline const QString ArpRateKey = QStringLiteral("ArpRate");
 inline const QString WatchKey = QStringLiteral("Watch");
 inline const QString WatchIntervalKey = QStringLiteral("WatchIntervalMinutes");
 inline const QString WatchMissingAfterKey = QStringLiteral("WatchMissingAfter");
+// What the window watches: the broadcast (by default), the range in the range box, or both.
+inline const QString WatchLocalNetworkKey = QStringLiteral("WatchLocalNetwork");
+inline const QString WatchRangeKey = QStringLiteral("WatchRange");
 // The intervals a watch choice may take: from a minute to a day.
 inline constexpr int minWatchIntervalMinutes = 1;
 inline constexpr int maxWatchIntervalMinutes = 1440;

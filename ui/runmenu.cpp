@@ -33,7 +33,8 @@ void RunMenu::watchThisStart()
     QMetaObject::invokeMethod(this, [this] { m_watchAction->setChecked(true); }, Qt::QueuedConnection);
 }
 
-// Run > Watch, Run > Watch Interval and Run > Missing After, as the preferences left them.
+// Run > Watch, what it watches, Run > Watch Interval and Run > Missing After, as the
+// preferences left them.
 void RunMenu::addWatchActions()
 {
     Preferences &preferences = Preferences::standard();
@@ -45,6 +46,19 @@ void RunMenu::addWatchActions()
     m_watchAction->setCheckable(true);
     m_watchAction->setChecked(preferences.value(WatchKey).toBool());
     m_view->addAction(m_watchAction);
+    // What a round asks, one at least: stored as neither (a settings file's), the broadcast.
+    const auto addWatched = [&](const QString &title, const char *name, const QString &key) {
+        auto *choice = new QAction(title, m_view);
+        choice->setObjectName(QLatin1StringView(name));
+        choice->setCheckable(true);
+        choice->setChecked(preferences.value(key).toBool());
+        m_view->addAction(choice);
+        return choice;
+    };
+    m_watchLocalNetwork = addWatched(tr("Watch Local Network"), "watchLocalNetworkAction", WatchLocalNetworkKey);
+    m_watchRange = addWatched(tr("Watch the Range"), "watchRangeAction", WatchRangeKey);
+    if (!m_watchRange->isChecked())
+        m_watchLocalNetwork->setChecked(true);
 
     // A menu of choices, one checked: the one the preferences hold, else `fallback`. A value
     // the menu lacks but a watch may take (a settings file's) is one more item, in its order.
@@ -90,6 +104,15 @@ void RunMenu::addWatchActions()
     };
     connect(m_watchIntervals, &QActionGroup::triggered, this, remember);
     connect(m_watchMissingAfter, &QActionGroup::triggered, this, remember);
+    // Watch must watch something: the last choice left on cannot be taken off.
+    for (QAction *watched : {m_watchLocalNetwork, m_watchRange})
+        connect(watched, &QAction::triggered, this, [this, watched] {
+            if (!m_watchLocalNetwork->isChecked() && !m_watchRange->isChecked())
+                watched->setChecked(true);
+            Preferences::standard().setValue(WatchLocalNetworkKey, m_watchLocalNetwork->isChecked());
+            Preferences::standard().setValue(WatchRangeKey, m_watchRange->isChecked());
+            watchChanged();
+        });
     // Once the window has started its first run, which watching then begins with.
     QMetaObject::invokeMethod(this, &RunMenu::watchChanged, Qt::QueuedConnection);
 }
@@ -99,7 +122,8 @@ void RunMenu::watchChanged()
     const int minutes = m_watchIntervals->checkedAction()->data().toInt();
     if (const auto controller = m_controller.lock())
         controller->setWatching(m_watchAction->isChecked(), std::chrono::minutes(minutes),
-                                {.missingAfter = m_watchMissingAfter->checkedAction()->data().toInt()});
+                                {.missingAfter = m_watchMissingAfter->checkedAction()->data().toInt()},
+                                {.localNetwork = m_watchLocalNetwork->isChecked(), .range = m_watchRange->isChecked()});
 }
 
 // Run > Start at Login: checked while the autostart entry is there.

@@ -12,8 +12,9 @@ class QActionGroup;
 class QWidget;
 
 // The view's choices that the window's Run menu shows after Stop: Watch (remembered, with
-// its interval and after how many runs a device is missing), which repeats the discovery run
-// and shows a desktop notification of what changed, and Start at Login, checked while the
+// what it watches, its interval and after how many runs a device is missing), which repeats
+// a round of the broadcast, the range box's range or both and shows a desktop notification
+// of what changed, and Start at Login, checked while the
 // login autostart entry is there. The actions are the view's, in the view's actions. Main
 // thread.
 class RunMenu final : public QObject {
@@ -38,6 +39,8 @@ private:
     QWidget *m_view;
     Say m_say;
     QAction *m_watchAction = nullptr; // children of the view
+    QAction *m_watchLocalNetwork = nullptr;
+    QAction *m_watchRange = nullptr;
     QActionGroup *m_watchIntervals = nullptr;
     QActionGroup *m_watchMissingAfter = nullptr;
 };

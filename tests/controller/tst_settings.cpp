@@ -38,7 +38,7 @@ QString describe(const SettingsFiles &files)
     for (const RowAction &action : readRowActions(files.actions).actions)
         actions.append(action.name);
     QStringList window;
-    for (const QString &key : {WatchKey, WatchIntervalKey, WatchMissingAfterKey, LastScanAddressKey})
+    for (const QString &key : {WatchKey, WatchIntervalKey, WatchMissingAfterKey, WatchLocalNetworkKey, WatchRangeKey, LastScanAddressKey})
         window.append(Preferences::standard().isStored(key) ? key + u'=' + Preferences::standard().value(key).toString() : QString());
     window.removeAll(QString());
     return u"labels "_s + entries.join(u' ') + u" | actions "_s + actions.join(u' ') + u" | window "_s + window.join(u' ');
@@ -121,6 +121,9 @@ private slots:
             "window WatchMissingAfter: kept 5, not 3"_s,
             "labels 02:00:00:00:00:0a=Attic 02:00:00:00:00:0b=Boiler 02:00:00:00:00:0b=off | actions Ping | "
             "window WatchIntervalMinutes=1440 WatchMissingAfter=5");
+        row("what the window watches", "'window': {'WatchLocalNetwork': false, 'WatchRange': true}", {}, 0, {},
+            "labels 02:00:00:00:00:0a=Attic 02:00:00:00:00:0b=off | actions Ping | "
+            "window WatchMissingAfter=5 WatchLocalNetwork=false WatchRange=true");
         row("--replace lets the file win", "'labels': [{'macAddress': '02:00:00:00:00:0a', 'watch': false}]", {replace}, 0, {},
             "labels 02:00:00:00:00:0a=off | actions Ping | window WatchMissingAfter=5");
         const QByteArray every = "'labels': [{'macAddress': '02:00:00:00:00:0c', 'label': 'Cellar'}], 'actions': [" + ssh

@@ -28,7 +28,7 @@ class TestTray final : public QObject {
 
 private slots:
     // Run > Start at Login writes the autostart entry and takes it away. The icon shows only while
-    // watching, its tooltip the line under the table; closed from its frame, the window hides and
+    // watching, its tooltip what it watches and the line under the table; closed from its frame, the window hides and
     // watching goes on; Activate shows it again; Ctrl+Q quits.
     void watchesInTheTray()
     {
@@ -52,7 +52,7 @@ private slots:
         QTRY_COMPARE(items().size(), 1);
         QTRY_VERIFY_WITH_TIMEOUT(!m_delegate->rootViewController()->discovering(), 20'000);
         QCOMPARE(m_window->findChild<QSystemTrayIcon *>()->toolTip(),
-                 m_window->findChild<QLabel *>(u"historyLine"_s)->text());
+                 u"Watching the local network\n"_s + m_window->findChild<QLabel *>(u"historyLine"_s)->text());
 
         // Within the event loop, where a close that was not refused would end it.
         const LogCapture log;

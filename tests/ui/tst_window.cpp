@@ -35,7 +35,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSettings>
+#include <QSystemTrayIcon>
 #include <QTableView>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -55,6 +57,13 @@ QJsonObject device(const QString &hostname, const QString &serial, const QString
 {
     return {{u"hostname"_s, hostname}, {u"serialNumber"_s, serial}, {u"macAddress"_s, mac},
             {u"redirectAddress"_s, hostname + u".example"_s}};
+}
+
+Device at(const QString &name, const QString &mac, const QString &address)
+{
+    QJsonObject object = device(name, u"1"_s, mac);
+    object.insert(u"ipAddress"_s, address);
+    return record(object);
 }
 
 // The text a label shows, rich or plain.
@@ -284,11 +293,6 @@ private slots:
     // counts them (a stopped run judges nobody missing).
     void historyMarks()
     {
-        const auto at = [](const QString &name, const QString &mac, const QString &address) {
-            QJsonObject object = device(name, u"1"_s, mac);
-            object.insert(u"ipAddress"_s, address);
-            return record(object);
-        };
         const QString path = m_config.filePath(u"history.json"_s);
         QFile::remove(path);
         quietWindow();
@@ -395,6 +399,58 @@ private slots:
         QVERIFY(widget<QLabel>("historyLine")->text().contains(u"<a href=\"#\">1 missing</a>"_s));
         QCOMPARE(controller()->latestChanges().missing.size(), 1);
         QCOMPARE(controller()->latestChanges().missing.first().record, gone);
+    }
+
+    // A range box that cannot be expanded turns orange and is said under the table and in the
+    // tooltip; the broadcast, when chosen, goes on; the range alone waits until it can be
+    // expanded, read again each round.
+    void watchedRangeCannotBeExpanded_data()
+    {
+        QTest::addColumn<bool>("localNetwork");
+        QTest::addColumn<QString>("said");
+        QTest::addColumn<QString>("watching");
+        const QString problem = u": range 1: \"127.0.14.0/33\" cannot be expanded"_s;
+        QTest::newRow("with the broadcast") << true << u"the range cannot be watched"_s + problem
+                                            << u"Watching the local network"_s;
+        QTest::newRow("alone") << false << u"nothing is watched until the range can be"_s + problem
+                               << u"Watching nothing until the range can be expanded"_s;
+    }
+    void watchedRangeCannotBeExpanded()
+    {
+        QFETCH(bool, localNetwork);
+        quietWindow();
+        QCoreApplication::processEvents(); // the view's own watch choice comes first
+        auto *range = widget<QLineEdit>("ipRangeTextBox");
+        range->setText(u"127.0.14.0/33"_s);
+        controller()->setWatching(true, std::chrono::milliseconds(300), {}, {.localNetwork = localNetwork, .range = true});
+        const auto unwatch = qScopeGuard([this] { controller()->setWatching(false, {}); });
+        QCOMPARE(range->palette().color(QPalette::Text), readableOrange(windowPalette(false)));
+        QCOMPARE(controller()->discovering(), localNetwork);
+        QTextDocument line;
+        line.setHtml(widget<QLabel>("historyLine")->text());
+        QTEST(line.toPlainText().section(u" \u00b7 "_s, -1), "said");
+        QTEST(tipLine(), "watching");
+        range->setText(u"127.0.22.0/30"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(tipLine(), localNetwork ? u"Watching the local network and 127.0.22.0/30"_s
+                                                                   : u"Watching 127.0.22.0/30"_s, 15'000);
+        QVERIFY(range->palette().color(QPalette::Text) != readableOrange(windowPalette(false)));
+        QVERIFY(!widget<QLabel>("historyLine")->text().contains(u"range"_s));
+    }
+
+    // A round of the range alone judges the devices last seen inside it, and no other.
+    void watchedRangeRound()
+    {
+        quietWindow();
+        QCoreApplication::processEvents();
+        const auto notices = std::make_shared<Notices>();
+        controller()->setNotifier(notices);
+        widget<QLineEdit>("ipRangeTextBox")->setText(u"127.0.21.0/30"_s);
+        controller()->startDiscovery(); // what the rounds are compared with
+        controller()->addIfNew(at(u"inside"_s, u"02:00:00:00:00:0a"_s, u"127.0.21.1"_s), ProbeKind::DeviceInfo);
+        controller()->addIfNew(at(u"elsewhere"_s, u"02:00:00:00:00:0b"_s, u"10.0.0.1"_s), ProbeKind::DeviceInfo);
+        controller()->setWatching(true, std::chrono::milliseconds(200), {.missingAfter = 1}, {.localNetwork = false, .range = true});
+        const auto unwatch = qScopeGuard([this] { controller()->setWatching(false, {}); });
+        QTRY_COMPARE_WITH_TIMEOUT(notices->shown, QStringList{u"1 device missing: 1 device missing: inside"_s}, 30'000);
     }
 
     // A run that nobody answered says so under the table; its "Details" shows the report.
@@ -587,13 +643,26 @@ private slots:
     }
 
     // Run > Watch and its choices as stored, a value the menu lacks one more item; watching
-    // begins with the start-up run; a choice is stored as it is made, the others left.
+    // begins with the start-up run; a choice is stored as it is made, the others left. What
+    // it watches: the broadcast at first, never nothing; the range box's range once chosen.
     void watchMenu()
     {
         Preferences::standard().setValue(u"Watch"_s, true);
         Preferences::standard().setValue(u"WatchIntervalMinutes"_s, 1440);
+        Preferences::standard().setValue(u"LastScanAddress"_s, u"127.0.10.0/30"_s);
         launch();
         auto *watch = widget<QAction>("watchAction");
+        auto *local = widget<QAction>("watchLocalNetworkAction");
+        auto *range = widget<QAction>("watchRangeAction");
+        QCOMPARE((QStringList{local->text(), range->text()}), (QStringList{u"Watch Local Network"_s, u"Watch the Range"_s}));
+        QVERIFY(local->isChecked() && !range->isChecked());
+        local->trigger(); // the only one on stays on
+        QVERIFY(local->isChecked());
+        range->trigger();
+        local->trigger();
+        QVERIFY(!local->isChecked() && range->isChecked() && !Preferences::standard().value(u"WatchLocalNetwork"_s).toBool()
+                && Preferences::standard().value(u"WatchRange"_s).toBool());
+        QCOMPARE(tipLine(), u"Watching 127.0.10.0/30"_s);
         const QList<QAction *> intervals = widget<QAction>("watchIntervalAction")->menu()->actions();
         const QList<QAction *> missingAfter = widget<QAction>("watchMissingAfterAction")->menu()->actions();
         QVERIFY(watch->isChecked() && intervals.size() == 5 && intervals.last()->isChecked() && missingAfter.at(1)->isChecked());
@@ -640,6 +709,8 @@ private:
     }
 
     MainViewController *controller() const { return m_delegate->rootViewController().get(); }
+    // The tray's tooltip's first line: what is watched.
+    QString tipLine() const { return m_window->findChild<QSystemTrayIcon *>()->toolTip().section(u'\n', 0, 0); }
     template <typename Widget>
     Widget *widget(const char *name) const
     {

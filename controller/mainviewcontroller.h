@@ -403,6 +403,7 @@ private:
     std::optional<DeviceWatch> m_watch;     // while watching
     std::unique_ptr<QTimer> m_watchTimer;
     bool m_watchRunDue = false;
+    std::chrono::milliseconds m_watchInterval{0};
     WatchChoices m_watchChoices;
     std::shared_ptr<const RangeList> m_watchRanges; // the watched range box's, once expanded
     QString m_watchRangeText;                       // the same, as typed

@@ -40,6 +40,8 @@ void MainViewController::setWatching(bool watching, std::chrono::milliseconds in
             showHistoryStatus();
         return;
     }
+    // A range wider than the interval's pace is walked in parts, one a round.
+    m_watchInterval = interval;
     // Neither choice is no watch: the broadcast is watched.
     if (!choices.localNetwork && !choices.range)
         choices.localNetwork = true;
@@ -128,7 +130,7 @@ void MainViewController::startNextWatchRound()
     // The known devices that the round misses are asked before they count as absent.
     const RunScope scope = discover ? RunScope() : rangesScope(m_watchRanges);
     m_watchRoundRunning = startWatchRound(
-        WatchRound{.discover = discover, .ranges = m_watchRanges, .known = m_watch->knownDevices(scope)});
+        WatchRound{.discover = discover, .ranges = m_watchRanges, .known = m_watch->knownDevices(scope), .every = m_watchInterval});
 }
 
 bool MainViewController::watchJudges(const FinishedRun &finished) const

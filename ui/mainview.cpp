@@ -40,6 +40,8 @@ MainView::MainView(MainViewController &controller, QWidget *parent)
     // No run is in progress until the controller starts one.
     m_form->progressIndicator->hide();
     m_form->progressLabel->hide();
+    // While it shows, the scan's progress takes the toolbar's free room, not the gap after it.
+    m_form->toolbar->setStretchFactor(m_form->progressLabel, 1);
     m_form->historyLine->hide();
     m_form->reportLine->hide();
     // Escape and the window's menu do what the Stop button does; the window puts the

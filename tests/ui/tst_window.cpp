@@ -587,6 +587,8 @@ private slots:
         QVERIFY(stop->isVisible() && !discover->isEnabled());
         QCOMPARE(scan->text(), u"Scanning..."_s);
         QCOMPARE(widget<ElidedLabel>("progressLabel")->fullText(), u"Probed 0 of 256 addresses, 0 devices found"_s);
+        // Shown, cut to the room the toolbar has, whole in its tooltip.
+        QVERIFY(widget<ElidedLabel>("progressLabel")->text().startsWith(u"Probed 0 of 2"_s));
         QCOMPARE(m_window->geometry().width(), 1000);
         stop->click();
         QVERIFY(!stop->isVisible() && scan->isEnabled() && discover->isEnabled());

@@ -401,7 +401,12 @@ private:
     std::optional<Color> m_defaultTextColor;
     std::shared_ptr<DeviceLabels> m_labels; // null without a labels file
     std::optional<DeviceWatch> m_watch;     // while watching
-    std::unique_ptr<QTimer> m_watchTimer;
+    // A run's background task may hold the controller last: its timer is then deleted on its
+    // own thread, later, as Qt requires of a timer.
+    struct TimerDeleter {
+        void operator()(QTimer *timer) const;
+    };
+    std::unique_ptr<QTimer, TimerDeleter> m_watchTimer;
     bool m_watchRunDue = false;
     std::chrono::milliseconds m_watchInterval{0};
     WatchChoices m_watchChoices;

@@ -10,6 +10,7 @@
 #include "platform/preferences.h"
 
 #include <QRegularExpression>
+#include <QThread>
 
 namespace {
 
@@ -69,13 +70,21 @@ void MainViewController::setWatching(bool watching, std::chrono::milliseconds in
     if (chosen)
         m_historyStatus.first.isEmpty() && m_watchRangeProblem.isEmpty() ? showStatusTip() : showHistoryStatus();
     if (!m_watchTimer) {
-        m_watchTimer = std::make_unique<QTimer>();
+        m_watchTimer.reset(new QTimer);
         QObject::connect(m_watchTimer.get(), &QTimer::timeout, m_watchTimer.get(), [weak = weak_from_this()] {
             if (const auto self = weak.lock())
                 self->watchIntervalPassed();
         });
     }
     m_watchTimer->start(interval);
+}
+
+void MainViewController::TimerDeleter::operator()(QTimer *timer) const
+{
+    if (timer->thread() == QThread::currentThread())
+        delete timer;
+    else
+        timer->deleteLater();
 }
 
 void MainViewController::takeWatchedRange()

@@ -45,6 +45,22 @@ void checkRangeList(const QString &text)
         seen.insert(*it);
     }
     require(seen.size() == std::min<qint64>(list.size(), 4096), "the walk has as many steps as the size");
+    // A watch's part of the walk, where the walk stands by the text's length: the walk's own
+    // addresses from there on, round past the end.
+    const qint64 start = text.size() * 7919;
+    const RangeList part = list.slice(start, std::min<qint64>(list.size(), 64));
+    require(part.size() == std::min<qint64>(list.size(), 64), "a part as long as asked");
+    auto whole = list.begin();
+    for (qint64 i = 0; i < start % list.size() && i < 4096; ++i)
+        ++whole;
+    for (const Address &address : part) {
+        require(part.contains(address) && list.contains(address), "a part covers its addresses");
+        if (start % list.size() < 4096) {
+            require(address == *whole, "a part walks as the list does");
+            if (++whole == list.end())
+                whole = list.begin();
+        }
+    }
 }
 
 // The integer value of a text is the C library's conversion, saturation included.

@@ -10,6 +10,7 @@
 #include "probes/probesink.h"
 #include "probes/run.h"
 #include "scan/rangelist.h"
+#include "scan/rollingwalk.h"
 
 #include <QObject>
 #include <QPointer>
@@ -312,6 +313,20 @@ private:
     std::shared_ptr<Run> beginRun(Run::Kind kind, quint64 addresses = 0);
     // The end of a run whose work has completed: ends it, unless it has ended already.
     void completeRun(const std::shared_ptr<Run> &run);
+    // The part of a watch round's ranges it walks (none without ranges), and what it was
+    // planned from; logs the part when it is not the whole.
+    struct RoundWalk {
+        std::shared_ptr<const RangeList> walk;
+        WalkBudget budget;
+        WalkPart part;
+    };
+    RoundWalk nextWalk(const WatchRound &round);
+    // A watch round's end once its work is done: the known devices `asked` said, the scope set,
+    // where the next part of the walk starts.
+    void endWatchRound(const std::shared_ptr<Run> &run, const QList<std::pair<QString, QString>> &asked,
+                       bool discovered, const RoundWalk &walk, qint64 walked);
+    // The MAC addresses of the devices this run found so far.
+    QSet<QString> foundMacs() const;
     // The scan's part of a run: the range button is busy, the discover button waits, and the
     // window's progress follows this run.
     void showScanning(const std::shared_ptr<Run> &run);

@@ -296,28 +296,8 @@ bool MainViewController::startWatchRound(WatchRound round)
     requireMainThread("MainViewController::startWatchRound");
     if (isRunning() || (!round.discover && !round.ranges && round.known.isEmpty()))
         return false;
-    // The part of the ranges this round walks: the next, where the previous round stopped.
-    std::shared_ptr<const RangeList> walk;
-    WalkBudget budget;
-    WalkPart part;
-    if (round.ranges) {
-        const QString key = walkKey(*round.ranges);
-        if (key != m_walkKey)
-            m_walkResumesAt = 0; // other ranges: their walk starts at their first address
-        m_walkKey = key;
-        const ScanSweep::AddressCost cost = ScanSweep::addressCost();
-        budget = {round.ranges->size(), m_walkResumesAt, m_arpRate, round.every, round.known.size(), cost.requests,
-                  cost.verdictWait};
-        part = planWalk(budget);
-        if (part.count == budget.size && part.start == 0) {
-            walk = round.ranges;
-        } else {
-            walk = std::make_shared<const RangeList>(round.ranges->slice(part.start, part.count));
-            if (part.count < budget.size)
-                logLine(lcScan, "This round walks %@ of the ranges' %@ addresses, from %@ on", groupedNumber(part.count),
-                        groupedNumber(budget.size), addressText(*walk->begin()));
-        }
-    }
+    const RoundWalk next = nextWalk(round);
+    const std::shared_ptr<const RangeList> &walk = next.walk;
     // The walk ends a little before the next round is due, its probes under way meanwhile.
     std::optional<std::chrono::steady_clock::time_point> walkUntil;
     if (walk && round.every > walkMargin)
@@ -349,24 +329,17 @@ bool MainViewController::startWatchRound(WatchRound round)
     // Asked first, the known devices cost the pace as the kernel's sweep of an address does.
     const std::chrono::microseconds askSpacing =
         m_arpRate > 0 ? NeighbourSweep::kernelSendInterval(m_arpRate) : std::chrono::microseconds(0);
-    BackgroundPool::global().async([self = shared_from_this(), run, discovery, known = std::move(round.known), walk,
-                                    budget, part, walkUntil, askSpacing, arpRate = m_arpRate] {
+    BackgroundPool::global().async([self = shared_from_this(), run, discovery, known = std::move(round.known), next,
+                                    walkUntil, askSpacing, arpRate = m_arpRate] {
+        const std::shared_ptr<const RangeList> &walk = next.walk;
         if (discovery)
             discovery->run();
-        // The MAC addresses of the devices found so far (main thread).
-        const auto foundMacs = [&self] {
-            QSet<QString> found;
-            for (const Device &device : self->foundDevices())
-                if (const std::optional<QString> mac = deviceIdentity(*device))
-                    found.insert(*mac);
-            return found;
-        };
         // The known devices the broadcasts did not find are asked at their last addresses.
         QList<std::pair<QString, QString>> unanswered;
         mainSync([&] {
             if (run->isStopped())
                 return;
-            const QSet<QString> found = foundMacs();
+            const QSet<QString> found = self->foundMacs();
             for (const auto &device : std::as_const(known))
                 if (!found.contains(device.first))
                     unanswered.append(device);
@@ -389,29 +362,68 @@ bool MainViewController::startWatchRound(WatchRound round)
         else
             walkRanges();
         mainSync([&] {
-            if (run->isStopped())
-                return;
-            // The round judges what it asked: the known devices asked and the addresses walked.
-            const QSet<QString> found = foundMacs();
-            for (const auto &[mac, address] : unanswered.first(asked)) {
-                self->m_askedKnown.insert(address);
-                // A range round asks its known devices as its first step: only a silence is news.
-                if (discovery || !found.contains(mac))
-                    logLine(lcScan, "Asked %@ at %@ before calling it missing: %@", mac, address,
-                            found.contains(mac) ? QStringLiteral("it answered") : QStringLiteral("it did not answer"));
-            }
-            if (walk) {
-                self->m_scanRanges = walked == walk->size() ? walk : std::make_shared<const RangeList>(walk->slice(0, walked));
-                self->m_walkResumesAt = walkResumesAt(budget, part, walked);
-                if (walked < walk->size())
-                    logLine(lcScan, "The round's time ran out after %@ of its %@ addresses; the next round goes on from there",
-                            groupedNumber(walked), groupedNumber(walk->size()));
-            }
-            self->reloadTable();
-            self->completeRun(run);
+            if (!run->isStopped())
+                self->endWatchRound(run, unanswered.first(asked), discovery != nullptr, next, walked);
         });
     });
     return true;
+}
+
+MainViewController::RoundWalk MainViewController::nextWalk(const WatchRound &round)
+{
+    if (!round.ranges)
+        return {};
+    RoundWalk next;
+    const QString key = walkKey(*round.ranges);
+    if (key != m_walkKey)
+        m_walkResumesAt = 0; // other ranges: their walk starts at their first address
+    m_walkKey = key;
+    const ScanSweep::AddressCost cost = ScanSweep::addressCost();
+    next.budget = {round.ranges->size(), m_walkResumesAt, m_arpRate, round.every, round.known.size(), cost.requests,
+                   cost.verdictWait};
+    next.part = planWalk(next.budget);
+    if (next.part.count == next.budget.size && next.part.start == 0) {
+        next.walk = round.ranges;
+        return next;
+    }
+    next.walk = std::make_shared<const RangeList>(round.ranges->slice(next.part.start, next.part.count));
+    if (next.part.count < next.budget.size)
+        logLine(lcScan, "This round walks %@ of the ranges' %@ addresses, from %@ on", groupedNumber(next.part.count),
+                groupedNumber(next.budget.size), addressText(*next.walk->begin()));
+    return next;
+}
+
+void MainViewController::endWatchRound(const std::shared_ptr<Run> &run, const QList<std::pair<QString, QString>> &asked,
+                                       bool discovered, const RoundWalk &walk, qint64 walked)
+{
+    // The round judges what it asked: the known devices asked and the addresses walked.
+    const QSet<QString> found = foundMacs();
+    for (const auto &[mac, address] : asked) {
+        m_askedKnown.insert(address);
+        // A range round asks its known devices as its first step: only a silence is news.
+        if (discovered || !found.contains(mac))
+            logLine(lcScan, "Asked %@ at %@ before calling it missing: %@", mac, address,
+                    found.contains(mac) ? QStringLiteral("it answered") : QStringLiteral("it did not answer"));
+    }
+    if (walk.walk) {
+        const qint64 size = walk.walk->size();
+        m_scanRanges = walked == size ? walk.walk : std::make_shared<const RangeList>(walk.walk->slice(0, walked));
+        m_walkResumesAt = walkResumesAt(walk.budget, walk.part, walked);
+        if (walked < size)
+            logLine(lcScan, "The round's time ran out after %@ of its %@ addresses; the next round goes on from there",
+                    groupedNumber(walked), groupedNumber(size));
+    }
+    reloadTable();
+    completeRun(run);
+}
+
+QSet<QString> MainViewController::foundMacs() const
+{
+    QSet<QString> macs;
+    for (const Device &device : foundDevices())
+        if (const std::optional<QString> mac = deviceIdentity(*device))
+            macs.insert(*mac);
+    return macs;
 }
 
 void MainViewController::showScanning(const std::shared_ptr<Run> &run)

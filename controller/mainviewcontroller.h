@@ -325,6 +325,8 @@ private:
     // where the next part of the walk starts.
     void endWatchRound(const std::shared_ptr<Run> &run, const QList<std::pair<QString, QString>> &asked,
                        bool discovered, const RoundWalk &walk, qint64 walked);
+    // The range box's text in orange when it cannot be expanded, else in its own colour.
+    void markRangeBox(bool expandable);
     // The MAC addresses of the devices this run found so far.
     QSet<QString> foundMacs() const;
     // The scan's part of a run: the range button is busy, the discover button waits, and the

@@ -18,7 +18,6 @@
 #include "sweep/neighboursweep.h"
 #include "sweep/scansweep.h"
 
-#include <QRegularExpression>
 
 namespace {
 
@@ -193,9 +192,13 @@ void MainViewController::startIPRangeScan()
         return;
     QString expression;
     withControl(m_ipRangeTextBox, [&](TextField &field) { expression = field.stringValue(); });
-    const bool scanning = scanRange(expression);
+    markRangeBox(scanRange(expression));
+}
+
+void MainViewController::markRangeBox(bool expandable)
+{
     withControl(m_ipRangeTextBox, [&](TextField &field) {
-        if (!scanning)
+        if (!expandable)
             field.setTextColor(systemOrangeColor);
         else if (m_defaultTextColor)
             field.setTextColor(*m_defaultTextColor);
@@ -209,9 +212,8 @@ bool MainViewController::scanRange(const QString &expression)
         return false;
     // Expanded here and now, before anything else changes; the list computes its addresses
     // as the scan walks it. One range is the whole text, as typed.
-    static const QRegularExpression separators(QStringLiteral("[\\s,]+"));
-    const QStringList texts = expression.split(separators, Qt::SkipEmptyParts);
-    RangeListResult built = rangeListFromTexts(texts.size() > 1 ? texts : QStringList{expression});
+    const QStringList texts = rangeBoxTexts(expression);
+    RangeListResult built = rangeListFromTexts(texts);
     if (!built.ranges) {
         logLine(lcScan, "Unable to expand IP Range: '%@'", expression);
         if (texts.size() > 1)

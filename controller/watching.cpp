@@ -9,7 +9,6 @@
 #include "platform/mainqueue.h"
 #include "platform/preferences.h"
 
-#include <QRegularExpression>
 #include <QThread>
 
 namespace {
@@ -91,20 +90,13 @@ void MainViewController::takeWatchedRange()
 {
     QString expression;
     withControl(m_ipRangeTextBox, [&](TextField &field) { expression = field.stringValue().trimmed(); });
-    // As a scan reads the box: several ranges between blanks or commas, one range as typed.
-    static const QRegularExpression separators(QStringLiteral("[\\s,]+"));
-    const QStringList texts = expression.split(separators, Qt::SkipEmptyParts);
-    RangeListResult built = rangeListFromTexts(texts.size() > 1 ? texts : QStringList{expression});
+    // As a scan reads the box.
+    RangeListResult built = rangeListFromTexts(rangeBoxTexts(expression));
     const QString problem = built.ranges ? QString() : built.error;
     if (problem != m_watchRangeProblem && !problem.isEmpty())
         logLine(lcScan, "The range cannot be watched: %@", problem);
     m_watchRangeProblem = problem;
-    withControl(m_ipRangeTextBox, [&](TextField &field) {
-        if (!built.ranges)
-            field.setTextColor(systemOrangeColor);
-        else if (m_defaultTextColor)
-            field.setTextColor(*m_defaultTextColor);
-    });
+    markRangeBox(built.ranges.has_value());
     if (!built.ranges)
         return;
     logLine(lcScan, "Watching %@ from now on", expression);

@@ -3,6 +3,8 @@
 #include "platform/addresstext.h"
 #include "scan/rangeexpression.h"
 
+#include <QRegularExpression>
+
 #include <algorithm>
 #include <cstdint>
 #include <limits>
@@ -329,6 +331,13 @@ RangeList::iterator &RangeList::iterator::operator++()
     ++m_piece;
     enterPiece();
     return *this;
+}
+
+QStringList rangeBoxTexts(const QString &text)
+{
+    static const QRegularExpression separators(QStringLiteral("[\\s,]+"));
+    const QStringList texts = text.split(separators, Qt::SkipEmptyParts);
+    return texts.size() > 1 ? texts : QStringList{text};
 }
 
 RangeListResult rangeListFromTexts(const QStringList &texts)

@@ -158,6 +158,10 @@ struct RangeListResult {
 // names the range by its position, 1 for the first. No range at all is an error too.
 RangeListResult rangeListFromTexts(const QStringList &texts);
 
+// The ranges typed in the window's range box: several between blanks or commas, or, when
+// there is one, the whole text as typed.
+QStringList rangeBoxTexts(const QString &text);
+
 // The ranges of a file's text, one a line: what follows a "#" is a comment, blanks around
 // a range are dropped, and lines left empty are skipped. An error names the line by its
 // number, 1 for the first. A file without a range is an error.

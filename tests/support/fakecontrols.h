@@ -8,10 +8,15 @@
 
 class FakePushButton final : public PushButton {
 public:
-    void setTitle(const QString &newTitle) override { title = newTitle; }
+    void setTitle(const QString &newTitle) override
+    {
+        title = newTitle;
+        titles.append(newTitle);
+    }
     void setEnabled(bool newEnabled) override { enabled = newEnabled; }
 
     QString title;
+    QStringList titles; // every title set, in order
     bool enabled = true;
 };
 

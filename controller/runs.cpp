@@ -15,7 +15,6 @@
 #include "scan/knownaddresses.h"
 #include "scan/rangescan.h"
 #include "scan/rollingwalk.h"
-#include "sweep/neighboursweep.h"
 #include "sweep/scansweep.h"
 
 
@@ -328,11 +327,8 @@ bool MainViewController::startWatchRound(WatchRound round)
                 self->reloadTable();
         });
     }
-    // Asked first, the known devices cost the pace as the kernel's sweep of an address does.
-    const std::chrono::microseconds askSpacing =
-        m_arpRate > 0 ? NeighbourSweep::kernelSendInterval(m_arpRate) : std::chrono::microseconds(0);
     BackgroundPool::global().async([self = shared_from_this(), run, discovery, known = std::move(round.known), next,
-                                    walkUntil, askSpacing, arpRate = m_arpRate] {
+                                    walkUntil, arpRate = m_arpRate] {
         const std::shared_ptr<const RangeList> &walk = next.walk;
         if (discovery)
             discovery->run();
@@ -360,7 +356,7 @@ bool MainViewController::startWatchRound(WatchRound round)
         };
         qsizetype asked = 0;
         if (!addresses.isEmpty() && !run->isStopped())
-            asked = askKnownAddresses(addresses, run, self->m_resolver, askSpacing, walkRanges);
+            asked = askKnownAddresses(addresses, run, self->m_resolver, arpRate, walkRanges);
         else
             walkRanges();
         mainSync([&] {

@@ -2,6 +2,7 @@
 
 #include "platform/mainqueue.h"
 #include "probes/deviceprobe.h"
+#include "sweep/neighboursweep.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -24,10 +25,12 @@ void waitUntil(std::chrono::steady_clock::time_point when, const Run &run)
 } // namespace
 
 qsizetype askKnownAddresses(const QList<Address> &addresses, const std::shared_ptr<Run> &run,
-                            const std::shared_ptr<Resolver> &resolver, std::chrono::microseconds spacing,
+                            const std::shared_ptr<Resolver> &resolver, quint32 arpRate,
                             const std::function<void()> &meanwhile)
 {
     requireBackgroundThread("askKnownAddresses");
+    const std::chrono::microseconds spacing =
+        arpRate > 0 ? NeighbourSweep::kernelSendInterval(arpRate) : std::chrono::microseconds(0);
     const auto limiter = std::make_shared<Semaphore>(asksInFlight);
     const auto group = std::make_shared<DispatchGroup>();
     const auto until = std::chrono::steady_clock::now() + asksStartWithin;

@@ -6,20 +6,19 @@
 
 #include <QList>
 
-#include <chrono>
 #include <functional>
 #include <memory>
 
 // The ask before missing: probes each address directly, as a scan probes one (the device
 // info probe, its 404 handed over to the gateway data probe), without the neighbour sweep,
 // at most 50 at a time and within the scan's limits; no ask starts more than 30 s after the
-// first; with a `spacing`, each ask starts at least that long after the one before (the ARP
-// pace). `meanwhile`, when given, is called once every ask has started, before the wait for
+// first. With an `arpRate`, the asks keep that ARP pace: each may make the kernel ask three
+// times for an address nobody holds, so they start as far apart as the kernel's sweep sends
+// (0: no pace). `meanwhile`, when given, is called once every ask has started, before the wait for
 // their ends: a watch's round walks its ranges while its last asks wait for their answers.
 // Returns once every ask has ended or the run is stopped, with the number of addresses
 // asked, the first ones of the list. The probes merge into the run's sink, as the scan's do,
 // but leave the run's count of addresses probed alone. Background thread.
 qsizetype askKnownAddresses(const QList<Address> &addresses, const std::shared_ptr<Run> &run,
                             const std::shared_ptr<Resolver> &resolver,
-                            std::chrono::microseconds spacing = std::chrono::microseconds(0),
-                            const std::function<void()> &meanwhile = {});
+                            quint32 arpRate = 0, const std::function<void()> &meanwhile = {});

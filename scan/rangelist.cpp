@@ -148,7 +148,7 @@ RangeList RangeList::slice(qint64 start, qint64 count) const
                     part.m_literals.insert(addressText(piece.literal));
                 } else {
                     taken.interval.low = piece.interval.low + (low - position);
-                    taken.interval.high = piece.interval.low + (high - position) - 1;
+                    taken.interval.high = piece.interval.low + (high - position - 1);
                     part.merge(taken.interval);
                 }
                 part.m_pieces.push_back(taken);

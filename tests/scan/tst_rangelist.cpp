@@ -198,6 +198,10 @@ void TestRangeList::sliceWalksAPartInTurn()
     QVERIFY(!part.contains(addressFromText(u"10.0.0.2"_s)) && !part.contains(addressFromText(u"10.0.1.3"_s)));
     QCOMPARE(walk(list.slice(7 + 8, 8)), walk(list.slice(7, 8))); // taken modulo the size
     QVERIFY(list.slice(0, 0).isEmpty());
+    // Octets beyond 255 are kept as given, up to the largest number there is.
+    built = rangeListFromTexts({u"10.0.0.9223372036854775807"_s, u"10.0.0.250-260"_s});
+    QVERIFY(built.ranges);
+    QCOMPARE(walk(built.ranges->slice(11, 2)), (QStringList{u"10.0.0.260"_s, u"10.0.0.9223372036854775807"_s}));
 }
 
 void TestRangeList::walkPlan_data()

@@ -21,14 +21,6 @@ NeighbourState stateOf(quint16 state)
     return NeighbourState::Unknown;
 }
 
-// Keeps the address of an NDA_DST attribute, if it holds one of IPv4's size.
-int readAttribute(const nlattr *attribute, void *destination)
-{
-    if (mnl_attr_get_type(attribute) == NDA_DST && mnl_attr_get_payload_len(attribute) == sizeof(quint32))
-        *static_cast<std::optional<quint32> *>(destination) = ntohl(mnl_attr_get_u32(attribute));
-    return MNL_CB_OK;
-}
-
 std::optional<NeighbourEntry> entryOf(const nlmsghdr *message)
 {
     if (message->nlmsg_type != RTM_NEWNEIGH && message->nlmsg_type != RTM_DELNEIGH)
@@ -39,8 +31,12 @@ std::optional<NeighbourEntry> entryOf(const nlmsghdr *message)
     std::memcpy(&header, mnl_nlmsg_get_payload(message), sizeof header);
     if (header.ndm_family != AF_INET)
         return std::nullopt;
+    // The address of an NDA_DST attribute, if it holds one of IPv4's size.
     std::optional<quint32> destination;
-    mnl_attr_parse(message, sizeof(ndmsg), readAttribute, &destination);
+    readNetlinkAttributes(*message, sizeof(ndmsg), [&](const nlattr &attribute) {
+        if (mnl_attr_get_type(&attribute) == NDA_DST && mnl_attr_get_payload_len(&attribute) == sizeof(quint32))
+            destination = ntohl(mnl_attr_get_u32(&attribute));
+    });
     if (!destination)
         return std::nullopt;
     return NeighbourEntry{*destination, header.ndm_ifindex, stateOf(header.ndm_state),

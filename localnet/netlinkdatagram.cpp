@@ -76,3 +76,19 @@ NetlinkStatus readNetlinkDatagram(QByteArrayView datagram, const std::function<v
     }
     return status;
 }
+
+void readNetlinkAttributes(const nlmsghdr &message, std::size_t headerSize, const std::function<void(const nlattr &)> &each)
+{
+    struct Walk {
+        const char *end;
+        const std::function<void(const nlattr &)> &each;
+    } walk{reinterpret_cast<const char *>(&message) + message.nlmsg_len, each};
+    const auto visit = [](const nlattr *attribute, void *opaque) {
+        const auto &walk = *static_cast<const Walk *>(opaque);
+        if (reinterpret_cast<const char *>(attribute) + attribute->nla_len > walk.end)
+            return int(MNL_CB_STOP);
+        walk.each(*attribute);
+        return int(MNL_CB_OK);
+    };
+    mnl_attr_parse(&message, unsigned(headerSize), visit, &walk);
+}

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <functional>
 
+struct nlattr;
 struct nlmsghdr;
 
 // What a datagram read from an rtnetlink socket says of the request it answers.
@@ -27,3 +28,8 @@ QByteArray netlinkDumpRequest(quint16 type, std::size_t headerSize, quint32 sequ
 // a truncated or malformed message ends the walk, and nothing is read past the datagram.
 // Pure, any thread.
 NetlinkStatus readNetlinkDatagram(QByteArrayView datagram, const std::function<void(const nlmsghdr &)> &each);
+
+// Hands `each` every attribute of `message` after its family header of `headerSize` bytes that
+// lies wholly within the message's length; one that runs past it ends the walk. (libmnl bounds
+// the attributes by the length rounded up to whole words, past the message's own bytes.)
+void readNetlinkAttributes(const nlmsghdr &message, std::size_t headerSize, const std::function<void(const nlattr &)> &each);

@@ -18,9 +18,8 @@ struct Attributes {
     bool viaGateway = false;
 };
 
-int readAttribute(const nlattr *attribute, void *opaque)
+void readAttribute(const nlattr *attribute, Attributes *attributes)
 {
-    auto *const attributes = static_cast<Attributes *>(opaque);
     const bool word = mnl_attr_get_payload_len(attribute) == sizeof(quint32);
     switch (mnl_attr_get_type(attribute)) {
     case RTA_DST:
@@ -47,7 +46,6 @@ int readAttribute(const nlattr *attribute, void *opaque)
     default:
         break;
     }
-    return MNL_CB_OK;
 }
 
 std::optional<RouteEntry> entryOf(const nlmsghdr *message)
@@ -59,7 +57,7 @@ std::optional<RouteEntry> entryOf(const nlmsghdr *message)
     if (header.rtm_family != AF_INET || header.rtm_dst_len > 32)
         return std::nullopt;
     Attributes attributes;
-    mnl_attr_parse(message, sizeof(rtmsg), readAttribute, &attributes);
+    readNetlinkAttributes(*message, sizeof(rtmsg), [&](const nlattr &attribute) { readAttribute(&attribute, &attributes); });
     // A default route carries no destination.
     if (!attributes.destination && header.rtm_dst_len != 0)
         return std::nullopt;

@@ -103,6 +103,8 @@ private slots:
 
         QTest::newRow("length of 2 GiB") << patched(reachable, 0, 0x80000010u) + QByteArray(64, '\0') << QString();
         QTest::newRow("address of 16 bytes") << patched(reachable, 28, 20, 2) << QString();
+        // The address attribute ends a byte past the message, in the words' padding.
+        QTest::newRow("address past the message's end") << patched(reachable.left(35), 0, 35) << QString();
         QTest::newRow("dump interrupted") << patched(emptyDump, 6, 0x12, 2) << u"done, interrupted, seq 77"_s;
         QTest::newRow("busy") << ending(2, 0, -16) << u"error 16, seq 9"_s;
         QTest::newRow("error of INT_MIN") << ending(2, 0, INT_MIN) << u"error %1, seq 9"_s.arg(INT_MAX);

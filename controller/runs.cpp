@@ -17,7 +17,6 @@
 #include "scan/rollingwalk.h"
 #include "sweep/scansweep.h"
 
-
 namespace {
 
 // What tells one round's ranges from another's: the stretches they walk, in order.

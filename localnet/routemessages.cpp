@@ -18,30 +18,30 @@ struct Attributes {
     bool viaGateway = false;
 };
 
-void readAttribute(const nlattr *attribute, Attributes *attributes)
+void readAttribute(const nlattr &attribute, Attributes &attributes)
 {
-    const bool word = mnl_attr_get_payload_len(attribute) == sizeof(quint32);
-    switch (mnl_attr_get_type(attribute)) {
+    const bool word = mnl_attr_get_payload_len(&attribute) == sizeof(quint32);
+    switch (mnl_attr_get_type(&attribute)) {
     case RTA_DST:
         if (word)
-            attributes->destination = ntohl(mnl_attr_get_u32(attribute));
+            attributes.destination = ntohl(mnl_attr_get_u32(&attribute));
         break;
     case RTA_TABLE:
         if (word)
-            attributes->table = mnl_attr_get_u32(attribute);
+            attributes.table = mnl_attr_get_u32(&attribute);
         break;
     case RTA_OIF:
         if (word)
-            attributes->interfaceIndex = mnl_attr_get_u32(attribute);
+            attributes.interfaceIndex = mnl_attr_get_u32(&attribute);
         break;
     case RTA_PRIORITY:
         if (word)
-            attributes->priority = mnl_attr_get_u32(attribute);
+            attributes.priority = mnl_attr_get_u32(&attribute);
         break;
     case RTA_GATEWAY:
     case RTA_VIA:
     case RTA_MULTIPATH:
-        attributes->viaGateway = true;
+        attributes.viaGateway = true;
         break;
     default:
         break;
@@ -57,7 +57,7 @@ std::optional<RouteEntry> entryOf(const nlmsghdr *message)
     if (header.rtm_family != AF_INET || header.rtm_dst_len > 32)
         return std::nullopt;
     Attributes attributes;
-    readNetlinkAttributes(*message, sizeof(rtmsg), [&](const nlattr &attribute) { readAttribute(&attribute, &attributes); });
+    readNetlinkAttributes(*message, sizeof(rtmsg), [&](const nlattr &attribute) { readAttribute(attribute, attributes); });
     // A default route carries no destination.
     if (!attributes.destination && header.rtm_dst_len != 0)
         return std::nullopt;

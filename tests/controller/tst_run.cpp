@@ -6,8 +6,8 @@
 
 #include <QScopeGuard>
 #include <QSettings>
-#include <QTemporaryDir>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <thread>

@@ -83,7 +83,11 @@ bool ArpHelperProcess::start(const QString &program, std::string input, QString 
     sigfillset(&all);
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setsigdefault(&attributes, &all);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    // In a process group of its own: a signal to this program's job (Ctrl-C at a terminal, a
+    // `timeout`) is this program's to act on, and it stops the helper by ending its input. A
+    // helper that died of it first would leave its sweep part way.
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
     const QByteArray path = QFile::encodeName(program);
     char *argv[] = {const_cast<char *>(helperName), nullptr};
     const int spawned = ::posix_spawn(&m_pid, path.constData(), &actions, &attributes, argv, environ);

@@ -48,10 +48,8 @@ ArpHelperSweep::Step ArpHelperSweep::act(int epoll, std::deque<SweepVerdict> &ve
             continue;
         }
         const bool inOrder = m_stretch < m_stretches.size() && answer.address == m_stretches[m_stretch].first + m_offset;
-        if (!inOrder || m_endSeen) {
-            m_why = QStringLiteral("devicefinder-arp answered for an address out of turn");
-            return Step::Failed;
-        }
+        if (!inOrder || m_endSeen)
+            return gaveOut(QStringLiteral("devicefinder-arp answered for an address out of turn: it is ended"));
         if (m_stretches[m_stretch].first + m_offset == m_stretches[m_stretch].last) {
             ++m_stretch;
             m_offset = 0;
@@ -62,10 +60,8 @@ ArpHelperSweep::Step ArpHelperSweep::act(int epoll, std::deque<SweepVerdict> &ve
         verdicts.push_back({answer.address, answer.kind == ArpAnswer::Kind::Someone ? SweepVerdict::Kind::Someone
                                                                                      : SweepVerdict::Kind::Nobody});
     }
-    if (status == ArpHelperProcess::Status::Failed) {
-        m_why = QStringLiteral("devicefinder-arp wrote something that is no answer");
-        return Step::Failed;
-    }
+    if (status == ArpHelperProcess::Status::Failed)
+        return gaveOut(QStringLiteral("devicefinder-arp wrote something that is no answer: it is ended"));
     if (status == ArpHelperProcess::Status::Ended) {
         ArpExit code = ArpExit::Done;
         const QString reason = m_process->exitReason(&code);
@@ -76,18 +72,14 @@ ArpHelperSweep::Step ArpHelperSweep::act(int epoll, std::deque<SweepVerdict> &ve
                                 ? QStringLiteral("devicefinder-arp at %1 may not send ARP (%2)").arg(m_program, reason)
                                 : QStringLiteral("devicefinder-arp at %1 ended: %2").arg(m_program, reason));
         }
-        m_why = QStringLiteral("devicefinder-arp ended: %1").arg(reason);
-        return Step::Failed;
+        return gaveOut(QStringLiteral("devicefinder-arp ended part way (%1)").arg(reason));
     }
     watchOutput(epoll, verdicts.size() < room, now);
-    if (!m_pausedAt && now >= m_deadline) {
-        m_why = QStringLiteral("devicefinder-arp did not finish within %1 s (two requests for each of its %2 addresses "
-                               "at its pace, and %3 s): it is ended, and the kernel asks for the addresses it has not "
-                               "answered")
-                    .arg(groupedNumber(quint64(m_allowed.count())), groupedNumber(m_addresses))
-                    .arg(deadlineSlack.count());
-        return Step::Overdue;
-    }
+    if (!m_pausedAt && now >= m_deadline)
+        return gaveOut(QStringLiteral("devicefinder-arp did not finish within %1 s (two requests for each of its %2 "
+                                      "addresses at its pace, and %3 s): it is ended")
+                           .arg(groupedNumber(quint64(m_allowed.count())), groupedNumber(m_addresses))
+                           .arg(deadlineSlack.count()));
     return Step::Working;
 }
 
@@ -163,6 +155,12 @@ ArpHelperSweep::Step ArpHelperSweep::unusable(const QString &why)
 {
     m_why = why;
     return Step::Unusable;
+}
+
+ArpHelperSweep::Step ArpHelperSweep::gaveOut(const QString &why)
+{
+    m_why = why + QStringLiteral(", and the kernel asks for the addresses it has not answered");
+    return Step::GaveOut;
 }
 
 void ArpHelperSweep::watchOutput(int epoll, bool watchIt, Clock::time_point now)

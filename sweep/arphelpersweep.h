@@ -14,7 +14,8 @@
 // its answers turned into verdicts in the walk's order. When the helper cannot be used
 // (none of it can start, its socket cannot be opened, the addresses lie on several
 // interfaces), the addresses go to the kernel's sweep instead: rest() gives them back; so
-// do those it has not answered by its deadline.
+// do those it has not answered when it gives out part way (it ends, writes what is no
+// answer, or passes its deadline), so that the pace holds to the sweep's end.
 // Network thread only: the helper dies with the thread that starts it.
 class ArpHelperSweep final {
 public:
@@ -29,8 +30,7 @@ public:
         Working,
         Finished, // every verdict given
         Unusable, // nothing given, why() says why: the kernel sweeps instead
-        Failed, // part way, why() says why
-        Overdue, // past its deadline, why() says so: the kernel sweeps for the rest
+        GaveOut, // part way, why() says why: the kernel sweeps for the rest
     };
     // Gathers, then starts the helper and feeds it, then reads its answers: appends at most
     // `room` verdicts. While there is no room, the helper's output leaves `epoll`: its end
@@ -46,7 +46,7 @@ public:
     // The requests the helper sent, once it has said.
     std::optional<quint64> requestsSent() const { return m_endSeen ? std::optional(m_sent) : std::nullopt; }
     // The addresses without a verdict, gathered and not, for the kernel's sweep; only after
-    // Unusable, Failed or Overdue.
+    // Unusable or GaveOut.
     SweepSchedule::Source rest();
     // Stops the helper. Its descriptors leave `epoll` first.
     void end(int epoll);
@@ -61,6 +61,7 @@ private:
     // Writes what the helper's input takes, and watches it for room while some is left.
     void feed(int epoll);
     Step unusable(const QString &why);
+    Step gaveOut(const QString &why);
     void watchOutput(int epoll, bool watch, Clock::time_point now);
 
     const QString m_program;

@@ -300,7 +300,7 @@ void NeighbourSweep::actWithHelper(int epoll, Clock::time_point now)
             const std::lock_guard lock(m_mutex);
             m_how = QStringLiteral("The neighbour sweep asks through the kernel: %1").arg(m_helper->why());
         }
-        toKernel(epoll, now);
+        toKernel(epoll, now, now);
         return;
     }
     {
@@ -319,9 +319,7 @@ void NeighbourSweep::actWithHelper(int epoll, Clock::time_point now)
     }
     if (!verdicts.empty() || step == ArpHelperSweep::Step::Finished || m_helper->requestsSent())
         m_handed.notify_all();
-    if (step == ArpHelperSweep::Step::Failed)
-        fail(m_helper->why());
-    if (step == ArpHelperSweep::Step::Overdue) {
+    if (step == ArpHelperSweep::Step::GaveOut) {
         {
             const std::lock_guard lock(m_mutex);
             // Said as how the sweep asks when the helper gave no verdict at all.
@@ -332,15 +330,16 @@ void NeighbourSweep::actWithHelper(int epoll, Clock::time_point now)
             m_helperEnded = true;
         }
         m_handed.notify_all();
-        toKernel(epoll, now);
+        // The helper's requests of its last second and the kernel's first are not added up.
+        toKernel(epoll, now, now + std::chrono::seconds(1));
         return;
     }
     m_over = m_over || step == ArpHelperSweep::Step::Finished;
 }
 
-void NeighbourSweep::toKernel(int epoll, Clock::time_point now)
+void NeighbourSweep::toKernel(int epoll, Clock::time_point now, Clock::time_point sendsFrom)
 {
-    m_schedule.emplace(m_helper->rest(), now, m_sendInterval);
+    m_schedule.emplace(m_helper->rest(), sendsFrom, m_sendInterval);
     m_helper->end(epoll);
     m_helper.reset();
     begin(epoll);

@@ -87,8 +87,9 @@ private:
     void handVerdicts(Clock::time_point now);
     void fail(const QString &why);
     void actWithHelper(int epoll, Clock::time_point now);
-    // From the helper to the kernel's sweep of the same addresses.
-    void toKernel(int epoll, Clock::time_point now);
+    // From the helper to the kernel's sweep of the addresses it has not answered, which
+    // sends from `sendsFrom` on.
+    void toKernel(int epoll, Clock::time_point now, Clock::time_point sendsFrom);
 
     const std::stop_token m_stop;
     std::optional<std::stop_callback<std::function<void()>>> m_wakeOnStop; // network thread

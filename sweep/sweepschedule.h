@@ -59,7 +59,8 @@ public:
     static constexpr std::size_t maxKnown = 65'536;
 
     // Sends wait for the first dump's end (dumpEnded()), or dumpWait after `now`. A longer
-    // `interval` than sendInterval paces the sends strictly: no burst after a late wake-up.
+    // `interval` than sendInterval paces the sends strictly: no burst after a late wake-up,
+    // and none before `now`, which may lie ahead.
     SweepSchedule(Source addresses, Clock::time_point now, std::chrono::microseconds interval = sendInterval);
 
     // The kernel's word on one entry, from a dump or a change. Only a word from the interface

@@ -122,12 +122,13 @@ std::optional<RangeList> commandLineRanges(const Command &command)
 void stopOnQuitSignals(const std::shared_ptr<MainViewController> &controller, std::function<void()> atOnce)
 {
     watchQuitSignals([weak = std::weak_ptr(controller), atOnce = std::move(atOnce)](int signal, int count) {
+        signalStatus = 128 + signal;
         if (count > 1) {
+            // Set first: the main thread, whose wait atOnce() may end, leaves with it too.
             if (atOnce)
                 atOnce();
             std::_Exit(128 + signal);
         }
-        signalStatus = 128 + signal;
         mainAsync([weak] {
             if (const auto running = weak.lock(); running && running->isRunning())
                 running->stopRun();

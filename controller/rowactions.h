@@ -17,6 +17,8 @@ struct RowAction final {
     Kind kind = Kind::Program;
     QString name;        // the menu's text
     QStringList command; // Program: the program, then its arguments, placeholders unexpanded
+
+    bool operator==(const RowAction &) const = default;
 };
 
 // Bounds of actions.json: a file for people to write, not a place for data.

@@ -1,27 +1,13 @@
 // Bytes as a settings document the user takes in, perhaps one someone else wrote: read whole or
 // refused with the reason, and what it holds, written as a document again, reads back the same.
 #include "controller/settingstransfer.h"
+#include "platform/versioneddocument.h"
 #include "tests/fuzz/require.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 
 #include <cstdint>
-
-namespace {
-
-bool sameActions(const QList<RowAction> &a, const QList<RowAction> &b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (qsizetype i = 0; i < a.size(); ++i) {
-        if (a[i].kind != b[i].kind || a[i].name != b[i].name || a[i].command != b[i].command)
-            return false;
-    }
-    return true;
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
@@ -31,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         return 0;
     const SettingsDocument &document = *read.document;
 
-    QJsonObject root{{QStringLiteral("format"), QStringLiteral("devicefinder-settings")}, {QStringLiteral("version"), 1}};
+    QJsonObject root = versionedDocumentHead(u"devicefinder-settings", 1);
     if (document.labels) {
         require(document.labels->labels.size() <= maxLabels, "at most the bound of labels");
         root.insert(QStringLiteral("labels"), labelEntries(document.labels->labels, document.labels->unwatched));
@@ -51,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                         && again.document->labels->unwatched == document.labels->unwatched)),
             "the labels and watch choices read back the same");
     require(again.document->actions.has_value() == document.actions.has_value()
-                && (!document.actions || sameActions(*again.document->actions, *document.actions)),
+                && (!document.actions || *again.document->actions == *document.actions),
             "the actions read back the same");
     require(again.document->window == document.window, "the window's choices read back the same");
     return 0;

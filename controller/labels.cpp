@@ -28,7 +28,7 @@ std::optional<QString> MainViewController::keptRowMac(int row, const QString &wi
         *why = QStringLiteral("labels are not kept");
     else if (row < 0 || row >= m_filteredDevices.size())
         *why = QStringLiteral("that row is gone");
-    else if (const std::optional<QString> mac = deviceIdentity(*m_filteredDevices.at(row)))
+    else if (const std::optional<QString> mac = deviceMac(*m_filteredDevices.at(row)))
         return mac;
     else
         *why = withoutMac;
@@ -76,7 +76,7 @@ bool MainViewController::isRowWatched(int row) const
 {
     if (!m_labels || row < 0 || row >= m_filteredDevices.size())
         return true;
-    return m_labels->isWatched(deviceIdentity(*m_filteredDevices.at(row)).value_or(QString()));
+    return m_labels->isWatched(deviceMac(*m_filteredDevices.at(row)).value_or(QString()));
 }
 
 QString MainViewController::setRowWatched(int row, bool watched)

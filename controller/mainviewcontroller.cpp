@@ -116,7 +116,7 @@ TableCell MainViewController::tableViewCell(int column, int row) const
     } else if (column == labelColumn && row >= 0 && row < m_filteredDevices.size()) {
         const DeviceRecord &record = *m_filteredDevices.at(row);
         cell.text = m_labels ? m_labels->labelOf(record) : QString();
-        cell.editable = m_labels && deviceIdentity(record);
+        cell.editable = m_labels && deviceMac(record);
     } else if (column >= 0 && column < textColumnCount && row >= 0 && row < m_filteredDevices.size()) {
         const DeviceRecord &record = *m_filteredDevices.at(row);
         cell.text = columnText(record, column);
@@ -131,7 +131,7 @@ namespace {
 // The two kinds apart, so that an address never passes for a MAC address a device sent.
 QString heldDevice(const DeviceRecord &record)
 {
-    if (const std::optional<QString> mac = deviceIdentity(record))
+    if (const std::optional<QString> mac = deviceMac(record))
         return QStringLiteral("mac ") + *mac;
     const QString address = record.text(DeviceKey::ipAddress);
     return address.isEmpty() ? QString() : QStringLiteral("address ") + address;

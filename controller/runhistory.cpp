@@ -17,7 +17,7 @@ namespace {
 QDateTime recordedTime(const DeviceHistory &history, const DeviceList &found, const QDateTime &now)
 {
     for (const Device &device : distinctDevices(found))
-        if (const std::optional<HistoryEntry> entry = history.entry(*deviceIdentity(*device)))
+        if (const std::optional<HistoryEntry> entry = history.entry(*deviceMac(*device)))
             return entry->lastSeen;
     return history.lastCompletedRun().isValid() ? history.lastCompletedRun() : now;
 }
@@ -82,23 +82,25 @@ void MainViewController::logHistoryChanges(const FinishedRun &finished) const
                                                               : QStringLiteral("discover");
     PresenceLog log(presenceLogPath());
     const auto event = [&](const char *name, const DeviceRecord &record, const QString &address) {
-        return PresenceEvent{m_recordedTime, QString::fromLatin1(name), deviceIdentity(record).value_or(QString()), address,
+        return PresenceEvent{m_recordedTime, QString::fromLatin1(name), deviceMac(record).value_or(QString()), address,
                              {}, std::nullopt, source, {}};
     };
-    QList<PresenceEvent> events;
-    for (const Device &device : m_latestChanges.added)
-        events.append(event("new", *device, deviceAddress(*device)));
-    // Back: seen again after the log's last word on it was that it went missing.
-    const QSet<QString> added = m_latestChanges.addedIdentities();
+    // Back: seen again after the log's last word on it was that it went missing. New: never
+    // seen, by the history; a device the history has forgotten that the log still knows has no
+    // "new" after its first event.
+    const DeviceList found = distinctDevices(finished.found);
     QSet<QString> seen;
-    for (const Device &device : distinctDevices(finished.found))
-        if (!added.contains(*deviceIdentity(*device)))
-            seen.insert(*deviceIdentity(*device));
+    for (const Device &device : found)
+        seen.insert(*deviceMac(*device));
     QHash<QString, QString> lastEvent;
     if (!seen.isEmpty())
         log.read([&](PresenceEvent &&logged) { lastEvent.insert(logged.mac, logged.event); }, &seen);
-    for (const Device &device : distinctDevices(finished.found))
-        if (lastEvent.value(*deviceIdentity(*device)) == u"missing")
+    QList<PresenceEvent> events;
+    for (const Device &device : m_latestChanges.added)
+        if (!lastEvent.contains(*deviceMac(*device)))
+            events.append(event("new", *device, deviceAddress(*device)));
+    for (const Device &device : found)
+        if (lastEvent.value(*deviceMac(*device)) == u"missing")
             events.append(event("back", *device, deviceAddress(*device)));
     for (const MovedDevice &moved : m_latestChanges.moved) {
         events.append(event("moved", *moved.device, deviceAddress(*moved.device)));
@@ -119,7 +121,7 @@ void MainViewController::logPresence(const QList<WatchEvent> &events, const QStr
         PresenceEvent &line = lines.emplace_back();
         line.time = time;
         line.event = QString::fromLatin1(watchEventName(watched.kind));
-        line.mac = deviceIdentity(*watched.device).value_or(QString());
+        line.mac = deviceMac(*watched.device).value_or(QString());
         line.address = deviceAddress(*watched.device);
         line.from = watched.from;
         if (watched.kind == WatchEvent::Kind::Steady)
@@ -166,7 +168,7 @@ void MainViewController::setStatusTip(std::weak_ptr<InfoLine> tip)
 
 void MainViewController::markChange(const DeviceRecord &record, TableCell &cell) const
 {
-    const std::optional<QString> identity = deviceIdentity(record);
+    const std::optional<QString> identity = deviceMac(record);
     if (!identity)
         return;
     if (m_newDevices.contains(*identity)) {

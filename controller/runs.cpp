@@ -418,7 +418,7 @@ QSet<QString> MainViewController::foundMacs() const
 {
     QSet<QString> macs;
     for (const Device &device : foundDevices())
-        if (const std::optional<QString> mac = deviceIdentity(*device))
+        if (const std::optional<QString> mac = deviceMac(*device))
             macs.insert(*mac);
     return macs;
 }

@@ -50,7 +50,7 @@ Name nameOf(const WatchEvent &event, const LabelOf &labelOf)
         return {1, host};
     if (const QString address = deviceAddress(record); !address.isEmpty())
         return {2, address};
-    return {3, deviceIdentity(record).value_or(QString())};
+    return {3, deviceMac(record).value_or(QString())};
 }
 
 } // namespace

@@ -5,10 +5,10 @@ DeviceDiff diffDevices(const DeviceList &before, const DeviceList &after)
     DeviceDiff diff;
     QHash<QString, Device> older;
     for (const Device &device : distinctDevices(before))
-        older.insert(*deviceIdentity(*device), device);
+        older.insert(*deviceMac(*device), device);
     QSet<QString> inNewer;
     for (const Device &device : distinctDevices(after)) {
-        const QString mac = *deviceIdentity(*device);
+        const QString mac = *deviceMac(*device);
         inNewer.insert(mac);
         const Device old = older.value(mac);
         if (!old) {
@@ -25,7 +25,7 @@ DeviceDiff diffDevices(const DeviceList &before, const DeviceList &after)
         }
     }
     for (const Device &device : distinctDevices(before)) {
-        if (!inNewer.contains(*deviceIdentity(*device)))
+        if (!inNewer.contains(*deviceMac(*device)))
             diff.missing.append(device);
     }
     return diff;

@@ -86,14 +86,18 @@ std::optional<std::pair<QString, HistoryEntry>> entryOf(const QJsonValue &value)
                                                   lastAddress.toString(), *firstSeen, *lastSeen});
 }
 
-// The MAC addresses a run lists, each one known to the history, once.
-std::optional<QStringList> deviceList(const QJsonValue &value, const QHash<QString, HistoryEntry> &entries)
+// The MAC addresses a run lists, each one known to the history, once; those of entries
+// passed over are left out.
+std::optional<QStringList> deviceList(const QJsonValue &value, const QHash<QString, HistoryEntry> &entries,
+                                      const QSet<QString> &passedOver)
 {
     if (!value.isArray())
         return std::nullopt;
     QStringList macs;
     QSet<QString> listed;
     for (const QJsonValue &mac : value.toArray()) {
+        if (mac.isString() && passedOver.contains(mac.toString()))
+            continue;
         if (!mac.isString() || !entries.contains(mac.toString()) || listed.contains(mac.toString()))
             return std::nullopt;
         listed.insert(mac.toString());
@@ -108,7 +112,7 @@ QSet<QString> DeviceChanges::addedIdentities() const
 {
     QSet<QString> identities;
     for (const Device &device : added)
-        identities.insert(*deviceIdentity(*device));
+        identities.insert(*deviceMac(*device));
     return identities;
 }
 
@@ -116,7 +120,7 @@ QHash<QString, QString> DeviceChanges::movedFrom() const
 {
     QHash<QString, QString> from;
     for (const MovedDevice &device : moved)
-        from.insert(*deviceIdentity(*device.device), device.from);
+        from.insert(*deviceMac(*device.device), device.from);
     return from;
 }
 
@@ -185,17 +189,25 @@ HistoryReading DeviceHistory::read(const QByteArray &bytes)
     if (!devices.isArray() || devices.toArray().size() > maxDevices)
         return damaged(QStringLiteral("no list of at most %1 devices").arg(maxDevices));
     DeviceHistory history;
+    QSet<QString> passedOver;
     for (const QJsonValue &value : devices.toArray()) {
         std::optional<std::pair<QString, HistoryEntry>> entry = entryOf(value);
-        if (!entry || history.m_entries.contains(entry->first))
+        if (!entry || history.m_entries.contains(entry->first) || passedOver.contains(entry->first))
             return damaged(QStringLiteral("a device entry is malformed or repeated"));
+        // An earlier version kept any text as a MAC address; the history knows devices by MAC
+        // addresses alone now.
+        if (!macAddressKey(entry->first)) {
+            passedOver.insert(entry->first);
+            continue;
+        }
         history.m_entries.insert(entry->first, entry->second);
     }
     // Version 1's last completed run stands for both.
     const QJsonValue discovery = root.value(version == 1 ? u"lastCompletedRun" : u"lastCompletedDiscovery");
     if (!discovery.isNull()) {
         const std::optional<QDateTime> time = timeOf(discovery.toObject().value(u"time"));
-        const std::optional<QStringList> seen = deviceList(discovery.toObject().value(u"devices"), history.m_entries);
+        const std::optional<QStringList> seen =
+            deviceList(discovery.toObject().value(u"devices"), history.m_entries, passedOver);
         if (!time || !seen)
             return damaged(QStringLiteral("the last completed discovery is malformed or names an unknown device"));
         history.m_discoveryTime = *time;
@@ -240,13 +252,9 @@ DeviceChanges DeviceHistory::changes(const DeviceList &found, bool completed, co
     DeviceChanges changes;
     changes.since = scope.isDiscovery() ? m_discoveryTime : m_lastRunTime;
     const DeviceList devices = distinctDevices(found);
-    if (!changes.since.isValid()) {
-        changes.added = devices;
-        return changes;
-    }
     QSet<QString> seenNow;
     for (const Device &device : devices) {
-        const QString mac = *deviceIdentity(*device);
+        const QString mac = *deviceMac(*device);
         seenNow.insert(mac);
         const auto known = m_entries.constFind(mac);
         if (known == m_entries.cend()) {
@@ -256,8 +264,10 @@ DeviceChanges DeviceHistory::changes(const DeviceList &found, bool completed, co
         if (hasMoved(known->lastAddress, deviceAddress(*device)))
             changes.moved.append({known->lastAddress, device});
     }
-    if (!completed)
-        return changes; // it did not ask every device
+    // Without a completed run of its kind to compare with, nobody is missing: a device absent
+    // now may never have been asked by such a run.
+    if (!completed || !changes.since.isValid())
+        return changes;
     if (scope.isDiscovery()) {
         for (const QString &mac : m_discoveryDevices) {
             if (!seenNow.contains(mac))
@@ -303,7 +313,7 @@ bool DeviceHistory::record(const DeviceList &found, bool completed, const QDateT
         const std::optional<QJsonObject> kept = keptRecord(device->object());
         if (!kept)
             continue;
-        const QString mac = *deviceIdentity(*device);
+        const QString mac = *deviceMac(*device);
         HistoryEntry &entry = m_entries[mac];
         if (!entry.firstSeen.isValid())
             entry.firstSeen = seen;
@@ -407,7 +417,7 @@ DeviceList distinctDevices(const DeviceList &found)
     DeviceList devices;
     QSet<QString> seen;
     for (const Device &device : found) {
-        const std::optional<QString> mac = deviceIdentity(*device);
+        const std::optional<QString> mac = deviceMac(*device);
         if (mac && !seen.contains(*mac)) {
             seen.insert(*mac);
             devices.append(device);

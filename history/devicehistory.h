@@ -92,10 +92,10 @@ public:
     // What a run that found `found` (its found lists, duplicates and records without a MAC
     // address included) changes, judged by what it asked: new and moved devices for any
     // run; missing ones only for a completed run, a discovery's against the last completed
-    // discovery, a scan's among the devices last seen at an address it asked. With nothing
-    // to compare with (no completed discovery before a discovery, no completed run at all
-    // before a scan), every device of the run is new and `since` is invalid: a caller marks
-    // nothing then.
+    // discovery, a scan's among the devices last seen at an address it asked. New is a MAC
+    // address the history has never seen, whatever kind of run saw the others. With no run of
+    // its kind to compare with (no completed discovery before a discovery, no completed run at
+    // all before a scan), nobody is missing and `since` is invalid: the window marks nothing then.
     DeviceChanges changes(const DeviceList &found, bool completed, const RunScope &scope = {}) const;
     // Records a run that ended at `now`: its devices are seen then, at their addresses. A
     // completed discovery becomes the one the next discovery judges missing devices against;

@@ -14,7 +14,7 @@ DeviceListFile fromRecords(const DeviceList &records)
     DeviceListFile list;
     list.devices = distinctDevices(records);
     list.withoutMac = std::count_if(records.cbegin(), records.cend(),
-                                    [](const Device &record) { return !deviceIdentity(*record); });
+                                    [](const Device &record) { return !deviceMac(*record); });
     list.repeated = records.size() - list.withoutMac - list.devices.size();
     return list;
 }

@@ -37,10 +37,19 @@ const char *watchEventName(WatchEvent::Kind kind)
     return "back";
 }
 
+void DeviceWatch::startQuietly(const DeviceHistory &history)
+{
+    const QStringList known = history.newestFirst();
+    m_quiet = QSet<QString>(known.cbegin(), known.cend());
+    m_started = !m_quiet.isEmpty();
+}
+
 DeviceWatch::DeviceWatch(const DeviceHistory &history, WatchRule rule) : m_rule(rule)
 {
-    if (!history.lastCompletedDiscovery().isValid())
+    if (!history.lastCompletedDiscovery().isValid()) {
+        startQuietly(history);
         return;
+    }
     m_started = true;
     for (const QString &mac : history.newestFirst())
         m_missing.insert(mac, {});
@@ -54,8 +63,10 @@ DeviceWatch::DeviceWatch(const DeviceHistory &history, WatchRule rule) : m_rule(
 DeviceWatch::DeviceWatch(const DeviceHistory &history, const RunScope &ranges, WatchRule rule, bool discovers)
     : m_rule(rule)
 {
-    if (!history.lastCompletedRun().isValid())
+    if (!history.lastCompletedRun().isValid()) {
+        startQuietly(history);
         return;
+    }
     m_started = true;
     const QStringList discovered = discovers ? history.lastDiscoveryDevices() : QStringList();
     for (const QString &mac : history.newestFirst()) {
@@ -92,7 +103,7 @@ QList<WatchEvent> DeviceWatch::update(const DeviceList &found, bool askedEveryon
     QList<WatchEvent> events;
     QSet<QString> seen;
     for (const Device &device : devices) {
-        const QString mac = *deviceIdentity(*device);
+        const QString mac = *deviceMac(*device);
         const QString address = deviceAddress(*device);
         seen.insert(mac);
         const auto present = m_present.constFind(mac);
@@ -103,9 +114,10 @@ QList<WatchEvent> DeviceWatch::update(const DeviceList &found, bool askedEveryon
             WatchEvent back{WatchEvent::Kind::Back, device, {}};
             if (presenceChanged(mac, now, back))
                 events.append(back);
-        } else if (m_started) {
+        } else if (m_started && !m_quiet.contains(mac)) {
             events.append({WatchEvent::Kind::New, device, {}});
         }
+        m_quiet.remove(mac);
         m_present.insert(mac, {device, address, now});
     }
     m_started = true;
@@ -170,7 +182,7 @@ void DeviceWatch::addSteadyEvents(const QDateTime &now, QList<WatchEvent> &event
 
 bool DeviceWatch::isWatched(const Device &device) const
 {
-    return !m_watched || !device || m_watched(deviceIdentity(*device).value_or(QString()));
+    return !m_watched || !device || m_watched(deviceMac(*device).value_or(QString()));
 }
 
 QList<HistoryEntry> DeviceWatch::missingNow() const

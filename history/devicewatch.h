@@ -50,13 +50,14 @@ public:
     // With nothing to compare with, the first run is what the later ones are compared with,
     // and reports nothing.
     explicit DeviceWatch(WatchRule rule = {}) : m_rule(rule) {}
-    // Starts from the history's last completed run: its devices are there, with their
-    // records and addresses, and every other device the history knows was missing. A
-    // history without a completed run is nothing to compare with.
+    // Starts from the history's last completed discovery: its devices are there, with their
+    // records and addresses, and every other device the history knows was missing. Without a
+    // completed discovery nobody is there or missing, and only a device the history has never
+    // seen is new; an empty history is nothing to compare with.
     explicit DeviceWatch(const DeviceHistory &history, WatchRule rule = {});
     // A watch of ranges starts from the devices the history last saw inside them: those seen
     // by its last completed run are there (and, when it `discovers` too, those of the last
-    // completed discovery), the others were missing.
+    // completed discovery), the others were missing. Without a completed run, as above.
     DeviceWatch(const DeviceHistory &history, const RunScope &ranges, WatchRule rule = {}, bool discovers = false);
 
     void setWatched(WatchedTest watched) { m_watched = std::move(watched); }
@@ -112,6 +113,8 @@ private:
     bool presenceChanged(const QString &mac, const QDateTime &now, WatchEvent &event);
     void addSteadyEvents(const QDateTime &now, QList<WatchEvent> &events);
     bool isWatched(const Device &device) const;
+    // Known to the history, but judged by no run of this kind yet: neither new nor back.
+    void startQuietly(const DeviceHistory &history);
     void forgetOldestMissing();
 
     WatchRule m_rule;
@@ -121,6 +124,7 @@ private:
     QHash<QString, Present> m_present; // by MAC address
     QHash<QString, Missing> m_missing;
     QHash<QString, Flaps> m_flaps;
+    QSet<QString> m_quiet; // seen by the history, and by no round of this watch yet
 };
 
 // "new", "missing", "moved", "back", "flapping" or "steady", as the event lines and the

@@ -104,7 +104,7 @@ std::optional<PresenceEvent> presenceEvent(QByteArrayView line)
     event.source = text("source");
     if (const QJsonValue present = event.line.value(QLatin1StringView("present")); present.isBool())
         event.present = present.toBool();
-    if (!event.time.isValid() || event.mac.isEmpty() || !std::ranges::count(eventNames, QStringView(event.event)))
+    if (!event.time.isValid() || !macAddressKey(event.mac) || !std::ranges::count(eventNames, QStringView(event.event)))
         return std::nullopt;
     event.time = event.time.toUTC();
     return event;
@@ -204,10 +204,11 @@ PresenceReading PresenceLog::read(const std::function<void(PresenceEvent &&)> &v
             if (const qsizetype end = rest.indexOf('"'); end >= 0 && !macs->contains(QString::fromUtf8(rest.first(end))))
                 return;
         }
-        if (std::optional<PresenceEvent> event = presenceEvent(line); event && (!macs || macs->contains(event->mac)))
-            visit(std::move(*event));
-        else
+        std::optional<PresenceEvent> event = presenceEvent(line);
+        if (!event)
             ++reading.skipped;
+        else if (!macs || macs->contains(event->mac))
+            visit(std::move(*event));
     });
     logSkipped(m_path, reading.skipped);
     return reading;

@@ -24,7 +24,7 @@ QProcessEnvironment watchEventEnvironment(const WatchEvent &event, const QString
     }
     const DeviceRecord &record = *event.device;
     setVariable(base, QStringLiteral("DF_EVENT"), QString::fromLatin1(watchEventName(event.kind)));
-    setVariable(base, QStringLiteral("DF_MAC"), deviceIdentity(record).value_or(QString()));
+    setVariable(base, QStringLiteral("DF_MAC"), deviceMac(record).value_or(QString()));
     setVariable(base, QStringLiteral("DF_ADDRESS"), deviceAddress(record));
     if (event.kind == WatchEvent::Kind::Moved)
         setVariable(base, QStringLiteral("DF_FROM"), event.from);

@@ -21,7 +21,7 @@ QByteArray watchMetricsText(const QList<DeviceWatch::DeviceState> &devices, cons
     for (const DeviceWatch::DeviceState &device : devices) {
         const DeviceRecord &record = *device.record;
         text += QStringLiteral("devicefinder_device_up{mac=\"%1\",address=\"%2\",label=\"%3\"} %4\n")
-                    .arg(labelValue(deviceIdentity(record).value_or(QString())), labelValue(deviceAddress(record)),
+                    .arg(labelValue(deviceMac(record).value_or(QString())), labelValue(deviceAddress(record)),
                          labelValue(labelOf ? labelOf(record) : QString()), device.up ? u"1" : u"0");
     }
     text += QStringLiteral("# HELP devicefinder_device_last_seen_timestamp_seconds When the device last answered "
@@ -29,7 +29,7 @@ QByteArray watchMetricsText(const QList<DeviceWatch::DeviceState> &devices, cons
     for (const DeviceWatch::DeviceState &device : devices) {
         const DeviceRecord &record = *device.record;
         text += QStringLiteral("devicefinder_device_last_seen_timestamp_seconds{mac=\"%1\",address=\"%2\",label=\"%3\"} %4\n")
-                    .arg(labelValue(deviceIdentity(record).value_or(QString())), labelValue(deviceAddress(record)),
+                    .arg(labelValue(deviceMac(record).value_or(QString())), labelValue(deviceAddress(record)),
                          labelValue(labelOf ? labelOf(record) : QString()))
                     .arg(device.lastSeen.isValid() ? device.lastSeen.toSecsSinceEpoch() : 0);
     }

@@ -131,7 +131,7 @@ QString DeviceLabels::label(QStringView mac) const
 
 QString DeviceLabels::labelOf(const DeviceRecord &record) const
 {
-    const std::optional<QString> mac = deviceIdentity(record);
+    const std::optional<QString> mac = deviceMac(record);
     return mac ? label(*mac) : QString();
 }
 

@@ -19,19 +19,6 @@ LabelsContent damaged(const QString &problem)
 
 } // namespace
 
-std::optional<QString> macAddressKey(QStringView text)
-{
-    if (text.size() != 17 || (text.at(2) != u':' && text.at(2) != u'-'))
-        return std::nullopt;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        const bool hex = (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
-        if (i % 3 == 2 ? c != text.at(2) : !hex)
-            return std::nullopt;
-    }
-    return text.toString().toLower().replace(u'-', u':');
-}
-
 std::optional<QString> labelProblem(QStringView label)
 {
     if (label.isEmpty())

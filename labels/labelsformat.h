@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/devicerecord.h" // macAddressKey: a label is kept under it
+
 #include <QByteArray>
 #include <QJsonArray>
 #include <QMap>
@@ -14,12 +16,6 @@
 
 inline constexpr qsizetype maxLabels = 10'000;
 inline constexpr qsizetype maxLabelLength = 200; // in characters (code points)
-
-// The key a label is kept under: six pairs of hex digits with one separator, ':' or '-',
-// used throughout, given back in lower case with ':' ("00:80:a3:1b:2c:3d"). A device may write
-// its MAC address in either case or with either separator and keeps its label. Nothing for
-// any other text, spaces around it included.
-std::optional<QString> macAddressKey(QStringView text);
 
 // Why the text cannot be a label, or nothing when it can: empty, longer than maxLabelLength
 // characters, or holding a character that could move a terminal's cursor or hide text: a

@@ -51,6 +51,37 @@ std::optional<QString> deviceIdentity(const DeviceRecord &record)
     return mac.toString();
 }
 
+std::optional<QString> macAddressKey(QStringView text)
+{
+    const bool together = text.size() == 12;
+    if (!together && (text.size() != 17 || (text.at(2) != u':' && text.at(2) != u'-')))
+        return std::nullopt;
+    QString key;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (!together && i % 3 == 2) {
+            if (c != text.at(2))
+                return std::nullopt;
+            continue;
+        }
+        const bool hex = (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+        if (!hex)
+            return std::nullopt;
+        if (!key.isEmpty() && key.size() % 3 == 2)
+            key += u':';
+        key += c.toLower();
+    }
+    return key;
+}
+
+std::optional<QString> deviceMac(const DeviceRecord &record)
+{
+    std::optional<QString> mac = deviceIdentity(record);
+    if (mac && !macAddressKey(*mac))
+        return std::nullopt;
+    return mac;
+}
+
 bool isSameDevice(const DeviceRecord &a, const DeviceRecord &b)
 {
     const std::optional<QString> identity = deviceIdentity(a);

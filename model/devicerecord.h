@@ -63,8 +63,20 @@ using LabelOf = std::function<QString(const DeviceRecord &record)>;
 // true or false, a null as the empty text, an object or array as compact JSON.
 QString valueText(const QJsonValue &value);
 
-// What identifies a device: its macAddress, when that is a text.
+// What identifies a device in the lists: its macAddress, when that is a text.
 std::optional<QString> deviceIdentity(const DeviceRecord &record);
+
+// The key a MAC address is kept under: six pairs of hex digits with one separator, ':' or '-',
+// used throughout, or twelve hex digits together, given back in lower case with ':'
+// ("00:80:a3:1b:2c:3d"). Nothing for any other text, spaces around it included.
+std::optional<QString> macAddressKey(QStringView text);
+
+// The record's macAddress as the record writes it, when it is a MAC address (macAddressKey
+// reads it): what the labels, the history, the presence log, watching and the row menu know a
+// device by. For them a record whose macAddress is any other text (a device may send 3,000
+// characters there) is one without a MAC address; the lists still match it by the
+// same-device rule.
+std::optional<QString> deviceMac(const DeviceRecord &record);
 
 // Two records denote the same device when both carry a macAddress text and the two texts
 // are equal, character for character. A record without one is the same as no record.

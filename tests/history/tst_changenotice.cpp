@@ -16,7 +16,8 @@ namespace {
 
 using Labels = QHash<QString, QString>;
 
-// "kind|mac|hostname|address", an empty field left out of the record.
+// "kind|mac|hostname|address", an empty field left out of the record; a short MAC address is
+// the end of one ("aa" is 02:00:00:00:00:aa).
 WatchEvent watchEvent(const QString &text)
 {
     const QStringList fields = text.split(u'|');
@@ -24,8 +25,11 @@ WatchEvent watchEvent(const QString &text)
     QJsonObject record;
     const QStringList keys{u"macAddress"_s, u"hostname"_s, u"ipAddress"_s};
     for (qsizetype i = 0; i < keys.size(); ++i) {
-        if (!fields.value(i + 1).isEmpty())
-            record.insert(keys.at(i), fields.value(i + 1));
+        QString field = fields.value(i + 1);
+        if (i == 0 && !field.isEmpty())
+            field = u"02:00:00:00:00:00"_s.left(17 - field.size()) + field;
+        if (!field.isEmpty())
+            record.insert(keys.at(i), field);
     }
     return {kind, std::make_shared<const DeviceRecord>(record), u"10.0.0.1"_s};
 }
@@ -77,15 +81,15 @@ void TestChangeNotice::metrics()
         return list;
     };
     const LabelOf labelOf = [](const DeviceRecord &record) {
-        return record.text(DeviceKey::macAddress) == u"aa:01" ? u"Roof \\ \"north\"\nside\u2028"_s : QString();
+        return record.text(DeviceKey::macAddress).endsWith(u"aa:01") ? u"Roof \\ \"north\"\nside\u2028"_s : QString();
     };
     const QDateTime end(QDate(2026, 12, 9), QTime(9, 58), Qt::UTC);
     const WatchRounds rounds{end, std::chrono::milliseconds(2512), 3};
     const auto upLines = [&](const DeviceWatch &watch) {
         return QString::fromUtf8(watchMetricsText(watch.devicesNow(), labelOf, rounds)).split(u'\n').filter(u"_up{"_s);
     };
-    const QString roof = u"devicefinder_device_up{mac=\"aa:01\",address=\"10.0.0.9\",label=\"Roof \\\\ \\\"north\\\"\\nside\uFFFD\"} 1"_s;
-    const QString other = u"devicefinder_device_up{mac=\"aa:02\",address=\"10.0.0.9\",label=\"\"} "_s;
+    const QString roof = u"devicefinder_device_up{mac=\"02:00:00:00:aa:01\",address=\"10.0.0.9\",label=\"Roof \\\\ \\\"north\\\"\\nside\uFFFD\"} 1"_s;
+    const QString other = u"devicefinder_device_up{mac=\"02:00:00:00:aa:02\",address=\"10.0.0.9\",label=\"\"} "_s;
     DeviceWatch watch({.missingAfter = 2});
     watch.update(found({u"aa:01"_s, u"aa:02"_s}));
     watch.update(found({u"aa:01"_s}));
@@ -128,14 +132,14 @@ void TestChangeNotice::notice_data()
     QTest::newRow("then the address, then the MAC address")
         << u"missing|aa||;missing|bb||10.0.0.7;missing|cc| |;missing|dd|host|"_s
         << Labels{{u"cc"_s, u"  "_s}} << u"4 devices missing"_s
-        << u"4 devices missing: host, 10.0.0.7, aa, cc"_s << QString();
+        << u"4 devices missing: host, 10.0.0.7, 02:00:00:00:00:aa, 02:00:00:00:00:cc"_s << QString();
     QTest::newRow("one line per kind, in order")
         << u"back|aa|a|;moved|bb|b|;missing|cc|c|;new|dd|d|;back|ee|e|"_s << none
         << u"1 new device, 1 device missing, 1 device moved, 2 devices back"_s
         << u"1 new device: d\n1 device missing: c\n1 device moved: b\n2 devices back: a, e"_s << QString();
     QTest::newRow("five named, then a count")
-        << u"new|m1|d1;new|m2|d2;new|m3|d3;new|m4|d4;new|m5|d5;new|m6|d6;new|m7|d7;new|m8|d8"_s
-        << Labels{{u"m7"_s, u"Lab"_s}} << u"8 new devices"_s << u"8 new devices: Lab, d1, d2, d3, d4 and 3 more"_s
+        << u"new|01|d1;new|02|d2;new|03|d3;new|04|d4;new|05|d5;new|06|d6;new|07|d7;new|08|d8"_s
+        << Labels{{u"07"_s, u"Lab"_s}} << u"8 new devices"_s << u"8 new devices: Lab, d1, d2, d3, d4 and 3 more"_s
         << QString();
     QTest::newRow("markup and line breaks stay text")
         << u"new|aa|<b>Evil</b> & \"co\" 'x'\nrm\u202Etxt.exe\u0007\xD800|"_s << none << u"1 new device"_s
@@ -158,7 +162,7 @@ void TestChangeNotice::notice()
     for (const QString &text : events.split(u';', Qt::SkipEmptyParts))
         list.append(watchEvent(text));
     const std::optional<ChangeNotice> notice = changeNotice(list, [&labels](const DeviceRecord &record) {
-        return labels.value(deviceIdentity(record).value_or(QString()));
+        return labels.value(deviceMac(record).value_or(QString()).right(2));
     });
     QCOMPARE(notice.has_value(), !summary.isEmpty());
     if (!notice)
@@ -180,9 +184,9 @@ void TestChangeNotice::environment()
     const QStringList moved =
         watchEventEnvironment(watchEvent(u"moved|aa:bb|"_s + text + u"|10.0.0.9"_s), text, base).toStringList();
     QCOMPARE(moved, (QStringList{u"DF_ADDRESS=10.0.0.9"_s, u"DF_EVENT=moved"_s, u"DF_FROM=10.0.0.1"_s,
-                                 u"DF_HOSTNAME="_s + escaped, u"DF_LABEL="_s + escaped, u"DF_MAC=aa:bb"_s, u"PATH=/bin"_s}));
+                                 u"DF_HOSTNAME="_s + escaped, u"DF_LABEL="_s + escaped, u"DF_MAC=02:00:00:00:aa:bb"_s, u"PATH=/bin"_s}));
     const QStringList fresh = watchEventEnvironment(watchEvent(u"new|aa:bb||"_s), QString(), base).toStringList();
-    QCOMPARE(fresh, (QStringList{u"DF_EVENT=new"_s, u"DF_MAC=aa:bb"_s, u"PATH=/bin"_s}));
+    QCOMPARE(fresh, (QStringList{u"DF_EVENT=new"_s, u"DF_MAC=02:00:00:00:aa:bb"_s, u"PATH=/bin"_s}));
 }
 
 QTEST_GUILESS_MAIN(TestChangeNotice)

@@ -21,8 +21,19 @@ namespace {
 
 const QDateTime start(QDate(2026, 12, 8), QTime(9, 14), Qt::UTC);
 
-// "a@1 b@2/2.0 -@3": devices by MAC address at 10.0.0.N, each named as its MAC, maybe with
-// a firmware tag; "-" has no MAC address.
+// The MAC address a one-letter name stands for ("a": 02:00:5e:00:00:61, its last pair the
+// letter's code), and back; "*" stands for a text that is no MAC address.
+QString macOf(const QString &name)
+{
+    return name == u"*" ? u"not-a-mac"_s : u"02:00:5e:00:00:%1"_s.arg(name.at(0).unicode(), 2, 16, QChar(u'0'));
+}
+QString nameOf(const QString &mac)
+{
+    return mac.startsWith(u"02:00:5e:00:00:"_s) ? QString(QChar(mac.right(2).toInt(nullptr, 16))) : mac;
+}
+
+// "a@1 b@2/2.0 -@3": devices by MAC address (macOf) at 10.0.0.N, each named as its letter,
+// maybe with a firmware tag; "-" has no MAC address.
 DeviceList devices(const QString &text)
 {
     DeviceList list;
@@ -32,7 +43,7 @@ DeviceList devices(const QString &text)
         if (device.contains(u'/'))
             object.insert(u"tag"_s, device.section(u'/', 1));
         if (mac != u"-")
-            object.insert(u"macAddress"_s, mac);
+            object.insert(u"macAddress"_s, macOf(mac));
         list.append(std::make_shared<const DeviceRecord>(object));
     }
     return list;
@@ -43,11 +54,11 @@ QString describe(const DeviceChanges &changes)
 {
     QStringList parts;
     for (const Device &device : changes.added)
-        parts.append(u"new "_s + device->text(DeviceKey::macAddress));
+        parts.append(u"new "_s + nameOf(device->text(DeviceKey::macAddress)));
     for (const HistoryEntry &entry : changes.missing)
-        parts.append(u"missing "_s + entry.record->text(DeviceKey::macAddress));
+        parts.append(u"missing "_s + nameOf(entry.record->text(DeviceKey::macAddress)));
     for (const MovedDevice &device : changes.moved)
-        parts.append(u"moved "_s + device.device->text(DeviceKey::macAddress) + u'<' + device.from);
+        parts.append(u"moved "_s + nameOf(device.device->text(DeviceKey::macAddress)) + u'<' + device.from);
     return parts.join(u" | "_s);
 }
 
@@ -93,8 +104,11 @@ private slots:
         QTest::addColumn<QString>("status"); // the line under the table
         QTest::addColumn<QString>("scope");  // a scan's range, see scopeOf
         const QString dot = u" \u00b7 "_s;
-        QTest::newRow("no completed run: all new") << QStringList{u"S:a@1"_s} << u"a@1 b@2"_s << true << u"new a | new b"_s
-                                                   << u"2 devices"_s << QString();
+        QTest::newRow("no completed run: new only if never seen, nobody missing")
+            << QStringList{u"S:a@1 c@3"_s} << u"a@1 b@2"_s << true << u"new b"_s << u"2 devices"_s << QString();
+        QTest::newRow("after range watches, a first discovery: only the never seen are new")
+            << QStringList{u"R:a@1 c@3"_s, u"R:a@1"_s} << u"a@1 b@2 c@4"_s << true << u"new b | moved c<10.0.0.3"_s
+            << u"3 devices"_s << QString();
         QTest::newRow("no change") << QStringList{u"C:a@1"_s} << u"a@1"_s << true << QString()
                                    << u"1 device"_s + dot + u"no changes since 8 Dec 09:14"_s << QString();
         QTest::newRow("new, missing, moved") << QStringList{u"C:a@1 b@2"_s} << u"a@3 c@4 d@5"_s << true
@@ -106,8 +120,8 @@ private slots:
         QTest::newRow("after a stopped run: its devices known, missing judged against the completed one")
             << QStringList{u"C:a@1 b@2"_s, u"S:c@3"_s} << u"a@1 c@3"_s << true << u"missing b"_s
             << u"2 devices"_s + dot + u"1 missing since 8 Dec 09:14"_s << QString();
-        QTest::newRow("the first record of a device counts, none without a MAC")
-            << QStringList{u"C:a@1 b@2"_s, u"C:a@1"_s} << u"a@1 a@9 -@2"_s << true << QString()
+        QTest::newRow("the first record of a device counts, none without a MAC address")
+            << QStringList{u"C:a@1 b@2"_s, u"C:a@1"_s} << u"a@1 a@9 -@2 *@3"_s << true << QString()
             << u"1 device"_s + dot + u"no changes since 8 Dec 10:14"_s << QString();
         QTest::newRow("a scan judges only its range") << QStringList{u"C:a@1 b@2 c@7"_s} << u"a@1"_s << true
                                                       << u"missing b"_s
@@ -130,7 +144,8 @@ private slots:
         const DeviceHistory history = historyOf(before);
         const DeviceChanges judged = history.changes(devices(run), completed, scopeOf(scope));
         QCOMPARE(describe(judged), changes);
-        QCOMPARE(QJsonDocument::fromJson(changesAsJson(judged))[u"since"].isNull(), !before.join(QString()).contains(u"C:"_s));
+        QCOMPARE(QJsonDocument::fromJson(changesAsJson(judged))[u"since"].isNull(),
+                 !before.join(QString()).contains(scope.isEmpty() ? u"C:"_s : u":"_s));
         QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany)); // the month stays English
         QTEST(historyStatusText(distinctDevices(devices(run)).size(), judged, start), "status");
         QLocale::setDefault(QLocale::c());
@@ -164,7 +179,7 @@ private slots:
             << QStringList{u"new a | new b @-"_s, u"new c | missing b @0"_s, u" @1"_s} << u"b 0-2"_s;
         QTest::newRow("stopped scans: nothing to compare with before a completed one, nobody's baseline")
             << QStringList{u"S:a@1"_s, u"R:a@1 b@2"_s, u"S:a@4"_s, u"R:a@4"_s}
-            << QStringList{u"new a @-"_s, u"new a | new b @-"_s, u"moved a<10.0.0.1 @1"_s, u"missing b @1"_s} << u"a 0-3"_s;
+            << QStringList{u"new a @-"_s, u"new b @-"_s, u"moved a<10.0.0.1 @1"_s, u"missing b @1"_s} << u"a 0-3"_s;
         QTest::newRow("no route: only the device last seen there unjudged")
             << QStringList{u"R:a@1 b@2 c@3"_s, u"R-1:c@3"_s, u"R:c@3"_s}
             << QStringList{u"new a | new b | new c @-"_s, u"missing b @0"_s, u"missing a | missing b @1"_s} << u"c 0-2"_s;
@@ -188,7 +203,7 @@ private slots:
             QCOMPARE(describe(changes) + u" @"_s + hour(changes.since), judged[i]);
             QVERIFY(history.record(found, completed, start.addSecs(3600 * i), scope));
         }
-        const std::optional<HistoryEntry> entry = history.entry(seen.left(1));
+        const std::optional<HistoryEntry> entry = history.entry(macOf(seen.left(1)));
         QCOMPARE(entry ? hour(entry->firstSeen) + u'-' + hour(entry->lastSeen) : QString(), seen.mid(2));
     }
 
@@ -229,11 +244,11 @@ private slots:
             history = *DeviceHistory::read(history.toJson()).history;
             QVERIFY(history.record(devices(u"a@3"_s), true, clock ? start.addSecs(clock) : booted));
         }
-        QCOMPARE(history.entry(u"a"_s)->lastSeen, start.addSecs(seen));
+        QCOMPARE(history.entry(macOf(u"a"_s))->lastSeen, start.addSecs(seen));
         QCOMPARE(history.changes(devices(u"a@3"_s), true).since, start.addSecs(seen));
-        QCOMPARE(!history.entry(u"b"_s), agedOut);
+        QCOMPARE(!history.entry(macOf(u"b"_s)), agedOut);
         if (!agedOut)
-            QCOMPARE(history.entry(u"b"_s)->lastSeen, start);
+            QCOMPARE(history.entry(macOf(u"b"_s))->lastSeen, start);
 
         DeviceHistory empty;
         QVERIFY(!empty.record(devices(u"a@1"_s), true, booted));
@@ -278,6 +293,9 @@ private slots:
             << QStringList{u"0:a@5"_s, u"1:a@5"_s, u"2:a@5 b@2 c@3 d@4"_s}
             << QStringList{u"0 moved a 10.0.0.1"_s, u"1 missing b"_s, u"2 back b"_s, u"2 back c"_s, u"2 new d"_s}
             << QStringList{} << QStringList();
+        QTest::newRow("after range watches, a discovery watch: new only if never seen, nobody missing")
+            << QStringList{u"R:a@1 c@3"_s} << 1 << QStringList{u"0:a@1 b@2"_s, u"1:a@1 b@2 c@3"_s, u"2:b@2 c@3"_s}
+            << QStringList{u"0 new b"_s, u"2 missing a"_s} << QStringList{u"a 09:15"_s} << QStringList();
         QTest::newRow("a range judges only the devices last seen inside it")
             << QStringList() << 2 << QStringList{u"0:a@1 b@9 c@2"_s, u"1:c@2"_s, u"2:c@2"_s, u"3:c@2 b@3"_s}
             << QStringList{u"2 missing a"_s, u"3 moved b 10.0.0.9"_s} << QStringList{u"a 09:14"_s}
@@ -301,7 +319,7 @@ private slots:
         DeviceWatch watch = history.isEmpty() ? DeviceWatch(rule)
                             : scan.isEmpty()  ? DeviceWatch(historyOf(history), rule)
                                               : DeviceWatch(historyOf(history), scope, rule);
-        watch.setWatched([](const QString &mac) { return mac != u"u"; });
+        watch.setWatched([](const QString &mac) { return nameOf(mac) != u"u"; });
         QStringList described;
         for (const QString &run : runs) {
             const QString minute = run.section(u':', 0, 0);
@@ -310,7 +328,7 @@ private slots:
                  watch.update(devices(QString(found).remove(u'~')), !found.startsWith(u'~'), start.addSecs(60 * minute.toInt()),
                               scope))
                 described.append(minute + u' ' + QLatin1StringView(watchEventName(event.kind)) + u' '
-                                 + event.device->text(DeviceKey::macAddress)
+                                 + nameOf(event.device->text(DeviceKey::macAddress))
                                  + (event.kind == WatchEvent::Kind::Steady ? (event.present ? u" present"_s : u" absent"_s)
                                                                             : QString())
                                  + (event.from.isEmpty() ? QString() : u' ' + event.from));
@@ -318,16 +336,16 @@ private slots:
         QTEST(described, "events");
         QCOMPARE(watchEventLine({WatchEvent::Kind::Moved, devices(u"a@1"_s)[0], u"10.0.0.2"_s}, start),
                  quotes("{'time':'2026-12-08T09:14:00Z','event':'moved','device':{'hostname':'a','ipAddress':'10.0.0.1',"
-                        "'macAddress':'a'},'from':'10.0.0.2'}\n"));
+                        "'macAddress':'02:00:5e:00:00:61'},'from':'10.0.0.2'}\n"));
         QStringList gone;
         for (const HistoryEntry &entry : watch.missingNow())
-            gone.append(entry.record->text(DeviceKey::macAddress) + entry.lastSeen.toString(u" hh:mm"_s));
+            gone.append(nameOf(entry.record->text(DeviceKey::macAddress)) + entry.lastSeen.toString(u" hh:mm"_s));
         QCOMPARE(gone, missing);
         if (scan.isEmpty())
             return;
         QStringList known;
         for (const auto &[mac, address] : watch.knownDevices(scope))
-            known.append(mac + u'@' + address);
+            known.append(nameOf(mac) + u'@' + address);
         QCOMPARE(known, scan.mid(1));
     }
 
@@ -344,11 +362,15 @@ private slots:
         QTest::newRow("a history: its last discovery for diff") << whole << 2 << QString() << QList<int>{1, 0, 0};
         QTest::newRow("a history of the version before")
             << quotes("{'format':'devicefinder-history','version':1,'lastCompletedRun':{'time':'2026-12-08T09:14:00Z',"
-                      "'devices':['a']},'devices':[{'macAddress':'a','firstSeen':'2026-12-08T09:14:00Z','lastSeen':"
-                      "'2026-12-08T09:14:00Z','lastAddress':'10.0.0.1','record':{'macAddress':'a'}}]}")
+                      "'devices':['0a:00:00:00:00:01','x']},'devices':[{'macAddress':'0a:00:00:00:00:01','firstSeen':"
+                      "'2026-12-08T09:14:00Z','lastSeen':'2026-12-08T09:14:00Z','lastAddress':'10.0.0.1','record':"
+                      "{'macAddress':'0a:00:00:00:00:01'}},{'macAddress':'x','firstSeen':'2026-12-08T09:14:00Z','lastSeen':"
+                      "'2026-12-08T09:14:00Z','lastAddress':'10.0.0.2','record':{'macAddress':'x'}}]}")
             << 1 << QString() << QList<int>{1, 0, 0};
-        QTest::newRow("without a MAC, one MAC twice") << quotes("[{},{'macAddress':5},{'macAddress':'a'},{'macAddress':'a'}]")
-                                                      << -2 << QString() << QList<int>{1, 2, 1};
+        QTest::newRow("without a MAC address, one twice")
+            << quotes("[{},{'macAddress':5},{'macAddress':'x'},{'macAddress':'0a:00:00:00:00:01'},"
+                      "{'macAddress':'0a:00:00:00:00:01'}]")
+            << -2 << QString() << QList<int>{1, 3, 1};
         QTest::newRow("empty") << QByteArray("") << -1 << u"empty"_s << none;
         QTest::newRow("truncated") << whole.left(whole.size() - 9) << -1 << u"not JSON: truncated"_s << none;
         QTest::newRow("a newer version") << QByteArray(whole).replace(quotes("'version':2"), quotes("'version':3")) << -2
@@ -446,10 +468,11 @@ private slots:
         DeviceList run;
         for (int i = 0; i < count; ++i)
             run.append(std::make_shared<const DeviceRecord>(
-                QJsonObject{{u"macAddress"_s, u"m%1"_s.arg(i, 5, 10, QChar(u'0'))}, {u"notes"_s, QString(padding, u'x')}}));
+                QJsonObject{{u"macAddress"_s, u"02:00:00:00:%1:%2"_s.arg(i >> 8, 2, 16, QChar(u'0')).arg(i & 255, 2, 16, QChar(u'0'))},
+                            {u"notes"_s, QString(padding, u'x')}}));
         history.record(run, true, start);
         QVERIFY(kept < 0 ? history.size() < count : history.size() == kept);
-        QCOMPARE(history.entry(u"m00000"_s)->record->object().contains(u"notes"_s), padding < DeviceHistory::maxRecordBytes);
+        QCOMPARE(history.entry(u"02:00:00:00:00:00"_s)->record->object().contains(u"notes"_s), padding < DeviceHistory::maxRecordBytes);
         const QTemporaryDir dir;
         QVERIFY(history.save(dir.filePath(u"h.json"_s)));
         QCOMPARE(DeviceHistory::load(dir.filePath(u"h.json"_s)).history.size(), history.size());
@@ -472,9 +495,9 @@ private slots:
         QCOMPARE(run(), 1);
         QStringList changes;
         for (const QByteArray &line : written[0].split('\n').mid(1, 4))
-            changes.append(QString::fromUtf8(line).simplified());
-        QCOMPARE(changes, (QStringList{u"new d 10.0.0.4 d"_s, u"missing b 10.0.0.2 b"_s, u"moved a 10.0.0.9 a 10.0.0.1"_s,
-                                       u"changed c 10.0.0.3 c 2.0 Firmware: 1.0"_s}));
+            changes.append(QString::fromUtf8(line).simplified().replace(u"02:00:5e:00:00:6"_s, u"6"_s));
+        QCOMPARE(changes, (QStringList{u"new d 10.0.0.4 64"_s, u"missing b 10.0.0.2 62"_s, u"moved a 10.0.0.9 61 10.0.0.1"_s,
+                                       u"changed c 10.0.0.3 63 2.0 Firmware: 1.0"_s}));
         command.files[0] = command.files[1];
         QCOMPARE(run(), 0);
         QCOMPARE(written[0], QByteArray());

@@ -174,21 +174,29 @@ private slots:
                  (QList<qint64>{100'000, 16 << 20, 75'000, 12 << 20, 90}));
     }
 
-    // Damaged and overlong lines are skipped and counted in one log line; a half line at the
-    // end is ended before the next append; a file that cannot be read now is left alone.
+    // Damaged and overlong lines, and events without a MAC address, are skipped and counted in
+    // one log line; a half line at the end is ended before the next append; a file that cannot
+    // be read now is left alone.
     void damage()
     {
         QTemporaryDir dir;
         PresenceLog log(dir.filePath(u"events.jsonl"_s));
         const QByteArray good = presenceLine(eventOf(1)) + '\n';
+        PresenceEvent noMac = eventOf(3), notAMac = eventOf(4);
+        noMac.mac.clear();
+        notAMac.mac = u"00:80:a3:00:00"_s;
+        const QByteArray withoutMacs = presenceLine(noMac) + '\n' + presenceLine(notAMac) + '\n';
         const QByteArray overlong = "{\"x\":\"" + QByteArray(PresenceLog::maxLineBytes, 'x') + "\"}\n";
-        QVERIFY(writeFile(log.path(), good + "{\"time\": 3}\n" + overlong + "not json\n" + good + "{\"ti"));
+        QVERIFY(writeFile(log.path(), good + "{\"time\": 3}\n" + overlong + withoutMacs + "not json\n" + good + "{\"ti"));
         LogCapture capture;
         PresenceReading reading;
         QCOMPARE(log.events({}, &reading).size(), 2);
-        QCOMPARE(reading.skipped, 3);
+        QCOMPARE(reading.skipped, 5);
         QCOMPARE(capture.lines().size(), 1);
-        QVERIFY(capture.lines().first().contains(u"3 damaged or overlong lines"_s));
+        QVERIFY(capture.lines().first().contains(u"5 damaged or overlong lines"_s));
+        // Read for another device, the lines for other MAC addresses are passed over unparsed.
+        const QSet<QString> other{eventOf(9).mac};
+        QCOMPARE(log.read([](PresenceEvent &&) { QFAIL("not this device's"); }, &other).skipped, 3);
         QVERIFY(log.append({eventOf(2)}, now).isEmpty());
         QCOMPARE(numbers(log), (QList<int>{1, 1, 2}));
 

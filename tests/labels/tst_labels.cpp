@@ -53,6 +53,9 @@ private slots:
         const QString hidden = u"a label cannot hold the control or invisible character U+"_s;
         QTest::newRow("upper, dashes") << u"00-80-A3-1B-2C-3D"_s << mac << QString();
         QTest::newRow("mixed separators") << u"00:80-a3:1b:2c:3d"_s << QString() << QString();
+        QTest::newRow("twelve digits together") << u"0080A31b2C3d"_s << mac << QString();
+        QTest::newRow("eleven digits") << u"0080A31b2C3"_s << QString() << QString();
+        QTest::newRow("not hexadecimal") << u"00:80:a3:1b:2c:3g"_s << QString() << QString();
         QTest::newRow("a line break after") << mac + u'\n' << QString() << u"a label is one line"_s;
         QTest::newRow("200 characters outside the BMP") << u"\U0001f4e1"_s.repeated(200) << QString() << QString();
         QTest::newRow("201 characters") << QString(201, u'x') << QString() << u"a label has at most 200 characters, this one 201"_s;

@@ -1,3 +1,4 @@
+#include "history/devicehistory.h"
 #include "platform/preferences.h"
 #include "support/devices.h"
 #include "support/fakecontrols.h"
@@ -177,6 +178,34 @@ private slots:
                               u"Asked 02:00:00:00:09:31 at 127.0.9.31 before calling it missing: it answered"_s,
                               u"Asked 02:00:00:00:09:32 at 127.0.9.32 before calling it missing: it answered"_s,
                               u"Asked 02:00:00:00:09:33 at 127.0.9.33 before calling it missing: it did not answer"_s}));
+    }
+
+    // A round whose time ran out judges only what it asked: a device the history last saw in the
+    // part of the walk it did not reach is not missing. The known devices' asks, at the pace,
+    // take the whole of the walk's time.
+    void aRoundThatRanOutJudgesWhatItWalked()
+    {
+        REQUIRE_ROOT("a scan probes port 80");
+        qputenv("DEVICEFINDER_ARP_HELPER", "");
+        const QString path = m_config.filePath(u"ran-out/history.json"_s);
+        DeviceHistory history;
+        history.record({std::make_shared<const DeviceRecord>(QJsonObject{{u"macAddress"_s, u"02:00:00:00:09:45"_s},
+                                                                        {u"ipAddress"_s, u"127.0.9.45"_s}})},
+                       true, QDateTime::currentDateTimeUtc().addSecs(-60), {[](const QString &) { return true; }});
+        QVERIFY(history.save(path));
+        controller()->setHistoryFile(path);
+        controller()->setArpRate(30);
+        RangeListResult built = rangeListFromTexts({u"127.0.9.40-59"_s});
+        QList<std::pair<QString, QString>> known;
+        for (int i = 100; i < 125; ++i) // nobody there
+            known.append({u"02:00:00:00:0a:%1"_s.arg(i), u"127.0.9.%1"_s.arg(i)});
+        QVERIFY(controller()->startWatchRound(
+            {false, std::make_shared<const RangeList>(*std::move(built.ranges)), known, std::chrono::seconds(4)}));
+        QTRY_VERIFY_WITH_TIMEOUT(!controller()->discovering(), 30'000);
+        qunsetenv("DEVICEFINDER_ARP_HELPER");
+        QCOMPARE(m_log->lines().filter(u"time ran out"_s).size(), 1);
+        QVERIFY(controller()->latestChanges().since.isValid());
+        QCOMPARE(controller()->latestChanges().missing.size(), 0);
     }
 
     // A stop, also while the walk waits for a unit or a probe for its look-up: never over 50 in

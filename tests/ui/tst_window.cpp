@@ -401,6 +401,34 @@ private slots:
         QCOMPARE(controller()->latestChanges().missing.first().record, gone);
     }
 
+    // The watch's events carry the time the history records the round at, not the clock: with
+    // the history's latest time ahead of the clock, that time.
+    void watchEventsTakeTheHistorysTime()
+    {
+        quietWindow();
+        QCoreApplication::processEvents(); // the view's own watch choice comes first
+        const QString path = m_config.filePath(u"ahead/history.json"_s);
+        const QDateTime ahead = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch()).toUTC().addDays(365);
+        DeviceHistory history;
+        history.record({at(u"gone"_s, u"02:00:00:00:00:1a"_s, u"10.0.0.1"_s)}, true, ahead);
+        QVERIFY(history.save(path));
+        controller()->setHistoryFile(path);
+        controller()->setWatching(true, std::chrono::hours(1), {.missingAfter = 1});
+        for (const DeviceList &found : {DeviceList{at(u"fresh"_s, u"02:00:00:00:00:1b"_s, u"10.0.0.2"_s)}, DeviceList{}}) {
+            if (!controller()->discovering())
+                controller()->startDiscovery();
+            for (const Device &listed : found)
+                controller()->addIfNew(listed, ProbeKind::DeviceInfo);
+            QTRY_VERIFY_WITH_TIMEOUT(!controller()->discovering(), 15'000);
+        }
+        controller()->setWatching(false, {});
+        const QList<PresenceEvent> events =
+            PresenceLog(controller()->presenceLogPath()).events([](const PresenceEvent &event) { return event.source == u"window"; }, nullptr);
+        QVERIFY(!events.isEmpty());
+        for (const PresenceEvent &event : events)
+            QCOMPARE(event.time, ahead);
+    }
+
     // A range box that cannot be expanded turns orange and is said under the table and in the
     // tooltip; the broadcast, when chosen, goes on; the range alone waits until it can be
     // expanded, read again each round.

@@ -47,6 +47,9 @@ bool isBuiltInActionName(QStringView name);
 // before each quote and backslash in it. Not yet fit for a terminal: see terminalText.
 QString commandText(const QStringList &command);
 
+// The keys of an action that are read: "name" and "command".
+inline constexpr QStringView actionKeys[] = {u"name", u"command"};
+
 struct RowActionsFile final {
     QList<RowAction> actions; // the user's, in the file's order; none when there is a problem
     QString problem;          // why the file is not used, for the menu; empty when it is

@@ -174,7 +174,7 @@ Command labelCommand(const QStringList &operands)
     return command;
 }
 
-// settings export FILE|-, settings import FILE|- [--replace] [--actions].
+// settings export FILE|-, settings import FILE|- [--replace] [--actions] [--watch-choices].
 Command settingsCommand(const QStringList &arguments)
 {
     Command command = ofKind(Command::Kind::Settings);
@@ -183,10 +183,10 @@ Command settingsCommand(const QStringList &arguments)
     const bool read = !readOptions(arguments, formBit(CommandForm::SettingsImport), command, operands);
     request.import = operands.value(0) == u"import";
     if (!read || operands.size() != 2 || (operands.first() != u"export" && !request.import)
-        || (!request.import && (request.replace || request.actions)) || operands.at(1).isEmpty()
+        || (!request.import && (request.replace || request.actions || request.watchChoices)) || operands.at(1).isEmpty()
         || (operands.at(1).startsWith(u'-') && operands.at(1) != u"-"))
-        return usageError(QStringLiteral("settings takes export FILE, or import FILE [--replace] [--actions]; - for "
-                                         "standard output or input"));
+        return usageError(QStringLiteral("settings takes export FILE, or import FILE [--replace] [--actions] "
+                                         "[--watch-choices]; - for standard output or input"));
     request.file = operands.at(1);
     return command;
 }

@@ -46,7 +46,7 @@ QString range(const char *words, int low, int high)
     return QString::fromLatin1(words).arg(low).arg(high);
 }
 
-std::array<CommandLineOption, 21> makeOptions()
+std::array<CommandLineOption, 22> makeOptions()
 {
     const CommandForms formats = formBit(F::Discover) | scanForms | formBit(F::Probe) | formBit(F::Log);
     const CommandForms broadcasts = formBit(F::Window) | formBit(F::Discover) | formBit(F::Watch);
@@ -155,6 +155,8 @@ std::array<CommandLineOption, 21> makeOptions()
          [](Command &c, const QString &) { return c.settings.replace = true; }},
         {QStringLiteral("--actions"), {}, formBit(F::SettingsImport),
          [](Command &c, const QString &) { return c.settings.actions = true; }},
+        {QStringLiteral("--watch-choices"), {}, formBit(F::SettingsImport),
+         [](Command &c, const QString &) { return c.settings.watchChoices = true; }},
     }};
 }
 
@@ -162,6 +164,6 @@ std::array<CommandLineOption, 21> makeOptions()
 
 std::span<const CommandLineOption> commandLineOptions()
 {
-    static const std::array<CommandLineOption, 21> options = makeOptions();
+    static const std::array<CommandLineOption, 22> options = makeOptions();
     return options;
 }

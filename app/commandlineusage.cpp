@@ -37,7 +37,7 @@ constexpr UsageLine usageLines[] = {
      "writes labels, watch choices, actions and the window's choices as one JSON document"},
     {F::SettingsImport, "settings import FILE|-", "",
      "merges such a document; what is here wins unless --replace, each conflict one line; its actions (programs) only "
-     "with --actions"},
+     "with --actions; a device known here keeps its watch choice unless --watch-choices"},
     {F::Help, "--help | --version", "", ""},
 };
 
@@ -176,6 +176,7 @@ QString usageText()
         "expanded; 130 after Ctrl+C (SIGINT) and 143 after SIGTERM. diff: 0 when the lists\n"
         "hold the same devices, 1 when they differ, 2 when a file cannot be read. settings\n"
         "import: 2 when the file is not a settings document, over 16 MiB or over 10,000\n"
-        "labels, or names an action as one of the row menu's own; 1 when the settings here\n"
-        "could not be written; either way nothing is changed.\n");
+        "labels, or names an action as one of the row menu's own or with Latin letters mixed\n"
+        "with Cyrillic or Greek ones; 1 when the settings here could not be written; either\n"
+        "way nothing is changed. A key it does not read is named, and is no reason to refuse.\n");
 }

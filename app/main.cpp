@@ -6,6 +6,7 @@
 #include "app/headlessrun.h"
 #include "app/labelcommand.h"
 #include "app/logcommand.h"
+#include "history/devicehistory.h"
 #include "history/presencelog.h"
 #include "app/output.h"
 #include "app/probecommand.h"
@@ -184,7 +185,9 @@ int main(int argc, char *argv[])
         status = runLabelCommand(command.label, DeviceLabels::defaultPath(), stdout, stderr);
         break;
     case Command::Kind::Settings:
-        status = runSettingsCommand(command.settings, {DeviceLabels::defaultPath(), rowActionsPath()}, stdout, stderr);
+        status = runSettingsCommand(command.settings,
+                                    {DeviceLabels::defaultPath(), rowActionsPath(), DeviceHistory::defaultPath()}, stdout,
+                                    stderr);
         break;
     case Command::Kind::Window:
         runWindow(argc, argv, command);

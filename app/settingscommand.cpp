@@ -30,10 +30,14 @@ int runSettingsCommand(const SettingsRequest &request, const SettingsFiles &file
         writeMessage(err, QStringLiteral("%1: %2").arg(request.file, reading.problem));
         return 2;
     }
-    const SettingsImport imported = importSettings(*reading.document, files, {request.replace, request.actions});
+    // Not a reason to refuse the file: a later version may write more than this one reads.
+    for (const QString &line : reading.document->unknownKeys)
+        writeMessage(err, QStringLiteral("%1: %2").arg(request.file, line));
+    const SettingsImport imported =
+        importSettings(*reading.document, files, {request.replace, request.actions, request.watchChoices});
     if (!imported.problem.isEmpty()) {
         writeMessage(err, QStringLiteral("%1: %2").arg(request.file, imported.problem));
         return 1;
     }
-    return writeLines(out, imported.actions + imported.kept) ? 0 : 1;
+    return writeLines(out, imported.actions + imported.watched + imported.kept) ? 0 : 1;
 }

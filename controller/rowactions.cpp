@@ -85,6 +85,39 @@ std::pair<QString, QString> valueOf(const QString &name, const DeviceRecord &rec
     return {label, QStringLiteral("label")};
 }
 
+// Cyrillic and Greek letters a reader takes for Latin ones, each with the letter it passes for.
+struct LookAlike final {
+    char32_t letter;
+    char16_t latin;
+};
+constexpr LookAlike lookAlikes[] = {
+    // Cyrillic: а е о р с у х і ј ѕ and the capitals that look Latin.
+    {U'\u0430', u'a'}, {U'\u0435', u'e'}, {U'\u043E', u'o'}, {U'\u0440', u'p'}, {U'\u0441', u'c'},
+    {U'\u0443', u'y'}, {U'\u0445', u'x'}, {U'\u0456', u'i'}, {U'\u0458', u'j'}, {U'\u0455', u's'},
+    {U'\u0410', u'A'}, {U'\u0412', u'B'}, {U'\u0415', u'E'}, {U'\u041A', u'K'}, {U'\u041C', u'M'},
+    {U'\u041D', u'H'}, {U'\u041E', u'O'}, {U'\u0420', u'P'}, {U'\u0421', u'C'}, {U'\u0422', u'T'},
+    {U'\u0423', u'Y'}, {U'\u0425', u'X'}, {U'\u0406', u'I'}, {U'\u0408', u'J'}, {U'\u0405', u'S'},
+    // Greek: ο ν and the capitals that look Latin.
+    {U'\u03BF', u'o'}, {U'\u03BD', u'v'}, {U'\u0391', u'A'}, {U'\u0392', u'B'}, {U'\u0395', u'E'},
+    {U'\u0396', u'Z'}, {U'\u0397', u'H'}, {U'\u0399', u'I'}, {U'\u039A', u'K'}, {U'\u039C', u'M'},
+    {U'\u039D', u'N'}, {U'\u039F', u'O'}, {U'\u03A1', u'P'}, {U'\u03A4', u'T'}, {U'\u03A5', u'Y'},
+    {U'\u03A7', u'X'},
+};
+
+// The first Cyrillic or Greek letter of a name that holds Latin letters too; 0 when there is none.
+char32_t mixedScriptLetter(QStringView name)
+{
+    bool latin = false;
+    char32_t other = 0;
+    for (const char32_t c : name.toUcs4()) {
+        const QChar::Script script = QChar::script(c);
+        latin = latin || script == QChar::Script_Latin;
+        if (!other && (script == QChar::Script_Cyrillic || script == QChar::Script_Greek))
+            other = c;
+    }
+    return latin ? other : 0;
+}
+
 QString actionProblem(const QJsonValue &value)
 {
     const QJsonValue name = value.toObject().value(u"name");
@@ -92,6 +125,10 @@ QString actionProblem(const QJsonValue &value)
     if (!name.isString() || name.toString().trimmed().isEmpty() || !isOneLine(name.toString())
         || name.toString().size() > maxActionNameLength)
         return QStringLiteral("no \"name\" of one line of at most %1 characters").arg(maxActionNameLength);
+    // A letter of another script can pass for a Latin one: "Оpen in Browser" with a Cyrillic "О".
+    if (const char32_t letter = mixedScriptLetter(name.toString()))
+        return QStringLiteral("\"%1\" mixes Latin letters with Cyrillic or Greek ones (U+%2)")
+            .arg(name.toString().trimmed(), QString::number(letter, 16).toUpper().rightJustified(4, u'0'));
     if (isBuiltInActionName(name.toString()))
         return QStringLiteral("\"%1\" is the name of one of the menu's own items").arg(name.toString().trimmed());
     const QJsonArray arguments = command.toArray();
@@ -127,7 +164,11 @@ QString actionNameKey(QStringView name)
 {
     QString key;
     for (const char32_t c : name.toUcs4()) {
-        if (c == U'\u2026')
+        const auto alike = std::find_if(std::begin(lookAlikes), std::end(lookAlikes),
+                                        [c](const LookAlike &lookAlike) { return lookAlike.letter == c; });
+        if (alike != std::end(lookAlikes))
+            key += QChar(alike->latin);
+        else if (c == U'\u2026')
             key += QStringLiteral("...");
         else if (c != U'&')
             key += QString::fromUcs4(&c, 1);

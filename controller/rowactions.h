@@ -34,8 +34,10 @@ inline constexpr qsizetype maxActionArgumentLength = 4096;
 QList<RowAction> builtInRowActions();
 
 // An action's name as it is compared with another: white space at its ends left out and
-// inside it made one space, case folded, "…" read as "..." and "&" left out, so that two names
-// a person reads as one compare equal (a name with an invisible character is refused anyway).
+// inside it made one space, a Cyrillic or Greek letter that looks like a Latin one read as
+// that letter (Cyrillic "о", Greek "Ο" as "o"), case folded, "…" read as "..." and "&" left
+// out, so that two names a person reads as one compare equal (a name with an invisible
+// character is refused anyway).
 QString actionNameKey(QStringView name);
 // Whether a user's action would read as one of builtInRowActions (as actionNameKey compares).
 bool isBuiltInActionName(QStringView name);
@@ -44,6 +46,9 @@ bool isBuiltInActionName(QStringView name);
 // is empty or holds white space, a quote or a backslash in double quotes, with a backslash
 // before each quote and backslash in it. Not yet fit for a terminal: see terminalText.
 QString commandText(const QStringList &command);
+
+// The keys of an action that are read: "name" and "command".
+inline constexpr QStringView actionKeys[] = {u"name", u"command"};
 
 struct RowActionsFile final {
     QList<RowAction> actions; // the user's, in the file's order; none when there is a problem
@@ -57,9 +62,9 @@ struct RowActionsFile final {
 // "{hostname}", "{serial}" and "{label}" are placeholders and "{{" and "}}" stand for "{" and
 // "}"; any other brace, an unknown "{word}" included, makes the file bad, and so does a
 // placeholder in the program: a device must never choose what runs. So does a name of the
-// menu's own (isBuiltInActionName): a menu item must never run another program than its
-// name says. One bad action makes the whole file bad, so that its error is seen rather than
-// an action silently missing.
+// menu's own (isBuiltInActionName), and a name that mixes Latin letters with Cyrillic or
+// Greek ones: a menu item must never run another program than its name says. One bad action
+// makes the whole file bad, so that its error is seen rather than an action silently missing.
 RowActionsFile parseRowActions(const QByteArray &bytes);
 
 // ~/.config/devicefinder/actions.json (the configuration folder follows XDG_CONFIG_HOME).

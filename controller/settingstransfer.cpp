@@ -2,10 +2,12 @@
 
 #include "controller/rowactions.h"
 #include "controller/stagedfiles.h"
+#include "history/devicehistory.h"
 #include "history/devicewatch.h"
 #include "labels/devicelabels.h"
 #include "labels/labelsformat.h"
 #include "platform/boundedjson.h"
+#include "platform/englishtext.h"
 #include "platform/preferences.h"
 #include "platform/safetext.h"
 #include "platform/versioneddocument.h"
@@ -77,12 +79,109 @@ QString actionLine(const RowAction &action, QStringView said)
     return QStringLiteral("action \"%1\"%2: %3").arg(action.name, said, commandText(action.command));
 }
 
+// The keys of a document that this version does not read, each named once, up to a bound.
+struct UnknownKeys final {
+    static constexpr qsizetype maxNamed = 20;
+    QStringList lines;
+    qsizetype rest = 0;
+
+    // Notes each key of `object` that `known` does not hold; `where` ends its line.
+    template <typename Known>
+    void note(const QJsonObject &object, const Known &known, const QString &where)
+    {
+        for (auto it = object.begin(); it != object.end(); ++it) {
+            if (std::find(std::begin(known), std::end(known), it.key()) != std::end(known))
+                continue;
+            if (lines.size() == maxNamed) {
+                ++rest;
+                continue;
+            }
+            // A key is the document's to choose: a long one is cut, never inside a character.
+            const qsizetype cut = it.key().size() > 64 ? (it.key().at(63).isHighSurrogate() ? 63 : 64) : -1;
+            const QString key = cut < 0 ? it.key() : it.key().first(cut) + u'\u2026';
+            lines.append(QStringLiteral("unknown key \"%1\"%2, not used").arg(key, where));
+        }
+    }
+    QStringList named() const
+    {
+        if (rest == 0)
+            return lines;
+        return lines + QStringList{QStringLiteral("%1 more unknown %2, not used")
+                                       .arg(groupedNumber(quint64(rest)), rest == 1 ? u"key" : u"keys")};
+    }
+};
+
+// The MAC addresses the device history knows, or why it cannot say. Only read: a damaged
+// file is the history's own to set aside, at its next load.
+struct KnownToHistory final {
+    std::optional<QSet<QString>> macs;
+    QString problem;
+};
+KnownToHistory knownToHistory(const QString &path)
+{
+    const FileBytes file = readBoundedFile(path, true);
+    if (file.status == FileBytes::Status::Missing)
+        return {QSet<QString>(), {}};
+    if (!file.problem.isEmpty())
+        return {std::nullopt, file.problem};
+    const HistoryReading reading = DeviceHistory::read(file.bytes);
+    if (!reading.history)
+        return {std::nullopt, reading.problem};
+    QSet<QString> macs;
+    for (const QString &mac : reading.history->newestFirst()) {
+        if (const std::optional<QString> key = macAddressKey(mac))
+            macs.insert(*key);
+    }
+    return {macs, {}};
+}
+
+// The watch choices once a merge has taken the document's: for every device with `all`, else
+// for each device this computer does not know (no label, no choice here, not in the history).
+// Each one taken is one line in `result.watched`; the lines of those kept are returned.
+QStringList takeWatchChoices(const LabelsContent &document, bool all, const QMap<QString, QString> &labels,
+                             QSet<QString> &unwatched, const QString &historyPath, SettingsImport &result)
+{
+    QStringList devices = document.labels.keys() + QStringList(document.unwatched.cbegin(), document.unwatched.cend());
+    devices.sort();
+    devices.removeDuplicates();
+    std::optional<KnownToHistory> history; // read only when a device is known nowhere else
+    QStringList kept;
+    for (const QString &mac : devices) {
+        const bool off = document.unwatched.contains(mac);
+        if (off == unwatched.contains(mac))
+            continue;
+        bool take = all;
+        if (!take && off && !labels.contains(mac)) {
+            if (!history) {
+                history = knownToHistory(historyPath);
+                if (!history->macs)
+                    kept.prepend(QStringLiteral("watch: the device history %1 cannot be used (%2), so every device "
+                                                "keeps its choice here")
+                                     .arg(historyPath, history->problem));
+            }
+            take = history->macs && !history->macs->contains(mac);
+        }
+        if (!take) {
+            kept.append(
+                QStringLiteral("watch %1: kept %2, not %3").arg(mac, off ? u"on" : u"off", off ? u"off" : u"on"));
+            continue;
+        }
+        if (off)
+            unwatched.insert(mac);
+        else
+            unwatched.remove(mac);
+        ++result.watchChoices;
+        result.watched.append(QStringLiteral("watch %1 taken in: %2").arg(mac, off ? u"off" : u"on"));
+    }
+    return kept;
+}
+
 // The labels and watch choices once the document's are taken in; each difference kept is
 // one line in `result`.
-void takeLabels(const LabelsContent &document, bool replace, QMap<QString, QString> &labels, QSet<QString> &unwatched,
-                SettingsImport &result)
+void takeLabels(const LabelsContent &document, SettingsImportChoice how, const QString &historyPath,
+                QMap<QString, QString> &labels, QSet<QString> &unwatched, SettingsImport &result)
 {
-    if (replace) {
+    if (how.replace) {
         for (auto it = document.labels.cbegin(); it != document.labels.cend(); ++it)
             result.labels += labels.value(it.key()) != it.value() ? 1 : 0;
         result.watchChoices = (unwatched - document.unwatched).size() + (document.unwatched - unwatched).size();
@@ -90,6 +189,8 @@ void takeLabels(const LabelsContent &document, bool replace, QMap<QString, QStri
         unwatched = document.unwatched;
         return;
     }
+    // Before the labels: a device that has one only from the document is not known here.
+    const QStringList watchKept = takeWatchChoices(document, how.watchChoices, labels, unwatched, historyPath, result);
     for (auto it = document.labels.cbegin(); it != document.labels.cend(); ++it) {
         const QString kept = labels.value(it.key());
         if (kept.isEmpty()) {
@@ -99,18 +200,7 @@ void takeLabels(const LabelsContent &document, bool replace, QMap<QString, QStri
             result.kept.append(QStringLiteral("label %1: kept \"%2\", not \"%3\"").arg(it.key(), kept, it.value()));
         }
     }
-    // What is here wins: a mailed file must not silence a device watched here.
-    QStringList differences;
-    for (const QString &mac : document.unwatched) {
-        if (!unwatched.contains(mac))
-            differences.append(QStringLiteral("watch %1: kept on, not off").arg(mac));
-    }
-    for (auto it = document.labels.cbegin(); it != document.labels.cend(); ++it) {
-        if (unwatched.contains(it.key()) && !document.unwatched.contains(it.key()))
-            differences.append(QStringLiteral("watch %1: kept off, not on").arg(it.key()));
-    }
-    differences.sort();
-    result.kept += differences;
+    result.kept += watchKept;
 }
 
 // The actions file once the document's actions are taken in, or why not.
@@ -196,12 +286,16 @@ SettingsReading readSettings(const QByteArray &bytes)
     }
     const QJsonObject &root = read.root;
     SettingsDocument document;
+    UnknownKeys unknown;
+    unknown.note(root, std::initializer_list<QStringView>{u"format", u"version", u"labels", u"actions", u"window"}, {});
     if (const QJsonValue labels = root.value(u"labels"); !labels.isUndefined()) {
         if (!labels.isArray())
             return refused(QStringLiteral("its labels are not a list"));
         document.labels = labelsFromEntries(labels.toArray());
         if (document.labels->status != LabelsContent::Status::Read)
             return refused(document.labels->problem);
+        for (qsizetype i = 0; i < labels.toArray().size(); ++i)
+            unknown.note(labels.toArray().at(i).toObject(), labelEntryKeys, QStringLiteral(" in label %1").arg(i + 1));
     }
     if (const QJsonValue actions = root.value(u"actions"); !actions.isUndefined()) {
         const RowActionsFile checked = actions.isArray() ? parseRowActions(QJsonDocument(actions.toArray()).toJson())
@@ -210,6 +304,8 @@ SettingsReading readSettings(const QByteArray &bytes)
             return refused(QStringLiteral("its actions: %1").arg(checked.problem));
         document.actions = checked.actions;
         document.actionsJson = actions.toArray();
+        for (qsizetype i = 0; i < document.actionsJson.size(); ++i)
+            unknown.note(document.actionsJson.at(i).toObject(), actionKeys, QStringLiteral(" in action %1").arg(i + 1));
     }
     const QJsonValue window = root.value(u"window");
     if (!window.isUndefined() && !window.isObject())
@@ -222,6 +318,11 @@ SettingsReading readSettings(const QByteArray &bytes)
             return refused(*problem);
         document.window.insert(choice.key, value);
     }
+    QStringList windowKeys;
+    for (const WindowChoice &choice : windowChoices)
+        windowKeys.append(choice.key);
+    unknown.note(window.toObject(), windowKeys, QStringLiteral(" in \"window\""));
+    document.unknownKeys = unknown.named();
     return {document, {}};
 }
 
@@ -237,7 +338,7 @@ SettingsImport importSettings(const SettingsDocument &document, const SettingsFi
                 return here.readOnlyReason();
             QMap<QString, QString> labels = here.labels();
             QSet<QString> unwatched = here.unwatched();
-            takeLabels(*document.labels, how.replace, labels, unwatched, result);
+            takeLabels(*document.labels, how, files.history, labels, unwatched, result);
             if (QSet<QString>(unwatched).unite(QSet<QString>(labels.keyBegin(), labels.keyEnd())).size() > maxLabels)
                 return QStringLiteral("with the labels here, there would be more than %1, the most the labels file keeps")
                     .arg(maxLabels);
@@ -283,6 +384,16 @@ SettingsImport importSettings(const SettingsDocument &document, const SettingsFi
         return QString();
     });
     if (!result.problem.isEmpty())
-        return {result.problem, 0, 0, {}, {}, {}};
+        return {result.problem, 0, 0, {}, {}, {}, {}};
     return result;
+}
+
+QStringList keptWatchChoices(const SettingsDocument &document, const SettingsFiles &files)
+{
+    if (!document.labels)
+        return {};
+    const DeviceLabels here(files.labels);
+    QSet<QString> unwatched = here.unwatched();
+    SettingsImport taken;
+    return takeWatchChoices(*document.labels, false, here.labels(), unwatched, files.history, taken);
 }

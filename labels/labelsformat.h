@@ -33,6 +33,9 @@ struct LabelsContent final {
     QString problem;               // Damaged, Newer: why, for a log line or the user
 };
 
+// The keys of a label entry: "macAddress", "label" and "watch".
+inline constexpr QStringView labelEntryKeys[] = {u"macAddress", u"label", u"watch"};
+
 // What the bytes of a labels file hold. Damaged: not JSON, too large for the bounded reader,
 // another kind of file, a version that is not a whole number of at least 1, more than
 // maxLabels labels, or an entry that is malformed, repeats a MAC address (in any spelling)

@@ -2,11 +2,12 @@
 
 #include "controller/rowactions.h"
 #include "controller/settingstransfer.h"
+#include "history/devicehistory.h"
 #include "labels/devicelabels.h"
 #include "platform/boundedjson.h"
 #include "ui/discoveryreportdialog.h"
 #include "ui/exportfile.h"
-#include "ui/takeactionsdialog.h"
+#include "ui/takesettingsdialog.h"
 
 #include "platform/safetext.h"
 #include "platform/englishtext.h"
@@ -23,14 +24,21 @@
 
 namespace {
 
+// The user's own files that the settings move.
+SettingsFiles usersSettingsFiles()
+{
+    return {DeviceLabels::defaultPath(), rowActionsPath(), DeviceHistory::defaultPath()};
+}
+
 // "3 labels", "1 label".
 QString counted(qsizetype count, const QString &one, const QString &many)
 {
     return count == 1 ? QStringLiteral("1 ") + one : groupedNumber(quint64(count)) + u' ' + many;
 }
 
-// What an import took in and what not, every action and difference one line.
-QString importedText(const SettingsImport &imported)
+// What an import took in and what not, every action, watch choice taken in, difference and
+// unknown key one line.
+QString importedText(const SettingsImport &imported, const QStringList &unknownKeys)
 {
     QStringList taken;
     if (imported.labels > 0)
@@ -44,11 +52,12 @@ QString importedText(const SettingsImport &imported)
         taken.append(counted(imported.actions.size(), QStringLiteral("action"), QStringLiteral("actions")));
     QString text = taken.isEmpty() ? QStringLiteral("Nothing was taken in.")
                                    : QStringLiteral("Taken in: %1.").arg(taken.join(QStringLiteral(", ")));
-    for (const QString &line : imported.actions)
+    for (const QString &line : imported.actions + imported.watched)
         text += u'\n' + terminalText(line);
-    if (!imported.kept.isEmpty())
+    const QStringList notTaken = imported.kept + unknownKeys;
+    if (!notTaken.isEmpty())
         text += QStringLiteral("\n\nNot taken in:");
-    for (const QString &line : imported.kept)
+    for (const QString &line : notTaken)
         text += u'\n' + terminalText(line);
     return text;
 }
@@ -137,7 +146,7 @@ void MainWindow::exportSettingsFile()
                                                       tr("JSON (*.json)"));
     if (path.isEmpty())
         return;
-    const SettingsExport exported = exportSettings({DeviceLabels::defaultPath(), rowActionsPath()});
+    const SettingsExport exported = exportSettings(usersSettingsFiles());
     QString problem = exported.problem;
     if (problem.isEmpty())
         problem = writeWholeFile(path, exported.document, FileOwner::User).value_or(QString());
@@ -157,12 +166,16 @@ void MainWindow::importSettingsFrom(const QString &path)
     const FileBytes bytes = readBoundedFile(path, true);
     const SettingsReading reading =
         bytes.problem.isEmpty() ? readSettings(bytes.bytes) : SettingsReading{std::nullopt, bytes.problem};
-    SettingsImport imported{reading.problem, 0, 0, {}, {}, {}};
+    SettingsImport imported{reading.problem, 0, 0, {}, {}, {}, {}};
     if (reading.document) {
+        const SettingsFiles files = usersSettingsFiles();
         bool takeActions = false;
         if (reading.document->actions && !reading.document->actions->isEmpty())
-            takeActions = TakeActionsDialog(*reading.document->actions, this).exec() == QDialog::Accepted;
-        imported = importSettings(*reading.document, {DeviceLabels::defaultPath(), rowActionsPath()}, {false, takeActions});
+            takeActions = TakeSettingsDialog(*reading.document->actions, this).exec() == QDialog::Accepted;
+        const QStringList watchChoices = keptWatchChoices(*reading.document, files);
+        const bool takeWatchChoices =
+            !watchChoices.isEmpty() && TakeSettingsDialog(watchChoices, this).exec() == QDialog::Accepted;
+        imported = importSettings(*reading.document, files, {false, takeActions, takeWatchChoices});
         if (m_settingsImported)
             m_settingsImported();
     }
@@ -172,7 +185,7 @@ void MainWindow::importSettingsFrom(const QString &path)
         box.setIcon(QMessageBox::Warning);
         box.setText(tr("The settings of %1 were not taken in: %2").arg(QDir::toNativeSeparators(path), imported.problem));
     } else {
-        box.setText(importedText(imported));
+        box.setText(importedText(imported, reading.document->unknownKeys));
     }
     box.exec();
 }

@@ -42,8 +42,9 @@ public:
     void setArpRateChanged(std::function<void(quint32)> changed) { m_arpRateChanged = std::move(changed); }
     // Opens the report as it is now, in place of one already open.
     void showDiscoveryReport();
-    // Import Settings... once the file is chosen: merges its settings, its actions only when
-    // the user takes them (see TakeActionsDialog), and says what was taken in and what not.
+    // Import Settings... once the file is chosen: merges its settings, its actions and its watch
+    // choices for devices known here only when the user takes them (see TakeSettingsDialog),
+    // and says what was taken in and what not, its unknown keys too.
     void importSettingsFrom(const QString &path);
 
     void setContentView(QObject *view) override;

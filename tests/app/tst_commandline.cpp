@@ -76,7 +76,7 @@ private slots:
         row("watch --missing-after 3 --flap-changes 5 --flap-window 600 --metrics m.prom --notify",
             "watch missing-after 3 flap 5 600 metrics m.prom notify");
         row("watch --missing-after 0", "usage error");
-        row("settings import - --actions --replace", "settings import - replace actions");
+        row("settings import - --actions --replace --watch-choices", "settings import - replace actions watch-choices");
         row("settings export --replace", "usage error");
         row("watch --flap-window 59", "usage error");
         row("label", "usage error");
@@ -129,7 +129,8 @@ private slots:
         if (command.kind == Command::Kind::Settings)
             set += QStringList{command.settings.import ? u"import"_s : u"export"_s, command.settings.file,
                                command.settings.replace ? u"replace"_s : QString(),
-                               command.settings.actions ? u"actions"_s : QString()};
+                               command.settings.actions ? u"actions"_s : QString(),
+                               command.settings.watchChoices ? u"watch-choices"_s : QString()};
         set.removeAll(QString());
         if (asks.startsWith(u"usage error: "_s))
             QCOMPARE(command.message, asks.mid(13));

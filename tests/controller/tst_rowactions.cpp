@@ -40,6 +40,14 @@ private slots:
         QTest::newRow("a name of the menu's own, written another way")
             << QByteArray("[{\"name\": \" DON'T  &watch\", \"command\": [\"ls\"]}]")
             << u"action 1: \"DON'T  &watch\" is the name of one of the menu's own items"_s;
+        // A letter of another script that passes for a Latin one.
+        QTest::newRow("a Cyrillic O") << "[" + action("\u041epen in Browser", "['ls']") + "]"
+                                      << u"action 1: \"\u041epen in Browser\" mixes Latin letters with Cyrillic or Greek "
+                                         "ones (U+041E)"_s;
+        QTest::newRow("a Greek omicron") << "[" + action("C\u03bfpy Address", "['ls']") + "]" << u"action 1: \"C\u03bfpy"_s;
+        QTest::newRow("mixed, a name of its own") << "[" + action("SSH \u043d\u0430 VPN", "['ssh']") + "]" << u"action 1: \"SSH"_s;
+        QTest::newRow("a Cyrillic name of its own") << "[" + action("\u041f\u0438\u043d\u0433", "['ping']") + "]"
+                                                    << u"\u041f\u0438\u043d\u0433: ping"_s;
         QTest::newRow("51 actions") << "[" + QByteArrayList(51, action("a", "['ls']")).join(',') + "]"
                                     << u"more than 50 actions"_s;
         QTest::newRow("too large") << "[" + QByteArray(maxActionsFileBytes, ' ') + "]" << u"larger than 256 KiB"_s;
@@ -56,6 +64,23 @@ private slots:
         const QString found = file.problem.isEmpty() ? actions.join(u" / "_s) : file.problem;
         QVERIFY2(file.problem.isEmpty() ? found == result : found.startsWith(result), qPrintable(found));
         QVERIFY(file.problem.isEmpty() || file.actions.isEmpty());
+    }
+
+    // Names a person reads as one compare equal.
+    void nameKey_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("other");
+        QTest::addColumn<bool>("same");
+        QTest::newRow("Cyrillic look-alikes") << u"\u0405\u0405\u041d"_s << u"ssh"_s << true;
+        QTest::newRow("Greek look-alikes") << u"\u039c\u0391\u03a7"_s << u"Max"_s << true;
+        QTest::newRow("another name") << u"\u041f\u0438\u043d\u0433"_s << u"Ping"_s << false;
+    }
+    void nameKey()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, other);
+        QTEST(actionNameKey(name) == actionNameKey(other), "same");
     }
 
     // Whatever a device sent stays inside its one argument, and never starts one as an option.

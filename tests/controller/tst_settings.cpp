@@ -1,7 +1,9 @@
 #include "app/settingscommand.h"
 #include "controller/rowactions.h"
+#include "history/devicehistory.h"
 #include "labels/devicelabels.h"
 #include "platform/preferences.h"
+#include "support/devices.h"
 #include "support/files.h"
 
 #include <QDir>
@@ -14,7 +16,8 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// This computer before each import: two labels' worth of choices, one action, one window choice.
+// This computer before each import: two labels' worth of choices, one action, one window
+// choice, and 0d in its history only (as its device wrote its MAC address).
 const QString a = u"02:00:00:00:00:0a"_s, b = u"02:00:00:00:00:0b"_s;
 const char *const hereBefore = "labels 02:00:00:00:00:0a=Attic 02:00:00:00:00:0b=off | actions Ping | window WatchMissingAfter=5";
 
@@ -47,9 +50,14 @@ QString describe(const SettingsFiles &files)
 // This computer as hereBefore says, its files in `folder`.
 SettingsFiles here(const QString &folder)
 {
-    const SettingsFiles files{folder + u"/data/labels.json"_s, folder + u"/config/actions.json"_s};
+    const SettingsFiles files{folder + u"/data/labels.json"_s, folder + u"/config/actions.json"_s,
+                              folder + u"/data/history.json"_s};
     DeviceLabels labels(files.labels);
     QSettings().clear();
+    DeviceHistory history;
+    if (!history.record({record(u"cellar"_s, u"02-00-00-00-00-0D"_s)}, true, QDateTime::currentDateTimeUtc())
+        || !history.save(files.history))
+        return {};
     Preferences::standard().setValue(WatchMissingAfterKey, 5);
     if (!labels.setLabel(a, u"Attic"_s).isEmpty() || !labels.setWatched(b, false).isEmpty() || !QDir().mkpath(folder + u"/config"_s)
         || !writeFile(files.actions, "[{\"name\": \"Ping\", \"command\": [\"ping\", \"{address}\"]}]"))
@@ -81,7 +89,8 @@ private slots:
     {
         QTest::addColumn<QByteArray>("document");
         QTest::addColumn<QStringList>("options");
-        QTest::addColumn<QString>("breaking"); // "actions": its file cannot be written; "window": the preferences
+        // "actions": its file cannot be written; "window": the preferences; "history": it cannot be read
+        QTest::addColumn<QString>("breaking");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("out");
         QTest::addColumn<QString>("after"); // empty: as before, every file as it was
@@ -92,7 +101,7 @@ private slots:
             QTest::newRow(name) << document(parts.constData()) << options << QString::fromUtf8(breaking) << status << out
                                 << QString::fromUtf8(after);
         };
-        const QString replace = u"--replace"_s, actions = u"--actions"_s;
+        const QString replace = u"--replace"_s, actions = u"--actions"_s, watchChoices = u"--watch-choices"_s;
         row("actions without --actions: named, not taken in",
             "'actions': [" + ssh + ", {'name': 'Run', 'command': ['sh', '-c', 'curl x | sh']}]", {}, 0,
             uR"(action "SSH" not taken in: ssh admin@{address} | action "Run" not taken in: sh -c "curl x | sh")"_s, "");
@@ -104,6 +113,8 @@ private slots:
             "labels 02:00:00:00:00:0a=Attic 02:00:00:00:00:0b=off | actions SSH | window WatchMissingAfter=5");
         row("a built-in name, even without --actions", "'actions': [{'name': ' &Open in BROWSER', 'command': ['sh']}]",
             {}, 2, {}, "");
+        row("a built-in name with a Cyrillic O", "'actions': [{'name': '\u041epen in Browser', 'command': ['sh']}]", {}, 2,
+            {}, "");
         row("actions that are no list refuse the whole document",
             "'labels': [{'macAddress': '02:00:00:00:00:0c', 'label': 'Cellar'}], 'actions': " + ssh, {actions}, 2, {}, "");
         row("a label entry the labels file would refuse refuses the whole document",
@@ -111,16 +122,32 @@ private slots:
             {replace}, 2, {}, "");
         row("no labels with --replace: the labels stay", "'window': {'WatchMissingAfter': 3}", {replace}, 0, {},
             "labels 02:00:00:00:00:0a=Attic 02:00:00:00:00:0b=off | actions Ping | window WatchMissingAfter=3");
-        row("a merge keeps what is here, watching too",
-            "'labels': [{'macAddress': '02:00:00:00:00:0a', 'label': 'Roof', 'watch': false},"
-            " {'macAddress': '02:00:00:00:00:0b', 'label': 'Boiler'}, {'macAddress': '02:00:00:00:00:0c', 'watch': false}],"
-            " 'window': {'WatchMissingAfter': 3, 'WatchIntervalMinutes': 1440}",
-            {}, 0,
-            u"label 02:00:00:00:00:0a: kept \"Attic\", not \"Roof\" | watch 02:00:00:00:00:0a: kept on, not off | "
-            "watch 02:00:00:00:00:0b: kept off, not on | watch 02:00:00:00:00:0c: kept on, not off | "
-            "window WatchMissingAfter: kept 5, not 3"_s,
+        // 0a, 0b and 0d are known here, 0c is not.
+        const QByteArray watching = "'labels': [{'macAddress': '02:00:00:00:00:0a', 'label': 'Roof', 'watch': false},"
+                                    " {'macAddress': '02:00:00:00:00:0b', 'label': 'Boiler'}, {'macAddress': "
+                                    "'02:00:00:00:00:0c', 'watch': false}, {'macAddress': '02:00:00:00:00:0d', 'watch': false}],"
+                                    " 'window': {'WatchMissingAfter': 3, 'WatchIntervalMinutes': 1440}";
+        const QString labelKept = u"label 02:00:00:00:00:0a: kept \"Attic\", not \"Roof\""_s;
+        const QString windowKept = u" | window WatchMissingAfter: kept 5, not 3"_s;
+        const char *const watchingAfter = "labels 02:00:00:00:00:0a=Attic 02:00:00:00:00:0b=Boiler 02:00:00:00:00:0b=off "
+                                          "02:00:00:00:00:0c=off | actions Ping | window WatchIntervalMinutes=1440 "
+                                          "WatchMissingAfter=5";
+        row("a merge keeps what is here, watching too, but for a device not known here", watching, {}, 0,
+            u"watch 02:00:00:00:00:0c taken in: off | "_s + labelKept
+                + u" | watch 02:00:00:00:00:0a: kept on, not off | watch 02:00:00:00:00:0b: kept off, not on | "
+                  "watch 02:00:00:00:00:0d: kept on, not off"_s + windowKept,
+            watchingAfter);
+        row("a history that cannot be read: every device known", watching, {}, 0,
+            labelKept + u" | watch: the device history /proc cannot be used (a folder, not a file), so every device keeps its "
+                        "choice here | watch 02:00:00:00:00:0a: kept on, not off | watch 02:00:00:00:00:0b: kept off, not on | "
+                        "watch 02:00:00:00:00:0c: kept on, not off | watch 02:00:00:00:00:0d: kept on, not off"_s + windowKept,
             "labels 02:00:00:00:00:0a=Attic 02:00:00:00:00:0b=Boiler 02:00:00:00:00:0b=off | actions Ping | "
-            "window WatchIntervalMinutes=1440 WatchMissingAfter=5");
+            "window WatchIntervalMinutes=1440 WatchMissingAfter=5", "history");
+        row("--watch-choices takes every one", watching, {watchChoices}, 0,
+            u"watch 02:00:00:00:00:0a taken in: off | watch 02:00:00:00:00:0b taken in: on | watch 02:00:00:00:00:0c taken "
+            "in: off | watch 02:00:00:00:00:0d taken in: off | "_s + labelKept + windowKept,
+            "labels 02:00:00:00:00:0a=Attic 02:00:00:00:00:0a=off 02:00:00:00:00:0b=Boiler 02:00:00:00:00:0c=off "
+            "02:00:00:00:00:0d=off | actions Ping | window WatchIntervalMinutes=1440 WatchMissingAfter=5");
         row("what the window watches", "'window': {'WatchLocalNetwork': false, 'WatchRange': true}", {}, 0, {},
             "labels 02:00:00:00:00:0a=Attic 02:00:00:00:00:0b=off | actions Ping | "
             "window WatchMissingAfter=5 WatchLocalNetwork=false WatchRange=true");
@@ -144,41 +171,72 @@ private slots:
         const QTemporaryDir dir;
         const SettingsFiles files = here(dir.path());
         QCOMPARE(describe(files), QString::fromUtf8(hereBefore));
+        const QByteArray history = readFile(files.history);
 
         const QString path = dir.filePath(u"settings.json"_s);
         QVERIFY(writeFile(path, document));
         SettingsFiles used = files;
         if (breaking == u"actions")
             used.actions = u"/proc/devicefinder-no-such-folder/actions.json"_s; // nothing can be made there
+        if (breaking == u"history")
+            used.history = u"/proc"_s;
         if (breaking == u"window") {
             QVERIFY(writeFile(dir.filePath(u"blocked"_s), "a file where the preferences' folder would be"));
             QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.filePath(u"blocked/config"_s));
         }
         QByteArray written[2];
-        const int exited = run({true, path, options.contains(u"--replace"_s), options.contains(u"--actions"_s)}, used, written);
+        const int exited = run({true, path, options.contains(u"--replace"_s), options.contains(u"--actions"_s),
+                                options.contains(u"--watch-choices"_s)},
+                               used, written);
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.filePath(u"config"_s));
         QVERIFY2(exited == status, written[1].constData());
         QTEST(QString::fromUtf8(written[0]).trimmed().replace(u'\n', u" | "_s), "out");
         QCOMPARE(written[1].count('\n'), status == 0 ? 0 : 1);
         // All or nothing: as before (every part of it), or as after.
         QCOMPARE(describe(files), after.isEmpty() ? QString::fromUtf8(hereBefore) : after);
-        // Nothing is left beside the files, a change made or not.
-        QCOMPARE(QDir(dir.filePath(u"data"_s)).entryList(QDir::Files), QStringList{u"labels.json"_s});
+        // Nothing is left beside the files, a change made or not, and the history is only read.
+        QCOMPARE(QDir(dir.filePath(u"data"_s)).entryList(QDir::Files), (QStringList{u"history.json"_s, u"labels.json"_s}));
+        QCOMPARE(readFile(files.history), history);
         QCOMPARE(QDir(dir.filePath(u"config"_s)).entryList(QDir::Files), QStringList{u"actions.json"_s});
     }
 
-    // Exported, then taken into a fresh computer whole (--replace, so that its watch choices
-    // are too): the same labels, watch choices, actions and window choices.
+    // Exported, then taken into a fresh computer, merged or whole: the same labels, watch
+    // choices, actions and window choices.
     void roundTrip()
     {
+        for (const bool replace : {false, true}) {
+            const QTemporaryDir dir;
+            const QString file = dir.filePath(u"settings.json"_s);
+            QByteArray written[2];
+            QCOMPARE(run({false, file}, here(dir.path()), written), 0);
+            QSettings().clear();
+            const QString fresh = dir.filePath(u"fresh/"_s);
+            const SettingsFiles files{fresh + u"labels.json"_s, fresh + u"actions.json"_s, fresh + u"history.json"_s};
+            QCOMPARE(run({true, file, replace, true}, files, written), 0);
+            QCOMPARE(describe(files), QString::fromUtf8(hereBefore));
+        }
+    }
+
+    // Each key it does not read is named, at most 20, and the file is taken in.
+    void unknownKeys()
+    {
         const QTemporaryDir dir;
-        const QString file = dir.filePath(u"settings.json"_s);
+        const SettingsFiles files = here(dir.path());
+        const QString path = dir.filePath(u"settings.json"_s);
+        QByteArray labels = "{'macAddress': '02:00:00:00:00:0c', 'label': 'Cellar'";
+        for (int i = 0; i < 21; ++i)
+            labels += ", 'k" + QByteArray::number(i) + "': 0";
+        QVERIFY(writeFile(path, document("'colour': 1, 'labels': [" + labels + "}], 'actions': [{'name': 'SSH', "
+                                         "'command': ['ssh'], 'icon': 1}], 'window': {'WatchIntervall': 5}")));
         QByteArray written[2];
-        QCOMPARE(run({false, file}, here(dir.path()), written), 0);
-        QSettings().clear();
-        const SettingsFiles fresh{dir.filePath(u"fresh/labels.json"_s), dir.filePath(u"fresh/actions.json"_s)};
-        QCOMPARE(run({true, file, true, true}, fresh, written), 0);
-        QCOMPARE(describe(fresh), QString::fromUtf8(hereBefore));
+        QCOMPARE(run({true, path, false, true}, files, written), 0);
+        const QStringList lines = QString::fromUtf8(written[1]).split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 21);
+        QCOMPARE(lines.first(), u"devicefinder: %1: unknown key \"colour\", not used"_s.arg(path));
+        QVERIFY(lines.at(1).endsWith(u": unknown key \"k0\" in label 1, not used"_s));
+        QVERIFY(lines.last().endsWith(u": 4 more unknown keys, not used"_s)); // two of 0c's, the action's, the window's
+        QCOMPARE(describe(files), u"labels 02:00:00:00:00:0a=Attic 02:00:00:00:00:0b=off 02:00:00:00:00:0c=Cellar | "
+                                  "actions Ping SSH | window WatchMissingAfter=5"_s);
     }
 
 private:

@@ -16,6 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (!read.document)
         return 0;
     const SettingsDocument &document = *read.document;
+    require(document.unknownKeys.size() <= 21, "at most 20 unknown keys named, then one line with the rest");
 
     QJsonObject root = versionedDocumentHead(u"devicefinder-settings", 1);
     if (document.labels) {

@@ -14,7 +14,7 @@
 #include "ui/exportfile.h"
 #include "ui/mainview.h"
 #include "ui/mainwindow.h"
-#include "ui/takeactionsdialog.h"
+#include "ui/takesettingsdialog.h"
 #include "ui/missingdevicesdialog.h"
 #include "ui/windowpalette.h"
 
@@ -530,24 +530,28 @@ private slots:
     }
 
     // Import Settings... lists each action's name and whole command as a terminal shows them,
-    // takes them only when asked ("Don't Take Actions" the default), then says what it took.
+    // and the watch choices of devices known here, takes them only when asked (not taking them
+    // the default), then says what it took, and what not: its unknown keys too.
     void importSettings()
     {
         QFile::remove(rowActionsPath());
         QFile::remove(DeviceLabels::defaultPath());
+        QVERIFY(DeviceLabels(DeviceLabels::defaultPath()).setLabel(u"02:00:00:00:00:0b"_s, u"Boiler"_s).isEmpty());
         const QTemporaryDir dir;
         const QString path = dir.filePath(u"settings.json"_s);
-        QVERIFY(writeFile(path, R"({"format": "devicefinder-settings", "version": 1,
-                                    "labels": [{"macAddress": "02:00:00:00:00:0a", "label": "Roof"}],
+        QVERIFY(writeFile(path, R"({"format": "devicefinder-settings", "version": 1, "x": 1,
+                                    "labels": [{"macAddress": "02:00:00:00:00:0a", "label": "Roof"},
+                                               {"macAddress": "02:00:00:00:00:0b", "watch": false}],
                                     "actions": [{"name": "Ping", "command": ["sh", "-c", "ping {address}\u202e"]}]})"));
         const QString listed = u"Ping\n    sh -c \"ping {address}\\u202e\"\n"_s;
         const QString named = uR"(action "Ping" %1: sh -c "ping {address}\u202e")"_s;
+        const QString unknown = u"\nunknown key \"x\", not used"_s;
         MainWindow window;
         for (const bool take : {false, true}) {
             QStringList shown; // what each dialog said, in turn
             QTimer answer;
             connect(&answer, &QTimer::timeout, this, [&] {
-                if (auto *ask = qobject_cast<TakeActionsDialog *>(QApplication::activeModalWidget())) {
+                if (auto *ask = qobject_cast<TakeSettingsDialog *>(QApplication::activeModalWidget())) {
                     shown.append(ask->findChild<QPlainTextEdit *>()->toPlainText());
                     if (take)
                         ask->accept();
@@ -560,14 +564,19 @@ private slots:
             });
             answer.start(50);
             window.importSettingsFrom(path);
-            QCOMPARE(shown.size(), 2);
+            QCOMPARE(shown.size(), 3);
             QCOMPARE(shown.first(), listed);
-            QCOMPARE(shown.last(), take ? u"Taken in: 1 action.\n"_s + named.arg(u"taken in"_s)
-                                        : u"Taken in: 1 label.\n\nNot taken in:\n"_s + named.arg(u"not taken in"_s));
+            QCOMPARE(shown.at(1), u"watch 02:00:00:00:00:0b: kept on, not off\n"_s);
+            QCOMPARE(shown.last(), take ? u"Taken in: 1 watch choice, 1 action.\n"_s + named.arg(u"taken in"_s)
+                                              + u"\nwatch 02:00:00:00:00:0b taken in: off\n\nNot taken in:"_s + unknown
+                                        : u"Taken in: 1 label.\n\nNot taken in:\nwatch 02:00:00:00:00:0b: kept on, not off\n"_s
+                                              + named.arg(u"not taken in"_s) + unknown);
             QCOMPARE(readRowActions(rowActionsPath()).actions.size(), take ? 1 : 0);
         }
         QCOMPARE(DeviceLabels(DeviceLabels::defaultPath()).label(u"02:00:00:00:00:0a"_s), u"Roof"_s);
-        QFile::remove(rowActionsPath()); // the later tests' row menus show none
+        QVERIFY(!DeviceLabels(DeviceLabels::defaultPath()).isWatched(u"02:00:00:00:00:0b"_s));
+        QFile::remove(rowActionsPath()); // the later tests' row menus show none, and they watch every device
+        QFile::remove(DeviceLabels::defaultPath());
     }
 
     // At start-up: the range from the preferences, the discovery run under way, the window's

@@ -89,6 +89,15 @@ ArpInputParser::Status ArpInputParser::feed(std::string_view line)
         m_input.rate = rate;
         return Status::More;
     }
+    if (word[0] == "held" && word.size() == 2) {
+        std::uint64_t at = 0;
+        const std::string_view text = word[1];
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), at);
+        if (error != std::errc() || end != text.data() + text.size() || m_input.held.size() >= maxHeld)
+            return bad("\"held NANOSECONDS\" needs a decimal number, at most " + std::to_string(maxHeld) + " times");
+        m_input.held.push_back(at);
+        return Status::More;
+    }
     if (word[0] == "range" && word.size() == 3) {
         const std::optional<std::uint32_t> first = parseIPv4(word[1]);
         const std::optional<std::uint32_t> last = parseIPv4(word[2]);

@@ -11,6 +11,8 @@
 //   interface NAME
 //   rate N                 (optional: requests a second, at most)
 //   range FIRST LAST       (IPv4 addresses, FIRST <= LAST; repeatable)
+//   held NANOSECONDS       (optional, repeatable: a request someone else makes then, on the
+//                           monotonic clock, which the pace counts; see arp/arppace.h)
 //   end
 // Bounded: lines of at most maxLine bytes, at most maxAddresses addresses in all.
 struct ArpRange final {
@@ -22,6 +24,7 @@ struct ArpInput final {
     std::string interface;
     std::optional<std::uint32_t> rate;
     std::vector<ArpRange> ranges;
+    std::vector<std::uint64_t> held; // nanoseconds of the monotonic clock
 };
 
 class ArpInputParser final {
@@ -30,6 +33,7 @@ public:
     static constexpr std::uint64_t maxAddresses = 16'777'216;
     static constexpr std::size_t maxRanges = 65'536;
     static constexpr std::uint32_t maxRate = 1'000'000;
+    static constexpr std::size_t maxHeld = 16'384;
 
     enum class Status { More, Done, Bad };
 

@@ -1,17 +1,18 @@
 #include "arp/arpsweep.h"
 
 #include <algorithm>
+#include <utility>
 
-ArpSweep::ArpSweep(std::vector<ArpRange> ranges, std::uint32_t rate, const ArpReply &own, Clock::time_point now)
-    : m_own(own), m_ranges(std::move(ranges)),
-      // One nanosecond more than an even share: rate + 1 requests span more than a second.
-      m_rate(std::clamp<std::uint32_t>(rate, 1, maxRate)),
-      m_interval(std::chrono::nanoseconds(1'000'000'000 / m_rate + 1)), m_nextAt(now)
+ArpSweep::ArpSweep(std::vector<ArpRange> ranges, std::uint32_t rate, const ArpReply &own, Clock::time_point now,
+                   const std::vector<Clock::time_point> &held)
+    : m_own(own), m_ranges(std::move(ranges)), m_pace(std::clamp<std::uint32_t>(rate, 1, maxRate), now), m_slot(now)
 {
+    for (const Clock::time_point at : held)
+        m_pace.hold(at);
     fill();
 }
 
-std::optional<std::uint32_t> ArpSweep::dueRequest(Clock::time_point now)
+std::optional<ArpSweep::Send> ArpSweep::dueSend(Clock::time_point now)
 {
     expire(now);
     fill();
@@ -19,48 +20,56 @@ std::optional<std::uint32_t> ArpSweep::dueRequest(Clock::time_point now)
     m_nextNew = std::max(m_nextNew, m_first);
     while (m_nextNew < m_first + m_window.size() && at(m_nextNew).step != Step::Waiting)
         ++m_nextNew;
-    if (now < nextSlot())
+    m_due = nextSend(now);
+    if (!m_due)
         return std::nullopt;
-    const std::optional<std::uint64_t> position = nextRequest(now);
-    if (!position)
+    m_slot = m_pace.slot(ArpPace::Ask::Request, now);
+    if (m_slot > now) {
+        m_due.reset();
         return std::nullopt;
-    return at(*position).address;
+    }
+    return Send{m_due->first, at(m_due->second).address};
 }
 
 void ArpSweep::sent(Clock::time_point now)
 {
-    const std::optional<std::uint64_t> position = nextRequest(now);
-    if (!position)
+    if (!m_due)
         return;
-    Entry &entry = at(*position);
-    if (entry.step == Step::Waiting) {
+    const auto [kind, position] = *std::exchange(m_due, std::nullopt);
+    Entry &entry = at(position);
+    if (kind == Send::Kind::Resolve) {
+        m_answered.pop_front();
+        entry.step = Step::Settled;
+    } else if (entry.step == Step::Waiting) {
         entry.step = Step::AskedOnce;
-        m_askedOnce.push_back(*position);
-        m_asked.emplace(entry.address, *position);
-        m_nextNew = *position + 1;
-    } else {
+        m_askedOnce.push_back(position);
+        m_asked.emplace(entry.address, position);
+        m_nextNew = position + 1;
+        ++m_sent;
+    } else if (!m_askedOnce.empty() && m_askedOnce.front() == position) {
         m_askedOnce.pop_front();
         prune(m_askedOnce);
         entry.step = Step::AskedTwice;
-        m_askedTwice.push_back(*position);
+        m_askedTwice.push_back(position);
+        ++m_sent;
     }
     entry.askedAt = now;
-    ++m_sent;
-    spend(now);
+    m_pace.spend(ArpPace::Ask::Request, now);
+    m_slot = m_pace.slot(ArpPace::Ask::Request, now);
 }
 
-bool ArpSweep::heard(const ArpReply &reply, Clock::time_point now)
+bool ArpSweep::heard(const ArpReply &reply)
 {
     const auto [begin, end] = m_asked.equal_range(reply.sender);
     if (begin == end)
         return false;
     for (auto it = begin; it != end; ++it) {
         Entry &entry = at(it->second);
-        entry.step = Step::Settled;
+        entry.step = Step::Answered;
         entry.mac = reply.senderMac;
+        m_answered.push_back(it->second);
     }
     m_asked.erase(begin, end);
-    spend(now);
     prune(m_askedOnce);
     prune(m_askedTwice);
     return true;
@@ -86,34 +95,17 @@ std::optional<ArpSweep::Clock::time_point> ArpSweep::wakeAt() const
     if (!m_askedTwice.empty())
         when = at(m_askedTwice.front()).askedAt + replyWait;
     if (!m_askedOnce.empty()) {
-        const Clock::time_point retry = std::max(at(m_askedOnce.front()).askedAt + retryWait, nextSlot());
+        const Clock::time_point retry = std::max(at(m_askedOnce.front()).askedAt + retryWait, m_slot);
         when = when ? std::min(*when, retry) : retry;
     }
-    if (m_nextNew < m_first + m_window.size())
-        when = when ? std::min(*when, nextSlot()) : nextSlot();
+    if (!m_answered.empty() || m_nextNew < m_first + m_window.size())
+        when = when ? std::min(*when, m_slot) : m_slot;
     return when;
 }
 
 bool ArpSweep::isFinished() const
 {
     return m_window.empty() && m_range == m_ranges.size();
-}
-
-ArpSweep::Clock::time_point ArpSweep::nextSlot() const
-{
-    if (m_recent.size() < m_rate)
-        return m_nextAt;
-    return std::max(m_nextAt, m_recent.front() + std::chrono::seconds(1) + std::chrono::nanoseconds(1));
-}
-
-void ArpSweep::spend(Clock::time_point now)
-{
-    m_recent.push_back(now);
-    if (m_recent.size() > m_rate)
-        m_recent.pop_front();
-    // A slot missed by a late wake-up is made up, within the second's count: a helper that
-    // wakes late each time keeps its pace. After a pause the pace starts again from now.
-    m_nextAt = (now - m_nextAt > maxCatchUp ? now : m_nextAt) + m_interval;
 }
 
 void ArpSweep::fill()
@@ -153,18 +145,21 @@ void ArpSweep::expire(Clock::time_point now)
     }
 }
 
-std::optional<std::uint64_t> ArpSweep::nextRequest(Clock::time_point now) const
+std::optional<std::pair<ArpSweep::Send::Kind, std::uint64_t>> ArpSweep::nextSend(Clock::time_point now) const
 {
-    // Second requests first: their addresses wait for a verdict the walk may need next.
+    // The answered first: their verdicts wait for it, and the walk may need them next; then
+    // second requests, whose addresses wait for a verdict too.
+    if (!m_answered.empty())
+        return std::pair{Send::Kind::Resolve, m_answered.front()};
     if (!m_askedOnce.empty() && at(m_askedOnce.front()).askedAt + retryWait <= now)
-        return m_askedOnce.front();
+        return std::pair{Send::Kind::Request, m_askedOnce.front()};
     if (m_nextNew < m_first + m_window.size())
-        return m_nextNew;
+        return std::pair{Send::Kind::Request, m_nextNew};
     return std::nullopt;
 }
 
 void ArpSweep::prune(std::deque<std::uint64_t> &queue) const
 {
-    while (!queue.empty() && (queue.front() < m_first || at(queue.front()).step == Step::Settled))
+    while (!queue.empty() && (queue.front() < m_first || at(queue.front()).step >= Step::Answered))
         queue.pop_front();
 }

@@ -2,18 +2,20 @@
 
 #include "arp/arpframe.h"
 #include "arp/arpinput.h"
+#include "arp/arppace.h"
 
 #include <chrono>
 #include <deque>
 #include <unordered_map>
 
 // The helper's sweep of its ranges: one request per address, a second after retryWait to
-// those that did not answer, nobody replyWait after that. At most `rate` requests in any
-// second, evenly spaced where it can be, never more than maxRate whatever it is asked; an
-// answer counts as one request too: the owner has the kernel resolve the address then (one
-// request), so that devicefinder's connection finds it known. Verdicts come in the ranges'
-// order. No socket and no clock of its own: the owner sends, reads, and passes the time in.
-// Memory is bounded by maxAhead however many addresses there are.
+// those that did not answer, nobody replyWait after that. The requests keep the pace
+// (arp/arppace.h) at `rate`, never above maxRate whatever it is asked. An address that
+// answers is resolved by the kernel too (the owner sends it a datagram, and the kernel asks
+// once), so that devicefinder's connection finds it known: that request takes a slot of the
+// pace like the helper's own, and the answer is given only once it has left. Verdicts come
+// in the ranges' order. No socket and no clock of its own: the owner sends, reads, and
+// passes the time in. Memory is bounded by maxAhead however many addresses there are.
 class ArpSweep final {
 public:
     using Clock = std::chrono::steady_clock;
@@ -22,32 +24,43 @@ public:
     static constexpr std::chrono::milliseconds retryWait{1000};
     static constexpr std::chrono::milliseconds replyWait{1000};
     static constexpr std::size_t maxAhead = 16'384;
-    // Slots of the pace missed by up to this much are made up.
-    static constexpr std::chrono::milliseconds maxCatchUp{20};
 
     struct Verdict final {
         std::uint32_t address = 0;
         std::optional<MacAddress> mac; // nothing: nobody answered
     };
 
-    // `own` answers for the interface's own address at once: no request leaves for it.
-    ArpSweep(std::vector<ArpRange> ranges, std::uint32_t rate, const ArpReply &own, Clock::time_point now);
+    // What leaves next: an ARP request, or the datagram that has the kernel resolve an
+    // address that answered.
+    struct Send final {
+        enum class Kind { Request, Resolve };
+        Kind kind = Kind::Request;
+        std::uint32_t address = 0;
+        bool operator==(const Send &) const = default;
+    };
 
-    // The address a request is due for now; the same until sent() says it left.
-    std::optional<std::uint32_t> dueRequest(Clock::time_point now);
+    // `own` answers for the interface's own address at once: no request leaves for it.
+    // `held`: requests others make meanwhile (arp/arppace.h, hold()), which the pace counts.
+    ArpSweep(std::vector<ArpRange> ranges, std::uint32_t rate, const ArpReply &own, Clock::time_point now,
+             const std::vector<Clock::time_point> &held = {});
+
+    // What is due now; the same until sent() says it left.
+    std::optional<Send> dueSend(Clock::time_point now);
+    // It left; `now` is taken after it did.
     void sent(Clock::time_point now);
     // A reply; it counts only for an address asked and not yet answered: true then.
-    bool heard(const ArpReply &reply, Clock::time_point now);
+    bool heard(const ArpReply &reply);
     // The verdict on the next address in order, once there is one.
     std::optional<Verdict> nextVerdict(Clock::time_point now);
-    // When the sweep next has something to do of its own accord; nothing once finished.
+    // When the sweep next has something to do of its own accord; nothing once finished. Valid
+    // after dueSend() has given what it had.
     std::optional<Clock::time_point> wakeAt() const;
     bool isFinished() const;
 
     std::uint64_t requestsSent() const { return m_sent; }
 
 private:
-    enum class Step { Waiting, AskedOnce, AskedTwice, Settled };
+    enum class Step { Waiting, AskedOnce, AskedTwice, Answered, Settled };
     struct Entry final {
         std::uint32_t address = 0;
         Step step = Step::Waiting;
@@ -59,29 +72,24 @@ private:
     const Entry &at(std::uint64_t position) const { return m_window[std::size_t(position - m_first)]; }
     void fill();
     void expire(Clock::time_point now);
-    // The position of the request due next, if any is due by `now` (rate aside).
-    std::optional<std::uint64_t> nextRequest(Clock::time_point now) const;
+    // What is due next by `now`, the pace aside: its kind and position.
+    std::optional<std::pair<Send::Kind, std::uint64_t>> nextSend(Clock::time_point now) const;
     // Drops the answered from a queue's front; the rest are skipped as they come to it.
     void prune(std::deque<std::uint64_t> &queue) const;
-    // When the pace allows the next request: its even spacing, and never more than the
-    // rate in any second.
-    Clock::time_point nextSlot() const;
-    // A request sent, or an answer (which the kernel is made to resolve), at `now`.
-    void spend(Clock::time_point now);
 
     ArpReply m_own;
     std::vector<ArpRange> m_ranges;
     std::size_t m_range = 0;
     std::uint64_t m_nextInRange = 0; // offset in m_ranges[m_range]
-    const std::uint32_t m_rate;
-    const std::chrono::nanoseconds m_interval;
-    Clock::time_point m_nextAt; // the pace: no request before it
-    std::deque<Clock::time_point> m_recent; // the last m_rate requests and answers
+    ArpPace m_pace;
+    Clock::time_point m_slot; // the pace's next slot, as of the last dueSend() or sent()
+    std::optional<std::pair<Send::Kind, std::uint64_t>> m_due; // what dueSend() gave
     std::deque<Entry> m_window;
     std::uint64_t m_first = 0; // position of the window's front
     std::uint64_t m_nextNew = 0; // the first position not asked yet
     std::deque<std::uint64_t> m_askedOnce; // in the order asked; may hold the answered
     std::deque<std::uint64_t> m_askedTwice;
+    std::deque<std::uint64_t> m_answered; // to be resolved, in the order answered
     std::unordered_multimap<std::uint32_t, std::uint64_t> m_asked; // address -> position, unsettled
     std::uint64_t m_sent = 0;
 };

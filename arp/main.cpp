@@ -86,8 +86,8 @@ bool flush(std::string &unwritten, bool all = false)
 }
 
 // One empty datagram to the discard port of an address that answered: the kernel resolves
-// it now, in the pace's slot the answer took, and devicefinder's connection to it later asks
-// nothing. A datagram that cannot leave changes only when the kernel asks.
+// it now, in a slot of the pace, and devicefinder's connection to it later asks nothing. A
+// datagram that cannot leave changes only when the kernel asks.
 void resolveThroughKernel(int discard, std::uint32_t address)
 {
     sockaddr_in to{};
@@ -102,7 +102,10 @@ int sweep(PacketSocket &socket, const ArpInput &input)
     const int discard = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     using Clock = ArpSweep::Clock;
     const ArpReply own{socket.ownAddress(), socket.ownMac()};
-    ArpSweep sweep(input.ranges, input.rate.value_or(ArpSweep::maxRate), own, Clock::now());
+    std::vector<Clock::time_point> held;
+    for (const std::uint64_t at : input.held)
+        held.push_back(Clock::time_point(std::chrono::nanoseconds(at)));
+    ArpSweep sweep(input.ranges, input.rate.value_or(ArpSweep::maxRate), own, Clock::now(), held);
     std::string unwritten;
     std::uint64_t someone = 0;
     std::uint64_t nobody = 0;
@@ -117,20 +120,28 @@ int sweep(PacketSocket &socket, const ArpInput &input)
             if (got == 0)
                 break;
             const std::optional<ArpReply> reply = parseArpReply(packet, std::size_t(got), own.sender);
-            if (reply && sweep.heard(*reply, now))
-                resolveThroughKernel(discard, reply->sender);
+            if (reply)
+                sweep.heard(*reply);
         }
+        // The pace is asked before each send and told the time after it: the requests on the
+        // wire keep it, however long a send takes.
         while (now >= sendsHeldUntil) {
-            const std::optional<std::uint32_t> target = sweep.dueRequest(now);
-            if (!target)
+            now = Clock::now();
+            const std::optional<ArpSweep::Send> due = sweep.dueSend(now);
+            if (!due)
                 break;
-            const PacketSocket::SendResult result = socket.send(arpRequest(own.senderMac, own.sender, *target));
+            if (due->kind == ArpSweep::Send::Kind::Resolve) {
+                resolveThroughKernel(discard, due->address);
+                sweep.sent(Clock::now());
+                continue;
+            }
+            const PacketSocket::SendResult result = socket.send(arpRequest(own.senderMac, own.sender, due->address));
             if (result == PacketSocket::SendResult::Failed)
                 return quit(ArpExit::Failed, errorText("a request cannot be sent"));
             if (result == PacketSocket::SendResult::Full)
                 sendsHeldUntil = now + std::chrono::milliseconds(1);
             else
-                sweep.sent(now);
+                sweep.sent(Clock::now());
         }
         while (unwritten.size() < maxUnwritten) {
             const std::optional<ArpSweep::Verdict> verdict = sweep.nextVerdict(now);

@@ -18,6 +18,7 @@ struct Address {
     int asked = 0;
     Clock::time_point askedAt[2] = {};
     std::optional<MacAddress> mac = {}; // of the reply that counted
+    bool resolved = false; // the kernel was made to resolve it
     bool given = false;
 };
 
@@ -26,7 +27,8 @@ struct Model {
     std::uint32_t own = 0;
     std::size_t rate = 1;
     std::size_t verdicts = 0;
-    std::deque<Clock::time_point> spent; // requests and counted replies in the last second
+    std::deque<Clock::time_point> spent; // requests and resolutions in the last second
+    std::deque<Clock::time_point> tenth; // in the last tenth of a second
 
     Address *find(std::uint32_t address)
     {
@@ -37,15 +39,24 @@ struct Model {
     {
         for (spent.push_back(now); now - spent.front() >= 1s;)
             spent.pop_front();
+        for (tenth.push_back(now); now - tenth.front() >= 100ms;)
+            tenth.pop_front();
+        require(spent.size() <= rate, "no more in a second than the pace, nor the ceiling");
+        require(tenth.size() <= std::max<std::size_t>(1, (rate + 9) / 10), "no more in a tenth than a tenth of the pace");
     }
-    void sent(std::uint32_t target, Clock::time_point now)
+    void sent(const ArpSweep::Send &send, Clock::time_point now)
     {
-        Address *entry = find(target);
+        Address *entry = find(send.address);
+        if (send.kind == ArpSweep::Send::Kind::Resolve) {
+            require(entry && entry->mac && !entry->resolved && !entry->given, "each answer resolved once, before its verdict");
+            entry->resolved = true;
+            spend(now);
+            return;
+        }
         require(entry && entry->asked < 2 && !entry->mac && !entry->given, "requests to waiting addresses, two each");
         require(entry->asked == 0 || now - entry->askedAt[0] >= ArpSweep::retryWait, "the second waits for the first");
         entry->askedAt[entry->asked++] = now;
         spend(now);
-        require(spent.size() <= rate, "no more in a second than the pace, nor the ceiling");
     }
     bool late(const Address &entry, Clock::time_point now) const
     {
@@ -57,7 +68,7 @@ struct Model {
         const bool waiting = entry && entry->asked > 0 && !entry->mac && !entry->given;
         require(counted ? waiting : !waiting || late(*entry, now), "a reply counts exactly while its address waits");
         if (counted)
-            entry->mac = mac, spend(now);
+            entry->mac = mac;
     }
     void verdict(const ArpSweep::Verdict &verdict, const MacAddress &ownMac, Clock::time_point now)
     {
@@ -67,7 +78,8 @@ struct Model {
         if (entry.address == own)
             require(verdict.mac == ownMac && entry.asked == 0, "the interface's own address, without a request");
         else
-            require(verdict.mac == entry.mac && (entry.mac || late(entry, now)), "someone exactly where a reply counted");
+            require(verdict.mac == entry.mac && (entry.mac ? entry.resolved : late(entry, now)),
+                    "someone exactly where a reply counted, once resolved");
     }
 };
 
@@ -86,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::vector<ArpRange> ranges{{base, base + firstCount - 1}};
     if (secondCount > 0)
         ranges.push_back({ranges[0].last + gap, ranges[0].last + gap + secondCount - 1});
-    Model model{{}, base + next() % 64, std::min(requested, ArpSweep::maxRate), 0, {}};
+    Model model{{}, base + next() % 64, std::min(requested, ArpSweep::maxRate), 0, {}, {}};
     for (const ArpRange &range : ranges) {
         for (std::uint64_t address = range.first; address <= range.last; ++address)
             model.addresses.push_back({std::uint32_t(address)});
@@ -95,8 +107,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     Clock::time_point now = Clock::time_point() + 1h;
     ArpSweep sweep(ranges, requested, {model.own, ownMac}, now);
     const auto step = [&](bool takeVerdicts) {
-        for (std::optional<std::uint32_t> target; (target = sweep.dueRequest(now)); sweep.sent(now))
-            model.sent(*target, now);
+        for (std::optional<ArpSweep::Send> send; (send = sweep.dueSend(now)); sweep.sent(now))
+            model.sent(*send, now);
         while (const std::optional<ArpSweep::Verdict> verdict = takeVerdicts ? sweep.nextVerdict(now) : std::nullopt)
             model.verdict(*verdict, ownMac, now);
     };
@@ -107,7 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         } else if (operation % 4 == 1) { // a reply from one of the ranges' addresses or around them
             const std::uint32_t sender = base + argument % (firstCount + gap + secondCount + 4) - 2;
             const MacAddress mac{2, 0, 0, 0, 1, argument};
-            model.heard(sender, mac, sweep.heard({sender, mac}, now), now);
+            model.heard(sender, mac, sweep.heard({sender, mac}), now);
         } else { // a pass, with or without the walk taking verdicts
             now += std::chrono::milliseconds(argument % 16);
             step(operation % 4 == 2);

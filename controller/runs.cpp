@@ -347,15 +347,19 @@ bool MainViewController::startWatchRound(WatchRound round)
         QList<Address> addresses;
         for (const auto &device : std::as_const(unanswered))
             addresses.append(addressFromText(device.second));
-        // The walk starts once the last ask has, while a silent device's ask waits for its end.
+        // The walk starts once the last ask has, while a silent device's ask waits for its end;
+        // one ARP pace holds for both.
+        std::optional<ArpPace> pace;
+        if (arpRate > 0)
+            pace.emplace(arpRate, std::chrono::steady_clock::now());
         qint64 walked = 0;
         const auto walkRanges = [&] {
             if (walk && !run->isStopped())
-                walked = scanDevices(walk, run, self->m_resolver, arpRate, walkUntil);
+                walked = scanDevices(walk, run, self->m_resolver, arpRate, walkUntil, pace ? &*pace : nullptr);
         };
         qsizetype asked = 0;
         if (!addresses.isEmpty() && !run->isStopped())
-            asked = askKnownAddresses(addresses, run, self->m_resolver, arpRate, walkRanges);
+            asked = askKnownAddresses(addresses, run, self->m_resolver, pace ? &*pace : nullptr, walkRanges);
         else
             walkRanges();
         mainSync([&] {

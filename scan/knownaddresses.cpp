@@ -2,7 +2,6 @@
 
 #include "platform/mainqueue.h"
 #include "probes/deviceprobe.h"
-#include "sweep/neighboursweep.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -25,31 +24,39 @@ void waitUntil(std::chrono::steady_clock::time_point when, const Run &run)
 } // namespace
 
 qsizetype askKnownAddresses(const QList<Address> &addresses, const std::shared_ptr<Run> &run,
-                            const std::shared_ptr<Resolver> &resolver, quint32 arpRate,
+                            const std::shared_ptr<Resolver> &resolver, ArpPace *pace,
                             const std::function<void()> &meanwhile)
 {
     requireBackgroundThread("askKnownAddresses");
-    const std::chrono::microseconds spacing =
-        arpRate > 0 ? NeighbourSweep::kernelSendInterval(arpRate) : std::chrono::microseconds(0);
+    using Clock = std::chrono::steady_clock;
     const auto limiter = std::make_shared<Semaphore>(asksInFlight);
     const auto group = std::make_shared<DispatchGroup>();
     const auto until = std::chrono::steady_clock::now() + asksStartWithin;
     qsizetype asked = 0;
     {
         const std::stop_callback release(run->stopToken(), [&limiter] { limiter->signal(); });
-        auto due = std::chrono::steady_clock::now();
         for (const Address &address : addresses) {
-            waitUntil(due, *run);
-            if (run->isStopped() || std::chrono::steady_clock::now() >= until)
-                break;
             limiter->wait();
-            if (run->isStopped())
+            // The unit is held while the ask waits for its slot: the ask starts as it ends.
+            while (pace && !run->isStopped()) {
+                const Clock::time_point now = Clock::now();
+                const Clock::time_point slot = pace->slot(ArpPace::Ask::Kernel, now);
+                if (slot <= now)
+                    break;
+                waitUntil(slot, *run);
+            }
+            if (run->isStopped() || Clock::now() >= until) {
+                limiter->signal();
                 break;
-            due = std::chrono::steady_clock::now() + spacing;
+            }
             group->enter();
             ProbeJob job{address, std::nullopt, ProbeKind::DeviceInfo, run, ProbeTicket(limiter, group)};
             job.nameLookUp = resolver;
             probe(std::move(job));
+            // Its connection leaves on the network thread a little later: the kernel's asks are
+            // counted as late as that.
+            if (pace)
+                pace->spend(ArpPace::Ask::Kernel, Clock::now());
             ++asked;
         }
     }

@@ -28,7 +28,7 @@ SweepWalk sweepWalk(const std::shared_ptr<const RangeList> &ranges)
 
 qint64 scanDevices(const std::shared_ptr<const RangeList> &ranges, const std::shared_ptr<Run> &run,
                    const std::shared_ptr<Resolver> &resolver, quint32 arpRate,
-                   std::optional<std::chrono::steady_clock::time_point> walkUntil)
+                   std::optional<std::chrono::steady_clock::time_point> walkUntil, const ArpPace *pace)
 {
     requireBackgroundThread("scanDevices");
     const auto processLimiter = std::make_shared<Semaphore>(probesInFlight);
@@ -44,7 +44,7 @@ qint64 scanDevices(const std::shared_ptr<const RangeList> &ranges, const std::sh
     const auto routes = read ? std::make_shared<const LinkRoutes>(*std::move(read)) : nullptr;
     const HostAddresses hosts = routes ? routes->hostAddresses() : HostAddresses({}, ipv4Interfaces());
     // It runs ahead of the walk, so that the units go to addresses where someone lives.
-    ScanSweep sweep(sweepWalk(ranges), run, routes, why, arpRate);
+    ScanSweep sweep(sweepWalk(ranges), run, routes, why, arpRate, pace);
     qint64 walked = 0;
     const auto timeIsUp = [&walkUntil] { return walkUntil && std::chrono::steady_clock::now() >= *walkUntil; };
     {

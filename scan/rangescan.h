@@ -1,5 +1,6 @@
 #pragma once
 
+#include "arp/arppace.h"
 #include "platform/resolver.h"
 #include "probes/run.h"
 #include "scan/rangelist.h"
@@ -19,8 +20,10 @@
 // once its probe has found a device. At most `arpRate` ARP requests a second leave for the
 // sweep (0: no pace of the user's). With `walkUntil`, no probe starts after that time: the
 // walk ends there, the probes under way end as usual, and the scan is complete all the same
-// (a watch's round walks what its interval allows). Returns the addresses the walk came to,
-// in its order from the first. Background thread.
+// (a watch's round walks what its interval allows). With `pace`, the sweep goes on with that
+// ARP pace, the requests counted in it before (a watch's asks) counted with its own. Returns
+// the addresses the walk came to, in its order from the first. Background thread.
 qint64 scanDevices(const std::shared_ptr<const RangeList> &ranges, const std::shared_ptr<Run> &run,
                    const std::shared_ptr<Resolver> &resolver, quint32 arpRate = 0,
-                   std::optional<std::chrono::steady_clock::time_point> walkUntil = std::nullopt);
+                   std::optional<std::chrono::steady_clock::time_point> walkUntil = std::nullopt,
+                   const ArpPace *pace = nullptr);

@@ -24,7 +24,8 @@ public:
     // verdicts are full, and the helper's answers wait for room, does not count.
     static constexpr std::chrono::seconds deadlineSlack{12};
 
-    ArpHelperSweep(QString program, quint32 rate, SweepSchedule::Source addresses);
+    // `held`: requests made meanwhile that the helper's pace counts (arp/arppace.h, hold()).
+    ArpHelperSweep(QString program, quint32 rate, SweepSchedule::Source addresses, std::vector<Clock::time_point> held = {});
 
     enum class Step {
         Working,
@@ -67,6 +68,7 @@ private:
     const QString m_program;
     const quint32 m_rate;
     SweepSchedule::Source m_source;
+    std::vector<Clock::time_point> m_held;
     std::vector<Stretch> m_stretches;
     std::optional<quint32> m_heldBack; // the address, on another interface, that ended gathering
     int m_interfaceIndex = 0;

@@ -21,15 +21,6 @@ QString errorText(int error)
 
 } // namespace
 
-std::chrono::microseconds NeighbourSweep::kernelSendInterval(quint32 arpRate)
-{
-    // The kernel asks three times, a second apart, for an address nobody holds: a datagram
-    // now makes a request in each of the next three seconds. A little slack for its timers.
-    if (arpRate == 0)
-        return SweepSchedule::sendInterval;
-    return std::max(SweepSchedule::sendInterval, std::chrono::microseconds(3'300'000 / arpRate + 1));
-}
-
 std::shared_ptr<NeighbourSweep> NeighbourSweep::open(SweepSchedule::Source addresses, std::stop_token stop,
                                                      const Options &options, QString *why)
 {
@@ -46,12 +37,17 @@ std::shared_ptr<NeighbourSweep> NeighbourSweep::open(SweepSchedule::Source addre
 }
 
 NeighbourSweep::NeighbourSweep(SweepSchedule::Source addresses, std::stop_token stop, const Options &options)
-    : m_stop(std::move(stop)), m_sendInterval(kernelSendInterval(options.arpRate)), m_arpRate(options.arpRate)
+    : m_stop(std::move(stop)), m_pace(options.pace), m_arpRate(options.arpRate)
 {
-    if (options.helper.isEmpty())
-        m_schedule.emplace(std::move(addresses), Clock::now(), m_sendInterval);
-    else
-        m_helper = std::make_unique<ArpHelperSweep>(options.helper, options.arpRate, std::move(addresses));
+    const Clock::time_point now = Clock::now();
+    if (!m_pace && m_arpRate > 0)
+        m_pace.emplace(m_arpRate, now);
+    if (options.helper.isEmpty()) {
+        m_schedule.emplace(std::move(addresses), now, m_pace);
+    } else {
+        m_helper = std::make_unique<ArpHelperSweep>(options.helper, options.arpRate, std::move(addresses),
+                                                    m_pace ? m_pace->heldFrom(now) : std::vector<Clock::time_point>());
+    }
 }
 
 std::optional<SweepVerdict::Kind> NeighbourSweep::verdict(quint32 address)
@@ -240,7 +236,8 @@ void NeighbourSweep::sendDue(int epoll, Clock::time_point now)
     while (const std::optional<quint32> address = m_schedule->dueSend(now)) {
         switch (m_discard->send(*address)) {
         case DiscardSocket::SendResult::Sent:
-            m_schedule->sent(*address, now);
+            // Counted once it left: the kernel's request went with it.
+            m_schedule->sent(*address, Clock::now());
             m_datagrams.fetch_add(1, std::memory_order_relaxed);
             break;
         case DiscardSocket::SendResult::Full:
@@ -339,7 +336,7 @@ void NeighbourSweep::actWithHelper(int epoll, Clock::time_point now)
 
 void NeighbourSweep::toKernel(int epoll, Clock::time_point now, Clock::time_point sendsFrom)
 {
-    m_schedule.emplace(m_helper->rest(), sendsFrom, m_sendInterval);
+    m_schedule.emplace(m_helper->rest(), sendsFrom, m_pace);
     m_helper->end(epoll);
     m_helper.reset();
     begin(epoll);

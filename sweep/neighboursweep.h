@@ -38,9 +38,10 @@ public:
         quint32 arpRate = 0;
         // The helper program, empty for none.
         QString helper;
+        // The pace at `arpRate` to go on with, the requests made before the sweep counted in
+        // it (a watch's asks); none for a pace of the sweep's own.
+        std::optional<ArpPace> pace;
     };
-    // Datagrams a second, at most, for `arpRate` requests a second by the kernel.
-    static std::chrono::microseconds kernelSendInterval(quint32 arpRate);
 
     // Opens the two sockets. Given to the network thread (NetworkLoop::startWork), the sweep
     // calls `addresses` there for the addresses to sweep, in the walk's order. Nothing, with
@@ -98,7 +99,7 @@ private:
     std::unique_ptr<DiscardSocket> m_discard = std::make_unique<DiscardSocket>();
     std::optional<SweepSchedule> m_schedule;
     std::unique_ptr<ArpHelperSweep> m_helper;
-    const std::chrono::microseconds m_sendInterval;
+    std::optional<ArpPace> m_pace; // the user's, the kernel's asks counted in it
     const quint32 m_arpRate;
     quint32 m_sequence = 0;
     bool m_dumping = false;

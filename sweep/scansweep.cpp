@@ -25,7 +25,7 @@ bool mayBeOnLink(const SweepWalk::Stretch &stretch, const LinkRoutes &routes)
 } // namespace
 
 ScanSweep::ScanSweep(SweepWalk walk, const std::shared_ptr<Run> &run, std::shared_ptr<const LinkRoutes> routes,
-                     const QString &why, quint32 arpRate)
+                     const QString &why, quint32 arpRate, const ArpPace *pace)
 {
     if (!routes) {
         logLine(lcScan, "No neighbour sweep: the routing table cannot be read (%@); every address is probed", why);
@@ -48,7 +48,7 @@ ScanSweep::ScanSweep(SweepWalk walk, const std::shared_ptr<Run> &run, std::share
         return SweepSchedule::Next{std::nullopt, true};
     };
     QString unopened;
-    const NeighbourSweep::Options options{arpRate, ArpHelperProcess::find()};
+    const NeighbourSweep::Options options{arpRate, ArpHelperProcess::find(), pace ? std::optional(*pace) : std::nullopt};
     m_sweep = NeighbourSweep::open(std::move(source), run->stopToken(), options, &unopened);
     if (!m_sweep) {
         logLine(lcScan, "No neighbour sweep: %@; every address is probed", unopened);

@@ -35,9 +35,10 @@ public:
     // Starts the sweep of the walk's addresses on this computer's links, as `routes` has
     // them, when there are any; when there can be none, says why in the log, once (`why` the
     // routes could not be read, when there are none). At most `arpRate` ARP requests a
-    // second leave on its behalf (0: no pace).
+    // second leave on its behalf (0: no pace); with `pace`, that pace goes on, the requests
+    // counted in it before the sweep counted with its own.
     ScanSweep(SweepWalk walk, const std::shared_ptr<Run> &run, std::shared_ptr<const LinkRoutes> routes,
-              const QString &why, quint32 arpRate = 0);
+              const QString &why, quint32 arpRate = 0, const ArpPace *pace = nullptr);
 
     // What one address of a walk may cost, as the sweep would start now: the helper asks
     // twice for an address nobody holds and gives up a second after, the kernel three times

@@ -13,9 +13,9 @@ std::uint64_t knownKey(quint32 address, int interfaceIndex)
 
 } // namespace
 
-SweepSchedule::SweepSchedule(Source addresses, Clock::time_point now, std::chrono::microseconds interval)
-    : m_source(std::move(addresses)), m_heldUntil(now + dumpWait), m_rateAt(now), m_interval(interval),
-      m_burst(interval > sendInterval ? std::chrono::microseconds(0) : sendBurst)
+SweepSchedule::SweepSchedule(Source addresses, Clock::time_point now, std::optional<ArpPace> pace)
+    : m_source(std::move(addresses)), m_heldUntil(now + dumpWait), m_sends(maxSendRate, now), m_pace(std::move(pace)),
+      m_slot(now)
 {
 }
 
@@ -62,7 +62,10 @@ std::optional<quint32> SweepSchedule::dueSend(Clock::time_point now)
         return std::nullopt;
     m_heldUntil.reset();
     m_nextSend = firstWaiting();
-    if (m_nextSend == m_first + m_window.size() || m_unresolved >= maxUnresolved || now < m_rateAt - m_burst)
+    if (m_nextSend == m_first + m_window.size() || m_unresolved >= maxUnresolved)
+        return std::nullopt;
+    updateSlot(now);
+    if (m_slot > now)
         return std::nullopt;
     return at(m_nextSend).address;
 }
@@ -77,7 +80,10 @@ void SweepSchedule::sent(quint32 address, Clock::time_point now)
     entry.sentAt = now;
     ++m_unresolved;
     m_expiries.push_back(m_nextSend);
-    m_rateAt = std::max(m_rateAt, now) + m_interval;
+    m_sends.spend(ArpPace::Ask::Request, now);
+    if (m_pace)
+        m_pace->spend(ArpPace::Ask::Kernel, now);
+    updateSlot(now);
 }
 
 void SweepSchedule::sendFailed(quint32 address)
@@ -108,10 +114,22 @@ std::optional<SweepSchedule::Clock::time_point> SweepSchedule::wakeAt() const
     if (!m_expiries.empty())
         when = at(m_expiries.front()).sentAt + wordWait;
     if (firstWaiting() != m_first + m_window.size() && m_unresolved < maxUnresolved) {
-        const Clock::time_point send = m_heldUntil ? *m_heldUntil : m_rateAt - m_burst;
+        const Clock::time_point send = m_heldUntil ? *m_heldUntil : m_slot;
         when = when ? std::min(*when, send) : send;
     }
     return when;
+}
+
+void SweepSchedule::updateSlot(Clock::time_point now)
+{
+    // The first time both allow: each moves it on only as far as it must.
+    m_slot = now;
+    for (Clock::time_point last = Clock::time_point::min(); last != m_slot;) {
+        last = m_slot;
+        m_slot = m_sends.slot(ArpPace::Ask::Request, m_slot);
+        if (m_pace)
+            m_slot = m_pace->slot(ArpPace::Ask::Kernel, m_slot);
+    }
 }
 
 void SweepSchedule::fill()

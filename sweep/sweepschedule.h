@@ -1,5 +1,6 @@
 #pragma once
 
+#include "arp/arppace.h"
 #include "localnet/neighbourmessages.h"
 
 #include <chrono>
@@ -47,10 +48,8 @@ public:
     static constexpr int maxUnresolved = 256;
     // Addresses taken from the source whose verdict has not been handed out.
     static constexpr std::size_t maxAhead = 4096;
-    // Sends evenly spaced, up to ten at once after a late wake-up, never more than 1,000 in
-    // any second.
-    static constexpr std::chrono::microseconds sendInterval{1010};
-    static constexpr std::chrono::microseconds sendBurst = 9 * sendInterval;
+    // Datagrams a second at most, whatever the pace: the kernel's work for them stays small.
+    static constexpr std::uint32_t maxSendRate = 1000;
     // The kernel gives up on an address after about 3 s.
     static constexpr std::chrono::seconds wordWait{4};
     // How long sends wait for a dump of the table to end.
@@ -58,10 +57,10 @@ public:
     // Addresses remembered as someone before they are given.
     static constexpr std::size_t maxKnown = 65'536;
 
-    // Sends wait for the first dump's end (dumpEnded()), or dumpWait after `now`. A longer
-    // `interval` than sendInterval paces the sends strictly: no burst after a late wake-up,
-    // and none before `now`, which may lie ahead.
-    SweepSchedule(Source addresses, Clock::time_point now, std::chrono::microseconds interval = sendInterval);
+    // Sends wait for the first dump's end (dumpEnded()), or dumpWait after `now`, and none
+    // leaves before `now`, which may lie ahead. With an ARP pace, each datagram counts as the
+    // kernel's asks for an address (arp/arppace.h); the pace may hold requests made before.
+    SweepSchedule(Source addresses, Clock::time_point now, std::optional<ArpPace> pace = std::nullopt);
 
     // The kernel's word on one entry, from a dump or a change. Only a word from the interface
     // an address's datagram leaves by counts for it: another interface on the same subnet (a
@@ -81,7 +80,7 @@ public:
     // The address to send one datagram to now, if one is due. The same one until sent() or
     // sendFailed() says what became of it.
     std::optional<quint32> dueSend(Clock::time_point now);
-    // The datagram to the address dueSend() gave left at `now`.
+    // The datagram to the address dueSend() gave left; `now` is taken after it did.
     void sent(quint32 address, Clock::time_point now);
     // It could not be sent: the address is settled as NoWord.
     void sendFailed(quint32 address);
@@ -110,6 +109,7 @@ private:
     const Entry &at(std::uint64_t position) const { return m_window[std::size_t(position - m_first)]; }
     // Takes addresses from the source up to the look-ahead.
     void fill();
+    void updateSlot(Clock::time_point now);
     void settle(std::uint64_t position, SweepVerdict::Kind kind);
     void expire(Clock::time_point now);
     // Drops settled entries from the front of the expiries.
@@ -129,7 +129,7 @@ private:
     int m_unresolved = 0;
     std::unordered_set<std::uint64_t> m_known; // someone, and not given yet: address and interface
     std::optional<Clock::time_point> m_heldUntil;
-    Clock::time_point m_rateAt; // when the next send is due at the steady rate
-    std::chrono::microseconds m_interval;
-    std::chrono::microseconds m_burst;
+    ArpPace m_sends; // the datagrams, one request each
+    std::optional<ArpPace> m_pace; // the ARP pace, the kernel's asks for each
+    Clock::time_point m_slot; // the next send both allow, as of the last dueSend() or sent()
 };

@@ -186,7 +186,7 @@ private:
     std::shared_ptr<NeighbourSweep> start(const QString &mode, quint32 count, quint32 rate, const std::stop_source &run)
     {
         QString why;
-        auto sweep = NeighbourSweep::open(addresses(count), run.get_token(), {rate, program(mode)}, &why);
+        auto sweep = NeighbourSweep::open(addresses(count), run.get_token(), {rate, program(mode), std::nullopt}, &why);
         NetworkLoop::instance().startWork(sweep);
         return sweep;
     }

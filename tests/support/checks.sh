@@ -12,11 +12,6 @@ check() { # DESCRIPTION COMMAND...
     if "$@"; then echo "PASS: $what"; else echo "FAIL: $what"; failures=$((failures + 1)); fi
 }
 equal() { [ "$1" = "$2" ] || { echo "  got '$1', expected '$2'"; false; }; }
-# FILE of "BEFORE COUNT AFTER" lines (ns, the counter read between the two): the most counted
-# between two readings surely within a second of each other; a slow read stretches no window.
-most_in_a_second() {
-    awk '{ b[NR] = $1; c[NR] = $2; a[NR] = $3 } END { m = 0; for (i = 1; i <= NR; i++) for (j = i + 1; j <= NR && a[j] - b[i] <= 1e9; j++) if (c[j] - c[i] > m) m = c[j] - c[i]; print m }' "$1"
-}
 finish() { # FILE...: the end of each, after a failed check
     [ "$failures" = 0 ] || [ $# = 0 ] || tail -v -n 60 "$@"
     echo "$failures failed"

@@ -28,7 +28,7 @@ arp_capture_stop() {
     wait "$arp_capture" 2>/dev/null
     arp_capture=
     # A request the kernel dropped before tcpdump saw it would go uncounted.
-    if ! grep -q ' 0 packets dropped by kernel' "$arp_capture_file.err"; then
+    if ! grep -q '^0 packets dropped by kernel' "$arp_capture_file.err"; then
         echo "arp_capture_stop: tcpdump dropped requests: $(grep dropped "$arp_capture_file.err")" >&2
         echo dropped >> "$arp_capture_file.dropped"
     fi

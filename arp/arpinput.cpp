@@ -35,6 +35,15 @@ std::optional<std::uint32_t> decimal(std::string_view text, std::uint32_t max)
     return std::uint32_t(value);
 }
 
+std::optional<std::uint64_t> nanoseconds(std::string_view text)
+{
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
 bool interfaceName(std::string_view name)
 {
     // The kernel's own rule: under 16 bytes, no slash, no space, not . or ..
@@ -89,13 +98,12 @@ ArpInputParser::Status ArpInputParser::feed(std::string_view line)
         m_input.rate = rate;
         return Status::More;
     }
-    if (word[0] == "held" && word.size() == 2) {
-        std::uint64_t at = 0;
-        const std::string_view text = word[1];
-        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), at);
-        if (error != std::errc() || end != text.data() + text.size() || m_input.held.size() >= maxHeld)
-            return bad("\"held NANOSECONDS\" needs a decimal number, at most " + std::to_string(maxHeld) + " times");
-        m_input.held.push_back(at);
+    if (word[0] == "held" && word.size() == 3) {
+        const std::optional<std::uint64_t> at = nanoseconds(word[1]);
+        const std::optional<std::uint64_t> late = nanoseconds(word[2]);
+        if (!at || !late || m_input.held.size() >= maxHeld)
+            return bad("\"held AT LATE\" needs two decimal numbers, at most " + std::to_string(maxHeld) + " times");
+        m_input.held.push_back({*at, *late});
         return Status::More;
     }
     if (word[0] == "range" && word.size() == 3) {

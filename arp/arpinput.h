@@ -11,8 +11,9 @@
 //   interface NAME
 //   rate N                 (optional: requests a second, at most)
 //   range FIRST LAST       (IPv4 addresses, FIRST <= LAST; repeatable)
-//   held NANOSECONDS       (optional, repeatable: a request someone else makes then, on the
-//                           monotonic clock, which the pace counts; see arp/arppace.h)
+//   held AT LATE           (optional, repeatable: a request someone else makes at AT, in
+//                           nanoseconds of the monotonic clock, up to LATE nanoseconds
+//                           late, which the pace counts; see arp/arppace.h)
 //   end
 // Bounded: lines of at most maxLine bytes, at most maxAddresses addresses in all.
 struct ArpRange final {
@@ -20,11 +21,16 @@ struct ArpRange final {
     std::uint32_t last = 0;
 };
 
+struct ArpHeld final {
+    std::uint64_t at = 0;
+    std::uint64_t late = 0;
+};
+
 struct ArpInput final {
     std::string interface;
     std::optional<std::uint32_t> rate;
     std::vector<ArpRange> ranges;
-    std::vector<std::uint64_t> held; // nanoseconds of the monotonic clock
+    std::vector<ArpHeld> held;
 };
 
 class ArpInputParser final {

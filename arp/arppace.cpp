@@ -1,6 +1,7 @@
 #include "arp/arppace.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace {
 
@@ -64,24 +65,22 @@ void ArpPace::spend(Ask ask, Clock::time_point at)
     m_nextAt = (at - m_nextAt > maxCatchUp ? at : m_nextAt) + interval;
 }
 
-void ArpPace::hold(Clock::time_point at)
+void ArpPace::hold(const Request &request)
 {
-    count({at, kernelLateness});
+    count({request.at, std::clamp<Clock::duration>(request.late, Clock::duration(0), kernelLateness)});
 }
 
-std::vector<ArpPace::Clock::time_point> ArpPace::heldFrom(Clock::time_point now) const
+std::vector<ArpPace::Request> ArpPace::heldFrom(Clock::time_point now) const
 {
-    std::vector<Clock::time_point> held;
-    for (const Count &counted : m_counts) {
-        if (counted.at >= now - second - kernelLateness)
-            held.push_back(counted.at);
-    }
+    std::vector<Request> held;
+    std::copy_if(m_counts.cbegin(), m_counts.cend(), std::back_inserter(held),
+                 [&](const Request &counted) { return counted.at >= now - second - kernelLateness; });
     return held;
 }
 
-std::optional<ArpPace::Clock::time_point> ArpPace::blocked(Count request) const
+std::optional<ArpPace::Clock::time_point> ArpPace::blocked(const Request &request) const
 {
-    const auto before = [](const Count &counted, Clock::time_point when) { return counted.at < when; };
+    const auto before = [](const Request &counted, Clock::time_point when) { return counted.at < when; };
     for (const auto &[length, most] : {std::pair{second, m_rate}, std::pair{tenth, m_perTenth}}) {
         // The counts that may share a window of `length` with this one.
         const auto first = std::lower_bound(m_counts.cbegin(), m_counts.cend(), request.at - length - kernelLateness, before);
@@ -90,7 +89,7 @@ std::optional<ArpPace::Clock::time_point> ArpPace::blocked(Count request) const
         // the earliest: one too many. (Requests that can share a window always include such a
         // row, with the one counted last among them.)
         for (auto run = first; end - run >= std::ptrdiff_t(most); ++run) {
-            const Count &earliest = request.at < run->at ? request : *run;
+            const Request &earliest = request.at < run->at ? request : *run;
             const Clock::time_point to = std::max((run + std::ptrdiff_t(most) - 1)->at, request.at);
             const Clock::duration reach = length + earliest.late;
             // Later by less than this, the same row is one too many still.
@@ -101,9 +100,9 @@ std::optional<ArpPace::Clock::time_point> ArpPace::blocked(Count request) const
     return std::nullopt;
 }
 
-void ArpPace::count(Count request)
+void ArpPace::count(const Request &request)
 {
     const auto after = std::upper_bound(m_counts.cbegin(), m_counts.cend(), request.at,
-                                        [](Clock::time_point when, const Count &counted) { return when < counted.at; });
+                                        [](Clock::time_point when, const Request &counted) { return when < counted.at; });
     m_counts.insert(after, request);
 }

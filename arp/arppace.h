@@ -35,6 +35,13 @@ public:
     // The latest any of the kernel's requests may be.
     static constexpr std::chrono::milliseconds kernelLateness = kernelAskLateness + 2 * kernelTimerLateness;
 
+    // A request counted at `at`, which may leave up to `late` after it.
+    struct Request final {
+        Clock::time_point at;
+        Clock::duration late{0};
+        bool operator==(const Request &) const = default;
+    };
+
     // `rate` requests a second (at least 1); no ask before `from`.
     ArpPace(std::uint32_t rate, Clock::time_point from);
 
@@ -43,26 +50,21 @@ public:
     Clock::time_point slot(Ask ask, Clock::time_point now) const;
     // `ask` was made at `at`, the time taken once its request left.
     void spend(Ask ask, Clock::time_point at);
-    // A request someone else makes at `at`, up to kernelLateness late (a watch's asks before
-    // the helper's sweep): it takes its place in both counts.
-    void hold(Clock::time_point at);
+    // A request someone else makes (a watch's asks before the helper's sweep): it takes its
+    // place in both counts.
+    void hold(const Request &request);
     // The requests counted that may still share a window with an ask from `now` on, as
-    // hold() takes them; their times only.
-    std::vector<Clock::time_point> heldFrom(Clock::time_point now) const;
+    // hold() takes them.
+    std::vector<Request> heldFrom(Clock::time_point now) const;
 
 private:
-    struct Count final {
-        Clock::time_point at;
-        Clock::duration late{0}; // it may leave up to this much after `at`
-    };
-    // Nothing when one more request, counted at `at` and as late as `late`, keeps both counts;
-    // else the first time worth trying after it.
-    std::optional<Clock::time_point> blocked(Count request) const;
-    void count(Count request);
+    // Nothing when one more request keeps both counts; else the first time worth trying.
+    std::optional<Clock::time_point> blocked(const Request &request) const;
+    void count(const Request &request);
 
     std::uint32_t m_rate;
     std::uint32_t m_perTenth;
     Clock::duration m_interval; // between requests at the steady pace
     Clock::time_point m_nextAt; // the even spacing's next slot
-    std::deque<Count> m_counts; // by time; some may lie ahead
+    std::deque<Request> m_counts; // by time; some may lie ahead
 };

@@ -4,11 +4,11 @@
 #include <utility>
 
 ArpSweep::ArpSweep(std::vector<ArpRange> ranges, std::uint32_t rate, const ArpReply &own, Clock::time_point now,
-                   const std::vector<Clock::time_point> &held)
+                   const std::vector<ArpPace::Request> &held)
     : m_own(own), m_ranges(std::move(ranges)), m_pace(std::clamp<std::uint32_t>(rate, 1, maxRate), now), m_slot(now)
 {
-    for (const Clock::time_point at : held)
-        m_pace.hold(at);
+    for (const ArpPace::Request &request : held)
+        m_pace.hold(request);
     fill();
 }
 

@@ -42,7 +42,7 @@ public:
     // `own` answers for the interface's own address at once: no request leaves for it.
     // `held`: requests others make meanwhile (arp/arppace.h, hold()), which the pace counts.
     ArpSweep(std::vector<ArpRange> ranges, std::uint32_t rate, const ArpReply &own, Clock::time_point now,
-             const std::vector<Clock::time_point> &held = {});
+             const std::vector<ArpPace::Request> &held = {});
 
     // What is due now; the same until sent() says it left.
     std::optional<Send> dueSend(Clock::time_point now);

@@ -102,9 +102,9 @@ int sweep(PacketSocket &socket, const ArpInput &input)
     const int discard = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     using Clock = ArpSweep::Clock;
     const ArpReply own{socket.ownAddress(), socket.ownMac()};
-    std::vector<Clock::time_point> held;
-    for (const std::uint64_t at : input.held)
-        held.push_back(Clock::time_point(std::chrono::nanoseconds(at)));
+    std::vector<ArpPace::Request> held;
+    for (const ArpHeld &request : input.held)
+        held.push_back({Clock::time_point(std::chrono::nanoseconds(request.at)), std::chrono::nanoseconds(request.late)});
     ArpSweep sweep(input.ranges, input.rate.value_or(ArpSweep::maxRate), own, Clock::now(), held);
     std::string unwritten;
     std::uint64_t someone = 0;

@@ -17,7 +17,7 @@ constexpr int gathersPerPass = 65'536;
 } // namespace
 
 ArpHelperSweep::ArpHelperSweep(QString program, quint32 rate, SweepSchedule::Source addresses,
-                               std::vector<Clock::time_point> held)
+                               std::vector<ArpPace::Request> held)
     : m_program(std::move(program)), m_rate(rate), m_source(std::move(addresses)), m_held(std::move(held))
 {
 }
@@ -128,8 +128,10 @@ ArpHelperSweep::Step ArpHelperSweep::launch(int epoll, Clock::time_point now)
     for (const Stretch &stretch : m_stretches)
         input += "range " + ipv4Text(stretch.first) + ' ' + ipv4Text(stretch.last) + '\n';
     // Both clocks are the system's monotonic one.
-    for (const Clock::time_point at : m_held)
-        input += "held " + std::to_string(std::chrono::nanoseconds(at.time_since_epoch()).count()) + '\n';
+    for (const ArpPace::Request &request : m_held) {
+        input += "held " + std::to_string(std::chrono::nanoseconds(request.at.time_since_epoch()).count()) + ' '
+            + std::to_string(std::chrono::nanoseconds(request.late).count()) + '\n';
+    }
     input += "end\n";
     m_process = std::make_unique<ArpHelperProcess>();
     QString why;

@@ -25,7 +25,8 @@ public:
     static constexpr std::chrono::seconds deadlineSlack{12};
 
     // `held`: requests made meanwhile that the helper's pace counts (arp/arppace.h, hold()).
-    ArpHelperSweep(QString program, quint32 rate, SweepSchedule::Source addresses, std::vector<Clock::time_point> held = {});
+    ArpHelperSweep(QString program, quint32 rate, SweepSchedule::Source addresses,
+                   std::vector<ArpPace::Request> held = {});
 
     enum class Step {
         Working,
@@ -68,7 +69,7 @@ private:
     const QString m_program;
     const quint32 m_rate;
     SweepSchedule::Source m_source;
-    std::vector<Clock::time_point> m_held;
+    std::vector<ArpPace::Request> m_held;
     std::vector<Stretch> m_stretches;
     std::optional<quint32> m_heldBack; // the address, on another interface, that ended gathering
     int m_interfaceIndex = 0;

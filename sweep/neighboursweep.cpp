@@ -46,7 +46,7 @@ NeighbourSweep::NeighbourSweep(SweepSchedule::Source addresses, std::stop_token 
         m_schedule.emplace(std::move(addresses), now, m_pace);
     } else {
         m_helper = std::make_unique<ArpHelperSweep>(options.helper, options.arpRate, std::move(addresses),
-                                                    m_pace ? m_pace->heldFrom(now) : std::vector<Clock::time_point>());
+                                                    m_pace ? m_pace->heldFrom(now) : std::vector<ArpPace::Request>());
     }
 }
 

@@ -72,8 +72,8 @@ private slots:
         QTest::newRow("leading zero") << head + "range 1.2.3.04 1.2.3.4\nend" << false;
         QTest::newRow("rate 0") << head + "rate 0\nrange 1.2.3.4 1.2.3.4\nend" << false;
         QTest::newRow("rate after a range") << head + "range 1.2.3.4 1.2.3.4\nrate 5\nend" << false;
-        QTest::newRow("requests held") << head + "held 3600000000000\nrange 1.2.3.4 1.2.3.4\nheld 1\nend" << true;
-        QTest::newRow("a held time below zero") << head + "held -1\nrange 1.2.3.4 1.2.3.4\nend" << false;
+        QTest::newRow("requests held") << head + "held 3600000000000 20000000\nrange 1.2.3.4 1.2.3.4\nheld 1 0\nend" << true;
+        QTest::newRow("a held time below zero") << head + "held -1 0\nrange 1.2.3.4 1.2.3.4\nend" << false;
         QTest::newRow("a slash in the name") << QByteArray("devicefinder-arp 1\ninterface a/b\nrange 1.2.3.4 1.2.3.4\nend") << false;
         QTest::newRow("two spaces") << head + "range  1.2.3.4 1.2.3.4\nend" << false;
         QTest::newRow("after the end") << head + "range 1.2.3.4 1.2.3.4\nend\nend" << false;
@@ -160,7 +160,7 @@ private slots:
         QTest::newRow("1,000,000 asked: its ceiling") << ArpInputParser::maxRate << 0 << 0 << false << 7990;
         QTest::newRow("late passes, 1,000") << 1000u << 1300 << 5 << false << 3950;
         QTest::newRow("late passes, 2,000") << 2000u << 7000 << 5 << false << 7400;
-        QTest::newRow("20, a watch's asks held") << 20u << 0 << 2 << true << 50;
+        QTest::newRow("20, a watch's asks held") << 20u << 0 << 2 << true << 55;
     }
     void helperPace()
     {
@@ -168,11 +168,10 @@ private slots:
         QFETCH(int, stepMicroseconds);
         QFETCH(int, answering);
         QFETCH(bool, held);
-        std::vector<Clock::time_point> asks;
-        for (int ask = 0; held && ask < 4; ++ask) {
-            for (int request = 0; request < ArpPace::kernelRequests; ++request)
-                asks.push_back(start - 800ms + ask * 200ms + request * 1s);
-        }
+        ArpPace watch(rate, start - 1s);
+        for (int ask = 0; held && ask < 4; ++ask)
+            watch.spend(ArpPace::Ask::Kernel, start - 800ms + ask * 200ms);
+        const std::vector<ArpPace::Request> asks = watch.heldFrom(start);
         ArpSweep sweep({{base, base + 99'999}}, rate, {base + 99'999, MacAddress{2, 0, 0, 0, 0, 1}}, start, asks);
         std::vector<Clock::time_point> sent;
         for (Clock::time_point now = start; now < start + 4s;
@@ -190,8 +189,8 @@ private slots:
         QFETCH(int, fewest);
         QVERIFY2(int(sent.size()) >= fewest, qPrintable(QString::number(sent.size())));
         // With the asks' requests, as late as the kernel may send them.
-        for (const Clock::time_point at : asks)
-            sent.push_back(at + lateness(std::uint32_t(sent.size()), ArpPace::kernelLateness));
+        for (const ArpPace::Request &request : asks)
+            sent.push_back(request.at + lateness(std::uint32_t(sent.size()), request.late));
         QCOMPARE(paceBroken(sent, most), QString());
     }
 

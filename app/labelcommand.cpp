@@ -4,6 +4,7 @@
 #include "labels/devicelabels.h"
 #include "labels/labelsformat.h"
 #include "model/deviceexport.h"
+#include "platform/safejson.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -26,7 +27,7 @@ QByteArray listText(const DeviceLabels &labels, bool json)
                 entry.insert(QStringLiteral("watch"), false);
             entries.append(entry);
         }
-        return QJsonDocument(entries).toJson(QJsonDocument::Indented);
+        return safeJson(QJsonDocument(entries));
     }
     if (macs.isEmpty())
         return {};

@@ -5,6 +5,7 @@
 #include "labels/devicelabels.h"
 #include "labels/labelsformat.h"
 #include "model/deviceexport.h"
+#include "platform/safejson.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -66,7 +67,7 @@ int runLogCommand(const Command &command, const QString &logPath, const QString 
                 line.insert(QStringLiteral("label"), label);
             array.append(line);
         }
-        written = QJsonDocument(array).toJson(QJsonDocument::Indented);
+        written = safeJson(QJsonDocument(array));
     } else {
         QList<QStringList> rows{{QStringLiteral("Time"), QStringLiteral("Event"), QStringLiteral("MAC address"),
                                  QStringLiteral("Address"), QStringLiteral("Label"), QStringLiteral("Source")}};

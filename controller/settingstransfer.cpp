@@ -9,6 +9,7 @@
 #include "platform/boundedjson.h"
 #include "platform/englishtext.h"
 #include "platform/preferences.h"
+#include "platform/safejson.h"
 #include "platform/safetext.h"
 #include "platform/versioneddocument.h"
 
@@ -65,7 +66,7 @@ std::optional<QString> choiceProblem(const WindowChoice &choice, const QJsonValu
 
 QString shown(const QJsonValue &value)
 {
-    return QString::fromUtf8(QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact).chopped(1).sliced(1));
+    return QString::fromUtf8(safeJsonValue(value));
 }
 
 SettingsReading refused(const QString &problem)
@@ -233,7 +234,7 @@ std::optional<QJsonArray> takeActions(const SettingsDocument &document, const QS
                                    .arg(action.name, commandText(same->command), commandText(action.command)));
         }
     }
-    const RowActionsFile together = parseRowActions(QJsonDocument(actions).toJson(QJsonDocument::Indented));
+    const RowActionsFile together = parseRowActions(safeJson(QJsonDocument(actions)));
     if (!together.problem.isEmpty()) {
         result.problem =
             QStringLiteral("the actions with those of %1 would make a file that is not used: %2").arg(path, together.problem);
@@ -266,7 +267,7 @@ SettingsExport exportSettings(const SettingsFiles &files)
     }
     if (!window.isEmpty())
         root.insert(QStringLiteral("window"), window);
-    return {QJsonDocument(root).toJson(QJsonDocument::Indented), {}};
+    return {safeJson(QJsonDocument(root)), {}};
 }
 
 SettingsReading readSettings(const QByteArray &bytes)
@@ -298,7 +299,7 @@ SettingsReading readSettings(const QByteArray &bytes)
             unknown.note(labels.toArray().at(i).toObject(), labelEntryKeys, QStringLiteral(" in label %1").arg(i + 1));
     }
     if (const QJsonValue actions = root.value(u"actions"); !actions.isUndefined()) {
-        const RowActionsFile checked = actions.isArray() ? parseRowActions(QJsonDocument(actions.toArray()).toJson())
+        const RowActionsFile checked = actions.isArray() ? parseRowActions(safeJson(QJsonDocument(actions.toArray())))
                                                          : RowActionsFile{{}, QStringLiteral("not a list")};
         if (!checked.problem.isEmpty())
             return refused(QStringLiteral("its actions: %1").arg(checked.problem));
@@ -352,7 +353,7 @@ SettingsImport importSettings(const SettingsDocument &document, const SettingsFi
             if (!actions)
                 return result.problem;
             if (!result.actions.isEmpty() || how.replace) {
-                if (const QString problem = staged.stage(files.actions, QJsonDocument(*actions).toJson(QJsonDocument::Indented));
+                if (const QString problem = staged.stage(files.actions, safeJson(QJsonDocument(*actions)));
                     !problem.isEmpty())
                     return problem;
             }

@@ -1,6 +1,7 @@
 #include "discovery/discoveryreport.h"
 
 #include "platform/englishtext.h"
+#include "platform/safejson.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -271,7 +272,7 @@ QByteArray DiscoveryReport::toJson() const
         {QStringLiteral("hint"), m_hint},
         {QStringLiteral("failure"), textOrNull(failure())},
     };
-    return QJsonDocument(report).toJson(QJsonDocument::Indented);
+    return safeJson(QJsonDocument(report));
 }
 
 QString DiscoveryReport::unlistedText(const Unlisted &entry) const

@@ -2,6 +2,7 @@
 
 #include "model/devicecolumns.h"
 #include "model/deviceexport.h"
+#include "platform/safejson.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -87,7 +88,7 @@ QByteArray changesAsJson(const DeviceChanges &changes, const LabelOf &labelOf)
     QJsonObject object = changesObject(changes.added, lastRecords(changes.missing), changes.moved, labelOf);
     object.insert(QStringLiteral("since"), changes.since.isValid() ? QJsonValue(historyTimeText(changes.since))
                                                                    : QJsonValue(QJsonValue::Null));
-    return QJsonDocument(object).toJson(QJsonDocument::Indented);
+    return safeJson(QJsonDocument(object));
 }
 
 QByteArray changesAsCsv(const DeviceChanges &changes, const LabelOf &labelOf)
@@ -111,7 +112,7 @@ QByteArray diffAsJson(const DeviceDiff &diff, const LabelOf &labelOf)
         changed.append(QJsonObject{{QStringLiteral("before"), printedRecord(*device.before, labelOf)},
                                    {QStringLiteral("record"), printedRecord(*device.after, labelOf)}});
     object.insert(QStringLiteral("changed"), changed);
-    return QJsonDocument(object).toJson(QJsonDocument::Indented);
+    return safeJson(QJsonDocument(object));
 }
 
 QString diffAsTextTable(const DeviceDiff &diff, const LabelOf &labelOf)

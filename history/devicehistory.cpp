@@ -3,6 +3,7 @@
 #include "history/setaside.h"
 #include "platform/boundedjson.h"
 #include "platform/log.h"
+#include "platform/safejson.h"
 #include "platform/versioneddocument.h"
 #include "platform/wholefile.h"
 
@@ -32,7 +33,7 @@ constexpr qint64 trustedStepSeconds = 24 * 3600;
 
 QByteArray compact(const QJsonObject &object)
 {
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+    return safeJson(QJsonDocument(object), QJsonDocument::Compact);
 }
 
 // The record as the history keeps it: whole when small, otherwise only its known keys that
@@ -364,7 +365,7 @@ void DeviceHistory::applyBounds(const QDateTime &now)
         qint64 entryBytes = json.size() + 1;
         qsizetype entryItems = size.items + 1;
         if (inLastRun.contains(mac)) {
-            entryBytes += QJsonDocument(QJsonArray{mac}).toJson(QJsonDocument::Compact).size();
+            entryBytes += safeJson(QJsonDocument(QJsonArray{mac}), QJsonDocument::Compact).size();
             entryItems += 1;
         }
         if (kept.size() == maxDevices || bytes + entryBytes > maxJsonFileBytes

@@ -1,22 +1,11 @@
 #include "history/devicewatch.h"
 
 #include "model/deviceexport.h"
+#include "platform/safejson.h"
 
-#include <QJsonArray>
 #include <QMap>
-#include <QJsonDocument>
 
 #include <algorithm>
-
-namespace {
-
-// A JSON text of one value: a value inside an array, without the brackets.
-QByteArray jsonText(const QJsonValue &value)
-{
-    return QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact).chopped(1).sliced(1);
-}
-
-} // namespace
 
 const char *watchEventName(WatchEvent::Kind kind)
 {
@@ -232,10 +221,10 @@ void DeviceWatch::forgetOldestMissing()
 
 QByteArray watchEventLine(const WatchEvent &event, const QDateTime &time, const LabelOf &labelOf)
 {
-    QByteArray line = "{\"time\":" + jsonText(historyTimeText(time)) + ",\"event\":\"" + watchEventName(event.kind)
-                      + "\",\"device\":" + jsonText(printedRecord(*event.device, labelOf));
+    QByteArray line = "{\"time\":" + safeJsonValue(historyTimeText(time)) + ",\"event\":\"" + watchEventName(event.kind)
+                      + "\",\"device\":" + safeJsonValue(printedRecord(*event.device, labelOf));
     if (event.kind == WatchEvent::Kind::Moved)
-        line += ",\"from\":" + jsonText(event.from);
+        line += ",\"from\":" + safeJsonValue(event.from);
     if (event.kind == WatchEvent::Kind::Steady)
         line += event.present ? ",\"present\":true" : ",\"present\":false";
     return line + "}\n";

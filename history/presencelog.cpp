@@ -3,6 +3,7 @@
 #include "history/devicehistory.h"
 #include "platform/datalock.h"
 #include "platform/log.h"
+#include "platform/safejson.h"
 #include "platform/wholefile.h"
 #include "platform/wholeline.h"
 
@@ -85,7 +86,7 @@ QByteArray presenceLine(const PresenceEvent &event)
         line.insert(QStringLiteral("from"), event.from);
     if (event.present)
         line.insert(QStringLiteral("present"), *event.present);
-    return QJsonDocument(line).toJson(QJsonDocument::Compact);
+    return safeJson(QJsonDocument(line), QJsonDocument::Compact);
 }
 
 std::optional<PresenceEvent> presenceEvent(QByteArrayView line)

@@ -1,5 +1,6 @@
 #include "labels/labelsformat.h"
 
+#include "platform/safejson.h"
 #include "platform/safetext.h"
 #include "platform/versioneddocument.h"
 
@@ -107,5 +108,5 @@ QByteArray labelsToJson(const QMap<QString, QString> &labels, const QSet<QString
 {
     QJsonObject root = versionedDocumentHead(formatName, formatVersion);
     root.insert(QStringLiteral("labels"), labelEntries(labels, unwatched));
-    return QJsonDocument(root).toJson(QJsonDocument::Indented);
+    return safeJson(QJsonDocument(root));
 }

@@ -1,6 +1,7 @@
 #include "model/deviceexport.h"
 
 #include "model/devicecolumns.h"
+#include "platform/safejson.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -49,7 +50,7 @@ QByteArray devicesAsJson(const DeviceList &devices, const LabelOf &labelOf)
     QJsonArray array;
     for (const Device &device : devices)
         array.append(printedRecord(*device, labelOf));
-    return QJsonDocument(array).toJson(QJsonDocument::Indented);
+    return safeJson(QJsonDocument(array));
 }
 
 QByteArray devicesAsCsv(const DeviceList &devices, const LabelOf &labelOf)

@@ -1,7 +1,8 @@
 #include "model/devicerecord.h"
 
+#include "platform/safejson.h"
+
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QVariant>
 
 QString valueText(const QJsonValue &value)
@@ -15,9 +16,9 @@ QString valueText(const QJsonValue &value)
     case QJsonValue::Bool:
         return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
     case QJsonValue::Object:
-        return QString::fromUtf8(QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact));
+        return QString::fromUtf8(safeJson(QJsonDocument(value.toObject()), QJsonDocument::Compact));
     case QJsonValue::Array:
-        return QString::fromUtf8(QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact));
+        return QString::fromUtf8(safeJson(QJsonDocument(value.toArray()), QJsonDocument::Compact));
     case QJsonValue::Null:
     case QJsonValue::Undefined:
         break;

@@ -7,8 +7,9 @@
 // A stranger's text on one line: what a device sends, a line of a file the user was given, an
 // answer of another program. One set of characters may not stand in such a line as they are,
 // and each place that shows or hands on the text chooses how they appear there. The window's
-// cells show the text as it is (a widget acts on none of them), and the JSON and CSV outputs
-// keep it whole by their own quoting: they use none of this. Pure, any thread.
+// cells show the text as it is (a widget acts on none of them), the CSV output keeps it whole
+// by its own quoting, and JSON by its own escapes (platform/safejson.h): they use none of
+// this. Pure, any thread.
 
 // Whether a terminal would act on the character or hide it: a control character (C0, DEL, C1,
 // line breaks and tabs among them), a line or paragraph separator, a format character

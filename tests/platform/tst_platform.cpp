@@ -1,5 +1,6 @@
 #include "platform/autostart.h"
 #include "platform/lookuppool.h"
+#include "platform/safejson.h"
 #include "platform/safetext.h"
 #include "platform/semaphore.h"
 #include "platform/versioneddocument.h"
@@ -8,6 +9,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
@@ -145,6 +148,36 @@ private slots:
         QTEST(::safeText(text), "escaped");
         QCOMPARE(::safeText(text, TextPlace::MetricsLabel), metrics);
         QCOMPARE(holdsUnsafeCharacter(text), metrics.contains(QChar::ReplacementCharacter));
+    }
+
+    // The JSON the tool writes holds nothing a terminal acts on, and reads back as the same
+    // text; the line breaks of its indentation stay.
+    void safeJson_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("json");
+        const auto row = [](const char *name, const QString &text, const QString &json) {
+            QTest::newRow(name) << text << json;
+        };
+        row("C0: escape, bell, line break", u"\u001b[2J\u0007\n"_s, u"\"\\u001b[2J\\u0007\\n\""_s);
+        row("DEL, C1: NEL, CSI", u"\u007f\u0080\u0085\u009b31m\u009f"_s, u"\"\\u007f\\u0080\\u0085\\u009b31m\\u009f\""_s);
+        row("line and paragraph separators", u"a\u2028b\u2029"_s, u"\"a\\u2028b\\u2029\""_s);
+        row("direction marks, embeddings, overrides, isolates",
+            u"\u061c\u200e\u200f\u202a\u202b\u202c\u202d\u202e\u2066\u2067\u2068\u2069"_s,
+            u"\"\\u061c\\u200e\\u200f\\u202a\\u202b\\u202c\\u202d\\u202e\\u2066\\u2067\\u2068\\u2069\""_s);
+        // The same first bytes as escaped ones, zero width, a byte order mark, beyond 16 bits.
+        const QString kept = u"\u00a0\u00e9\u0610\u200b\u2027\u202f\u2065\u206a\ufeff\U0001F600\U000E0041"_s;
+        row("their neighbours, an emoji and a tag character stay", kept, u'"' + kept + u'"');
+        row("quotes and backslashes, Qt's own", u"\"\\u202e\""_s, u"\"\\\"\\\\u202e\\\"\""_s);
+    }
+
+    void safeJson()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, json);
+        QCOMPARE(QString::fromUtf8(safeJsonValue(text)), json);
+        QCOMPARE(QJsonDocument::fromJson('[' + json.toUtf8() + ']').array(), QJsonArray{text});
+        QCOMPARE(::safeJson(QJsonDocument(QJsonObject{{u"k"_s, text}})), "{\n    \"k\": " + json.toUtf8() + "\n}\n");
     }
 
     // Each row writes "new" to `path` in a folder that holds "file" (mode 0640), a folder

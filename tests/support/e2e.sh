@@ -26,3 +26,10 @@ sorted() { jq -S 'sort_by(.macAddress)' "$1" 2>/dev/null; } # a JSON list of rec
 # Milliseconds from the first devicefinder line of the log FILE to its last.
 stamp() { date -d "$(grep -E '^[0-9-]+ [0-9:.]+ devicefinder' "$1" | "$2" -n 1 | cut -c1-23)" +%s%3N; }
 run_ms() { echo $(( $(stamp "$1" tail) - $(stamp "$1" head) )); }
+# A host name a terminal acts on: U+202E (right-to-left override), U+009B (CSI) and DEL.
+hostile=$(printf 'corva-\342\200\256\302\233\177bidi')
+# Whether every FILE holds that host name only as JSON escapes, never as it is.
+escapes_hostile() {
+    ! LC_ALL=C grep -q -e "$(printf '\342\200\256')" -e "$(printf '\302\233')" -e "$(printf '\177')" "$@" &&
+        [ "$(grep -lF 'corva-\u202e\u009b\u007fbidi' "$@" | wc -l)" = $# ]
+}

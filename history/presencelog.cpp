@@ -130,16 +130,17 @@ QString PresenceLog::append(const QList<PresenceEvent> &events, const QDateTime 
     for (const PresenceEvent &event : events)
         lines.append(presenceLine(event));
     QString problem;
-    const DataLockOutcome lock = holdingDataLock(dataLockPath(QFileInfo(m_path).absolutePath()), m_lockWait, [&] {
+    const DataLockResult lock = holdingDataLock(dataLockPath(QFileInfo(m_path).absolutePath()), m_lockWait, [&] {
         if (const std::optional<QString> failure = appendWholeLines(m_path, lines))
             problem = *failure;
         else
             compactIfPast(now);
     });
-    if (lock == DataLockOutcome::Busy)
+    if (lock.outcome == DataLockOutcome::Busy)
         problem = QStringLiteral("another instance of Device Finder held its lock too long");
-    else if (lock != DataLockOutcome::Held)
-        problem = QStringLiteral("no lock file can be made beside it");
+    else if (lock.outcome != DataLockOutcome::Held)
+        problem = lock.reason.isEmpty() ? QStringLiteral("no lock file can be made beside it")
+                                        : QStringLiteral("no lock file can be made beside it: ") + lock.reason;
     if (!problem.isEmpty())
         logLine(lcModel, "The presence log %@ is not written, and left as it is: %@", m_path, problem);
     return problem;

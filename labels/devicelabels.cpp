@@ -15,18 +15,14 @@
 
 namespace {
 
-QString lockProblem(DataLockOutcome outcome)
+QString lockProblem(const DataLockResult &lock)
 {
-    switch (outcome) {
-    case DataLockOutcome::Busy:
+    if (lock.outcome == DataLockOutcome::Busy)
         return QStringLiteral("another instance of Device Finder is editing the labels; try again");
-    case DataLockOutcome::Denied:
-        return QStringLiteral("no lock file can be made beside the labels file (permission denied)");
-    case DataLockOutcome::Held:
-    case DataLockOutcome::Failed:
-        break;
-    }
-    return QStringLiteral("no lock file can be made beside the labels file");
+    const QString problem = QStringLiteral("no lock file can be made beside the labels file");
+    if (!lock.reason.isEmpty())
+        return problem + QStringLiteral(": ") + lock.reason;
+    return lock.outcome == DataLockOutcome::Denied ? problem + QStringLiteral(" (permission denied)") : problem;
 }
 
 QString notMacAddress(QStringView mac)
@@ -180,8 +176,8 @@ QString DeviceLabels::setWatched(QStringView mac, bool watched)
 QString DeviceLabels::holdingLock(const std::function<QString()> &act)
 {
     QString result;
-    const DataLockOutcome outcome = holdingDataLock(m_path + QStringLiteral(".lock"), m_lockWait, [&] { result = act(); });
-    return outcome == DataLockOutcome::Held ? result : lockProblem(outcome);
+    const DataLockResult lock = holdingDataLock(m_path + QStringLiteral(".lock"), m_lockWait, [&] { result = act(); });
+    return lock.outcome == DataLockOutcome::Held ? result : lockProblem(lock);
 }
 
 QString DeviceLabels::edit(const std::function<void(QMap<QString, QString> &, QSet<QString> &)> &change)

@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <QLockFile>
 
+#include <cerrno>
+
 namespace {
 
 // A live instance holds the lock for one read and one write; a lock this old belongs to one
@@ -17,23 +19,27 @@ QString dataLockPath(const QString &folder)
     return folder + QStringLiteral("/labels.json.lock");
 }
 
-DataLockOutcome holdingDataLock(const QString &lockPath, std::chrono::milliseconds wait, const std::function<void()> &act)
+DataLockResult holdingDataLock(const QString &lockPath, std::chrono::milliseconds wait, const std::function<void()> &act)
 {
     QDir().mkpath(QFileInfo(lockPath).absolutePath());
     QLockFile lock(lockPath);
     lock.setStaleLockTime(staleLockAge);
+    errno = 0;
     if (lock.tryLock(wait)) {
         act();
-        return DataLockOutcome::Held;
+        return {DataLockOutcome::Held, {}};
     }
+    // QLockFile keeps no reason of its own: a lock file it could not make or write leaves the
+    // system's in errno (the folder not there, a read-only or full file system).
+    const QString reason = errno != 0 ? qt_error_string(errno) : QString();
     switch (lock.error()) {
     case QLockFile::LockFailedError:
-        return DataLockOutcome::Busy;
+        return {DataLockOutcome::Busy, {}};
     case QLockFile::PermissionError:
-        return DataLockOutcome::Denied;
+        return {DataLockOutcome::Denied, reason};
     case QLockFile::NoError:
     case QLockFile::UnknownError:
         break;
     }
-    return DataLockOutcome::Failed;
+    return {DataLockOutcome::Failed, reason};
 }

@@ -11,6 +11,10 @@
 // left by an instance that died is taken over at once, one held longer than an instance
 // ever holds it is taken as that of one that hangs. Any thread.
 enum class DataLockOutcome { Held, Busy, Denied, Failed };
+struct DataLockResult final {
+    DataLockOutcome outcome = DataLockOutcome::Failed;
+    QString reason; // Denied, Failed: the system's words ("No space left on device"), when it said any
+};
 
 // The lock file of the data files in `folder`.
 QString dataLockPath(const QString &folder);
@@ -18,4 +22,4 @@ QString dataLockPath(const QString &folder);
 // Runs `act` while holding the lock file at `lockPath` (its folder made first), after
 // waiting at most `wait` for it: Held when `act` ran; Busy when another instance held it
 // all that time; Denied when no lock file may be made there; Failed for another reason.
-DataLockOutcome holdingDataLock(const QString &lockPath, std::chrono::milliseconds wait, const std::function<void()> &act);
+DataLockResult holdingDataLock(const QString &lockPath, std::chrono::milliseconds wait, const std::function<void()> &act);

@@ -232,6 +232,11 @@ private slots:
         QVERIFY(waiting.setLabel(mac, u"y"_s).contains(u"newer version"_s));
         QCOMPARE(readFile(path), fileOf("", "3"));
         QCOMPARE(QDir(dir.filePath(u"data"_s)).entryList(QDir::Files), QStringList{u"labels.json"_s});
+
+        // A lock file that cannot be made says why, in the system's words.
+        QVERIFY(writeFile(dir.filePath(u"blocker"_s), ""));
+        QCOMPARE(DeviceLabels(dir.filePath(u"blocker/labels.json"_s)).setLabel(mac, u"x"_s),
+                 u"no lock file can be made beside the labels file: Not a directory"_s);
     }
 
     void command()

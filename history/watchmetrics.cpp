@@ -33,14 +33,16 @@ QByteArray watchMetricsText(const QList<DeviceWatch::DeviceState> &devices, cons
                          labelValue(labelOf ? labelOf(record) : QString()))
                     .arg(device.lastSeen.isValid() ? device.lastSeen.toSecsSinceEpoch() : 0);
     }
-    text += QStringLiteral("# HELP devicefinder_round_timestamp_seconds When the latest discovery run that could ask "
-                           "ended (0: none yet).\n"
+    // One text for every kind of watch: a round is its broadcasts, its ranges' walk, or both.
+    text += QStringLiteral("# HELP devicefinder_round_timestamp_seconds When the latest watch round (the broadcasts, "
+                           "the ranges, or both) that could ask ended (0: none yet).\n"
                            "# TYPE devicefinder_round_timestamp_seconds gauge\n"
                            "devicefinder_round_timestamp_seconds %1\n"
-                           "# HELP devicefinder_round_duration_seconds How long that run took.\n"
+                           "# HELP devicefinder_round_duration_seconds How long that watch round took.\n"
                            "# TYPE devicefinder_round_duration_seconds gauge\n"
                            "devicefinder_round_duration_seconds %2\n"
-                           "# HELP devicefinder_round_failures_total Discovery runs that could ask no device.\n"
+                           "# HELP devicefinder_round_failures_total Watch rounds (the broadcasts, the ranges, or "
+                           "both) that could ask no device.\n"
                            "# TYPE devicefinder_round_failures_total counter\n"
                            "devicefinder_round_failures_total %3\n")
                 .arg(rounds.lastAskedEnd.isValid() ? rounds.lastAskedEnd.toSecsSinceEpoch() : 0)

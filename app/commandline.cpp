@@ -191,6 +191,28 @@ Command settingsCommand(const QStringList &arguments)
     return command;
 }
 
+// The command the first argument names, read; nothing when it names none.
+std::optional<Command> namedCommand(const QStringList &arguments)
+{
+    const QString &first = arguments.first();
+    if (first == u"expand") {
+        if (arguments.size() != 2)
+            return usageError(QStringLiteral("expand takes one range"));
+        Command command = ofKind(Command::Kind::Expand);
+        command.argument = arguments.at(1);
+        return command;
+    }
+    for (const CommandWord &word : commandWords) {
+        if (first == word.word)
+            return withOperands(word, arguments);
+    }
+    if (first == u"label")
+        return labelCommand(arguments.mid(1));
+    if (first == u"settings")
+        return settingsCommand(arguments.mid(1));
+    return std::nullopt;
+}
+
 } // namespace
 
 Command parseCommandLine(const QStringList &arguments)
@@ -212,20 +234,10 @@ Command parseCommandLine(const QStringList &arguments)
             return usageError(QStringLiteral("unknown option '%1'").arg(operands.first()));
         return command;
     }
-    if (first == u"expand") {
-        if (arguments.size() != 2)
-            return usageError(QStringLiteral("expand takes one range"));
-        Command command = ofKind(Command::Kind::Expand);
-        command.argument = arguments.at(1);
-        return command;
-    }
-    for (const CommandWord &word : commandWords) {
-        if (first == word.word)
-            return withOperands(word, arguments);
-    }
-    if (first == u"label")
-        return labelCommand(arguments.mid(1));
-    if (first == u"settings")
-        return settingsCommand(arguments.mid(1));
-    return usageError(QStringLiteral("unknown command '%1'").arg(first));
+    std::optional<Command> command = namedCommand(arguments);
+    if (!command)
+        return usageError(QStringLiteral("unknown command '%1'").arg(first));
+    if (command->kind == Command::Kind::UsageError)
+        command->usageOf = first;
+    return *command;
 }

@@ -42,6 +42,7 @@ struct Command {
     LabelRequest label;         // Label
     SettingsRequest settings;   // Settings
     QString message; // UsageError: what was wrong
+    QString usageOf; // UsageError: the command whose usage lines follow; empty outside any command
 };
 
 // Reads the arguments that follow the program name. Each option is read as its row of the
@@ -51,3 +52,7 @@ Command parseCommandLine(const QStringList &arguments);
 // What --help prints: a line for each form of the command line, its options those the
 // options table gives the form, then how ranges, output, history and watch work.
 QString usageText();
+
+// What follows a usage error's line: the usage lines of `command` (its forms' lines of
+// --help), or, outside any command, a short line for each form; then where the rest is.
+QString usageErrorText(const QString &command);

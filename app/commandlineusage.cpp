@@ -102,7 +102,32 @@ QStringList usageLine(const UsageLine &usage)
     return lines + filled(QString(doesColumn, u' '), true, does, doesColumn);
 }
 
+// The form's words, "[OPTION...]" where it takes options, and what follows them: one line.
+QString shortUsageLine(const UsageLine &usage)
+{
+    QStringList parts{QStringLiteral("  devicefinder")};
+    if (*usage.words)
+        parts.append(QString::fromUtf8(usage.words));
+    if (!brackets(usage.form).isEmpty())
+        parts.append(QStringLiteral("[OPTION...]"));
+    if (*usage.tail)
+        parts.append(QString::fromUtf8(usage.tail));
+    return parts.join(u' ');
+}
+
 } // namespace
+
+QString usageErrorText(const QString &command)
+{
+    QString text = QStringLiteral("Usage:\n");
+    for (const UsageLine &usage : usageLines) {
+        if (command.isEmpty())
+            text += shortUsageLine(usage) + u'\n';
+        else if (QString::fromUtf8(usage.words).section(u' ', 0, 0) == command)
+            text += usageLine(usage).join(u'\n') + u'\n';
+    }
+    return text + QStringLiteral("Try 'devicefinder --help' for more.\n");
+}
 
 QString usageText()
 {

@@ -153,7 +153,7 @@ int main(int argc, char *argv[])
         break;
     case Command::Kind::UsageError:
         writeMessage(stderr, command.message);
-        writeOutput(stderr, (u'\n' + usageText()).toUtf8());
+        writeOutput(stderr, usageErrorText(command.usageOf).toUtf8());
         status = 2;
         break;
     case Command::Kind::Expand:

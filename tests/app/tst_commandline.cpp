@@ -197,6 +197,53 @@ private slots:
         QCOMPARE(block, shown.join(u'\n') + u'\n');
     }
 
+    // A usage error says its line, then the lines of --help of its command's forms (outside any
+    // command, a short line for each form, no option named) and where the rest is, on standard
+    // error alone.
+    void usageError_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("said");
+        QTest::addColumn<int>("forms"); // the command's; 0 outside any
+        const auto row = [](const char *name, const QString &arguments, const QString &said, int forms) {
+            QTest::newRow(name) << arguments.split(u' ') << said << forms;
+        };
+        row("scan", u"scan 10.0.0.0/30 --report r"_s, u"scan: unknown option '--report'"_s, 3);
+        row("watch", u"watch --every 9"_s, u"watch: --every takes a whole number of seconds from 10 to 86400"_s, 1);
+        row("label", u"label"_s, u"label takes a MAC address and a label (\"\" to remove it), a MAC address, or --list"_s, 3);
+        row("expand", u"expand 10.0.0.1 10.0.0.2"_s, u"expand takes one range"_s, 1);
+        row("unknown command", u"frobnicate"_s, u"unknown command 'frobnicate'"_s, 0);
+        row("no command", u"--json"_s, u"unknown option '--json'"_s, 0);
+    }
+
+    void usageError()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, said);
+        QFETCH(int, forms);
+        QProcess process;
+        process.start(QStringLiteral(DF_BINARY), arguments);
+        QVERIFY(process.waitForFinished(30'000));
+        QCOMPARE(process.exitCode(), 2);
+        QCOMPARE(process.readAllStandardOutput(), QByteArray());
+        const QString shown = QString::fromUtf8(process.readAllStandardError());
+        QVERIFY2(shown.startsWith(u"devicefinder: "_s + said + u"\nUsage:\n"_s), qPrintable(shown));
+        QVERIFY2(shown.endsWith(u"\nTry 'devicefinder --help' for more.\n"_s), qPrintable(shown));
+        const QStringList lines = shown.split(u'\n').mid(2, shown.count(u'\n') - 3);
+        const QString help = usageText().section(u"\n\n"_s, 0, 0) + u'\n';
+        static const QRegularExpression formLine(u"^  devicefinder"_s);
+        if (forms == 0) {
+            static const QRegularExpression option(uR"(\[--[a-z])"_s);
+            QCOMPARE(lines.filter(formLine), lines);
+            QCOMPARE(lines.size(), help.split(u'\n').filter(formLine).size());
+            QVERIFY(lines.filter(option).isEmpty());
+        } else {
+            // Its forms' lines whole, as they stand together in --help.
+            QVERIFY(lines.first().contains(formLine) && help.contains(u'\n' + lines.join(u'\n') + u"\n  devicefinder"_s));
+            QCOMPARE(lines.filter(u"  devicefinder "_s + arguments.first() + u' ').size(), forms);
+        }
+    }
+
     // log --since: a span back from now, or a time (local without a zone).
     void since_data()
     {
@@ -237,7 +284,6 @@ private slots:
         QTest::newRow("version") << QStringList{u"--version"_s} << 0 << QByteArray("devicefinder " DF_VERSION "\n")
                                  << QStringList{} << QString();
         QTest::newRow("help") << QStringList{u"--help"_s} << 0 << usageText().toUtf8() << QStringList{} << QString();
-        QTest::newRow("unknown command") << QStringList{u"frobnicate"_s} << 2 << QByteArray() << QStringList{} << QString();
         // One range that cannot be expanded, and nothing is asked.
         QTest::newRow("several ranges, one bad") << QStringList{u"scan"_s, u"127.0.0.1"_s, u"127.0.0.0/33"_s} << 2 << QByteArray()
                                                  << QStringList{u"IP Range in single address notation."_s, u"IP Range in CIDR notation."_s}

@@ -13,6 +13,25 @@ QString plainToolTip(const QString &text)
     return QStringLiteral("<p style='white-space:pre-wrap'>") + text.toHtmlEscaped() + QStringLiteral("</p>");
 }
 
+// A device may send thousands of characters as any of its texts: a cell shows at most this
+// many, the last an ellipsis, and its tooltip and accessible text the whole.
+constexpr qsizetype shownCharacters = 64;
+
+QString shownText(const QString &text)
+{
+    // Counted by character, so that no cut falls between the halves of a surrogate pair.
+    qsizetype kept = 0; // the code units of the characters kept before the ellipsis
+    qsizetype at = 0;
+    for (qsizetype characters = 0; at < text.size(); ++characters) {
+        if (characters == shownCharacters)
+            return text.first(kept) + QChar(0x2026);
+        if (characters == shownCharacters - 1)
+            kept = at;
+        at += text.at(at).isHighSurrogate() && at + 1 < text.size() && text.at(at + 1).isLowSurrogate() ? 2 : 1;
+    }
+    return text;
+}
+
 } // namespace
 
 DeviceTableModel::DeviceTableModel(QObject *parent) : QAbstractTableModel(parent) {}
@@ -61,7 +80,8 @@ QVariant DeviceTableModel::data(const QModelIndex &index, int role) const
     const TableCell cell = delegate->tableViewCell(index.column(), index.row());
     switch (role) {
     case Qt::DisplayRole:
-    case Qt::EditRole:
+        return cell.kind == TableCell::Kind::Text ? shownText(cell.text) : cell.text;
+    case Qt::EditRole: // the editor, and whoever needs the text, has it whole
         return cell.text;
     case Qt::ToolTipRole: // the whole text, where a narrow column cuts it short, and why it is marked
         if (cell.kind != TableCell::Kind::Text || (cell.text.isEmpty() && cell.note.isEmpty()))
@@ -75,10 +95,10 @@ QVariant DeviceTableModel::data(const QModelIndex &index, int role) const
         font.setItalic(cell.italic);
         return font;
     }
-    case Qt::AccessibleTextRole: // a screen reader says which device a button opens
+    case Qt::AccessibleTextRole: // a screen reader has the whole text, and which device a button opens
         if (cell.kind != TableCell::Kind::Button)
-            return {};
-        return tr("Open %1").arg(index.siblingAtColumn(hostnameColumn).data().toString()).trimmed();
+            return cell.text;
+        return tr("Open %1").arg(index.siblingAtColumn(hostnameColumn).data(Qt::EditRole).toString()).trimmed();
     case Qt::AccessibleDescriptionRole:
         return cell.kind == TableCell::Kind::Button ? tr("Opens the device's web page in the browser") : QVariant();
     case CellKindRole:

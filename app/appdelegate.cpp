@@ -1,6 +1,7 @@
 #include "app/appdelegate.h"
 
 #include "platform/preferences.h"
+#include "platform/sitename.h"
 
 AppDelegate::AppDelegate(MainViewController::ViewLoader viewLoader, Address broadcastAddress,
                          std::shared_ptr<Resolver> resolver)
@@ -18,6 +19,7 @@ void AppDelegate::applicationDidFinishLaunching()
     controller->setViewLoader(m_viewLoader);
     controller->setReplyPort(m_replyPort);
     controller->setArpRate(Preferences::standard().value(ArpRateKey).toUInt());
+    controller->setSiteName(storedSiteName());
     controller->setHistoryFile(m_historyFile);
     controller->setLabelsFile(m_labelsFile);
     setRootViewController(controller);

@@ -6,9 +6,6 @@
 
 namespace {
 
-// A range watch's ARP pace without --arp-rate: a /24 in about 5 s, gentle on any switch.
-constexpr quint32 rangeWatchArpRate = 100;
-
 Command ofKind(Command::Kind kind)
 {
     Command command;
@@ -108,8 +105,6 @@ Command withOperands(const CommandWord &word, const QStringList &arguments)
         const bool broadcastOptions = command.broadcastAddress.ipv4() || command.replyPort != 0;
         if (sources == 1 && broadcastOptions && !command.discover)
             return usageError(QStringLiteral("watch: --broadcast and --reply-port need --discover with ranges"));
-        if (sources == 1 && command.arpRate == 0)
-            command.arpRate = rangeWatchArpRate;
         return command;
     }
     if (kind == K::Log) {

@@ -33,6 +33,7 @@ struct Command {
     WatchRule watchRule;        // Watch: --missing-after, --flap-changes, --flap-window
     QString metricsFile;        // Watch: --metrics, rewritten after every run
     bool notify = false;        // Watch: --notify, a desktop notification per run with changes
+    QString site;               // Watch: --site, the place it watches; empty: the window's, else this computer's
     QString sinceText;          // Log: --since, as given
     QString reportFile;         // Discover: where --report writes the report, "-" for standard error
     bool localNetworks = false; // Scan, Watch: --local, each of the computer's own networks in turn

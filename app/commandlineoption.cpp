@@ -2,6 +2,7 @@
 
 #include "history/devicewatch.h"
 #include "platform/addresstext.h"
+#include "platform/sitename.h"
 
 #include <array>
 #include <optional>
@@ -115,6 +116,12 @@ std::array<CommandLineOption, 22> makeOptions()
          },
          range("takes a whole number of seconds from %1 to %2", minFlapWindow, maxFlapWindow)},
         {QStringLiteral("--notify"), {}, watch, [](Command &c, const QString &) { return c.notify = true; }},
+        {QStringLiteral("--site"), QStringLiteral("NAME"), watch,
+         [](Command &c, const QString &v) {
+             c.site = v;
+             return !siteNameProblem(v);
+         },
+         QStringLiteral("takes a name of 1 to 64 ASCII letters, digits, - and _"), true},
         {QStringLiteral("--metrics"), QStringLiteral("FILE"), watch,
          [](Command &c, const QString &v) {
              c.metricsFile = v;

@@ -5,6 +5,7 @@
 #include "history/changesexport.h"
 #include "model/deviceexport.h"
 #include "platform/mainqueue.h"
+#include "platform/sitename.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -30,8 +31,8 @@ std::shared_ptr<MainViewController> headlessController(const Command &command)
                               && (command.kind == Command::Kind::Discover || command.kind == Command::Kind::Scan
                                   || command.kind == Command::Kind::Watch);
     controller->setHistoryFile(keepsHistory ? DeviceHistory::defaultPath() : QString());
-    controller->setRunSource(command.kind == Command::Kind::Watch ? MainViewController::RunSource::Watch
-                                                                 : MainViewController::RunSource::Command);
+    controller->setRunSource(MainViewController::RunSource::Command);
+    controller->setSiteName(command.site.isEmpty() ? storedSiteName() : command.site);
     // The user's data, not history: read with --no-history too.
     controller->setLabelsFile(DeviceLabels::defaultPath());
     return controller;

@@ -70,10 +70,11 @@ int runLogCommand(const Command &command, const QString &logPath, const QString 
         written = safeJson(QJsonDocument(array));
     } else {
         QList<QStringList> rows{{QStringLiteral("Time"), QStringLiteral("Event"), QStringLiteral("MAC address"),
-                                 QStringLiteral("Address"), QStringLiteral("Label"), QStringLiteral("Source")}};
+                                 QStringLiteral("Address"), QStringLiteral("Label"), QStringLiteral("Source"),
+                                 QStringLiteral("Site")}};
         for (const PresenceEvent &event : events)
             rows.append({event.time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), event.event, event.mac,
-                         event.address, labels.label(event.mac), event.source});
+                         event.address, labels.label(event.mac), event.source, event.site});
         if (command.format == OutputFormat::Csv) {
             for (const QStringList &row : std::as_const(rows))
                 written += csvRow(row).toUtf8();

@@ -10,27 +10,16 @@
 #include "probes/probesink.h"
 #include "probes/run.h"
 #include "scan/rangelist.h"
-#include "scan/rollingwalk.h"
 
 #include <QObject>
 #include <QPointer>
 #include <QString>
-#include <QTimer>
 
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <utility>
-
-// What each round of the window's watch asks: the broadcast, the ranges of the range text box
-// (as it is when watching begins or the choices change; a box that cannot be expanded is
-// orange, said under the table, and read again each round), or both.
-struct WatchChoices {
-    bool localNetwork = true;
-    bool range = false;
-    bool operator==(const WatchChoices &) const = default;
-};
 
 // The one controller of the tool: the owner of every list of devices, the run in progress
 // (the discovering flag is whether it is a discovery or a scan) and the weak references to the window's controls. It starts every
@@ -92,6 +81,8 @@ public:
     // The local UDP port both discovery sockets are bound to (0: one the system picks), so
     // that a firewall can let the replies in. Set before the first run.
     void setReplyPort(quint16 port) { m_replyPort = port; }
+    // Where each discovery broadcast goes: empty for 255.255.255.255 out of every interface.
+    const Address &broadcastAddress() const { return m_broadcastAddress; }
     // ARP requests a second, at most, that a scan makes leave; 0 for no pace. Main thread.
     void setArpRate(quint32 rate) { m_arpRate = rate; }
     quint32 arpRate() const { return m_arpRate; }
@@ -121,19 +112,17 @@ public:
     // One round of a watch, as one run: the broadcasts when it discovers; then the known
     // devices (MAC address, address text) that the broadcasts did not find, each asked once
     // at its address as a scan asks it, within the ARP pace (the ask before missing: one that
-    // answers is found in this run); then the walk of its ranges. The walk takes the ranges
-    // whole when the pace allows it within `every` less 3 s, and otherwise the next part of
-    // them, where the previous round over the same ranges stopped (scan/rollingwalk.h); it
-    // ends 3 s before `every` is over (0: no end of its own). A discovering round is a
+    // answers is found in this run); then the walk, whose last probe starts before
+    // `walkUntil`. Requests keep `arpRate` a second (0: no pace). A discovering round is a
     // discovery run (it judges every device); one without is a scan run that judges the known
-    // devices it asked and the addresses it walked. A known device that is not found says so
-    // in the log; in a discovering round, one that answers says so too. False when a run is
-    // in progress or the round has nothing to ask.
+    // devices it asked and the addresses it walked, as its end tells (FinishedRun). False when
+    // a run is in progress or the round has nothing to ask.
     struct WatchRound {
         bool discover = true;
-        std::shared_ptr<const RangeList> ranges; // null: none
-        QList<std::pair<QString, QString>> known;
-        std::chrono::milliseconds every{0};
+        std::shared_ptr<const RangeList> walk = {}; // null: none
+        QList<std::pair<QString, QString>> known = {};
+        std::optional<std::chrono::steady_clock::time_point> walkUntil = {};
+        quint32 arpRate = 0;
     };
     bool startWatchRound(WatchRound round);
     // How far the latest range scan has come: probes ended of the addresses in its range,
@@ -178,6 +167,14 @@ public:
         DeviceList found; // the run's found lists, duplicates included
         std::shared_ptr<const UnaskedAddresses> unasked; // a scan's, when it had any
         RunScope scope; // what the run asked: everyone for a discovery, a scan's ranges less the unasked
+        QDateTime recordedAt; // the time the history recorded the run at; invalid when it did not
+        // A watch's round: the known devices it asked (the first ones of its list) and how far
+        // its walk came; nothing for any other run.
+        struct Round {
+            QList<std::pair<QString, QString>> asked;
+            qint64 walked = 0;
+        };
+        std::optional<Round> round;
     };
     // Called on the main thread at the very end of every run: the command line waits for
     // it. Not part of any run's own steps.
@@ -185,6 +182,10 @@ public:
     {
         m_runFinished = std::move(handler);
     }
+    // Told of every run's end while the returned handle lives, before the line under the
+    // table is shown and before the run-finished handler: a watch judges the run there.
+    using RunEnded = std::function<void(const FinishedRun &)>;
+    std::shared_ptr<const RunEnded> observeRunEnds(RunEnded observer);
 
     // --- The device history: controller/runhistory.cpp ------------------------------------
 
@@ -199,16 +200,19 @@ public:
     // cannot be read now), which the latest run left untouched; empty when it is used or
     // there is none.
     const QString &historyProblem() const { return m_historyProblem; }
+    const QString &historyFile() const { return m_historyFile; }
     // Who the presence log (events.jsonl beside the history file) names for this
-    // controller's runs: the window; a command, whose discover and scan name themselves; or
-    // the watch command, which logs the events it judges itself, through logPresence.
-    enum class RunSource { Window, Command, Watch };
+    // controller's runs: the window, or a command (discover and scan name themselves).
+    enum class RunSource { Window, Command };
     void setRunSource(RunSource source) { m_runSource = source; }
+    // While a watch judges the runs (its own rounds, and every discovery), it logs their
+    // changes to the presence log as it judges them, and the controller logs none of them.
+    void setWatchLogsRuns(bool watchLogs) { m_watchLogsRuns = watchLogs; }
+    // The name of the place this computer watches, in every line of the presence log.
+    void setSiteName(const QString &site) { m_siteName = site; }
+    const QString &siteName() const { return m_siteName; }
     // The presence log of the history file; empty without one.
     QString presenceLogPath() const;
-    // Appends watch events to the presence log, at the time the history recorded the latest
-    // run for, naming `source`; nothing without a history file.
-    void logPresence(const QList<WatchEvent> &events, const QString &source) const;
 
     // --- The user's labels: controller/labels.cpp -----------------------------------------
 
@@ -235,18 +239,24 @@ public:
     QString setRowWatched(int row, bool watched);
     QString tableViewSetCellText(int column, int row, const QString &text) override;
 
-    // --- Watching: controller/watching.cpp --------------------------------------------------
+    // --- What a watch says under the table: controller/runhistory.cpp ---------------------
 
-    // While watching, a round starts every `interval` (one due while a run is in progress
-    // waits for its end); the changes of each completed round or discovery, judged by `rule`
-    // as watch judges them (DeviceWatch), go to the notifier, and latestChanges() holds the
-    // devices the rule says are missing, since they were last seen. Watching begins with the
-    // discovery in progress, or a round started then, which the later ones are compared
-    // with; another number of runs for missing starts watching anew. Each round asks what
-    // `choices` say; a round of ranges alone judges only the devices last seen inside them.
-    void setWatching(bool watching, std::chrono::milliseconds interval, WatchRule rule = {}, WatchChoices choices = {});
-    bool isWatching() const { return m_watch.has_value(); }
-    void setNotifier(std::weak_ptr<ChangeNotifier> notifier) { m_notifier = std::move(notifier); }
+    // While the window watches, the line under the table and the tray's tooltip say what the
+    // watch says: what it watches, why its range cannot be watched, and the devices missing
+    // by its rule (latestChanges().missing, since the first of them was last seen) once a
+    // round was judged. An empty status: not watching.
+    struct WatchStatus {
+        QString watching = {};     // "Watching the local network and 10.2.0.0/24"; empty: not watching
+        QString rangeProblem = {}; // why the range cannot be watched, if it cannot
+        bool rangeAlone = false;   // the range is all it watches: nothing is watched meanwhile
+        std::optional<QList<HistoryEntry>> missing = {};
+    };
+    void setWatchStatus(WatchStatus status);
+
+    // The range text box's text, as a scan reads it, and its colour: orange when it cannot be
+    // expanded, else its own.
+    QString rangeBoxText() const;
+    void markRangeBox(bool expandable);
 
     // --- The window's table and actions: controller/mainviewcontroller.cpp ----------------
 
@@ -313,20 +323,9 @@ private:
     std::shared_ptr<Run> beginRun(Run::Kind kind, quint64 addresses = 0);
     // The end of a run whose work has completed: ends it, unless it has ended already.
     void completeRun(const std::shared_ptr<Run> &run);
-    // The part of a watch round's ranges it walks (none without ranges), and what it was
-    // planned from; logs the part when it is not the whole.
-    struct RoundWalk {
-        std::shared_ptr<const RangeList> walk;
-        WalkBudget budget;
-        WalkPart part;
-    };
-    RoundWalk nextWalk(const WatchRound &round);
-    // A watch round's end once its work is done: the known devices `asked` said, the scope set,
-    // where the next part of the walk starts.
-    void endWatchRound(const std::shared_ptr<Run> &run, const QList<std::pair<QString, QString>> &asked,
-                       bool discovered, const RoundWalk &walk, qint64 walked);
-    // The range box's text in orange when it cannot be expanded, else in its own colour.
-    void markRangeBox(bool expandable);
+    // A watch round's end once its work is done: what it asked, its scope set.
+    void endWatchRound(const std::shared_ptr<Run> &run, const std::shared_ptr<const RangeList> &walk,
+                       QList<std::pair<QString, QString>> asked, qint64 walked);
     // The MAC addresses of the devices this run found so far.
     QSet<QString> foundMacs() const;
     // The scan's part of a run: the range button is busy, the discover button waits, and the
@@ -351,6 +350,9 @@ private:
     void showHistoryStatus();
     // The tray's tooltip: what is watched, then the history line.
     void showStatusTip() const;
+    void tellRunEnded(const FinishedRun &finished);
+    // While watching, the devices missing by the watch's rule in latestChanges().
+    void showWatchMissing();
     // The presence log's part: the changes a run's history judged, as discover, scan and the
     // window (when not watching) tell them.
     void logHistoryChanges(const FinishedRun &finished) const;
@@ -358,19 +360,6 @@ private:
     // explains.
     void showReport(DiscoveryReport report);
     void markChange(const DeviceRecord &record, TableCell &cell) const;
-    // Watching's part of a run's end: notifies a discovery's changes, and starts the run that
-    // came due meanwhile.
-    void watchRunEnded(const FinishedRun &finished);
-    void watchIntervalPassed();
-    // A watch's round of what it watches, its known devices asked before they count as absent.
-    void startNextWatchRound();
-    // Expands the range text box for the watch, or says why it cannot be.
-    void takeWatchedRange();
-    // What the watch asks, in words ("Watching the local network and 10.2.0.0/24"); empty
-    // when not watching.
-    QString watchingText() const;
-    // Whether the watch judges this run: a discovery, or a round of its own.
-    bool watchJudges(const FinishedRun &finished) const;
 
     const Address m_broadcastAddress;
     quint16 m_replyPort = 0;
@@ -386,8 +375,7 @@ private:
     std::shared_ptr<ReportInProgress> m_report; // the discovery run in progress's report
     std::shared_ptr<const RangeList> m_scanRanges; // the scan in progress's, or the latest's
     QSet<QString> m_askedKnown; // the addresses a watch round asked its known devices at
-    QString m_walkKey;          // the ranges a watch's rounds walk in parts, and where the next part starts
-    qint64 m_walkResumesAt = 0;
+    std::optional<FinishedRun::Round> m_round; // while the run in progress is a watch's round
     std::shared_ptr<const Run> m_latestScan; // for the scan's progress, until the next scan
     bool m_runScans = false; // whether the run in progress walks ranges (a scan, or a watch round's)
     QString m_historyFile;
@@ -395,6 +383,10 @@ private:
     QDateTime m_missingSince; // while watching: when the first of the watch's missing devices was last seen
     QString m_historyProblem;
     RunSource m_runSource = RunSource::Window;
+    bool m_watchLogsRuns = false;
+    QString m_siteName;
+    WatchStatus m_watchStatus;
+    QList<std::weak_ptr<const RunEnded>> m_runObservers;
     QDateTime m_recordedTime; // what the history recorded the latest run at
     QString m_latestFailure; // why the latest scan could ask nothing
     std::optional<DiscoveryReport> m_latestReport;
@@ -417,19 +409,4 @@ private:
     QString m_filter;
     std::optional<Color> m_defaultTextColor;
     std::shared_ptr<DeviceLabels> m_labels; // null without a labels file
-    std::optional<DeviceWatch> m_watch;     // while watching
-    // A run's background task may hold the controller last: its timer is then deleted on its
-    // own thread, later, as Qt requires of a timer.
-    struct TimerDeleter {
-        void operator()(QTimer *timer) const;
-    };
-    std::unique_ptr<QTimer, TimerDeleter> m_watchTimer;
-    bool m_watchRunDue = false;
-    std::chrono::milliseconds m_watchInterval{0};
-    WatchChoices m_watchChoices;
-    std::shared_ptr<const RangeList> m_watchRanges; // the watched range box's, once expanded
-    QString m_watchRangeText;                       // the same, as typed
-    QString m_watchRangeProblem;                    // why the range box cannot be watched
-    bool m_watchRoundRunning = false;               // whether the run in progress is a round of the watch
-    std::weak_ptr<ChangeNotifier> m_notifier;
 };

@@ -75,15 +75,21 @@ QString MainViewController::presenceLogPath() const
 
 void MainViewController::logHistoryChanges(const FinishedRun &finished) const
 {
-    if (m_runSource == RunSource::Watch || (m_runSource == RunSource::Window && watchJudges(finished)))
+    if (m_watchLogsRuns && (finished.kind == Run::Kind::Discovery || finished.round))
         return;
     const QString source = m_runSource == RunSource::Window ? QStringLiteral("window")
                            : finished.kind == Run::Kind::Scan ? QStringLiteral("scan")
                                                               : QStringLiteral("discover");
     PresenceLog log(presenceLogPath());
     const auto event = [&](const char *name, const DeviceRecord &record, const QString &address) {
-        return PresenceEvent{m_recordedTime, QString::fromLatin1(name), deviceMac(record).value_or(QString()), address,
-                             {}, std::nullopt, source, {}};
+        PresenceEvent line;
+        line.time = m_recordedTime;
+        line.event = QString::fromLatin1(name);
+        line.mac = deviceMac(record).value_or(QString());
+        line.address = address;
+        line.source = source;
+        line.site = m_siteName;
+        return line;
     };
     // Back: seen again after the log's last word on it was that it went missing. New: never
     // seen, by the history; a device the history has forgotten that the log still knows has no
@@ -111,26 +117,6 @@ void MainViewController::logHistoryChanges(const FinishedRun &finished) const
     log.append(events, m_recordedTime);
 }
 
-void MainViewController::logPresence(const QList<WatchEvent> &events, const QString &source) const
-{
-    if (m_historyFile.isEmpty() || events.isEmpty())
-        return;
-    const QDateTime time = m_recordedTime.isValid() ? m_recordedTime : QDateTime::currentDateTimeUtc();
-    QList<PresenceEvent> lines;
-    for (const WatchEvent &watched : events) {
-        PresenceEvent &line = lines.emplace_back();
-        line.time = time;
-        line.event = QString::fromLatin1(watchEventName(watched.kind));
-        line.mac = deviceMac(*watched.device).value_or(QString());
-        line.address = deviceAddress(*watched.device);
-        line.from = watched.from;
-        if (watched.kind == WatchEvent::Kind::Steady)
-            line.present = watched.present;
-        line.source = source;
-    }
-    PresenceLog(presenceLogPath()).append(lines, time);
-}
-
 void MainViewController::showHistoryStatus()
 {
     QString text = historyStatusText(m_devices.size(), m_latestChanges, QDateTime::currentDateTime(), m_missingSince);
@@ -138,10 +124,10 @@ void MainViewController::showHistoryStatus()
         text = QStringLiteral("No address could be asked: %1").arg(m_latestFailure);
     else if (!m_historyProblem.isEmpty())
         text += QStringLiteral(" \u00b7 the history is not used: %1").arg(m_historyProblem);
-    if (!m_watchRangeProblem.isEmpty())
-        text += (m_watchChoices.localNetwork ? QStringLiteral(" \u00b7 the range cannot be watched: %1")
-                                             : QStringLiteral(" \u00b7 nothing is watched until the range can be: %1"))
-                    .arg(m_watchRangeProblem);
+    if (!m_watchStatus.rangeProblem.isEmpty())
+        text += (m_watchStatus.rangeAlone ? QStringLiteral(" \u00b7 nothing is watched until the range can be: %1")
+                                          : QStringLiteral(" \u00b7 the range cannot be watched: %1"))
+                    .arg(m_watchStatus.rangeProblem);
     // Said once, on the first line after it happened.
     if (const QString notice = takeLabelsNotice(); !notice.isEmpty())
         text += QStringLiteral(" \u00b7 ") + notice;
@@ -155,9 +141,54 @@ void MainViewController::showHistoryStatus()
 
 void MainViewController::showStatusTip() const
 {
-    QStringList lines{watchingText(), m_historyStatus.first};
+    QStringList lines{m_watchStatus.watching, m_historyStatus.first};
     lines.removeAll(QString());
     withControl(m_statusTip, [&](InfoLine &tip) { tip.setText(lines.join(u'\n'), m_historyStatus.second); });
+}
+
+void MainViewController::setWatchStatus(WatchStatus status)
+{
+    requireMainThread("MainViewController::setWatchStatus");
+    const bool wasWatching = !m_watchStatus.watching.isEmpty();
+    // What the watch's rule says of the missing stays until it says otherwise.
+    if (!status.missing && !status.watching.isEmpty())
+        status.missing = m_watchStatus.missing;
+    m_watchStatus = std::move(status);
+    showWatchMissing();
+    // Said at once, unless nothing has been said on the line yet and nothing is wrong.
+    if (m_historyStatus.first.isEmpty() && m_watchStatus.rangeProblem.isEmpty() && !wasWatching)
+        showStatusTip();
+    else
+        showHistoryStatus();
+}
+
+void MainViewController::showWatchMissing()
+{
+    if (!m_watchStatus.missing)
+        return;
+    // The devices missing by the watch's rule, since they were last seen, not those the
+    // previous run lacked; the new and moved ones stay those since the previous run.
+    m_latestChanges.missing = *m_watchStatus.missing;
+    m_missingSince = QDateTime();
+    for (const HistoryEntry &entry : std::as_const(m_latestChanges.missing))
+        m_missingSince = m_missingSince.isValid() ? std::min(m_missingSince, entry.lastSeen) : entry.lastSeen;
+}
+
+std::shared_ptr<const MainViewController::RunEnded> MainViewController::observeRunEnds(RunEnded observer)
+{
+    auto held = std::make_shared<const RunEnded>(std::move(observer));
+    m_runObservers.removeIf([](const std::weak_ptr<const RunEnded> &gone) { return gone.expired(); });
+    m_runObservers.append(held);
+    return held;
+}
+
+void MainViewController::tellRunEnded(const FinishedRun &finished)
+{
+    // An observer may stop observing, or start observing, while it is told.
+    const QList<std::weak_ptr<const RunEnded>> observers = m_runObservers;
+    for (const std::weak_ptr<const RunEnded> &weak : observers)
+        if (const auto observer = weak.lock())
+            (*observer)(finished);
 }
 
 void MainViewController::setStatusTip(std::weak_ptr<InfoLine> tip)

@@ -14,21 +14,6 @@
 #include "probes/deviceprobe.h"
 #include "scan/knownaddresses.h"
 #include "scan/rangescan.h"
-#include "scan/rollingwalk.h"
-#include "sweep/scansweep.h"
-
-namespace {
-
-// What tells one round's ranges from another's: the stretches they walk, in order.
-QString walkKey(const RangeList &ranges)
-{
-    QString key;
-    for (const RangeList::Stretch &stretch : ranges.stretches())
-        key += addressText(stretch.first) + u'-' + addressText(stretch.last) + u' ';
-    return key;
-}
-
-} // namespace
 
 std::shared_ptr<Run> MainViewController::beginRun(Run::Kind kind, quint64 addresses)
 {
@@ -56,6 +41,7 @@ void MainViewController::finishRun(bool stopped)
     const quint64 probed = run->probed();
     run->stop();
     FinishedRun finished = reachOf(*run, stopped);
+    finished.round = std::exchange(m_round, std::nullopt);
     switch (run->kind()) {
     case Run::Kind::Scan:
         break;
@@ -81,12 +67,14 @@ void MainViewController::finishRun(bool stopped)
     // A failed discovery says why on the report's line, a failed scan on the history's.
     m_latestFailure = finished.kind == Run::Kind::Scan ? finished.failure : QString();
     recordInHistory(finished);
+    showWatchMissing();
+    finished.recordedAt = m_recordedTime;
     if (stopped)
         reloadTable();
     else
         pruneToFoundDevices();
     showProgress(false);
-    watchRunEnded(finished);
+    tellRunEnded(finished);
     showHistoryStatus();
     if (m_runFinished)
         m_runFinished(finished);
@@ -94,7 +82,10 @@ void MainViewController::finishRun(bool stopped)
 
 MainViewController::FinishedRun MainViewController::reachOf(const Run &run, bool stopped) const
 {
-    FinishedRun finished{run.kind(), stopped, {}, !stopped, {}, nullptr, {}};
+    FinishedRun finished;
+    finished.kind = run.kind();
+    finished.stopped = stopped;
+    finished.askedEveryone = !stopped;
     if (stopped)
         return finished;
     if (run.kind() == Run::Kind::Discovery) {
@@ -188,9 +179,14 @@ void MainViewController::startIPRangeScan()
     requireMainThread("MainViewController::startIPRangeScan");
     if (isRunning())
         return;
+    markRangeBox(scanRange(rangeBoxText()));
+}
+
+QString MainViewController::rangeBoxText() const
+{
     QString expression;
     withControl(m_ipRangeTextBox, [&](TextField &field) { expression = field.stringValue(); });
-    markRangeBox(scanRange(expression));
+    return expression;
 }
 
 void MainViewController::markRangeBox(bool expandable)
@@ -294,14 +290,9 @@ void MainViewController::beginScan(std::shared_ptr<const RangeList> ranges)
 bool MainViewController::startWatchRound(WatchRound round)
 {
     requireMainThread("MainViewController::startWatchRound");
-    if (isRunning() || (!round.discover && !round.ranges && round.known.isEmpty()))
+    if (isRunning() || (!round.discover && !round.walk && round.known.isEmpty()))
         return false;
-    const RoundWalk next = nextWalk(round);
-    const std::shared_ptr<const RangeList> &walk = next.walk;
-    // The walk ends a little before the next round is due, its probes under way meanwhile.
-    std::optional<std::chrono::steady_clock::time_point> walkUntil;
-    if (walk && round.every > walkMargin)
-        walkUntil = std::chrono::steady_clock::now() + round.every - walkMargin;
+    const std::shared_ptr<const RangeList> walk = round.walk;
     const quint64 addresses = walk ? quint64(walk->size()) : 0;
     std::shared_ptr<Run> run;
     if (round.discover) {
@@ -313,6 +304,7 @@ bool MainViewController::startWatchRound(WatchRound round)
         showScanning(run);
     }
     m_runScans = walk || !round.discover;
+    m_round.emplace();
     // What the round asks besides the broadcasts: nothing yet (see the end below).
     m_scanRanges = std::make_shared<const RangeList>();
     m_askedKnown.clear();
@@ -326,9 +318,8 @@ bool MainViewController::startWatchRound(WatchRound round)
                 self->reloadTable();
         });
     }
-    BackgroundPool::global().async([self = shared_from_this(), run, discovery, known = std::move(round.known), next,
-                                    walkUntil, arpRate = m_arpRate] {
-        const std::shared_ptr<const RangeList> &walk = next.walk;
+    BackgroundPool::global().async([self = shared_from_this(), run, discovery, known = std::move(round.known), walk,
+                                    walkUntil = round.walkUntil, arpRate = round.arpRate] {
         if (discovery)
             discovery->run();
         // The known devices the broadcasts did not find are asked at their last addresses.
@@ -364,56 +355,22 @@ bool MainViewController::startWatchRound(WatchRound round)
             walkRanges();
         mainSync([&] {
             if (!run->isStopped())
-                self->endWatchRound(run, unanswered.first(asked), discovery != nullptr, next, walked);
+                self->endWatchRound(run, walk, unanswered.first(asked), walked);
         });
     });
     return true;
 }
 
-MainViewController::RoundWalk MainViewController::nextWalk(const WatchRound &round)
-{
-    if (!round.ranges)
-        return {};
-    RoundWalk next;
-    const QString key = walkKey(*round.ranges);
-    if (key != m_walkKey)
-        m_walkResumesAt = 0; // other ranges: their walk starts at their first address
-    m_walkKey = key;
-    const ScanSweep::AddressCost cost = ScanSweep::addressCost();
-    next.budget = {round.ranges->size(), m_walkResumesAt, m_arpRate, round.every, round.known.size(), cost.requests,
-                   cost.verdictWait};
-    next.part = planWalk(next.budget);
-    if (next.part.count == next.budget.size && next.part.start == 0) {
-        next.walk = round.ranges;
-        return next;
-    }
-    next.walk = std::make_shared<const RangeList>(round.ranges->slice(next.part.start, next.part.count));
-    if (next.part.count < next.budget.size)
-        logLine(lcScan, "This round walks %@ of the ranges' %@ addresses, from %@ on", groupedNumber(next.part.count),
-                groupedNumber(next.budget.size), addressText(*next.walk->begin()));
-    return next;
-}
-
-void MainViewController::endWatchRound(const std::shared_ptr<Run> &run, const QList<std::pair<QString, QString>> &asked,
-                                       bool discovered, const RoundWalk &walk, qint64 walked)
+void MainViewController::endWatchRound(const std::shared_ptr<Run> &run, const std::shared_ptr<const RangeList> &walk,
+                                       QList<std::pair<QString, QString>> asked, qint64 walked)
 {
     // The round judges what it asked: the known devices asked and the addresses walked.
-    const QSet<QString> found = foundMacs();
-    for (const auto &[mac, address] : asked) {
-        m_askedKnown.insert(address);
-        // A range round asks its known devices as its first step: only a silence is news.
-        if (discovered || !found.contains(mac))
-            logLine(lcScan, "Asked %@ at %@ before calling it missing: %@", mac, address,
-                    found.contains(mac) ? QStringLiteral("it answered") : QStringLiteral("it did not answer"));
-    }
-    if (walk.walk) {
-        const qint64 size = walk.walk->size();
-        m_scanRanges = walked == size ? walk.walk : std::make_shared<const RangeList>(walk.walk->slice(0, walked));
-        m_walkResumesAt = walkResumesAt(walk.budget, walk.part, walked);
-        if (walked < size)
-            logLine(lcScan, "The round's time ran out after %@ of its %@ addresses; the next round goes on from there",
-                    groupedNumber(walked), groupedNumber(size));
-    }
+    for (const auto &device : std::as_const(asked))
+        m_askedKnown.insert(device.second);
+    if (walk)
+        m_scanRanges = walked == walk->size() ? walk : std::make_shared<const RangeList>(walk->slice(0, walked));
+    if (m_round)
+        *m_round = {std::move(asked), walked};
     reloadTable();
     completeRun(run);
 }

@@ -11,6 +11,7 @@
 #include "platform/preferences.h"
 #include "platform/safejson.h"
 #include "platform/safetext.h"
+#include "platform/sitename.h"
 #include "platform/versioneddocument.h"
 
 #include <QJsonArray>
@@ -28,6 +29,7 @@ struct WindowChoice {
     QJsonValue::Type type;
     int low = 0; // Double: a whole number from low to high; String: at most high characters
     int high = 0;
+    std::optional<QString> (*textProblem)(QStringView) = nullptr; // String: what else it must be
 };
 const WindowChoice windowChoices[] = {
     {WatchKey, QJsonValue::Bool},
@@ -36,6 +38,7 @@ const WindowChoice windowChoices[] = {
     {WatchLocalNetworkKey, QJsonValue::Bool},
     {WatchRangeKey, QJsonValue::Bool},
     {LastScanAddressKey, QJsonValue::String, 0, 1000},
+    {SiteNameKey, QJsonValue::String, 0, int(maxSiteNameLength), siteNameProblem},
 };
 
 QJsonValue storedChoice(const WindowChoice &choice)
@@ -58,7 +61,8 @@ std::optional<QString> choiceProblem(const WindowChoice &choice, const QJsonValu
                           || (value.toDouble() == double(value.toInt()) && value.toInt() >= choice.low
                               && value.toInt() <= choice.high))
                       && (choice.type != QJsonValue::String
-                          || (value.toString().size() <= choice.high && !holdsUnsafeCharacter(value.toString())));
+                          || (value.toString().size() <= choice.high && !holdsUnsafeCharacter(value.toString())
+                              && !(choice.textProblem && choice.textProblem(value.toString()))));
     if (fits)
         return std::nullopt;
     return QStringLiteral("the window's %1 is not a value it can take").arg(choice.key);

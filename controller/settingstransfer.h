@@ -15,7 +15,8 @@
 //   {"format": "devicefinder-settings", "version": 1,
 //    "labels": [{"macAddress", "label", "watch": false}, ...]   (as the labels file holds them)
 //    "actions": [{"name", "command"}, ...]                      (as actions.json holds them)
-//    "window": {"Watch", "WatchIntervalMinutes", "WatchMissingAfter", "LastScanAddress"}}
+//    "window": {"Watch", "WatchIntervalMinutes", "WatchMissingAfter", "WatchLocalNetwork", "WatchRange",
+//               "LastScanAddress", "SiteName"}}
 // "actions" and "window" only when there are any. Main thread (the preferences).
 struct SettingsFiles final {
     QString labels;  // DeviceLabels::defaultPath() for the user's

@@ -86,6 +86,8 @@ QByteArray presenceLine(const PresenceEvent &event)
         line.insert(QStringLiteral("from"), event.from);
     if (event.present)
         line.insert(QStringLiteral("present"), *event.present);
+    if (!event.site.isEmpty())
+        line.insert(QStringLiteral("site"), event.site);
     return safeJson(QJsonDocument(line), QJsonDocument::Compact);
 }
 
@@ -103,6 +105,7 @@ std::optional<PresenceEvent> presenceEvent(QByteArrayView line)
     event.address = text("address");
     event.from = text("from");
     event.source = text("source");
+    event.site = text("site");
     if (const QJsonValue present = event.line.value(QLatin1StringView("present")); present.isBool())
         event.present = present.toBool();
     if (!event.time.isValid() || !macAddressKey(event.mac) || !std::ranges::count(eventNames, QStringView(event.event)))

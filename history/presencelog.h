@@ -21,7 +21,8 @@ struct PresenceEvent final {
     QString from;     // moved: the address before
     std::optional<bool> present; // steady: whether the device is there
     QString source;   // discover, scan, watch, window
-    QJsonObject line; // the line as read, for those who show it as it is
+    QString site = {};     // the place the watcher watches; empty in lines written before sites
+    QJsonObject line = {}; // the line as read, for those who show it as it is
 };
 
 // The line's compact JSON, without its line end.

@@ -39,6 +39,8 @@ inline const QString WatchMissingAfterKey = QStringLiteral("WatchMissingAfter");
 // What the window watches: the broadcast (by default), the range in the range box, or both.
 inline const QString WatchLocalNetworkKey = QStringLiteral("WatchLocalNetwork");
 inline const QString WatchRangeKey = QStringLiteral("WatchRange");
+// The name of the place the window watches (platform/sitename.h); this computer's by default.
+inline const QString SiteNameKey = QStringLiteral("SiteName");
 // The intervals a watch choice may take: from a minute to a day.
 inline constexpr int minWatchIntervalMinutes = 1;
 inline constexpr int maxWatchIntervalMinutes = 1440;

@@ -21,6 +21,9 @@
 #include "ui/textfieldadapter.h"
 #include "ui/trayicon.h"
 #include "ui_mainviewcontroller.h"
+#include "watch/watchoutputs.h"
+#include "watch/watchsession.h"
+#include "watch/windowstatusoutput.h"
 
 #include <QKeyEvent>
 #include <QMessageBox>
@@ -75,7 +78,7 @@ MainView::MainView(MainViewController &controller, QWidget *parent)
     controller.setWorkspace(std::make_shared<DesktopWorkspace>());
     auto *notifier = new DesktopNotifier(this);
     m_notifier = std::make_shared<NotifierAdapter>(notifier);
-    controller.setNotifier(m_notifier);
+    m_watchNotifier = m_notifier;
     const auto sayProblem = [this](const QString &title, const QString &text) { say(title, text); };
     m_runMenu = new RunMenu(controller, this, sayProblem);
     m_tray = std::make_shared<TrayIcon>(controller, m_runMenu->watchAction(), this, notifier);
@@ -126,6 +129,33 @@ MainView::MainView(MainViewController &controller, QWidget *parent)
 }
 
 MainView::~MainView() = default;
+
+void MainView::setWatching(bool watching, std::chrono::milliseconds interval, WatchRule rule, WindowWatchChoices choices)
+{
+    const auto controller = m_controller.lock();
+    if (!watching || !controller) {
+        m_watch.reset();
+        return;
+    }
+    // Neither choice is no watch: the broadcast is watched.
+    if (!choices.localNetwork && !choices.range)
+        choices.localNetwork = true;
+    WatchChoices next{.discover = choices.localNetwork, .every = interval, .rule = rule, .site = controller->siteName()};
+    // The range box is read as it is now, when watching begins or what it watches changes.
+    if (m_watch && choices == m_watchChoices)
+        next.ranges = m_watch->choices().ranges;
+    else if (choices.range)
+        next.ranges = rangeBoxRanges(controller);
+    m_watchChoices = choices;
+    if (m_watch) {
+        m_watch->setChoices(std::move(next));
+        return;
+    }
+    m_watch = std::make_unique<WatchSession>(controller, WatchFace::Window, std::move(next));
+    m_watch->addOutput(std::make_unique<WindowStatusOutput>(controller));
+    addSharedOutputs(*m_watch, {m_watchNotifier, {}});
+    m_watch->start();
+}
 
 bool MainView::eventFilter(QObject *watched, QEvent *event)
 {

@@ -1,11 +1,15 @@
 #pragma once
 
+#include "history/devicewatch.h"
+
 #include <QTimer>
 #include <QWidget>
 
+#include <chrono>
 #include <memory>
 
 class BusyIndicatorAdapter;
+class ChangeNotifier;
 class InfoLineAdapter;
 class MainViewController;
 class PushButtonAdapter;
@@ -18,9 +22,19 @@ class SearchFieldAdapter;
 class TableViewAdapter;
 class TrayIcon;
 class TextFieldAdapter;
+class WatchSession;
 namespace Ui {
 class MainViewController;
 }
+
+// What each round of the window's watch asks: the broadcast, the ranges of the range text box
+// (as it is when watching begins or the choices change; a box that cannot be expanded is
+// orange, said under the table, and read again each round), or both.
+struct WindowWatchChoices {
+    bool localNetwork = true;
+    bool range = false;
+    bool operator==(const WindowWatchChoices &) const = default;
+};
 
 // The controller's view: the controls of the Designer form, each behind the adapter through
 // which the controller drives it, and the buttons' actions. The view owns the adapters, so
@@ -44,6 +58,16 @@ public:
     // left it), in the tray when there is one (the window shows only when there is none),
     // once the view is the window's content.
     void startInTray();
+
+    // The window's watch (watch/watchsession.h), as the Run menu's choices say: a round every
+    // `interval`, its changes notified, logged and said under the table and in the tray's
+    // tooltip. The same choices again change nothing; the range box is read again when what
+    // is watched changes.
+    void setWatching(bool watching, std::chrono::milliseconds interval, WatchRule rule = {},
+                     WindowWatchChoices choices = {});
+    bool isWatching() const { return m_watch != nullptr; }
+    // What shows the watch's notifications from its next start on: the desktop's by default.
+    void setNotifier(std::shared_ptr<ChangeNotifier> notifier) { m_watchNotifier = std::move(notifier); }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -73,4 +97,7 @@ private:
     RunMenu *m_runMenu = nullptr; // a child of this view
     std::shared_ptr<NotifierAdapter> m_notifier;
     std::shared_ptr<TrayIcon> m_tray;
+    std::shared_ptr<ChangeNotifier> m_watchNotifier;
+    std::unique_ptr<WatchSession> m_watch; // while watching
+    WindowWatchChoices m_watchChoices;
 };

@@ -5,9 +5,12 @@
 #include "platform/autostart.h"
 #include "platform/englishtext.h"
 #include "platform/preferences.h"
+#include "platform/sitename.h"
+#include "ui/mainview.h"
 
 #include <QAction>
 #include <QActionGroup>
+#include <QInputDialog>
 #include <QMenu>
 #include <QWidget>
 
@@ -21,10 +24,11 @@ constexpr int watchMissingAfters[] = {1, 2, 3, 5, 10};
 
 } // namespace
 
-RunMenu::RunMenu(MainViewController &controller, QWidget *view, Say say)
+RunMenu::RunMenu(MainViewController &controller, MainView *view, Say say)
     : QObject(view), m_controller(controller.weak_from_this()), m_view(view), m_say(std::move(say))
 {
     addWatchActions();
+    addSiteNameAction();
     addStartAtLoginAction();
 }
 
@@ -120,10 +124,40 @@ void RunMenu::addWatchActions()
 void RunMenu::watchChanged()
 {
     const int minutes = m_watchIntervals->checkedAction()->data().toInt();
-    if (const auto controller = m_controller.lock())
-        controller->setWatching(m_watchAction->isChecked(), std::chrono::minutes(minutes),
-                                {.missingAfter = m_watchMissingAfter->checkedAction()->data().toInt()},
-                                {.localNetwork = m_watchLocalNetwork->isChecked(), .range = m_watchRange->isChecked()});
+    m_view->setWatching(m_watchAction->isChecked(), std::chrono::minutes(minutes),
+                        {.missingAfter = m_watchMissingAfter->checkedAction()->data().toInt()},
+                        {.localNetwork = m_watchLocalNetwork->isChecked(), .range = m_watchRange->isChecked()});
+}
+
+// Run > Site Name...: the name every line of the presence log carries; one that is no name is
+// refused, with why.
+void RunMenu::addSiteNameAction()
+{
+    auto *siteName = new QAction(tr("Site &Name\u2026"), m_view);
+    siteName->setObjectName(QStringLiteral("siteNameAction"));
+    m_view->addAction(siteName);
+    connect(siteName, &QAction::triggered, this, [this] {
+        const auto controller = m_controller.lock();
+        if (!controller)
+            return;
+        auto *dialog = new QInputDialog(m_view);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        dialog->setObjectName(QStringLiteral("siteNameDialog"));
+        dialog->setWindowTitle(tr("Site Name"));
+        dialog->setLabelText(tr("The name of the place this computer watches (letters, digits, - and _):"));
+        dialog->setTextValue(controller->siteName());
+        connect(dialog, &QInputDialog::textValueSelected, this, [this](const QString &name) {
+            if (const std::optional<QString> problem = siteNameProblem(name)) {
+                m_say(tr("Site Name"), tr("The site's name was not changed: %1").arg(*problem));
+                return;
+            }
+            Preferences::standard().setValue(SiteNameKey, name);
+            if (const auto controller = m_controller.lock())
+                controller->setSiteName(name);
+            watchChanged();
+        });
+        dialog->open();
+    });
 }
 
 // Run > Start at Login: checked while the autostart entry is there.

@@ -59,9 +59,9 @@ private slots:
         row("watch --json", "usage error");
         row("watch --every 10 -- notify-send --urgency=low -- new", "watch every 10 program notify-send --urgency=low -- new");
         row("watch --", "usage error");
-        row("watch 10.2.0.0/24 10.3.0.1 --every 300", "watch 10.2.0.0/24 10.3.0.1 every 300 arp-rate 100");
+        row("watch 10.2.0.0/24 10.3.0.1 --every 300", "watch 10.2.0.0/24 10.3.0.1 every 300");
         row("watch --local --arp-rate 20", "watch arp-rate 20 local");
-        row("watch --ranges-from r.txt --discover --reply-port 47800", "watch port 47800 arp-rate 100 ranges-from r.txt discover");
+        row("watch --ranges-from r.txt --discover --reply-port 47800", "watch port 47800 ranges-from r.txt discover");
         row("watch 10.2.0.0/24 --local", "usage error");
         row("watch 10.2.0.0/24 --broadcast 10.2.0.255", "usage error");
         row("watch --discover", "usage error");

@@ -111,33 +111,6 @@ private slots:
         QVERIFY(progress->finished);
     }
 
-    // Watching repeats discovery runs; one due during a run waits for its end.
-    void watchingWaitsForTheRunInProgress()
-    {
-        FakeControls ui;
-        QList<bool> stopped;
-        ui.controller->setRunFinishedHandler([&](const MainViewController::FinishedRun &run) { stopped.append(run.stopped); });
-        ui.controller->setWatching(true, std::chrono::milliseconds(100));
-        QVERIFY(ui.controller->discovering());
-        QTRY_VERIFY_WITH_TIMEOUT(stopped.size() == 2, 30'000);
-        ui.controller->setWatching(false, {});
-        ui.controller->stopRun();
-        QCOMPARE(stopped.first(2), (QList<bool>{false, false}));
-    }
-
-    // A run's task may hold a watching controller last: it ends on that thread, its timer on
-    // its own.
-    void watchingControllerEndsOnAnotherThread()
-    {
-        QTest::failOnWarning(QRegularExpression(u".*"_s));
-        auto controller = std::make_shared<MainViewController>(loopbackBroadcast);
-        controller->setWatching(true, std::chrono::minutes(1));
-        controller->stopRun();
-        QTRY_COMPARE_WITH_TIMEOUT(controller.use_count(), 1, 10'000);
-        std::thread([last = std::move(controller)]() mutable { last.reset(); }).join();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-
 private:
     QTemporaryDir m_config;
 };

@@ -69,9 +69,9 @@ void TestChangeNotice::aBackslashTellsTwoNamesApart()
     }
 }
 
-// A device says 1 until the rule has it missing, then 0; a label value is escaped; the
-// rounds' lines say the last round that asked and count those that could not; the file is
-// replaced whole.
+// A device says 1 until the rule has it missing, then 0; a label value is escaped, and stays
+// the text it is; every series names the site; the rounds' lines say the last round that asked
+// and count those that could not; the file is replaced whole.
 void TestChangeNotice::metrics()
 {
     const auto found = [](const QStringList &macs) {
@@ -81,30 +81,30 @@ void TestChangeNotice::metrics()
         return list;
     };
     const LabelOf labelOf = [](const DeviceRecord &record) {
-        return record.text(DeviceKey::macAddress).endsWith(u"aa:01") ? u"Roof \\ \"north\"\nside\u2028"_s : QString();
+        return record.text(DeviceKey::macAddress).endsWith(u"aa:01") ? u"Roof %1 \\ \"north\"\nside\u2028"_s : QString();
     };
     const QDateTime end(QDate(2026, 12, 9), QTime(9, 58), Qt::UTC);
     const WatchRounds rounds{end, std::chrono::milliseconds(2512), 3};
     const auto upLines = [&](const DeviceWatch &watch) {
-        return QString::fromUtf8(watchMetricsText(watch.devicesNow(), labelOf, rounds)).split(u'\n').filter(u"_up{"_s);
+        return QString::fromUtf8(watchMetricsText(watch.devicesNow(), labelOf, rounds, u"roof"_s)).split(u'\n').filter(u"_up{"_s);
     };
-    const QString roof = u"devicefinder_device_up{mac=\"02:00:00:00:aa:01\",address=\"10.0.0.9\",label=\"Roof \\\\ \\\"north\\\"\\nside\uFFFD\"} 1"_s;
-    const QString other = u"devicefinder_device_up{mac=\"02:00:00:00:aa:02\",address=\"10.0.0.9\",label=\"\"} "_s;
+    const QString roof = u"devicefinder_device_up{site=\"roof\",mac=\"02:00:00:00:aa:01\",address=\"10.0.0.9\",label=\"Roof %1 \\\\ \\\"north\\\"\\nside\uFFFD\"} 1"_s;
+    const QString other = u"devicefinder_device_up{site=\"roof\",mac=\"02:00:00:00:aa:02\",address=\"10.0.0.9\",label=\"\"} "_s;
     DeviceWatch watch({.missingAfter = 2});
     watch.update(found({u"aa:01"_s, u"aa:02"_s}));
     watch.update(found({u"aa:01"_s}));
     QCOMPARE(upLines(watch), (QStringList{roof, other + u'1'})); // absent once of two
     watch.update(found({u"aa:01"_s}), true, end);
     QCOMPARE(upLines(watch), (QStringList{roof, other + u'0'}));
-    const QByteArray text = watchMetricsText(watch.devicesNow(), labelOf, rounds);
+    const QByteArray text = watchMetricsText(watch.devicesNow(), labelOf, rounds, u"roof"_s);
     // Each device's last answer: this round's for the one there, an earlier one's for the missing one.
     const QStringList lastSeen = QString::fromUtf8(text).split(u'\n').filter(u"_last_seen_timestamp_seconds{"_s);
     QCOMPARE(lastSeen.size(), 2);
     QVERIFY(lastSeen.at(0).endsWith(u"} 1796810280"_s) && !lastSeen.at(1).endsWith(u"} 1796810280"_s));
-    QVERIFY(text.contains("\ndevicefinder_round_timestamp_seconds 1796810280\n"));
-    QVERIFY(text.contains("\ndevicefinder_round_duration_seconds 2.512\n"));
-    QVERIFY(text.endsWith("\n# TYPE devicefinder_round_failures_total counter\ndevicefinder_round_failures_total 3\n"));
-    QVERIFY(watchMetricsText({}, labelOf, {}).contains("\ndevicefinder_round_timestamp_seconds 0\n"));
+    QVERIFY(text.contains("\ndevicefinder_round_timestamp_seconds{site=\"roof\"} 1796810280\n"));
+    QVERIFY(text.contains("\ndevicefinder_round_duration_seconds{site=\"roof\"} 2.512\n"));
+    QVERIFY(text.endsWith("\n# TYPE devicefinder_round_failures_total counter\ndevicefinder_round_failures_total{site=\"roof\"} 3\n"));
+    QVERIFY(watchMetricsText({}, labelOf, {}, u"roof"_s).contains("\ndevicefinder_round_timestamp_seconds{site=\"roof\"} 0\n"));
     const QTemporaryDir dir;
     const QString path = dir.filePath(u"devicefinder.prom"_s);
     QCOMPARE(writeWatchMetrics(path, QByteArray(100'000, 'x')), QString());

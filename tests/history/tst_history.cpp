@@ -6,6 +6,7 @@
 #include "model/deviceexport.h"
 #include "platform/boundedjson.h"
 #include "support/files.h"
+#include "support/letterdevices.h"
 #include "support/logcapture.h"
 
 #include <QDir>
@@ -19,35 +20,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const QDateTime start(QDate(2026, 12, 8), QTime(9, 14), Qt::UTC);
-
-// The MAC address a one-letter name stands for ("a": 02:00:5e:00:00:61, its last pair the
-// letter's code), and back; "*" stands for a text that is no MAC address.
-QString macOf(const QString &name)
-{
-    return name == u"*" ? u"not-a-mac"_s : u"02:00:5e:00:00:%1"_s.arg(name.at(0).unicode(), 2, 16, QChar(u'0'));
-}
-QString nameOf(const QString &mac)
-{
-    return mac.startsWith(u"02:00:5e:00:00:"_s) ? QString(QChar(mac.right(2).toInt(nullptr, 16))) : mac;
-}
-
-// "a@1 b@2/2.0 -@3": devices by MAC address (macOf) at 10.0.0.N, each named as its letter,
-// maybe with a firmware tag; "-" has no MAC address.
-DeviceList devices(const QString &text)
-{
-    DeviceList list;
-    for (const QString &device : text.split(u' ', Qt::SkipEmptyParts)) {
-        const QString mac = device.section(u'@', 0, 0);
-        QJsonObject object{{u"hostname"_s, mac}, {u"ipAddress"_s, u"10.0.0."_s + device.section(u'@', 1).section(u'/', 0, 0)}};
-        if (device.contains(u'/'))
-            object.insert(u"tag"_s, device.section(u'/', 1));
-        if (mac != u"-")
-            object.insert(u"macAddress"_s, macOf(mac));
-        list.append(std::make_shared<const DeviceRecord>(object));
-    }
-    return list;
-}
+const QDateTime start = letterStart;
 
 // "new b | missing c | moved a<10.0.0.1"
 QString describe(const DeviceChanges &changes)
@@ -60,30 +33,6 @@ QString describe(const DeviceChanges &changes)
     for (const MovedDevice &device : changes.moved)
         parts.append(u"moved "_s + nameOf(device.device->text(DeviceKey::macAddress)) + u'<' + device.from);
     return parts.join(u" | "_s);
-}
-
-// A scan of 10.0.0.FIRST to 10.0.0.LAST, "FIRST-LAST"; a discovery for an empty text.
-RunScope scopeOf(const QString &range)
-{
-    if (range.isEmpty())
-        return {};
-    const int first = range.section(u'-', 0, 0).toInt();
-    const int last = range.section(u'-', 1).toInt();
-    return {[first, last](const QString &address) {
-        const int host = address.section(u'.', 3).toInt();
-        return address.startsWith(u"10.0.0."_s) && host >= first && host <= last;
-    }};
-}
-
-// Runs an hour apart: "C:a@1 b@2" a completed discovery, "S:c@3" a stopped one, "R:a@1" a
-// completed scan of 10.0.0.0/24.
-DeviceHistory historyOf(const QStringList &runs)
-{
-    DeviceHistory history;
-    for (qsizetype i = 0; i < runs.size(); ++i)
-        history.record(devices(runs[i].mid(2)), !runs[i].startsWith(u"S:"), start.addSecs(3600 * i),
-                       scopeOf(runs[i].startsWith(u"R:") ? u"0-255"_s : QString()));
-    return history;
 }
 
 } // namespace

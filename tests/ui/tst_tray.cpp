@@ -56,7 +56,7 @@ private slots:
 
         // Within the event loop, where a close that was not refused would end it.
         const LogCapture log;
-        m_delegate->rootViewController()->setWatching(true, std::chrono::milliseconds(200));
+        m_window->findChild<MainView *>()->setWatching(true, std::chrono::milliseconds(200));
         QTimer::singleShot(0, this, &TestTray::closeFromFrame);
         QTimer::singleShot(3'000, qApp, [] { QCoreApplication::exit(7); });
         QCOMPARE(QApplication::exec(), 7);

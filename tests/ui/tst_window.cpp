@@ -383,13 +383,13 @@ private slots:
         QCOMPARE(DeviceLabels(labels).setWatched(u"02:00:00:00:00:0c"_s, false), QString());
         controller()->setLabelsFile(labels);
         const auto notices = std::make_shared<Notices>();
-        controller()->setNotifier(notices);
+        view()->setNotifier(notices);
         const Device flapper = record(device(u"flapper"_s, u"1"_s, u"02:00:00:00:00:0a"_s));
         const Device gone = record(device(u"gone"_s, u"1"_s, u"02:00:00:00:00:0b"_s));
         const Device unwatched = record(device(u"unwatched"_s, u"1"_s, u"02:00:00:00:00:0c"_s));
         const Device kept = record(device(u"kept"_s, u"1"_s, u"02:00:00:00:00:0d"_s));
         const Device fresh = record(device(u"fresh"_s, u"1"_s, u"02:00:00:00:00:0e"_s));
-        controller()->setWatching(true, std::chrono::hours(1), {.missingAfter = 1, .flapChanges = 2});
+        view()->setWatching(true, std::chrono::hours(1), {.missingAfter = 1, .flapChanges = 2});
         for (const DeviceList &found : {DeviceList{flapper, gone, unwatched, kept}, DeviceList{unwatched, kept},
                                         DeviceList{flapper, kept}, DeviceList{kept, fresh}}) {
             if (!controller()->discovering())
@@ -398,7 +398,7 @@ private slots:
                 controller()->addIfNew(listed, ProbeKind::DeviceInfo);
             QTRY_VERIFY_WITH_TIMEOUT(!controller()->discovering(), 15'000);
         }
-        controller()->setWatching(false, {});
+        view()->setWatching(false, {});
         QCOMPARE(notices->shown, (QStringList{u"2 devices missing: 2 devices missing: flapper, gone"_s,
                                               u"1 device flapping: 1 device flapping: flapper"_s,
                                               u"1 new device: 1 new device: fresh"_s}));
@@ -422,7 +422,7 @@ private slots:
         history.record({at(u"gone"_s, u"02:00:00:00:00:1a"_s, u"10.0.0.1"_s)}, true, ahead);
         QVERIFY(history.save(path));
         controller()->setHistoryFile(path);
-        controller()->setWatching(true, std::chrono::hours(1), {.missingAfter = 1});
+        view()->setWatching(true, std::chrono::hours(1), {.missingAfter = 1});
         for (const DeviceList &found : {DeviceList{at(u"fresh"_s, u"02:00:00:00:00:1b"_s, u"10.0.0.2"_s)}, DeviceList{}}) {
             if (!controller()->discovering())
                 controller()->startDiscovery();
@@ -430,7 +430,7 @@ private slots:
                 controller()->addIfNew(listed, ProbeKind::DeviceInfo);
             QTRY_VERIFY_WITH_TIMEOUT(!controller()->discovering(), 15'000);
         }
-        controller()->setWatching(false, {});
+        view()->setWatching(false, {});
         const QList<PresenceEvent> events =
             PresenceLog(controller()->presenceLogPath()).events([](const PresenceEvent &event) { return event.source == u"window"; }, nullptr);
         QVERIFY(!events.isEmpty());
@@ -459,8 +459,8 @@ private slots:
         QCoreApplication::processEvents(); // the view's own watch choice comes first
         auto *range = widget<QLineEdit>("ipRangeTextBox");
         range->setText(u"127.0.14.0/33"_s);
-        controller()->setWatching(true, std::chrono::milliseconds(300), {}, {.localNetwork = localNetwork, .range = true});
-        const auto unwatch = qScopeGuard([this] { controller()->setWatching(false, {}); });
+        view()->setWatching(true, std::chrono::milliseconds(300), {}, {.localNetwork = localNetwork, .range = true});
+        const auto unwatch = qScopeGuard([this] { view()->setWatching(false, {}); });
         QCOMPARE(range->palette().color(QPalette::Text), readableOrange(windowPalette(false)));
         QCOMPARE(controller()->discovering(), localNetwork);
         QTextDocument line;
@@ -480,13 +480,13 @@ private slots:
         quietWindow();
         QCoreApplication::processEvents();
         const auto notices = std::make_shared<Notices>();
-        controller()->setNotifier(notices);
+        view()->setNotifier(notices);
         widget<QLineEdit>("ipRangeTextBox")->setText(u"127.0.21.0/30"_s);
         controller()->startDiscovery(); // what the rounds are compared with
         controller()->addIfNew(at(u"inside"_s, u"02:00:00:00:00:0a"_s, u"127.0.21.1"_s), ProbeKind::DeviceInfo);
         controller()->addIfNew(at(u"elsewhere"_s, u"02:00:00:00:00:0b"_s, u"10.0.0.1"_s), ProbeKind::DeviceInfo);
-        controller()->setWatching(true, std::chrono::milliseconds(200), {.missingAfter = 1}, {.localNetwork = false, .range = true});
-        const auto unwatch = qScopeGuard([this] { controller()->setWatching(false, {}); });
+        view()->setWatching(true, std::chrono::milliseconds(200), {.missingAfter = 1}, {.localNetwork = false, .range = true});
+        const auto unwatch = qScopeGuard([this] { view()->setWatching(false, {}); });
         QTRY_COMPARE_WITH_TIMEOUT(notices->shown, QStringList{u"1 device missing: 1 device missing: inside"_s}, 30'000);
     }
 
@@ -716,14 +716,14 @@ private slots:
         QVERIFY(watch->isChecked() && intervals.size() == 5 && intervals.last()->isChecked() && missingAfter.at(1)->isChecked());
         QCOMPARE((QStringList{intervals.last()->text(), missingAfter.at(1)->text()}),
                  (QStringList{u"Every 1,440 Minutes"_s, u"2 Runs"_s}));
-        QTRY_VERIFY(controller()->isWatching());
+        QTRY_VERIFY(view()->isWatching());
         QVERIFY(controller()->discovering());
         missingAfter.at(3)->trigger();
         QCOMPARE(Preferences::standard().value(u"WatchIntervalMinutes"_s).toInt(), 1440);
         QCOMPARE(Preferences::standard().value(u"WatchMissingAfter"_s).toInt(), 5);
         intervals.at(0)->trigger();
         watch->trigger();
-        QVERIFY(!controller()->isWatching());
+        QVERIFY(!view()->isWatching());
         QCOMPARE(Preferences::standard().value(u"Watch"_s).toBool(), false);
         QCOMPARE(Preferences::standard().value(u"WatchIntervalMinutes"_s).toInt(), 1);
         controller()->stopRun();
@@ -757,6 +757,7 @@ private:
     }
 
     MainViewController *controller() const { return m_delegate->rootViewController().get(); }
+    MainView *view() const { return m_window->findChild<MainView *>(); }
     // The tray's tooltip's first line: what is watched.
     QString tipLine() const { return m_window->findChild<QSystemTrayIcon *>()->toolTip().section(u'\n', 0, 0); }
     template <typename Widget>

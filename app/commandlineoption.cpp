@@ -47,7 +47,7 @@ QString range(const char *words, int low, int high)
     return QString::fromLatin1(words).arg(low).arg(high);
 }
 
-std::array<CommandLineOption, 22> makeOptions()
+std::array<CommandLineOption, 23> makeOptions()
 {
     const CommandForms formats = formBit(F::Discover) | scanForms | formBit(F::Probe) | formBit(F::Log);
     const CommandForms broadcasts = formBit(F::Window) | formBit(F::Discover) | formBit(F::Watch);
@@ -171,6 +171,6 @@ std::array<CommandLineOption, 22> makeOptions()
 
 std::span<const CommandLineOption> commandLineOptions()
 {
-    static const std::array<CommandLineOption, 22> options = makeOptions();
+    static const std::array<CommandLineOption, 23> options = makeOptions();
     return options;
 }

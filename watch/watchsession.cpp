@@ -90,11 +90,15 @@ void WatchSession::start()
         m_ranges = (*m_choices.ranges)();
     for (const std::unique_ptr<WatchOutput> &output : m_outputs)
         output->watching(*this);
-    if (m_controller->isRunning()) {
+    // A discovery in progress is the first round of a watch that discovers; a watch of ranges
+    // alone starts its first round at its end.
+    if (!m_controller->isRunning()) {
+        startRound();
+    } else if (m_choices.discover) {
         m_awaiting = true;
         m_roundStart = std::chrono::steady_clock::now();
     } else {
-        startRound();
+        m_due = true;
     }
 }
 

@@ -45,14 +45,15 @@ inline constexpr quint32 rangeWatchArpRate = 100;
 // Its changes go to its outputs, in the order they were added. Main thread.
 class WatchSession final {
 public:
-    // Watching begins with the run in progress, if any: a discovery is its first round.
+    // Watching begins with the next start().
     WatchSession(std::shared_ptr<MainViewController> controller, WatchFace face, WatchChoices choices);
     ~WatchSession();
     WatchSession(const WatchSession &) = delete;
     WatchSession &operator=(const WatchSession &) = delete;
 
     void addOutput(std::unique_ptr<WatchOutput> output);
-    // The first round, now or at the end of the run in progress.
+    // The first round, now or at the end of the run in progress (a discovery in progress is
+    // the first round of a watch that discovers).
     void start();
     // What it asks from the next round on; another number of rounds for missing starts the
     // judgement anew, from the history.

@@ -13,7 +13,7 @@
 #include "app/quitsignals.h"
 #include "app/scancommand.h"
 #include "app/watchcommand.h"
-#include "controller/rowactions.h"
+#include "settings/rowactions.h"
 #include "platform/log.h"
 #include "platform/mainqueue.h"
 #include "probes/networkloop.h"

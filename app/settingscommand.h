@@ -1,6 +1,6 @@
 #pragma once
 
-#include "controller/settingstransfer.h"
+#include "settings/settingstransfer.h"
 
 #include <QString>
 
@@ -16,7 +16,7 @@ struct SettingsRequest final {
 };
 
 // `settings export FILE|-` writes the labels, watch choices, the user's actions and the
-// window's choices as one document (see controller/settingstransfer.h); `settings import
+// window's choices as one document (see settings/settingstransfer.h); `settings import
 // FILE|- [--replace] [--actions] [--watch-choices]` takes one in: on `out`, each action taken
 // in, each watch choice a merge took in, then each part not taken in (a conflict, an action
 // without --actions), one line each; on `err`, each key of the file that is not read. Exit

@@ -304,7 +304,7 @@ bool MainViewController::startWatchRound(WatchRound round)
         showScanning(run);
     }
     m_runScans = walk || !round.discover;
-    m_round.emplace();
+    m_round = FinishedRun::Round{};
     // What the round asks besides the broadcasts: nothing yet (see the end below).
     m_scanRanges = std::make_shared<const RangeList>();
     m_askedKnown.clear();

@@ -1,7 +1,7 @@
 #include "ui/mainwindow.h"
 
-#include "controller/rowactions.h"
-#include "controller/settingstransfer.h"
+#include "settings/rowactions.h"
+#include "settings/settingstransfer.h"
 #include "history/devicehistory.h"
 #include "labels/devicelabels.h"
 #include "platform/boundedjson.h"

@@ -54,7 +54,7 @@ public:
 private:
     void exportRows();
     // File > Export Settings... and Import Settings...: the user's labels, watch choices,
-    // actions and window choices (see controller/settingstransfer.h), merged on import.
+    // actions and window choices (see settings/settingstransfer.h), merged on import.
     void exportSettingsFile();
     void importSettingsFile();
     void showAbout();

@@ -1,6 +1,6 @@
 #include "ui/missingdevicesdialog.h"
 
-#include "controller/rowactions.h"
+#include "settings/rowactions.h"
 #include "platform/addresstext.h"
 #include "platform/englishtext.h"
 

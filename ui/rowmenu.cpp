@@ -1,7 +1,7 @@
 #include "ui/rowmenu.h"
 
 #include "controller/mainviewcontroller.h"
-#include "controller/rowactions.h"
+#include "settings/rowactions.h"
 #include "model/devicecolumns.h"
 #include "platform/log.h"
 #include "platform/userprogram.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "controller/rowactions.h"
+#include "settings/rowactions.h"
 
 #include <QDialog>
 #include <QStringList>
@@ -16,7 +16,7 @@ class TakeSettingsDialog final : public QDialog {
 
 public:
     TakeSettingsDialog(const QList<RowAction> &actions, QWidget *parent = nullptr);
-    // The lines keptWatchChoices gives (controller/settingstransfer.h).
+    // The lines keptWatchChoices gives (settings/settingstransfer.h).
     TakeSettingsDialog(const QStringList &watchChoices, QWidget *parent = nullptr);
 
 private:

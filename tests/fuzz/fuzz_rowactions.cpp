@@ -1,6 +1,6 @@
 // Bytes as actions.json, the user's own programs on a row: whatever the file holds, an action
 // offered for a device runs the file's program, each argument one argument.
-#include "controller/rowactions.h"
+#include "settings/rowactions.h"
 #include "tests/fuzz/require.h"
 
 #include <QJsonObject>

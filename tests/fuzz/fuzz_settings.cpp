@@ -1,6 +1,6 @@
 // Bytes as a settings document the user takes in, perhaps one someone else wrote: read whole or
 // refused with the reason, and what it holds, written as a document again, reads back the same.
-#include "controller/settingstransfer.h"
+#include "settings/settingstransfer.h"
 #include "platform/versioneddocument.h"
 #include "tests/fuzz/require.h"
 

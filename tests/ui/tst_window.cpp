@@ -1,5 +1,5 @@
 #include "app/appdelegate.h"
-#include "controller/rowactions.h"
+#include "settings/rowactions.h"
 #include "history/devicehistory.h"
 #include "history/presencelog.h"
 #include "labels/devicelabels.h"

@@ -1,4 +1,4 @@
-#include "controller/rowactions.h"
+#include "settings/rowactions.h"
 
 #include "labels/labelsformat.h"
 #include "platform/addresstext.h"

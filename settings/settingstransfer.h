@@ -1,6 +1,6 @@
 #pragma once
 
-#include "controller/rowactions.h"
+#include "settings/rowactions.h"
 #include "labels/labelsformat.h"
 
 #include <QByteArray>

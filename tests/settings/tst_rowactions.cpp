@@ -1,4 +1,4 @@
-#include "controller/rowactions.h"
+#include "settings/rowactions.h"
 #include "support/files.h"
 
 #include <QJsonObject>

@@ -1,4 +1,4 @@
-#include "controller/stagedfiles.h"
+#include "settings/stagedfiles.h"
 
 #include "platform/boundedjson.h"
 

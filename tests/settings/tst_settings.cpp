@@ -1,5 +1,5 @@
 #include "app/settingscommand.h"
-#include "controller/rowactions.h"
+#include "settings/rowactions.h"
 #include "history/devicehistory.h"
 #include "labels/devicelabels.h"
 #include "platform/preferences.h"

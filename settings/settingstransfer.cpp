@@ -1,7 +1,7 @@
-#include "controller/settingstransfer.h"
+#include "settings/settingstransfer.h"
 
-#include "controller/rowactions.h"
-#include "controller/stagedfiles.h"
+#include "settings/rowactions.h"
+#include "settings/stagedfiles.h"
 #include "history/devicehistory.h"
 #include "history/devicewatch.h"
 #include "labels/devicelabels.h"

@@ -15,10 +15,10 @@ bool writeReport(const DiscoveryReport &report, const QString &path)
     const QByteArray json = report.toJson();
     if (path == u"-")
         return writeOutput(stderr, json);
-    const std::optional<QString> problem = writeWholeFile(path, json, FileOwner::User);
-    if (problem)
-        writeMessage(stderr, QStringLiteral("the report could not be written to %1: %2").arg(path, *problem));
-    return !problem;
+    const Result<> written = writeWholeFile(path, json, FileOwner::User);
+    if (!written)
+        writeMessage(stderr, QStringLiteral("the report could not be written to %1: %2").arg(path, written.reason()));
+    return bool(written);
 }
 
 } // namespace

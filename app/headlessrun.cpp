@@ -94,7 +94,7 @@ bool saidFailed(const MainViewController::FinishedRun &run, const char *what)
 std::optional<RangeList> commandLineRanges(const Command &command)
 {
     const QString said = command.kind == Command::Kind::Watch ? QStringLiteral("watch: ") : QStringLiteral("scan: ");
-    RangeListResult built;
+    RangeListResult built = Failure{};
     if (command.rangesFile.isEmpty()) {
         built = rangeListFromTexts(command.ranges);
     } else {
@@ -112,12 +112,14 @@ std::optional<RangeList> commandLineRanges(const Command &command)
             return std::nullopt;
         }
         built = rangeListFromLines(QString::fromUtf8(text));
-        if (!built.ranges)
-            built.error = name + QStringLiteral(", ") + built.error;
+        if (!built)
+            built = Failure{name + QStringLiteral(", ") + built.reason()};
     }
-    if (!built.ranges)
-        writeMessage(stderr, said + built.error);
-    return std::move(built.ranges);
+    if (!built) {
+        writeMessage(stderr, said + built.reason());
+        return std::nullopt;
+    }
+    return *std::move(built);
 }
 
 void stopOnQuitSignals(const std::shared_ptr<MainViewController> &controller, std::function<void()> atOnce)

@@ -14,8 +14,8 @@ int runSettingsCommand(const SettingsRequest &request, const SettingsFiles &file
         }
         if (request.file == u"-")
             return writeOutput(out, exported.document) ? 0 : 1;
-        if (const std::optional<QString> problem = writeWholeFile(request.file, exported.document, FileOwner::User)) {
-            writeMessage(err, QStringLiteral("%1 could not be written: %2").arg(request.file, *problem));
+        if (const Result<> written = writeWholeFile(request.file, exported.document, FileOwner::User); !written) {
+            writeMessage(err, QStringLiteral("%1 could not be written: %2").arg(request.file, written.reason()));
             return 1;
         }
         return 0;

@@ -23,6 +23,8 @@ public:
     static constexpr std::uint32_t maxRate = 2000;
     static constexpr std::chrono::milliseconds retryWait{1000};
     static constexpr std::chrono::milliseconds replyWait{1000};
+    // What an address nobody holds costs: its request and the one a retryWait later.
+    static constexpr int requestsPerAddress = 2;
     static constexpr std::size_t maxAhead = 16'384;
 
     struct Verdict final {

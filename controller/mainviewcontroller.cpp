@@ -28,12 +28,12 @@ void MainViewController::loadView()
     m_devices.clear();
     m_filteredDevices.clear();
     m_found = {};
-    withControl(m_tableView, [this](TableView &table) {
+    withControl(m_controls.tableView, [this](TableView &table) {
         table.setDataSource(weak_from_this());
         table.setDelegate(weak_from_this());
         table.reloadData();
     });
-    withControl(m_search, [this](SearchField &field) {
+    withControl(m_controls.search, [this](SearchField &field) {
         field.setAction([weak = weak_from_this()](const QString &text) {
             if (const auto controller = weak.lock())
                 controller->search(text);
@@ -41,10 +41,10 @@ void MainViewController::loadView()
     });
 
     const QString lastRange = Preferences::standard().value(LastScanAddressKey).toString();
-    withControl(m_ipRangeTextBox, [&](TextField &field) {
+    withControl(m_controls.ipRangeTextBox, [&](TextField &field) {
         if (!lastRange.isEmpty())
             field.setStringValue(lastRange);
-        m_defaultTextColor = field.textColor();
+        m_controls.defaultTextColor = field.textColor();
     });
 }
 
@@ -67,7 +67,7 @@ void MainViewController::search(const QString &text)
 void MainViewController::tableViewSortDescriptorsDidChange()
 {
     requireMainThread("MainViewController::tableViewSortDescriptorsDidChange");
-    withControl(m_tableView, [&](TableView &table) {
+    withControl(m_controls.tableView, [&](TableView &table) {
         sortDevices(m_filteredDevices, table.sortDescriptors(), labelOf());
         table.reloadData();
     });
@@ -102,7 +102,7 @@ void MainViewController::pruneToFoundDevices()
 
 void MainViewController::reloadTable() const
 {
-    withControl(m_tableView, [](TableView &table) { table.reloadData(); });
+    withControl(m_controls.tableView, [](TableView &table) { table.reloadData(); });
 }
 
 TableCell MainViewController::tableViewCell(int column, int row) const
@@ -121,7 +121,7 @@ TableCell MainViewController::tableViewCell(int column, int row) const
         const DeviceRecord &record = *m_filteredDevices.at(row);
         cell.text = columnText(record, column);
         if (column == hostnameColumn)
-            markChange(record, cell);
+            m_historyView.markChange(record, cell);
     }
     return cell;
 }
@@ -171,12 +171,12 @@ void MainViewController::connectToDevice(int row)
 
 void MainViewController::showProgress(bool shown) const
 {
-    withControl(m_progressIndicator, [&](ProgressIndicator &indicator) {
+    withControl(m_controls.progressIndicator, [&](ProgressIndicator &indicator) {
         indicator.setHidden(!shown);
         if (shown)
             indicator.startAnimation();
         else
             indicator.stopAnimation();
     });
-    withControl(m_stopButton, [&](RunControl &stop) { stop.setAvailable(shown); });
+    withControl(m_controls.stopButton, [&](RunControl &stop) { stop.setAvailable(shown); });
 }

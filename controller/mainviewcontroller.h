@@ -1,9 +1,12 @@
 #pragma once
 
+#include "controller/finishedrun.h"
+#include "controller/historyview.h"
+#include "controller/runrecorder.h"
 #include "discovery/discoveryreport.h"
 #include "history/devicehistory.h"
-#include "labels/devicelabels.h"
 #include "history/devicewatch.h"
+#include "labels/devicelabels.h"
 #include "model/devicelist.h"
 #include "platform/controls.h"
 #include "platform/resolver.h"
@@ -154,28 +157,8 @@ public:
     // Whether a discovery run or a range scan is in progress.
     bool discovering() const { return m_run && m_run->kind() != Run::Kind::Probe; }
 
-    // How a run ended, as the run-finished handler hears it. A run that could ask nothing
-    // (no broadcast left, no probe found a route) has failed, says why, and changed nothing
-    // in the history; one that could not ask everyone (stopped, or some broadcasts did not
-    // go out) judges nobody missing. A scan that found no route to some of its addresses
-    // leaves unjudged only the devices last seen there.
-    struct FinishedRun {
-        Run::Kind kind = Run::Kind::Discovery;
-        bool stopped = false;
-        QString failure;
-        bool askedEveryone = true;
-        DeviceList found; // the run's found lists, duplicates included
-        std::shared_ptr<const UnaskedAddresses> unasked; // a scan's, when it had any
-        RunScope scope; // what the run asked: everyone for a discovery, a scan's ranges less the unasked
-        QDateTime recordedAt; // the time the history recorded the run at; invalid when it did not
-        // A watch's round: the known devices it asked (the first ones of its list) and how far
-        // its walk came; nothing for any other run.
-        struct Round {
-            QList<std::pair<QString, QString>> asked;
-            qint64 walked = 0;
-        };
-        std::optional<Round> round;
-    };
+    // How a run ended, as the run-finished handler and the observers of run ends hear it.
+    using FinishedRun = ::FinishedRun;
     // Called on the main thread at the very end of every run: the command line waits for
     // it. Not part of any run's own steps.
     void setRunFinishedHandler(std::function<void(const FinishedRun &)> handler)
@@ -192,27 +175,27 @@ public:
     // The file in which every run's devices are recorded, and against which new, missing
     // and moved devices are judged (empty: none, as --no-history asks). It is read afresh
     // at each run's end, so that another instance's runs count too.
-    void setHistoryFile(const QString &path) { m_historyFile = path; }
+    void setHistoryFile(const QString &path) { m_recorder.setHistoryFile(path); }
     // What the latest run changed against the history: nothing before the first run's end,
     // or without a history file.
-    const DeviceChanges &latestChanges() const { return m_latestChanges; }
+    const DeviceChanges &latestChanges() const { return m_historyView.changes(); }
     // Why the history file is not used (another kind of file, a newer version's, or one that
     // cannot be read now), which the latest run left untouched; empty when it is used or
     // there is none.
-    const QString &historyProblem() const { return m_historyProblem; }
-    const QString &historyFile() const { return m_historyFile; }
+    const QString &historyProblem() const { return m_recorder.historyProblem(); }
+    const QString &historyFile() const { return m_recorder.historyFile(); }
     // Who the presence log (events.jsonl beside the history file) names for this
     // controller's runs: the window, or a command (discover and scan name themselves).
-    enum class RunSource { Window, Command };
-    void setRunSource(RunSource source) { m_runSource = source; }
+    using RunSource = RunRecorder::RunSource;
+    void setRunSource(RunSource source) { m_recorder.setRunSource(source); }
     // While a watch judges the runs (its own rounds, and every discovery), it logs their
     // changes to the presence log as it judges them, and the controller logs none of them.
-    void setWatchLogsRuns(bool watchLogs) { m_watchLogsRuns = watchLogs; }
+    void setWatchLogsRuns(bool watchLogs) { m_recorder.setWatchLogsRuns(watchLogs); }
     // The name of the place this computer watches, in every line of the presence log.
-    void setSiteName(const QString &site) { m_siteName = site; }
-    const QString &siteName() const { return m_siteName; }
+    void setSiteName(const QString &site) { m_recorder.setSiteName(site); }
+    const QString &siteName() const { return m_recorder.siteName(); }
     // The presence log of the history file; empty without one.
-    QString presenceLogPath() const;
+    QString presenceLogPath() const { return m_recorder.presenceLogPath(); }
 
     // --- The user's labels: controller/labels.cpp -----------------------------------------
 
@@ -242,15 +225,8 @@ public:
     // --- What a watch says under the table: controller/runhistory.cpp ---------------------
 
     // While the window watches, the line under the table and the tray's tooltip say what the
-    // watch says: what it watches, why its range cannot be watched, and the devices missing
-    // by its rule (latestChanges().missing, since the first of them was last seen) once a
-    // round was judged. An empty status: not watching.
-    struct WatchStatus {
-        QString watching = {};     // "Watching the local network and 10.2.0.0/24"; empty: not watching
-        QString rangeProblem = {}; // why the range cannot be watched, if it cannot
-        bool rangeAlone = false;   // the range is all it watches: nothing is watched meanwhile
-        std::optional<QList<HistoryEntry>> missing = {};
-    };
+    // watch says (the watch's missing become latestChanges().missing).
+    using WatchStatus = HistoryView::WatchStatus;
     void setWatchStatus(WatchStatus status);
 
     // The range text box's text, as a scan reads it, and its colour: orange when it cannot be
@@ -280,26 +256,31 @@ public:
 
     // --- State ------------------------------------------------------------------------------
 
-    void setDiscoverButton(std::weak_ptr<PushButton> button) { m_discoverButton = std::move(button); }
-    void setIpRangeButton(std::weak_ptr<PushButton> button) { m_ipRangeButton = std::move(button); }
-    void setIpRangeTextBox(std::weak_ptr<TextField> field) { m_ipRangeTextBox = std::move(field); }
-    void setSearch(std::weak_ptr<SearchField> field) { m_search = std::move(field); }
-    void setTableView(std::weak_ptr<TableView> table) { m_tableView = std::move(table); }
-    // The Stop button: available exactly while a run is in progress.
-    void setStopButton(std::weak_ptr<RunControl> button) { m_stopButton = std::move(button); }
-    // The line under the table that counts the devices and what changed; its link names the
-    // missing devices.
-    void setHistoryLine(std::weak_ptr<InfoLine> line) { m_historyLine = std::move(line); }
-    // Told the same text as the history line, for a view that shows it elsewhere (the tray
-    // icon's tooltip); set, it hears the latest text at once.
+    // The window's controls, as the view wires them when it loads.
+    struct Controls {
+        std::weak_ptr<PushButton> discoverButton = {};
+        std::weak_ptr<PushButton> ipRangeButton = {};
+        std::weak_ptr<TextField> ipRangeTextBox = {};
+        std::weak_ptr<SearchField> search = {};
+        std::weak_ptr<TableView> tableView = {};
+        std::weak_ptr<RunControl> stopButton = {}; // available exactly while a run is in progress
+        // The line under the table that counts the devices and what changed; its link names
+        // the missing devices.
+        std::weak_ptr<InfoLine> historyLine = {};
+        // The line under the table that says when responders answered but are not listed;
+        // its link opens the discovery report.
+        std::weak_ptr<InfoLine> reportLine = {};
+        std::weak_ptr<ProgressIndicator> progressIndicator = {};
+        // Told the same text as the history line, for a view that shows it elsewhere (the
+        // tray icon's tooltip).
+        std::weak_ptr<InfoLine> statusTip = {};
+        // The range text box's own colour, saved when the view loads.
+        std::optional<Color> defaultTextColor = {};
+    };
+    void setControls(Controls controls) { m_controls = std::move(controls); }
+    // The tray icon, a second view, sets its tooltip after the window: it hears the latest
+    // text at once.
     void setStatusTip(std::weak_ptr<InfoLine> tip);
-    // The line under the table that says when responders answered but are not listed; its
-    // link opens the discovery report.
-    void setReportLine(std::weak_ptr<InfoLine> line) { m_reportLine = std::move(line); }
-    void setProgressIndicator(std::weak_ptr<ProgressIndicator> indicator)
-    {
-        m_progressIndicator = std::move(indicator);
-    }
 
     // The records each kind of probe found in this run, and all of them, in the order of
     // the kinds.
@@ -312,9 +293,6 @@ public:
     void setVudiduDevices(const DeviceList &devices) { setFoundDevices(ProbeKind::DeviceInfo, devices); }
     const DeviceList &devices() const { return m_devices; }
     const DeviceList &filteredDevices() const { return m_filteredDevices; }
-
-    // The range text box's colour as the view made it, saved when the view loads.
-    void setDefaultTextColor(std::optional<Color> color) { m_defaultTextColor = color; }
 
 private:
     // The MAC address of the device on `row` when labels are kept, or nothing with why.
@@ -346,20 +324,12 @@ private:
     FinishedRun reachOf(const Run &run, bool stopped) const;
     // The history's part of a run's end: judge the run's devices against what it asked,
     // then record them; a failed run changes nothing.
-    void recordInHistory(const FinishedRun &finished);
+    void recordInHistory(FinishedRun &finished);
     void showHistoryStatus();
-    // The tray's tooltip: what is watched, then the history line.
-    void showStatusTip() const;
     void tellRunEnded(const FinishedRun &finished);
-    // While watching, the devices missing by the watch's rule in latestChanges().
-    void showWatchMissing();
-    // The presence log's part: the changes a run's history judged, as discover, scan and the
-    // window (when not watching) tell them.
-    void logHistoryChanges(const FinishedRun &finished) const;
     // Keeps the report of a discovery run that ended, and says under the table what it
     // explains.
     void showReport(DiscoveryReport report);
-    void markChange(const DeviceRecord &record, TableCell &cell) const;
 
     const Address m_broadcastAddress;
     quint16 m_replyPort = 0;
@@ -369,44 +339,25 @@ private:
     std::shared_ptr<Workspace> m_workspace;
     QPointer<QObject> m_view;
     bool m_viewLoaded = false;
+    Controls m_controls;
     std::function<void(const FinishedRun &)> m_runFinished;
+    QList<std::weak_ptr<const RunEnded>> m_runObservers;
 
     std::shared_ptr<Run> m_run;              // the run in progress; null when idle
     std::shared_ptr<ReportInProgress> m_report; // the discovery run in progress's report
     std::shared_ptr<const RangeList> m_scanRanges; // the scan in progress's, or the latest's
     QSet<QString> m_askedKnown; // the addresses a watch round asked its known devices at
-    std::optional<FinishedRun::Round> m_round; // while the run in progress is a watch's round
-    std::shared_ptr<const Run> m_latestScan; // for the scan's progress, until the next scan
+    std::optional<WatchRoundReach> m_round; // while the run in progress is a watch's round
     bool m_runScans = false; // whether the run in progress walks ranges (a scan, or a watch round's)
-    QString m_historyFile;
-    DeviceChanges m_latestChanges;
-    QDateTime m_missingSince; // while watching: when the first of the watch's missing devices was last seen
-    QString m_historyProblem;
-    RunSource m_runSource = RunSource::Window;
-    bool m_watchLogsRuns = false;
-    QString m_siteName;
-    WatchStatus m_watchStatus;
-    QList<std::weak_ptr<const RunEnded>> m_runObservers;
-    QDateTime m_recordedTime; // what the history recorded the latest run at
+    std::shared_ptr<const Run> m_latestScan; // for the scan's progress, until the next scan
     QString m_latestFailure; // why the latest scan could ask nothing
     std::optional<DiscoveryReport> m_latestReport;
-    QSet<QString> m_newDevices;          // of the latest changes, by MAC address
-    QHash<QString, QString> m_movedFrom; // the same, with the address a device had before
-    std::weak_ptr<PushButton> m_discoverButton;
-    std::weak_ptr<PushButton> m_ipRangeButton;
-    std::weak_ptr<TextField> m_ipRangeTextBox;
-    std::weak_ptr<SearchField> m_search;
+
+    RunRecorder m_recorder;
+    HistoryView m_historyView;
     PerProbeKind<DeviceList> m_found; // by ProbeKind
     DeviceList m_devices;
     DeviceList m_filteredDevices;
-    std::weak_ptr<TableView> m_tableView;
-    std::weak_ptr<ProgressIndicator> m_progressIndicator;
-    std::weak_ptr<RunControl> m_stopButton;
-    std::weak_ptr<InfoLine> m_historyLine;
-    std::weak_ptr<InfoLine> m_reportLine;
-    std::weak_ptr<InfoLine> m_statusTip;
-    std::pair<QString, QString> m_historyStatus; // the history line's latest text and link
     QString m_filter;
-    std::optional<Color> m_defaultTextColor;
     std::shared_ptr<DeviceLabels> m_labels; // null without a labels file
 };

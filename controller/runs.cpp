@@ -67,8 +67,6 @@ void MainViewController::finishRun(bool stopped)
     // A failed discovery says why on the report's line, a failed scan on the history's.
     m_latestFailure = finished.kind == Run::Kind::Scan ? finished.failure : QString();
     recordInHistory(finished);
-    showWatchMissing();
-    finished.recordedAt = m_recordedTime;
     if (stopped)
         reloadTable();
     else
@@ -82,10 +80,7 @@ void MainViewController::finishRun(bool stopped)
 
 MainViewController::FinishedRun MainViewController::reachOf(const Run &run, bool stopped) const
 {
-    FinishedRun finished;
-    finished.kind = run.kind();
-    finished.stopped = stopped;
-    finished.askedEveryone = !stopped;
+    FinishedRun finished{.kind = run.kind(), .stopped = stopped, .askedEveryone = !stopped};
     if (stopped)
         return finished;
     if (run.kind() == Run::Kind::Discovery) {
@@ -145,7 +140,7 @@ std::shared_ptr<Run> MainViewController::beginDiscovery(quint64 addresses)
     const std::shared_ptr<Run> run = beginRun(Run::Kind::Discovery, addresses);
     m_report = std::make_shared<ReportInProgress>(ipv4Interfaces(), m_replyPort);
     showProgress(true);
-    withControl(m_discoverButton, [](PushButton &button) {
+    withControl(m_controls.discoverButton, [](PushButton &button) {
         button.setTitle(QStringLiteral("Discovering..."));
         button.setEnabled(false);
     });
@@ -157,7 +152,7 @@ void MainViewController::discoveryStopped()
 {
     requireMainThread("MainViewController::discoveryStopped");
     logLine(lcDiscovery, "Discovery Stopped");
-    withControl(m_discoverButton, [](PushButton &button) {
+    withControl(m_controls.discoverButton, [](PushButton &button) {
         button.setTitle(QStringLiteral("Discover (Local Network)"));
         button.setEnabled(true);
     });
@@ -167,7 +162,7 @@ void MainViewController::showReport(DiscoveryReport report)
 {
     m_latestReport = std::move(report);
     const QString summary = m_latestReport->summaryLine();
-    withControl(m_reportLine, [&](InfoLine &line) {
+    withControl(m_controls.reportLine, [&](InfoLine &line) {
         line.setText(summary.isEmpty() ? QString() : summary + QStringLiteral(" \u2014 Details"), QStringLiteral("Details"));
     });
 }
@@ -185,17 +180,17 @@ void MainViewController::startIPRangeScan()
 QString MainViewController::rangeBoxText() const
 {
     QString expression;
-    withControl(m_ipRangeTextBox, [&](TextField &field) { expression = field.stringValue(); });
+    withControl(m_controls.ipRangeTextBox, [&](TextField &field) { expression = field.stringValue(); });
     return expression;
 }
 
 void MainViewController::markRangeBox(bool expandable)
 {
-    withControl(m_ipRangeTextBox, [&](TextField &field) {
+    withControl(m_controls.ipRangeTextBox, [&](TextField &field) {
         if (!expandable)
             field.setTextColor(systemOrangeColor);
-        else if (m_defaultTextColor)
-            field.setTextColor(*m_defaultTextColor);
+        else if (m_controls.defaultTextColor)
+            field.setTextColor(*m_controls.defaultTextColor);
     });
 }
 
@@ -208,15 +203,15 @@ bool MainViewController::scanRange(const QString &expression)
     // as the scan walks it. One range is the whole text, as typed.
     const QStringList texts = rangeBoxTexts(expression);
     RangeListResult built = rangeListFromTexts(texts);
-    if (!built.ranges) {
+    if (!built) {
         logLine(lcScan, "Unable to expand IP Range: '%@'", expression);
         if (texts.size() > 1)
-            logLine(lcScan, "%@", built.error);
+            logLine(lcScan, "%@", built.reason());
         return false;
     }
     Preferences::standard().setValue(LastScanAddressKey, expression);
-    logLine(lcScan, "IP range expanded into %lu addresses.", std::size_t(built.ranges->size()));
-    beginScan(std::make_shared<const RangeList>(*std::move(built.ranges)));
+    logLine(lcScan, "IP range expanded into %lu addresses.", std::size_t(built->size()));
+    beginScan(std::make_shared<const RangeList>(*std::move(built)));
     return true;
 }
 
@@ -239,9 +234,9 @@ RangeList MainViewController::localNetworkRanges(bool logEach, QStringList *take
         if (!network.isTaken())
             continue;
         // Two interfaces on one network: its addresses are asked once.
-        if (const std::optional<QString> problem = ranges.appendExpression(network.range)) {
+        if (const Result<> appended = ranges.appendExpression(network.range); !appended) {
             if (logEach)
-                logLine(lcScan, "Leaving out %@: it %@", network.range, *problem);
+                logLine(lcScan, "Leaving out %@: it %@", network.range, appended.reason());
         } else if (taken) {
             taken->append(network.range);
         }
@@ -304,7 +299,7 @@ bool MainViewController::startWatchRound(WatchRound round)
         showScanning(run);
     }
     m_runScans = walk || !round.discover;
-    m_round = FinishedRun::Round{};
+    m_round = WatchRoundReach{};
     // What the round asks besides the broadcasts: nothing yet (see the end below).
     m_scanRanges = std::make_shared<const RangeList>();
     m_askedKnown.clear();
@@ -387,11 +382,11 @@ QSet<QString> MainViewController::foundMacs() const
 void MainViewController::showScanning(const std::shared_ptr<Run> &run)
 {
     m_latestScan = run;
-    withControl(m_discoverButton, [](PushButton &button) {
+    withControl(m_controls.discoverButton, [](PushButton &button) {
         button.setTitle(QStringLiteral("Discover (Local Network)"));
         button.setEnabled(false);
     });
-    withControl(m_ipRangeButton, [](PushButton &button) {
+    withControl(m_controls.ipRangeButton, [](PushButton &button) {
         button.setTitle(QStringLiteral("Scanning..."));
         button.setEnabled(false);
     });
@@ -400,11 +395,11 @@ void MainViewController::showScanning(const std::shared_ptr<Run> &run)
 void MainViewController::scanStopped()
 {
     requireMainThread("MainViewController::scanStopped");
-    withControl(m_ipRangeButton, [](PushButton &button) {
+    withControl(m_controls.ipRangeButton, [](PushButton &button) {
         button.setEnabled(true);
         button.setTitle(QStringLiteral("IP Range Scan"));
     });
-    withControl(m_discoverButton, [](PushButton &button) { button.setEnabled(true); });
+    withControl(m_controls.discoverButton, [](PushButton &button) { button.setEnabled(true); });
     showProgress(false);
 }
 

@@ -4,13 +4,13 @@
 #include "platform/boundedjson.h"
 #include "platform/log.h"
 #include "platform/safejson.h"
+#include "platform/toolfiles.h"
 #include "platform/versioneddocument.h"
 #include "platform/wholefile.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QStandardPaths>
 
 #include <algorithm>
 
@@ -127,8 +127,7 @@ QHash<QString, QString> DeviceChanges::movedFrom() const
 
 QString DeviceHistory::defaultPath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-           + QStringLiteral("/devicefinder/history.json");
+    return dataFile(QStringLiteral("history.json"));
 }
 
 LoadedHistory DeviceHistory::load(const QString &path)
@@ -161,10 +160,10 @@ LoadedHistory DeviceHistory::load(const QString &path)
 
 bool DeviceHistory::save(const QString &path) const
 {
-    const std::optional<QString> problem = writeWholeFile(path, toJson(), FileOwner::Tool);
-    if (problem)
-        logLine(lcModel, "Device history %@ could not be written: %@", path, *problem);
-    return !problem;
+    const Result<> written = writeWholeFile(path, toJson(), FileOwner::Tool);
+    if (!written)
+        logLine(lcModel, "Device history %@ could not be written: %@", path, written.reason());
+    return bool(written);
 }
 
 HistoryReading DeviceHistory::read(const QByteArray &bytes)

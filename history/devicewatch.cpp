@@ -7,25 +7,6 @@
 
 #include <algorithm>
 
-const char *watchEventName(WatchEvent::Kind kind)
-{
-    switch (kind) {
-    case WatchEvent::Kind::New:
-        return "new";
-    case WatchEvent::Kind::Missing:
-        return "missing";
-    case WatchEvent::Kind::Moved:
-        return "moved";
-    case WatchEvent::Kind::Flapping:
-        return "flapping";
-    case WatchEvent::Kind::Steady:
-        return "steady";
-    case WatchEvent::Kind::Back:
-        break;
-    }
-    return "back";
-}
-
 void DeviceWatch::startQuietly(const DeviceHistory &history)
 {
     const QStringList known = history.newestFirst();

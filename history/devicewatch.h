@@ -1,6 +1,7 @@
 #pragma once
 
 #include "history/devicehistory.h"
+#include "history/eventkind.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -11,7 +12,7 @@
 #include <functional>
 
 struct WatchEvent final {
-    enum class Kind { New, Missing, Moved, Back, Flapping, Steady };
+    using Kind = EventKind;
     Kind kind = Kind::New;
     Device device;        // the record of this run; for a device not there, the last one seen
     QString from;         // Moved: the address the device had before
@@ -126,10 +127,6 @@ private:
     QHash<QString, Flaps> m_flaps;
     QSet<QString> m_quiet; // seen by the history, and by no round of this watch yet
 };
-
-// "new", "missing", "moved", "back", "flapping" or "steady", as the event lines and the
-// program's DF_EVENT say it.
-const char *watchEventName(WatchEvent::Kind kind);
 
 // One event as one line of compact JSON with its line end:
 // {"time": "2026-12-08T09:14:03Z", "event": "moved", "device": record, "from": "ADDR"}

@@ -1,8 +1,10 @@
 #include "history/presencelog.h"
 
 #include "history/devicehistory.h"
+#include "history/eventkind.h"
 #include "platform/datalock.h"
 #include "platform/log.h"
+#include "platform/toolfiles.h"
 #include "platform/safejson.h"
 #include "platform/wholefile.h"
 #include "platform/wholeline.h"
@@ -10,7 +12,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
-#include <QStandardPaths>
 
 #include <algorithm>
 #include <array>
@@ -18,8 +19,6 @@
 #include <utility>
 
 namespace {
-
-constexpr std::array<QStringView, 6> eventNames = {u"new", u"missing", u"back", u"moved", u"flapping", u"steady"};
 
 // Hands each whole line (without its line end) to `take`, and returns how many lines longer
 // than maxLineBytes it passed over. A last line without its line end is one being written,
@@ -82,7 +81,7 @@ QByteArray presenceLine(const PresenceEvent &event)
                      {QStringLiteral("macAddress"), event.mac},
                      {QStringLiteral("address"), event.address},
                      {QStringLiteral("source"), event.source}};
-    if (event.event == u"moved")
+    if (eventKind(event.event) == EventKind::Moved)
         line.insert(QStringLiteral("from"), event.from);
     if (event.present)
         line.insert(QStringLiteral("present"), *event.present);
@@ -108,7 +107,7 @@ std::optional<PresenceEvent> presenceEvent(QByteArrayView line)
     event.site = text("site");
     if (const QJsonValue present = event.line.value(QLatin1StringView("present")); present.isBool())
         event.present = present.toBool();
-    if (!event.time.isValid() || !macAddressKey(event.mac) || !std::ranges::count(eventNames, QStringView(event.event)))
+    if (!event.time.isValid() || !macAddressKey(event.mac) || !eventKind(event.event))
         return std::nullopt;
     event.time = event.time.toUTC();
     return event;
@@ -116,8 +115,12 @@ std::optional<PresenceEvent> presenceEvent(QByteArrayView line)
 
 QString PresenceLog::defaultPath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-           + QStringLiteral("/devicefinder/events.jsonl");
+    return dataFile(fileName);
+}
+
+QString PresenceLog::besideHistory(const QString &historyFile)
+{
+    return QFileInfo(historyFile).absolutePath() + u'/' + fileName;
 }
 
 PresenceLog::PresenceLog(QString path, PresenceLogBounds bounds, std::chrono::milliseconds lockWait)
@@ -134,8 +137,8 @@ QString PresenceLog::append(const QList<PresenceEvent> &events, const QDateTime 
         lines.append(presenceLine(event));
     QString problem;
     const DataLockResult lock = holdingDataLock(dataLockPath(QFileInfo(m_path).absolutePath()), m_lockWait, [&] {
-        if (const std::optional<QString> failure = appendWholeLines(m_path, lines))
-            problem = *failure;
+        if (const Result<> appended = appendWholeLines(m_path, lines); !appended)
+            problem = appended.reason();
         else
             compactIfPast(now);
     });
@@ -188,8 +191,8 @@ void PresenceLog::compactIfPast(const QDateTime &now) const
     whole.reserve(keptBytes);
     for (const QByteArray &line : kept)
         whole += line + '\n';
-    if (const std::optional<QString> problem = writeWholeFile(m_path, whole, FileOwner::Tool))
-        logLine(lcModel, "The presence log %@ could not be compacted: %@", m_path, *problem);
+    if (const Result<> written = writeWholeFile(m_path, whole, FileOwner::Tool); !written)
+        logLine(lcModel, "The presence log %@ could not be compacted: %@", m_path, written.reason());
     else
         logLine(lcModel, "The presence log %@ passed its bounds: its newest %@ lines of the last %@ days are kept",
                 m_path, QString::number(kept.size()), QString::number(m_bounds.keptDays));

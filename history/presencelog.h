@@ -14,13 +14,13 @@
 
 // One line of the presence log: what a run judged of one device.
 struct PresenceEvent final {
-    QDateTime time;   // UTC, whole seconds: the time the history records for the run
-    QString event;    // new, missing, back, moved, flapping, steady
-    QString mac;      // as the record writes it
-    QString address;  // the device's address then; may be empty
-    QString from;     // moved: the address before
-    std::optional<bool> present; // steady: whether the device is there
-    QString source;   // discover, scan, watch, window
+    QDateTime time = {};   // UTC, whole seconds: the time the history records for the run
+    QString event = {};    // new, missing, back, moved, flapping, steady (history/eventkind.h)
+    QString mac = {};      // as the record writes it
+    QString address = {};  // the device's address then; may be empty
+    QString from = {};     // moved: the address before
+    std::optional<bool> present = {}; // steady: whether the device is there
+    QString source = {};   // discover, scan, watch, window
     QString site = {};     // the place the watcher watches; empty in lines written before sites
     QJsonObject line = {}; // the line as read, for those who show it as it is
 };
@@ -56,8 +56,10 @@ class PresenceLog final {
 public:
     static constexpr qsizetype maxLineBytes = 4096;
 
-    // ~/.local/share/devicefinder/events.jsonl (the data folder follows XDG_DATA_HOME).
+    static inline const QString fileName = QStringLiteral("events.jsonl");
+    // In the data folder, and beside any other history file.
     static QString defaultPath();
+    static QString besideHistory(const QString &historyFile);
 
     explicit PresenceLog(QString path, PresenceLogBounds bounds = {},
                          std::chrono::milliseconds lockWait = std::chrono::seconds(5));

@@ -1,5 +1,7 @@
 #include "history/presencespans.h"
 
+#include "history/eventkind.h"
+
 #include <algorithm>
 
 namespace {
@@ -27,21 +29,28 @@ QList<PresenceEvent> used(const QList<PresenceEvent> &all, const QDateTime &from
 // The state an event leaves; `before` when it says nothing of presence.
 State after(const PresenceEvent &event, State before)
 {
-    if (event.event == u"new" || event.event == u"back" || event.event == u"moved")
+    switch (eventKind(event.event).value_or(EventKind::Flapping)) {
+    case EventKind::New:
+    case EventKind::Back:
+    case EventKind::Moved:
         return State::Present;
-    if (event.event == u"missing")
+    case EventKind::Missing:
         return State::Absent;
-    if (event.event == u"steady" && event.present)
-        return *event.present ? State::Present : State::Absent;
+    case EventKind::Steady:
+        return event.present ? (*event.present ? State::Present : State::Absent) : before;
+    case EventKind::Flapping:
+        break;
+    }
     return before;
 }
 
 // The state an event ends, as far as it tells.
 State beforeFirst(const PresenceEvent &event)
 {
-    if (event.event == u"missing")
+    const std::optional<EventKind> kind = eventKind(event.event);
+    if (kind == EventKind::Missing)
         return State::Present;
-    if (event.event == u"back")
+    if (kind == EventKind::Back)
         return State::Absent;
     return State::Unknown;
 }

@@ -54,5 +54,5 @@ QByteArray watchMetricsText(const QList<DeviceWatch::DeviceState> &devices, cons
 
 QString writeWatchMetrics(const QString &path, const QByteArray &text)
 {
-    return writeWholeFile(path, text, FileOwner::User).value_or(QString());
+    return writeWholeFile(path, text, FileOwner::User).reason();
 }

@@ -5,11 +5,11 @@
 #include "platform/boundedjson.h"
 #include "platform/datalock.h"
 #include "platform/log.h"
+#include "platform/toolfiles.h"
 #include "platform/wholefile.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QStandardPaths>
 
 #include <utility>
 
@@ -45,8 +45,7 @@ struct DeviceLabels::Reading final {
 
 QString DeviceLabels::defaultPath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-           + QStringLiteral("/devicefinder/labels.json");
+    return dataFile(QStringLiteral("labels.json"));
 }
 
 DeviceLabels::DeviceLabels(QString path, std::chrono::milliseconds lockWait)
@@ -201,10 +200,11 @@ QString DeviceLabels::edit(const std::function<void(QMap<QString, QString> &, QS
         if (entries.size() > maxLabels)
             return QStringLiteral("there are %1 labels already, the most the labels file keeps").arg(maxLabels);
 
-        if (const std::optional<QString> problem =
-                writeWholeFile(m_path, labelsToJson(reading.labels, reading.unwatched), FileOwner::Tool)) {
-            logLine(lcModel, "Labels file %@ could not be written: %@", m_path, *problem);
-            return QStringLiteral("the labels file %1 could not be written: %2").arg(m_path, *problem);
+        if (const Result<> written =
+                writeWholeFile(m_path, labelsToJson(reading.labels, reading.unwatched), FileOwner::Tool);
+            !written) {
+            logLine(lcModel, "Labels file %@ could not be written: %@", m_path, written.reason());
+            return QStringLiteral("the labels file %1 could not be written: %2").arg(m_path, written.reason());
         }
         m_labels = reading.labels;
         m_unwatched = reading.unwatched;

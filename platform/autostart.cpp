@@ -31,20 +31,20 @@ bool startsAtLogin()
     return !entry.open(QIODevice::ReadOnly) || autostartEntryEnabled(entry.read(maxEntryBytes));
 }
 
-std::optional<QString> setStartAtLogin(bool start)
+Result<> setStartAtLogin(bool start)
 {
     const QString path = autostartEntryPath();
     if (!start) {
         QFile entry(path);
         if (entry.exists() && !entry.remove())
-            return entry.errorString();
-        return std::nullopt;
+            return Failure{entry.errorString()};
+        return {};
     }
     // The program that wrote it, not whichever one of that name comes first on PATH.
     const QString program = QCoreApplication::applicationFilePath();
     const std::optional<QString> exec = desktopExecArgument(program);
     if (program.isEmpty() || !exec)
-        return QStringLiteral("the program's path cannot be written in an autostart entry");
+        return Failure{QStringLiteral("the program's path cannot be written in an autostart entry")};
     return writeWholeFile(path,
                           "[Desktop Entry]\n"
                           "Type=Application\n"

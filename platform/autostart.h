@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/result.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -15,9 +17,8 @@
 QString autostartEntryPath();
 // Whether the entry is there and not disabled.
 bool startsAtLogin();
-// Writes the entry (whole, by rename), which runs this very program, or removes it; why
-// not, or nothing.
-std::optional<QString> setStartAtLogin(bool start);
+// Writes the entry (whole, by rename), which runs this very program, or removes it.
+Result<> setStartAtLogin(bool start);
 
 // One argument of an entry's Exec key, quoted as the desktop entry format says; nothing
 // for a text the format cannot hold (a control character). Pure.

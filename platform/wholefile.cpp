@@ -79,28 +79,28 @@ WholeFile::~WholeFile()
         ::unlink(QFile::encodeName(m_temporary).constData());
 }
 
-std::optional<QString> WholeFile::write(const QByteArray &bytes)
+Result<> WholeFile::write(const QByteArray &bytes)
 {
     if (!m_problem.isEmpty())
-        return m_problem;
+        return Failure{m_problem};
     const QByteArray path = QFile::encodeName(m_path);
     const QString folder = QFileInfo(m_path).absolutePath();
     if (m_owner == FileOwner::Tool && !QDir().mkpath(folder))
-        return QStringLiteral("the folder %1 cannot be made").arg(folder);
+        return Failure{QStringLiteral("the folder %1 cannot be made").arg(folder)};
     struct stat there {};
     const bool exists = ::stat(path.constData(), &there) == 0;
     if (exists && S_ISDIR(there.st_mode))
-        return systemError(EISDIR);
+        return Failure{systemError(EISDIR)};
     // A file made read-only is the user's word: it is not replaced behind their back.
     if (exists && ::access(path.constData(), W_OK) != 0)
-        return systemError(errno);
+        return Failure{systemError(errno)};
     for (int attempt = 0; attempt < maxNames; ++attempt) {
         const QString name = temporaryName(m_path);
         const int handle = ::open(QFile::encodeName(name).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (handle < 0 && errno == EEXIST)
             continue;
         if (handle < 0)
-            return systemError(errno);
+            return Failure{systemError(errno)};
         if (!m_temporary.isEmpty())
             ::unlink(QFile::encodeName(m_temporary).constData());
         m_temporary = name;
@@ -111,29 +111,29 @@ std::optional<QString> WholeFile::write(const QByteArray &bytes)
         if (::close(handle) != 0 || !written) {
             const int reason = written ? errno : error;
             ::unlink(QFile::encodeName(std::exchange(m_temporary, QString())).constData());
-            return systemError(reason);
+            return Failure{systemError(reason)};
         }
-        return std::nullopt;
+        return {};
     }
-    return systemError(EEXIST);
+    return Failure{systemError(EEXIST)};
 }
 
-std::optional<QString> WholeFile::place()
+Result<> WholeFile::place()
 {
     if (m_temporary.isEmpty())
-        return m_problem.isEmpty() ? QStringLiteral("nothing was written") : m_problem;
+        return Failure{m_problem.isEmpty() ? QStringLiteral("nothing was written") : m_problem};
     const QByteArray temporary = QFile::encodeName(std::exchange(m_temporary, QString()));
     if (std::rename(temporary.constData(), QFile::encodeName(m_path).constData()) == 0)
-        return std::nullopt;
+        return {};
     const int error = errno;
     ::unlink(temporary.constData());
-    return systemError(error);
+    return Failure{systemError(error)};
 }
 
-std::optional<QString> writeWholeFile(const QString &path, const QByteArray &bytes, FileOwner owner)
+Result<> writeWholeFile(const QString &path, const QByteArray &bytes, FileOwner owner)
 {
     WholeFile file(path, owner);
-    if (std::optional<QString> problem = file.write(bytes))
-        return problem;
+    if (Result<> written = file.write(bytes); !written)
+        return written;
     return file.place();
 }

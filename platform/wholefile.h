@@ -1,9 +1,9 @@
 #pragma once
 
+#include "platform/result.h"
+
 #include <QByteArray>
 #include <QString>
-
-#include <optional>
 
 // The one way the tool writes a file: whole, to a temporary file beside it, then renamed over
 // it, so that a reader (another instance too) sees the old file or the new one, never a part.
@@ -30,11 +30,10 @@ public:
     const QString &path() const { return m_path; }
     // Writes the bytes, flushed to the disk, to a temporary file beside path(). Refused: a
     // folder or a read-only file at path(), a folder that is not there and may not or cannot
-    // be made. Why not, or nothing.
-    std::optional<QString> write(const QByteArray &bytes);
-    // Renames the written file into place. Why not (the temporary file is removed then), or
-    // nothing.
-    std::optional<QString> place();
+    // be made.
+    Result<> write(const QByteArray &bytes);
+    // Renames the written file into place; when it cannot, the temporary file is removed.
+    Result<> place();
 
 private:
     QString m_path;
@@ -43,5 +42,5 @@ private:
     QString m_temporary;
 };
 
-// The bytes written whole at `path` (write, then place). Why not, or nothing.
-std::optional<QString> writeWholeFile(const QString &path, const QByteArray &bytes, FileOwner owner);
+// The bytes written whole at `path` (write, then place).
+Result<> writeWholeFile(const QString &path, const QByteArray &bytes, FileOwner owner);

@@ -38,13 +38,13 @@ bool appendLine(int handle, const QByteArray &line, off_t size)
 
 } // namespace
 
-std::optional<QString> appendWholeLines(const QString &path, const QList<QByteArray> &lines)
+Result<> appendWholeLines(const QString &path, const QList<QByteArray> &lines)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
     // Read and write: a file this instance cannot read is one it must not add to either.
     const int handle = ::open(QFile::encodeName(path).constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
     if (handle < 0)
-        return systemError(errno);
+        return Failure{systemError(errno)};
     std::optional<QString> problem;
     struct stat status {};
     if (::fstat(handle, &status) != 0) {
@@ -67,5 +67,7 @@ std::optional<QString> appendWholeLines(const QString &path, const QList<QByteAr
         }
     }
     ::close(handle);
-    return problem;
+    if (problem)
+        return Failure{*problem};
+    return {};
 }

@@ -1,10 +1,11 @@
 #pragma once
 
+#include "platform/result.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
 
-#include <optional>
 
 // The one way the tool adds to a file it keeps a line at a time: each line with one append
 // of the whole line, so that a reader sees it whole or not at all, and a failed write (a full
@@ -14,5 +15,5 @@
 
 // The lines (each without its line end) appended at `path`, made with its folder when it is
 // not there. Refused: a path that is not a regular file, one that cannot be both read and
-// written now (left alone as it is). Why not, or nothing.
-std::optional<QString> appendWholeLines(const QString &path, const QList<QByteArray> &lines);
+// written now (left alone as it is).
+Result<> appendWholeLines(const QString &path, const QList<QByteArray> &lines);

@@ -2,6 +2,7 @@
 
 #include "platform/mainqueue.h"
 #include "probes/deviceprobe.h"
+#include "scan/rangescan.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -9,7 +10,6 @@
 
 namespace {
 
-constexpr int asksInFlight = 50;
 constexpr std::chrono::seconds asksStartWithin{30};
 
 // Waits until `when`, or less when the run stops meanwhile.
@@ -29,7 +29,7 @@ qsizetype askKnownAddresses(const QList<Address> &addresses, const std::shared_p
 {
     requireBackgroundThread("askKnownAddresses");
     using Clock = std::chrono::steady_clock;
-    const auto limiter = std::make_shared<Semaphore>(asksInFlight);
+    const auto limiter = std::make_shared<Semaphore>(probesInFlight);
     const auto group = std::make_shared<DispatchGroup>();
     const auto until = std::chrono::steady_clock::now() + asksStartWithin;
     qsizetype asked = 0;

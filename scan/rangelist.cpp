@@ -30,16 +30,16 @@ QString quoted(const QString &text)
     return u'"' + text.left(shown) + (text.size() > shown ? QStringLiteral("...\"") : QStringLiteral("\""));
 }
 
-std::optional<QString> appendText(RangeList &list, const QString &where, const QString &text)
+Result<> appendText(RangeList &list, const QString &where, const QString &text)
 {
-    if (const std::optional<QString> error = list.appendExpression(text))
-        return where + QStringLiteral(": ") + quoted(text) + u' ' + *error;
-    return std::nullopt;
+    if (const Result<> appended = list.appendExpression(text); !appended)
+        return Failure{where + QStringLiteral(": ") + quoted(text) + u' ' + appended.reason()};
+    return {};
 }
 
 } // namespace
 
-std::optional<QString> RangeList::appendExpression(const QString &expression)
+Result<> RangeList::appendExpression(const QString &expression)
 {
     const RangeNotation notation = notationOf(expression);
     const unsigned bit = 1u << unsigned(notation);
@@ -49,12 +49,12 @@ std::optional<QString> RangeList::appendExpression(const QString &expression)
     return append(expandInNotation(expression, notation));
 }
 
-std::optional<QString> RangeList::append(const IpRange &range)
+Result<> RangeList::append(const IpRange &range)
 {
     if (range.isEmpty())
-        return QStringLiteral("cannot be expanded");
+        return Failure{QStringLiteral("cannot be expanded")};
     if (m_ranges == maxRanges)
-        return QStringLiteral("is one range too many: at most %1 ranges").arg(maxRanges);
+        return Failure{QStringLiteral("is one range too many: at most %1 ranges").arg(maxRanges)};
     const QString cap = QStringLiteral("takes the scan past %1 addresses").arg(maxSize);
 
     const QString first = range.at(0);
@@ -63,19 +63,19 @@ std::optional<QString> RangeList::append(const IpRange &range)
         // A single address kept as typed: only the very same text is the same address.
         if (!m_literals.contains(first)) {
             if (m_size == maxSize)
-                return cap;
+                return Failure{cap};
             m_literals.insert(first);
             m_pieces.push_back({{}, true, addressFromText(first)});
             ++m_size;
         }
         ++m_ranges;
-        return std::nullopt;
+        return {};
     }
     const std::optional<std::array<qint64, 4>> lastOctets = canonicalOctets(range.at(range.size() - 1));
     const std::optional<std::vector<Interval>> intervals =
         firstOctets && lastOctets ? intervalsOf(*firstOctets, *lastOctets, range.size()) : std::nullopt;
     if (!intervals)
-        return QStringLiteral("is not one interval of addresses");
+        return Failure{QStringLiteral("is not one interval of addresses")};
 
     std::vector<Interval> fresh;
     qint64 added = 0;
@@ -86,14 +86,14 @@ std::optional<QString> RangeList::append(const IpRange &range)
         }
     }
     if (added > maxSize - m_size)
-        return cap;
+        return Failure{cap};
     for (const Interval &interval : *intervals)
         merge(interval);
     for (const Interval &gap : fresh)
         m_pieces.push_back({gap, false, {}});
     m_size += added;
     ++m_ranges;
-    return std::nullopt;
+    return {};
 }
 
 bool RangeList::contains(const Address &address) const
@@ -344,12 +344,12 @@ RangeListResult rangeListFromTexts(const QStringList &texts)
 {
     RangeList list;
     for (qsizetype i = 0; i < texts.size(); ++i) {
-        if (std::optional<QString> error = appendText(list, QStringLiteral("range %1").arg(i + 1), texts.at(i)))
-            return {std::nullopt, *std::move(error)};
+        if (Result<> appended = appendText(list, QStringLiteral("range %1").arg(i + 1), texts.at(i)); !appended)
+            return Failure{appended.reason()};
     }
     if (list.rangeCount() == 0)
-        return {std::nullopt, QStringLiteral("no range to scan")};
-    return {std::move(list), {}};
+        return Failure{QStringLiteral("no range to scan")};
+    return list;
 }
 
 RangeListResult rangeListFromLines(const QString &text)
@@ -361,10 +361,10 @@ RangeListResult rangeListFromLines(const QString &text)
         const QString range = line.left(line.indexOf(u'#')).trimmed().toString();
         if (range.isEmpty())
             continue;
-        if (std::optional<QString> error = appendText(list, QStringLiteral("line %1").arg(number), range))
-            return {std::nullopt, *std::move(error)};
+        if (Result<> appended = appendText(list, QStringLiteral("line %1").arg(number), range); !appended)
+            return Failure{appended.reason()};
     }
     if (list.rangeCount() == 0)
-        return {std::nullopt, QStringLiteral("no range in the file")};
-    return {std::move(list), {}};
+        return Failure{QStringLiteral("no range in the file")};
+    return list;
 }

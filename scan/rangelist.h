@@ -1,6 +1,7 @@
 #pragma once
 
 #include "address/address.h"
+#include "platform/result.h"
 #include "scan/iprange.h"
 
 #include <QSet>
@@ -38,14 +39,14 @@ public:
 
     RangeList() = default;
 
-    // Adds a range after those added before. Returns why it cannot be added (an empty
-    // range, one that is no interval, more than maxRanges ranges, or a total above
-    // maxSize); the list is then unchanged.
-    std::optional<QString> append(const IpRange &range);
+    // Adds a range after those added before. Refused: an empty range, one that is no
+    // interval, more than maxRanges ranges, or a total above maxSize; the list is then
+    // unchanged.
+    Result<> append(const IpRange &range);
     // Expands a range expression as get_ip_range does and appends it. The notation's log
     // line is written only for the list's first range in that notation: a list of 65,536
     // ranges logs as one range does.
-    std::optional<QString> appendExpression(const QString &expression);
+    Result<> appendExpression(const QString &expression);
 
     // The number of addresses the walk gives, each once.
     qint64 size() const { return m_size; }
@@ -148,11 +149,8 @@ private:
     Address m_address;
 };
 
-// A list built from texts, or why it could not be: the error names the range.
-struct RangeListResult {
-    std::optional<RangeList> ranges;
-    QString error;
-};
+// A list built from texts, or why it could not be: the reason names the range.
+using RangeListResult = Result<RangeList>;
 
 // The ranges typed as arguments, each expanded by get_ip_range exactly as given; an error
 // names the range by its position, 1 for the first. No range at all is an error too.

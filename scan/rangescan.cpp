@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr int probesInFlight = 50;
-
 // The ranges' addresses as the sweep walks them, ahead of the scan's own walk.
 SweepWalk sweepWalk(const std::shared_ptr<const RangeList> &ranges)
 {

@@ -9,6 +9,9 @@
 #include <memory>
 #include <optional>
 
+// How many probes a scan, or a watch round's asks, have under way at most.
+inline constexpr int probesInFlight = 50;
+
 // The background work of one range scan: probes every address of the ranges, in the order
 // the list gives them, with the device info probe, at most 50 at a time, and returns once
 // every probe has ended, logging "SCAN COMPLETE" unless the run was stopped; after a stop,

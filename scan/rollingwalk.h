@@ -1,5 +1,7 @@
 #pragma once
 
+#include "arp/arppace.h"
+
 #include <QtGlobal>
 
 #include <chrono>
@@ -20,7 +22,7 @@ struct WalkBudget final {
     quint32 arpRate = 0;                  // requests a second; 0: no pace
     std::chrono::milliseconds every{0};   // the round's interval; 0: none
     qsizetype knownAsks = 0;              // the known devices the round asks first
-    int requestsPerAddress = 3;
+    int requestsPerAddress = ArpPace::kernelRequests;
     std::chrono::milliseconds verdictWait{0}; // from an address's last request to its verdict
 };
 
@@ -31,7 +33,8 @@ struct WalkPart final {
 };
 
 inline constexpr std::chrono::seconds walkMargin{3};
-inline constexpr int requestsPerKnownAsk = 3;
+// A known device is asked through the kernel.
+inline constexpr int requestsPerKnownAsk = ArpPace::kernelRequests;
 
 // The part of the walk a round takes, from where the previous round stopped (a walk that
 // ended whole stopped where it started): the ranges whole when the pace and the interval

@@ -4,11 +4,11 @@
 #include "platform/addresstext.h"
 #include "platform/boundedjson.h"
 #include "platform/safetext.h"
+#include "platform/toolfiles.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QStandardPaths>
 
 #include <algorithm>
 #include <optional>
@@ -224,8 +224,7 @@ RowActionsFile parseRowActions(const QByteArray &bytes)
 
 QString rowActionsPath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-           + QStringLiteral("/devicefinder/actions.json");
+    return configFile(QStringLiteral("actions.json"));
 }
 
 RowActionsFile readRowActions(const QString &path)

@@ -23,8 +23,8 @@ QString StagedFiles::stage(const QString &given, const QByteArray &bytes)
     const FileBytes before = readBoundedFile(path, true);
     if (before.status != FileBytes::Status::Read && before.status != FileBytes::Status::Missing)
         return QStringLiteral("%1 could not be read to be kept: %2").arg(path, before.problem);
-    if (const std::optional<QString> problem = file.write(bytes))
-        return notWritten(path, *problem);
+    if (const Result<> written = file.write(bytes); !written)
+        return notWritten(path, written.reason());
     m_files.push_back({std::move(file), before.status == FileBytes::Status::Read ? std::optional(before.bytes) : std::nullopt});
     return {};
 }
@@ -32,8 +32,8 @@ QString StagedFiles::stage(const QString &given, const QByteArray &bytes)
 QString StagedFiles::commit()
 {
     for (File &staged : m_files) {
-        if (const std::optional<QString> problem = staged.file.place()) {
-            const QString notPlaced = notWritten(staged.file.path(), *problem);
+        if (const Result<> placed = staged.file.place(); !placed) {
+            const QString notPlaced = notWritten(staged.file.path(), placed.reason());
             const QString notPutBack = restore();
             return notPutBack.isEmpty() ? notPlaced : notPlaced + QStringLiteral("; ") + notPutBack;
         }
@@ -52,8 +52,8 @@ QString StagedFiles::restore()
         if (!staged->before) {
             if (!QFile::remove(path))
                 problems.append(QStringLiteral("%1 could not be removed again").arg(path));
-        } else if (const std::optional<QString> problem = writeWholeFile(path, *staged->before, FileOwner::Tool)) {
-            problems.append(QStringLiteral("%1 could not be put back: %2").arg(path, *problem));
+        } else if (const Result<> written = writeWholeFile(path, *staged->before, FileOwner::Tool); !written) {
+            problems.append(QStringLiteral("%1 could not be put back: %2").arg(path, written.reason()));
         }
     }
     return problems.join(QStringLiteral("; "));

@@ -1,5 +1,6 @@
 #include "sweep/scansweep.h"
 
+#include "arp/arpsweep.h"
 #include "localnet/networkinterfaces.h"
 #include "platform/englishtext.h"
 #include "platform/log.h"
@@ -68,7 +69,7 @@ ScanSweep::AddressCost ScanSweep::addressCost()
 {
     if (ArpHelperProcess::find().isEmpty())
         return {};
-    return {2, std::chrono::milliseconds(1000)};
+    return {ArpSweep::requestsPerAddress, ArpSweep::replyWait};
 }
 
 bool ScanSweep::foundEmpty(const Address &address)
@@ -121,7 +122,8 @@ void ScanSweep::logSummary() const
         // The kernel asks three times for an address nobody holds, and mostly once for one
         // that answers.
         const quint64 datagrams = m_sweep->datagramsSent();
-        const quint64 estimate = 3 * m_empty + (datagrams - std::min(datagrams, m_empty));
+        const quint64 estimate =
+            ArpPace::kernelRequests * m_empty + (datagrams - std::min(datagrams, m_empty));
         logLine(lcScan, "The neighbour sweep made the kernel send about %@ ARP requests", groupedNumber(estimate));
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "address/address.h"
+#include "arp/arppace.h"
 #include "localnet/linkroutes.h"
 #include "probes/run.h"
 #include "sweep/neighboursweep.h"
@@ -44,7 +45,7 @@ public:
     // twice for an address nobody holds and gives up a second after, the kernel three times
     // and gives up three seconds after its first.
     struct AddressCost final {
-        int requests = 3;
+        int requests = ArpPace::kernelRequests;
         std::chrono::milliseconds verdictWait{3000};
     };
     static AddressCost addressCost();

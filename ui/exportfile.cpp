@@ -8,7 +8,7 @@ ExportFormat exportFormatFor(const QString &path)
     return path.endsWith(u".json", Qt::CaseInsensitive) ? ExportFormat::Json : ExportFormat::Csv;
 }
 
-std::optional<QString> writeExportFile(const QString &path, const DeviceList &devices, const LabelOf &labelOf)
+Result<> writeExportFile(const QString &path, const DeviceList &devices, const LabelOf &labelOf)
 {
     const QByteArray bytes = exportFormatFor(path) == ExportFormat::Json ? devicesAsJson(devices, labelOf)
                                                                           : devicesAsCsv(devices, labelOf);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/devicelist.h"
+#include "platform/result.h"
 
 #include <QString>
 
@@ -14,5 +15,5 @@ enum class ExportFormat { Csv, Json };
 ExportFormat exportFormatFor(const QString &path);
 
 // Writes the rows, with their labels, in the format the name asks for, whole or not at all: a
-// file that was there stays as it was when the write fails. Returns the reason of a failure.
-std::optional<QString> writeExportFile(const QString &path, const DeviceList &devices, const LabelOf &labelOf = {});
+// file that was there stays as it was when the write fails.
+Result<> writeExportFile(const QString &path, const DeviceList &devices, const LabelOf &labelOf = {});

@@ -66,15 +66,15 @@ MainView::MainView(MainViewController &controller, QWidget *parent)
     m_reportLine = std::make_shared<InfoLineAdapter>(m_form->reportLine);
     m_progressIndicator = std::make_shared<BusyIndicatorAdapter>(
         m_form->progressIndicator, [this](bool animating) { busyIndicatorAnimating(animating); });
-    controller.setDiscoverButton(m_discoverButton);
-    controller.setIpRangeButton(m_ipRangeButton);
-    controller.setIpRangeTextBox(m_ipRangeTextBox);
-    controller.setSearch(m_search);
-    controller.setTableView(m_tableView);
-    controller.setProgressIndicator(m_progressIndicator);
-    controller.setStopButton(m_stopButton);
-    controller.setHistoryLine(m_historyLine);
-    controller.setReportLine(m_reportLine);
+    controller.setControls({.discoverButton = m_discoverButton,
+                            .ipRangeButton = m_ipRangeButton,
+                            .ipRangeTextBox = m_ipRangeTextBox,
+                            .search = m_search,
+                            .tableView = m_tableView,
+                            .stopButton = m_stopButton,
+                            .historyLine = m_historyLine,
+                            .reportLine = m_reportLine,
+                            .progressIndicator = m_progressIndicator});
     controller.setWorkspace(std::make_shared<DesktopWorkspace>());
     auto *notifier = new DesktopNotifier(this);
     m_notifier = std::make_shared<NotifierAdapter>(notifier);

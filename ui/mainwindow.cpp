@@ -134,9 +134,9 @@ void MainWindow::exportRows()
     if (QFileInfo(path).suffix().isEmpty())
         path += filter == json ? QStringLiteral(".json") : QStringLiteral(".csv");
     const ExportRows rows = m_exportRows ? m_exportRows() : ExportRows();
-    if (const std::optional<QString> error = writeExportFile(path, rows.devices, rows.labelOf))
-        QMessageBox::warning(this, tr("Export Devices"),
-                             tr("The devices could not be saved to %1: %2").arg(QDir::toNativeSeparators(path), *error));
+    if (const Result<> written = writeExportFile(path, rows.devices, rows.labelOf); !written)
+        QMessageBox::warning(this, tr("Export Devices"), tr("The devices could not be saved to %1: %2")
+                                                              .arg(QDir::toNativeSeparators(path), written.reason()));
 }
 
 void MainWindow::exportSettingsFile()
@@ -149,7 +149,7 @@ void MainWindow::exportSettingsFile()
     const SettingsExport exported = exportSettings(usersSettingsFiles());
     QString problem = exported.problem;
     if (problem.isEmpty())
-        problem = writeWholeFile(path, exported.document, FileOwner::User).value_or(QString());
+        problem = writeWholeFile(path, exported.document, FileOwner::User).reason();
     if (!problem.isEmpty())
         QMessageBox::warning(this, title, tr("The settings could not be saved to %1: %2").arg(QDir::toNativeSeparators(path), problem));
 }

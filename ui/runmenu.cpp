@@ -169,10 +169,10 @@ void RunMenu::addStartAtLoginAction()
     startAtLogin->setChecked(startsAtLogin());
     m_view->addAction(startAtLogin);
     connect(startAtLogin, &QAction::toggled, this, [this, startAtLogin](bool start) {
-        if (const std::optional<QString> problem = setStartAtLogin(start)) {
+        if (const Result<> changed = setStartAtLogin(start); !changed) {
             const QSignalBlocker blocker(startAtLogin);
             startAtLogin->setChecked(startsAtLogin());
-            m_say(tr("Start at Login"), tr("The login start could not be changed: %1").arg(*problem));
+            m_say(tr("Start at Login"), tr("The login start could not be changed: %1").arg(changed.reason()));
         }
     });
 }

@@ -13,17 +13,15 @@ void PresenceLogOutput::changed(const WatchSession &session, const QList<WatchCh
     QList<PresenceEvent> lines;
     for (const WatchChange &change : changes) {
         const WatchEvent &watched = change.event;
-        PresenceEvent &line = lines.emplace_back();
-        line.time = change.time;
-        line.event = QString::fromLatin1(watchEventName(watched.kind));
-        line.mac = deviceMac(*watched.device).value_or(QString());
-        line.address = deviceAddress(*watched.device);
-        line.from = watched.from;
-        if (watched.kind == WatchEvent::Kind::Steady)
-            line.present = watched.present;
-        line.source = source;
-        line.site = session.site();
+        lines.append({.time = change.time,
+                      .event = QString::fromLatin1(watchEventName(watched.kind)),
+                      .mac = deviceMac(*watched.device).value_or(QString()),
+                      .address = deviceAddress(*watched.device),
+                      .from = watched.from,
+                      .present = watched.kind == WatchEvent::Kind::Steady ? std::optional(watched.present) : std::nullopt,
+                      .source = source,
+                      .site = session.site()});
     }
-    PresenceLog(QFileInfo(session.historyFile()).absolutePath() + QStringLiteral("/events.jsonl"))
+    PresenceLog(PresenceLog::besideHistory(session.historyFile()))
         .append(lines, changes.last().time);
 }

@@ -41,16 +41,16 @@ WatchedRanges rangeBoxRanges(std::weak_ptr<MainViewController> controller)
             return *box;
         const QString expression = held->rangeBoxText().trimmed();
         RangeListResult built = rangeListFromTexts(rangeBoxTexts(expression));
-        const QString problem = built.ranges ? QString() : built.error;
+        const QString problem = built.reason();
         if (problem != box->problem && !problem.isEmpty())
             logLine(lcScan, "The range cannot be watched: %@", problem);
         box->problem = problem;
-        held->markRangeBox(built.ranges.has_value());
-        if (built.ranges) {
+        held->markRangeBox(bool(built));
+        if (built) {
             logLine(lcScan, "Watching %@ from now on", expression);
             // The range box shows it at the next start, which watches it again.
             Preferences::standard().setValue(LastScanAddressKey, expression);
-            box->ranges = std::make_shared<const RangeList>(*std::move(built.ranges));
+            box->ranges = std::make_shared<const RangeList>(*std::move(built));
             box->text = expression;
         }
         return *box;

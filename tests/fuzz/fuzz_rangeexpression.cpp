@@ -34,10 +34,10 @@ void checkRange(const QString &expression)
 void checkRangeList(const QString &text)
 {
     const RangeListResult built = rangeListFromLines(text);
-    require(built.ranges.has_value() == built.error.isEmpty(), "a list, or the reason there is none");
-    if (!built.ranges)
+    require(bool(built) == built.reason().isEmpty(), "a list, or the reason there is none");
+    if (!built)
         return;
-    const RangeList &list = *built.ranges;
+    const RangeList &list = *built;
     require(list.size() > 0 && list.size() <= RangeList::maxSize, "size within the cap");
     QSet<Address> seen;
     for (auto it = list.begin(); it != list.end() && seen.size() < 4096; ++it) {

@@ -50,7 +50,7 @@ private slots:
         const auto restore = qScopeGuard([&] { qputenv("XDG_CONFIG_HOME", before); });
         qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
         QVERIFY(!startsAtLogin());
-        QCOMPARE(setStartAtLogin(true), std::nullopt);
+        QCOMPARE(setStartAtLogin(true).reason(), QString());
         QFile entry(autostartEntryPath());
         QVERIFY(entry.open(QIODevice::ReadWrite));
         const QByteArray text = entry.readAll();
@@ -64,7 +64,7 @@ private slots:
         entry.write("Hidden = true\n");
         entry.flush();
         QVERIFY(!startsAtLogin());
-        QCOMPARE(setStartAtLogin(false), std::nullopt);
+        QCOMPARE(setStartAtLogin(false).reason(), QString());
         QVERIFY(!entry.exists());
     }
 
@@ -214,9 +214,8 @@ private slots:
         QVERIFY(QFile(folder.filePath(u"blocker"_s)).open(QIODevice::WriteOnly));
         const QStringList before = folder.entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
 
-        const std::optional<QString> found =
-            writeWholeFile(folder.filePath(path), "new", users ? FileOwner::User : FileOwner::Tool);
-        QCOMPARE(found.value_or(QString()), problem.arg(dir.path()));
+        const Result<> found = writeWholeFile(folder.filePath(path), "new", users ? FileOwner::User : FileOwner::Tool);
+        QCOMPARE(found.reason(), problem.arg(dir.path()));
         const bool made = written.startsWith(u"a/"_s);
         QCOMPARE(QFileInfo::exists(folder.filePath(u"a"_s)), made);
         if (!written.isEmpty()) {
@@ -241,13 +240,13 @@ private slots:
         const QString path = dir.filePath(u"own"_s);
         {
             WholeFile file(path, FileOwner::Tool);
-            QCOMPARE(file.write("never placed"), std::nullopt);
+            QCOMPARE(file.write("never placed").reason(), QString());
             QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 1);
         }
         WholeFile file(path, FileOwner::Tool);
-        QCOMPARE(file.write("new"), std::nullopt);
+        QCOMPARE(file.write("new").reason(), QString());
         QVERIFY(QDir(dir.path()).mkpath(u"own/taken"_s)); // a folder put there meanwhile
-        QVERIFY(file.place().has_value());
+        QVERIFY(!file.place());
         QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{u"own"_s});
     }
 

@@ -129,7 +129,7 @@ private slots:
                                         {{u"devtype"_s, 12}, {u"name"_s, u"gw"_s}, {u"macaddr"_s, u"02:00:00:00:09:32"_s}}, 80)});
         // The known devices' last addresses lie outside the walk, so that each GET says who asked.
         RangeListResult built = rangeListFromTexts({u"127.0.9.40-49"_s});
-        const auto walk = std::make_shared<const RangeList>(*std::move(built.ranges));
+        const auto walk = std::make_shared<const RangeList>(*std::move(built));
         const QList<std::pair<QString, QString>> known{{u"02:00:00:00:09:31"_s, u"127.0.9.31"_s},
                                                        {u"02:00:00:00:09:32"_s, u"127.0.9.32"_s},
                                                        {u"02:00:00:00:09:33"_s, u"127.0.9.33"_s}};
@@ -183,7 +183,7 @@ private slots:
         for (int i = 100; i < 125; ++i) // nobody there
             known.append({u"02:00:00:00:0a:%1"_s.arg(i), u"127.0.9.%1"_s.arg(i)});
         QVERIFY(controller()->startWatchRound({.discover = false,
-                                               .walk = std::make_shared<const RangeList>(*std::move(built.ranges)),
+                                               .walk = std::make_shared<const RangeList>(*std::move(built)),
                                                .known = known,
                                                .walkUntil = std::chrono::steady_clock::now() + std::chrono::seconds(1),
                                                .arpRate = 30}));

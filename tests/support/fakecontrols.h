@@ -59,12 +59,12 @@ struct FakeControls final {
     {
         textBox->color = defaultColor;
         rangeButton->title = QStringLiteral("IP Range Scan");
-        controller->setIpRangeTextBox(textBox);
-        controller->setIpRangeButton(rangeButton);
-        controller->setDiscoverButton(discoverButton);
-        controller->setProgressIndicator(progress);
-        controller->setTableView(table);
-        controller->setDefaultTextColor(defaultColor);
+        controller->setControls({.discoverButton = discoverButton,
+                                 .ipRangeButton = rangeButton,
+                                 .ipRangeTextBox = textBox,
+                                 .tableView = table,
+                                 .progressIndicator = progress,
+                                 .defaultTextColor = defaultColor});
     }
 
     static constexpr Color defaultColor = 0xFF202020;

@@ -205,7 +205,6 @@ private slots:
         QTest::addColumn<int>("fewest");
         QTest::newRow("1") << 1u << 0 << 2;
         QTest::newRow("15") << 15u << 0 << 18;
-        QTest::newRow("20") << 20u << 0 << 18;
         QTest::newRow("100") << 100u << 0 << 100;
         QTest::newRow("2,000") << 2000u << 0 << 2000;
         QTest::newRow("late passes, 100") << 100u << 250 << 30;

@@ -167,13 +167,6 @@ private slots:
         QTEST(presenceSummary(spans, logged, u"24 hours"_s), "summary");
     }
 
-    void realBounds()
-    {
-        constexpr PresenceLogBounds real;
-        QCOMPARE((QList<qint64>{real.compactLines, real.compactBytes, real.keptLines, real.keptBytes, real.keptDays}),
-                 (QList<qint64>{100'000, 16 << 20, 75'000, 12 << 20, 90}));
-    }
-
     // Damaged and overlong lines, and events without a MAC address, are skipped and counted in
     // one log line; a half line at the end is ended before the next append; a file that cannot
     // be read now is left alone.

@@ -78,7 +78,6 @@ void TestRangeList::fromTexts_data()
         {u"10.0.0.1"_s, u"10.0.0.9"_s});
     row("across an octet", {u"10.0.0.255"_s, u"10.0.0.0/23"_s}, 512,
         {u"10.0.0.255"_s, u"10.0.0.0"_s, u"10.0.0.1"_s});
-    row("a /8 around a /9", {u"10.128.0.0/09"_s, u"10.0.0.0/08"_s}, 16'777'216, {u"10.128.0.0"_s, u"10.128.0.1"_s});
     row("up to the cap", {u"10.0.0.0/09"_s, u"10.128.0.0/09"_s, u"10.0.0.0/08"_s}, 16'777'216, numbered(n, 0, 1));
 
     // Texts are asked as written: an octet past 255 is its own address, and so is a single
@@ -230,11 +229,6 @@ void TestRangeList::walkPlan()
     const WalkPart planned = planWalk(budget);
     QCOMPARE(planned.start, part.start);
     QCOMPARE(planned.count, part.count);
-    // A part the pace chose never costs more than the interval's walking time allows.
-    if (planned.count < budget.size && planned.count > budget.arpRate / budget.requestsPerAddress) {
-        const qint64 cost = planned.count * budget.requestsPerAddress + qint64(budget.knownAsks) * requestsPerKnownAsk;
-        QVERIFY(cost <= (budget.every - walkMargin - budget.verdictWait).count() * budget.arpRate / 1000);
-    }
 }
 
 void TestRangeList::roundsWalkEveryAddressInTurn()

@@ -623,19 +623,15 @@ private slots:
         QVERIFY(discover->isEnabled() && scan->isEnabled());
         QVERIFY(!widget<QWidget>("progressIndicator")->isVisible());
 
-        // An expression that cannot be expanded only turns orange; the next scan is stopped.
+        // An expression that cannot be expanded is not kept; the next scan is stopped.
         range->setText(u"127.0.14.0/33"_s);
         QTest::keyClick(range, Qt::Key_Return);
-        QCOMPARE(range->palette().color(QPalette::Text), readableOrange(windowPalette(false)));
         QCOMPARE(Preferences::standard().value(LastScanAddressKey).toString(), shown);
         range->setText(u"127.0.14.0/24"_s);
         QTest::keyClick(range, Qt::Key_Return);
         QVERIFY(stop->isVisible() && !discover->isEnabled());
         QCOMPARE(scan->text(), u"Scanning..."_s);
         QCOMPARE(widget<ElidedLabel>("progressLabel")->fullText(), u"Probed 0 of 256 addresses, 0 devices found"_s);
-        // Shown, cut to the room the toolbar has, whole in its tooltip.
-        QVERIFY(widget<ElidedLabel>("progressLabel")->text().startsWith(u"Probed 0 of 2"_s));
-        QCOMPARE(m_window->geometry().width(), 1000);
         stop->click();
         QVERIFY(!stop->isVisible() && scan->isEnabled() && discover->isEnabled());
         QVERIFY(!widget<QLabel>("progressLabel")->isVisible());

@@ -137,12 +137,9 @@ private slots:
                 + u" | watch 02:00:00:00:00:0a: kept on, not off | watch 02:00:00:00:00:0b: kept off, not on | "
                   "watch 02:00:00:00:00:0d: kept on, not off"_s + windowKept,
             watchingAfter);
-        row("a history that cannot be read: every device known", watching, {}, 0,
-            labelKept + u" | watch: the device history /proc cannot be used (a folder, not a file), so every device keeps its "
-                        "choice here | watch 02:00:00:00:00:0a: kept on, not off | watch 02:00:00:00:00:0b: kept off, not on | "
-                        "watch 02:00:00:00:00:0c: kept on, not off | watch 02:00:00:00:00:0d: kept on, not off"_s + windowKept,
-            "labels 02:00:00:00:00:0a=Attic 02:00:00:00:00:0b=Boiler 02:00:00:00:00:0b=off | actions Ping | "
-            "window WatchIntervalMinutes=1440 WatchMissingAfter=5", "history");
+        row("a history that cannot be read: every device known", "'labels': [{'macAddress': '02:00:00:00:00:0c', 'watch': false}]",
+            {}, 0, u"watch: the device history /proc cannot be used (a folder, not a file), so every device keeps its choice "
+                   "here | watch 02:00:00:00:00:0c: kept on, not off"_s, "", "history");
         row("--watch-choices takes every one", watching, {watchChoices}, 0,
             u"watch 02:00:00:00:00:0a taken in: off | watch 02:00:00:00:00:0b taken in: on | watch 02:00:00:00:00:0c taken "
             "in: off | watch 02:00:00:00:00:0d taken in: off | "_s + labelKept + windowKept,

@@ -87,9 +87,6 @@ private slots:
                 << QStringList{u"C:a@1 b@2"_s} << 2 << QStringList{u"D:a@1"_s, u"D:a@1"_s, u"D:a@1 b@2"_s}
                 << QStringList{u"round asked"_s, u"changed missing b"_s, u"round asked"_s, u"changed back b"_s,
                                u"round asked"_s};
-            row("after range watches alone, only the never seen is new, and nobody missing")
-                << QStringList{u"R:a@1"_s} << 1 << QStringList{u"D:a@1 b@2"_s, u"D:b@2"_s}
-                << QStringList{u"changed new b"_s, u"round asked"_s, u"changed missing a"_s, u"round asked"_s};
             row("failed and stopped rounds and the user's scan judge nobody; the user's discovery does")
                 << QStringList{u"C:a@1"_s} << 1
                 << QStringList{u"F:no network of this computer to scan"_s, u"S:"_s, u"U:"_s, u"d:"_s}

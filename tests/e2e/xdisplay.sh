@@ -59,6 +59,7 @@ save_window() { window_id && import -window "$window" "$1"; } # PNG-FILE
 quit_window() { window_id && timeout 10 xdotool windowfocus --sync "$window" key --clearmodifiers ctrl+q; }
 
 # Waits for the tool to end and prints its exit status; kills it after SECONDS (status 124).
+# Only the shell that started the tool can wait for it: redirect the status, don't use $(...).
 wait_tool() { # PID SECONDS
     local deadline=$((SECONDS + $2)) killed=
     while kill -0 "$1" 2>/dev/null && [ $SECONDS -lt $deadline ]; do

@@ -1,5 +1,7 @@
 #include "watch/watchoutputs.h"
 
+#include "destinations/destinationsfile.h"
+#include "watch/destinationsoutput.h"
 #include "watch/metricsoutput.h"
 #include "watch/notificationoutput.h"
 #include "watch/presencelogoutput.h"
@@ -12,4 +14,5 @@ void addSharedOutputs(WatchSession &session, const SharedOutputs &outputs)
     if (!outputs.metricsFile.isEmpty())
         session.addOutput(std::make_unique<MetricsOutput>(outputs.metricsFile));
     session.addOutput(std::make_unique<PresenceLogOutput>());
+    session.addOutput(std::make_unique<DestinationsOutput>(destinationsFilePath(), destinationsConfigFolder()));
 }

@@ -15,5 +15,6 @@ struct SharedOutputs final {
 };
 
 // Adds, after the face's own outputs, those that every watch may have: desktop notifications,
-// the metrics file and the presence log. An output for every watch is one more line here.
+// the metrics file, the presence log and the destinations. An output for every watch is one
+// more line here.
 void addSharedOutputs(WatchSession &session, const SharedOutputs &outputs);

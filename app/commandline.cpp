@@ -186,6 +186,22 @@ Command settingsCommand(const QStringList &arguments)
     return command;
 }
 
+// destinations [--json], destinations test NAME.
+Command destinationsCommand(const QStringList &arguments)
+{
+    Command command = ofKind(Command::Kind::Destinations);
+    QStringList operands;
+    const bool read = !readOptions(arguments, formBit(CommandForm::DestinationsList), command, operands);
+    command.destinations.json = command.format == OutputFormat::Json;
+    if (read && operands.isEmpty())
+        return command;
+    if (read && !command.destinations.json && operands.size() == 2 && operands.first() == u"test" && !operands.at(1).isEmpty()) {
+        command.destinations.test = operands.at(1);
+        return command;
+    }
+    return usageError(QStringLiteral("destinations takes --json, or test NAME"));
+}
+
 // The command the first argument names, read; nothing when it names none.
 std::optional<Command> namedCommand(const QStringList &arguments)
 {
@@ -205,6 +221,8 @@ std::optional<Command> namedCommand(const QStringList &arguments)
         return labelCommand(arguments.mid(1));
     if (first == u"settings")
         return settingsCommand(arguments.mid(1));
+    if (first == u"destinations")
+        return destinationsCommand(arguments.mid(1));
     return std::nullopt;
 }
 

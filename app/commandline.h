@@ -1,6 +1,7 @@
 #pragma once
 
 #include "address/address.h"
+#include "app/destinationscommand.h"
 #include "app/labelcommand.h"
 #include "app/settingscommand.h"
 #include "history/devicewatch.h"
@@ -13,7 +14,7 @@ enum class OutputFormat { Text, Json, Csv };
 
 // What the command line asks for.
 struct Command {
-    enum class Kind { Window, Discover, Scan, Expand, Probe, Diff, Watch, Log, Label, Settings, Help, Version, UsageError };
+    enum class Kind { Window, Discover, Scan, Expand, Probe, Diff, Watch, Log, Label, Settings, Destinations, Help, Version, UsageError };
     Kind kind = Kind::Window;
     QString argument; // Expand: the range; Probe: the address as given; Log: the MAC address, if any
     Address probeAddress; // Probe: the address, with its port if any
@@ -42,6 +43,7 @@ struct Command {
     bool watchesRanges() const { return !ranges.isEmpty() || !rangesFile.isEmpty() || localNetworks; }
     LabelRequest label;         // Label
     SettingsRequest settings;   // Settings
+    DestinationsRequest destinations; // Destinations
     QString message; // UsageError: what was wrong
     QString usageOf; // UsageError: the command whose usage lines follow; empty outside any command
 };

@@ -64,7 +64,7 @@ std::array<CommandLineOption, 23> makeOptions()
          QStringLiteral("takes a time or a span back from now")},
         {QStringLiteral("--changes"), {}, formBit(F::Discover) | scanForms,
          [](Command &c, const QString &) { return c.changes = true; }},
-        {QStringLiteral("--json"), {}, formats | formBit(F::Diff) | formBit(F::LabelList),
+        {QStringLiteral("--json"), {}, formats | formBit(F::Diff) | formBit(F::LabelList) | formBit(F::DestinationsList),
          [](Command &c, const QString &) {
              c.format = OutputFormat::Json;
              return true;

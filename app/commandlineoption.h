@@ -23,6 +23,8 @@ enum class CommandForm : unsigned {
     Log,
     SettingsExport,
     SettingsImport,
+    DestinationsList,
+    DestinationsTest,
     Help,
 };
 

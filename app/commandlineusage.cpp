@@ -38,6 +38,9 @@ constexpr UsageLine usageLines[] = {
     {F::SettingsImport, "settings import FILE|-", "",
      "merges such a document; what is here wins unless --replace, each conflict one line; its actions (programs) only "
      "with --actions; a device known here keeps its watch choice unless --watch-choices"},
+    {F::DestinationsList, "destinations", "",
+     "lists the destinations a watch sends its changes to, secrets as ***, with each one's last delivery"},
+    {F::DestinationsTest, "destinations test NAME", "", "sends the destination a test message now; prints the server's answer"},
     {F::Help, "--help | --version", "", ""},
 };
 
@@ -207,5 +210,7 @@ QString usageText()
         "import: 2 when the file is not a settings document, over 16 MiB or over 10,000\n"
         "labels, or names an action as one of the row menu's own or with Latin letters mixed\n"
         "with Cyrillic or Greek ones; 1 when the settings here could not be written; either\n"
-        "way nothing is changed. A key it does not read is named, and is no reason to refuse.\n");
+        "way nothing is changed. A key it does not read is named, and is no reason to refuse.\n"
+        "destinations: 2 when the destinations file is refused. destinations test: 0 when the\n"
+        "server took the message, 1 when not, 2 for a name the file does not hold.\n");
 }

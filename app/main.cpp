@@ -6,6 +6,7 @@
 #include "app/headlessrun.h"
 #include "app/labelcommand.h"
 #include "app/logcommand.h"
+#include "destinations/destinationsfile.h"
 #include "history/devicehistory.h"
 #include "history/presencelog.h"
 #include "app/output.h"
@@ -26,6 +27,7 @@
 #include "ui/windowpalette.h"
 
 #include <QApplication>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <csignal>
@@ -188,6 +190,10 @@ int main(int argc, char *argv[])
         status = runSettingsCommand(command.settings,
                                     {DeviceLabels::defaultPath(), rowActionsPath(), DeviceHistory::defaultPath()}, stdout,
                                     stderr);
+        break;
+    case Command::Kind::Destinations:
+        status = runDestinationsCommand(command.destinations, destinationsFilePath(), destinationsConfigFolder(),
+                                        QFileInfo(DeviceHistory::defaultPath()).absolutePath(), stdout, stderr);
         break;
     case Command::Kind::Window:
         runWindow(argc, argv, command);

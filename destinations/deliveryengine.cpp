@@ -360,7 +360,7 @@ void DeliveryEngine::completed(std::unique_ptr<Transfer> transfer, int code)
     if (code != CURLE_OK && (!smtp || answer.isEmpty() || status == 0)) {
         answer = transfer->error[0] ? QByteArray(transfer->error.data()) : QByteArray(curl_easy_strerror(CURLcode(code)));
     }
-    outcome.answer = hideSecrets(terminalText(QString::fromUtf8(answer.left(maxAnswerLength))), pending.message.secrets);
+    outcome.answer = hideSecrets(QString::fromUtf8(answer.left(maxAnswerLength)), pending.message.secrets);
     outcome.answerBody = hideSecrets(QString::fromUtf8(transfer->body), pending.message.secrets).toUtf8();
     ++pending.tried;
     const QString name = pending.destination;

@@ -25,7 +25,7 @@ struct DeliveryOutcome final {
     bool sent = false;
     bool final = true;   // false: it is tried again later
     int status = 0;      // the server's status or reply code; 0 for none
-    QString answer;      // the status line or the failure, one safe line, secrets as "***"
+    QString answer;      // the status line or the failure, as the server said it, secrets as "***"
     QByteArray answerBody; // the first 500 bytes of the answer's body (HTTP)
     QDateTime time;
 };

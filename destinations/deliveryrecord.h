@@ -9,7 +9,7 @@
 // lock. A damaged file is started afresh; one of a newer version is left alone. Any thread.
 struct LastDelivery final {
     bool sent = false;
-    QString outcome; // the status, or the failure: safe, secrets as "***"
+    QString outcome; // the status, or the failure as the server said it, secrets as "***"
     QDateTime time;
 };
 

@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """A stand-in push server on loopback: each request (method, path, headers, body) becomes one
 JSON line of RECORD; it answers with the next status of STATUSES (the last one again once
 they are used up; 0 never answers). Usage: standin-http.py PORT RECORD [STATUS...]"""

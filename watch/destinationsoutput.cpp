@@ -37,55 +37,26 @@ void DestinationsOutput::watching(const WatchSession &session)
         m_dataFolder = QFileInfo(session.historyFile().isEmpty() ? DeviceHistory::defaultPath() : session.historyFile()).absolutePath();
         m_seen = QStringLiteral("never read");
     }
-    reload(session);
+    reload();
 }
 
-void DestinationsOutput::reload(const WatchSession &)
+void DestinationsOutput::reload()
 {
     const QString state = fileState(m_file);
-    if (state == m_seen)
-        return;
-    m_seen = state;
-    const DestinationsFile file = readDestinationsFile(m_file);
-    m_destinations.clear();
-    switch (file.status) {
-    case DestinationsFile::Status::Missing:
-        return;
-    case DestinationsFile::Status::Refused:
-        logLine(lcApp, "The destinations file %@ is refused (%@); watching without destinations", m_file, file.problem);
-        return;
-    case DestinationsFile::Status::Unreadable:
-        logLine(lcApp, "The destinations file %@ cannot be read now (%@); watching without destinations", m_file, file.problem);
-        return;
-    case DestinationsFile::Status::Read:
-        break;
+    if (state != m_seen) {
+        m_seen = state;
+        m_readable = usableDestinations();
+        m_destinations.clear();
+        m_toldSending = false;
     }
+    if (m_readable.isEmpty() || !takeLock())
+        return;
+    m_destinations = m_readable;
+    if (std::exchange(m_toldSending, true))
+        return;
     QStringList names;
-    for (const Destination &destination : file.destinations) {
-        if (!destination.enabled)
-            continue;
-        if (const std::optional<QString> problem = destinationProblem(destination, m_configFolder)) {
-            logLine(lcApp, "Destination %@ (%@) sends nothing: %@", destination.name, destinationKindName(destination), *problem);
-            continue;
-        }
-        m_destinations.append(destination);
+    for (const Destination &destination : std::as_const(m_destinations))
         names.append(destination.name);
-    }
-    if (m_destinations.isEmpty())
-        return;
-    if (!m_lock) {
-        QString problem;
-        m_lock = DeliveryLock::take(m_dataFolder, problem);
-        if (!m_lock) {
-            if (!problem.isEmpty())
-                logLine(lcApp, "The delivery lock cannot be taken (%@); sending to no destination", problem);
-            else if (!std::exchange(m_toldBusy, true))
-                logLine(lcApp, "Another watcher on this computer sends to the destinations; this one sends nothing");
-            m_destinations.clear();
-            m_seen = QStringLiteral("not held");
-            return;
-        }
-    }
     logLine(lcApp, "Sending changes to %@", names.join(QStringLiteral(", ")));
     if (!m_engine) {
         const QString record = deliveriesFilePath(m_dataFolder);
@@ -94,6 +65,51 @@ void DestinationsOutput::reload(const WatchSession &)
                            {outcome.sent, outcome.sent ? QString::number(outcome.status) : outcome.answer, outcome.time});
         });
     }
+}
+
+QList<Destination> DestinationsOutput::usableDestinations() const
+{
+    const DestinationsFile file = readDestinationsFile(m_file);
+    switch (file.status) {
+    case DestinationsFile::Status::Missing:
+        return {};
+    case DestinationsFile::Status::Refused:
+        logLine(lcApp, "The destinations file %@ is refused (%@); watching without destinations", m_file, file.problem);
+        return {};
+    case DestinationsFile::Status::Unreadable:
+        logLine(lcApp, "The destinations file %@ cannot be read now (%@); watching without destinations", m_file, file.problem);
+        return {};
+    case DestinationsFile::Status::Read:
+        break;
+    }
+    QList<Destination> usable;
+    for (const Destination &destination : file.destinations) {
+        if (!destination.enabled)
+            continue;
+        if (const std::optional<QString> problem = destinationProblem(destination, m_configFolder))
+            logLine(lcApp, "Destination %@ (%@) sends nothing: %@", destination.name, destinationKindName(destination), *problem);
+        else
+            usable.append(destination);
+    }
+    return usable;
+}
+
+bool DestinationsOutput::takeLock()
+{
+    if (m_lock)
+        return true;
+    QString problem;
+    m_lock = DeliveryLock::take(m_dataFolder, problem);
+    if (m_lock)
+        return true;
+    // Tried again at each round's end: the one that holds it may quit.
+    if (!std::exchange(m_toldBusy, true)) {
+        if (problem.isEmpty())
+            logLine(lcApp, "Another watcher on this computer sends to the destinations; this one sends nothing");
+        else
+            logLine(lcApp, "The delivery lock cannot be taken (%@); sending to no destination", problem);
+    }
+    return false;
 }
 
 void DestinationsOutput::changed(const WatchSession &session, const QList<WatchChange> &changes)
@@ -116,9 +132,9 @@ void DestinationsOutput::changed(const WatchSession &session, const QList<WatchC
         m_gather.start();
 }
 
-void DestinationsOutput::roundEnded(const WatchSession &session, const WatchRoundEnd &)
+void DestinationsOutput::roundEnded(const WatchSession &, const WatchRoundEnd &)
 {
-    reload(session);
+    reload();
 }
 
 void DestinationsOutput::send()

@@ -7,6 +7,7 @@
 #include "watch/watchoutput.h"
 
 #include <QDateTime>
+#include <QList>
 #include <QTimer>
 
 #include <chrono>
@@ -31,16 +32,21 @@ public:
     void ended(const WatchSession &session) override;
 
 private:
-    // Reads the file again when it is not the one read last.
-    void reload(const WatchSession &session);
+    // Reads the file again when it is not the one read last, and sends once the lock is held.
+    void reload();
+    // The enabled destinations of the file that may send now; a line for each that may not.
+    QList<Destination> usableDestinations() const;
+    bool takeLock();
     void send();
 
     const QString m_file;
     const QString m_configFolder;
     QString m_dataFolder;
     QString m_seen; // what the file was when last read: its identity, size and time
-    QList<Destination> m_destinations; // those that may send
+    QList<Destination> m_readable;     // those that may send, with the lock
+    QList<Destination> m_destinations; // those that send: the lock is held
     bool m_toldBusy = false;
+    bool m_toldSending = false;
     std::unique_ptr<DeliveryLock> m_lock;
     std::unique_ptr<DeliveryEngine> m_engine;
     QList<DestinationChange> m_gathered;

@@ -67,7 +67,8 @@ void recordDelivery(const QString &path, const QString &destination, const LastD
             read.deliveries.erase(read.deliveries.begin());
         QJsonObject root = versionedDocumentHead(format, 1);
         root.insert(QStringLiteral("deliveries"), read.deliveries);
-        problem = writeWholeFile(path, safeJson(QJsonDocument(root)), FileOwner::Tool);
+        if (const Result<> written = writeWholeFile(path, safeJson(QJsonDocument(root)), FileOwner::Tool); !written)
+            problem = written.reason();
     });
     if (locked.outcome != DataLockOutcome::Held)
         problem = locked.reason.isEmpty() ? QStringLiteral("the data lock is held by another instance") : locked.reason;

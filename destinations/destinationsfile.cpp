@@ -3,9 +3,10 @@
 #include "destinations/jsonlocation.h"
 #include "destinations/messagetemplate.h"
 #include "platform/boundedjson.h"
+#include "platform/toolfiles.h"
 #include "platform/versioneddocument.h"
 
-#include <QDir>
+#include <QFileInfo>
 #include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -337,15 +338,12 @@ bool inClear(const QString &url)
 
 QString destinationsConfigFolder()
 {
-    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (!QDir::isAbsolutePath(config))
-        config = QDir::home().filePath(QStringLiteral(".config"));
-    return QDir(config).filePath(QStringLiteral("devicefinder"));
+    return QFileInfo(destinationsFilePath()).absolutePath();
 }
 
 QString destinationsFilePath()
 {
-    return QDir(destinationsConfigFolder()).filePath(QStringLiteral("destinations.json"));
+    return configFile(QStringLiteral("destinations.json"));
 }
 
 DestinationsFile parseDestinations(const QByteArray &bytes)

@@ -84,7 +84,10 @@ private:
         const int status = m_statuses.size() > 1 ? m_statuses.takeFirst() : m_statuses.first();
         if (status == 0)
             return;
-        socket->write("HTTP/1.1 " + QByteArray::number(status) + " Stand-in\r\nContent-Length: 4\r\nConnection: close\r\n\r\nbody");
+        // The reason repeats the target, as some servers' errors do, secrets and all.
+        const QByteArray target = buffer.split(' ').value(1);
+        socket->write("HTTP/1.1 " + QByteArray::number(status) + " Stand-in " + target
+                      + "\r\nContent-Length: 4\r\nConnection: close\r\n\r\nbody");
         socket->disconnectFromHost();
     }
 
@@ -324,8 +327,8 @@ void tst_Destinations::deliveryRetriesWhatIsWorthIt()
     QVERIFY(failing.requests.first().startsWith("POST /hook?key=s3cret HTTP/1.1\r\n"));
     const QStringList lines = log.lines();
     QVERIFY(lines.contains(u"Sent 1 change to phone (ntfy): 200"_s));
-    QVERIFY(lines.contains(u"Could not send to hook (webhook): 500 Stand-in; trying again in 1 s"_s));
-    QVERIFY(lines.contains(u"Could not send to hook (webhook): 400 Stand-in; not tried again"_s));
+    QVERIFY(lines.contains(u"Could not send to hook (webhook): 500 Stand-in /hook?key=***; trying again in 1 s"_s));
+    QVERIFY(lines.contains(u"Could not send to hook (webhook): 400 Stand-in /hook?key=***; not tried again"_s));
     QCOMPARE(lines.filter(u"s3cret"_s), QStringList());
 }
 

@@ -90,7 +90,8 @@ private slots:
         const Command command = parseCommandLine(arguments.split(u' '));
         QCOMPARE(command.message.isEmpty(), command.kind != Command::Kind::UsageError);
         static const QStringList kinds{u"window"_s, u"discover"_s, u"scan"_s, u"expand"_s,  u"probe"_s,      u"diff"_s,
-                                       u"watch"_s,  u"log"_s, u"label"_s,    u"settings"_s, u"destinations"_s, u"help"_s, u"version"_s, u"usage error"_s};
+                                       u"watch"_s,  u"log"_s, u"label"_s,    u"settings"_s, u"destinations"_s,
+                                       u"help"_s, u"version"_s, u"usage error"_s};
         QStringList set{kinds.at(int(command.kind))};
         const auto add = [&](bool given, const QString &what) { set.append(given ? QStringList{what} : QStringList{}); };
         add(!command.argument.isEmpty(), command.argument);

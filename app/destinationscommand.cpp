@@ -4,6 +4,7 @@
 #include "destinations/deliveryengine.h"
 #include "destinations/deliveryrecord.h"
 #include "destinations/destinationsfile.h"
+#include "destinations/destinationtarget.h"
 #include "model/deviceexport.h"
 #include "platform/safejson.h"
 #include "platform/safetext.h"

@@ -2,6 +2,7 @@
 
 #include "destinations/deliveryrecord.h"
 #include "destinations/destinationsfile.h"
+#include "destinations/destinationtarget.h"
 #include "destinations/outgoingmessage.h"
 #include "history/devicehistory.h"
 #include "platform/log.h"

@@ -1,6 +1,7 @@
 #include "destinations/deliveryengine.h"
 #include "destinations/destinationmessage.h"
 #include "destinations/destinationsfile.h"
+#include "destinations/destinationtarget.h"
 #include "destinations/outgoingmessage.h"
 #include "support/logcapture.h"
 

@@ -64,9 +64,9 @@ int test(const Destination &destination, const QString &configFolder, const QStr
         return 1;
     }
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    OutgoingOrProblem outgoing = outgoingMessage(destination, testMessage(destination, defaultSiteName(), now), configFolder, now);
-    if (!outgoing.outgoing) {
-        writeMessage(err, QStringLiteral("%1 sends nothing: %2").arg(destination.name, outgoing.problem));
+    Result<OutgoingMessage> outgoing = outgoingMessage(destination, testMessage(destination, defaultSiteName(), now), configFolder, now);
+    if (!outgoing) {
+        writeMessage(err, QStringLiteral("%1 sends nothing: %2").arg(destination.name, outgoing.reason()));
         return 1;
     }
     std::mutex mutex;
@@ -76,7 +76,7 @@ int test(const Destination &destination, const QString &configFolder, const QStr
             const std::lock_guard lock(mutex);
             outcome = told;
         });
-        engine.send(destination.name, destinationKindName(destination), 1, *std::move(outgoing.outgoing), 1);
+        engine.send(destination.name, destinationKindName(destination), 1, *std::move(outgoing), 1);
         engine.finish(testWait);
     }
     if (!outcome)

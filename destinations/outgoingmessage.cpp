@@ -176,7 +176,7 @@ QString hideSecrets(QString text, const QStringList &secrets)
     return text;
 }
 
-OutgoingOrProblem outgoingMessage(const Destination &destination, const DestinationMessage &message,
+Result<OutgoingMessage> outgoingMessage(const Destination &destination, const DestinationMessage &message,
                                   const QString &configFolder, const QDateTime &now)
 {
     Secrets secrets(configFolder);
@@ -226,7 +226,7 @@ OutgoingOrProblem outgoingMessage(const Destination &destination, const Destinat
             secrets.problem = QStringLiteral("a header's secret holds a line break");
     }
     if (!secrets.problem.isEmpty())
-        return {std::nullopt, secrets.problem};
+        return Failure{secrets.problem};
     out.secrets = secrets.values;
-    return {std::move(out), {}};
+    return out;
 }

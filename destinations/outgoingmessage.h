@@ -2,6 +2,7 @@
 
 #include "destinations/destination.h"
 #include "destinations/destinationmessage.h"
+#include "platform/result.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -30,14 +31,10 @@ struct OutgoingMessage final {
     QStringList secrets;
 };
 
-struct OutgoingOrProblem final {
-    std::optional<OutgoingMessage> outgoing;
-    QString problem; // a secret that cannot be read
-};
-
-// What the destination is sent of the message, at `now` (the e-mail's Date). Reads its secrets.
-OutgoingOrProblem outgoingMessage(const Destination &destination, const DestinationMessage &message,
-                                  const QString &configFolder, const QDateTime &now = QDateTime::currentDateTimeUtc());
+// What the destination is sent of the message, at `now` (the e-mail's Date), or why not (a
+// secret that cannot be read). Reads its secrets.
+Result<OutgoingMessage> outgoingMessage(const Destination &destination, const DestinationMessage &message,
+                                        const QString &configFolder, const QDateTime &now = QDateTime::currentDateTimeUtc());
 
 // The JSON array of the changes, as a webhook's {changes} and its default body hold them.
 QByteArray changesJson(const DestinationMessage &message);

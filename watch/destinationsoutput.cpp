@@ -147,13 +147,13 @@ void DestinationsOutput::send()
         const std::optional<DestinationMessage> message = destinationMessage(destination, gathered, m_site);
         if (!message)
             continue;
-        OutgoingOrProblem outgoing = outgoingMessage(destination, *message, m_configFolder);
+        Result<OutgoingMessage> outgoing = outgoingMessage(destination, *message, m_configFolder);
         const QString kind = destinationKindName(destination);
-        if (!outgoing.outgoing) {
-            logLine(lcApp, "Could not send to %@ (%@): %@; not tried again", destination.name, kind, outgoing.problem);
+        if (!outgoing) {
+            logLine(lcApp, "Could not send to %@ (%@): %@; not tried again", destination.name, kind, outgoing.reason());
             continue;
         }
-        m_engine->send(destination.name, kind, message->changes.size(), *std::move(outgoing.outgoing));
+        m_engine->send(destination.name, kind, message->changes.size(), *std::move(outgoing));
     }
 }
 

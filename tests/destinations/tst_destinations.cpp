@@ -204,12 +204,12 @@ void tst_Destinations::requests()
     qputenv("DF_TEST_TOKEN", "tok-123");
     qputenv("DF_TEST_TOPIC", QTest::currentDataTag()[0] == 'w' ? "https://hook.example/topic-9" : "topic-9");
     const DestinationMessage message = *destinationMessage(destinationOf(destination), {change(u"missing:a\"@10.0.0.1"_s)}, u"roof"_s);
-    const OutgoingOrProblem out = outgoingMessage(destinationOf(destination), message, u"/nowhere"_s);
-    QVERIFY2(out.outgoing, qPrintable(out.problem));
-    QByteArray seen = "url " + out.outgoing->url + "\nmethod " + out.outgoing->method + "\n";
-    for (const QByteArray &header : out.outgoing->headers)
+    const Result<OutgoingMessage> out = outgoingMessage(destinationOf(destination), message, u"/nowhere"_s);
+    QVERIFY2(out, qPrintable(out.reason()));
+    QByteArray seen = "url " + out->url + "\nmethod " + out->method + "\n";
+    for (const QByteArray &header : out->headers)
         seen += "header " + header + "\n";
-    seen += "body " + out.outgoing->body;
+    seen += "body " + out->body;
     QFETCH(QList<QByteArray>, expected);
     for (QByteArray want : expected) {
         want.replace("url topic-9", "url https://hook.example/topic-9");

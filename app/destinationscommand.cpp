@@ -54,7 +54,7 @@ QByteArray listed(const QList<Destination> &destinations, const QString &configF
     }
     if (json)
         return safeJson(QJsonDocument(QJsonObject{{QStringLiteral("destinations"), entries}}));
-    return destinations.isEmpty() ? QByteArray() : textTable(rows).toUtf8();
+    return textTable(rows).toUtf8();
 }
 
 int test(const Destination &destination, const QString &configFolder, const QString &dataFolder, std::FILE *out, std::FILE *err)
@@ -98,8 +98,15 @@ int runDestinationsCommand(const DestinationsRequest &request, const QString &fi
 {
     const DestinationsFile read = readDestinationsFile(file);
     if (read.status == DestinationsFile::Status::Refused || read.status == DestinationsFile::Status::Unreadable) {
-        writeMessage(err, QStringLiteral("the destinations file %1 is refused: %2").arg(file, read.problem));
+        const QString how = read.status == DestinationsFile::Status::Refused ? QStringLiteral("is refused")
+                                                                              : QStringLiteral("cannot be read now");
+        writeMessage(err, QStringLiteral("the destinations file %1 %2: %3").arg(file, how, read.problem));
         return 2;
+    }
+    if (request.test.isEmpty() && !request.json && read.destinations.isEmpty()) {
+        const QString how = read.status == DestinationsFile::Status::Missing ? QStringLiteral("does not exist")
+                                                                              : QStringLiteral("lists none");
+        return writeLines(out, {QStringLiteral("No destinations: %1 %2").arg(file, how)}) ? 0 : 1;
     }
     if (request.test.isEmpty())
         return writeOutput(out, listed(read.destinations, configFolder, dataFolder, request.json)) ? 0 : 1;
